@@ -1,0 +1,218 @@
+#include "common/ini_text.h"
+
+#include <cstddef>
+
+namespace vel::ini {
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool IsBlankChar(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view TrimBlanks(std::string_view text) {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && IsBlankChar(text[begin])) ++begin;
+    while (end > begin && IsBlankChar(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    }
+    return true;
+}
+
+// The text up to its first CR or LF.
+std::string_view FirstLine(std::string_view text) { return text.substr(0, text.find_first_of("\r\n")); }
+
+enum class LineKind { Blank, Comment, Header, Key, Other };
+
+// One line of the text: [begin, contentEnd) is the line without its end,
+// [contentEnd, end) the line end (empty for a last line without one).
+struct Line {
+    std::size_t begin = 0;
+    std::size_t contentEnd = 0;
+    std::size_t end = 0;
+    LineKind kind = LineKind::Other;
+    std::string_view name;        // Header: section name; Key: key name (both trimmed)
+    std::size_t valueBegin = 0;   // Key: where the trimmed value starts
+    std::string_view value;       // Key: the trimmed value, quotes still on
+};
+
+class LineReader {
+public:
+    explicit LineReader(std::string_view text) : text_(text) {
+        if (text_.substr(0, kByteOrderMark.size()) == kByteOrderMark) skipAtStart_ = kByteOrderMark.size();
+    }
+
+    bool Next(Line& line) {
+        if (pos_ >= text_.size()) return false;
+        line = Line{};
+        line.begin = pos_;
+        std::size_t breakAt = text_.find_first_of("\r\n", pos_);
+        if (breakAt == std::string_view::npos) {
+            line.contentEnd = line.end = text_.size();
+        } else {
+            line.contentEnd = breakAt;
+            line.end = breakAt + 1;
+            if (text_[breakAt] == '\r' && breakAt + 1 < text_.size() && text_[breakAt + 1] == '\n') ++line.end;
+        }
+        pos_ = line.end;
+        Classify(line);
+        return true;
+    }
+
+private:
+    void Classify(Line& line) {
+        std::size_t start = line.begin == 0 ? skipAtStart_ : line.begin;
+        if (start > line.contentEnd) start = line.contentEnd;
+        std::string_view content = text_.substr(start, line.contentEnd - start);
+        std::size_t lead = 0;
+        while (lead < content.size() && IsBlankChar(content[lead])) ++lead;
+        if (lead == content.size()) {
+            line.kind = LineKind::Blank;
+            return;
+        }
+        if (content[lead] == ';') {
+            line.kind = LineKind::Comment;
+            return;
+        }
+        if (content[lead] == '[') {
+            std::size_t close = content.find(']', lead + 1);
+            if (close != std::string_view::npos) {
+                line.kind = LineKind::Header;
+                line.name = TrimBlanks(content.substr(lead + 1, close - lead - 1));
+                return;
+            }
+        }
+        std::size_t equals = content.find('=', lead);
+        if (equals == std::string_view::npos) {
+            line.kind = LineKind::Other;
+            return;
+        }
+        line.kind = LineKind::Key;
+        line.name = TrimBlanks(content.substr(lead, equals - lead));
+        std::size_t valueStart = equals + 1;
+        while (valueStart < content.size() && IsBlankChar(content[valueStart])) ++valueStart;
+        line.valueBegin = start + valueStart;
+        line.value = TrimBlanks(content.substr(valueStart));
+    }
+
+    std::string_view text_;
+    std::size_t pos_ = 0;
+    std::size_t skipAtStart_ = 0;
+};
+
+std::string Unquote(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+        value = value.substr(1, value.size() - 2);
+    }
+    return std::string(value);
+}
+
+// Where a write lands in the text.
+struct Target {
+    bool sectionFound = false;
+    bool keyFound = false;
+    Line keyLine;             // keyFound: the line to replace
+    Line lastContentLine;     // sectionFound && !keyFound: the line to add after
+};
+
+Target FindTarget(std::string_view content, std::string_view section, std::string_view key) {
+    Target target;
+    LineReader reader(content);
+    Line line;
+    bool inSection = false;
+    while (reader.Next(line)) {
+        if (line.kind == LineKind::Header) {
+            if (inSection) break;  // the end of the first matching section
+            if (SameName(line.name, section)) {
+                inSection = true;
+                target.sectionFound = true;
+                target.lastContentLine = line;
+            }
+            continue;
+        }
+        if (!inSection) continue;
+        if (line.kind == LineKind::Key && SameName(line.name, key)) {
+            target.keyFound = true;
+            target.keyLine = line;
+            return target;
+        }
+        if (line.kind != LineKind::Blank) target.lastContentLine = line;
+    }
+    return target;
+}
+
+// The line end that new lines get: that of the first line, CR LF when none.
+std::string_view LineEndOf(std::string_view content) {
+    std::size_t breakAt = content.find_first_of("\r\n");
+    if (breakAt == std::string_view::npos) return "\r\n";
+    if (content[breakAt] == '\r') {
+        return (breakAt + 1 < content.size() && content[breakAt + 1] == '\n') ? std::string_view("\r\n")
+                                                                              : std::string_view("\r");
+    }
+    return "\n";
+}
+
+}  // namespace
+
+std::optional<std::string> ReadValue(std::string_view content, std::string_view section, std::string_view key) {
+    section = TrimBlanks(section);
+    key = TrimBlanks(key);
+    LineReader reader(content);
+    Line line;
+    bool inSection = false;
+    while (reader.Next(line)) {
+        if (line.kind == LineKind::Header) {
+            if (inSection) return std::nullopt;  // only the first section of that name counts
+            inSection = SameName(line.name, section);
+        } else if (inSection && line.kind == LineKind::Key && SameName(line.name, key)) {
+            return Unquote(line.value);
+        }
+    }
+    return std::nullopt;
+}
+
+std::string WriteValue(std::string_view content, std::string_view section, std::string_view key,
+                       std::string_view value) {
+    section = FirstLine(section);
+    key = FirstLine(key);
+    value = FirstLine(value);
+
+    const std::string_view lineEnd = LineEndOf(content);
+    const Target target = FindTarget(content, TrimBlanks(section), TrimBlanks(key));
+
+    std::string result;
+    result.reserve(content.size() + section.size() + key.size() + value.size() + 8);
+
+    if (target.keyFound) {
+        // Everything before the old value stays, and so does the line's end.
+        result.append(content.substr(0, target.keyLine.valueBegin));
+        result.append(value);
+        result.append(content.substr(target.keyLine.contentEnd));
+        return result;
+    }
+
+    if (target.sectionFound) {
+        const Line& after = target.lastContentLine;
+        result.append(content.substr(0, after.end));
+        if (after.end == after.contentEnd) result.append(lineEnd);  // it was the last line, without an end
+        result.append(key).append("=").append(value).append(lineEnd);
+        result.append(content.substr(after.end));
+        return result;
+    }
+
+    result.append(content);
+    if (!content.empty() && content.back() != '\n' && content.back() != '\r') result.append(lineEnd);
+    result.append("[").append(section).append("]").append(lineEnd);
+    result.append(key).append("=").append(value).append(lineEnd);
+    return result;
+}
+
+}  // namespace vel::ini

@@ -1,0 +1,49 @@
+// INI text with the behaviour of the Windows private-profile calls
+// (GetPrivateProfileStringA, WritePrivateProfileStringA), on the text of a
+// file already in memory. No I/O.
+//
+// Reading:
+// - Section and key names match without regard to (ASCII) case and to the
+//   blanks and tabs around them: `[ Main ]` and ` server =` match Main, Server.
+// - A section header is a line whose first non-blank character is `[` and
+//   that holds a `]`; the name is the text between them. A key line holds a
+//   `=`; the name is the text before the first `=`. Lines whose first
+//   non-blank character is `;` are comments; other lines are no keys.
+// - The value is the text after the first `=`, blanks and tabs removed from
+//   both ends, then one pair of matching enclosing quotes (" or ') removed. A
+//   `;` inside a value is part of it. `Key=` gives the empty text.
+// - Of two sections of the same name only the first counts, and of two keys
+//   of the same name in it only the first.
+// - Lines end in CR LF, LF or a lone CR; the last line may have no end. A
+//   UTF-8 byte order mark at the start of the text is skipped.
+//
+// Writing changes one line or adds lines and keeps every other byte:
+// - An existing key: the old value is replaced where it stands; the line
+//   keeps everything before the old value (indentation, the key's spelling,
+//   the blanks around `=`) and its own line end.
+// - A new key: `Key=Value` after the last non-blank line of its section (so
+//   after comments inside it, before blank lines that end it).
+// - A missing section: `[Section]` and `Key=Value` at the end of the text.
+// - New lines end like the first line of the text, CR LF when it has none.
+//   A last line without an end gets one before anything is added after it.
+// - Section, key and value are cut at their first CR or LF: one call writes
+//   one line and cannot add sections or keys of its own.
+//
+// Any input is safe: binary bytes and NUL are ordinary characters, and both
+// functions take time linear in the size of the text.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vel::ini {
+
+// GetPrivateProfileString semantics on the file's text; nullopt when the section or key is missing.
+std::optional<std::string> ReadValue(std::string_view content, std::string_view section, std::string_view key);
+
+// WritePrivateProfileString semantics on the file's text; returns the new text.
+std::string WriteValue(std::string_view content, std::string_view section, std::string_view key,
+                       std::string_view value);
+
+}  // namespace vel::ini

@@ -1,0 +1,48 @@
+// INI files on a POSIX file system, with the Windows private-profile
+// behaviour of vel::ini.
+//
+// Reading takes the whole file. A missing, unreadable or non-ordinary file
+// (a folder, a device, a pipe) reads as empty, so the default comes back;
+// reading never creates or changes anything.
+//
+// A write replaces the file as a whole: the new text goes to a temporary file
+// in the same folder, is flushed to the disk, gets the old file's permission
+// bits (and owner, where allowed) and is then renamed over the old file, and
+// the folder is flushed too. A crash or a full disk leaves the old file or the
+// new one, never a part of either. A path that is a symbolic link writes the
+// file the link points to and keeps the link. A write that fails changes
+// nothing and gives false; a write that would not change the text does not
+// touch the file and gives true.
+//
+// Size limit: a settings file is a few hundred bytes. A file larger than
+// `sizeLimit` is still read, but only its lines within the first `sizeLimit`
+// bytes count, and it is never rewritten: a write to it gives false and
+// leaves it whole, rather than holding and rewriting an unbounded file.
+//
+// Nothing here throws or reports: failures become the empty text or false.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "platform/profile_file.h"
+
+namespace vel::platform {
+
+class LinuxProfileFile : public ProfileFile {
+public:
+    static constexpr std::size_t kDefaultSizeLimit = 16u * 1024u * 1024u;
+
+    explicit LinuxProfileFile(std::size_t sizeLimit = kDefaultSizeLimit) : sizeLimit_(sizeLimit) {}
+
+    int GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
+                  std::string& value, int bufferSize, const std::string& file) override;
+
+    bool WriteString(const std::string& section, const std::string& key, const std::string& value,
+                     const std::string& file) override;
+
+private:
+    std::size_t sizeLimit_;
+};
+
+}  // namespace vel::platform

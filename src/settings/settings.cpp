@@ -1,0 +1,93 @@
+#include "settings/settings.h"
+
+#include <cstddef>
+
+#include "common/app.h"
+#include "common/number.h"
+#include "common/text.h"
+
+namespace vel {
+namespace {
+
+// The buffer the platform reads a value into; a value keeps at most one
+// character less than this.
+constexpr int kValueBufferSize = 260;
+
+constexpr int kLowestDelay = 3;
+constexpr int kHighestDelay = 60;
+constexpr std::int32_t kDefaultTolerance = 30;
+constexpr std::int32_t kDefaultPCOffset = 0;
+
+}  // namespace
+
+std::string SettingsFilePath(App& app) { return app.ProgramFile(kSettingsFileName); }
+
+IniValue ReadIniValue(App& app, const std::string& fileName, const std::string& section, const std::string& key) {
+    std::string buffer;
+    const int count = app.platform.profile.GetString(section, key, "", buffer, kValueBufferSize, fileName);
+    // The platform ends the text with a NUL in its buffer: a NUL inside the
+    // value ends it there.
+    const std::size_t nul = buffer.find('\0');
+    if (nul != std::string::npos) buffer.resize(nul);
+    if (buffer.size() > kValueBufferSize - 1) buffer.resize(kValueBufferSize - 1);
+    IniValue result;
+    result.value = std::move(buffer);
+    result.count = static_cast<std::int16_t>(count < 0 ? 0 : (count > kValueBufferSize ? kValueBufferSize : count));
+    return result;
+}
+
+std::int16_t WriteIniValue(App& app, const std::string& fileName, const std::string& section, const std::string& key,
+                           const std::string& value) {
+    return app.platform.profile.WriteString(section, key, value, fileName) ? 1 : 0;
+}
+
+void LoadSettings(App& app) {
+    Settings& s = app.settings;
+    const std::string path = SettingsFilePath(app);
+    auto read = [&](const char* key) { return ReadIniValue(app, path, kSettingsSection, key).value; };
+
+    s.NTPServer = read("NTPServer");
+    if (IsBlank(s.NTPServer)) {
+        s.NTPServer = kDefaultNTPServer;
+        WriteIniValue(app, path, kSettingsSection, "NTPServer", s.NTPServer);
+    }
+
+    // Outside 3..60 the delay is clamped and the file repaired; within it the
+    // text stays as typed ("10.4" stays, DelaySeconds is 10). Any size
+    // counts: "1e999" is above the range.
+    s.Delay = read("Delay");
+    const double delay = number::WholeValue(s.Delay);
+    if (delay < kLowestDelay || delay > kHighestDelay) {
+        s.DelaySeconds = static_cast<std::int16_t>(delay < kLowestDelay ? kLowestDelay : kHighestDelay);
+        s.Delay = std::to_string(s.DelaySeconds);
+        WriteIniValue(app, path, kSettingsSection, "Delay", s.Delay);
+    } else {
+        s.DelaySeconds = static_cast<std::int16_t>(delay);
+    }
+
+    // An empty Tolerance is the default; a word is the number 0. A number
+    // outside the 32-bit range is no usable setting: the key's default.
+    const std::string tolerance = read("Tolerance");
+    s.Tolerance = tolerance.empty() ? kDefaultTolerance : number::WholeInt32(tolerance).value_or(kDefaultTolerance);
+    s.PCOffset = number::WholeInt32(read("PCOffset")).value_or(kDefaultPCOffset);
+
+    s.ConnectionType = read("ConnectionType");
+    s.Connectoid = read("Connectoid");
+    s.QuietMode = read("QuietMode");
+    s.OnlyIfConnected = read("OnlyIfConnected");
+}
+
+void SaveSettings(App& app) {
+    Settings& s = app.settings;
+    const std::string path = SettingsFilePath(app);
+    WriteIniValue(app, path, kSettingsSection, "NTPServer", s.NTPServer);
+    WriteIniValue(app, path, kSettingsSection, "ConnectionType", s.ConnectionType);
+    WriteIniValue(app, path, kSettingsSection, "Connectoid", s.Connectoid);
+    WriteIniValue(app, path, kSettingsSection, "Delay", s.Delay);
+    if (s.QuietMode != "Y") s.QuietMode = "N";
+    if (s.OnlyIfConnected != "Y") s.OnlyIfConnected = "N";
+    WriteIniValue(app, path, kSettingsSection, "QuietMode", s.QuietMode);
+    WriteIniValue(app, path, kSettingsSection, "OnlyIfConnected", s.OnlyIfConnected);
+}
+
+}  // namespace vel
