@@ -1,0 +1,35 @@
+#include "common/app.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "run/status_window.h"
+
+namespace vel {
+
+App::App(platform::Platform platform) : platform(platform) {}
+
+App::~App() = default;
+
+StatusWindow& App::frmVEL()
+{
+    if (!statusWindow_)
+        statusWindow_ = std::make_unique<StatusWindow>(*this);
+    return *statusWindow_;
+}
+
+void App::Fatal(const std::string& message)
+{
+    if (fatal)
+        fatal(message);
+    // A handler that returns leaves us nothing sound to go on with.
+    std::fprintf(stderr, "Veltrane: %s\n", message.c_str());
+    std::exit(static_cast<int>(ExitStatus::Fatal));
+}
+
+std::string App::ProgramFile(const std::string& name)
+{
+    return platform.environment.ProgramFolder() + platform.environment.PathSeparator() + name;
+}
+
+}  // namespace vel

@@ -1,0 +1,83 @@
+// The process-wide state of one program run, and the platform it runs on.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/platform.h"
+#include "settings/settings.h"
+
+namespace vel {
+
+class StatusWindow;
+
+// Flags between the windows' event handlers and the run: the handlers only
+// set them, the run and its waits read them.
+struct RunFlags {
+    bool UserCancelled = false;
+    bool GoPressed = false;
+    bool ConfigurePressed = false;
+    bool RunStarted = false;
+};
+
+// What the time query leaves for the clock decision.
+struct TimeQueryState {
+    std::string ServerAnswer;             // the text of the latest data arrival, as received
+    platform::LocalDateTime AnswerTime;   // the PC clock when that text arrived
+    platform::LocalDateTime ServerTime;   // the server's time as local time; zero when not obtained
+    std::string TimeError;                // why the query failed; empty on success
+    bool WaitingForAnswer = false;
+};
+
+struct LogState {
+    std::unique_ptr<platform::OutputFile> file;  // null: the log is not open
+};
+
+// Exit status of the process, for a scheduler.
+enum class ExitStatus : int {
+    Ok = 0,            // clock found correct, corrected, or measured with "noupdate"; or configuration ended
+    NoTime = 1,        // no time was obtained from the server
+    ClockNotSet = 2,   // the clock was off and could not be set
+    Cancelled = 3,     // the user stopped the run before the clock was checked or set
+    NotConnected = 4,  // "only if connected" and no connection
+    Fatal = 5,         // the log could not be written, or another failure stopped the program
+};
+
+class App {
+public:
+    explicit App(platform::Platform platform);
+    ~App();
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    platform::Platform platform;
+
+    std::string commandLine;  // the whole command line, lower-cased
+    Settings settings;
+    RunFlags flags;
+    bool AlreadyConnected = false;  // a connection was up before the run
+    TimeQueryState query;
+    LogState log;
+    ExitStatus exitStatus = ExitStatus::Ok;
+    bool RunFinished = false;  // RunSync has come to its end
+
+    // frmVEL: created on first use, shown only in a run with the window.
+    StatusWindow& frmVEL();
+    bool HasStatusWindow() const { return statusWindow_ != nullptr; }
+
+    // Stops the program with a message (the log cannot be written). The
+    // program's own handler does not return; tests may throw instead.
+    std::function<void(const std::string& message)> fatal;
+    [[noreturn]] void Fatal(const std::string& message);
+
+    // "<program folder><separator><name>"
+    std::string ProgramFile(const std::string& name);
+
+    bool CommandLineHas(const std::string& word) const { return commandLine.find(word) != std::string::npos; }
+
+private:
+    std::unique_ptr<StatusWindow> statusWindow_;
+};
+
+}  // namespace vel

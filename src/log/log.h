@@ -1,0 +1,30 @@
+// The log file next to the program: one time-stamped line per step.
+#pragma once
+
+#include <string>
+
+#include "platform/local_date_time.h"
+
+namespace vel {
+
+class App;
+
+inline constexpr const char* kLogFileName = "Veltrane.log";
+inline constexpr const char* kOldLogFileName = "OldLog.log";
+inline constexpr long long kLogRotateBytes = 10000;  // a longer log starts afresh at the next open
+inline constexpr const char* kLogStartMarker = "*** VEL started ***";
+
+// Opens the log once per process: a log over 10000 bytes is first copied to
+// OldLog.log (replacing an older one) and started afresh. Writes the start
+// marker. A log that cannot be opened stops the program (App::Fatal).
+void OpenLog(App& app);
+
+// Appends "MM.DD.YYYY HH:MM text" and CR LF; the line is on disk when this
+// returns. Opens the log first if it is not open yet. A failed write stops the
+// program (App::Fatal).
+void WriteLog(App& app, const std::string& text);
+
+// "MM.DD.YYYY HH:MM" with the locale's time separator between hours and minutes.
+std::string FormatLogTimestamp(const platform::LocalDateTime& t, const std::string& timeSeparator);
+
+}  // namespace vel

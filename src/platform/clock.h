@@ -1,0 +1,60 @@
+// The PC clock, the time zone and elapsed time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/local_date_time.h"
+
+namespace vel::platform {
+
+// A local reading with its fraction: what a precise correction starts from.
+struct LocalTimestamp {
+    LocalDateTime time;     // local calendar date and time of day, whole seconds
+    std::int32_t nanoseconds = 0;  // 0 .. 999999999 within that second
+};
+
+// The Windows TIME_ZONE_INFORMATION fields we read: minutes, UTC = local + bias.
+struct TimeZoneInformation {
+    std::int32_t Bias = 0;
+    std::int32_t StandardBias = 0;
+    std::int32_t DaylightBias = 0;
+};
+
+// Return values of GetTimeZoneInformation.
+enum : int {
+    TIME_ZONE_ID_INVALID = -1,
+    TIME_ZONE_ID_UNKNOWN = 0,
+    TIME_ZONE_ID_STANDARD = 1,
+    TIME_ZONE_ID_DAYLIGHT = 2,
+};
+
+struct ClockSetResult {
+    bool ok = false;
+    int errorNumber = 0;        // errno (or the platform's own number) when !ok
+    std::string description;    // a sentence for the log when !ok
+};
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+
+    // The PC's local date and time now, with its fraction of a second.
+    virtual LocalTimestamp Now() = 0;
+
+    // Seconds on a clock that never jumps (not the time of day): every elapsed
+    // time and every time-out is measured on this one.
+    virtual double MonotonicSeconds() = 0;
+
+    // Fills `info` (cleared first) and returns one of the TIME_ZONE_ID_ values.
+    virtual int GetTimeZoneInformation(TimeZoneInformation& info) = 0;
+
+    // Sets the local date and time of day in one operation, so that the setting
+    // cannot straddle midnight. The fraction is kept.
+    virtual ClockSetResult SetLocalDateTime(const LocalTimestamp& t) = 0;
+
+    // The locale's separator between hours and minutes (":" in most locales).
+    virtual std::string TimeSeparator() = 0;
+};
+
+}  // namespace vel::platform

@@ -1,0 +1,54 @@
+// The system's online state and its dial-up networking.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vel::platform {
+
+// Flags of InternetGetConnectedState.
+enum : std::uint32_t {
+    INTERNET_CONNECTION_MODEM = 0x01,
+    INTERNET_CONNECTION_LAN = 0x02,
+    INTERNET_CONNECTION_PROXY = 0x04,
+    INTERNET_RAS_INSTALLED = 0x10,
+    INTERNET_CONNECTION_OFFLINE = 0x20,
+    INTERNET_CONNECTION_CONFIGURED = 0x40,
+};
+
+struct ConnectedState {
+    bool connected = false;    // the call's result: the system is online
+    std::uint32_t flags = 0;   // INTERNET_CONNECTION_ flags
+};
+
+class DialUpNetworking {
+public:
+    virtual ~DialUpNetworking() = default;
+
+    // InternetGetConnectedState.
+    virtual ConnectedState GetConnectedState() = 0;
+
+    // Whether a dial-up link is up (not merely dialling).
+    virtual bool IsDialUpLinkUp() = 0;
+
+    // Entry names of the active dial-up connections, in the order the system
+    // lists them (the first is the one the program looks at). Empty on failure.
+    virtual std::vector<std::string> ActiveConnections() = 0;
+
+    // Entry names of the phonebook, in the system's order. Empty on failure.
+    virtual std::vector<std::string> Entries() = 0;
+
+    // The user's default entry; empty when none is recorded.
+    virtual std::string DefaultEntry() = 0;
+
+    // Starts the system's dialer for the entry, its window shown and
+    // activated; returns at once.
+    virtual void StartDialer(const std::string& entry) = 0;
+
+    // Starts hanging the entry up; returns at once (the caller waits for the
+    // link to go).
+    virtual void HangUp(const std::string& entry) = 0;
+};
+
+}  // namespace vel::platform

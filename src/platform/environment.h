@@ -1,0 +1,74 @@
+// The process and its files: command line, program folder, environment
+// variables, files, other programs.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vel::platform {
+
+// An operating-system failure: its number (errno on Linux) and its text.
+struct SystemError {
+    int number = 0;
+    std::string description;
+};
+
+// A file opened for writing. Every Write reaches the file before it returns
+// (written and flushed), so a crash loses nothing that was written.
+class OutputFile {
+public:
+    virtual ~OutputFile() = default;
+    virtual bool Write(const std::string& bytes, SystemError& error) = 0;
+};
+
+class Environment {
+public:
+    virtual ~Environment() = default;
+
+    // The whole argument text as one string: the arguments after the program
+    // name, joined by single blanks.
+    virtual std::string CommandLine() = 0;
+
+    // The folder that holds the settings and the log, without a trailing
+    // separator.
+    virtual std::string ProgramFolder() = 0;
+
+    // The separator between a folder and a file name ("/" or "\").
+    virtual std::string PathSeparator() = 0;
+
+    // An environment variable; nullopt when it is not set.
+    virtual std::optional<std::string> GetVariable(const std::string& name) = 0;
+
+    // True only for an ordinary file (a folder of that name does not count).
+    virtual bool IsOrdinaryFile(const std::string& path) = 0;
+
+    // Size in bytes of an ordinary file; nullopt when there is none.
+    virtual std::optional<std::int64_t> FileSize(const std::string& path) = 0;
+
+    // Copies `from` over `to` (replacing it). The copy is complete or absent.
+    virtual bool CopyFile(const std::string& from, const std::string& to, SystemError& error) = 0;
+
+    // Deletes an ordinary file; false when there was none or it could not go.
+    virtual bool DeleteFile(const std::string& path) = 0;
+
+    // Opens for appending (creating a missing file) or empty for writing.
+    virtual std::unique_ptr<OutputFile> OpenAppend(const std::string& path, SystemError& error) = 0;
+    virtual std::unique_ptr<OutputFile> OpenRewrite(const std::string& path, SystemError& error) = 0;
+
+    // Starts a program with an argument vector (never through a shell) and
+    // does not wait for it. `shown`: its window is shown and activated.
+    virtual bool StartProgram(const std::vector<std::string>& argv, bool shown) = 0;
+
+    // The full path of a program found on the PATH; nullopt when there is none.
+    virtual std::optional<std::string> FindProgram(const std::string& name) = 0;
+
+    // A string value from the Windows registry. Root is "HKEY_LOCAL_MACHINE"
+    // or "HKEY_CURRENT_USER". A platform without a registry answers nullopt.
+    virtual std::optional<std::string> ReadRegistryString(const std::string& root, const std::string& key,
+                                                          const std::string& value) = 0;
+};
+
+}  // namespace vel::platform

@@ -1,0 +1,253 @@
+#include "platform/linux/linux_environment.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QString>
+#include <QStringList>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "settings/settings.h"
+
+namespace vel::platform {
+
+namespace {
+
+SystemError LastError()
+{
+    const int number = errno;
+    return {number, std::strerror(number)};
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Each Write goes straight to the kernel (no user-space buffer), so a crash of
+// the program loses no line that was written.
+class PosixOutputFile : public OutputFile {
+public:
+    explicit PosixOutputFile(int fd) : fd_(fd) {}
+    ~PosixOutputFile() override { ::close(fd_); }
+    bool Write(const std::string& bytes, SystemError& error) override
+    {
+        if (!WriteAll(fd_, bytes.data(), bytes.size())) {
+            error = LastError();
+            return false;
+        }
+        return true;
+    }
+
+private:
+    int fd_;
+};
+
+std::unique_ptr<OutputFile> Open(const std::string& path, int flags, SystemError& error)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        error = {EISDIR, std::strerror(EISDIR)};
+        return nullptr;
+    }
+    const int fd = ::open(path.c_str(), flags | O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = LastError();
+        return nullptr;
+    }
+    return std::make_unique<PosixOutputFile>(fd);
+}
+
+}  // namespace
+
+LinuxEnvironment::LinuxEnvironment(std::vector<std::string> args, std::string executablePath)
+    : args_(std::move(args)), programFolder_(ChooseProgramFolder(FolderOf(executablePath), kSettingsFileName))
+{
+}
+
+std::string LinuxEnvironment::ExecutableFolder()
+{
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        return ".";
+    return FolderOf(exe.string());
+}
+
+std::string LinuxEnvironment::ChooseProgramFolder(const std::string& executableFolder,
+                                                  const std::string& settingsFileName)
+{
+    if (const char* home = std::getenv("VELTRANE_HOME"); home && *home) {
+        std::string folder = home;
+        while (folder.size() > 1 && folder.back() == '/')
+            folder.pop_back();
+        return folder;
+    }
+    struct stat st {};
+    const std::string settings = executableFolder + "/" + settingsFileName;
+    const bool hasSettings = ::stat(settings.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (hasSettings || ::access(executableFolder.c_str(), W_OK) == 0)
+        return executableFolder;
+
+    std::string config;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/')
+        config = xdg;
+    else if (const char* user = std::getenv("HOME"); user && *user)
+        config = std::string(user) + "/.config";
+    else
+        return executableFolder;
+    const std::string folder = config + "/veltrane";
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    return folder;
+}
+
+std::string LinuxEnvironment::CommandLine()
+{
+    std::string line;
+    for (const auto& arg : args_) {
+        if (!line.empty())
+            line += ' ';
+        line += arg;
+    }
+    return line;
+}
+
+std::optional<std::string> LinuxEnvironment::GetVariable(const std::string& name)
+{
+    const char* value = std::getenv(name.c_str());
+    if (!value)
+        return std::nullopt;
+    return std::string(value);
+}
+
+bool LinuxEnvironment::IsOrdinaryFile(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::optional<std::int64_t> LinuxEnvironment::FileSize(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+bool LinuxEnvironment::CopyFile(const std::string& from, const std::string& to, SystemError& error)
+{
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        error = LastError();
+        return false;
+    }
+    // Copy into a temporary file beside the target, then rename it over: the
+    // target is the whole copy or its old self, never half of either.
+    std::string temp = to + ".XXXXXX";
+    const int out = ::mkstemp(temp.data());
+    if (out < 0) {
+        error = LastError();
+        ::close(in);
+        return false;
+    }
+    bool ok = true;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || (n > 0 && !WriteAll(out, buffer, static_cast<std::size_t>(n)))) {
+            ok = false;
+            break;
+        }
+        if (n == 0)
+            break;
+    }
+    if (ok && ::fchmod(out, 0644) != 0)
+        ok = false;
+    if (ok && ::fsync(out) != 0)
+        ok = false;
+    if (!ok)
+        error = LastError();
+    ::close(in);
+    if (::close(out) != 0 && ok) {
+        error = LastError();
+        ok = false;
+    }
+    if (ok && ::rename(temp.c_str(), to.c_str()) != 0) {
+        error = LastError();
+        ok = false;
+    }
+    if (!ok)
+        ::unlink(temp.c_str());
+    return ok;
+}
+
+bool LinuxEnvironment::DeleteFile(const std::string& path)
+{
+    return IsOrdinaryFile(path) && ::unlink(path.c_str()) == 0;
+}
+
+std::unique_ptr<OutputFile> LinuxEnvironment::OpenAppend(const std::string& path, SystemError& error)
+{
+    return Open(path, O_APPEND, error);
+}
+
+std::unique_ptr<OutputFile> LinuxEnvironment::OpenRewrite(const std::string& path, SystemError& error)
+{
+    return Open(path, O_TRUNC, error);
+}
+
+bool LinuxEnvironment::StartProgram(const std::vector<std::string>& argv, bool)
+{
+    if (argv.empty())
+        return false;
+    QStringList arguments;
+    for (std::size_t i = 1; i < argv.size(); ++i)
+        arguments << QString::fromStdString(argv[i]);
+    // Detached: nothing waits for it, and it leaves no zombie behind.
+    return QProcess::startDetached(QString::fromStdString(argv[0]), arguments);
+}
+
+std::optional<std::string> LinuxEnvironment::FindProgram(const std::string& name)
+{
+    const QString path = QStandardPaths::findExecutable(QString::fromStdString(name));
+    if (path.isEmpty())
+        return std::nullopt;
+    return path.toStdString();
+}
+
+std::optional<std::string> LinuxEnvironment::ReadRegistryString(const std::string&, const std::string&,
+                                                                const std::string&)
+{
+    return std::nullopt;  // Linux has no registry
+}
+
+}  // namespace vel::platform

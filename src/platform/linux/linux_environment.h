@@ -1,0 +1,46 @@
+// The process and its files on Linux.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/environment.h"
+
+namespace vel::platform {
+
+class LinuxEnvironment : public Environment {
+public:
+    // args: the arguments after the program name. executablePath: where the
+    // program lies (normally /proc/self/exe resolved).
+    LinuxEnvironment(std::vector<std::string> args, std::string executablePath);
+
+    std::string CommandLine() override;
+    std::string ProgramFolder() override { return programFolder_; }
+    std::string PathSeparator() override { return "/"; }
+    std::optional<std::string> GetVariable(const std::string& name) override;
+    bool IsOrdinaryFile(const std::string& path) override;
+    std::optional<std::int64_t> FileSize(const std::string& path) override;
+    bool CopyFile(const std::string& from, const std::string& to, SystemError& error) override;
+    bool DeleteFile(const std::string& path) override;
+    std::unique_ptr<OutputFile> OpenAppend(const std::string& path, SystemError& error) override;
+    std::unique_ptr<OutputFile> OpenRewrite(const std::string& path, SystemError& error) override;
+    bool StartProgram(const std::vector<std::string>& argv, bool shown) override;
+    std::optional<std::string> FindProgram(const std::string& name) override;
+    std::optional<std::string> ReadRegistryString(const std::string& root, const std::string& key,
+                                                  const std::string& value) override;
+
+    // The folder of the settings and the log: VELTRANE_HOME when set; else the
+    // executable's folder, unless it holds no settings file and cannot be
+    // written (an installed copy), then $XDG_CONFIG_HOME/veltrane (by default
+    // ~/.config/veltrane), created when missing.
+    static std::string ChooseProgramFolder(const std::string& executableFolder, const std::string& settingsFileName);
+
+    // The folder of the running executable.
+    static std::string ExecutableFolder();
+
+private:
+    std::vector<std::string> args_;
+    std::string programFolder_;
+};
+
+}  // namespace vel::platform

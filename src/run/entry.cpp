@@ -1,0 +1,45 @@
+#include "run/entry.h"
+
+#include "common/text.h"
+#include "run/run_sync.h"
+#include "run/status_window.h"
+#include "settings/config_dialog.h"
+#include "settings/settings.h"
+
+namespace vel {
+
+void ProgramEntry(App& app)
+{
+    app.flags.RunStarted = false;
+    app.log.file.reset();
+
+    app.commandLine = ToLower(app.platform.environment.CommandLine());
+
+    if (app.CommandLineHas("config") || !app.platform.environment.IsOrdinaryFile(SettingsFilePath(app))) {
+        ShowConfigurationDialog(app);
+        // A Yes to "run now" goes on as a normal start; anything else ends here.
+        if (app.flags.UserCancelled)
+            return;
+    }
+
+    LoadSettings(app);
+
+    if (app.settings.QuietMode == "Y") {
+        RunSync(app);
+        return;
+    }
+    app.frmVEL().Show();
+}
+
+ExitStatus RunProgram(App& app)
+{
+    ProgramEntry(app);
+    // The process lives on while the status window is open or its run goes on
+    // (a run whose window the user closed carries on without it).
+    while (app.HasStatusWindow() && !app.RunFinished &&
+           (app.flags.RunStarted || app.frmVEL().Form().IsVisible()))
+        app.platform.pump.WaitForEvents(3600.0);
+    return app.exitStatus;
+}
+
+}  // namespace vel

@@ -1,0 +1,105 @@
+#include "run/run_sync.h"
+
+#include "common/app.h"
+#include "connection/connection_strategy.h"
+#include "connection/dun_library.h"
+#include "log/log.h"
+#include "run/countdown.h"
+#include "run/status_window.h"
+#include "settings/config_dialog.h"
+#include "timesource/clock_correction.h"
+#include "timesource/daytime_client.h"
+#include "timesource/time_zone.h"
+
+namespace vel {
+
+namespace {
+
+void CancelledBeforeConnect(App& app)
+{
+    WriteLog(app, "ERROR: user cancelled before connect started");
+    app.exitStatus = ExitStatus::Cancelled;
+}
+
+// Everything from the log's opening to the hang-up; returns early on the
+// run's three early exits.
+void RunSteps(App& app)
+{
+    OpenLog(app);
+    app.platform.windows.SetPointer(platform::PointerShape::Busy);
+    StatusWindow& window = app.frmVEL();
+    const Settings& settings = app.settings;
+
+    if (settings.QuietMode != "Y") {
+        ShowCountdown(app, "Waiting to start connection", "Connection will initiate in ", settings.DelaySeconds,
+                      " secs.  To cancel out of program, click CANCEL.  To connect now, click GO.", "&Cancel");
+    } else {
+        WriteLog(app, "started in quiet mode");
+    }
+
+    if (app.flags.UserCancelled && !app.flags.GoPressed && !app.flags.ConfigurePressed) {
+        CancelledBeforeConnect(app);
+        return;
+    }
+
+    window.txtStatus.SetText("");
+    window.txtStatus.Refresh();
+
+    if (app.flags.ConfigurePressed) {
+        ShowConfigurationDialog(app);
+        if (app.flags.UserCancelled) {
+            CancelledBeforeConnect(app);
+            return;
+        }
+    }
+
+    window.cmdConfigure.SetEnabled(false);
+    window.cmdGo.SetEnabled(false);
+
+    ShowCountdown(app, "", "Connecting to internet... ", 0, "", "&Cancel");
+    const bool connected = ConnectToInternet(app);
+
+    if (settings.OnlyIfConnected == "Y" && !IsInternetConnected(app)) {
+        WriteLog(app, "no current internet connection found");
+        app.exitStatus = ExitStatus::NotConnected;
+        return;
+    }
+    if (!connected)
+        WriteLog(app, "WARNING: Connection to internet may have failed");
+
+    WriteLog(app, "starting connect to " + settings.NTPServer);
+    window.txtStatus.SetText("Getting current time from " + settings.NTPServer);
+    const std::int16_t offsetBeforeQuery = GetTimeZoneHours(app);
+
+    if (GetServerTime(app)) {
+        CompareAndCorrect(app, offsetBeforeQuery);
+    } else {
+        ShowCountdown(app, "Could not get current time! See .LOG file for details", "Program will exit in ",
+                      settings.DelaySeconds, " secs.  To exit immediately, click QUIT.", "&Quit");
+        const std::string error = "ERROR: " + app.query.TimeError;
+        WriteLog(app, error);
+        app.exitStatus = ExitStatus::NoTime;
+        if (app.CommandLineHas("debug"))
+            app.platform.windows.MessageBox(error, "Veltrane", platform::MessageButtons::Ok,
+                                            platform::MessageIcon::None);
+    }
+
+    // Hang up a dial-up line that this run brought up.
+    if (IsModemConnection(app) && !app.AlreadyConnected) {
+        window.cmdCancel.SetEnabled(false);
+        ShowCountdown(app, "", "Disconnecting from internet....", 0, "", "");
+        HangUpConnection(app, GetDefaultConnectoid(app));
+    }
+}
+
+}  // namespace
+
+void RunSync(App& app)
+{
+    RunSteps(app);
+    // The window's close handling saves the settings, shown or not.
+    app.frmVEL().Close();
+    app.RunFinished = true;
+}
+
+}  // namespace vel

@@ -1,0 +1,93 @@
+#include "run/status_window.h"
+
+#include "about/about_dialog.h"
+#include "common/app.h"
+#include "run/run_sync.h"
+#include "settings/settings.h"
+
+namespace vel {
+
+using platform::ControlKind;
+
+platform::FormSpec StatusWindowSpec()
+{
+    platform::FormSpec spec;
+    spec.name = "frmVEL";
+    spec.caption = "Veltrane";
+    spec.clientWidth = 5490;
+    spec.clientHeight = 2355;
+    spec.controls = {
+        platform::MakeControl(ControlKind::Label, "lblStatus", "Status:", 240, 240, 615, 255, 3),
+        platform::MakeControl(ControlKind::Label, "lblClockStatus", "", 840, 240, 4215, 495, 5),
+        platform::MakeControl(ControlKind::TextBox, "txtStatus", "", 240, 720, 4935, 735, 4),
+        platform::MakeControl(ControlKind::Button, "cmdGo", "&Go", 240, 1680, 975, 375, 6),
+        platform::MakeControl(ControlKind::Button, "cmdConfigure", "C&onfigure", 1560, 1680, 975, 375, 1),
+        platform::MakeControl(ControlKind::Button, "cmdAbout", "&About", 2880, 1680, 975, 375, 2),
+        platform::MakeControl(ControlKind::Button, "cmdCancel", "&Cancel", 4200, 1680, 975, 375, 0),
+    };
+    spec.controls[2].multiLine = true;  // txtStatus: words wrap
+    return spec;
+}
+
+StatusWindow::StatusWindow(App& app)
+    : app_(app),
+      form_(app.platform.windows.CreateForm(StatusWindowSpec())),
+      lblStatus(*form_, "lblStatus"),
+      lblClockStatus(*form_, "lblClockStatus"),
+      txtStatus(*form_, "txtStatus"),
+      cmdGo(*form_, "cmdGo"),
+      cmdConfigure(*form_, "cmdConfigure"),
+      cmdAbout(*form_, "cmdAbout"),
+      cmdCancel(*form_, "cmdCancel")
+{
+    form_->SetHandler(this);
+}
+
+StatusWindow::~StatusWindow()
+{
+    form_->SetHandler(nullptr);
+}
+
+void StatusWindow::Show()
+{
+    form_->Show();
+}
+
+void StatusWindow::Close()
+{
+    form_->Close();
+}
+
+void StatusWindow::OnActivate()
+{
+    if (app_.flags.RunStarted)
+        return;
+    app_.flags.RunStarted = true;
+    // The run waits and dispatches events for many seconds: start it from the
+    // event queue, not inside the window system's activation handling.
+    App& app = app_;
+    app_.platform.pump.Post([&app] { RunSync(app); });
+}
+
+void StatusWindow::OnClose()
+{
+    app_.flags.UserCancelled = true;
+    SaveSettings(app_);
+}
+
+void StatusWindow::OnClick(const std::string& control)
+{
+    if (control == "cmdGo") {
+        app_.flags.GoPressed = true;
+        cmdGo.SetEnabled(false);
+    } else if (control == "cmdCancel") {
+        app_.flags.UserCancelled = true;
+    } else if (control == "cmdConfigure") {
+        app_.flags.UserCancelled = true;
+        app_.flags.ConfigurePressed = true;
+    } else if (control == "cmdAbout") {
+        ShowAboutDialog(app_);
+    }
+}
+
+}  // namespace vel

@@ -1,0 +1,58 @@
+// The settings record and the settings file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vel {
+
+class App;
+
+// One record per process; the fields carry the names of the INI keys.
+struct Settings {
+    std::string NTPServer;        // "host (operator, place)": the host is the text before the first blank
+    std::string Delay;            // start delay as the user typed it
+    std::int16_t DelaySeconds = 0;  // whole seconds derived from Delay, 3..60 after a load
+    std::int32_t Tolerance = 0;   // seconds of clock error left alone
+    std::int32_t PCOffset = 0;    // seconds the PC clock is to run ahead of the server (negative: behind)
+    std::string ConnectionType;   // "LAN", "MODEM" or "BOTH" as the dialog writes it
+    std::string Connectoid;       // dial-up entry to dial; empty: none
+    std::string QuietMode;        // exactly "Y": no window
+    std::string OnlyIfConnected;  // exactly "Y": no query without a connection
+};
+
+// The settings file in the program folder. On Linux "Veltrane.INI" and the
+// "Veltrane.ini" of the configuration dialog are one name: this one.
+inline constexpr const char* kSettingsFileName = "Veltrane.INI";
+inline constexpr const char* kSettingsSection = "Main";
+std::string SettingsFilePath(App& app);
+
+// NTPServer when the file holds none, or only blanks.
+inline constexpr const char* kDefaultNTPServer = "tick.usno.navy.mil (US Naval Observatory, Washington, DC)";
+
+// What ReadIniValue gives: the value (at most 259 characters, ending before
+// a NUL) and the character count that the platform reported.
+struct IniValue {
+    std::string value;
+    std::int16_t count = 0;
+};
+
+// The value of `key` in `section` of `fileName`, the empty text when the
+// file, section or key is missing. Read through a 260-character buffer: a
+// longer value comes back cut to its first 259 characters.
+IniValue ReadIniValue(App& app, const std::string& fileName, const std::string& section, const std::string& key);
+
+// Writes `value` unchanged under `key`: 1 when the platform wrote it, else 0.
+// Nothing is reported.
+std::int16_t WriteIniValue(App& app, const std::string& fileName, const std::string& section, const std::string& key,
+                           const std::string& value);
+
+// Fills the record from the file with every default and range clamp; may
+// write NTPServer and Delay back.
+void LoadSettings(App& app);
+
+// Writes six keys from the record (Tolerance and PCOffset are never written).
+void SaveSettings(App& app);
+
+}  // namespace vel

@@ -1,0 +1,231 @@
+#include "support/fakes.h"
+
+#include <cerrno>
+
+#include "common/ini_text.h"
+
+namespace vel::test {
+
+namespace {
+
+class MemoryFile : public platform::OutputFile {
+public:
+    MemoryFile(FakeEnvironment& env, std::string path) : env_(env), path_(std::move(path)) {}
+    bool Write(const std::string& bytes, platform::SystemError& error) override
+    {
+        if (!env_.MayWrite(bytes.size(), error))
+            return false;
+        env_.files[path_] += bytes;
+        return true;
+    }
+
+private:
+    FakeEnvironment& env_;
+    std::string path_;
+};
+
+platform::SystemError AccessDenied()
+{
+    return {EACCES, "Permission denied"};
+}
+
+}  // namespace
+
+bool FakeEnvironment::MayWrite(std::size_t bytes, platform::SystemError& error)
+{
+    if (!writable) {
+        error = AccessDenied();
+        return false;
+    }
+    if (writeBudget >= 0) {
+        if (static_cast<long long>(bytes) > writeBudget) {
+            error = {ENOSPC, "No space left on device"};
+            return false;
+        }
+        writeBudget -= static_cast<long long>(bytes);
+    }
+    return true;
+}
+
+std::optional<std::string> FakeEnvironment::GetVariable(const std::string& name)
+{
+    auto it = variables.find(name);
+    if (it == variables.end())
+        return std::nullopt;
+    return it->second;
+}
+
+bool FakeEnvironment::IsOrdinaryFile(const std::string& path)
+{
+    return files.count(path) != 0 && folders.count(path) == 0;
+}
+
+std::optional<std::int64_t> FakeEnvironment::FileSize(const std::string& path)
+{
+    if (!IsOrdinaryFile(path))
+        return std::nullopt;
+    return static_cast<std::int64_t>(files[path].size());
+}
+
+bool FakeEnvironment::CopyFile(const std::string& from, const std::string& to, platform::SystemError& error)
+{
+    if (!IsOrdinaryFile(from)) {
+        error = {ENOENT, "No such file or directory"};
+        return false;
+    }
+    if (folders.count(to)) {
+        error = {EISDIR, "Is a directory"};
+        return false;
+    }
+    if (!MayWrite(files[from].size(), error))
+        return false;
+    files[to] = files[from];
+    return true;
+}
+
+bool FakeEnvironment::DeleteFile(const std::string& path)
+{
+    if (!IsOrdinaryFile(path) || !writable)
+        return false;
+    files.erase(path);
+    return true;
+}
+
+std::unique_ptr<platform::OutputFile> FakeEnvironment::OpenAppend(const std::string& path,
+                                                                  platform::SystemError& error)
+{
+    if (folders.count(path)) {
+        error = {EISDIR, "Is a directory"};
+        return nullptr;
+    }
+    if (!writable) {
+        error = AccessDenied();
+        return nullptr;
+    }
+    files[path];  // created when missing
+    return std::make_unique<MemoryFile>(*this, path);
+}
+
+std::unique_ptr<platform::OutputFile> FakeEnvironment::OpenRewrite(const std::string& path,
+                                                                   platform::SystemError& error)
+{
+    auto file = OpenAppend(path, error);
+    if (file)
+        files[path].clear();
+    return file;
+}
+
+bool FakeEnvironment::StartProgram(const std::vector<std::string>& argv, bool)
+{
+    startedPrograms.push_back(argv);
+    return startProgramResult;
+}
+
+std::optional<std::string> FakeEnvironment::FindProgram(const std::string& name)
+{
+    auto it = programsOnPath.find(name);
+    if (it == programsOnPath.end())
+        return std::nullopt;
+    return it->second;
+}
+
+std::optional<std::string> FakeEnvironment::ReadRegistryString(const std::string& root, const std::string& key,
+                                                               const std::string& value)
+{
+    auto it = registry.find(root + "\\" + key + "\\" + value);
+    if (it == registry.end())
+        return std::nullopt;
+    return it->second;
+}
+
+int FakeProfileFile::GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
+                               std::string& value, int bufferSize, const std::string& file)
+{
+    std::optional<std::string> found;
+    if (env_.IsOrdinaryFile(file))
+        found = ini::ReadValue(env_.files[file], section, key);
+    value = found ? *found : defaultValue;
+    const auto limit = static_cast<std::size_t>(bufferSize > 0 ? bufferSize - 1 : 0);
+    if (value.size() > limit)
+        value.resize(limit);
+    return static_cast<int>(value.size());
+}
+
+bool FakeProfileFile::WriteString(const std::string& section, const std::string& key, const std::string& value,
+                                  const std::string& file)
+{
+    if (env_.folders.count(file) || !env_.writable)
+        return false;
+    const std::string current = env_.IsOrdinaryFile(file) ? env_.files[file] : std::string();
+    env_.files[file] = ini::WriteValue(current, section, key, value);
+    ++writes;
+    return true;
+}
+
+void FakeSocket::Connect()
+{
+    if (open)
+        Close();
+    open = true;
+    pending_.clear();
+    ++connects;
+    if (onConnect)
+        onConnect(*this, connects);
+}
+
+std::string FakeSocket::GetData(std::size_t maxBytes)
+{
+    lastReadLimit = maxBytes;
+    std::string data = pending_.substr(0, maxBytes);
+    pending_.erase(0, data.size());
+    return data;
+}
+
+void FakeSocket::Close()
+{
+    if (open)
+        ++closes;
+    open = false;
+}
+
+void FakeSocket::DeliverData(const std::string& data)
+{
+    if (!open)
+        return;  // the peer's data after our close is lost
+    pending_ += data;
+    if (handler_)
+        handler_->OnDataArrival();
+    pump_.Wake();
+}
+
+void FakeSocket::DeliverError(int number, const std::string& description)
+{
+    if (!open)
+        return;
+    if (handler_)
+        handler_->OnError(number, description);
+    pump_.Wake();
+}
+
+void FakeDialUp::StartDialer(const std::string& entry)
+{
+    dialled.push_back(entry);
+    if (onStartDialer)
+        onStartDialer(entry);
+}
+
+void FakeDialUp::HangUp(const std::string& entry)
+{
+    hungUp.push_back(entry);
+    if (onHangUp)
+        onHangUp(entry);
+}
+
+void FakeDialUp::SetModemUp(const std::string& entry)
+{
+    state = {true, platform::INTERNET_CONNECTION_MODEM};
+    linkUp = true;
+    active = {entry};
+}
+
+}  // namespace vel::test

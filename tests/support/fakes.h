@@ -1,0 +1,144 @@
+// In-memory stand-ins for the platform: files, INI files, a socket, dial-up
+// networking and the shell.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/dialup.h"
+#include "platform/environment.h"
+#include "platform/event_pump.h"
+#include "platform/profile_file.h"
+#include "platform/shell.h"
+#include "platform/socket.h"
+
+namespace vel::test {
+
+// Files in memory. Paths are plain strings; the program folder is "/app".
+class FakeEnvironment : public platform::Environment {
+public:
+    std::string commandLine;
+    std::string programFolder = "/app";
+    std::map<std::string, std::string> variables;
+    std::map<std::string, std::string> files;   // path -> content
+    std::set<std::string> folders;              // paths that are folders, not files
+    bool writable = true;                       // false: every write fails with EACCES
+    // A write that would take the file's total written bytes beyond this fails
+    // (a full disk). Negative: no limit.
+    long long writeBudget = -1;
+    std::map<std::string, std::string> programsOnPath;  // name -> full path
+    std::map<std::string, std::string> registry;         // "root\key\value" -> text
+    std::vector<std::vector<std::string>> startedPrograms;
+    bool startProgramResult = true;
+
+    std::string CommandLine() override { return commandLine; }
+    std::string ProgramFolder() override { return programFolder; }
+    std::string PathSeparator() override { return "/"; }
+    std::optional<std::string> GetVariable(const std::string& name) override;
+    bool IsOrdinaryFile(const std::string& path) override;
+    std::optional<std::int64_t> FileSize(const std::string& path) override;
+    bool CopyFile(const std::string& from, const std::string& to, platform::SystemError& error) override;
+    bool DeleteFile(const std::string& path) override;
+    std::unique_ptr<platform::OutputFile> OpenAppend(const std::string& path, platform::SystemError& error) override;
+    std::unique_ptr<platform::OutputFile> OpenRewrite(const std::string& path, platform::SystemError& error) override;
+    bool StartProgram(const std::vector<std::string>& argv, bool shown) override;
+    std::optional<std::string> FindProgram(const std::string& name) override;
+    std::optional<std::string> ReadRegistryString(const std::string& root, const std::string& key,
+                                                  const std::string& value) override;
+
+    // Whether a write of `bytes` more may go ahead; spends the budget.
+    bool MayWrite(std::size_t bytes, platform::SystemError& error);
+};
+
+// INI files over FakeEnvironment's files, with the program's own INI rules.
+class FakeProfileFile : public platform::ProfileFile {
+public:
+    explicit FakeProfileFile(FakeEnvironment& env) : env_(env) {}
+    int GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
+                  std::string& value, int bufferSize, const std::string& file) override;
+    bool WriteString(const std::string& section, const std::string& key, const std::string& value,
+                     const std::string& file) override;
+    int writes = 0;
+
+private:
+    FakeEnvironment& env_;
+};
+
+// A socket whose peer the test plays. `onConnect` runs at each Connect (the
+// attempt number counts from 1); it usually schedules DeliverData or
+// DeliverError on the pump.
+class FakeSocket : public platform::Socket {
+public:
+    explicit FakeSocket(platform::EventPump& pump) : pump_(pump) {}
+
+    void SetHandler(platform::SocketEvents* handler) override { handler_ = handler; }
+    void SetRemoteHost(const std::string& host) override { remoteHost = host; }
+    void SetRemotePort(int port) override { remotePort = port; }
+    void Connect() override;
+    std::string GetData(std::size_t maxBytes) override;
+    void Close() override;
+
+    // The peer's side: data arrives (event raised at once, inside the pump),
+    // or the connection fails.
+    void DeliverData(const std::string& data);
+    void DeliverError(int number, const std::string& description);
+
+    std::function<void(FakeSocket& socket, int attempt)> onConnect;
+    std::string remoteHost;
+    int remotePort = 0;
+    int connects = 0;
+    int closes = 0;
+    bool open = false;
+    std::size_t lastReadLimit = 0;
+
+private:
+    platform::EventPump& pump_;
+    platform::SocketEvents* handler_ = nullptr;
+    std::string pending_;
+};
+
+// Dial-up networking whose state the test sets. `onStartDialer` and
+// `onHangUp` let a test make links come and go.
+class FakeDialUp : public platform::DialUpNetworking {
+public:
+    platform::ConnectedState state;
+    bool linkUp = false;
+    std::vector<std::string> active;
+    std::vector<std::string> entries;
+    std::string defaultEntry;
+    std::vector<std::string> dialled;
+    std::vector<std::string> hungUp;
+    std::function<void(const std::string&)> onStartDialer;
+    std::function<void(const std::string&)> onHangUp;
+
+    platform::ConnectedState GetConnectedState() override { return state; }
+    bool IsDialUpLinkUp() override { return linkUp; }
+    std::vector<std::string> ActiveConnections() override { return active; }
+    std::vector<std::string> Entries() override { return entries; }
+    std::string DefaultEntry() override { return defaultEntry; }
+    void StartDialer(const std::string& entry) override;
+    void HangUp(const std::string& entry) override;
+
+    // Helpers for the usual states.
+    void SetLan() { state = {true, platform::INTERNET_CONNECTION_LAN}; }
+    void SetOffline() { state = {false, platform::INTERNET_CONNECTION_OFFLINE}; }
+    void SetModemUp(const std::string& entry);
+};
+
+class FakeShell : public platform::Shell {
+public:
+    int result = 42;
+    std::vector<std::string> opened;
+    int Execute(const std::string& target) override
+    {
+        opened.push_back(target);
+        return result;
+    }
+};
+
+}  // namespace vel::test

@@ -1,0 +1,33 @@
+#include "support/test_app.h"
+
+namespace vel::test {
+
+TestApp::TestApp()
+{
+    app.fatal = [](const std::string& message) { throw FatalStop(message); };
+    // Message boxes answer OK (No for a question) without printing.
+    windows.answerMessage = [](const platform::MessageRecord& record) {
+        return record.buttons == platform::MessageButtons::Ok ? platform::MessageResult::Ok
+                                                              : platform::MessageResult::No;
+    };
+}
+
+std::vector<std::string> TestApp::LogLines(bool withTimestamps)
+{
+    std::vector<std::string> lines;
+    const std::string& text = env.files[LogPath()];
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find("\r\n", start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!withTimestamps && line.size() >= 17)
+            line = line.substr(17);
+        lines.push_back(line);
+        start = end + 2;
+    }
+    return lines;
+}
+
+}  // namespace vel::test
