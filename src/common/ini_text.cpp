@@ -99,8 +99,9 @@ private:
         line.name = TrimBlanks(content.substr(lead, equals - lead));
         std::size_t valueStart = equals + 1;
         while (valueStart < content.size() && IsBlankChar(content[valueStart])) ++valueStart;
-        line.valueBegin = start + valueStart;
         line.value = TrimBlanks(content.substr(valueStart));
+        // An empty old value leaves no blanks of its own in front of a new one.
+        line.valueBegin = start + (line.value.empty() ? equals + 1 : valueStart);
     }
 
     std::string_view text_;

@@ -20,7 +20,8 @@
 // Writing changes one line or adds lines and keeps every other byte:
 // - An existing key: the old value is replaced where it stands; the line
 //   keeps everything before the old value (indentation, the key's spelling,
-//   the blanks around `=`) and its own line end.
+//   the blanks around `=`; after an empty old value the new one follows the
+//   `=` directly) and its own line end.
 // - A new key: `Key=Value` after the last non-blank line of its section (so
 //   after comments inside it, before blank lines that end it).
 // - A missing section: `[Section]` and `Key=Value` at the end of the text.

@@ -161,6 +161,7 @@ TEST(IniWrite, ReplacedLineKeepsKeySpellingIndentationAndLineEnd) {
     EXPECT_EQ(WriteValue("[Main]\r\n  nTpSeRvEr =  old value  \r\nX=1\r\n", "MAIN", "NTPServer", "new"),
               "[Main]\r\n  nTpSeRvEr =  new\r\nX=1\r\n");
     EXPECT_EQ(WriteValue("[Main]\nDelay =\n", "Main", "Delay", "3"), "[Main]\nDelay =3\n");
+    EXPECT_EQ(WriteValue("[Main]\nNTPServer = \t \n", "Main", "NTPServer", "x"), "[Main]\nNTPServer =x\n");
     EXPECT_EQ(WriteValue("[Main]\nQuietMode=\"y\"", "Main", "QuietMode", "N"), "[Main]\nQuietMode=N");
     EXPECT_EQ(WriteValue("[Main]\nA=1\n", "Main", "A", ""), "[Main]\nA=\n");
 }

@@ -1,0 +1,404 @@
+// The settings record and the settings file: loading with its defaults,
+// clamps and repair writes, and saving.
+#include "settings/settings.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "common/app.h"
+#include "common/ini_text.h"
+#include "platform/linux/linux_profile_file.h"
+#include "support/test_app.h"
+
+namespace vel {
+namespace {
+
+using std::string;
+
+constexpr const char* kDefaultEntry = "tick.usno.navy.mil (US Naval Observatory, Washington, DC)";
+
+string Fixture(const string& name) {
+    std::ifstream in(string(VELTRANE_TEST_DATA) + "/ini/" + name, std::ios::binary);
+    EXPECT_TRUE(in.good()) << name;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class SettingsTest : public ::testing::Test {
+protected:
+    test::TestApp t;
+    App& app = t.app;
+    Settings& s = t.app.settings;
+
+    std::optional<string> FileValue(const string& key) { return ini::ReadValue(t.SettingsText(), "Main", key); }
+    bool FileExists() { return t.env.files.count(t.SettingsPath()) != 0; }
+};
+
+TEST_F(SettingsTest, PathIsTheProgramFolderAndOneFileName) {
+    EXPECT_EQ(SettingsFilePath(app), "/app/Veltrane.INI");
+    EXPECT_EQ(SettingsFilePath(app), t.SettingsPath());
+    t.env.programFolder = "/opt/veltrane";
+    EXPECT_EQ(SettingsFilePath(app), "/opt/veltrane/Veltrane.INI");
+}
+
+TEST_F(SettingsTest, DefaultEntryNamesTheNavalObservatoryLikeTheListEntries) {
+    EXPECT_STREQ(kDefaultNTPServer, kDefaultEntry);
+}
+
+// ---- Loading ---------------------------------------------------------------
+
+TEST_F(SettingsTest, MissingFileGivesDefaultsAndTheLoaderCreatesTheFile) {
+    s.ConnectionType = "stale";
+    s.QuietMode = "Y";
+    LoadSettings(app);
+    EXPECT_EQ(s.NTPServer, kDefaultEntry);
+    EXPECT_EQ(s.Delay, "3");
+    EXPECT_EQ(s.DelaySeconds, 3);
+    EXPECT_EQ(s.Tolerance, 30);
+    EXPECT_EQ(s.PCOffset, 0);
+    EXPECT_EQ(s.ConnectionType, "");
+    EXPECT_EQ(s.Connectoid, "");
+    EXPECT_EQ(s.QuietMode, "");
+    EXPECT_EQ(s.OnlyIfConnected, "");
+    EXPECT_EQ(t.SettingsText(), "[Main]\r\nNTPServer=" + string(kDefaultEntry) + "\r\nDelay=3\r\n");
+}
+
+TEST_F(SettingsTest, FirstConfigurationWritesTheKeysInTheirOrder) {
+    LoadSettings(app);  // the dialog opening
+    s.ConnectionType = "LAN";
+    s.Connectoid = "";
+    s.QuietMode = "";
+    s.OnlyIfConnected = "";
+    SaveSettings(app);  // its OK
+    EXPECT_EQ(t.SettingsText(), Fixture("first_configuration.ini"));
+}
+
+TEST_F(SettingsTest, CompleteFileLoadsAsItStandsWithoutWrites) {
+    t.WriteSettings(Fixture("first_configuration.ini"));
+    LoadSettings(app);
+    EXPECT_EQ(s.NTPServer, kDefaultEntry);
+    EXPECT_EQ(s.Delay, "3");
+    EXPECT_EQ(s.DelaySeconds, 3);
+    EXPECT_EQ(s.ConnectionType, "LAN");
+    EXPECT_EQ(s.QuietMode, "N");
+    EXPECT_EQ(s.OnlyIfConnected, "N");
+    EXPECT_EQ(t.profile.writes, 0);
+    EXPECT_EQ(t.SettingsText(), Fixture("first_configuration.ini"));
+}
+
+struct DelayCase {
+    std::optional<string> line;  // the Delay line's value; nullopt: no Delay line
+    int seconds;                 // DelaySeconds after the load
+    string text;                 // Delay in the record and the file after the load
+    bool repaired;               // whether the loader wrote Delay
+};
+
+class DelayTest : public SettingsTest, public ::testing::WithParamInterface<DelayCase> {};
+
+TEST_P(DelayTest, ClampedToThreeToSixtyWithRepairWrite) {
+    const DelayCase& c = GetParam();
+    const string before = "[Main]\r\nNTPServer=time.example (Test, Here)\r\n" +
+                          (c.line ? "Delay=" + *c.line + "\r\n" : string()) + "QuietMode=Y\r\n";
+    t.WriteSettings(before);
+    LoadSettings(app);
+    EXPECT_EQ(s.DelaySeconds, c.seconds);
+    EXPECT_EQ(s.Delay, c.text);
+    EXPECT_EQ(FileValue("Delay"), std::optional<string>(c.text));
+    EXPECT_EQ(t.profile.writes, c.repaired ? 1 : 0);
+    if (!c.repaired) {
+        EXPECT_EQ(t.SettingsText(), before);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Delay, DelayTest,
+    ::testing::Values(DelayCase{"0", 3, "3", true}, DelayCase{"2", 3, "3", true}, DelayCase{"2.5", 3, "3", true},
+                      DelayCase{"-5", 3, "3", true}, DelayCase{"soon", 3, "3", true}, DelayCase{"", 3, "3", true},
+                      DelayCase{std::nullopt, 3, "3", true}, DelayCase{"61", 60, "60", true},
+                      DelayCase{"500", 60, "60", true}, DelayCase{"99999999999999999999", 60, "60", true},
+                      DelayCase{"1e999", 60, "60", true}, DelayCase{"-1e999", 3, "3", true},
+                      DelayCase{"65536", 60, "60", true}, DelayCase{"3", 3, "3", false},
+                      DelayCase{"60", 60, "60", false}, DelayCase{"59.5", 60, "59.5", false},
+                      DelayCase{"60.5", 60, "60.5", false}, DelayCase{"2.51", 3, "2.51", false},
+                      DelayCase{"10.4", 10, "10.4", false}, DelayCase{" 7 seconds", 7, "7 seconds", false}));
+
+TEST_F(SettingsTest, DelayRepairReplacesTheLineWhereItStands) {
+    t.WriteSettings("[Main]\r\nDelay = 500\r\nNTPServer=a b\r\n");
+    LoadSettings(app);
+    EXPECT_EQ(t.SettingsText(), "[Main]\r\nDelay = 60\r\nNTPServer=a b\r\n");
+}
+
+TEST_F(SettingsTest, BlankNTPServerIsReplacedByTheDefaultInRecordAndFile) {
+    for (const string line : {"NTPServer=", "NTPServer=     ", "NTPServer=\"   \""}) {
+        t.WriteSettings("[Main]\r\n" + line + "\r\nDelay=5\r\n");
+        LoadSettings(app);
+        EXPECT_EQ(s.NTPServer, kDefaultEntry) << line;
+        EXPECT_EQ(t.SettingsText(), "[Main]\r\nNTPServer=" + string(kDefaultEntry) + "\r\nDelay=5\r\n") << line;
+    }
+    // Anything else, however odd, is kept as it is.
+    t.WriteSettings("[Main]\r\nNTPServer=\" x \"\r\nDelay=5\r\n");
+    LoadSettings(app);
+    EXPECT_EQ(s.NTPServer, " x ");
+}
+
+struct NumberCase {
+    std::optional<string> line;
+    std::int32_t value;
+};
+
+class ToleranceTest : public SettingsTest, public ::testing::WithParamInterface<NumberCase> {};
+
+TEST_P(ToleranceTest, NumberOrDefault) {
+    const NumberCase& c = GetParam();
+    const string before = "[Main]\r\nNTPServer=a\r\nDelay=5\r\n" + (c.line ? "Tolerance=" + *c.line + "\r\n" : string());
+    t.WriteSettings(before);
+    LoadSettings(app);
+    EXPECT_EQ(s.Tolerance, c.value);
+    EXPECT_EQ(t.SettingsText(), before);  // never written
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tolerance, ToleranceTest,
+    ::testing::Values(NumberCase{std::nullopt, 30}, NumberCase{"", 30}, NumberCase{"word", 0}, NumberCase{"nan", 0},
+                      NumberCase{"12.5", 12}, NumberCase{"13.5", 14}, NumberCase{"-45", -45}, NumberCase{"0", 0},
+                      NumberCase{"2147483647", 2147483647}, NumberCase{"-2147483648", -2147483647 - 1},
+                      NumberCase{"2147483648", 30}, NumberCase{"-2147483649", 30}, NumberCase{"4294967326", 30},
+                      NumberCase{"1e999", 30}, NumberCase{"-1e999", 30}, NumberCase{"1e10", 30}));
+
+class PCOffsetTest : public SettingsTest, public ::testing::WithParamInterface<NumberCase> {};
+
+TEST_P(PCOffsetTest, NumberOrDefault) {
+    const NumberCase& c = GetParam();
+    t.WriteSettings("[Main]\r\nNTPServer=a\r\nDelay=5\r\n" + (c.line ? "PCOffset=" + *c.line + "\r\n" : string()));
+    s.PCOffset = 77;
+    LoadSettings(app);
+    EXPECT_EQ(s.PCOffset, c.value);
+}
+
+INSTANTIATE_TEST_SUITE_P(PCOffset, PCOffsetTest,
+                         ::testing::Values(NumberCase{std::nullopt, 0}, NumberCase{"", 0}, NumberCase{"word", 0},
+                                           NumberCase{"-2", -2}, NumberCase{"7.5", 8}, NumberCase{"3600", 3600},
+                                           NumberCase{"2147483648", 0}, NumberCase{"-9e9", 0},
+                                           NumberCase{"1e999", 0}));
+
+TEST_F(SettingsTest, TextKeysComeAsTheyAre) {
+    t.WriteSettings(
+        "[Main]\r\nNTPServer=a\r\nDelay=5\r\nConnectionType=lan\r\nConnectoid=  My ISP (fast)  \r\n"
+        "QuietMode=y\r\nOnlyIfConnected=Yes\r\n");
+    LoadSettings(app);
+    EXPECT_EQ(s.ConnectionType, "lan");
+    EXPECT_EQ(s.Connectoid, "My ISP (fast)");
+    EXPECT_EQ(s.QuietMode, "y");
+    EXPECT_EQ(s.OnlyIfConnected, "Yes");
+}
+
+TEST_F(SettingsTest, HandEditedFileIsReadWithoutCaseOrBlanks) {
+    t.WriteSettings(Fixture("hand_edited.ini"));
+    LoadSettings(app);
+    EXPECT_EQ(s.NTPServer, "time-a.nist.gov (NIST, Gaithersburg, Maryland)");
+    EXPECT_EQ(s.Delay, "10.4");
+    EXPECT_EQ(s.DelaySeconds, 10);
+    EXPECT_EQ(s.Tolerance, 12);
+    EXPECT_EQ(s.PCOffset, -2);
+    EXPECT_EQ(s.ConnectionType, "lan");
+    EXPECT_EQ(t.profile.writes, 0);
+}
+
+TEST_F(SettingsTest, LongValueIsReadAsItsFirst259Characters) {
+    const string value(300, 'h');
+    t.WriteSettings("[Main]\r\nNTPServer=" + value + "\r\nConnectoid=" + value + "\r\nDelay=5\r\n");
+    const IniValue read = ReadIniValue(app, t.SettingsPath(), "Main", "Connectoid");
+    EXPECT_EQ(read.value, string(259, 'h'));
+    EXPECT_EQ(read.count, 259);
+    LoadSettings(app);
+    EXPECT_EQ(s.NTPServer, string(259, 'h'));
+    EXPECT_EQ(s.Connectoid, string(259, 'h'));
+}
+
+TEST_F(SettingsTest, ReadIniValueEndsAValueAtANul) {
+    t.WriteSettings("[Main]\r\nA=" + string("ab\0cd", 5) + "\r\nB=" + string("\0x", 2) + "\r\n");
+    EXPECT_EQ(ReadIniValue(app, t.SettingsPath(), "Main", "A").value, "ab");
+    EXPECT_EQ(ReadIniValue(app, t.SettingsPath(), "Main", "B").value, "");
+    const IniValue missing = ReadIniValue(app, t.SettingsPath(), "Main", "C");
+    EXPECT_EQ(missing.value, "");
+    EXPECT_EQ(missing.count, 0);
+}
+
+TEST_F(SettingsTest, DuplicateSectionsAndKeys) {
+    t.WriteSettings(Fixture("duplicate_sections.ini"));
+    LoadSettings(app);
+    EXPECT_EQ(s.NTPServer, "ntp-s1.cise.ufl.edu (University of Florida, Gainesville, FL)");
+    EXPECT_EQ(s.DelaySeconds, 5);
+    EXPECT_EQ(s.QuietMode, "");  // only in the second [Main]
+    SaveSettings(app);
+    EXPECT_EQ(s.QuietMode, "N");
+    EXPECT_EQ(FileValue("QuietMode"), std::optional<string>("N"));
+    // The second section is left as it was.
+    const string text = t.SettingsText();
+    EXPECT_NE(text.find("\r\n\r\n[Main]\r\nNTPServer=time.nist.gov (NIST, Boulder, Colorado)\r\nQuietMode=Y\r\n"),
+              string::npos);
+}
+
+TEST_F(SettingsTest, GarbageOrSectionlessFileGivesDefaultsAndKeepsItsBytes) {
+    string garbage = "NTPServer=not in a section\r\n";
+    for (int i = 0; i < 512; ++i) garbage += static_cast<char>((i * 131 + 7) % 256);
+    t.WriteSettings(garbage);
+    LoadSettings(app);
+    EXPECT_EQ(s.NTPServer, kDefaultEntry);
+    EXPECT_EQ(s.DelaySeconds, 3);
+    EXPECT_EQ(s.Tolerance, 30);
+    const string text = t.SettingsText();
+    EXPECT_EQ(text.substr(0, garbage.size()), garbage);
+    EXPECT_EQ(FileValue("NTPServer"), std::optional<string>(kDefaultEntry));
+    EXPECT_EQ(FileValue("Delay"), std::optional<string>("3"));
+}
+
+// ---- Saving ----------------------------------------------------------------
+
+TEST_F(SettingsTest, SaveNormalisesYesNoToExactlyYOrN) {
+    t.WriteSettings("[Main]\r\nNTPServer=a\r\nDelay=5\r\n");
+    LoadSettings(app);
+    const struct {
+        string before;
+        string after;
+    } cases[] = {{"y", "N"}, {"Y", "Y"}, {"", "N"}, {"yes", "N"}, {"Y ", "N"}, {"N", "N"}};
+    for (const auto& c : cases) {
+        s.QuietMode = c.before;
+        s.OnlyIfConnected = c.before;
+        SaveSettings(app);
+        EXPECT_EQ(s.QuietMode, c.after) << c.before;
+        EXPECT_EQ(s.OnlyIfConnected, c.after) << c.before;
+        EXPECT_EQ(FileValue("QuietMode"), std::optional<string>(c.after)) << c.before;
+        EXPECT_EQ(FileValue("OnlyIfConnected"), std::optional<string>(c.after)) << c.before;
+    }
+}
+
+TEST_F(SettingsTest, SaveOfAHandEditedFileKeepsEverythingElse) {
+    t.WriteSettings(Fixture("hand_edited.ini"));
+    LoadSettings(app);
+    SaveSettings(app);
+    EXPECT_EQ(t.SettingsText(), Fixture("hand_edited.saved.ini"));
+    EXPECT_EQ(s.QuietMode, "N");
+}
+
+TEST_F(SettingsTest, HandAddedToleranceAndPCOffsetSurviveSaves) {
+    t.WriteSettings(Fixture("first_configuration.ini") + "Tolerance=120\r\nPCOffset=-3600\r\n");
+    for (int run = 0; run < 5; ++run) {
+        LoadSettings(app);
+        s.Delay = std::to_string(10 + run);
+        s.Connectoid = "Entry " + std::to_string(run);
+        SaveSettings(app);
+        EXPECT_EQ(FileValue("Tolerance"), std::optional<string>("120"));
+        EXPECT_EQ(FileValue("PCOffset"), std::optional<string>("-3600"));
+    }
+    LoadSettings(app);
+    EXPECT_EQ(s.Tolerance, 120);
+    EXPECT_EQ(s.PCOffset, -3600);
+    EXPECT_EQ(s.Delay, "14");
+    EXPECT_EQ(t.SettingsText(),
+              "[Main]\r\nNTPServer=" + string(kDefaultEntry) +
+                  "\r\nDelay=14\r\nConnectionType=LAN\r\nConnectoid=Entry 4\r\nQuietMode=N\r\nOnlyIfConnected=N\r\n"
+                  "Tolerance=120\r\nPCOffset=-3600\r\n");
+}
+
+TEST_F(SettingsTest, SaveWritesTheDelayTextAndLeavesDelaySecondsAlone) {
+    t.WriteSettings(Fixture("first_configuration.ini"));
+    LoadSettings(app);
+    s.Delay = "0";  // typed into the dialog; the next load repairs it
+    SaveSettings(app);
+    EXPECT_EQ(s.DelaySeconds, 3);
+    EXPECT_EQ(FileValue("Delay"), std::optional<string>("0"));
+    s.Delay = "45";
+    SaveSettings(app);
+    EXPECT_EQ(s.DelaySeconds, 3);
+    LoadSettings(app);
+    EXPECT_EQ(s.DelaySeconds, 45);
+}
+
+// ---- A file that cannot be written ------------------------------------------
+
+TEST_F(SettingsTest, UnwritableFolderChangesNothingAndTheRecordHoldsTheDefaults) {
+    t.env.writable = false;
+    LoadSettings(app);
+    EXPECT_FALSE(FileExists());
+    EXPECT_EQ(s.NTPServer, kDefaultEntry);
+    EXPECT_EQ(s.Delay, "3");
+    EXPECT_EQ(s.DelaySeconds, 3);
+    EXPECT_EQ(s.Tolerance, 30);
+    SaveSettings(app);
+    EXPECT_FALSE(FileExists());
+    EXPECT_EQ(s.QuietMode, "N");
+    EXPECT_EQ(WriteIniValue(app, t.SettingsPath(), "Main", "Delay", "3"), 0);
+}
+
+TEST_F(SettingsTest, FolderAtTheSettingsPath) {
+    t.env.folders.insert(t.SettingsPath());
+    LoadSettings(app);
+    EXPECT_EQ(s.NTPServer, kDefaultEntry);
+    EXPECT_EQ(s.DelaySeconds, 3);
+    EXPECT_EQ(WriteIniValue(app, t.SettingsPath(), "Main", "Delay", "3"), 0);
+    t.env.folders.clear();
+    EXPECT_EQ(WriteIniValue(app, t.SettingsPath(), "Main", "Delay", "3"), 1);
+}
+
+// ---- On real files ------------------------------------------------------------
+
+// The settings routines over the Linux INI back end, in a temporary folder.
+class SettingsOnDiskTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        string pattern = (std::filesystem::temp_directory_path() / "veltrane-settings-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        folder = pattern;
+        t.env.programFolder = folder;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+    string DiskText() {
+        std::ifstream in(folder + "/Veltrane.INI", std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    test::TestApp t;
+    platform::LinuxProfileFile disk;
+    App app{platform::Platform{t.clock, t.pump, t.env, disk, t.windows, t.socket, t.dialUp, t.shell}};
+    string folder;
+};
+
+TEST_F(SettingsOnDiskTest, FirstLoadAndSaveMakeTheFile) {
+    LoadSettings(app);
+    EXPECT_EQ(DiskText(), "[Main]\r\nNTPServer=" + string(kDefaultEntry) + "\r\nDelay=3\r\n");
+    app.settings.ConnectionType = "LAN";
+    SaveSettings(app);
+    EXPECT_EQ(DiskText(), Fixture("first_configuration.ini"));
+    LoadSettings(app);
+    EXPECT_EQ(app.settings.ConnectionType, "LAN");
+    EXPECT_EQ(app.settings.Tolerance, 30);
+}
+
+TEST_F(SettingsOnDiskTest, FolderThatIsNotThereLeavesTheDefaults) {
+    t.env.programFolder = folder + "/missing";
+    LoadSettings(app);
+    SaveSettings(app);
+    EXPECT_FALSE(std::filesystem::exists(folder + "/missing"));
+    EXPECT_EQ(app.settings.NTPServer, kDefaultEntry);
+    EXPECT_EQ(app.settings.DelaySeconds, 3);
+    EXPECT_EQ(app.settings.Tolerance, 30);
+}
+
+}  // namespace
+}  // namespace vel
