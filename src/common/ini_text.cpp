@@ -40,6 +40,7 @@ struct Line {
     std::size_t end = 0;
     LineKind kind = LineKind::Other;
     std::string_view name;        // Header: section name; Key: key name (both trimmed)
+    std::size_t afterEquals = 0;  // Key: just after the "="
     std::size_t valueBegin = 0;   // Key: where the trimmed value starts
     std::string_view value;       // Key: the trimmed value, quotes still on
 };
@@ -99,9 +100,9 @@ private:
         line.name = TrimBlanks(content.substr(lead, equals - lead));
         std::size_t valueStart = equals + 1;
         while (valueStart < content.size() && IsBlankChar(content[valueStart])) ++valueStart;
+        line.afterEquals = start + equals + 1;
+        line.valueBegin = start + valueStart;
         line.value = TrimBlanks(content.substr(valueStart));
-        // An empty old value leaves no blanks of its own in front of a new one.
-        line.valueBegin = start + (line.value.empty() ? equals + 1 : valueStart);
     }
 
     std::string_view text_;
@@ -194,7 +195,12 @@ std::string WriteValue(std::string_view content, std::string_view section, std::
 
     if (target.keyFound) {
         // Everything before the old value stays, and so does the line's end.
-        result.append(content.substr(0, target.keyLine.valueBegin));
+        // The blanks between "=" and the old value stay only between two
+        // values that are not empty, and not before a new value with blanks
+        // of its own: a second write of the same value then changes nothing.
+        const Line& old = target.keyLine;
+        const bool keepGap = !old.value.empty() && !value.empty() && !IsBlankChar(value.front());
+        result.append(content.substr(0, keepGap ? old.valueBegin : old.afterEquals));
         result.append(value);
         result.append(content.substr(target.keyLine.contentEnd));
         return result;

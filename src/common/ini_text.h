@@ -20,8 +20,10 @@
 // Writing changes one line or adds lines and keeps every other byte:
 // - An existing key: the old value is replaced where it stands; the line
 //   keeps everything before the old value (indentation, the key's spelling,
-//   the blanks around `=`; after an empty old value the new one follows the
-//   `=` directly) and its own line end.
+//   the blanks around `=`) and its own line end. The new value follows the
+//   `=` directly when the old value was empty and when the new one is empty
+//   or begins with blanks, so that writing a value twice gives the text of
+//   writing it once.
 // - A new key: `Key=Value` after the last non-blank line of its section (so
 //   after comments inside it, before blank lines that end it).
 // - A missing section: `[Section]` and `Key=Value` at the end of the text.

@@ -164,6 +164,13 @@ TEST(IniWrite, ReplacedLineKeepsKeySpellingIndentationAndLineEnd) {
     EXPECT_EQ(WriteValue("[Main]\nNTPServer = \t \n", "Main", "NTPServer", "x"), "[Main]\nNTPServer =x\n");
     EXPECT_EQ(WriteValue("[Main]\nQuietMode=\"y\"", "Main", "QuietMode", "N"), "[Main]\nQuietMode=N");
     EXPECT_EQ(WriteValue("[Main]\nA=1\n", "Main", "A", ""), "[Main]\nA=\n");
+    // A value with blanks of its own: a second write of it changes nothing.
+    const string once = WriteValue("[Main]\nA = 1\n", "Main", "A", "  x");
+    EXPECT_EQ(once, "[Main]\nA =  x\n");
+    EXPECT_EQ(WriteValue(once, "Main", "A", "  x"), once);
+    const string emptied = WriteValue("[Main]\nA = 1\n", "Main", "A", "");
+    EXPECT_EQ(emptied, "[Main]\nA =\n");
+    EXPECT_EQ(WriteValue(emptied, "Main", "A", ""), emptied);
 }
 
 TEST(IniWrite, NewKeyAtEndOfItsSectionBeforeTrailingBlankLines) {
