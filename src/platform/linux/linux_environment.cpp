@@ -87,8 +87,14 @@ std::unique_ptr<OutputFile> Open(const std::string& path, int flags, SystemError
 }  // namespace
 
 LinuxEnvironment::LinuxEnvironment(std::vector<std::string> args, std::string executablePath)
-    : args_(std::move(args)), programFolder_(ChooseProgramFolder(FolderOf(executablePath), kSettingsFileName))
+    : args_(std::move(args)),
+      programFolder_(ChooseProgramFolder(GatherFolderFacts(FolderOf(executablePath), kSettingsFileName)))
 {
+    // The stand-in folder under the user's configuration may not exist yet.
+    if (programFolder_ != FolderOf(executablePath)) {
+        std::error_code ec;
+        std::filesystem::create_directories(programFolder_, ec);
+    }
 }
 
 std::string LinuxEnvironment::ExecutableFolder()
@@ -100,32 +106,41 @@ std::string LinuxEnvironment::ExecutableFolder()
     return FolderOf(exe.string());
 }
 
-std::string LinuxEnvironment::ChooseProgramFolder(const std::string& executableFolder,
-                                                  const std::string& settingsFileName)
+std::string LinuxEnvironment::ChooseProgramFolder(const FolderFacts& facts)
 {
-    if (const char* home = std::getenv("VELTRANE_HOME"); home && *home) {
-        std::string folder = home;
+    if (!facts.veltraneHome.empty()) {
+        std::string folder = facts.veltraneHome;
         while (folder.size() > 1 && folder.back() == '/')
             folder.pop_back();
         return folder;
     }
+    if (facts.executableFolderHasSettings || facts.executableFolderWritable)
+        return facts.executableFolder;
+    // Only an absolute XDG_CONFIG_HOME counts; a relative one is to be ignored.
+    if (!facts.xdgConfigHome.empty() && facts.xdgConfigHome.front() == '/')
+        return facts.xdgConfigHome + "/veltrane";
+    if (!facts.home.empty())
+        return facts.home + "/.config/veltrane";
+    return facts.executableFolder;
+}
+
+LinuxEnvironment::FolderFacts LinuxEnvironment::GatherFolderFacts(const std::string& executableFolder,
+                                                                  const std::string& settingsFileName)
+{
+    FolderFacts facts;
+    facts.executableFolder = executableFolder;
     struct stat st {};
     const std::string settings = executableFolder + "/" + settingsFileName;
-    const bool hasSettings = ::stat(settings.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-    if (hasSettings || ::access(executableFolder.c_str(), W_OK) == 0)
-        return executableFolder;
-
-    std::string config;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/')
-        config = xdg;
-    else if (const char* user = std::getenv("HOME"); user && *user)
-        config = std::string(user) + "/.config";
-    else
-        return executableFolder;
-    const std::string folder = config + "/veltrane";
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    return folder;
+    facts.executableFolderHasSettings = ::stat(settings.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    facts.executableFolderWritable = ::access(executableFolder.c_str(), W_OK) == 0;
+    auto variable = [](const char* name) {
+        const char* value = std::getenv(name);
+        return std::string(value ? value : "");
+    };
+    facts.veltraneHome = variable("VELTRANE_HOME");
+    facts.xdgConfigHome = variable("XDG_CONFIG_HOME");
+    facts.home = variable("HOME");
+    return facts;
 }
 
 std::string LinuxEnvironment::CommandLine()

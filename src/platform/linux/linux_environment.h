@@ -29,11 +29,24 @@ public:
     std::optional<std::string> ReadRegistryString(const std::string& root, const std::string& key,
                                                   const std::string& value) override;
 
+    // What the choice of the program folder depends on.
+    struct FolderFacts {
+        std::string executableFolder;
+        bool executableFolderHasSettings = false;
+        bool executableFolderWritable = false;
+        std::string veltraneHome;   // $VELTRANE_HOME, empty when unset
+        std::string xdgConfigHome;  // $XDG_CONFIG_HOME, empty when unset
+        std::string home;           // $HOME, empty when unset
+    };
+
     // The folder of the settings and the log: VELTRANE_HOME when set; else the
     // executable's folder, unless it holds no settings file and cannot be
     // written (an installed copy), then $XDG_CONFIG_HOME/veltrane (by default
-    // ~/.config/veltrane), created when missing.
-    static std::string ChooseProgramFolder(const std::string& executableFolder, const std::string& settingsFileName);
+    // ~/.config/veltrane).
+    static std::string ChooseProgramFolder(const FolderFacts& facts);
+
+    // The facts as this process finds them.
+    static FolderFacts GatherFolderFacts(const std::string& executableFolder, const std::string& settingsFileName);
 
     // The folder of the running executable.
     static std::string ExecutableFolder();

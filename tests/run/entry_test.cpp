@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include "run/entry.h"
+#include "run/status_window.h"
+#include "support/test_app.h"
+
+namespace vel {
+namespace {
+
+using test::TestApp;
+
+const char* kQuietSettings = "[Main]\r\nNTPServer=127.0.0.1 (local)\r\nDelay=3\r\nQuietMode=Y\r\n";
+const char* kWindowSettings = "[Main]\r\nNTPServer=127.0.0.1 (local)\r\nDelay=3\r\nQuietMode=y\r\n";
+
+// The configuration path loads no settings and starts no run.
+void ExpectConfigurationPath(TestApp& t)
+{
+    EXPECT_TRUE(t.app.settings.NTPServer.empty() || t.windows.FindForm("frmVELConfigure") != nullptr);
+    EXPECT_FALSE(t.app.flags.RunStarted);
+    EXPECT_TRUE(t.env.files.count(t.LogPath()) == 0);
+}
+
+TEST(ProgramEntry, TheWordConfigAnywhereInAnyCaseOpensTheConfiguration)
+{
+    for (const char* line : {"config", "CONFIG", "Reconfigure", "noupdate config", "/home/me/configs/x"}) {
+        SCOPED_TRACE(line);
+        TestApp t;
+        t.WriteSettings(kQuietSettings);
+        t.env.commandLine = line;
+        RunProgram(t.app);
+        ExpectConfigurationPath(t);
+    }
+}
+
+TEST(ProgramEntry, NoSettingsFileOrAFolderOfThatNameOpensTheConfiguration)
+{
+    TestApp missing;
+    missing.env.commandLine = "noupdate";
+    RunProgram(missing.app);
+    ExpectConfigurationPath(missing);
+
+    TestApp folder;
+    folder.WriteSettings(kQuietSettings);
+    folder.env.folders.insert(folder.SettingsPath());
+    RunProgram(folder.app);
+    ExpectConfigurationPath(folder);
+}
+
+TEST(ProgramEntry, QuietModeRunsWithoutShowingAWindow)
+{
+    TestApp t;
+    t.WriteSettings(kQuietSettings);
+    t.env.commandLine = "NoUpdate";
+    RunProgram(t.app);
+    EXPECT_EQ(t.app.commandLine, "noupdate");
+    EXPECT_TRUE(t.app.RunFinished);
+    ASSERT_NE(t.Window(), nullptr);
+    EXPECT_FALSE(t.Window()->WasShown());
+    const auto lines = t.LogLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "*** VEL started ***");
+    EXPECT_EQ(lines[1], "started in quiet mode");
+    // The hidden window's close saved the settings at the end.
+    EXPECT_NE(t.SettingsText().find("OnlyIfConnected=N"), std::string::npos);
+}
+
+TEST(ProgramEntry, AnyOtherQuietModeShowsTheStatusWindowAndWaitsForItsRun)
+{
+    TestApp t;
+    t.WriteSettings(kWindowSettings);
+    const ExitStatus status = RunProgram(t.app);
+    ASSERT_NE(t.Window(), nullptr);
+    EXPECT_TRUE(t.Window()->WasShown());
+    EXPECT_FALSE(t.Window()->IsVisible());  // the run closed it
+    EXPECT_TRUE(t.app.RunFinished);
+    EXPECT_EQ(status, t.app.exitStatus);
+    const auto lines = t.LogLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "started in quiet mode"), 0);
+    EXPECT_GE(t.clock.MonotonicSeconds(), 3.0);  // the start delay ran
+}
+
+TEST(ProgramEntry, ClosingTheWindowDuringTheDelayEndsTheProgramWithTheSettingsSaved)
+{
+    TestApp t;
+    t.WriteSettings(kWindowSettings);
+    t.pump.At(1.5, [&] { t.Window()->CloseBox(); });
+    const ExitStatus status = RunProgram(t.app);
+    EXPECT_EQ(status, ExitStatus::Cancelled);
+    const auto lines = t.LogLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "ERROR: user cancelled before connect started");
+    EXPECT_NE(t.SettingsText().find("QuietMode=N"), std::string::npos);
+    EXPECT_DOUBLE_EQ(t.clock.MonotonicSeconds(), 2.0);
+}
+
+}  // namespace
+}  // namespace vel
