@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, where missing.
+# Works as root without prompts (and through sudo otherwise).
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  qt6-base-dev libgl-dev
+  libgtest-dev libgmock-dev googletest
+  clang libclang-rt-14-dev
+  xvfb xauth fonts-dejavu-core imagemagick
+  iproute2 util-linux procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  run=()
+  if [ "$(id -u)" -ne 0 ]; then run=(sudo); fi
+  export DEBIAN_FRONTEND=noninteractive
+  if ! "${run[@]}" apt-get install -y --no-install-recommends "${missing[@]}"; then
+    "${run[@]}" apt-get update
+    "${run[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+  fi
+fi
