@@ -197,6 +197,19 @@ TEST_F(LinuxProfileFileTest, UnwritableFolderChangesNothing) {
     EXPECT_EQ(Names(), std::set<string>{"Veltrane.INI"});
 }
 
+TEST_F(LinuxProfileFileTest, ReadOnlyFileIsNotReplaced) {
+    Put(path, "[Main]\r\nDelay=5\r\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    {
+        WithoutPermissionOverride asOrdinaryUser;
+        EXPECT_EQ(Get("Delay"), "5");
+        EXPECT_FALSE(profile.WriteString("Main", "Delay", "9", path));
+    }
+    EXPECT_EQ(Text(path), "[Main]\r\nDelay=5\r\n");
+    EXPECT_EQ(Stat(path).st_mode & 07777, 0444u);
+    EXPECT_EQ(Names(), std::set<string>{"Veltrane.INI"});
+}
+
 TEST_F(LinuxProfileFileTest, UnreadableFileReadsEmptyAndIsNotOverwritten) {
     Put(path, "[Main]\r\nNTPServer=mine\r\nDelay=5\r\n");
     ASSERT_EQ(::chmod(path.c_str(), 0200), 0);

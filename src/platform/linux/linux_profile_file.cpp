@@ -182,6 +182,12 @@ bool LinuxProfileFile::WriteString(const std::string& section, const std::string
         FileText read = ReadFileText(*target, sizeLimit_);
         if (read.outcome == ReadOutcome::Failed || !read.whole) return false;
         const bool existed = read.outcome == ReadOutcome::Read;
+        // A file that may not be written (read-only) is not replaced either,
+        // though the folder would allow the rename.
+        if (existed) {
+            FileDescriptor probe(::open(target->c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+            if (!probe.valid()) return false;
+        }
         std::string text = ini::WriteValue(read.text, section, key, value);
         if (existed && text == read.text) return true;
         return ReplaceFile(*target, text, existed ? &read.info : nullptr);

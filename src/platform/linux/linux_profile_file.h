@@ -9,10 +9,11 @@
 // in the same folder, is flushed to the disk, gets the old file's permission
 // bits (and owner, where allowed) and is then renamed over the old file, and
 // the folder is flushed too. A crash or a full disk leaves the old file or the
-// new one, never a part of either. A path that is a symbolic link writes the
-// file the link points to and keeps the link. A write that fails changes
-// nothing and gives false; a write that would not change the text does not
-// touch the file and gives true.
+// new one, never a part of either. A file that this process may not write
+// (a read-only file) is not replaced, even where the folder is writable. A
+// path that is a symbolic link writes the file the link points to and keeps
+// the link. A write that fails changes nothing and gives false; a write that
+// would not change the text does not touch the file and gives true.
 //
 // Size limit: a settings file is a few hundred bytes. A file larger than
 // `sizeLimit` is still read, but only its lines within the first `sizeLimit`
