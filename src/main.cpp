@@ -25,22 +25,27 @@ bool HasDisplay()
     return false;
 }
 
-// Whether this start will show a window: the configuration dialog (asked for,
-// or no settings file yet) or the status window (not quiet mode). Only reads.
-bool WantsWindows(vel::platform::Environment& env, vel::platform::ProfileFile& profile)
+// The same file SettingsFilePath names once the App exists.
+std::string SettingsPath(vel::platform::Environment& env)
 {
-    const std::string path = env.ProgramFolder() + env.PathSeparator() + vel::kSettingsFileName;
-    if (vel::ToLower(env.CommandLine()).find("config") != std::string::npos || !env.IsOrdinaryFile(path))
-        return true;
-    std::string quiet;
-    profile.GetString("Main", "QuietMode", "", quiet, 260, path);
-    return quiet != "Y";
+    return env.ProgramFolder() + env.PathSeparator() + vel::kSettingsFileName;
 }
 
+// Whether this start opens the configuration dialog: asked for, or no settings file yet.
 bool WantsConfiguration(vel::platform::Environment& env)
 {
-    const std::string path = env.ProgramFolder() + env.PathSeparator() + vel::kSettingsFileName;
-    return vel::ToLower(env.CommandLine()).find("config") != std::string::npos || !env.IsOrdinaryFile(path);
+    return vel::ToLower(env.CommandLine()).find("config") != std::string::npos || !env.IsOrdinaryFile(SettingsPath(env));
+}
+
+// Whether this start will show a window: the configuration dialog or the
+// status window (not quiet mode). Only reads.
+bool WantsWindows(vel::platform::Environment& env, vel::platform::ProfileFile& profile)
+{
+    if (WantsConfiguration(env))
+        return true;
+    std::string quiet;
+    profile.GetString(vel::kSettingsSection, "QuietMode", "", quiet, 260, SettingsPath(env));
+    return quiet != "Y";
 }
 
 }  // namespace
@@ -58,8 +63,8 @@ int main(int argc, char** argv)
     if (!display && WantsConfiguration(env)) {
         std::fprintf(stderr,
                      "Veltrane: the configuration dialog needs a display (none found: DISPLAY and WAYLAND_DISPLAY "
-                     "are not set); settings file: %s%s%s\n",
-                     env.ProgramFolder().c_str(), env.PathSeparator().c_str(), kSettingsFileName);
+                     "are not set); settings file: %s\n",
+                     SettingsPath(env).c_str());
         return static_cast<int>(ExitStatus::Fatal);
     }
     std::unique_ptr<QCoreApplication> qt;

@@ -103,6 +103,12 @@ struct DelayCase {
     bool repaired;               // whether the loader wrote Delay
 };
 
+// Readable names for the parameterised cases.
+void PrintTo(const DelayCase& c, std::ostream* os)
+{
+    *os << (c.line ? "\"" + *c.line + "\"" : string("no line"));
+}
+
 class DelayTest : public SettingsTest, public ::testing::WithParamInterface<DelayCase> {};
 
 TEST_P(DelayTest, ClampedToThreeToSixtyWithRepairWrite) {
@@ -155,6 +161,11 @@ struct NumberCase {
     std::optional<string> line;
     std::int32_t value;
 };
+
+void PrintTo(const NumberCase& c, std::ostream* os)
+{
+    *os << (c.line ? "\"" + *c.line + "\"" : string("no line"));
+}
 
 class ToleranceTest : public SettingsTest, public ::testing::WithParamInterface<NumberCase> {};
 
