@@ -76,6 +76,14 @@ public:
     bool Value() const { return form_->IsChecked(name_); }
 };
 
+// A frame that groups controls; its option buttons form one group.
+class Frame : public Control {
+public:
+    Frame(platform::Form& form, std::string name) : Control(form, std::move(name), platform::ControlKind::Frame) {}
+    void SetCaption(const std::string& caption) { form_->SetText(name_, caption); }
+    std::string Caption() const { return form_->Text(name_); }
+};
+
 // The declaration of one control of a window by its name; null when none.
 const platform::ControlSpec* FindControl(const platform::FormSpec& spec, const std::string& name);
 

@@ -1,0 +1,249 @@
+#include "settings/config_dialog.h"
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "common/app.h"
+#include "common/text.h"
+#include "connection/dun_library.h"
+#include "settings/config_form.h"
+#include "settings/settings.h"
+
+namespace vel {
+
+using platform::ControlKind;
+
+namespace {
+
+constexpr const char* kFrame = "fraHowToConnect";
+
+}  // namespace
+
+platform::FormSpec ConfigurationDialogSpec()
+{
+    using platform::MakeControl;
+    platform::FormSpec spec;
+    spec.name = "frmVELConfigure";
+    spec.caption = "Veltrane Configuration";
+    spec.clientWidth = 4920;
+    spec.clientHeight = 5715;
+    spec.controls = {
+        MakeControl(ControlKind::Label, "lblNTPServer", "NTP Server to use:", 360, 240, 1455, 255, 4),
+        MakeControl(ControlKind::ComboBox, "cboNTPServer", "", 360, 480, 4095, 315, 11),
+        MakeControl(ControlKind::Frame, kFrame, "How to Connect", 360, 1080, 4095, 2655, 6),
+        MakeControl(ControlKind::OptionButton, "optLAN", "Only use &Local Area Network", 240, 360, 2415, 255, 0, kFrame),
+        MakeControl(ControlKind::OptionButton, "optModem", "Only use &Modem", 240, 720, 3255, 195, 1, kFrame),
+        MakeControl(ControlKind::OptionButton, "optBoth", "Use LAN if a&vailable - if not, use Modem", 240, 1080, 3255,
+                    255, 7, kFrame),
+        MakeControl(ControlKind::Label, "lblConnectionToUse", "Dialup connection to use:", 240, 1560, 2175, 255, 8,
+                    kFrame),
+        MakeControl(ControlKind::ComboBox, "cboISPList", "", 480, 1920, 2895, 315, 2, kFrame),
+        MakeControl(ControlKind::TextBox, "txtStartDelay", "0", 360, 3960, 375, 285, 10),
+        MakeControl(ControlKind::Label, "lblStartDelay", "Seconds to wait before starting connection", 840, 3960, 3135,
+                    255, 9),
+        MakeControl(ControlKind::CheckBox, "chkQuietMode", "Run in quiet mode", 360, 4320, 4095, 195, 12),
+        MakeControl(ControlKind::CheckBox, "chkOnlyIfConnected", "Run only if currently connected to internet", 360,
+                    4560, 3975, 195, 13),
+        MakeControl(ControlKind::Button, "cmdOK", "&OK", 1193, 5040, 975, 375, 3),
+        MakeControl(ControlKind::Button, "cmdCancel", "&Cancel", 2513, 5040, 975, 375, 5),
+    };
+    return spec;
+}
+
+ConfigurationDialog::ConfigurationDialog(App& app)
+    : app_(app),
+      form_(app.platform.windows.CreateForm(ConfigurationDialogSpec())),
+      lblNTPServer(*form_, "lblNTPServer"),
+      cboNTPServer(*form_, "cboNTPServer"),
+      fraHowToConnect(*form_, kFrame),
+      optLAN(*form_, "optLAN"),
+      optModem(*form_, "optModem"),
+      optBoth(*form_, "optBoth"),
+      lblConnectionToUse(*form_, "lblConnectionToUse"),
+      cboISPList(*form_, "cboISPList"),
+      txtStartDelay(*form_, "txtStartDelay"),
+      lblStartDelay(*form_, "lblStartDelay"),
+      chkQuietMode(*form_, "chkQuietMode"),
+      chkOnlyIfConnected(*form_, "chkOnlyIfConnected"),
+      cmdOK(*form_, "cmdOK"),
+      cmdCancel(*form_, "cmdCancel")
+{
+    form_->SetHandler(this);
+}
+
+ConfigurationDialog::~ConfigurationDialog()
+{
+    form_->SetHandler(nullptr);
+}
+
+void ConfigurationDialog::ShowModal()
+{
+    Open();
+    form_->ShowModal();
+}
+
+// Every opening rebuilds the dialog from the settings file.
+void ConfigurationDialog::Open()
+{
+    app_.flags.UserCancelled = false;
+    app_.flags.ConfigurePressed = false;
+    ClosedWithoutSave = true;
+
+    SettingsFileExisted = app_.platform.environment.IsOrdinaryFile(SettingsFilePath(app_));
+    // Creates the file with NTPServer and Delay when there was none.
+    LoadSettings(app_);
+    const Settings& settings = app_.settings;
+
+    // The stored server is not looked at: the list always opens on its first entry.
+    cboNTPServer.Clear();
+    for (std::string_view server : kTimeServers)
+        cboNTPServer.AddItem(std::string(server));
+    cboNTPServer.SetListIndex(0);
+
+    // Compared exactly: "lan" or "Modem" select the fall-back option.
+    if (settings.ConnectionType == "MODEM")
+        OptModemClick();
+    else if (settings.ConnectionType == "LAN")
+        OptLANClick();
+    else
+        OptBothClick();
+
+    cboISPList.Clear();
+    std::int16_t count = 0;
+    std::vector<std::string> entries;
+    ListDialUpEntries(app_, count, entries);
+    if (count > 0) {
+        for (const auto& entry : entries)
+            cboISPList.AddItem(entry);
+        // The last entry whose name matches without regard to case; else the first.
+        const std::string wanted = ToLower(settings.Connectoid);
+        int selected = 0;
+        for (int i = 0; i < cboISPList.ListCount(); ++i)
+            if (ToLower(cboISPList.List(i)) == wanted)
+                selected = i;
+        cboISPList.SetListIndex(selected);
+    } else {
+        // Nothing to dial: only LAN can be chosen.
+        OptLANClick();
+        optModem.SetEnabled(false);
+        optBoth.SetEnabled(false);
+        cboISPList.SetEnabled(false);
+    }
+
+    txtStartDelay.SetText(settings.Delay);
+
+    // Only the boxes change; the record keeps its values (a "y" stays "y").
+    chkQuietMode.SetValue(settings.QuietMode == "Y");
+    chkOnlyIfConnected.SetValue(settings.OnlyIfConnected == "Y");
+
+    // The run shows a busy pointer.
+    app_.platform.windows.SetPointer(platform::PointerShape::Default);
+}
+
+void ConfigurationDialog::OptLANClick()
+{
+    optLAN.SetValue(true);
+    optModem.SetValue(false);
+    optBoth.SetValue(false);
+    cboISPList.SetEnabled(false);
+}
+
+void ConfigurationDialog::OptModemClick()
+{
+    optLAN.SetValue(false);
+    optModem.SetValue(true);
+    optBoth.SetValue(false);
+    cboISPList.SetEnabled(true);
+}
+
+void ConfigurationDialog::OptBothClick()
+{
+    optLAN.SetValue(false);
+    optModem.SetValue(false);
+    optBoth.SetValue(true);
+    cboISPList.SetEnabled(true);
+}
+
+void ConfigurationDialog::CmdOKClick()
+{
+    ClosedWithoutSave = false;
+    Settings& settings = app_.settings;
+    settings.NTPServer = cboNTPServer.Text();
+    if (optLAN.Value()) {
+        settings.ConnectionType = "LAN";
+        settings.Connectoid.clear();
+    } else {
+        settings.ConnectionType = optModem.Value() ? "MODEM" : "BOTH";
+        settings.Connectoid = cboISPList.Text();
+    }
+    // As typed: the next LoadSettings brings it into 3..60. DelaySeconds
+    // keeps its value until then.
+    settings.Delay = txtStartDelay.Text();
+    SaveSettings(app_);
+    form_->Close();
+}
+
+void ConfigurationDialog::CmdCancelClick()
+{
+    // Cancel at a first configuration removes the file the opening created,
+    // so that the next start opens the configuration again.
+    if (!SettingsFileExisted) {
+        const std::string path = SettingsFilePath(app_);
+        if (app_.platform.environment.IsOrdinaryFile(path))
+            app_.platform.environment.DeleteFile(path);
+    }
+    form_->Close();
+}
+
+void ConfigurationDialog::OnClick(const std::string& control)
+{
+    if (control == "optLAN") {
+        OptLANClick();
+    } else if (control == "optModem") {
+        OptModemClick();
+    } else if (control == "optBoth") {
+        OptBothClick();
+    } else if (control == "chkQuietMode") {
+        // Into the record at once; Cancel does not undo it.
+        app_.settings.QuietMode = chkQuietMode.Value() ? "Y" : "N";
+    } else if (control == "chkOnlyIfConnected") {
+        app_.settings.OnlyIfConnected = chkOnlyIfConnected.Value() ? "Y" : "N";
+    } else if (control == "cmdOK") {
+        CmdOKClick();
+    } else if (control == "cmdCancel") {
+        CmdCancelClick();
+    }
+}
+
+void ConfigurationDialog::OnKeyPress(const std::string& control, int& key)
+{
+    if (control != "txtStartDelay")
+        return;
+    // A character code beyond 16 bits is no digit.
+    if (key < std::numeric_limits<std::int16_t>::min() || key > std::numeric_limits<std::int16_t>::max())
+        key = 0;
+    else
+        key = NumericKeyFilter(static_cast<std::int16_t>(key));
+}
+
+// OK, Cancel and the close box all end here; only after OK is there a question.
+void ConfigurationDialog::OnClose()
+{
+    app_.flags.UserCancelled = true;
+    if (!ClosedWithoutSave) {
+        const auto answer = app_.platform.windows.MessageBox(kRunNowQuestion, kRunNowTitle,
+                                                             platform::MessageButtons::YesNo,
+                                                             platform::MessageIcon::Question);
+        if (answer == platform::MessageResult::Yes)
+            app_.flags.UserCancelled = false;
+    }
+}
+
+void ShowConfigurationDialog(App& app)
+{
+    ConfigurationDialog dialog(app);
+    dialog.ShowModal();
+}
+
+}  // namespace vel
