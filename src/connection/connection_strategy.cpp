@@ -120,7 +120,8 @@ bool DialConnectoid(App& app, const std::string& entry)
     StartDialer(app, entry);
     // A refused name started no dialer: there is nothing to wait for.
     const bool connected = IsSafeEntryName(entry) && WaitForDialUpLink(app);
-    WriteLog(app, connected ? "connected successfully to " + entry : "ERROR: connection failed to " + entry);
+    const std::string shown = PrintableEntryName(entry);
+    WriteLog(app, connected ? "connected successfully to " + shown : "ERROR: connection failed to " + shown);
     return connected;
 }
 

@@ -10,9 +10,15 @@ namespace vel {
 
 namespace {
 
-// The name as a log line may show it: control characters become '?', so the
-// line stays one line.
-std::string Printable(std::string_view entry)
+void RefuseEntryName(App& app, const std::string& what, std::string_view entry)
+{
+    WriteLog(app, "ERROR: dial-up entry not " + what +
+                      ": its name holds a double quote or a control character (" + PrintableEntryName(entry) + ")");
+}
+
+}  // namespace
+
+std::string PrintableEntryName(std::string_view entry)
 {
     std::string shown(entry);
     for (char& c : shown) {
@@ -22,14 +28,6 @@ std::string Printable(std::string_view entry)
     }
     return shown;
 }
-
-void RefuseEntryName(App& app, const std::string& what, std::string_view entry)
-{
-    WriteLog(app, "ERROR: dial-up entry not " + what +
-                      ": its name holds a double quote or a control character (" + Printable(entry) + ")");
-}
-
-}  // namespace
 
 bool IsInternetConnected(App& app)
 {
@@ -92,7 +90,7 @@ void HangUpConnection(App& app, const std::string& entry)
         if (clock.MonotonicSeconds() - start >= kHangUpBoundSeconds) {
             WriteLog(app, "WARNING: a dial-up link is still up " +
                               std::to_string(static_cast<int>(kHangUpBoundSeconds)) +
-                              " seconds after hanging up \"" + Printable(entry) +
+                              " seconds after hanging up \"" + PrintableEntryName(entry) +
                               "\"; no longer waiting for it to go down");
             return;
         }

@@ -35,6 +35,10 @@ void GetActiveConnection(App& app, std::int16_t& status, std::string& name);
 // handed to the platform.
 bool IsSafeEntryName(std::string_view entry);
 
+// The name as a log line shows it: control characters become '?', so that
+// the line stays one line.
+std::string PrintableEntryName(std::string_view entry);
+
 // Starts the system's dialer for the entry and returns at once. An unsafe
 // name is refused with an error line in the log.
 void StartDialer(App& app, const std::string& entry);
