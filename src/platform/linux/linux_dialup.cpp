@@ -247,12 +247,15 @@ std::optional<std::string> LinuxDialUp::FindProgram(const std::string& program) 
             return program;
         return std::nullopt;
     }
-    QStringList folders;
-    if (!config_.searchPath.empty())
-        folders = Q(config_.searchPath).split(':', Qt::SkipEmptyParts);
-    const QString found = folders.isEmpty() && config_.searchPath.empty()
-                              ? QStandardPaths::findExecutable(Q(program))
-                              : QStandardPaths::findExecutable(Q(program), folders);
+    QString found;
+    if (config_.searchPath.empty()) {
+        found = QStandardPaths::findExecutable(Q(program));
+    } else {
+        // An empty list would make Qt search the process's PATH instead.
+        const QStringList folders = Q(config_.searchPath).split(':', Qt::SkipEmptyParts);
+        if (!folders.isEmpty())
+            found = QStandardPaths::findExecutable(Q(program), folders);
+    }
     if (found.isEmpty())
         return std::nullopt;
     return found.toStdString();
