@@ -4,8 +4,30 @@
 
 #include "common/app.h"
 #include "common/wait.h"
+#include "log/log.h"
 
 namespace vel {
+
+namespace {
+
+void RefuseEntryName(App& app, const std::string& what, std::string_view entry)
+{
+    WriteLog(app, "ERROR: dial-up entry not " + what +
+                      ": its name holds a double quote or a control character (" + PrintableEntryName(entry) + ")");
+}
+
+}  // namespace
+
+std::string PrintableEntryName(std::string_view entry)
+{
+    std::string shown(entry);
+    for (char& c : shown) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f)
+            c = '?';
+    }
+    return shown;
+}
 
 bool IsInternetConnected(App& app)
 {
@@ -34,26 +56,58 @@ void GetActiveConnection(App& app, std::int16_t& status, std::string& name)
     status = IsDialUpConnected(app) ? 2 : 1;
 }
 
+bool IsSafeEntryName(std::string_view entry)
+{
+    return std::none_of(entry.begin(), entry.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return c == '"' || byte < 0x20 || byte == 0x7f;
+    });
+}
+
 void StartDialer(App& app, const std::string& entry)
 {
+    if (!IsSafeEntryName(entry)) {
+        RefuseEntryName(app, "dialled", entry);
+        return;
+    }
     app.platform.dialUp.StartDialer(entry);
 }
 
 void HangUpConnection(App& app, const std::string& entry)
 {
+    if (!IsSafeEntryName(entry)) {
+        RefuseEntryName(app, "hung up", entry);
+        return;
+    }
     app.platform.dialUp.HangUp(entry);
-    WaitSeconds(app, 3.0f);
-    while (IsDialUpConnected(app))
-        WaitSeconds(app, 1.0f);
+    WaitSeconds(app, kHangUpFirstWaitSeconds);
+
+    // A hang-up that did not take effect, or another link that stays up, must
+    // not hold the program: give up after the bound.
+    platform::Clock& clock = app.platform.clock;
+    const double start = clock.MonotonicSeconds();
+    while (IsDialUpConnected(app)) {
+        if (clock.MonotonicSeconds() - start >= kHangUpBoundSeconds) {
+            WriteLog(app, "WARNING: a dial-up link is still up " +
+                              std::to_string(static_cast<int>(kHangUpBoundSeconds)) +
+                              " seconds after hanging up \"" + PrintableEntryName(entry) +
+                              "\"; no longer waiting for it to go down");
+            return;
+        }
+        WaitSeconds(app, kHangUpPollSeconds);
+    }
 }
 
 void ListDialUpEntries(App& app, std::int16_t& count, std::vector<std::string>& names)
 {
     names = app.platform.dialUp.Entries();
-    if (names.size() > 256)
-        names.resize(256);  // the phonebook's record array holds 256
+    // A name that would be refused at the dial is not offered.
+    std::erase_if(names, [](const std::string& name) { return !IsSafeEntryName(name); });
+    if (names.size() > kMaxDialUpEntries)
+        names.resize(kMaxDialUpEntries);  // the first 256 in the system's order
     count = static_cast<std::int16_t>(names.size());
-    // Plain character codes: upper case sorts before lower case.
+    // Plain character codes, byte by byte as unsigned values: upper case sorts
+    // before lower case, and letters beyond ASCII after both.
     if (names.size() >= 2)
         std::sort(names.begin(), names.end());
 }

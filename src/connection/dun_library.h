@@ -1,14 +1,25 @@
 // What the program needs of the system's online state and dial-up networking.
 // No operation reports failure: a failing platform call gives the empty answer.
+// Nothing is kept between calls: every call asks the platform afresh.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vel {
 
 class App;
+
+// After a hang-up: a first wait, then one poll a second while a link is
+// reported, for at most kHangUpBoundSeconds (then a warning is logged).
+inline constexpr float kHangUpFirstWaitSeconds = 3.0f;
+inline constexpr float kHangUpPollSeconds = 1.0f;
+inline constexpr double kHangUpBoundSeconds = 30.0;
+
+// The phonebook's record array holds this many entries.
+inline constexpr std::size_t kMaxDialUpEntries = 256;
 
 bool IsInternetConnected(App& app);
 bool IsModemConnection(App& app);
@@ -18,12 +29,27 @@ bool IsDialUpConnected(App& app);
 // 2: one listed and the link is up. name: the first listed connection's entry.
 void GetActiveConnection(App& app, std::int16_t& status, std::string& name);
 
+// An entry name goes into the dialer's and the hang-up program's command
+// lines inside double quotes (or, on some systems, bare): a double quote or a
+// control character in it would end the name early. Such a name is never
+// handed to the platform.
+bool IsSafeEntryName(std::string_view entry);
+
+// The name as a log line shows it: control characters become '?', so that
+// the line stays one line.
+std::string PrintableEntryName(std::string_view entry);
+
+// Starts the system's dialer for the entry and returns at once. An unsafe
+// name is refused with an error line in the log.
 void StartDialer(App& app, const std::string& entry);
 
-// Hangs the entry up, then waits until no link is reported (bounded).
+// Hangs the entry up, then waits until no link is reported (bounded; a link
+// still up at the bound is logged as a warning). An unsafe name is refused
+// with an error line in the log, and nothing is waited for.
 void HangUpConnection(App& app, const std::string& entry);
 
-// The phonebook's entries, sorted by plain character codes.
+// The phonebook's entries (at most 256), sorted by plain character codes.
+// Names that IsSafeEntryName refuses are left out.
 void ListDialUpEntries(App& app, std::int16_t& count, std::vector<std::string>& names);
 
 // The user's default entry; empty when none is recorded.

@@ -1,0 +1,565 @@
+#include "platform/linux/linux_dialup.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QString>
+#include <QStringList>
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+
+#include "platform/factory.h"
+
+namespace vel::platform {
+
+namespace {
+
+constexpr unsigned kRouteUp = 0x0001;      // RTF_UP
+constexpr unsigned kRouteReject = 0x0200;  // RTF_REJECT: "unreachable", not a way out
+constexpr unsigned kInterfaceUp = 0x1;     // IFF_UP
+constexpr int kPppInterfaceType = 512;     // ARPHRD_PPP
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+std::optional<std::string> ReadFile(const std::string& path)
+{
+    QFile file(Q(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll().toStdString();
+}
+
+bool IsOrdinaryFile(const std::string& path)
+{
+    const QFileInfo info(Q(path));
+    return info.isFile();
+}
+
+std::vector<std::string_view> SplitWords(std::string_view line)
+{
+    std::vector<std::string_view> words;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
+            ++i;
+        const std::size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t')
+            ++i;
+        if (i > start)
+            words.push_back(line.substr(start, i - start));
+    }
+    return words;
+}
+
+std::vector<std::string_view> SplitLines(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+template <typename Number>
+std::optional<Number> ParseNumber(std::string_view text, int base)
+{
+    Number value{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (error != std::errc{} || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+bool AllZeros(std::string_view hex)
+{
+    return !hex.empty() && hex.find_first_not_of('0') == std::string_view::npos;
+}
+
+bool IsDefaultRouteUp(std::optional<unsigned> flags)
+{
+    return flags && (*flags & kRouteUp) != 0 && (*flags & kRouteReject) == 0;
+}
+
+void KeepLowestMetric(std::optional<DefaultRoute>& best, std::string_view interface, std::uint64_t metric)
+{
+    if (!best || metric < best->metric)
+        best = DefaultRoute{std::string(interface), metric};
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix)
+{
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+std::string Trimmed(std::string_view text)
+{
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos)
+        return {};
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return std::string(text.substr(first, last - first + 1));
+}
+
+QStringList Arguments(const std::vector<std::string>& arguments)
+{
+    QStringList list;
+    for (const auto& argument : arguments)
+        list << Q(argument);
+    return list;
+}
+
+// Untranslated messages and values, UTF-8 names.
+QProcessEnvironment ProgramEnvironment()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LC_ALL", "C.UTF-8");
+    environment.remove("LANGUAGE");
+    return environment;
+}
+
+bool Contains(const std::vector<std::string>& names, const std::string& name)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+}  // namespace
+
+// --- the system's texts ---
+
+std::optional<DefaultRoute> Ipv4DefaultRoute(std::string_view routeTable)
+{
+    // Iface Destination Gateway Flags RefCnt Use Metric Mask MTU Window IRTT;
+    // addresses and flags in hex, the metric in decimal.
+    std::optional<DefaultRoute> best;
+    bool header = true;
+    for (const std::string_view line : SplitLines(routeTable)) {
+        if (header) {
+            header = false;
+            continue;
+        }
+        const auto fields = SplitWords(line);
+        if (fields.size() < 8)
+            continue;
+        const auto destination = ParseNumber<std::uint32_t>(fields[1], 16);
+        const auto mask = ParseNumber<std::uint32_t>(fields[7], 16);
+        const auto metric = ParseNumber<std::uint64_t>(fields[6], 10);
+        if (destination != 0u || mask != 0u || !metric || !IsDefaultRouteUp(ParseNumber<unsigned>(fields[3], 16)))
+            continue;
+        KeepLowestMetric(best, fields[0], *metric);
+    }
+    return best;
+}
+
+std::optional<DefaultRoute> Ipv6DefaultRoute(std::string_view routeTable)
+{
+    // destination, its prefix length, source, its prefix length, next hop,
+    // metric, reference count, use, flags, interface; all numbers in hex.
+    std::optional<DefaultRoute> best;
+    for (const std::string_view line : SplitLines(routeTable)) {
+        const auto fields = SplitWords(line);
+        if (fields.size() < 10 || fields[0].size() != 32 || !AllZeros(fields[0]) ||
+            ParseNumber<unsigned>(fields[1], 16) != 0u)
+            continue;
+        const auto metric = ParseNumber<std::uint64_t>(fields[5], 16);
+        if (!metric || !IsDefaultRouteUp(ParseNumber<unsigned>(fields[8], 16)))
+            continue;
+        KeepLowestMetric(best, fields[9], *metric);
+    }
+    return best;
+}
+
+std::vector<std::string> SplitTerseFields(std::string_view line)
+{
+    std::vector<std::string> fields(1);
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '\\' && i + 1 < line.size()) {
+            fields.back() += line[++i];
+        } else if (c == ':') {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+bool IsModemProfileType(std::string_view type)
+{
+    return type == "gsm" || type == "cdma" || type == "pppoe" || type == "bluetooth";
+}
+
+bool IsPeerNameForPon(std::string_view name)
+{
+    if (name.empty() || name.front() == '-' || name.front() == '.')
+        return false;
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte <= 0x20 || byte == 0x7f || c == '/' || c == '\\' || c == '*' || c == '?' || c == '[';
+    });
+}
+
+std::optional<std::string> PeerOfPppdCommandLine(std::string_view commandLine)
+{
+    std::vector<std::string_view> argv;
+    std::size_t start = 0;
+    while (start < commandLine.size()) {
+        std::size_t end = commandLine.find('\0', start);
+        if (end == std::string_view::npos)
+            end = commandLine.size();
+        argv.push_back(commandLine.substr(start, end - start));
+        start = end + 1;
+    }
+    if (argv.empty())
+        return std::nullopt;
+    const std::string_view program = argv[0].substr(argv[0].find_last_of('/') + 1);
+    if (program != "pppd")
+        return std::nullopt;
+    for (std::size_t i = 1; i + 1 < argv.size(); ++i)
+        if (argv[i] == "call" && !argv[i + 1].empty())
+            return std::string(argv[i + 1]);
+    return std::nullopt;
+}
+
+// --- the back end ---
+
+LinuxDialUp::LinuxDialUp(LinuxDialUpConfig config) : config_(std::move(config)) {}
+
+std::optional<std::string> LinuxDialUp::FindProgram(const std::string& program) const
+{
+    if (program.empty())
+        return std::nullopt;
+    if (program.find('/') != std::string::npos) {
+        const QFileInfo info(Q(program));
+        if (info.isFile() && info.isExecutable())
+            return program;
+        return std::nullopt;
+    }
+    QString found;
+    if (config_.searchPath.empty()) {
+        found = QStandardPaths::findExecutable(Q(program));
+    } else {
+        // An empty list would make Qt search the process's PATH instead.
+        const QStringList folders = Q(config_.searchPath).split(':', Qt::SkipEmptyParts);
+        if (!folders.isEmpty())
+            found = QStandardPaths::findExecutable(Q(program), folders);
+    }
+    if (found.isEmpty())
+        return std::nullopt;
+    return found.toStdString();
+}
+
+std::optional<std::string> LinuxDialUp::Query(const std::string& program,
+                                              const std::vector<std::string>& arguments) const
+{
+    const auto path = FindProgram(program);
+    if (!path)
+        return std::nullopt;
+    QProcess process;
+    process.setProgram(Q(*path));
+    process.setArguments(Arguments(arguments));
+    process.setProcessEnvironment(ProgramEnvironment());
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start();
+    if (!process.waitForStarted(config_.queryTimeoutMs))
+        return std::nullopt;
+    if (!process.waitForFinished(config_.queryTimeoutMs)) {
+        process.kill();
+        process.waitForFinished(1000);
+        return std::nullopt;
+    }
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return std::nullopt;
+    return process.readAllStandardOutput().toStdString();
+}
+
+bool LinuxDialUp::StartDetached(const std::string& program, const std::vector<std::string>& arguments) const
+{
+    const auto path = FindProgram(program);
+    if (!path)
+        return false;
+    QProcess process;
+    process.setProgram(Q(*path));
+    process.setArguments(Arguments(arguments));
+    process.setProcessEnvironment(ProgramEnvironment());
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    return process.startDetached();
+}
+
+bool LinuxDialUp::NetworkManagerAnswers() const
+{
+    const auto answer = Query(config_.nmcli, {"-t", "-f", "RUNNING", "general"});
+    return answer && Trimmed(*answer) == "running";
+}
+
+std::optional<std::vector<LinuxDialUp::NmProfile>> LinuxDialUp::NmProfiles() const
+{
+    if (!NetworkManagerAnswers())
+        return std::nullopt;
+    const auto answer =
+        Query(config_.nmcli, {"-t", "-f", "NAME,TYPE,AUTOCONNECT,AUTOCONNECT-PRIORITY", "connection", "show"});
+    if (!answer)
+        return std::nullopt;
+    std::vector<NmProfile> profiles;
+    for (const std::string_view line : SplitLines(*answer)) {
+        const auto fields = SplitTerseFields(line);
+        if (fields.size() < 2 || fields[0].empty() || !IsModemProfileType(fields[1]))
+            continue;
+        NmProfile profile;
+        profile.name = fields[0];
+        profile.type = fields[1];
+        profile.autoconnect = fields.size() > 2 && fields[2] == "yes";
+        if (fields.size() > 3)
+            profile.priority = ParseNumber<long>(fields[3], 10).value_or(0);
+        profiles.push_back(std::move(profile));
+    }
+    return profiles;
+}
+
+std::optional<std::vector<LinuxDialUp::NmActiveConnection>> LinuxDialUp::NmModemConnections() const
+{
+    if (!NetworkManagerAnswers())
+        return std::nullopt;
+    const auto answer = Query(config_.nmcli, {"-t", "-f", "NAME,TYPE,STATE", "connection", "show", "--active"});
+    if (!answer)
+        return std::nullopt;
+    std::vector<NmActiveConnection> connections;
+    for (const std::string_view line : SplitLines(*answer)) {
+        const auto fields = SplitTerseFields(line);
+        if (fields.size() < 3 || fields[0].empty() || !IsModemProfileType(fields[1]))
+            continue;
+        // Going down is no longer active.
+        if (fields[2] != "activating" && fields[2] != "activated")
+            continue;
+        connections.push_back({fields[0], fields[1], fields[2]});
+    }
+    return connections;
+}
+
+bool LinuxDialUp::NmHoldsDefaultRoute(const std::string& name) const
+{
+    const auto answer = Query(config_.nmcli, {"-t", "-f", "GENERAL.DEFAULT,GENERAL.DEFAULT6", "connection", "show",
+                                              "--active", "id", name});
+    if (!answer)
+        return false;
+    for (const std::string_view line : SplitLines(*answer)) {
+        const auto fields = SplitTerseFields(line);
+        if (fields.back() == "yes")
+            return true;
+    }
+    return false;
+}
+
+std::vector<std::string> LinuxDialUp::Peers() const
+{
+    const QDir folder(Q(config_.peersFolder));
+    std::vector<std::string> peers;
+    for (const QFileInfo& info : folder.entryInfoList(QDir::Files | QDir::NoDotAndDotDot)) {
+        std::string name = info.fileName().toStdString();
+        // Left out: what pon cannot dial as it stands (and editor backups).
+        if (IsPeerNameForPon(name) && name.back() != '~')
+            peers.push_back(std::move(name));
+    }
+    std::sort(peers.begin(), peers.end());
+    return peers;
+}
+
+std::vector<std::string> LinuxDialUp::RunningPppdPeers() const
+{
+    const QDir proc(Q(config_.procRoot));
+    std::vector<std::pair<unsigned long, std::string>> found;
+    for (const QString& entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool numeric = false;
+        const unsigned long pid = entry.toULong(&numeric);
+        if (!numeric)
+            continue;
+        const auto commandLine = ReadFile(config_.procRoot + "/" + entry.toStdString() + "/cmdline");
+        if (!commandLine)
+            continue;
+        if (auto peer = PeerOfPppdCommandLine(*commandLine))
+            found.emplace_back(pid, std::move(*peer));
+    }
+    std::sort(found.begin(), found.end());
+    std::vector<std::string> peers;
+    for (auto& [pid, peer] : found)
+        if (!Contains(peers, peer))
+            peers.push_back(std::move(peer));
+    return peers;
+}
+
+bool LinuxDialUp::PppLinkUp() const
+{
+    const std::string net = config_.sysRoot + "/class/net";
+    for (const QString& entry : QDir(Q(net)).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const std::string interface = entry.toStdString();
+        const std::string folder = net + "/" + interface;
+        const auto type = ReadFile(folder + "/type");
+        const bool ppp = StartsWith(interface, "ppp") ||
+                         (type && ParseNumber<int>(Trimmed(*type), 10) == kPppInterfaceType);
+        if (!ppp)
+            continue;
+        const auto flags = ReadFile(folder + "/flags");
+        if (!flags)
+            continue;
+        std::string hex = Trimmed(*flags);
+        if (StartsWith(hex, "0x"))
+            hex.erase(0, 2);
+        const auto value = ParseNumber<unsigned>(hex, 16);
+        if (value && (*value & kInterfaceUp) != 0)
+            return true;
+    }
+    return false;
+}
+
+bool LinuxDialUp::IsModemInterface(const std::string& interface) const
+{
+    if (StartsWith(interface, "ppp") || StartsWith(interface, "wwan"))
+        return true;
+    const std::string folder = config_.sysRoot + "/class/net/" + interface;
+    if (const auto type = ReadFile(folder + "/type"); type && ParseNumber<int>(Trimmed(*type), 10) == kPppInterfaceType)
+        return true;
+    if (const auto uevent = ReadFile(folder + "/uevent"))
+        for (const std::string_view line : SplitLines(*uevent))
+            if (line == "DEVTYPE=wwan")
+                return true;
+    return false;
+}
+
+bool LinuxDialUp::DialUpInstalled() const
+{
+    return FindProgram(config_.nmcli) || FindProgram(config_.pon) || QFileInfo(Q(config_.peersFolder)).isDir();
+}
+
+ConnectedState LinuxDialUp::GetConnectedState()
+{
+    const std::uint32_t installed = DialUpInstalled() ? std::uint32_t{INTERNET_RAS_INSTALLED} : 0u;
+    std::optional<DefaultRoute> route;
+    if (const auto table = ReadFile(config_.procRoot + "/net/route"))
+        route = Ipv4DefaultRoute(*table);
+    if (!route)
+        if (const auto table = ReadFile(config_.procRoot + "/net/ipv6_route"))
+            route = Ipv6DefaultRoute(*table);
+    if (!route)
+        return {false, INTERNET_CONNECTION_OFFLINE | installed};
+
+    bool modem = IsModemInterface(route->interface);
+    if (!modem && FindProgram(config_.nmcli)) {
+        // A modem whose interface has another name (a USB network device):
+        // NetworkManager knows which profile holds the default route.
+        if (const auto active = NmModemConnections())
+            for (const auto& connection : *active)
+                if (connection.state == "activated" && NmHoldsDefaultRoute(connection.name)) {
+                    modem = true;
+                    break;
+                }
+    }
+    return {true, (modem ? INTERNET_CONNECTION_MODEM : INTERNET_CONNECTION_LAN) | installed};
+}
+
+bool LinuxDialUp::IsDialUpLinkUp()
+{
+    if (const auto active = NmModemConnections())
+        for (const auto& connection : *active)
+            if (connection.state == "activated")
+                return true;
+    return PppLinkUp();
+}
+
+std::vector<std::string> LinuxDialUp::ActiveConnections()
+{
+    std::vector<std::string> names;
+    if (const auto active = NmModemConnections())
+        for (const auto& connection : *active)
+            if (!Contains(names, connection.name))
+                names.push_back(connection.name);
+    for (auto& peer : RunningPppdPeers())
+        if (!Contains(names, peer))
+            names.push_back(std::move(peer));
+    return names;
+}
+
+std::vector<std::string> LinuxDialUp::Entries()
+{
+    std::vector<std::string> names;
+    if (const auto profiles = NmProfiles())
+        for (const auto& profile : *profiles)
+            if (!Contains(names, profile.name))
+                names.push_back(profile.name);
+    for (auto& peer : Peers())
+        if (!Contains(names, peer))
+            names.push_back(std::move(peer));
+    return names;
+}
+
+std::string LinuxDialUp::DefaultEntry()
+{
+    // NetworkManager's: the modem profile it connects by itself (the highest
+    // autoconnect priority, the first listed among equals), else the only
+    // modem profile there is.
+    if (const auto profiles = NmProfiles(); profiles && !profiles->empty()) {
+        const NmProfile* best = nullptr;
+        for (const auto& profile : *profiles)
+            if (profile.autoconnect && (!best || profile.priority > best->priority))
+                best = &profile;
+        if (best)
+            return best->name;
+        if (profiles->size() == 1)
+            return profiles->front().name;
+    }
+    // pppd's: the peer that pon dials without a name.
+    if (IsOrdinaryFile(config_.peersFolder + "/provider"))
+        return "provider";
+    return {};
+}
+
+void LinuxDialUp::StartDialer(const std::string& entry)
+{
+    if (entry.empty())
+        return;
+    if (const auto profiles = NmProfiles())
+        for (const auto& profile : *profiles)
+            if (profile.name == entry) {
+                StartDetached(config_.nmcli, {"connection", "up", "id", entry});
+                return;
+            }
+    if (IsPeerNameForPon(entry) && IsOrdinaryFile(config_.peersFolder + "/" + entry))
+        StartDetached(config_.pon, {entry});
+}
+
+void LinuxDialUp::HangUp(const std::string& entry)
+{
+    if (entry.empty())
+        return;
+    if (const auto profiles = NmProfiles())
+        for (const auto& profile : *profiles)
+            if (profile.name == entry) {
+                StartDetached(config_.nmcli, {"connection", "down", "id", entry});
+                return;
+            }
+    // poff with no name, or with an option, would stop every pppd.
+    if (IsPeerNameForPon(entry) && (IsOrdinaryFile(config_.peersFolder + "/" + entry) ||
+                                    Contains(RunningPppdPeers(), entry)))
+        StartDetached(config_.poff, {entry});
+}
+
+std::unique_ptr<DialUpNetworking> CreateDialUpNetworking()
+{
+    return std::make_unique<LinuxDialUp>();
+}
+
+}  // namespace vel::platform

@@ -1,0 +1,515 @@
+// LinuxDialUp against fixture trees in a temporary folder: routing tables,
+// interfaces, pppd peers and processes, and fake nmcli, pon and poff programs
+// (shell scripts on a search path of the test's own) that record their
+// arguments.
+#include "platform/linux/linux_dialup.h"
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vel::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+// What this machine's kernel showed: a default route over eth0 in both
+// families, and the IPv6 reject route on lo that every table holds.
+constexpr const char* kRouteEth0 =
+    "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT          \n"
+    "eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0                                   \n"
+    "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0                                   \n";
+constexpr const char* kRouteHeaderOnly =
+    "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT          \n";
+constexpr const char* kIpv6Eth0 =
+    "fe800000000000000000000000000000 40 00000000000000000000000000000000 00 00000000000000000000000000000000 "
+    "00000100 00000002 00000000 00000001     eth0\n"
+    "00000000000000000000000000000000 00 00000000000000000000000000000000 00 fd000000000000000000000000000001 "
+    "00000400 00000002 00000000 00000003     eth0\n"
+    "00000000000000000000000000000001 80 00000000000000000000000000000000 00 00000000000000000000000000000000 "
+    "00000000 00000002 00000000 80200001       lo\n"
+    "00000000000000000000000000000000 00 00000000000000000000000000000000 00 00000000000000000000000000000000 "
+    "ffffffff 00000001 00000000 00200200       lo\n";
+constexpr const char* kIpv6RejectOnly =
+    "00000000000000000000000000000001 80 00000000000000000000000000000000 00 00000000000000000000000000000000 "
+    "00000000 00000002 00000000 80200001       lo\n"
+    "00000000000000000000000000000000 00 00000000000000000000000000000000 00 00000000000000000000000000000000 "
+    "ffffffff 00000001 00000000 00200200       lo\n";
+
+std::string Ipv4Default(const std::string& interface, int metric, const std::string& flags = "0003")
+{
+    return interface + "\t00000000\t0101A8C0\t" + flags + "\t0\t0\t" + std::to_string(metric) +
+           "\t00000000\t0\t0\t0\n";
+}
+
+std::string Ipv6Default(const std::string& interface, const std::string& metricHex)
+{
+    return "00000000000000000000000000000000 00 00000000000000000000000000000000 00 "
+           "fe800000000000000000000000000001 " +
+           metricHex + " 00000001 00000000 00000003 " + interface + "\n";
+}
+
+const std::string kMuller = "M\xC3\xBCller-ISP";         // Müller-ISP
+const std::string kUmlautDsl = "\xC3\x9Cmlaut: DSL";     // Ümlaut: DSL
+const std::string kTeleNet = "Tele \"Net\"";
+
+class LinuxDialUpTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "veltrane-dialup-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        root = pattern;
+        for (const char* folder : {"bin", "calls", "nm", "proc/net", "sys/class/net"})
+            fs::create_directories(root + "/" + folder);
+        config.procRoot = root + "/proc";
+        config.sysRoot = root + "/sys";
+        config.peersFolder = root + "/peers";  // not there unless a test makes it
+        config.searchPath = root + "/bin";
+        config.queryTimeoutMs = 2000;
+        Write("proc/net/route", kRouteHeaderOnly);
+        Write("proc/net/ipv6_route", kIpv6RejectOnly);
+    }
+    void TearDown() override { fs::remove_all(root); }
+
+    void Write(const std::string& relative, const std::string& content)
+    {
+        const fs::path path = fs::path(root) / relative;
+        fs::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << content;
+    }
+
+    void Script(const std::string& name, const std::string& body)
+    {
+        Write("bin/" + name, "#!/bin/sh\n" + body);
+        fs::permissions(root + "/bin/" + name, fs::perms::owner_all);
+    }
+
+    // Each call adds one line: its arguments, each in brackets.
+    std::string Recorder(const std::string& name) const
+    {
+        return "line=''\nfor a in \"$@\"; do line=\"$line[$a]\"; done\nprintf '%s\\n' \"$line\" >> '" + root +
+               "/calls/" + name + "'\n";
+    }
+
+    void FakePonPoff()
+    {
+        Script("pon", Recorder("pon"));
+        Script("poff", Recorder("poff"));
+    }
+
+    // Answers as NetworkManager would from the files under nm/: "running"
+    // (absent: not running), "profiles", "active", "default-NAME"; "hang"
+    // makes it never answer.
+    void FakeNmcli(bool running = true)
+    {
+        const std::string nm = root + "/nm";
+        Script("nmcli", Recorder("nmcli") + "nm='" + nm + "'\n" +
+                            "[ -e \"$nm/hang\" ] && exec sleep 30\n"
+                            "[ -e \"$nm/running\" ] || { echo 'Error: NetworkManager is not running.' >&2; exit 8; }\n"
+                            "case \"$line\" in\n"
+                            "  '[-t][-f][RUNNING][general]') echo running ;;\n"
+                            "  '[-t][-f][NAME,TYPE,AUTOCONNECT,AUTOCONNECT-PRIORITY][connection][show]')"
+                            " cat \"$nm/profiles\" 2>/dev/null ;;\n"
+                            "  '[-t][-f][NAME,TYPE,STATE][connection][show][--active]')"
+                            " cat \"$nm/active\" 2>/dev/null ;;\n"
+                            "  '[-t][-f][GENERAL.DEFAULT,GENERAL.DEFAULT6][connection][show][--active][id]'*)\n"
+                            "    for last; do :; done\n"
+                            "    cat \"$nm/default-$last\" 2>/dev/null || exit 10 ;;\n"
+                            "  '[connection][up][id]'*|'[connection][down][id]'*) ;;\n"
+                            "  *) echo 'Error: unexpected arguments' >&2; exit 2 ;;\n"
+                            "esac\n");
+        if (running)
+            Write("nm/running", "");
+    }
+
+    Lines Calls(const std::string& program) const
+    {
+        Lines lines;
+        std::ifstream in(root + "/calls/" + program);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+
+    // The calls that are not queries, once `count` of them have been made
+    // (programs started detached record themselves a little later).
+    Lines WaitForActions(const std::string& program, std::size_t count) const
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (;;) {
+            Lines actions;
+            for (const auto& line : Calls(program))
+                if (line.rfind("[-t]", 0) != 0)
+                    actions.push_back(line);
+            if (actions.size() >= count || std::chrono::steady_clock::now() > deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));  // nothing more should come
+                Lines settled;
+                for (const auto& line : Calls(program))
+                    if (line.rfind("[-t]", 0) != 0)
+                        settled.push_back(line);
+                return settled;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
+    void Peers(const Lines& names)
+    {
+        fs::create_directories(config.peersFolder);
+        for (const auto& name : names)
+            Write("peers/" + name, "/dev/ttyS0 115200\nnoauth\ndefaultroute\n");
+    }
+
+    void Process(int pid, const std::string& commandLine) { Write("proc/" + std::to_string(pid) + "/cmdline", commandLine); }
+
+    void Interface(const std::string& name, const std::string& flags, int type = 1, const std::string& uevent = {})
+    {
+        Write("sys/class/net/" + name + "/flags", flags + "\n");
+        Write("sys/class/net/" + name + "/type", std::to_string(type) + "\n");
+        Write("sys/class/net/" + name + "/uevent", "INTERFACE=" + name + "\nIFINDEX=3\n" + uevent);
+    }
+
+    std::string root;
+    LinuxDialUpConfig config;
+};
+
+TEST(RouteTables, DefaultRouteOfLowestMetricThatIsUp)
+{
+    EXPECT_EQ(Ipv4DefaultRoute(kRouteEth0)->interface, "eth0");
+    EXPECT_FALSE(Ipv4DefaultRoute(kRouteHeaderOnly));
+    EXPECT_FALSE(Ipv4DefaultRoute(""));
+
+    const std::string two = std::string(kRouteHeaderOnly) + Ipv4Default("eth0", 100) + Ipv4Default("ppp0", 50);
+    EXPECT_EQ(Ipv4DefaultRoute(two)->interface, "ppp0");
+    EXPECT_EQ(Ipv4DefaultRoute(two)->metric, 50u);
+
+    // Not up, a reject route, a network route, a garbled line: none counts.
+    const std::string none = std::string(kRouteHeaderOnly) + Ipv4Default("eth0", 0, "0002") +
+                             Ipv4Default("eth1", 0, "0201") +
+                             "eth2\t00000000\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n" +
+                             "eth3\tzz\t00000000\t0001\t0\t0\t0\t00000000\n" + "eth4\t00000000\n";
+    EXPECT_FALSE(Ipv4DefaultRoute(none));
+
+    // The header is no route, even where it reads like one.
+    EXPECT_FALSE(Ipv4DefaultRoute(Ipv4Default("ppp0", 0)));
+
+    EXPECT_EQ(Ipv6DefaultRoute(kIpv6Eth0)->interface, "eth0");
+    EXPECT_EQ(Ipv6DefaultRoute(kIpv6Eth0)->metric, 0x400u);
+    EXPECT_FALSE(Ipv6DefaultRoute(kIpv6RejectOnly));
+    EXPECT_EQ(Ipv6DefaultRoute(Ipv6Default("eth0", "00000400") + Ipv6Default("wwan0", "00000100"))->interface,
+              "wwan0");
+}
+
+TEST(TerseOutput, ColonsAndBackslashesAreUnescaped)
+{
+    EXPECT_EQ(SplitTerseFields("Mobile:gsm:yes:0"), (Lines{"Mobile", "gsm", "yes", "0"}));
+    EXPECT_EQ(SplitTerseFields("\xC3\x9Cmlaut\\: DSL:pppoe"), (Lines{kUmlautDsl, "pppoe"}));
+    EXPECT_EQ(SplitTerseFields("back\\\\slash:gsm"), (Lines{"back\\slash", "gsm"}));
+    EXPECT_EQ(SplitTerseFields("a::b:"), (Lines{"a", "", "b", ""}));
+    EXPECT_EQ(SplitTerseFields(""), (Lines{""}));
+}
+
+TEST(PppdCommandLines, PeerAfterCall)
+{
+    using namespace std::string_literals;
+    EXPECT_EQ(PeerOfPppdCommandLine("/usr/sbin/pppd\0call\0provider\0"s), "provider");
+    EXPECT_EQ(PeerOfPppdCommandLine("pppd\0nodetach\0call\0my-isp\0debug\0"s), "my-isp");
+    EXPECT_FALSE(PeerOfPppdCommandLine("/usr/sbin/pppd\0file\0/etc/ppp/options\0"s));
+    EXPECT_FALSE(PeerOfPppdCommandLine("pppd\0call\0"s));
+    EXPECT_FALSE(PeerOfPppdCommandLine("/bin/sh\0-c\0pppd call provider\0"s));
+    EXPECT_FALSE(PeerOfPppdCommandLine("/usr/sbin/pppd-helper\0call\0provider\0"s));
+    EXPECT_FALSE(PeerOfPppdCommandLine(""));
+}
+
+TEST(PeerNames, WhatPonPassesThroughIntact)
+{
+    for (const std::string name : {"provider", "my-isp", "o'brien", "gprs.t-mobile", kMuller.c_str(), "a\"b"})
+        EXPECT_TRUE(IsPeerNameForPon(name)) << name;
+    for (const std::string name : {"", "my isp", "-a", "--quick", ".hidden", "../x", "a/b", "a\\b", "a*", "a?",
+                                   "[x]", "tab\there", "line\nbreak"})
+        EXPECT_FALSE(IsPeerNameForPon(name)) << name;
+}
+
+TEST_F(LinuxDialUpTest, OnlineIsADefaultRouteAndModemIsAPppOrWwanInterface)
+{
+    struct Case {
+        const char* what;
+        std::string ipv4;
+        std::string ipv6;
+        ConnectedState expected;
+    };
+    const std::string header = kRouteHeaderOnly;
+    const Case cases[] = {
+        {"ethernet, both families", kRouteEth0, kIpv6Eth0, {true, INTERNET_CONNECTION_LAN}},
+        {"no default route (loopback only)", header, kIpv6RejectOnly, {false, INTERNET_CONNECTION_OFFLINE}},
+        {"ppp", header + Ipv4Default("ppp0", 0), kIpv6RejectOnly, {true, INTERNET_CONNECTION_MODEM}},
+        {"IPv6 only, over wwan", header, Ipv6Default("wwan0", "00000400"), {true, INTERNET_CONNECTION_MODEM}},
+        {"IPv6 only, over ethernet", header, Ipv6Default("enp3s0", "00000400"), {true, INTERNET_CONNECTION_LAN}},
+        {"ppp with the lower metric", header + Ipv4Default("eth0", 100) + Ipv4Default("ppp0", 10), kIpv6Eth0,
+         {true, INTERNET_CONNECTION_MODEM}},
+        {"ethernet with the lower metric", header + Ipv4Default("eth0", 10) + Ipv4Default("ppp0", 100), "",
+         {true, INTERNET_CONNECTION_LAN}},
+        {"IPv4 decides over IPv6", kRouteEth0, Ipv6Default("wwan0", "00000001"), {true, INTERNET_CONNECTION_LAN}},
+        {"loopback as the way out", header + Ipv4Default("lo", 0, "0001"), "", {true, INTERNET_CONNECTION_LAN}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Write("proc/net/route", c.ipv4);
+        Write("proc/net/ipv6_route", c.ipv6);
+        const ConnectedState state = LinuxDialUp(config).GetConnectedState();
+        EXPECT_EQ(state.connected, c.expected.connected);
+        EXPECT_EQ(state.flags, c.expected.flags);
+    }
+}
+
+TEST_F(LinuxDialUpTest, MissingRouteTablesMeanOffline)
+{
+    fs::remove_all(root + "/proc/net");
+    const ConnectedState state = LinuxDialUp(config).GetConnectedState();
+    EXPECT_FALSE(state.connected);
+    EXPECT_EQ(state.flags, std::uint32_t{INTERNET_CONNECTION_OFFLINE});
+}
+
+TEST_F(LinuxDialUpTest, InterfacesOfOtherNamesAreKnownByTheirKind)
+{
+    Interface("isp0", "0x1091", 512);                     // a renamed ppp unit
+    Interface("usb0", "0x1003", 1, "DEVTYPE=wwan\n");     // a USB modem's network device
+    Interface("usb1", "0x1003", 1, "DEVTYPE=gadget\n");
+    for (const auto& [interface, modem] :
+         std::vector<std::pair<std::string, bool>>{{"isp0", true}, {"usb0", true}, {"usb1", false}, {"eth9", false}}) {
+        SCOPED_TRACE(interface);
+        Write("proc/net/route", std::string(kRouteHeaderOnly) + Ipv4Default(interface, 0));
+        EXPECT_EQ(LinuxDialUp(config).GetConnectedState().flags,
+                  modem ? std::uint32_t{INTERNET_CONNECTION_MODEM} : std::uint32_t{INTERNET_CONNECTION_LAN});
+    }
+}
+
+TEST_F(LinuxDialUpTest, DialUpSoftwareShowsAsRasInstalled)
+{
+    Peers({"provider"});
+    EXPECT_EQ(LinuxDialUp(config).GetConnectedState().flags, 0x30u);  // offline, RAS installed
+    Write("proc/net/route", kRouteEth0);
+    EXPECT_EQ(LinuxDialUp(config).GetConnectedState().flags, 0x12u);  // LAN, RAS installed
+}
+
+TEST_F(LinuxDialUpTest, PeersAreTheEntriesAndProviderIsTheDefault)
+{
+    LinuxDialUp dialUp(config);
+    EXPECT_TRUE(dialUp.Entries().empty());
+    EXPECT_EQ(dialUp.DefaultEntry(), "");
+
+    Peers({"provider", kMuller, "o'brien", "my isp", "-x", ".hidden", "old~"});
+    fs::create_directories(config.peersFolder + "/chatscripts");
+    EXPECT_EQ(dialUp.Entries(), (Lines{kMuller, "o'brien", "provider"}));
+    EXPECT_EQ(dialUp.DefaultEntry(), "provider");
+
+    fs::remove(config.peersFolder + "/provider");
+    EXPECT_EQ(dialUp.DefaultEntry(), "");
+}
+
+TEST_F(LinuxDialUpTest, RunningPppdCallsAreTheActiveConnectionsInProcessOrder)
+{
+    using namespace std::string_literals;
+    LinuxDialUp dialUp(config);
+    EXPECT_TRUE(dialUp.ActiveConnections().empty());
+
+    Process(100, "/usr/sbin/pppd\0call\0provider\0"s);
+    Process(42, "pppd\0call\0"s + kMuller + "\0nodetach\0"s);
+    Process(7, "/bin/sh\0-c\0pppd call other\0"s);
+    Process(8, "");  // a kernel thread
+    Process(1000, "/usr/sbin/pppd\0call\0provider\0updetach\0"s);  // a second pppd for the same peer
+    Write("proc/self/cmdline", "/usr/sbin/pppd\0call\0self\0"s);
+    EXPECT_EQ(dialUp.ActiveConnections(), (Lines{kMuller, "provider"}));
+}
+
+TEST_F(LinuxDialUpTest, ALinkIsAPppInterfaceThatIsUp)
+{
+    LinuxDialUp dialUp(config);
+    EXPECT_FALSE(dialUp.IsDialUpLinkUp());
+    Interface("eth0", "0x1003");
+    Interface("ppp0", "0x1090", 512);  // there, not up
+    EXPECT_FALSE(dialUp.IsDialUpLinkUp());
+    Interface("ppp0", "0x1091", 512);
+    EXPECT_TRUE(dialUp.IsDialUpLinkUp());
+    fs::remove_all(root + "/sys/class/net/ppp0");
+    Interface("dsl0", "0x11", 512);
+    EXPECT_TRUE(dialUp.IsDialUpLinkUp());
+}
+
+TEST_F(LinuxDialUpTest, PonAndPoffGetTheNameAsOneArgument)
+{
+    FakePonPoff();
+    Peers({"provider", kMuller, "o'brien", "my isp"});
+    LinuxDialUp dialUp(config);
+
+    // Names pon would split or read as options, and names without a peer:
+    // nothing is started.
+    for (const std::string name : {"my isp", "-a", "", "absent", "../provider"})
+        dialUp.StartDialer(name);
+    dialUp.StartDialer(kMuller);
+    dialUp.StartDialer("o'brien");
+    EXPECT_EQ(WaitForActions("pon", 2), (Lines{"[" + kMuller + "]", "[o'brien]"}));
+
+    // poff with no name or an option would stop every pppd.
+    for (const std::string name : {"", "-a", "my isp", "absent"})
+        dialUp.HangUp(name);
+    dialUp.HangUp("provider");
+    EXPECT_EQ(WaitForActions("poff", 1), (Lines{"[provider]"}));
+}
+
+TEST_F(LinuxDialUpTest, APeerStillRunningAfterItsFileWentIsHungUp)
+{
+    using namespace std::string_literals;
+    FakePonPoff();
+    Process(300, "/usr/sbin/pppd\0call\0old-isp\0"s);
+    LinuxDialUp(config).HangUp("old-isp");
+    EXPECT_EQ(WaitForActions("poff", 1), (Lines{"[old-isp]"}));
+}
+
+class NetworkManagerTest : public LinuxDialUpTest {
+protected:
+    void SetUp() override
+    {
+        LinuxDialUpTest::SetUp();
+        FakeNmcli();
+        FakePonPoff();
+        Write("nm/profiles", "Wired connection 1:802-3-ethernet:yes:0\n"
+                             "Mobile Broadband:gsm:no:0\n"
+                             "Tele \"Net\":cdma:yes:5\n"
+                             "\xC3\x9Cmlaut\\: DSL:pppoe:yes:10\n"
+                             "Home Wi-Fi:802-11-wireless:yes:20\n"
+                             "back\\\\slash:gsm:no:0\n"
+                             "Phone (DUN):bluetooth:no:0\n");
+    }
+};
+
+TEST_F(NetworkManagerTest, ModemProfilesAreTheEntries)
+{
+    LinuxDialUp dialUp(config);
+    EXPECT_EQ(dialUp.Entries(), (Lines{"Mobile Broadband", kTeleNet, kUmlautDsl, "back\\slash", "Phone (DUN)"}));
+
+    // pppd peers beside NetworkManager come after its profiles.
+    Peers({"provider", "Mobile Broadband"});
+    EXPECT_EQ(dialUp.Entries(),
+              (Lines{"Mobile Broadband", kTeleNet, kUmlautDsl, "back\\slash", "Phone (DUN)", "provider"}));
+}
+
+TEST_F(NetworkManagerTest, DefaultIsTheAutoconnectProfileOfHighestPriority)
+{
+    LinuxDialUp dialUp(config);
+    EXPECT_EQ(dialUp.DefaultEntry(), kUmlautDsl);
+
+    Write("nm/profiles", "Home Wi-Fi:802-11-wireless:yes:20\nFirst:gsm:yes:3\nSecond:cdma:yes:3\n");
+    EXPECT_EQ(dialUp.DefaultEntry(), "First");
+
+    Write("nm/profiles", "Home Wi-Fi:802-11-wireless:yes:20\nOnly modem:gsm:no:0\n");
+    EXPECT_EQ(dialUp.DefaultEntry(), "Only modem");
+
+    Write("nm/profiles", "One:gsm:no:0\nTwo:gsm:no:0\n");
+    EXPECT_EQ(dialUp.DefaultEntry(), "");
+
+    Write("nm/profiles", "Home Wi-Fi:802-11-wireless:yes:20\n");
+    EXPECT_EQ(dialUp.DefaultEntry(), "");
+    Peers({"provider"});
+    EXPECT_EQ(dialUp.DefaultEntry(), "provider");
+}
+
+TEST_F(NetworkManagerTest, DialAndHangUpGoThroughNmcliWithTheNameAsOneArgument)
+{
+    Peers({"provider"});
+    LinuxDialUp dialUp(config);
+    dialUp.StartDialer("Home Wi-Fi");  // not a modem profile, no peer: nothing
+    dialUp.StartDialer(kTeleNet);
+    dialUp.StartDialer(kUmlautDsl);
+    EXPECT_EQ(WaitForActions("nmcli", 2),
+              (Lines{"[connection][up][id][" + kTeleNet + "]", "[connection][up][id][" + kUmlautDsl + "]"}));
+
+    dialUp.HangUp("back\\slash");
+    EXPECT_EQ(WaitForActions("nmcli", 3).back(), "[connection][down][id][back\\slash]");
+
+    // A pppd peer beside NetworkManager is dialled with pon.
+    dialUp.StartDialer("provider");
+    EXPECT_EQ(WaitForActions("pon", 1), Lines{"[provider]"});
+    EXPECT_EQ(WaitForActions("nmcli", 3).size(), 3u);
+}
+
+TEST_F(NetworkManagerTest, ActiveModemProfilesAndTheirLink)
+{
+    using namespace std::string_literals;
+    LinuxDialUp dialUp(config);
+    EXPECT_TRUE(dialUp.ActiveConnections().empty());
+
+    Write("nm/active", "Wired connection 1:802-3-ethernet:activated\nMobile Broadband:gsm:activating\n");
+    EXPECT_EQ(dialUp.ActiveConnections(), Lines{"Mobile Broadband"});
+    EXPECT_FALSE(dialUp.IsDialUpLinkUp());
+
+    Write("nm/active", "Wired connection 1:802-3-ethernet:activated\nMobile Broadband:gsm:activated\n");
+    EXPECT_EQ(dialUp.ActiveConnections(), Lines{"Mobile Broadband"});
+    EXPECT_TRUE(dialUp.IsDialUpLinkUp());
+
+    Write("nm/active", "Mobile Broadband:gsm:deactivating\n");
+    EXPECT_TRUE(dialUp.ActiveConnections().empty());
+    EXPECT_FALSE(dialUp.IsDialUpLinkUp());
+
+    // A pppd of its own comes after NetworkManager's.
+    Write("nm/active", "\xC3\x9Cmlaut\\: DSL:pppoe:activated\n");
+    Process(55, "/usr/sbin/pppd\0call\0provider\0"s);
+    EXPECT_EQ(dialUp.ActiveConnections(), (Lines{kUmlautDsl, "provider"}));
+}
+
+TEST_F(NetworkManagerTest, AModemProfileHoldingTheDefaultRouteMakesAModemConnection)
+{
+    // A USB modem whose network device has an ethernet-like name.
+    Write("proc/net/route", std::string(kRouteHeaderOnly) + Ipv4Default("enx00e04c680001", 700));
+    Write("nm/active", "Mobile Broadband:gsm:activated\n");
+    Write("nm/default-Mobile Broadband", "GENERAL.DEFAULT:yes\nGENERAL.DEFAULT6:no\n");
+    LinuxDialUp dialUp(config);
+    ConnectedState state = dialUp.GetConnectedState();
+    EXPECT_TRUE(state.connected);
+    EXPECT_EQ(state.flags & (INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_LAN),
+              std::uint32_t{INTERNET_CONNECTION_MODEM});
+    EXPECT_NE(state.flags & INTERNET_RAS_INSTALLED, 0u);
+
+    Write("nm/default-Mobile Broadband", "GENERAL.DEFAULT:no\nGENERAL.DEFAULT6:no\n");
+    state = dialUp.GetConnectedState();
+    EXPECT_EQ(state.flags & (INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_LAN),
+              std::uint32_t{INTERNET_CONNECTION_LAN});
+}
+
+TEST_F(NetworkManagerTest, WhenItIsNotRunningThePeersAreUsed)
+{
+    fs::remove(root + "/nm/running");
+    Peers({"provider"});
+    LinuxDialUp dialUp(config);
+    EXPECT_EQ(dialUp.Entries(), Lines{"provider"});
+    EXPECT_EQ(dialUp.DefaultEntry(), "provider");
+    dialUp.StartDialer("Mobile Broadband");
+    dialUp.StartDialer("provider");
+    EXPECT_EQ(WaitForActions("pon", 1), Lines{"[provider]"});
+    EXPECT_TRUE(WaitForActions("nmcli", 0).empty());
+}
+
+TEST_F(NetworkManagerTest, AnNmcliThatNeverAnswersIsStoppedAndThePeersAreUsed)
+{
+    Write("nm/hang", "");
+    Peers({"provider"});
+    config.queryTimeoutMs = 300;
+    LinuxDialUp dialUp(config);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(dialUp.Entries(), Lines{"provider"});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+}
+
+}  // namespace
+}  // namespace vel::platform
