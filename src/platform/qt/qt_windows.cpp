@@ -674,7 +674,8 @@ void QtForm::Show()
 
 void QtForm::RequestActivation()
 {
-    window_->raise();
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))  // which cannot raise
+        window_->raise();
     window_->activateWindow();
     // Where the window system reports no activation (a bare X server), the
     // request itself counts as one.
