@@ -151,6 +151,17 @@ private:
     std::string name_;
 };
 
+// Option buttons and check boxes react to a click anywhere in their area,
+// not only on the mark and the caption.
+template <typename Base>
+class WholeAreaButton : public Base {
+public:
+    WholeAreaButton(const QString& caption, QWidget* parent) : Base(caption, parent) {}
+
+protected:
+    bool hitButton(const QPoint& pos) const override { return this->rect().contains(pos); }
+};
+
 // A line of the window's drawing. A line `width` pixels wide covers that
 // many pixel rows (columns for an upright line) from its position down (right).
 class LineWidget : public QWidget {
@@ -517,9 +528,9 @@ QWidget* QtForm::CreateWidget(const ControlSpec& control, QWidget* parent)
     case ControlKind::CheckBox: {
         QAbstractButton* button = nullptr;
         if (control.kind == ControlKind::OptionButton)
-            button = new QRadioButton(caption, parent);  // exclusive among the options of its container
+            button = new WholeAreaButton<QRadioButton>(caption, parent);  // exclusive within its container
         else
-            button = new QCheckBox(caption, parent);
+            button = new WholeAreaButton<QCheckBox>(caption, parent);
         QObject::connect(button, &QAbstractButton::clicked, button, [link, name] {
             if (*link)
                 (*link)->DeliverClick(name);
