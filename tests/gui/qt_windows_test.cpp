@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -263,6 +264,14 @@ private slots:
         QCOMPARE(box->text(), QString("12.-a9z"));
         QCOMPARE(w.recorder.events.filter("key").size(), 8);
         QCOMPARE(w.form->Text("txtStartDelay"), std::string("12.-a9z"));
+
+        // Characters an input method composes are typed characters too.
+        box->clear();
+        QInputMethodEvent composed;
+        composed.setCommitString("4y5");
+        QApplication::sendEvent(box, &composed);
+        QCOMPARE(box->text(), QString("45"));
+        QCOMPARE(w.recorder.events.filter("key").size(), 11);
     }
 
     void aHandlerCanReplaceOrSwallowACharacter()
