@@ -16,7 +16,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" 2>/dev/null && pwd || echo "${1:-$root/build}")
 out=$root/docs/screenshots
 
-packages=(xvfb xauth fonts-dejavu-core imagemagick xdotool iproute2)
+# fonts-dejavu-extra brings DejaVu Sans Condensed, the font the windows prefer;
+# xdotool presses the About button.
+packages=(xvfb xauth fonts-dejavu-core fonts-dejavu-extra imagemagick xdotool iproute2)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")

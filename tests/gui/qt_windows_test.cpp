@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -422,6 +423,25 @@ private slots:
         QVERIFY(w.ShowAndWait());
         w.form->Close();
         QCOMPARE(w.recorder.Count("close"), 2);
+    }
+
+    void aWindowMayGoAwayInsideItsOwnHandler()
+    {
+        platform::QtEventPump pump;
+        platform::QtWindowSystem system(pump);
+        std::unique_ptr<platform::Form> form = system.CreateForm(EntrySpec());
+        Recorder recorder;
+        recorder.form = form.get();
+        recorder.clicked = [&](const std::string&) { form.reset(); };
+        form->SetHandler(&recorder);
+        form->Show();
+        auto* qt = dynamic_cast<platform::QtForm*>(form.get());
+        QPointer<QWidget> window = qt->Window();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::mouseClick(qt->Widget("cmdSave"), Qt::LeftButton);
+        QVERIFY(form == nullptr);
+        QVERIFY(system.FindForm("frmEntry") == nullptr);
+        QTRY_VERIFY(window.isNull());  // its widgets go once the click is over
     }
 
     void aHiddenWindowKeepsEverythingTheProgramSets()
