@@ -1,11 +1,40 @@
 // frmAbout: name, version, legal notice, the maker's links and System Info.
 #pragma once
 
+#include <string>
+#include <vector>
+
+#include "platform/window_system.h"
+
 namespace vel {
 
 class App;
 
 // Shows the About box modally; returns when it has been closed.
 void ShowAboutDialog(App& app);
+
+platform::FormSpec AboutDialogSpec();
+
+// "Version 1.55"; the revision follows as a third number only when it is
+// greater than 0 ("Version 1.55.2").
+std::string VersionText(int major, int minor, int revision);
+
+// The pointer of the link labels: a pointing hand, 32 x 32, monochrome, its
+// hot spot on the tip of the finger at (12, 9).
+platform::CursorImage PointingHandCursor();
+
+// A string value from the registry: true when it was read. `value` holds its
+// text (a trailing zero character dropped), or the empty text on failure.
+bool GetKeyValue(App& app, const std::string& root, const std::string& keyName, const std::string& valueName,
+                 std::string& value);
+
+// Starts the system information tool: the one the registry names (Windows),
+// else the first of SystemInformationPrograms() on the PATH. Without one, or
+// when it does not start, a message says so.
+void StartSysInfo(App& app);
+
+// Desktop programs that show the system's hardware and software, in the
+// order they are looked for.
+std::vector<std::string> SystemInformationPrograms();
 
 }  // namespace vel

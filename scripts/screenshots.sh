@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Screenshots for the README: the status window during its start delay and
+# the About box opened from its About button, taken from the real program
+# under Xvfb.
+#
+# Safe to run anywhere: the program runs inside `unshare -r -n` (a private
+# network namespace with only loopback, in a user namespace where setting the
+# clock fails), with its settings and log in a temporary folder, and the
+# settings name a server on 127.0.0.1. Only the processes started here are
+# ended, by their ids.
+#
+# Usage: scripts/screenshots.sh [build folder]   (default: build)
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build}" 2>/dev/null && pwd || echo "${1:-$root/build}")
+out=$root/docs/screenshots
+
+# fonts-dejavu-extra brings DejaVu Sans Condensed, the font the windows prefer;
+# xdotool presses the About button.
+packages=(xvfb xauth fonts-dejavu-core fonts-dejavu-extra imagemagick xdotool iproute2)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")
+done
+if ((${#missing[@]})); then
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+if [[ ! -x $build/veltrane ]]; then
+  cmake -S "$root" -B "$build"
+  cmake --build "$build" -j2 --target veltrane
+fi
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  local pid
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    pid=${pids[i]}
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -m 0700 "$work/runtime"
+mkdir "$work/home"
+printf '[Main]\r\nNTPServer=127.0.0.1 (local)\r\nDelay=30\r\nTolerance=30\r\nPCOffset=0\r\nConnectionType=LAN\r\nConnectoid=\r\nQuietMode=N\r\nOnlyIfConnected=N\r\n' \
+  >"$work/home/Veltrane.INI"
+
+# A display number nobody uses.
+display=90
+while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 640x480x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+  [[ -S /tmp/.X11-unix/X$display ]] && break
+  sleep 0.1
+done
+[[ -S /tmp/.X11-unix/X$display ]] || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+
+export DISPLAY=":$display" XDG_RUNTIME_DIR="$work/runtime" VELTRANE_HOME="$work/home"
+unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+
+# exec keeps the process id: the one recorded is the program's own.
+unshare -r -n sh -c 'ip link set lo up && ip route add default dev lo && exec "$0"' "$build/veltrane" \
+  >"$work/veltrane.log" 2>&1 &
+pids+=($!)
+
+find_window() {  # find_window TITLE-REGEX
+  local id
+  for _ in $(seq 100); do
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -n 1 || true)
+    [[ -n $id ]] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  echo "no window matching $1" >&2
+  cat "$work/veltrane.log" >&2
+  return 1
+}
+
+mkdir -p "$out"
+status=$(find_window '^Veltrane$')
+sleep 2.5  # a few seconds into the start delay
+import -window "$status" "$out/status-window.png"
+
+# Press About: the button's centre in the window's coordinates (2880, 1680,
+# 975 x 375 twips at 15 twips a pixel).
+xdotool mousemove --window "$status" $((192 + 32)) $((112 + 12)) click 1
+about=$(find_window '^About Veltrane$')
+sleep 1
+import -window "$about" "$out/about-box.png"
+
+echo "wrote $out/status-window.png and $out/about-box.png"

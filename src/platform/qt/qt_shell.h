@@ -1,0 +1,24 @@
+// Opening a web address or a "mailto:" target with the desktop's handler.
+#pragma once
+
+#include <QUrl>
+#include <string>
+
+#include "platform/shell.h"
+
+namespace vel::platform {
+
+// The URL a target stands for: "mailto:..." and other URLs with a scheme as
+// they are, a web address written without one (host and path) as http, a path
+// as a local file. Empty when the target is none of them.
+QUrl TargetUrl(const std::string& target);
+
+class QtShell : public Shell {
+public:
+    // QDesktopServices::openUrl. 42 when the handler took the target, 31 (no
+    // program for it) when none did, 2 (not found) for an empty or invalid
+    // target: the ShellExecute convention, greater than 32 for success.
+    int Execute(const std::string& target) override;
+};
+
+}  // namespace vel::platform

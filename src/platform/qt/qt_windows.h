@@ -1,0 +1,170 @@
+// Windows on Qt 6 Widgets: any FormSpec becomes a top-level QWidget with one
+// child widget per control, placed at twips / 15 device-independent pixels.
+#pragma once
+
+#include <QCursor>
+#include <QIcon>
+#include <QPixmap>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/event_pump.h"
+#include "platform/window_system.h"
+
+class QColor;
+
+namespace vel::platform {
+
+class QtWindowSystem;
+
+// Twips to device-independent pixels, rounded to the nearest pixel.
+int TwipsToPixels(int twips);
+
+// 0x00BBGGRR and back.
+QColor ToQColor(Colour colour);
+Colour FromQColor(const QColor& colour);
+
+// The 32 x 32 monochrome image as a Qt cursor (black where image and mask
+// are 1, white where only the mask is 1, transparent elsewhere).
+QCursor ToQCursor(const CursorImage& cursor);
+
+// The program's icon, a clock face, drawn at `size` pixels.
+QPixmap ProgramIconPixmap(int size);
+QIcon ProgramIcon();
+
+class QtForm : public Form {
+public:
+    QtForm(QtWindowSystem& system, FormSpec spec);
+    ~QtForm() override;
+    QtForm(const QtForm&) = delete;
+    QtForm& operator=(const QtForm&) = delete;
+
+    // Form
+    const FormSpec& Spec() const override { return spec_; }
+    void SetHandler(FormEvents* handler) override { handler_ = handler; }
+    void Show() override;
+    void ShowModal() override;
+    void Close() override;
+    bool IsVisible() const override { return visible_; }
+    void SetTitle(const std::string& title) override;
+    std::string Title() const override;
+    void Refresh(const std::string& control = {}) override;
+    void SetText(const std::string& control, const std::string& text) override;
+    std::string Text(const std::string& control) const override;
+    void SetEnabled(const std::string& control, bool enabled) override;
+    bool IsEnabled(const std::string& control) const override;
+    void SetChecked(const std::string& control, bool checked) override;
+    bool IsChecked(const std::string& control) const override;
+    void ClearItems(const std::string& control) override;
+    void AddItem(const std::string& control, const std::string& item) override;
+    int ItemCount(const std::string& control) const override;
+    std::string ItemText(const std::string& control, int index) const override;
+    void SetSelectedIndex(const std::string& control, int index) override;
+    int SelectedIndex(const std::string& control) const override;
+    void SetForeColour(const std::string& control, Colour colour) override;
+    Colour ForeColour(const std::string& control) const override;
+    void SetUnderline(const std::string& control, bool underline) override;
+    bool IsUnderlined(const std::string& control) const override;
+    void SetControlCursor(const std::string& control, const CursorImage& cursor) override;
+    void SetFocus(const std::string& control) override;
+    std::string FocusedControl() const override;
+
+    // The real widgets, for the window system and for tests.
+    QWidget* Window() const { return window_; }
+    QWidget* Widget(const std::string& control) const;
+    // The control's own pointer; null when it has none.
+    const QCursor* ControlCursor(const std::string& control) const;
+
+    // Called by the form's widgets when the user acts. Each runs the handler,
+    // then wakes the pump so that a wait in progress returns.
+    void DeliverActivation();
+    void DeliverDeactivation() { active_ = false; }
+    void DeliverCloseBox();
+    void DeliverClick(const std::string& control);
+    void DeliverMouseMove(const std::string& control);
+    // The typed characters (Unicode code points) after OnKeyPress: each
+    // becomes the code the handler left (0: dropped).
+    std::vector<int> DeliverKeyPresses(const std::string& control, const std::vector<int>& codes);
+    void DeliverSelection() { WakePump(); }
+    // The user pressed Enter or Escape in the window.
+    bool PressDefaultButton(bool cancel);
+
+    // Makes the window the active one; where the window system reports no
+    // activation (a bare X server), the request counts as one.
+    void RequestActivation();
+
+private:
+    friend class QtWindowSystem;
+
+    struct ControlState {
+        const ControlSpec* spec = nullptr;
+        QWidget* widget = nullptr;
+        std::unique_ptr<QCursor> cursor;
+        std::string caption;           // pictures and lines: the text as set
+        std::string multiLineText;     // multi-line text box: the text as set ...
+        QString multiLineShown;        // ... and as the box showed it then
+    };
+
+    void Build();
+    QWidget* CreateWidget(const ControlSpec& control, QWidget* parent);
+    void SetUpTabOrder();
+    void UpdateLabelBuddy(const std::string& label);
+    void Centre();
+    void FocusFirstControl();
+    ControlState& At(const std::string& control);
+    const ControlState& At(const std::string& control) const;
+    void WakePump();
+    template <typename Call>
+    void Dispatch(Call call);
+
+    QtWindowSystem& system_;
+    FormSpec spec_;
+    QPointer<QWidget> window_;
+    std::map<std::string, ControlState> controls_;
+    std::vector<std::string> tabOrder_;  // focusable controls by tab index
+    FormEvents* handler_ = nullptr;
+    bool loaded_ = true;
+    bool visible_ = false;
+    bool active_ = false;
+    int dispatching_ = 0;
+    std::string focus_;  // the focus asked for while the window was hidden
+    // Shared with the widgets and the timers: null once the form is gone.
+    std::shared_ptr<QtForm*> link_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+class QtWindowSystem : public WindowSystem {
+public:
+    // Needs a QApplication.
+    explicit QtWindowSystem(EventPump& pump);
+    ~QtWindowSystem() override;
+
+    bool IsInteractive() const override { return true; }
+    std::unique_ptr<Form> CreateForm(const FormSpec& spec) override;
+    MessageResult MessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
+                             MessageIcon icon) override;
+    void SetPointer(PointerShape shape, const Form* form = nullptr, const std::string& control = {}) override;
+    PointerShape Pointer() const override { return pointer_; }
+
+    EventPump& Pump() { return pump_; }
+
+    // The open window of that name created last; null when none.
+    QtForm* FindForm(const std::string& name) const;
+
+private:
+    friend class QtForm;
+    void Activated(QtForm* form);
+    void Reactivate(const QtForm* closing);
+
+    EventPump& pump_;
+    std::vector<QtForm*> forms_;
+    PointerShape pointer_ = PointerShape::Default;
+    bool overridden_ = false;
+};
+
+}  // namespace vel::platform

@@ -1,0 +1,136 @@
+// Shared pieces of the GUI tests: an App over the real Qt windows and event
+// pump with in-memory files, and helpers to act while a modal window or a
+// message box holds the event loop.
+#pragma once
+
+#include <QApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/app.h"
+#include "platform/qt/qt_event_pump.h"
+#include "platform/qt/qt_windows.h"
+#include "support/fakes.h"
+
+namespace vel::test {
+
+// Real time, as the Qt event pump needs; the PC clock is read, never set.
+class SteadyClock : public platform::Clock {
+public:
+    platform::LocalTimestamp Now() override
+    {
+        const QDateTime now = QDateTime::currentDateTime();
+        const QDate date = now.date();
+        const QTime time = now.time();
+        return {{date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()},
+                time.msec() * 1000000};
+    }
+    double MonotonicSeconds() override
+    {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    }
+    int GetTimeZoneInformation(platform::TimeZoneInformation& info) override
+    {
+        info = {};
+        return platform::TIME_ZONE_ID_UNKNOWN;
+    }
+    platform::ClockSetResult SetLocalDateTime(const platform::LocalTimestamp& t) override
+    {
+        sets.push_back(t);
+        return {false, 1, "the GUI tests never set the clock"};
+    }
+    std::string TimeSeparator() override { return ":"; }
+
+    std::vector<platform::LocalTimestamp> sets;
+};
+
+struct GuiApp {
+    SteadyClock clock;
+    platform::QtEventPump pump;
+    FakeEnvironment env;
+    FakeProfileFile profile{env};
+    platform::QtWindowSystem windows{pump};
+    FakeSocket socket{pump};
+    FakeDialUp dialUp;
+    FakeShell shell;
+    App app{platform::Platform{clock, pump, env, profile, windows, socket, dialUp, shell}};
+
+    GuiApp()
+    {
+        app.fatal = [](const std::string& message) { qFatal("program stopped: %s", message.c_str()); };
+    }
+
+    std::string SettingsPath() const { return "/app/Veltrane.INI"; }
+    void WriteSettings(int delay)
+    {
+        env.files[SettingsPath()] = "[Main]\r\nNTPServer=127.0.0.1 (local)\r\nDelay=" + std::to_string(delay) +
+                                    "\r\nTolerance=30\r\nPCOffset=0\r\nConnectionType=LAN\r\nConnectoid=\r\n"
+                                    "QuietMode=N\r\nOnlyIfConnected=N\r\n";
+    }
+    // The log's lines without their time stamps.
+    std::vector<std::string> LogLines()
+    {
+        std::vector<std::string> lines;
+        const std::string& text = env.files["/app/Veltrane.log"];
+        std::size_t start = 0;
+        while (start < text.size()) {
+            std::size_t end = text.find("\r\n", start);
+            if (end == std::string::npos)
+                end = text.size();
+            const std::string line = text.substr(start, end - start);
+            lines.push_back(line.size() >= 17 ? line.substr(17) : line);
+            start = end + 2;
+        }
+        return lines;
+    }
+};
+
+// Runs the action after `ms` milliseconds, from whichever event loop is
+// running then (the waits and modal windows run their own).
+inline void After(int ms, std::function<void()> action)
+{
+    QTimer::singleShot(ms, Qt::PreciseTimer, qApp, std::move(action));
+}
+
+// When the next message box appears (within five seconds), hands it to
+// `inspect` and presses `button`. Call before the code that shows it.
+inline void AnswerNextMessageBox(std::function<void(QMessageBox&)> inspect,
+                                 QMessageBox::StandardButton button = QMessageBox::Ok)
+{
+    auto* poll = new QTimer(qApp);
+    auto* clock = new QElapsedTimer;
+    clock->start();
+    QObject::connect(poll, &QTimer::timeout, qApp, [poll, clock, inspect, button] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr && clock->elapsed() < 5000)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        delete clock;
+        if (box == nullptr) {
+            QTest::qFail("no message box appeared", __FILE__, __LINE__);
+            return;
+        }
+        inspect(*box);
+        if (QAbstractButton* press = box->button(button))
+            press->click();
+        else
+            box->reject();
+    });
+    poll->start(20);
+}
+
+// The pixel geometry a control declared in twips should have.
+inline QRect Pixels(int left, int top, int width, int height)
+{
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+}  // namespace vel::test

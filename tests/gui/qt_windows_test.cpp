@@ -1,0 +1,557 @@
+// The Qt window back end on a window of every kind of control, laid out as
+// the configuration dialog is: frame with options, drop-down lists, check
+// boxes, a number box, buttons.
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QInputMethodEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include "common/text.h"
+#include "gui/gui_app.h"
+
+using namespace vel;
+using platform::ControlKind;
+using platform::MakeControl;
+using vel::test::After;
+
+namespace {
+
+platform::FormSpec SettingsLikeSpec()
+{
+    platform::FormSpec spec;
+    spec.name = "frmSample";
+    spec.caption = "Sample Configuration";
+    spec.clientWidth = 4920;
+    spec.clientHeight = 5715;
+    spec.controls = {
+        MakeControl(ControlKind::Label, "lblNTPServer", "NTP Server to use:", 360, 240, 1455, 255, 4),
+        MakeControl(ControlKind::ComboBox, "cboNTPServer", "", 360, 480, 4095, 315, 11),
+        // The options come before their frame: the order must not matter.
+        MakeControl(ControlKind::OptionButton, "optLAN", "Only use &Local Area Network", 240, 360, 2415, 255, 0,
+                    "fraHowToConnect"),
+        MakeControl(ControlKind::OptionButton, "optModem", "Only use &Modem", 240, 720, 3255, 195, 1,
+                    "fraHowToConnect"),
+        MakeControl(ControlKind::Frame, "fraHowToConnect", "How to Connect", 360, 1080, 4095, 2655, 6),
+        MakeControl(ControlKind::OptionButton, "optBoth", "Use LAN if a&vailable - if not, use Modem", 240, 1080,
+                    3255, 255, 7, "fraHowToConnect"),
+        MakeControl(ControlKind::Label, "lblConnectionToUse", "Dialup connection to use:", 240, 1560, 2175, 255, 8,
+                    "fraHowToConnect"),
+        MakeControl(ControlKind::ComboBox, "cboISPList", "", 480, 1920, 2895, 315, 2, "fraHowToConnect"),
+        MakeControl(ControlKind::TextBox, "txtStartDelay", "0", 360, 3960, 375, 285, 10),
+        MakeControl(ControlKind::Label, "lblStartDelay", "Seconds to wait before starting connection", 840, 3960,
+                    3135, 255, 9),
+        MakeControl(ControlKind::CheckBox, "chkQuietMode", "Run in quiet mode", 360, 4320, 4095, 195, 12),
+        MakeControl(ControlKind::CheckBox, "chkOnlyIfConnected", "Run only if currently connected to internet", 360,
+                    4560, 3975, 195, 13),
+        MakeControl(ControlKind::Button, "cmdOK", "&OK", 1193, 5040, 975, 375, 3),
+        MakeControl(ControlKind::Button, "cmdCancel", "&Cancel", 2513, 5040, 975, 375, 5),
+        // On the window itself, beside the frame's options.
+        MakeControl(ControlKind::OptionButton, "optElsewhere", "Elsewhere", 3600, 5040, 1200, 255, 14),
+    };
+    return spec;
+}
+
+platform::FormSpec EntrySpec()
+{
+    platform::FormSpec spec;
+    spec.name = "frmEntry";
+    spec.caption = "Entry";
+    spec.clientWidth = 4500;
+    spec.clientHeight = 3000;
+    spec.controls = {
+        MakeControl(ControlKind::TextBox, "txtName", "", 120, 120, 3000, 300, 0),
+        MakeControl(ControlKind::TextBox, "txtNotes", "", 120, 600, 3000, 900, 1),
+        MakeControl(ControlKind::Button, "cmdSave", "&Save", 120, 2400, 1200, 375, 2),
+        MakeControl(ControlKind::Button, "cmdClose", "Close", 1500, 2400, 1200, 375, 3),
+        MakeControl(ControlKind::Label, "lblHint", "Hint", 3300, 120, 1000, 255),
+        MakeControl(ControlKind::Line, "linDiagonal", "", 3300, 600, 900, 900),
+    };
+    spec.controls[1].multiLine = true;
+    spec.controls[2].isDefault = true;
+    spec.controls[3].isCancel = true;
+    spec.controls[5].lineColour = 0x0000FF;
+    spec.controls[5].lineWidth = 3;
+    return spec;
+}
+
+// Records what the window reports; text boxes can filter their keys.
+struct Recorder : platform::FormEvents {
+    platform::Form* form = nullptr;
+    QStringList events;
+    std::function<void(const std::string& control, int& key)> keys;
+    std::function<void(const std::string& control)> clicked;
+
+    void OnActivate() override { events << "activate"; }
+    void OnClose() override { events << "close"; }
+    void OnClick(const std::string& control) override
+    {
+        QString event = "click " + QString::fromStdString(control);
+        const platform::ControlSpec* spec = nullptr;
+        for (const auto& c : form->Spec().controls)
+            if (c.name == control)
+                spec = &c;
+        if (spec && (spec->kind == ControlKind::OptionButton || spec->kind == ControlKind::CheckBox))
+            event += form->IsChecked(control) ? " on" : " off";
+        events << event;
+        if (clicked)
+            clicked(control);
+    }
+    void OnKeyPress(const std::string& control, int& key) override
+    {
+        events << QString("key %1 %2").arg(QString::fromStdString(control)).arg(key);
+        if (keys)
+            keys(control, key);
+    }
+    void OnMouseMove(const std::string& control) override { events << "move " + QString::fromStdString(control); }
+
+    int Count(const QString& event) const { return static_cast<int>(events.count(event)); }
+};
+
+struct Window {
+    platform::QtEventPump pump;
+    platform::QtWindowSystem system{pump};
+    std::unique_ptr<platform::Form> owned;
+    platform::QtForm* form;
+    Recorder recorder;
+
+    explicit Window(const platform::FormSpec& spec)
+        : owned(system.CreateForm(spec)), form(dynamic_cast<platform::QtForm*>(owned.get()))
+    {
+        recorder.form = form;
+        form->SetHandler(&recorder);
+    }
+    ~Window() { form->SetHandler(nullptr); }
+
+    template <typename T = QWidget>
+    T* Get(const char* name)
+    {
+        auto* widget = qobject_cast<T*>(form->Widget(name));
+        if (widget == nullptr)
+            qFatal("no %s", name);
+        return widget;
+    }
+    bool ShowAndWait()
+    {
+        form->Show();
+        return QTest::qWaitForWindowActive(form->Window());
+    }
+};
+
+}  // namespace
+
+class QtWindowsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void controlsInAFrameArePlacedInsideIt()
+    {
+        Window w(SettingsLikeSpec());
+        auto* frame = w.Get<QGroupBox>("fraHowToConnect");
+        QCOMPARE(frame->title(), QString("How to Connect"));
+        QCOMPARE(frame->geometry(), QRect(24, 72, 273, 177));
+        for (const char* name : {"optLAN", "optModem", "optBoth", "lblConnectionToUse", "cboISPList"})
+            QCOMPARE(w.Get(name)->parentWidget(), frame);
+        QCOMPARE(w.Get("optLAN")->geometry(), QRect(16, 24, 161, 17));
+        QCOMPARE(w.Get("optLAN")->mapTo(w.form->Window(), QPoint(0, 0)), QPoint(24 + 16, 72 + 24));
+        QCOMPARE(w.Get("cboISPList")->geometry(), QRect(32, 128, 193, 21));
+        QCOMPARE(w.Get("optElsewhere")->parentWidget(), w.form->Window());
+        // Twips become the nearest pixel: 1193 / 15 = 79.5 -> 80.
+        QCOMPARE(w.Get("cmdOK")->geometry(), QRect(80, 336, 65, 25));
+        QCOMPARE(w.form->Window()->size(), QSize(328, 381));
+        QCOMPARE(w.Get<QLineEdit>("txtStartDelay")->text(), QString("0"));
+    }
+
+    void optionsAreExclusiveWithinTheirContainer()
+    {
+        Window w(SettingsLikeSpec());
+        QVERIFY(w.ShowAndWait());
+        w.form->SetChecked("optLAN", true);
+        w.form->SetChecked("optElsewhere", true);
+        QVERIFY(w.form->IsChecked("optLAN") && w.form->IsChecked("optElsewhere"));
+        QVERIFY(!w.recorder.events.join(",").contains("click"));  // setting a value raises no click
+
+        QTest::mouseClick(w.Get("optModem"), Qt::LeftButton);
+        QCOMPARE(w.recorder.Count("click optModem on"), 1);  // the new value is there in the handler
+        QVERIFY(!w.form->IsChecked("optLAN"));
+        QVERIFY(w.form->IsChecked("optElsewhere"));  // another container
+
+        // The program may clear the selected option; Qt alone would not.
+        w.form->SetChecked("optModem", false);
+        QVERIFY(!w.form->IsChecked("optModem") && !w.form->IsChecked("optLAN") && !w.form->IsChecked("optBoth"));
+        w.form->SetChecked("optBoth", true);
+        QVERIFY(w.form->IsChecked("optBoth"));
+        w.form->SetChecked("optLAN", true);
+        QVERIFY(!w.form->IsChecked("optBoth"));
+    }
+
+    void checkBoxesReportTheirNewValue()
+    {
+        Window w(SettingsLikeSpec());
+        QVERIFY(w.ShowAndWait());
+        QTest::mouseClick(w.Get("chkQuietMode"), Qt::LeftButton);
+        QTest::mouseClick(w.Get("chkQuietMode"), Qt::LeftButton);
+        QCOMPARE(w.recorder.events.filter("chkQuietMode"), QStringList({"click chkQuietMode on", "click chkQuietMode off"}));
+        w.form->SetEnabled("chkQuietMode", false);
+        QVERIFY(!w.form->IsEnabled("chkQuietMode"));
+        QTest::mouseClick(w.Get("chkQuietMode"), Qt::LeftButton);
+        QCOMPARE(w.recorder.events.filter("chkQuietMode").size(), 2);
+    }
+
+    void dropDownListsAreForPickingOnly()
+    {
+        Window w(SettingsLikeSpec());
+        auto* combo = w.Get<QComboBox>("cboISPList");
+        QVERIFY(!combo->isEditable());
+        for (const char* item : {"Home", "Office", "Travel"})
+            w.form->AddItem("cboISPList", item);
+        QCOMPARE(w.form->ItemCount("cboISPList"), 3);
+        QCOMPARE(w.form->SelectedIndex("cboISPList"), -1);  // adding selects nothing
+        QCOMPARE(w.form->Text("cboISPList"), std::string());
+        w.form->SetSelectedIndex("cboISPList", 2);
+        QCOMPARE(w.form->Text("cboISPList"), std::string("Travel"));
+        w.form->SetText("cboISPList", "Office");
+        QCOMPARE(w.form->SelectedIndex("cboISPList"), 1);
+        w.form->SetText("cboISPList", "Typed");  // not an item: no change
+        QCOMPARE(w.form->Text("cboISPList"), std::string("Office"));
+        QCOMPARE(w.form->ItemText("cboISPList", 0), std::string("Home"));
+        QCOMPARE(w.form->ItemText("cboISPList", 3), std::string());
+
+        QVERIFY(w.ShowAndWait());
+        combo->setFocus();
+        QTest::keyClick(combo, Qt::Key_Down);
+        QCOMPARE(w.form->Text("cboISPList"), std::string("Travel"));
+        QVERIFY(w.recorder.events.filter("key").isEmpty());
+        w.form->ClearItems("cboISPList");
+        QCOMPARE(w.form->ItemCount("cboISPList"), 0);
+        QCOMPARE(w.form->SelectedIndex("cboISPList"), -1);
+    }
+
+    void typedCharactersGoThroughTheKeyHandler()
+    {
+        Window w(SettingsLikeSpec());
+        w.recorder.keys = [](const std::string& control, int& key) {
+            if (control == "txtStartDelay")
+                key = NumericKeyFilter(static_cast<std::int16_t>(key));
+        };
+        QVERIFY(w.ShowAndWait());
+        auto* box = w.Get<QLineEdit>("txtStartDelay");
+        box->setFocus();
+        box->selectAll();
+        QTest::keyClicks(box, "1a2.-x3");
+        QCOMPARE(box->text(), QString("12.-3"));
+        QTest::keyClick(box, Qt::Key_Backspace);
+        QCOMPARE(box->text(), QString("12.-"));
+        QCOMPARE(w.recorder.events.filter("key").last(), QString("key txtStartDelay 8"));
+        QCOMPARE(w.recorder.events.filter("key").size(), 8);
+        // Arrows, Enter and Tab are no characters.
+        QTest::keyClick(box, Qt::Key_Left);
+        QTest::keyClick(box, Qt::Key_Return);
+        QCOMPARE(w.recorder.events.filter("key").size(), 8);
+
+        // A paste is no key press: the text goes in unfiltered.
+        QGuiApplication::clipboard()->setText("a9z");
+        box->setCursorPosition(box->text().size());
+        QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(box->text(), QString("12.-a9z"));
+        QCOMPARE(w.recorder.events.filter("key").size(), 8);
+        QCOMPARE(w.form->Text("txtStartDelay"), std::string("12.-a9z"));
+
+        // Characters an input method composes are typed characters too.
+        box->clear();
+        QInputMethodEvent composed;
+        composed.setCommitString("4y5");
+        QApplication::sendEvent(box, &composed);
+        QCOMPARE(box->text(), QString("45"));
+        QCOMPARE(w.recorder.events.filter("key").size(), 11);
+    }
+
+    void aHandlerCanReplaceOrSwallowACharacter()
+    {
+        Window w(EntrySpec());
+        w.recorder.keys = [](const std::string&, int& key) {
+            if (key == 'a')
+                key = 'A';
+            else if (key == 'x')
+                key = 0;
+            else if (key == '#')
+                key = platform::kKeyBackspace;
+        };
+        QVERIFY(w.ShowAndWait());
+        auto* name = w.Get<QLineEdit>("txtName");
+        name->setFocus();
+        QTest::keyClicks(name, "abxca#d");
+        QCOMPARE(name->text(), QString("Abcd"));  // x dropped; # became Backspace and took the second A
+        auto* notes = w.Get<QPlainTextEdit>("txtNotes");
+        notes->setFocus();
+        QTest::keyClicks(notes, "xa b");
+        QCOMPARE(notes->toPlainText(), QString("A b"));
+        QCOMPARE(w.form->Text("txtNotes"), std::string("A b"));
+    }
+
+    void enterAndEscapePressTheDefaultAndCancelButtons()
+    {
+        Window w(EntrySpec());
+        QVERIFY(w.ShowAndWait());
+        QCOMPARE(w.form->FocusedControl(), std::string("txtName"));  // lowest tab index
+        QVERIFY(w.Get<QPushButton>("cmdSave")->isDefault());
+        QTest::keyClick(w.Get("txtName"), Qt::Key_Return);
+        QTest::keyClick(w.Get("txtName"), Qt::Key_Escape);
+        QCOMPARE(w.recorder.events.filter("click"), QStringList({"click cmdSave", "click cmdClose"}));
+        // A focused button is the one Enter presses.
+        w.Get("cmdClose")->setFocus();
+        QTest::keyClick(w.Get("cmdClose"), Qt::Key_Return);
+        QCOMPARE(w.recorder.events.filter("click").last(), QString("click cmdClose"));
+        // A disabled default button is not pressed.
+        w.form->SetEnabled("cmdSave", false);
+        w.Get("txtName")->setFocus();
+        QTest::keyClick(w.Get("txtName"), Qt::Key_Return);
+        QCOMPARE(w.recorder.events.filter("click").size(), 3);
+
+        // Without a cancel button Escape does nothing: the window stays.
+        Window plain(SettingsLikeSpec());
+        QVERIFY(plain.ShowAndWait());
+        plain.Get("txtStartDelay")->setFocus();
+        QTest::keyClick(plain.Get("txtStartDelay"), Qt::Key_Escape);
+        QTest::keyClick(plain.Get("txtStartDelay"), Qt::Key_Return);
+        QVERIFY(plain.form->IsVisible());
+        QVERIFY(plain.recorder.events.filter("click").isEmpty());
+        QCOMPARE(plain.form->FocusedControl(), std::string("txtStartDelay"));
+    }
+
+    void tabOrderRunsAcrossTheFrame()
+    {
+        Window w(SettingsLikeSpec());
+        w.form->SetChecked("optLAN", true);
+        w.form->SetChecked("optElsewhere", true);
+        QVERIFY(w.ShowAndWait());
+        QCOMPARE(w.form->FocusedControl(), std::string("optLAN"));  // tab index 0, inside the frame
+        QStringList order;
+        for (int i = 0; i < 8; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            order << QApplication::focusWidget()->objectName();
+        }
+        // Tab indices: optLAN 0, (optModem 1: the same option group), cboISPList 2,
+        // cmdOK 3, cmdCancel 5, (optBoth 7), txtStartDelay 10, cboNTPServer 11, check boxes 12, 13.
+        QCOMPARE(order, QStringList({"cboISPList", "cmdOK", "cmdCancel", "txtStartDelay", "cboNTPServer",
+                                     "chkQuietMode", "chkOnlyIfConnected", "optElsewhere"}));
+    }
+
+    void labelsReportClicksAndMouseMoves()
+    {
+        Window w(EntrySpec());
+        QVERIFY(w.ShowAndWait());
+        QTest::mouseMove(w.Get("lblHint"), QPoint(5, 5));
+        QTRY_VERIFY(w.recorder.Count("move lblHint") > 0);
+        QTest::mouseClick(w.Get("lblHint"), Qt::LeftButton, {}, QPoint(5, 5));
+        QCOMPARE(w.recorder.Count("click lblHint"), 1);
+        w.form->SetEnabled("lblHint", false);
+        QTest::mouseClick(w.Get("lblHint"), Qt::LeftButton, {}, QPoint(5, 5));
+        QCOMPARE(w.recorder.Count("click lblHint"), 1);
+    }
+
+    void activationIsReportedOnceAndAgainAfterAModalWindow()
+    {
+        Window w(EntrySpec());
+        QVERIFY(w.ShowAndWait());
+        QTest::qWait(100);
+        QCOMPARE(w.recorder.Count("activate"), 1);
+
+        // A click as the window system delivers it, modal windows and all.
+        QWidget* save = w.Get("cmdSave");
+        auto clickSave = [&] {
+            QTest::mouseClick(w.form->Window()->windowHandle(), Qt::LeftButton, {},
+                              save->mapTo(w.form->Window(), save->rect().center()));
+        };
+        std::unique_ptr<platform::Form> dialog = w.system.CreateForm(SettingsLikeSpec());
+        bool modal = false;
+        After(200, [&] {
+            auto* qt = dynamic_cast<platform::QtForm*>(dialog.get());
+            modal = QApplication::activeModalWidget() == qt->Window();
+            clickSave();  // blocked by the modal window
+            dialog->Close();
+        });
+        dialog->ShowModal();
+        QVERIFY(modal);
+        QVERIFY(!dialog->IsVisible());
+        QCOMPARE(w.recorder.Count("click cmdSave"), 0);
+        QTRY_COMPARE(w.recorder.Count("activate"), 2);
+        QTRY_COMPARE(QApplication::activeWindow(), w.form->Window());
+        clickSave();
+        QCOMPARE(w.recorder.Count("click cmdSave"), 1);
+    }
+
+    void aClickEndsAWaitAtOnce()
+    {
+        Window w(EntrySpec());
+        QVERIFY(w.ShowAndWait());
+        After(100, [&] { QTest::mouseClick(w.Get("cmdClose"), Qt::LeftButton); });
+        QElapsedTimer clock;
+        clock.start();
+        w.pump.WaitForEvents(10.0);
+        w.pump.WaitForEvents(10.0);  // the first may have ended on the activation
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(w.recorder.Count("click cmdClose"), 1);
+    }
+
+    void closingRunsTheCloseHandlerOnce()
+    {
+        {
+            Window never(EntrySpec());  // never shown
+            never.form->Close();
+            never.form->Close();
+            QCOMPARE(never.recorder.events, QStringList({"close"}));
+        }
+        Window w(EntrySpec());
+        QVERIFY(w.ShowAndWait());
+        w.form->Window()->close();  // the close box
+        QVERIFY(!w.form->IsVisible());
+        QVERIFY(!w.form->Window()->isVisible());
+        w.form->Close();
+        QCOMPARE(w.recorder.Count("close"), 1);
+
+        // Shown again, it can be closed again.
+        QVERIFY(w.ShowAndWait());
+        w.form->Close();
+        QCOMPARE(w.recorder.Count("close"), 2);
+    }
+
+    void aWindowMayGoAwayInsideItsOwnHandler()
+    {
+        platform::QtEventPump pump;
+        platform::QtWindowSystem system(pump);
+        std::unique_ptr<platform::Form> form = system.CreateForm(EntrySpec());
+        Recorder recorder;
+        recorder.form = form.get();
+        recorder.clicked = [&](const std::string&) { form.reset(); };
+        form->SetHandler(&recorder);
+        form->Show();
+        auto* qt = dynamic_cast<platform::QtForm*>(form.get());
+        QPointer<QWidget> window = qt->Window();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::mouseClick(qt->Widget("cmdSave"), Qt::LeftButton);
+        QVERIFY(form == nullptr);
+        QVERIFY(system.FindForm("frmEntry") == nullptr);
+        QTRY_VERIFY(window.isNull());  // its widgets go once the click is over
+    }
+
+    void aHiddenWindowKeepsEverythingTheProgramSets()
+    {
+        Window w(EntrySpec());
+        w.form->SetTitle("Renamed");
+        w.form->SetText("txtName", "Anna");
+        w.form->SetText("txtNotes", "line 1\r\nline 2");
+        w.form->SetText("lblHint", "A hint");
+        w.form->SetForeColour("lblHint", 0x0000FF);
+        w.form->SetUnderline("lblHint", true);
+        w.form->SetEnabled("cmdSave", false);
+        w.form->SetFocus("cmdClose");
+        w.form->Refresh();
+        QCOMPARE(w.form->Title(), std::string("Renamed"));
+        QCOMPARE(w.form->Text("txtName"), std::string("Anna"));
+        QCOMPARE(w.form->Text("txtNotes"), std::string("line 1\r\nline 2"));  // as set
+        QCOMPARE(w.Get<QPlainTextEdit>("txtNotes")->document()->blockCount(), 2);
+        QCOMPARE(w.form->ForeColour("lblHint"), platform::Colour{0x0000FF});
+        QCOMPARE(w.Get("lblHint")->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        QVERIFY(w.form->IsUnderlined("lblHint"));
+        QVERIFY(!w.form->IsEnabled("cmdSave"));
+        QCOMPARE(w.form->FocusedControl(), std::string("cmdClose"));
+        QVERIFY(!w.form->IsVisible());
+
+        QVERIFY(w.ShowAndWait());
+        QCOMPARE(w.form->Window()->windowTitle(), QString("Renamed"));
+        QCOMPARE(QApplication::focusWidget(), w.Get("cmdClose"));
+    }
+
+    void linesArePaintedInTheirColourAndWidth()
+    {
+        Window w(EntrySpec());
+        QVERIFY(w.ShowAndWait());
+        const QImage image = w.form->Window()->grab().toImage();
+        // From (220, 40) to (280, 100), three pixels wide, red.
+        const QRgb red = qRgb(255, 0, 0);
+        QCOMPARE(image.pixel(250 + 1, 70 + 1), red);
+        QCOMPARE(image.pixel(222, 42), red);
+        QVERIFY(image.pixel(250, 40) != red);
+        QVERIFY(image.pixel(220, 100) != red);
+    }
+
+    void thePointerShapes()
+    {
+        Window w(EntrySpec());
+        platform::CursorImage arrow;
+        arrow.image[0] = 0x80000000;
+        arrow.mask[0] = 0xC0000000;
+        arrow.hotX = 1;
+        arrow.hotY = 0;
+        w.form->SetControlCursor("lblHint", arrow);
+        QCOMPARE(w.Get("lblHint")->cursor().hotSpot(), QPoint(1, 0));
+        const QImage bitmap = w.Get("lblHint")->cursor().bitmap().toImage();
+        const QImage mask = w.Get("lblHint")->cursor().mask().toImage();
+        QCOMPARE(QColor(bitmap.pixel(0, 0)), QColor(Qt::black));  // image 1: black
+        QCOMPARE(QColor(bitmap.pixel(1, 0)), QColor(Qt::white));  // image 0, mask 1: white
+        QCOMPARE(QColor(mask.pixel(1, 0)), QColor(Qt::black));
+        QCOMPARE(QColor(mask.pixel(2, 0)), QColor(Qt::white));    // transparent
+
+        w.system.SetPointer(platform::PointerShape::Busy);
+        QVERIFY(QGuiApplication::overrideCursor() != nullptr);
+        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
+        w.system.SetPointer(platform::PointerShape::Custom, w.form, "lblHint");
+        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BitmapCursor);
+        QCOMPARE(QGuiApplication::overrideCursor()->hotSpot(), QPoint(1, 0));
+        QCOMPARE(w.system.Pointer(), platform::PointerShape::Custom);
+        w.system.SetPointer(platform::PointerShape::Default);
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+        w.system.SetPointer(platform::PointerShape::Default);
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+    }
+
+    void messageBoxesAskAndTell()
+    {
+        platform::QtEventPump pump;
+        platform::QtWindowSystem system(pump);
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QString title, text;
+        int buttons = 0;
+        auto note = [&](QMessageBox& box) {
+            icon = box.icon();
+            title = box.windowTitle();
+            text = box.text();
+            buttons = static_cast<int>(box.buttons().size());
+        };
+
+        test::AnswerNextMessageBox(note, QMessageBox::Yes);
+        QCOMPARE(system.MessageBox("Would you like to run Veltrane now?", "Run now", platform::MessageButtons::YesNo,
+                                   platform::MessageIcon::Question),
+                 platform::MessageResult::Yes);
+        QCOMPARE(icon, QMessageBox::Question);
+        QCOMPARE(title, QString("Run now"));
+        QCOMPARE(text, QString("Would you like to run Veltrane now?"));
+        QCOMPARE(buttons, 2);
+
+        test::AnswerNextMessageBox(note, QMessageBox::No);
+        QCOMPARE(system.MessageBox("Again?", "Run now", platform::MessageButtons::YesNo,
+                                   platform::MessageIcon::Question),
+                 platform::MessageResult::No);
+
+        test::AnswerNextMessageBox(note);
+        QCOMPARE(system.MessageBox("<b>Broken</b>", "Error", platform::MessageButtons::Ok,
+                                   platform::MessageIcon::Critical),
+                 platform::MessageResult::Ok);
+        QCOMPARE(icon, QMessageBox::Critical);
+        QCOMPARE(text, QString("<b>Broken</b>"));  // plain text, shown as it is
+        QCOMPARE(buttons, 1);
+    }
+};
+
+QTEST_MAIN(QtWindowsTest)
+#include "qt_windows_test.moc"

@@ -1,0 +1,263 @@
+// The status window on the real widgets: layout, window, keyboard, the run
+// flags its buttons set, and a run with the start delay cut short.
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <algorithm>
+
+#include "gui/gui_app.h"
+#include "log/log.h"
+#include "run/countdown.h"
+#include "run/entry.h"
+#include "run/status_window.h"
+
+using namespace vel;
+using vel::test::After;
+using vel::test::Pixels;
+
+namespace {
+
+struct Expected {
+    const char* name;
+    const char* className;
+    const char* caption;
+    QRect geometry;
+};
+
+// The status window as it is declared: positions in twips, shown at 15
+// twips a pixel.
+const Expected kControls[] = {
+    {"lblStatus", "QLabel", "Status:", Pixels(240, 240, 615, 255)},
+    {"lblClockStatus", "QLabel", "", Pixels(840, 240, 4215, 495)},
+    {"txtStatus", "QPlainTextEdit", "", Pixels(240, 720, 4935, 735)},
+    {"cmdGo", "QPushButton", "&Go", Pixels(240, 1680, 975, 375)},
+    {"cmdConfigure", "QPushButton", "C&onfigure", Pixels(1560, 1680, 975, 375)},
+    {"cmdAbout", "QPushButton", "&About", Pixels(2880, 1680, 975, 375)},
+    {"cmdCancel", "QPushButton", "&Cancel", Pixels(4200, 1680, 975, 375)},
+};
+
+platform::QtForm& QtWindow(App& app)
+{
+    return dynamic_cast<platform::QtForm&>(app.frmVEL().Form());
+}
+
+template <typename T = QWidget>
+T* Widget(App& app, const char* name)
+{
+    auto* widget = qobject_cast<T*>(QtWindow(app).Widget(name));
+    if (widget == nullptr)
+        qFatal("no control %s", name);
+    return widget;
+}
+
+}  // namespace
+
+class StatusWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void everyControlAtItsPlaceWithItsCaption()
+    {
+        test::GuiApp t;
+        QWidget* window = QtWindow(t.app).Window();
+        QCOMPARE(window->objectName(), QString("frmVEL"));
+        QCOMPARE(window->size(), QSize(366, 157));  // 5490 x 2355 twips
+        for (const Expected& e : kControls) {
+            QWidget* widget = QtWindow(t.app).Widget(e.name);
+            QVERIFY2(widget != nullptr, e.name);
+            QCOMPARE(widget->metaObject()->className(), e.className);
+            QCOMPARE(widget->parentWidget(), window);
+            QCOMPARE(widget->geometry(), e.geometry);
+            QCOMPARE(t.app.frmVEL().Form().Text(e.name), std::string(e.caption));
+        }
+        // The status box wraps its words over several lines.
+        auto* status = Widget<QPlainTextEdit>(t.app, "txtStatus");
+        QCOMPARE(status->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+        QVERIFY(status->wordWrapMode() != QTextOption::NoWrap);
+        // Alt and the marked letter press a button.
+        QCOMPARE(Widget<QPushButton>(t.app, "cmdGo")->shortcut(), QKeySequence(Qt::ALT | Qt::Key_G));
+    }
+
+    void theWindowLooksAndSitsAsDeclared()
+    {
+        test::GuiApp t;
+        t.app.flags.RunStarted = true;  // no run: only the window
+        QWidget* window = QtWindow(t.app).Window();
+        const Qt::WindowFlags flags = window->windowFlags();
+        QCOMPARE(window->windowType(), Qt::Window);  // a main window: in the task bar
+        QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
+        QVERIFY(flags.testFlag(Qt::WindowTitleHint));
+        QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
+        QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+        QVERIFY(!flags.testFlag(Qt::FramelessWindowHint));
+        QVERIFY(window->maximumSize() != window->minimumSize());  // resizable
+        QVERIFY(!window->windowIcon().isNull());
+
+        t.app.frmVEL().Show();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QCOMPARE(window->windowTitle(), QString("Veltrane"));
+        const QRect screen = window->screen()->availableGeometry();
+        const QPoint offset = window->frameGeometry().center() - screen.center();
+        QVERIFY2(std::abs(offset.x()) <= 20 && std::abs(offset.y()) <= 40, "centred on the screen");
+    }
+
+    void cancelHasTheFocusAndTabFollowsTheTabIndex()
+    {
+        test::GuiApp t;
+        t.app.flags.RunStarted = true;
+        t.app.frmVEL().Show();
+        QWidget* window = QtWindow(t.app).Window();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QCOMPARE(QApplication::focusWidget(), Widget(t.app, "cmdCancel"));
+        QCOMPARE(t.app.frmVEL().Form().FocusedControl(), std::string("cmdCancel"));
+        // Tab order 0 Cancel, 1 Configure, 2 About, 4 the status box, 6 Go;
+        // the labels (3, 5) take no focus.
+        for (const char* next : {"cmdConfigure", "cmdAbout", "txtStatus", "cmdGo", "cmdCancel"}) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget()->objectName(), QString(next));
+        }
+    }
+
+    void buttonClicksSetTheRunFlags()
+    {
+        test::GuiApp t;
+        t.app.flags.RunStarted = true;
+        t.app.frmVEL().Show();
+        QVERIFY(QTest::qWaitForWindowActive(QtWindow(t.app).Window()));
+        RunFlags& flags = t.app.flags;
+
+        QTest::mouseClick(Widget(t.app, "cmdGo"), Qt::LeftButton);
+        QVERIFY(flags.GoPressed);
+        QVERIFY(!Widget(t.app, "cmdGo")->isEnabled());
+        QVERIFY(!flags.UserCancelled && !flags.ConfigurePressed);
+        flags.GoPressed = false;
+        QTest::mouseClick(Widget(t.app, "cmdGo"), Qt::LeftButton);  // disabled: nothing
+        QVERIFY(!flags.GoPressed);
+
+        QTest::mouseClick(Widget(t.app, "cmdCancel"), Qt::LeftButton);
+        QVERIFY(flags.UserCancelled);
+        QVERIFY(!flags.ConfigurePressed);
+        flags.UserCancelled = false;
+
+        t.app.frmVEL().cmdCancel.SetCaption("&Quit");
+        QCOMPARE(Widget<QPushButton>(t.app, "cmdCancel")->text(), QString("&Quit"));
+        QTest::keyClick(QtWindow(t.app).Window(), Qt::Key_Q, Qt::AltModifier);
+        QTRY_VERIFY(flags.UserCancelled);  // an access key presses the button for a moment
+        flags.UserCancelled = false;
+
+        QTest::mouseClick(Widget(t.app, "cmdConfigure"), Qt::LeftButton);
+        QVERIFY(flags.UserCancelled);
+        QVERIFY(flags.ConfigurePressed);
+    }
+
+    void theCloseBoxSavesTheSettingsOnce()
+    {
+        test::GuiApp t;
+        t.app.flags.RunStarted = true;
+        t.app.frmVEL().Show();
+        QWidget* window = QtWindow(t.app).Window();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QVERIFY(t.env.files.count(t.SettingsPath()) == 0);
+
+        window->close();  // what the close box does
+        QVERIFY(!window->isVisible());
+        QVERIFY(!t.app.frmVEL().Form().IsVisible());
+        QVERIFY(t.app.flags.UserCancelled);
+        QVERIFY(t.env.files.count(t.SettingsPath()) == 1);
+        const int writes = t.profile.writes;
+        QVERIFY(writes > 0);
+
+        t.app.frmVEL().Close();  // the run's own close after the user's: nothing more
+        QCOMPARE(t.profile.writes, writes);
+    }
+
+    void aHiddenWindowTakesTheRunsChanges()
+    {
+        test::GuiApp t;
+        StatusWindow& window = t.app.frmVEL();
+        const std::int16_t none = 0;
+        ShowCountdown(t.app, "System clock is correct! ", "Program will exit", none, "", "&Quit");
+        window.cmdGo.SetEnabled(false);
+        QCOMPARE(Widget<QLabel>(t.app, "lblClockStatus")->text(), QString("System clock is correct! "));
+        QCOMPARE(Widget<QPlainTextEdit>(t.app, "txtStatus")->toPlainText(), QString("Program will exit"));
+        QCOMPARE(Widget<QPushButton>(t.app, "cmdCancel")->text(), QString("&Quit"));
+        QVERIFY(!Widget(t.app, "cmdGo")->isEnabled());
+        QVERIFY(!QtWindow(t.app).Window()->isVisible());
+
+        // Closed without ever being shown: the settings are saved all the same.
+        window.Close();
+        QVERIFY(t.env.files.count(t.SettingsPath()) == 1);
+    }
+
+    void cancelDuringTheStartDelayEndsTheRun()
+    {
+        test::GuiApp t;
+        t.WriteSettings(3);
+        // Scheduled before the window shows: the whole count runs inside the
+        // event loop of the first wait.
+        After(1300, [&] { QTest::mouseClick(Widget(t.app, "cmdCancel"), Qt::LeftButton); });
+        QElapsedTimer clock;
+        clock.start();
+        const ExitStatus status = RunProgram(t.app);
+        const qint64 elapsed = clock.elapsed();
+
+        QCOMPARE(status, ExitStatus::Cancelled);
+        // The press takes effect when its second is over: at 2 of 3 seconds.
+        QVERIFY2(elapsed >= 1900 && elapsed < 2950, qPrintable(QString::number(elapsed)));
+        const std::vector<std::string> log = t.LogLines();
+        QVERIFY(!log.empty());
+        QCOMPARE(log.front(), std::string(kLogStartMarker));
+        QCOMPARE(log.back(), std::string("ERROR: user cancelled before connect started"));
+        QVERIFY(!QtWindow(t.app).Window()->isVisible());
+        QVERIFY(t.clock.sets.empty());
+    }
+
+    void theAboutBoxHoldsTheCountAndStartsNoSecondRun()
+    {
+        test::GuiApp t;
+        t.WriteSettings(3);
+        QStringList seen;
+        auto status = [&] { return Widget<QPlainTextEdit>(t.app, "txtStatus")->toPlainText(); };
+        bool aboutWasModal = false;
+
+        After(400, [&] { QTest::mouseClick(Widget(t.app, "cmdAbout"), Qt::LeftButton); });
+        After(900, [&] {
+            platform::QtForm* about = t.windows.FindForm("frmAbout");
+            QVERIFY(about != nullptr);
+            aboutWasModal = about->Window()->isModal() && about->Window()->isVisible();
+            seen << status();
+        });
+        After(2400, [&] {
+            seen << status();
+            QTest::mouseClick(t.windows.FindForm("frmAbout")->Widget("cmdOK"), Qt::LeftButton);
+        });
+        After(2900, [&] {
+            seen << status();
+            seen << (QApplication::activeWindow() == QtWindow(t.app).Window() ? "active" : "not active");
+            QTest::mouseClick(Widget(t.app, "cmdCancel"), Qt::LeftButton);
+        });
+        QElapsedTimer clock;
+        clock.start();
+        RunProgram(t.app);
+        const qint64 elapsed = clock.elapsed();
+
+        QVERIFY(aboutWasModal);
+        QCOMPARE(seen.size(), 4);
+        QVERIFY2(seen[0].contains("initiate in 3 secs"), qPrintable(seen[0]));
+        QVERIFY2(seen[1].contains("initiate in 3 secs"), qPrintable(seen[1]));  // held while the box was open
+        QVERIFY2(seen[2].contains("initiate in 2 secs"), qPrintable(seen[2]));  // on with the next number
+        QCOMPARE(seen[3], QString("active"));
+        QVERIFY2(elapsed >= 3200 && elapsed < 5000, qPrintable(QString::number(elapsed)));
+        const std::vector<std::string> log = t.LogLines();
+        QCOMPARE(std::count(log.begin(), log.end(), std::string(kLogStartMarker)), 1);
+        QCOMPARE(log.back(), std::string("ERROR: user cancelled before connect started"));
+        QVERIFY(t.windows.FindForm("frmAbout") == nullptr);
+    }
+};
+
+QTEST_MAIN(StatusWindowTest)
+#include "status_window_test.moc"
