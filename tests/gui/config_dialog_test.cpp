@@ -1,0 +1,754 @@
+// The configuration dialog on the real widgets: layout and captions, what the
+// stored settings enable, the option buttons, tab order, the start-delay box
+// under real key presses, the pick-only lists, the check boxes, OK, Cancel,
+// the close box, Enter and Escape, and the run-now question.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "gui/gui_app.h"
+#include "settings/config_dialog.h"
+#include "settings/config_form.h"
+
+using namespace vel;
+
+namespace {
+
+const char* const kFrame = "fraHowToConnect";
+
+// Twips to the nearest device-independent pixel (15 twips a pixel).
+int Px(int twips)
+{
+    return (2 * twips + 15) / 30;
+}
+
+QRect Px(int left, int top, int width, int height)
+{
+    return QRect(Px(left), Px(top), Px(width), Px(height));
+}
+
+struct Expected {
+    const char* name;
+    const char* className;
+    const char* caption;  // as the control shows it, access-key ampersand and all
+    QRect twips;          // left, top, width, height; in the frame: relative to it
+    bool inFrame;
+    QKeySequence accessKey;
+};
+
+const Expected kControls[] = {
+    {"lblNTPServer", "QLabel", "NTP Server to use:", {360, 240, 1455, 255}, false, {}},
+    {"cboNTPServer", "QComboBox", nullptr, {360, 480, 4095, 315}, false, {}},
+    {"fraHowToConnect", "QGroupBox", "How to Connect", {360, 1080, 4095, 2655}, false, {}},
+    {"optLAN", "QRadioButton", "Only use &Local Area Network", {240, 360, 2415, 255}, true, QKeySequence(Qt::ALT | Qt::Key_L)},
+    {"optModem", "QRadioButton", "Only use &Modem", {240, 720, 3255, 195}, true, QKeySequence(Qt::ALT | Qt::Key_M)},
+    {"optBoth", "QRadioButton", "Use LAN if a&vailable - if not, use Modem", {240, 1080, 3255, 255}, true,
+     QKeySequence(Qt::ALT | Qt::Key_V)},
+    {"lblConnectionToUse", "QLabel", "Dialup connection to use:", {240, 1560, 2175, 255}, true, {}},
+    {"cboISPList", "QComboBox", nullptr, {480, 1920, 2895, 315}, true, {}},
+    {"txtStartDelay", "QLineEdit", nullptr, {360, 3960, 375, 285}, false, {}},
+    {"lblStartDelay", "QLabel", "Seconds to wait before starting connection", {840, 3960, 3135, 255}, false, {}},
+    {"chkQuietMode", "QCheckBox", "Run in quiet mode", {360, 4320, 4095, 195}, false, {}},
+    {"chkOnlyIfConnected", "QCheckBox", "Run only if currently connected to internet", {360, 4560, 3975, 195}, false,
+     {}},
+    {"cmdOK", "QPushButton", "&OK", {1193, 5040, 975, 375}, false, QKeySequence(Qt::ALT | Qt::Key_O)},
+    {"cmdCancel", "QPushButton", "&Cancel", {2513, 5040, 975, 375}, false, QKeySequence(Qt::ALT | Qt::Key_C)},
+};
+
+// A settings file as a user might have it.
+std::string SettingsFile(const std::string& type, const std::string& connectoid, const std::string& delay = "10",
+                         const std::string& quiet = "N", const std::string& onlyIfConnected = "N",
+                         const std::string& server = "time-c-b.nist.gov (NIST, Boulder, CO)")
+{
+    return "[Main]\r\nNTPServer=" + server + "\r\nDelay=" + delay + "\r\nTolerance=45\r\nPCOffset=0\r\n"
+           "ConnectionType=" + type + "\r\nConnectoid=" + connectoid + "\r\nQuietMode=" + quiet +
+           "\r\nOnlyIfConnected=" + onlyIfConnected + "\r\n";
+}
+
+// The value of a key in the settings text; "<none>" when the key is missing.
+std::string Key(const std::string& file, const std::string& key)
+{
+    const std::string start = "\r\n" + key + "=";
+    const std::size_t at = file.find(start);
+    if (at == std::string::npos)
+        return "<none>";
+    const std::size_t from = at + start.size();
+    return file.substr(from, file.find("\r\n", from) - from);
+}
+
+// Answers every message box that appears while it lives, and notes each.
+class MessageBoxes : public QObject {
+public:
+    struct Seen {
+        QString title;
+        QString text;
+        QMessageBox::Icon icon;
+        QMessageBox::StandardButtons buttons;
+    };
+
+    explicit MessageBoxes(QMessageBox::StandardButton answer = QMessageBox::No) : answer_(answer)
+    {
+        connect(&poll_, &QTimer::timeout, this, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || !box->isVisible())
+                return;
+            seen.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+            if (QAbstractButton* button = box->button(answer_))
+                button->click();
+            else
+                box->reject();
+        });
+        poll_.start(10);
+    }
+
+    QList<Seen> seen;
+
+private:
+    QMessageBox::StandardButton answer_;
+    QTimer poll_;
+};
+
+// The open dialog's widgets.
+struct Dialog {
+    platform::QtForm& form;
+
+    QWidget* Window() const { return form.Window(); }
+    template <typename T = QWidget>
+    T* Get(const char* name) const
+    {
+        auto* widget = qobject_cast<T*>(form.Widget(name));
+        if (widget == nullptr)
+            qFatal("no control %s of that kind", name);
+        return widget;
+    }
+    bool Checked(const char* name) const { return Get<QAbstractButton>(name)->isChecked(); }
+    // The option buttons that are selected, in their order.
+    QStringList SelectedOptions() const
+    {
+        QStringList selected;
+        for (const char* name : {"optLAN", "optModem", "optBoth"})
+            if (Checked(name))
+                selected << name;
+        return selected;
+    }
+    QString Focused() const
+    {
+        QWidget* focus = QApplication::focusWidget();
+        return focus ? focus->objectName() : QString("<none>");
+    }
+    void Click(const char* name) const { QTest::mouseClick(Get(name), Qt::LeftButton); }
+};
+
+// Opens the dialog as the program does and runs `actions` once it is shown
+// and active. A dialog still open afterwards is closed with its close box, so
+// that a failing check cannot leave the test waiting.
+void WhileOpen(test::GuiApp& t, const std::function<void(Dialog&)>& actions)
+{
+    QObject scope;  // the timer goes with this call
+    bool ran = false;
+    QTimer::singleShot(0, &scope, [&] {
+        platform::QtForm* form = t.windows.FindForm("frmVELConfigure");
+        if (form == nullptr) {
+            QTest::qFail("the dialog is not open", __FILE__, __LINE__);
+            return;
+        }
+        [&] {
+            QVERIFY(QTest::qWaitForWindowActive(form->Window()));
+            Dialog dialog{*form};
+            ran = true;
+            actions(dialog);
+        }();
+        if (form->IsVisible())
+            form->Window()->close();
+    });
+    ShowConfigurationDialog(t.app);
+    QVERIFY(ran);
+    QVERIFY(t.windows.FindForm("frmVELConfigure") == nullptr);
+}
+
+}  // namespace
+
+class ConfigDialogTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // ---------------------------------------------------------------------
+    // Window, layout, captions
+
+    void theWindowAndEveryControlAsDeclared()
+    {
+        test::GuiApp t;
+        t.env.files[t.SettingsPath()] = SettingsFile("LAN", "", "25");
+        t.windows.SetPointer(platform::PointerShape::Busy);  // as a run leaves it
+        WhileOpen(t, [&](Dialog& d) {
+            QWidget* window = d.Window();
+            QCOMPARE(window->objectName(), QString("frmVELConfigure"));
+            QCOMPARE(window->windowTitle(), QString("Veltrane Configuration"));
+            QCOMPARE(window->size(), QSize(328, 381));  // 4920 x 5715 twips
+            QCOMPARE(window->windowModality(), Qt::ApplicationModal);
+            QCOMPARE(QApplication::activeModalWidget(), window);
+            const Qt::WindowFlags flags = window->windowFlags();
+            QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
+            QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
+            QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+            QVERIFY(window->minimumSize() != window->maximumSize());  // resizable
+            const QRect screen = window->screen()->availableGeometry();
+            const QPoint offset = window->frameGeometry().center() - screen.center();
+            QVERIFY2(std::abs(offset.x()) <= 20 && std::abs(offset.y()) <= 40, "centred on the screen");
+            QVERIFY(QGuiApplication::overrideCursor() == nullptr);  // the busy pointer is gone
+
+            QWidget* frame = d.Get(kFrame);
+            for (const Expected& e : kControls) {
+                QWidget* widget = d.Get(e.name);
+                QCOMPARE(widget->metaObject()->className(), e.className);
+                QCOMPARE(widget->parentWidget(), e.inFrame ? frame : window);
+                const QRect expected = Px(e.twips.x(), e.twips.y(), e.twips.width(), e.twips.height());
+                QCOMPARE(widget->geometry(), expected);
+                if (e.inFrame)
+                    QCOMPARE(widget->mapTo(window, QPoint(0, 0)), frame->pos() + expected.topLeft());
+                QString caption;
+                if (auto* label = qobject_cast<QLabel*>(widget))
+                    caption = label->text();
+                else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+                    caption = button->text();
+                else if (auto* group = qobject_cast<QGroupBox*>(widget))
+                    caption = group->title();
+                if (e.caption)
+                    QCOMPARE(caption, QString(e.caption));
+                if (auto* button = qobject_cast<QAbstractButton*>(widget))
+                    QCOMPARE(button->shortcut(), e.accessKey);
+            }
+            // Twips that are no whole pixel go to the nearest: 1193 / 15 = 79.5.
+            QCOMPARE(d.Get("cmdOK")->x(), 80);
+            QCOMPARE(d.Get("cmdCancel")->x(), 168);
+            // The design-time "0" is replaced by the stored delay.
+            QCOMPARE(d.Get<QLineEdit>("txtStartDelay")->text(), QString("25"));
+
+            // The controls keep their places when the window is resized.
+            window->resize(500, 480);
+            QTRY_COMPARE(window->size(), QSize(500, 480));
+            QCOMPARE(d.Get("cmdCancel")->geometry(), Px(2513, 5040, 975, 375));
+            QCOMPARE(d.Get("cboISPList")->geometry(), Px(480, 1920, 2895, 315));
+            QCOMPARE(frame->geometry(), Px(360, 1080, 4095, 2655));
+        });
+    }
+
+    void theCaptionsFitTheirControls()
+    {
+        test::GuiApp t;
+        WhileOpen(t, [&](Dialog& d) {
+            if (QFontInfo(d.Get("lblStartDelay")->font()).family() != QLatin1String("DejaVu Sans Condensed"))
+                QSKIP("the layout is checked with DejaVu Sans Condensed (fonts-dejavu-extra)");
+            for (const Expected& e : kControls) {
+                QWidget* widget = d.Get(e.name);
+                QSize needed;
+                if (auto* label = qobject_cast<QLabel*>(widget)) {
+                    needed = label->fontMetrics()
+                                 .boundingRect(QRect(0, 0, label->width(), 10000), Qt::TextWordWrap, label->text())
+                                 .size();
+                } else if (qobject_cast<QRadioButton*>(widget) || qobject_cast<QCheckBox*>(widget)) {
+                    // The mark, its gap and the caption on one line.
+                    needed = QSize(widget->sizeHint().width(), widget->fontMetrics().height());
+                } else {
+                    continue;
+                }
+                QVERIFY2(needed.width() <= widget->width() && needed.height() <= widget->height() + 1,
+                         qPrintable(QString("%1 needs %2x%3, has %4x%5")
+                                        .arg(e.name)
+                                        .arg(needed.width())
+                                        .arg(needed.height())
+                                        .arg(widget->width())
+                                        .arg(widget->height())));
+            }
+        });
+    }
+
+    // ---------------------------------------------------------------------
+    // What the stored settings and the dial-up entries enable
+
+    void openingFollowsTheStoredSettings_data()
+    {
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("connectoid");
+        QTest::addColumn<QString>("selected");
+        QTest::addColumn<bool>("dialUpSelectable");
+        QTest::addColumn<bool>("listEnabled");
+        QTest::addColumn<QString>("entry");
+
+        const QStringList entries = {"Office", "Home", "home"};
+        QTest::newRow("no entries, modem stored") << QStringList() << QString("MODEM") << QString("Home")
+                                                  << "optLAN" << false << false << "";
+        QTest::newRow("no entries, fall-back stored") << QStringList() << QString("BOTH") << QString("")
+                                                      << "optLAN" << false << false << "";
+        QTest::newRow("LAN") << entries << QString("LAN") << QString("") << "optLAN" << true << false
+                             << "Home";
+        QTest::newRow("modem, entry in other case: the last match")
+            << entries << QString("MODEM") << QString("HOME") << "optModem" << true << true << "home";
+        QTest::newRow("fall-back, entry unknown: the first")
+            << entries << QString("BOTH") << QString("Travel") << "optBoth" << true << true << "Home";
+        QTest::newRow("lower-case modem is no modem")
+            << entries << QString("modem") << QString("Office") << "optBoth" << true << true << "Office";
+        QTest::newRow("empty type") << entries << QString("") << QString("Office") << "optBoth" << true
+                                    << true << "Office";
+    }
+
+    void openingFollowsTheStoredSettings()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(QString, type);
+        QFETCH(QString, connectoid);
+        QFETCH(QString, selected);
+        QFETCH(bool, dialUpSelectable);
+        QFETCH(bool, listEnabled);
+        QFETCH(QString, entry);
+
+        test::GuiApp t;
+        for (const QString& name : entries)
+            t.dialUp.entries.push_back(name.toStdString());
+        t.env.files[t.SettingsPath()] = SettingsFile(type.toStdString(), connectoid.toStdString());
+        WhileOpen(t, [&](Dialog& d) {
+            QCOMPARE(d.SelectedOptions(), QStringList{selected});
+            QVERIFY(d.Get("optLAN")->isEnabled());
+            QCOMPARE(d.Get("optModem")->isEnabled(), dialUpSelectable);
+            QCOMPARE(d.Get("optBoth")->isEnabled(), dialUpSelectable);
+            QCOMPARE(d.Get("cboISPList")->isEnabled(), listEnabled);
+            QVERIFY(d.Get("lblConnectionToUse")->isEnabled());
+            auto* list = d.Get<QComboBox>("cboISPList");
+            QCOMPARE(list->count(), static_cast<int>(entries.size()));
+            QCOMPARE(list->currentText(), entry);
+            if (!entries.isEmpty()) {
+                // Sorted by character code: upper case first.
+                QCOMPARE(list->itemText(0), QString("Home"));
+                QCOMPARE(list->itemText(1), QString("Office"));
+                QCOMPARE(list->itemText(2), QString("home"));
+            }
+            // The server list always opens on its first entry.
+            QCOMPARE(d.Get<QComboBox>("cboNTPServer")->currentIndex(), 0);
+        });
+    }
+
+    void optionButtonsSwitchTheDialUpList()
+    {
+        test::GuiApp t;
+        t.dialUp.entries = {"Home", "Office"};
+        t.env.files[t.SettingsPath()] = SettingsFile("LAN", "");
+        WhileOpen(t, [&](Dialog& d) {
+            QWidget* list = d.Get("cboISPList");
+            d.Click("optModem");
+            QCOMPARE(d.SelectedOptions(), QStringList{"optModem"});
+            QVERIFY(list->isEnabled());
+            d.Click("optLAN");
+            QCOMPARE(d.SelectedOptions(), QStringList{"optLAN"});
+            QVERIFY(!list->isEnabled());
+            d.Click("optBoth");
+            QCOMPARE(d.SelectedOptions(), QStringList{"optBoth"});
+            QVERIFY(list->isEnabled());
+            // A click on the selected option runs its click again.
+            d.Click("optBoth");
+            QCOMPARE(d.SelectedOptions(), QStringList{"optBoth"});
+            QVERIFY(list->isEnabled());
+
+            // The access keys select the options.
+            QTest::keyClick(d.Window(), Qt::Key_L, Qt::AltModifier);
+            QTRY_COMPARE(d.SelectedOptions(), QStringList{"optLAN"});
+            QTRY_VERIFY(!list->isEnabled());
+            QTest::keyClick(d.Window(), Qt::Key_M, Qt::AltModifier);
+            QTRY_COMPARE(d.SelectedOptions(), QStringList{"optModem"});
+            QTRY_VERIFY(list->isEnabled());
+
+            // Arrow keys move the selection within the frame's options.
+            d.Get("optModem")->setFocus();
+            QTest::keyClick(d.Get("optModem"), Qt::Key_Down);
+            QCOMPARE(d.SelectedOptions(), QStringList{"optBoth"});
+            QTest::keyClick(d.Get("optBoth"), Qt::Key_Up);
+            QTest::keyClick(d.Get("optModem"), Qt::Key_Up);
+            QCOMPARE(d.SelectedOptions(), QStringList{"optLAN"});
+            QVERIFY(!list->isEnabled());
+        });
+    }
+
+    void withoutDialUpEntriesOnlyLANCanBeChosen()
+    {
+        test::GuiApp t;
+        t.env.files[t.SettingsPath()] = SettingsFile("MODEM", "Home");
+        MessageBoxes boxes(QMessageBox::No);
+        WhileOpen(t, [&](Dialog& d) {
+            d.Click("optModem");
+            d.Click("optBoth");
+            QTest::keyClick(d.Window(), Qt::Key_V, Qt::AltModifier);
+            d.Get("optLAN")->setFocus();
+            QTest::keyClick(d.Get("optLAN"), Qt::Key_Down);
+            QTest::qWait(150);  // an access key presses for a moment
+            QCOMPARE(d.SelectedOptions(), QStringList{"optLAN"});
+            QVERIFY(!d.Get("cboISPList")->isEnabled());
+            d.Click("cmdOK");
+        });
+        QCOMPARE(boxes.seen.size(), 1);
+        const std::string& file = t.env.files[t.SettingsPath()];
+        QCOMPARE(Key(file, "ConnectionType"), std::string("LAN"));
+        QCOMPARE(Key(file, "Connectoid"), std::string(""));
+    }
+
+    // ---------------------------------------------------------------------
+    // Keyboard
+
+    void tabFollowsTheTabIndexes_data()
+    {
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QString>("clicked");
+        QTest::addColumn<QStringList>("order");
+        // Tab indexes: optLAN 0, optModem 1, cboISPList 2, cmdOK 3, cmdCancel 5,
+        // optBoth 7, txtStartDelay 10, cboNTPServer 11, the check boxes 12 and
+        // 13; labels and the frame take no focus. The frame's options are one
+        // stop, at the tab index of the one last selected. The dialog opens
+        // with the focus on the lowest tab index.
+        QTest::newRow("no entries") << QStringList() << QString()
+                                    << QStringList{"optLAN", "cmdOK", "cmdCancel", "txtStartDelay", "cboNTPServer",
+                                                   "chkQuietMode", "chkOnlyIfConnected", "optLAN"};
+        QTest::newRow("entries, fall-back clicked")
+            << QStringList{"Home"} << QString("optBoth")
+            << QStringList{"optBoth", "txtStartDelay", "cboNTPServer", "chkQuietMode", "chkOnlyIfConnected",
+                           "cboISPList", "cmdOK", "cmdCancel", "optBoth"};
+    }
+
+    void tabFollowsTheTabIndexes()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(QString, clicked);
+        QFETCH(QStringList, order);
+        test::GuiApp t;
+        for (const QString& name : entries)
+            t.dialUp.entries.push_back(name.toStdString());
+        t.env.files[t.SettingsPath()] = SettingsFile("MODEM", "Home");
+        WhileOpen(t, [&](Dialog& d) {
+            QCOMPARE(d.Focused(), QString("optLAN"));
+            if (!clicked.isEmpty())
+                d.Click(clicked.toLatin1().constData());
+            QStringList forward{d.Focused()};
+            for (int i = 1; i < order.size(); ++i) {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                forward << d.Focused();
+            }
+            QVERIFY2(forward == order, qPrintable(forward.join(", ")));
+            QStringList backward{d.Focused()};
+            for (int i = 1; i < order.size(); ++i) {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+                backward << d.Focused();
+            }
+            std::reverse(order.begin(), order.end());
+            QVERIFY2(backward == order, qPrintable(backward.join(", ")));
+        });
+    }
+
+    void theStartDelayTakesOnlyNumberKeys()
+    {
+        test::GuiApp t;
+        t.env.files[t.SettingsPath()] = SettingsFile("LAN", "", "25");
+        MessageBoxes boxes(QMessageBox::No);
+        WhileOpen(t, [&](Dialog& d) {
+            auto* box = d.Get<QLineEdit>("txtStartDelay");
+            QCOMPARE(box->text(), QString("25"));
+            box->setFocus();
+            box->end(false);
+            QTest::keyClicks(box, "0a.Z5 -x,+e/!");
+            QCOMPARE(box->text(), QString("250.5-"));
+            QTest::keyClick(box, Qt::Key_Backspace);
+            QTest::keyClick(box, Qt::Key_Backspace);
+            QCOMPARE(box->text(), QString("250."));
+            // Digits of the keypad are digits; those of other scripts are not.
+            QTest::keyClick(box, Qt::Key_7, Qt::KeypadModifier);
+            QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(QChar(0x0663)), Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(QChar(0x00B2)), Qt::NoModifier);
+            QCOMPARE(box->text(), QString("250.7"));
+            // Backspace takes a selection; arrows and Delete edit as usual.
+            box->selectAll();
+            QTest::keyClick(box, Qt::Key_Backspace);
+            QCOMPARE(box->text(), QString());
+            QTest::keyClicks(box, "-1x.5");
+            QTest::keyClick(box, Qt::Key_Home);
+            QTest::keyClick(box, Qt::Key_Delete);
+            QTest::keyClicks(box, "9-");
+            QCOMPARE(box->text(), QString("9-1.5"));
+            QTest::keyClick(box, Qt::Key_Home);
+            QTest::keyClick(box, Qt::Key_Right);
+            QTest::keyClick(box, Qt::Key_Backspace);
+            QCOMPARE(box->text(), QString("-1.5"));
+            d.Click("cmdOK");
+        });
+        QCOMPARE(boxes.seen.size(), 1);
+        // Stored as typed: nothing is checked.
+        QCOMPARE(Key(t.env.files[t.SettingsPath()], "Delay"), std::string("-1.5"));
+    }
+
+    void bothListsArePickOnly()
+    {
+        test::GuiApp t;
+        t.dialUp.entries = {"Office", "Home", "Travel"};
+        t.env.files[t.SettingsPath()] = SettingsFile("MODEM", "Home");
+        MessageBoxes boxes(QMessageBox::No);
+        WhileOpen(t, [&](Dialog& d) {
+            auto* servers = d.Get<QComboBox>("cboNTPServer");
+            auto* isps = d.Get<QComboBox>("cboISPList");
+            for (QComboBox* list : {servers, isps}) {
+                QVERIFY(!list->isEditable());
+                QVERIFY(list->lineEdit() == nullptr);
+            }
+            QCOMPARE(servers->count(), static_cast<int>(kTimeServers.size()));
+            for (int i = 0; i < servers->count(); ++i)
+                QCOMPARE(servers->itemText(i).toStdString(), std::string(kTimeServers[static_cast<std::size_t>(i)]));
+            QCOMPARE(servers->currentIndex(), 0);  // whatever the file named
+
+            // Typing picks an entry at most; it never becomes the text.
+            servers->setFocus();
+            QTest::keyClicks(servers, "zq 1!");
+            QCOMPARE(servers->count(), 14);
+            QVERIFY(servers->currentIndex() >= 0);
+            QVERIFY(servers->findText(servers->currentText(), Qt::MatchExactly) >= 0);
+            isps->setFocus();
+            QTest::keyClicks(isps, "Nowhere");
+            QCOMPARE(isps->count(), 3);
+            QVERIFY(isps->findText(isps->currentText(), Qt::MatchExactly) >= 0);
+
+            // Picked with the keys.
+            QTest::keyClick(servers, Qt::Key_Home);
+            QTest::keyClick(servers, Qt::Key_Down);
+            QTest::keyClick(servers, Qt::Key_Down);
+            QCOMPARE(servers->currentIndex(), 2);
+            QTest::keyClick(isps, Qt::Key_Home);
+            QTest::keyClick(isps, Qt::Key_Down);
+            QCOMPARE(isps->currentText(), QString("Office"));
+            d.Click("cmdOK");
+        });
+        QCOMPARE(boxes.seen.size(), 1);
+        const std::string& file = t.env.files[t.SettingsPath()];
+        QCOMPARE(Key(file, "NTPServer"), std::string(kTimeServers[2]));
+        QCOMPARE(Key(file, "ConnectionType"), std::string("MODEM"));
+        QCOMPARE(Key(file, "Connectoid"), std::string("Office"));
+    }
+
+    void enterAndEscapePressNoButton_data()
+    {
+        QTest::addColumn<QString>("focus");
+        for (const char* name : {"txtStartDelay", "cboNTPServer", "cboISPList", "optBoth", "chkQuietMode"})
+            QTest::newRow(name) << QString(name);
+    }
+
+    void enterAndEscapePressNoButton()
+    {
+        QFETCH(QString, focus);
+        test::GuiApp t;
+        t.dialUp.entries = {"Home"};
+        const std::string stored = SettingsFile("BOTH", "Home");
+        t.env.files[t.SettingsPath()] = stored;
+        MessageBoxes boxes(QMessageBox::Yes);
+        WhileOpen(t, [&](Dialog& d) {
+            for (const char* name : {"cmdOK", "cmdCancel"})
+                QVERIFY(!d.Get<QPushButton>(name)->isDefault());
+            QWidget* target = d.Get(focus.toLatin1().constData());
+            target->setFocus();
+            for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+                QTest::keyClick(target, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+                QTest::qWait(20);
+                QVERIFY(d.form.IsVisible());
+                QVERIFY(d.Window()->isVisible());
+            }
+            QCOMPARE(d.Focused(), focus);
+            // Nor does Escape on a button.
+            d.Get("cmdOK")->setFocus();
+            QTest::keyClick(d.Get("cmdOK"), Qt::Key_Escape);
+            QTest::qWait(20);
+            QVERIFY(d.form.IsVisible());
+        });
+        QVERIFY(boxes.seen.isEmpty());
+        QCOMPARE(t.env.files[t.SettingsPath()], stored);
+        QVERIFY(t.app.flags.UserCancelled);  // the close box
+    }
+
+    // As on Windows: the focused button takes Enter as it takes Space.
+    void enterOnAFocusedButtonPressesIt()
+    {
+        test::GuiApp t;
+        t.env.files[t.SettingsPath()] = SettingsFile("LAN", "");
+        MessageBoxes boxes(QMessageBox::Yes);
+        WhileOpen(t, [&](Dialog& d) {
+            d.Get("cmdOK")->setFocus();
+            QTest::keyClick(d.Get("cmdOK"), Qt::Key_Return);
+            QVERIFY(!d.form.IsVisible());
+        });
+        QCOMPARE(boxes.seen.size(), 1);
+        QVERIFY(!t.app.flags.UserCancelled);
+    }
+
+    // ---------------------------------------------------------------------
+    // Check boxes, OK, Cancel, close box
+
+    void checkBoxesShowTheRecordAndChangeItAtOnce()
+    {
+        test::GuiApp t;
+        const std::string stored = SettingsFile("LAN", "", "10", "Y", "y");
+        t.env.files[t.SettingsPath()] = stored;
+        MessageBoxes boxes;
+        WhileOpen(t, [&](Dialog& d) {
+            QVERIFY(d.Checked("chkQuietMode"));
+            QVERIFY(!d.Checked("chkOnlyIfConnected"));  // only "Y" ticks
+            QCOMPARE(t.app.settings.OnlyIfConnected, std::string("y"));  // and the record keeps its "y"
+
+            d.Click("chkQuietMode");
+            QVERIFY(!d.Checked("chkQuietMode"));
+            QCOMPARE(t.app.settings.QuietMode, std::string("N"));
+            d.Get("chkOnlyIfConnected")->setFocus();
+            QTest::keyClick(d.Get("chkOnlyIfConnected"), Qt::Key_Space);
+            QVERIFY(d.Checked("chkOnlyIfConnected"));
+            QCOMPARE(t.app.settings.OnlyIfConnected, std::string("Y"));
+            d.Click("chkQuietMode");
+            QCOMPARE(t.app.settings.QuietMode, std::string("Y"));
+            d.Click("chkQuietMode");
+            QCOMPARE(t.app.settings.QuietMode, std::string("N"));
+
+            d.Click("cmdCancel");
+            QVERIFY(!d.form.IsVisible());
+        });
+        // Cancel saves nothing and undoes nothing in memory.
+        QVERIFY(boxes.seen.isEmpty());
+        QCOMPARE(t.env.files[t.SettingsPath()], stored);
+        QCOMPARE(t.app.settings.QuietMode, std::string("N"));
+        QCOMPARE(t.app.settings.OnlyIfConnected, std::string("Y"));
+        QVERIFY(t.app.flags.UserCancelled);
+    }
+
+    void okSavesAndAsksWhetherToRunNow_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("cancelled");
+        QTest::newRow("yes") << static_cast<int>(QMessageBox::Yes) << false;
+        QTest::newRow("no") << static_cast<int>(QMessageBox::No) << true;
+    }
+
+    void okSavesAndAsksWhetherToRunNow()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, cancelled);
+        test::GuiApp t;
+        t.dialUp.entries = {"Home", "Office"};
+        t.env.files[t.SettingsPath()] = SettingsFile("LAN", "", "10", "N", "N");
+        t.app.flags.ConfigurePressed = true;  // the dialog opened from the status window
+        MessageBoxes boxes(static_cast<QMessageBox::StandardButton>(answer));
+        bool stillOpenAfterBox = true;
+        WhileOpen(t, [&](Dialog& d) {
+            QVERIFY(!t.app.flags.ConfigurePressed);
+            d.Click("optBoth");
+            QTest::keyClick(d.Get("cboISPList"), Qt::Key_End);
+            auto* delay = d.Get<QLineEdit>("txtStartDelay");
+            delay->setFocus();
+            delay->selectAll();
+            QTest::keyClicks(delay, "45");
+            d.Click("chkOnlyIfConnected");
+            QTest::mouseClick(d.Get("cmdOK"), Qt::LeftButton, {}, QPoint(5, 5));
+            stillOpenAfterBox = d.form.IsVisible() || d.Window()->isVisible();
+        });
+        QVERIFY(!stillOpenAfterBox);
+        QCOMPARE(boxes.seen.size(), 1);
+        const MessageBoxes::Seen& box = boxes.seen.front();
+        QCOMPARE(box.title, QString("Run now"));
+        QCOMPARE(box.text, QString("Would you like to run Veltrane now?"));
+        QCOMPARE(box.icon, QMessageBox::Question);
+        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Yes | QMessageBox::No));
+        QCOMPARE(t.app.flags.UserCancelled, cancelled);
+
+        // Saved whichever the answer: six keys, the others kept.
+        const std::string& file = t.env.files[t.SettingsPath()];
+        QCOMPARE(Key(file, "NTPServer"), std::string(kTimeServers[0]));
+        QCOMPARE(Key(file, "Delay"), std::string("45"));
+        QCOMPARE(Key(file, "ConnectionType"), std::string("BOTH"));
+        QCOMPARE(Key(file, "Connectoid"), std::string("Office"));
+        QCOMPARE(Key(file, "QuietMode"), std::string("N"));
+        QCOMPARE(Key(file, "OnlyIfConnected"), std::string("Y"));
+        QCOMPARE(Key(file, "Tolerance"), std::string("45"));
+    }
+
+    void cancelAtTheFirstConfigurationRemovesTheNewFile()
+    {
+        test::GuiApp t;
+        MessageBoxes boxes;
+        bool createdWhileOpen = false;
+        WhileOpen(t, [&](Dialog& d) {
+            createdWhileOpen = t.env.files.count(t.SettingsPath()) == 1;
+            d.Click("optLAN");
+            d.Click("cmdCancel");
+            QVERIFY(!d.form.IsVisible());
+        });
+        QVERIFY(createdWhileOpen);
+        QCOMPARE(t.env.files.count(t.SettingsPath()), std::size_t{0});
+        QVERIFY(boxes.seen.isEmpty());
+        QVERIFY(t.app.flags.UserCancelled);
+    }
+
+    void theCloseBoxAsksNothingAndLeavesTheFile()
+    {
+        test::GuiApp t;
+        MessageBoxes boxes(QMessageBox::Yes);
+        WhileOpen(t, [&](Dialog& d) {
+            d.Click("chkQuietMode");
+            d.Window()->close();
+            QVERIFY(!d.form.IsVisible());
+        });
+        QVERIFY(boxes.seen.isEmpty());
+        QVERIFY(t.app.flags.UserCancelled);
+        // What the opening created: the server and the delay only.
+        const std::string& file = t.env.files[t.SettingsPath()];
+        QVERIFY(Key(file, "NTPServer") != "<none>");
+        QVERIFY(Key(file, "Delay") != "<none>");
+        QCOMPARE(Key(file, "ConnectionType"), std::string("<none>"));
+        QCOMPARE(Key(file, "QuietMode"), std::string("<none>"));
+    }
+
+    void eachOpeningShowsWhatWasSaved()
+    {
+        test::GuiApp t;
+        t.dialUp.entries = {"Home", "Office"};
+        t.env.files[t.SettingsPath()] = SettingsFile("LAN", "");
+        {
+            MessageBoxes boxes(QMessageBox::No);
+            WhileOpen(t, [&](Dialog& d) {
+                d.Click("optModem");
+                QTest::keyClick(d.Get("cboISPList"), Qt::Key_End);
+                QTest::keyClick(d.Get("cboNTPServer"), Qt::Key_End);
+                auto* delay = d.Get<QLineEdit>("txtStartDelay");
+                delay->setFocus();
+                delay->selectAll();
+                QTest::keyClicks(delay, "100");
+                d.Click("chkQuietMode");
+                d.Click("cmdOK");
+            });
+            QCOMPARE(boxes.seen.size(), 1);
+        }
+        QCOMPARE(Key(t.env.files[t.SettingsPath()], "Delay"), std::string("100"));
+        WhileOpen(t, [&](Dialog& d) {
+            QCOMPARE(d.SelectedOptions(), QStringList{"optModem"});
+            QVERIFY(d.Get("cboISPList")->isEnabled());
+            QCOMPARE(d.Get<QComboBox>("cboISPList")->currentText(), QString("Office"));
+            QCOMPARE(d.Get<QComboBox>("cboNTPServer")->currentIndex(), 0);  // not the saved last entry
+            QCOMPARE(d.Get<QLineEdit>("txtStartDelay")->text(), QString("60"));  // brought into range
+            QVERIFY(d.Checked("chkQuietMode"));
+            QVERIFY(!d.Checked("chkOnlyIfConnected"));
+        });
+    }
+};
+
+QTEST_MAIN(ConfigDialogTest)
+#include "config_dialog_test.moc"
