@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Screenshots for the README: the status window during its start delay and
-# the About box opened from its About button, taken from the real program
-# under Xvfb.
+# Screenshots for the README: the status window during its start delay, the
+# About box opened from its About button, and the configuration dialog of
+# `veltrane config`, taken from the real program under Xvfb.
 #
 # Safe to run anywhere: the program runs inside `unshare -r -n` (a private
 # network namespace with only loopback, in a user namespace where setting the
@@ -94,4 +94,33 @@ about=$(find_window '^About Veltrane$')
 sleep 1
 import -window "$about" "$out/about-box.png"
 
-echo "wrote $out/status-window.png and $out/about-box.png"
+# That run is done with: end it before the next one starts.
+kill "${pids[-1]}" 2>/dev/null || true
+wait "${pids[-1]}" 2>/dev/null || true
+unset 'pids[-1]'
+
+# The configuration dialog, with settings of its own and two dial-up entries
+# from a stand-in for NetworkManager's nmcli (first on the program's PATH), so
+# that the dial-up list has something to show.
+mkdir "$work/config" "$work/bin"
+printf '[Main]\r\nNTPServer=127.0.0.1 (local)\r\nDelay=10\r\nTolerance=30\r\nPCOffset=0\r\nConnectionType=BOTH\r\nConnectoid=Mobile\r\nQuietMode=N\r\nOnlyIfConnected=Y\r\n' \
+  >"$work/config/Veltrane.INI"
+cat >"$work/bin/nmcli" <<'NMCLI'
+#!/bin/sh
+case "$*" in
+  "-t -f RUNNING general") echo running ;;
+  "-t -f NAME,TYPE,AUTOCONNECT,AUTOCONNECT-PRIORITY connection show")
+    printf 'Wired connection 1:802-3-ethernet:yes:0\nMobile:gsm:no:0\nHome DSL:pppoe:no:0\n' ;;
+  *) exit 1 ;;
+esac
+NMCLI
+chmod +x "$work/bin/nmcli"
+VELTRANE_HOME="$work/config" PATH="$work/bin:$PATH" \
+  unshare -r -n sh -c 'ip link set lo up && ip route add default dev lo && exec "$0" config' "$build/veltrane" \
+  >"$work/veltrane-config.log" 2>&1 &
+pids+=($!)
+config=$(find_window '^Veltrane Configuration$')
+sleep 1
+import -window "$config" "$out/config-dialog.png"
+
+echo "wrote $out/status-window.png, $out/about-box.png and $out/config-dialog.png"
