@@ -159,6 +159,8 @@ std::string ParseDaytimeAnswer(std::string_view answer)
         date = std::string(Piece(answer, 11, 15)) + "-" + std::string(Piece(answer, 8, 9));
         time = std::string(Piece(answer, 17, 24));
     }
+    if (time.size() != 8)
+        return {};
     std::string result = date + " " + time;
     if (!ReadParsedAnswer(result))
         return {};
