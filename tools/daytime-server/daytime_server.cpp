@@ -33,7 +33,8 @@ const char kUsage[] =
     "                   behind; fractions allowed; default 0)\n"
     "  --mode M         normal   answer and close (default)\n"
     "                   silent   accept and say nothing until the client leaves\n"
-    "                   split    send the answer in two pieces, --pause apart\n"
+    "                   split    send the answer in two pieces (the first ends\n"
+    "                            inside the date), --pause apart\n"
     "                   garbage  send binary garbage (NUL bytes included) and close\n"
     "                   flood    send --flood-bytes of text, then close\n"
     "                   refuse   accept and reset the connection at once (RST)\n"
@@ -198,7 +199,8 @@ void Serve(int fd, const Options& options)
         SendAll(fd, line.data(), line.size());
     } else if (mode == "split") {
         const std::string line = Answer(options);
-        const std::size_t half = line.size() / 2;
+        // Cut inside the date, so the first piece alone is never an answer.
+        const std::size_t half = line.size() < 12 ? line.size() / 2 : 12;
         SendAll(fd, line.data(), half);
         Sleep(options.pause);
         SendAll(fd, line.data() + half, line.size() - half);
