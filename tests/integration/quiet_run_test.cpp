@@ -204,4 +204,15 @@ TEST_F(QuietRun, InvalidAnswersAreTriedThreeTimesAndLoggedOnOneLine)
     EXPECT_EQ(run.exitStatus, 1);
 }
 
+TEST_F(QuietRun, AFloodIsCutAndLoggedOnOneLine)
+{
+    const RunResult run = RunProgram("--mode flood --flood-bytes 4194304");
+    ASSERT_EQ(run.log.size(), 4u) << ProgramOutput();
+    const std::string& error = run.log[3];
+    EXPECT_EQ(error.rfind("ERROR: NTP server returned invalid time: xxxx", 0), 0u) << error;
+    EXPECT_LT(error.size(), 400u);
+    EXPECT_EQ(run.serverConnections, 3);
+    EXPECT_EQ(run.exitStatus, 1);
+}
+
 }  // namespace
