@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/local_date_time.h"
+
 namespace vel {
 
 class App;
@@ -16,7 +18,18 @@ inline constexpr std::int16_t CorrectionCountdown = 3;
 // offsetBeforeQuery: GetTimeZoneHours() taken just before the query.
 void CompareAndCorrect(App& app, std::int16_t offsetBeforeQuery);
 
-// "1 day 1 hour 1 minute 1 second"; empty for 0.
+// Seconds the PC clock is ahead of where it should be (server's time plus
+// PCOffset); negative when it is behind. In 64 bits: a clock decades off
+// does not wrap.
+std::int64_t ClockDifference(const platform::LocalDateTime& answerTime, std::int32_t pcOffset,
+                             const platform::LocalDateTime& serverTime);
+
+// "1 day 1 hour 1 minute 1 second"; empty for 0 (and for a negative count).
 std::string FormatDuration(std::int32_t seconds);
+// The same for differences beyond the 32-bit range of seconds (68 years).
+std::string FormatLongDuration(std::int64_t seconds);
+
+// "MM.DD.YY HH:MM" with the locale's time separator: the corrected time in the log.
+std::string FormatCorrectedTime(const platform::LocalDateTime& t, const std::string& timeSeparator);
 
 }  // namespace vel

@@ -83,7 +83,12 @@ void VirtualPump::WaitForEvents(double maxSeconds)
     }
     if (maxSeconds > maxIdleWait)
         throw EndlessWait("a wait with nothing scheduled would never end");
-    clock_.Advance(deadline - clock_.MonotonicSeconds());
+    // A wait shorter than the clock's resolution at this reading still moves
+    // it on, or a caller that waits for the rest of a second would wait for
+    // ever at fractional readings.
+    const double now = clock_.MonotonicSeconds();
+    const double target = maxSeconds > 0 && deadline <= now ? std::nextafter(now, deadline + 1) : deadline;
+    clock_.Advance(target - now);
 }
 
 void VirtualPump::Post(std::function<void()> task)

@@ -3,6 +3,10 @@
 #include <langinfo.h>
 #include <time.h>
 
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QVariant>
 #include <cerrno>
 #include <cstring>
 
@@ -47,9 +51,87 @@ int LinuxClock::GetTimeZoneInformation(TimeZoneInformation& info)
     return local.tm_isdst == 0 ? TIME_ZONE_ID_STANDARD : TIME_ZONE_ID_UNKNOWN;
 }
 
-ClockSetResult LinuxClock::SetLocalDateTime(const LocalTimestamp&)
+namespace {
+
+std::string ErrnoText(int number)
 {
-    return {false, ENOSYS, "setting the clock is not built yet"};
+    std::string text = std::strerror(number);
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+        text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    return text;
+}
+
+// How long polkit may take to ask the user for a password.
+constexpr int kTimedatedTimeoutMs = 60000;
+
+// systemd-timedated's SetTime(usec since the epoch, relative false,
+// interactive true). Empty on success, else the reason.
+std::string SetTimeThroughTimedated(const timespec& utc)
+{
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected()) {
+        const QString message = bus.lastError().message();
+        return "no system bus to reach systemd-timedated" +
+               (message.isEmpty() ? std::string() : " (" + message.toStdString() + ")");
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.timedate1", "/org/freedesktop/timedate1",
+                                                       "org.freedesktop.timedate1", "SetTime");
+    const qint64 usec = static_cast<qint64>(utc.tv_sec) * 1000000 + utc.tv_nsec / 1000;
+    call << QVariant::fromValue(usec) << false << true;
+    call.setInteractiveAuthorizationAllowed(true);
+    const QDBusMessage reply = bus.call(call, QDBus::Block, kTimedatedTimeoutMs);
+    if (reply.type() == QDBusMessage::ReplyMessage)
+        return {};
+    std::string reason = "systemd-timedated refused";
+    if (!reply.errorMessage().isEmpty())
+        reason += ": " + reply.errorMessage().toStdString();
+    if (!reply.errorName().isEmpty())
+        reason += " (" + reply.errorName().toStdString() + ")";
+    return reason;
+}
+
+}  // namespace
+
+std::optional<timespec> LocalToUtc(const LocalTimestamp& t)
+{
+    if (!IsValidDate(t.time.year, t.time.month, t.time.day) ||
+        !IsValidTimeOfDay(t.time.hour, t.time.minute, t.time.second) || t.nanoseconds < 0 ||
+        t.nanoseconds > 999999999)
+        return std::nullopt;
+    tm local{};
+    local.tm_year = t.time.year - 1900;
+    local.tm_mon = t.time.month - 1;
+    local.tm_mday = t.time.day;
+    local.tm_hour = t.time.hour;
+    local.tm_min = t.time.minute;
+    local.tm_sec = t.time.second;
+    local.tm_isdst = -1;  // the date decides
+    errno = 0;
+    const time_t seconds = ::mktime(&local);
+    if (seconds == static_cast<time_t>(-1) && errno != 0)
+        return std::nullopt;
+    timespec utc{};
+    utc.tv_sec = seconds;
+    utc.tv_nsec = t.nanoseconds;
+    return utc;
+}
+
+ClockSetResult LinuxClock::SetLocalDateTime(const LocalTimestamp& t)
+{
+    const std::optional<timespec> utc = LocalToUtc(t);
+    if (!utc)
+        return {false, EINVAL, "the time " + ToIsoText(t.time) + " cannot be represented on this system"};
+    if (::clock_settime(CLOCK_REALTIME, &*utc) == 0)
+        return {true, 0, {}};
+    const int error = errno;
+    const std::string own = "clock_settime: " + ErrnoText(error);
+    if (error != EPERM)
+        return {false, error, own};
+    // No CAP_SYS_TIME: the system's time service may do it for us.
+    const std::string service = SetTimeThroughTimedated(*utc);
+    if (service.empty())
+        return {true, 0, {}};
+    return {false, error, own + "; " + service};
 }
 
 std::string LinuxClock::TimeSeparator()

@@ -1,0 +1,41 @@
+// libFuzzer target for the Daytime answer parser. Build and run from the
+// repository root:
+//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc \
+//     fuzz/daytime_fuzz.cpp src/timesource/daytime_answer.cpp src/timesource/time_zone.cpp \
+//     src/platform/local_date_time.cpp -o build/daytime_fuzz
+//   mkdir -p build/daytime-corpus
+//   build/daytime_fuzz -max_total_time=60 -max_len=70000 build/daytime-corpus fuzz/corpus/daytime
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "platform/local_date_time.h"
+#include "timesource/daytime_answer.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view answer(reinterpret_cast<const char*>(data), size);
+    const std::string parsed = vel::ParseDaytimeAnswer(answer);
+    if (!parsed.empty()) {
+        // Whatever the parser accepts is a real date and time of day, and
+        // printable: it goes into the log.
+        const auto utc = vel::ReadParsedAnswer(parsed);
+        if (!utc || !vel::platform::IsValidDate(utc->year, utc->month, utc->day) ||
+            !vel::platform::IsValidTimeOfDay(utc->hour, utc->minute, utc->second))
+            std::abort();
+        for (const char c : parsed)
+            if (c < 0x20 || c > 0x7E)
+                std::abort();
+        if (parsed.size() > 32)
+            std::abort();
+    }
+    const std::string shown = vel::PrintableAnswer(answer);
+    for (const char c : shown)
+        if (c < 0x20 || c > 0x7E)
+            std::abort();
+    if (shown.size() > 4 * vel::kPrintableAnswerLimit + 32)
+        std::abort();
+    return 0;
+}

@@ -1,0 +1,221 @@
+#include "timesource/daytime_answer.h"
+
+#include <array>
+#include <cstdint>
+
+#include "common/app.h"
+#include "timesource/time_zone.h"
+
+namespace vel {
+
+namespace {
+
+using platform::LocalDateTime;
+
+// Positions count from 1, as in the protocol's field tables; a piece beyond
+// the end of the answer is shortened or empty.
+std::string_view Piece(std::string_view text, std::size_t first, std::size_t last)
+{
+    if (first > text.size())
+        return {};
+    const std::size_t count = last == std::string_view::npos ? std::string_view::npos : last - first + 1;
+    return text.substr(first - 1, count);
+}
+
+std::string_view TrimBlanksView(std::string_view text)
+{
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    return text;
+}
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Exactly `width` digits.
+std::optional<int> Digits(std::string_view text, std::size_t width)
+{
+    if (text.size() != width)
+        return std::nullopt;
+    int value = 0;
+    for (char c : text) {
+        if (!IsDigit(c))
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// "HH:MM:SS", 00:00:00 to 23:59:59.
+bool ReadTime(std::string_view text, LocalDateTime& t)
+{
+    if (text.size() != 8 || text[2] != ':' || text[5] != ':')
+        return false;
+    const auto h = Digits(text.substr(0, 2), 2);
+    const auto m = Digits(text.substr(3, 2), 2);
+    const auto s = Digits(text.substr(6, 2), 2);
+    if (!h || !m || !s || !platform::IsValidTimeOfDay(*h, *m, *s))
+        return false;
+    t.hour = *h;
+    t.minute = *m;
+    t.second = *s;
+    return true;
+}
+
+// NIST date text "MO-DA-YR". The two-digit year is this century's: a server
+// that says 30 means 2030, never 1930.
+bool ReadNistDate(std::string_view text, LocalDateTime& t)
+{
+    if (text.size() != 8 || text[2] != '-' || text[5] != '-')
+        return false;
+    const auto mo = Digits(text.substr(0, 2), 2);
+    const auto da = Digits(text.substr(3, 2), 2);
+    const auto yr = Digits(text.substr(6, 2), 2);
+    if (!mo || !da || !yr)
+        return false;
+    const int year = 2000 + *yr;
+    if (!platform::IsValidDate(year, *mo, *da))
+        return false;
+    t.year = year;
+    t.month = *mo;
+    t.day = *da;
+    return true;
+}
+
+constexpr std::array<std::string_view, 12> kMonthNames = {"jan", "feb", "mar", "apr", "may", "jun",
+                                                          "jul", "aug", "sep", "oct", "nov", "dec"};
+
+std::optional<int> MonthNumber(std::string_view name)
+{
+    if (name.size() != 3)
+        return std::nullopt;
+    for (std::size_t i = 0; i < kMonthNames.size(); ++i) {
+        bool same = true;
+        for (std::size_t k = 0; k < 3; ++k) {
+            char c = name[k];
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+            same = same && c == kMonthNames[i][k];
+        }
+        if (same)
+            return static_cast<int>(i) + 1;
+    }
+    return std::nullopt;
+}
+
+// Short-layout date text "Mon D YYYY": a month name, a day of one or two
+// digits and a four-digit year, separated by one or more blanks.
+bool ReadShortDate(std::string_view text, LocalDateTime& t)
+{
+    if (text.size() < 10 || text[3] != ' ')
+        return false;
+    const auto month = MonthNumber(text.substr(0, 3));
+    std::string_view rest = TrimBlanksView(text.substr(3));
+    const std::size_t blank = rest.find(' ');
+    if (!month || blank == std::string_view::npos || blank > 2)
+        return false;
+    const auto day = Digits(rest.substr(0, blank), blank);
+    const auto year = Digits(TrimBlanksView(rest.substr(blank)), 4);
+    if (!day || !year || !platform::IsValidDate(*year, *month, *day))
+        return false;
+    t.year = *year;
+    t.month = *month;
+    t.day = *day;
+    return true;
+}
+
+// The year piece of the short layout runs to the end of the answer; the
+// server's line end after the year is the end of the line, not part of it.
+std::string_view StripLineEnd(std::string_view text)
+{
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\r' || text.back() == '\n'))
+        text.remove_suffix(1);
+    return text;
+}
+
+}  // namespace
+
+std::string ParseDaytimeAnswer(std::string_view answer)
+{
+    std::string date;
+    std::string time;
+    if (answer.size() >= 4 && answer[3] == ' ') {
+        // Short layout: "Www Mmm dd hh:mm:ss yyyy".
+        date = std::string(TrimBlanksView(Piece(answer, 4, 10)));
+        // Anything longer than a year and its line end is not a year: do not
+        // copy a flood.
+        const std::string_view year = StripLineEnd(TrimBlanksView(Piece(answer, 21, std::string_view::npos)));
+        if (year.size() != 4)
+            return {};
+        date += ' ';
+        date += year;
+        time = std::string(TrimBlanksView(Piece(answer, 12, 20)));
+    } else {
+        // NIST layout: a line feed, then "JJJJJ YR-MO-DA HH:MM:SS ...".
+        date = std::string(Piece(answer, 11, 15)) + "-" + std::string(Piece(answer, 8, 9));
+        time = std::string(Piece(answer, 17, 24));
+    }
+    if (time.size() != 8)
+        return {};
+    std::string result = date + " " + time;
+    if (!ReadParsedAnswer(result))
+        return {};
+    return result;
+}
+
+std::optional<LocalDateTime> ReadParsedAnswer(std::string_view parsed)
+{
+    // The time text is the last 8 characters, after a blank.
+    if (parsed.size() < 10 || parsed[parsed.size() - 9] != ' ')
+        return std::nullopt;
+    const std::string_view date = parsed.substr(0, parsed.size() - 9);
+    LocalDateTime t;
+    if (!ReadTime(parsed.substr(parsed.size() - 8), t))
+        return std::nullopt;
+    const bool ok = IsDigit(date.front()) ? ReadNistDate(date, t) : ReadShortDate(date, t);
+    if (!ok)
+        return std::nullopt;
+    return t;
+}
+
+platform::LocalDateTime ConvertAnswerToLocal(App& app, const std::string& parsed)
+{
+    const auto utc = ReadParsedAnswer(parsed);
+    if (!utc)
+        return {};
+    return platform::AddSeconds(*utc, static_cast<std::int64_t>(GetTimeZoneHours(app)) * 3600);
+}
+
+std::string PrintableAnswer(std::string_view answer)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string text;
+    const std::string_view shown = answer.substr(0, kPrintableAnswerLimit);
+    for (char c : shown) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\n') {
+            text += "\\n";
+        } else if (c == '\r') {
+            text += "\\r";
+        } else if (c == '\t') {
+            text += "\\t";
+        } else if (c == '\\') {
+            text += "\\\\";
+        } else if (byte < 0x20 || byte > 0x7E) {
+            text += "\\x";
+            text += kHex[byte >> 4];
+            text += kHex[byte & 0x0F];
+        } else {
+            text += c;
+        }
+    }
+    if (answer.size() > shown.size())
+        text += "... (" + std::to_string(answer.size()) + " bytes)";
+    return text;
+}
+
+}  // namespace vel

@@ -1,0 +1,72 @@
+// Start-up paths of the real program that end before, or beside, the run:
+// a log that cannot be written, the configuration dialog with no display,
+// and "debug" in a quiet run.
+#include <filesystem>
+#include <string>
+
+#include "program_run.h"
+
+namespace vel::integration {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kSettings =
+    "[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=3\r\nConnectionType=LAN\r\nQuietMode=Y\r\n";
+
+class ProgramStart : public ProgramTest {};
+
+// A log that cannot be opened, or whose first line cannot be written (a full
+// disk), stops the program at once: the error is named on standard error, the
+// exit status is not 0, and the settings file is left as it was.
+TEST_F(ProgramStart, ALogThatCannotBeWrittenStopsTheProgramWithTheError)
+{
+    WriteSettings(kSettings);
+    fs::create_directory(home / "Veltrane.log");  // a folder where the log should be
+    ProgramRun run = Run({});
+    EXPECT_EQ(run.exitStatus, 5);
+    EXPECT_NE(run.output.find("Veltrane: Veltrane cannot open its log file " + (home / "Veltrane.log").string() +
+                              ": error 21 (Is a directory)."),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(ReadSettings(), kSettings);
+    EXPECT_LT(run.seconds, 3.0);  // stopped before the start delay
+
+    fs::remove(home / "Veltrane.log");
+    fs::create_symlink("/dev/full", home / "Veltrane.log");
+    run = Run({});
+    EXPECT_EQ(run.exitStatus, 5);
+    EXPECT_NE(run.output.find("cannot write its log file " + (home / "Veltrane.log").string() + ": error 28"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(ReadSettings(), kSettings);
+}
+
+// Without a display the dialog cannot open; saying so beats waiting for a
+// window nobody sees. No settings file is made, and no log.
+TEST_F(ProgramStart, ConfigurationWithoutADisplayIsRefusedWithTheSettingsPath)
+{
+    RunOptions options;
+    options.arguments = "config";
+    const ProgramRun run = Run(options);
+    EXPECT_EQ(run.exitStatus, 5);
+    EXPECT_NE(run.output.find("the configuration dialog needs a display"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find((home / "Veltrane.INI").string()), std::string::npos) << run.output;
+    EXPECT_FALSE(fs::exists(home / "Veltrane.INI"));
+    EXPECT_FALSE(fs::exists(home / "Veltrane.log"));
+}
+
+// The program folder is VELTRANE_HOME, given in any case of the switch.
+TEST_F(ProgramStart, DebugInAQuietRunWritesTheErrorToStandardError)
+{
+    WriteSettings(kSettings);
+    RunOptions options;
+    options.arguments = "DeBuG";
+    const ProgramRun run = Run(options);  // nothing listens on port 13
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_TRUE(InOrder(run.log, {"*** VEL started ***", "ERROR: winsock error - 10061 Connection refused"}));
+    EXPECT_NE(run.output.find("ERROR: winsock error - 10061 Connection refused\n"), std::string::npos) << run.output;
+}
+
+}  // namespace
+}  // namespace vel::integration

@@ -1,0 +1,141 @@
+// The real program in quiet mode against tools/daytime-server.
+#include <regex>
+#include <string>
+
+#include "program_run.h"
+
+namespace vel::integration {
+namespace {
+
+class QuietRun : public ProgramTest {
+protected:
+    void SetUp() override
+    {
+        ProgramTest::SetUp();
+        WriteSettings("[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=3\r\nConnectionType=LAN\r\n"
+                      "QuietMode=Y\r\n");
+    }
+
+    // server empty: no server at all (the port refuses).
+    ProgramRun RunProgram(const std::string& server, const std::string& arguments = "")
+    {
+        RunOptions options;
+        options.server = server;
+        options.arguments = arguments;
+        return Run(options);
+    }
+};
+
+const Lines kStart = {"*** VEL started ***", "started in quiet mode", "detected current connection via LAN",
+                      "starting connect to 127.0.0.1 (local test server)"};
+
+Lines Then(Lines lines, const Lines& more)
+{
+    lines.insert(lines.end(), more.begin(), more.end());
+    return lines;
+}
+
+// SaveSettings wrote the file at the end of the run: it holds keys that the
+// hand-written file had not.
+void ExpectSettingsSaved(const std::string& settings)
+{
+    EXPECT_NE(settings.find("OnlyIfConnected="), std::string::npos) << settings;
+    EXPECT_NE(settings.find("NTPServer=127.0.0.1 (local test server)"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("QuietMode=Y"), std::string::npos) << settings;
+}
+
+TEST_F(QuietRun, ClockCorrect)
+{
+    const ProgramRun run = RunProgram("--layout nist");
+    EXPECT_EQ(run.log, Then(kStart, {"system clock correct"})) << run.output;
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.serverConnections, 1);
+    const std::regex stamped(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d .+)");
+    for (const std::string& line : run.stampedLog)
+        EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+    ExpectSettingsSaved(ReadSettings());
+}
+
+TEST_F(QuietRun, ClockCorrectWithTheShortLayout)
+{
+    const ProgramRun run = RunProgram("--layout short");
+    EXPECT_EQ(run.log, Then(kStart, {"system clock correct"})) << run.output;
+    EXPECT_EQ(run.exitStatus, 0);
+}
+
+// The server's second and ours may part between its sending and our reading.
+const std::regex kOffBy95(R"(system clock off by 1 minute 3[56] seconds)");
+
+TEST_F(QuietRun, ClockOffWithNoupdateIsMeasuredOnly)
+{
+    const ProgramRun run = RunProgram("--offset -95", "noupdate");
+    ASSERT_EQ(run.log.size(), 5u) << run.output;
+    EXPECT_EQ(Lines(run.log.begin(), run.log.begin() + 4), kStart);
+    EXPECT_TRUE(std::regex_match(run.log[4], kOffBy95)) << run.log[4];
+    EXPECT_EQ(run.exitStatus, 0);
+}
+
+TEST_F(QuietRun, ClockOffThatCannotBeSetIsReportedAndTheRunEndsNormally)
+{
+    const ProgramRun run = RunProgram("--offset -95");
+    ASSERT_EQ(run.log.size(), 6u) << run.output;
+    EXPECT_EQ(Lines(run.log.begin(), run.log.begin() + 4), kStart);
+    EXPECT_TRUE(std::regex_match(run.log[4], kOffBy95)) << run.log[4];
+    // Both ways of setting the clock failed, and both are named.
+    const std::string& error = run.log[5];
+    EXPECT_EQ(error.rfind("ERROR: the system clock could not be set: clock_settime: operation not permitted; "
+                          "no system bus to reach systemd-timedated",
+                          0),
+              0u)
+        << error;
+    EXPECT_EQ(error.substr(error.size() - 9), "(error 1)") << error;
+    EXPECT_EQ(run.exitStatus, 2);
+    ExpectSettingsSaved(ReadSettings());
+}
+
+TEST_F(QuietRun, RefusedConnectionIsOneAttempt)
+{
+    const ProgramRun run = RunProgram("");
+    ASSERT_EQ(run.log.size(), 5u) << run.output;
+    EXPECT_EQ(Lines(run.log.begin(), run.log.begin() + 4), kStart);
+    EXPECT_EQ(run.log[4], "ERROR: winsock error - 10061 Connection refused");
+    EXPECT_EQ(run.exitStatus, 1);
+    ExpectSettingsSaved(ReadSettings());
+}
+
+TEST_F(QuietRun, ResetConnectionsAreTriedThreeTimes)
+{
+    const ProgramRun run = RunProgram("--mode refuse");
+    ASSERT_EQ(run.log.size(), 5u) << run.output;
+    EXPECT_EQ(run.log[4].rfind("ERROR: winsock error - 10054 ", 0), 0u) << run.log[4];
+    EXPECT_EQ(run.serverConnections, 3);
+    EXPECT_EQ(run.exitStatus, 1);
+}
+
+TEST_F(QuietRun, InvalidAnswersAreTriedThreeTimesAndLoggedOnOneLine)
+{
+    const ProgramRun run = RunProgram("--mode garbage");
+    ASSERT_EQ(run.log.size(), 5u) << run.output;
+    EXPECT_EQ(Lines(run.log.begin(), run.log.begin() + 4), kStart);
+    const std::string& error = run.log[4];
+    EXPECT_EQ(error.rfind("ERROR: NTP server returned invalid time: ", 0), 0u) << error;
+    EXPECT_NE(error.find("\\x00"), std::string::npos) << error;  // the NUL, escaped
+    for (const char c : error)
+        EXPECT_TRUE(c >= 0x20 && c < 0x7F) << static_cast<int>(static_cast<unsigned char>(c));
+    EXPECT_EQ(run.serverConnections, 3);
+    EXPECT_EQ(run.exitStatus, 1);
+}
+
+TEST_F(QuietRun, AFloodIsCutAndLoggedOnOneLine)
+{
+    const ProgramRun run = RunProgram("--mode flood --flood-bytes 4194304");
+    ASSERT_EQ(run.log.size(), 5u) << run.output;
+    const std::string& error = run.log[4];
+    EXPECT_EQ(error.rfind("ERROR: NTP server returned invalid time: xxxx", 0), 0u) << error;
+    EXPECT_LT(error.size(), 400u);
+    EXPECT_EQ(run.serverConnections, 3);
+    EXPECT_EQ(run.exitStatus, 1);
+}
+
+}  // namespace
+}  // namespace vel::integration

@@ -1,0 +1,317 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "support/test_app.h"
+#include "timesource/clock_correction.h"
+#include "timesource/time_zone.h"
+
+namespace vel {
+namespace {
+
+using platform::LocalDateTime;
+using test::TestApp;
+using Lines = std::vector<std::string>;
+
+// The PC clock reads 2025-02-03 09:07:00.25 when the answer arrives.
+struct Scene {
+    TestApp t;
+
+    Scene()
+    {
+        t.clock.Advance(0.25);
+        t.app.settings.Tolerance = 30;
+        t.app.settings.PCOffset = 0;
+        t.app.query.AnswerTime = t.clock.Now().time;
+    }
+
+    // The server's time, given as how far the PC clock is ahead of it.
+    void PcAheadBy(std::int64_t seconds)
+    {
+        t.app.query.ServerTime = platform::AddSeconds(t.app.query.AnswerTime, -seconds);
+    }
+
+    std::string Label() { return t.Window()->Text("lblClockStatus"); }
+    std::string Box() { return t.Window()->Text("txtStatus"); }
+    std::string Button() { return t.Window()->Text("cmdCancel"); }
+};
+
+struct CorrectionTest : ::testing::Test, Scene {};
+
+TEST_F(CorrectionTest, WithinToleranceIsCorrectAndEqualityCounts)
+{
+    PcAheadBy(30);
+    CompareAndCorrect(t.app, 0);
+    EXPECT_EQ(t.LogLines(), (Lines{"*** VEL started ***", "system clock correct"}));
+    EXPECT_TRUE(t.clock.sets.empty());
+    EXPECT_EQ(t.app.exitStatus, ExitStatus::Ok);
+    EXPECT_EQ(Label(), "System clock is correct! ");
+    EXPECT_EQ(Box(), "Program will exit in 1 secs.  To exit immediately, click QUIT.");
+    EXPECT_EQ(Button(), "&Quit");
+    EXPECT_NEAR(t.clock.MonotonicSeconds(), 3.25, 1e-9);  // the exit countdown
+}
+
+TEST_F(CorrectionTest, BeyondToleranceIsCorrected)
+{
+    PcAheadBy(31);
+    const double before = t.clock.WallSerial();
+    CompareAndCorrect(t.app, 0);
+    EXPECT_EQ(t.LogLines(), (Lines{"*** VEL started ***", "system clock off by 31 seconds",
+                                   "system clock corrected to 02.03.25 09:06"}));
+    ASSERT_EQ(t.clock.sets.size(), 1u);
+    // Set once, date and time together, to the reading at the setting less 31
+    // seconds, its fraction kept.
+    EXPECT_EQ(t.clock.sets[0].time, (LocalDateTime{2025, 2, 3, 9, 6, 32}));
+    EXPECT_EQ(t.clock.sets[0].nanoseconds, 250000000);
+    EXPECT_NEAR(t.clock.WallSerial() - before, 3.0 - 31.0, 1e-6);
+    EXPECT_EQ(t.app.exitStatus, ExitStatus::Ok);
+    EXPECT_EQ(Label(), "System clock is off by 31 seconds");
+    EXPECT_EQ(Box(), "System clock will be updated in 1 secs unless you click CANCEL...");
+    EXPECT_EQ(Button(), "&Cancel");
+}
+
+TEST_F(CorrectionTest, BehindIsMovedForwardByExactlyTheDifferenceHoweverLongTheCountdownTook)
+{
+    // The answer arrived 7.5 seconds ago; the countdown adds 3 more.
+    t.app.query.AnswerTime = t.clock.Now().time;
+    PcAheadBy(-120);
+    t.clock.Advance(7.5);
+    const double before = t.clock.WallSerial();
+    CompareAndCorrect(t.app, 0);
+    EXPECT_EQ(Label(), "System clock is off by 2 minutes");
+    EXPECT_EQ(t.LogLines()[1], "system clock off by 2 minutes");
+    ASSERT_EQ(t.clock.sets.size(), 1u);
+    EXPECT_NEAR(t.clock.WallSerial() - before, 3.0 + 120.0, 1e-6);
+    EXPECT_EQ(t.clock.sets[0].nanoseconds, 750000000);
+}
+
+TEST_F(CorrectionTest, PCOffsetIsWhereTheClockShouldBe)
+{
+    {
+        SCOPED_TRACE("60 ahead, as wanted");
+        Scene c;
+        c.t.app.settings.PCOffset = 60;
+        c.PcAheadBy(60);
+        CompareAndCorrect(c.t.app, 0);
+        EXPECT_EQ(c.t.LogLines()[1], "system clock correct");
+    }
+    {
+        SCOPED_TRACE("in step, but meant to be 30 behind");
+        Scene c;
+        c.t.app.settings.PCOffset = -30;
+        c.t.app.settings.Tolerance = 10;
+        c.PcAheadBy(0);
+        const double before = c.t.clock.WallSerial();
+        CompareAndCorrect(c.t.app, 0);
+        EXPECT_EQ(c.t.LogLines()[1], "system clock off by 30 seconds");
+        EXPECT_NEAR(c.t.clock.WallSerial() - before, 3.0 - 30.0, 1e-6);
+    }
+}
+
+TEST_F(CorrectionTest, ToleranceZeroAndNegative)
+{
+    {
+        Scene c;
+        c.t.app.settings.Tolerance = 0;
+        c.PcAheadBy(0);
+        CompareAndCorrect(c.t.app, 0);
+        EXPECT_EQ(c.t.LogLines()[1], "system clock correct");
+    }
+    {
+        Scene c;
+        c.t.app.settings.Tolerance = 0;
+        c.PcAheadBy(-1);
+        CompareAndCorrect(c.t.app, 0);
+        EXPECT_EQ(c.t.LogLines()[1], "system clock off by 1 second");
+        EXPECT_EQ(c.t.clock.sets.size(), 1u);
+    }
+    {
+        // Even no difference is off: the duration is empty and the clock is
+        // set to what it shows.
+        Scene c;
+        c.t.app.settings.Tolerance = -1;
+        c.PcAheadBy(0);
+        const double before = c.t.clock.WallSerial();
+        CompareAndCorrect(c.t.app, 0);
+        EXPECT_EQ(c.t.LogLines(), (Lines{"*** VEL started ***", "system clock off by ",
+                                         "system clock corrected to 02.03.25 09:07"}));
+        EXPECT_EQ(c.Label(), "System clock is off by ");
+        ASSERT_EQ(c.t.clock.sets.size(), 1u);
+        EXPECT_NEAR(c.t.clock.WallSerial() - before, 3.0, 1e-6);
+    }
+}
+
+TEST_F(CorrectionTest, CancelInTheCountdownLeavesTheClock)
+{
+    PcAheadBy(95);
+    t.app.flags.UserCancelled = true;  // an earlier Cancel does not count
+    t.pump.After(1.5, [this] { t.app.flags.UserCancelled = true; });
+    CompareAndCorrect(t.app, 0);
+    EXPECT_EQ(t.LogLines(), (Lines{"*** VEL started ***", "system clock off by 1 minute 35 seconds",
+                                   "system clock not corrected - user cancelled"}));
+    EXPECT_TRUE(t.clock.sets.empty());
+    EXPECT_EQ(t.app.exitStatus, ExitStatus::Cancelled);
+    EXPECT_NEAR(t.clock.MonotonicSeconds(), 2.25, 1e-9);  // at the end of that second
+}
+
+TEST_F(CorrectionTest, NoupdateMeasuresAndLogsOnly)
+{
+    t.app.commandLine = "/quiet noupdate";
+    PcAheadBy(95);
+    CompareAndCorrect(t.app, 0);
+    EXPECT_EQ(t.LogLines(), (Lines{"*** VEL started ***", "system clock off by 1 minute 35 seconds"}));
+    EXPECT_TRUE(t.clock.sets.empty());
+    EXPECT_EQ(t.app.exitStatus, ExitStatus::Ok);
+    EXPECT_EQ(Label(), "System clock is off by 1 minute 35 seconds");
+}
+
+// Central European time: +1, and +2 from the last Sunday of March 02:00.
+int Cet(const LocalDateTime& now, platform::TimeZoneInformation& info)
+{
+    info.Bias = -60;
+    info.DaylightBias = -60;
+    const bool summer = (now.month > 3 && now.month < 10) || (now.month == 3 && now.day >= 30);
+    return summer ? platform::TIME_ZONE_ID_DAYLIGHT : platform::TIME_ZONE_ID_STANDARD;
+}
+
+TEST(ClockCorrectionDaylightSaving, IntoDaylightTimeTheClockIsSetASecondTimeAnHourOn)
+{
+    TestApp t;
+    t.clock = test::VirtualClock({2025, 3, 29, 12, 0, 0});
+    t.clock.zoneRule = Cet;
+    t.app.settings.Tolerance = 30;
+    const std::int16_t before = GetTimeZoneHours(t.app);
+    ASSERT_EQ(before, 1);
+    // True time 2025-04-05 10:00:00 UTC: 12:00 in summer, made 11:00 with the old offset.
+    t.app.query.AnswerTime = t.clock.Now().time;
+    t.app.query.ServerTime = {2025, 4, 5, 11, 0, 0};
+    CompareAndCorrect(t.app, before);
+    ASSERT_EQ(t.clock.sets.size(), 2u);
+    EXPECT_EQ(t.clock.sets[0].time, (LocalDateTime{2025, 4, 5, 11, 0, 3}));
+    EXPECT_EQ(t.clock.sets[1].time, (LocalDateTime{2025, 4, 5, 12, 0, 3}));
+    EXPECT_EQ(t.clock.Now().time, (LocalDateTime{2025, 4, 5, 12, 0, 3}));
+    EXPECT_EQ(t.LogLines().back(), "system clock corrected to 04.05.25 12:00");
+}
+
+TEST(ClockCorrectionDaylightSaving, OutOfDaylightTimeTheClockGoesBackAnHour)
+{
+    TestApp t;
+    t.clock = test::VirtualClock({2025, 4, 5, 12, 0, 0});
+    t.clock.zoneRule = Cet;
+    t.app.settings.Tolerance = 30;
+    const std::int16_t before = GetTimeZoneHours(t.app);
+    ASSERT_EQ(before, 2);
+    // True time 2025-02-01 11:00 UTC: 12:00 in winter, made 13:00 with the old offset.
+    t.app.query.AnswerTime = t.clock.Now().time;
+    t.app.query.ServerTime = {2025, 2, 1, 13, 0, 0};
+    CompareAndCorrect(t.app, before);
+    ASSERT_EQ(t.clock.sets.size(), 2u);
+    EXPECT_EQ(t.clock.Now().time, (LocalDateTime{2025, 2, 1, 12, 0, 3}));
+    EXPECT_EQ(t.LogLines().back(), "system clock corrected to 02.01.25 12:00");
+}
+
+TEST(ClockCorrectionDaylightSaving, NoChangeOfOffsetMeansOneSetting)
+{
+    TestApp t;
+    t.clock = test::VirtualClock({2025, 4, 5, 12, 0, 0});
+    t.clock.zoneRule = Cet;
+    t.app.settings.Tolerance = 30;
+    t.app.query.AnswerTime = t.clock.Now().time;
+    t.app.query.ServerTime = {2025, 4, 6, 12, 0, 0};
+    CompareAndCorrect(t.app, GetTimeZoneHours(t.app));
+    EXPECT_EQ(t.clock.sets.size(), 1u);
+}
+
+TEST_F(CorrectionTest, AFailedSettingIsReportedAndTheRunGoesOn)
+{
+    t.clock.setResult = {false, 1, "clock_settime: operation not permitted"};
+    PcAheadBy(95);
+    CompareAndCorrect(t.app, 0);
+    EXPECT_EQ(t.LogLines(),
+              (Lines{"*** VEL started ***", "system clock off by 1 minute 35 seconds",
+                     "ERROR: the system clock could not be set: clock_settime: operation not permitted (error 1)"}));
+    EXPECT_EQ(t.clock.sets.size(), 1u);
+    EXPECT_EQ(t.app.exitStatus, ExitStatus::ClockNotSet);
+    EXPECT_EQ(Label(), "System clock could not be set! See .LOG file for details");
+    EXPECT_EQ(Box(),
+              "ERROR: the system clock could not be set: clock_settime: operation not permitted (error 1).  "
+              "Program will exit in 1 secs.  To exit immediately, click QUIT.");
+    EXPECT_EQ(Button(), "&Quit");
+    // The correction countdown and a countdown to read the error.
+    EXPECT_NEAR(t.clock.MonotonicSeconds(), 6.25, 1e-9);
+}
+
+TEST(ClockCorrectionFailure, ASecondSettingThatFailsIsReported)
+{
+    TestApp u;
+    u.clock = test::VirtualClock({2025, 3, 29, 12, 0, 0});
+    u.clock.zoneRule = [&u](const LocalDateTime& now, platform::TimeZoneInformation& info) {
+        const int id = Cet(now, info);
+        if (!u.clock.sets.empty())
+            u.clock.setResult = {false, 22, ""};  // after the first setting
+        return id;
+    };
+    u.app.settings.Tolerance = 30;
+    u.app.query.AnswerTime = u.clock.Now().time;
+    u.app.query.ServerTime = {2025, 4, 5, 11, 0, 0};
+    CompareAndCorrect(u.app, 1);
+    EXPECT_EQ(u.clock.sets.size(), 2u);
+    EXPECT_EQ(u.app.exitStatus, ExitStatus::ClockNotSet);
+    EXPECT_EQ(u.LogLines()[2], "ERROR: the system clock could not be set: the system gave no reason (error 22)");
+}
+
+TEST(ClockCorrectionRange, DifferencesBeyond32BitsAreMeasuredShownAndCorrected)
+{
+    TestApp t;
+    t.clock = test::VirtualClock({1901, 1, 1, 0, 0, 0});  // a clock that lost its battery long ago
+    t.app.settings.Tolerance = 30;
+    t.app.query.AnswerTime = t.clock.Now().time;
+    t.app.query.ServerTime = {2025, 2, 3, 9, 7, 0};
+    const std::int64_t behind = platform::DiffSeconds(t.app.query.ServerTime, t.app.query.AnswerTime);
+    ASSERT_GT(behind, std::int64_t{std::numeric_limits<std::int32_t>::max()});
+    CompareAndCorrect(t.app, 0);
+    EXPECT_EQ(t.LogLines()[1], "system clock off by 45324 days 9 hours 7 minutes");
+    EXPECT_EQ(t.clock.Now().time, (LocalDateTime{2025, 2, 3, 9, 7, 3}));
+    EXPECT_EQ(t.LogLines()[2], "system clock corrected to 02.03.25 09:07");
+
+    EXPECT_EQ(ClockDifference({2200, 1, 1, 0, 0, 0}, std::numeric_limits<std::int32_t>::min(), {1900, 1, 1, 0, 0, 0}),
+              platform::DiffSeconds({2200, 1, 1, 0, 0, 0}, {1900, 1, 1, 0, 0, 0}) + 2147483648LL);
+}
+
+TEST(FormatDuration, PartsInOrderWithPlurals)
+{
+    EXPECT_EQ(FormatDuration(0), "");
+    EXPECT_EQ(FormatDuration(-5), "");
+    EXPECT_EQ(FormatDuration(1), "1 second");
+    EXPECT_EQ(FormatDuration(45), "45 seconds");
+    EXPECT_EQ(FormatDuration(60), "1 minute");
+    EXPECT_EQ(FormatDuration(95), "1 minute 35 seconds");
+    EXPECT_EQ(FormatDuration(120), "2 minutes");
+    EXPECT_EQ(FormatDuration(3601), "1 hour 1 second");
+    EXPECT_EQ(FormatDuration(7322), "2 hours 2 minutes 2 seconds");
+    EXPECT_EQ(FormatDuration(86400), "1 day");
+    EXPECT_EQ(FormatDuration(90061), "1 day 1 hour 1 minute 1 second");
+    EXPECT_EQ(FormatDuration(172800), "2 days");
+    EXPECT_EQ(FormatDuration(std::numeric_limits<std::int32_t>::max()), "24855 days 3 hours 14 minutes 7 seconds");
+    EXPECT_EQ(FormatLongDuration(4294967296LL), "49710 days 6 hours 28 minutes 16 seconds");
+}
+
+TEST(FormatCorrectedTime, MonthDayTwoDigitYearHoursAndMinutes)
+{
+    EXPECT_EQ(FormatCorrectedTime({2005, 1, 2, 3, 4, 59}, ":"), "01.02.05 03:04");
+    EXPECT_EQ(FormatCorrectedTime({2099, 12, 31, 23, 59, 0}, "."), "12.31.99 23.59");
+}
+
+TEST_F(CorrectionTest, TheLoggedTimeUsesTheLocaleTimeSeparator)
+{
+    t.clock.timeSeparator = ".";
+    PcAheadBy(3600);
+    CompareAndCorrect(t.app, 0);
+    EXPECT_EQ(t.LogLines(true).back(), "02.03.2025 08.07 system clock corrected to 02.03.25 08.07");
+}
+
+}  // namespace
+}  // namespace vel

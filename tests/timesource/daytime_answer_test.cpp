@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/test_app.h"
+#include "timesource/daytime_answer.h"
+#include "timesource/time_zone.h"
+
+namespace vel {
+namespace {
+
+using platform::LocalDateTime;
+using test::TestApp;
+
+const std::string kNist = "\n60411 24-04-11 15:30:02 50 0 0 405.3 UTC(NIST) *";
+
+// A NIST answer for 20YR-MO-DA HH:MM:SS, as a server sends it.
+std::string Nist(const std::string& date, const std::string& time)
+{
+    return "\n60411 " + date + " " + time + " 50 0 0 405.3 UTC(NIST) * \n";
+}
+
+TEST(DaytimeAnswer, NistLayoutGivesMonthDayYearAndTime)
+{
+    EXPECT_EQ(ParseDaytimeAnswer(kNist), "04-11-24 15:30:02");
+    EXPECT_EQ(ParseDaytimeAnswer(kNist + " \n"), "04-11-24 15:30:02");
+    // Only the date and the time are looked at; the other fields may say anything.
+    EXPECT_EQ(ParseDaytimeAnswer("\nXXXXX 24-04-11 15:30:02 whatever"), "04-11-24 15:30:02");
+    // The answer may end right after the time.
+    EXPECT_EQ(ParseDaytimeAnswer("\n60411 24-04-11 15:30:02"), "04-11-24 15:30:02");
+}
+
+TEST(DaytimeAnswer, ShortLayoutGivesMonthNameDayYearAndTime)
+{
+    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 15:30:02 2024"), "Apr 11 2024 15:30:02");
+    // A server's line end after the year is the end of the line.
+    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 15:30:02 2024\r\n"), "Apr 11 2024 15:30:02");
+    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 15:30:02 2024  \n"), "Apr 11 2024 15:30:02");
+    // A one-digit day padded with a blank, as ctime() writes it.
+    EXPECT_EQ(ParseDaytimeAnswer("Mon Apr  1 00:00:00 2024\r\n"), "Apr  1 2024 00:00:00");
+    EXPECT_EQ(ParseDaytimeAnswer("Thu FEB 29 23:59:59 2024"), "FEB 29 2024 23:59:59");
+}
+
+TEST(DaytimeAnswer, ValidityOfTheNistFields)
+{
+    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-04-11", "24:00:00")), "");
+    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-04-11", "23:60:00")), "");
+    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-04-11", "23:59:60")), "");  // a leap second is not a time of day here
+    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-02-30", "12:00:00")), "");
+    EXPECT_EQ(ParseDaytimeAnswer(Nist("23-02-29", "12:00:00")), "");  // 2023 is no leap year
+    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-02-29", "12:00:00")), "02-29-24 12:00:00");
+    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-13-01", "12:00:00")), "");
+    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-00-01", "12:00:00")), "");
+    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-04-00", "12:00:00")), "");
+    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-04-31", "12:00:00")), "");
+    // Fixed-width digits only: no signs, blanks or other separators.
+    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-+4-11", "12:00:00")), "");
+    EXPECT_EQ(ParseDaytimeAnswer(Nist("24- 4-11", "12:00:00")), "");
+    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-04/11", "12:00:00")), "");
+    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-04-11", "12.00.00")), "");
+    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-04-11", "1:00:000")), "");
+}
+
+TEST(DaytimeAnswer, ValidityOfTheShortFields)
+{
+    EXPECT_EQ(ParseDaytimeAnswer("Thu Abr 11 15:30:02 2024"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 31 15:30:02 2024"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 00 15:30:02 2024"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 24:00:00 2024"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 15:30:02 24"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 15:30:02 20245"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 15:30:02 2024 UTC"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 15:30:02"), "");
+    // Line ends inside the fields are not blanks.
+    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 15:30:02\n2024"), "");
+}
+
+TEST(DaytimeAnswer, TheSpecimenWithoutItsLineFeedIsInvalid)
+{
+    EXPECT_EQ(ParseDaytimeAnswer(kNist.substr(1)), "");
+}
+
+TEST(DaytimeAnswer, EmptyShortAndBinaryAnswersAreInvalidWithoutFailing)
+{
+    for (std::size_t length = 0; length < kNist.size(); ++length) {
+        SCOPED_TRACE(length);
+        const std::string cut = kNist.substr(0, length);
+        EXPECT_EQ(ParseDaytimeAnswer(cut), length >= 24 ? "04-11-24 15:30:02" : "");
+    }
+    std::string withNul = kNist;
+    withNul[8] = '\0';  // inside YR
+    EXPECT_EQ(ParseDaytimeAnswer(withNul), "");
+    std::string nulTime = kNist;
+    nulTime[20] = '\0';
+    EXPECT_EQ(ParseDaytimeAnswer(nulTime), "");
+    EXPECT_EQ(ParseDaytimeAnswer(std::string("Thu\0Apr 11 15:30:02 2024", 24)), "");
+    EXPECT_EQ(ParseDaytimeAnswer(std::string(64, '\0')), "");
+    std::string binary;
+    for (int i = 0; i < 256; ++i)
+        binary += static_cast<char>(i);
+    EXPECT_EQ(ParseDaytimeAnswer(binary), "");
+    // A flood of text after the year is no year.
+    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 15:30:02 " + std::string(70000, '2')), "");
+}
+
+TEST(DaytimeAnswer, NistYearsAreThisCentury)
+{
+    // The two-digit year would make 30 into 1930 and set the clock back a century.
+    EXPECT_EQ(ReadParsedAnswer(ParseDaytimeAnswer(Nist("30-01-02", "03:04:05"))),
+              (LocalDateTime{2030, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(ReadParsedAnswer(ParseDaytimeAnswer(Nist("99-12-31", "23:59:59"))),
+              (LocalDateTime{2099, 12, 31, 23, 59, 59}));
+    EXPECT_EQ(ReadParsedAnswer(ParseDaytimeAnswer(Nist("00-02-29", "00:00:00"))),
+              (LocalDateTime{2000, 2, 29, 0, 0, 0}));
+}
+
+TEST(DaytimeAnswer, ReadParsedAnswerTakesOnlyParseResults)
+{
+    EXPECT_EQ(ReadParsedAnswer("04-11-24 15:30:02"), (LocalDateTime{2024, 4, 11, 15, 30, 2}));
+    EXPECT_EQ(ReadParsedAnswer("Apr  1 2024 00:00:01"), (LocalDateTime{2024, 4, 1, 0, 0, 1}));
+    EXPECT_FALSE(ReadParsedAnswer(""));
+    EXPECT_FALSE(ReadParsedAnswer("04-11-24"));
+    EXPECT_FALSE(ReadParsedAnswer("04-11-24  15:30:02"));
+    EXPECT_FALSE(ReadParsedAnswer("2024-04-11 15:30:02"));
+}
+
+TEST(DaytimeAnswer, ConversionAddsTheCurrentWholeHourOffset)
+{
+    TestApp t;
+    t.clock.zoneId = platform::TIME_ZONE_ID_STANDARD;
+    t.clock.zone.Bias = -60;  // UTC+1, no daylight saving
+    EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 16, 30, 2}));
+
+    // Across midnight and the year's end, both ways.
+    t.clock.zone.Bias = -120;
+    EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(Nist("24-12-31", "23:30:00"))),
+              (LocalDateTime{2025, 1, 1, 1, 30, 0}));
+    t.clock.zone.Bias = 300;
+    EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer("Mon Jan  1 02:00:00 2024\r\n")),
+              (LocalDateTime{2023, 12, 31, 21, 0, 0}));
+    // Half-hour zones are applied rounded: +5:30 as +6.
+    t.clock.zone.Bias = -330;
+    EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 21, 30, 2}));
+    // Not a parse result: the zero value.
+    EXPECT_TRUE(ConvertAnswerToLocal(t.app, "garbage").IsZero());
+}
+
+TEST(DaytimeAnswer, PrintableAnswerEscapesAndBounds)
+{
+    EXPECT_EQ(PrintableAnswer(""), "");
+    EXPECT_EQ(PrintableAnswer("\n60411 24-04-11\r\n"), "\\n60411 24-04-11\\r\\n");
+    EXPECT_EQ(PrintableAnswer(std::string("a\0b\x7f\xff\t\\", 7)), "a\\x00b\\x7F\\xFF\\t\\\\");
+    const std::string flood(65536, 'x');
+    EXPECT_EQ(PrintableAnswer(flood), std::string(kPrintableAnswerLimit, 'x') + "... (65536 bytes)");
+}
+
+TEST(TimeZone, BiasFollowsTheZoneIdAndHoursRoundHalvesToEven)
+{
+    TestApp t;
+    struct Case {
+        int id;
+        std::int32_t bias, standard, daylight;
+        std::int32_t expectBias;
+        std::int16_t expectHours;
+    };
+    const Case cases[] = {
+        {platform::TIME_ZONE_ID_DAYLIGHT, 300, 0, -60, 240, -4},    // New York in summer
+        {platform::TIME_ZONE_ID_STANDARD, 300, 0, -60, 300, -5},    // and in winter
+        {platform::TIME_ZONE_ID_UNKNOWN, -60, 0, -60, -60, 1},      // no daylight rule: standard
+        {platform::TIME_ZONE_ID_INVALID, -60, 0, -60, -60, 1},      // failure: standard of the record
+        {platform::TIME_ZONE_ID_STANDARD, -330, 0, 0, -330, 6},     // Kolkata +5:30
+        {platform::TIME_ZONE_ID_STANDARD, -570, 0, 0, -570, 10},    // +9:30
+        {platform::TIME_ZONE_ID_STANDARD, -630, 0, 0, -630, 10},    // +10:30
+        {platform::TIME_ZONE_ID_STANDARD, 210, 0, 0, 210, -4},      // -3:30
+        {platform::TIME_ZONE_ID_STANDARD, 150, 0, 0, 150, -2},      // -2:30
+        {platform::TIME_ZONE_ID_STANDARD, -345, 0, 0, -345, 6},     // +5:45
+        {platform::TIME_ZONE_ID_STANDARD, -20, 0, 0, -20, 0},
+        {platform::TIME_ZONE_ID_STANDARD, 0, 10, -60, 10, 0},       // StandardBias counts
+        {platform::TIME_ZONE_ID_DAYLIGHT, 0, 10, -60, -60, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bias);
+        t.clock.zoneId = c.id;
+        t.clock.zone = {c.bias, c.standard, c.daylight};
+        EXPECT_EQ(GetTimeZoneBias(t.app), c.expectBias);
+        EXPECT_EQ(GetTimeZoneHours(t.app), c.expectHours);
+    }
+}
+
+TEST(TimeZone, ADaylightRuleIsReadAtTheMomentOfTheQuery)
+{
+    TestApp t;
+    t.clock.zoneRule = [](const LocalDateTime& now, platform::TimeZoneInformation& info) {
+        info.Bias = -60;
+        info.DaylightBias = -60;
+        return now.month >= 4 && now.month <= 9 ? platform::TIME_ZONE_ID_DAYLIGHT : platform::TIME_ZONE_ID_STANDARD;
+    };
+    EXPECT_EQ(GetTimeZoneHours(t.app), 1);  // February
+    t.clock.JumpWallClock(90.0 * 86400);
+    EXPECT_EQ(GetTimeZoneHours(t.app), 2);  // May
+}
+
+TEST(TimeZone, AnAbsurdRecordDoesNotOverflow)
+{
+    TestApp t;
+    t.clock.zoneId = platform::TIME_ZONE_ID_DAYLIGHT;
+    t.clock.zone = {INT32_MIN, 0, INT32_MIN};
+    EXPECT_EQ(GetTimeZoneBias(t.app), INT32_MIN);
+    EXPECT_EQ(GetTimeZoneHours(t.app), INT16_MAX);
+}
+
+}  // namespace
+}  // namespace vel

@@ -1,0 +1,304 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/test_app.h"
+#include "timesource/daytime_client.h"
+
+namespace vel {
+namespace {
+
+using platform::LocalDateTime;
+using test::FakeSocket;
+using test::TestApp;
+
+const std::string kAnswer = "\n60711 25-02-03 08:06:55 00 0 0  50.0 UTC(NIST) * \n";
+
+struct ClientScene {
+    TestApp t;
+    std::vector<double> connectTimes;  // monotonic seconds of each connect
+
+    ClientScene()
+    {
+        t.app.settings.NTPServer = "time.example.net (Example Time, Somewhere)";
+        t.clock.zoneId = platform::TIME_ZONE_ID_STANDARD;
+        t.clock.zone.Bias = -60;  // UTC+1
+    }
+
+    // The peer's part, called at every connect with the attempt number.
+    void Peer(std::function<void(FakeSocket&, int)> peer)
+    {
+        t.socket.onConnect = [this, peer](FakeSocket& socket, int attempt) {
+            connectTimes.push_back(t.clock.MonotonicSeconds());
+            if (peer)
+                peer(socket, attempt);
+        };
+    }
+    // What the peer sends on the connection of `attempt`: nothing once the
+    // program has moved on to another connection.
+    void SendData(FakeSocket& socket, int attempt, double delay, std::string data)
+    {
+        t.pump.After(delay, [&socket, attempt, data] {
+            if (socket.connects == attempt)
+                socket.DeliverData(data);
+        });
+    }
+    void SendError(FakeSocket& socket, int attempt, double delay, int number, std::string description)
+    {
+        t.pump.After(delay, [&socket, attempt, number, description] {
+            if (socket.connects == attempt)
+                socket.DeliverError(number, description);
+        });
+    }
+    void AnswerAfter(double delay, std::string answer)
+    {
+        Peer([this, delay, answer](FakeSocket& socket, int attempt) { SendData(socket, attempt, delay, answer); });
+    }
+    void ErrorAfter(double delay, int number, std::string description)
+    {
+        Peer([this, delay, number, description](FakeSocket& socket, int attempt) {
+            SendError(socket, attempt, delay, number, description);
+        });
+    }
+    void Silent()
+    {
+        Peer(nullptr);
+    }
+    const TimeQueryState& Query() const { return t.app.query; }
+};
+
+struct ClientTest : ::testing::Test, ClientScene {};
+
+TEST_F(ClientTest, HostIsTheEntryUpToItsFirstBlank)
+{
+    EXPECT_EQ(ServerHost("time.example.net (Example Time, Somewhere)"), "time.example.net");
+    EXPECT_EQ(ServerHost("192.0.2.7"), "192.0.2.7");
+    EXPECT_EQ(ServerHost(" leading (blank)"), "");
+    EXPECT_EQ(ServerHost(""), "");
+
+    AnswerAfter(0.1, kAnswer);
+    ASSERT_TRUE(GetServerTime(t.app));
+    EXPECT_EQ(t.socket.remoteHost, "time.example.net");
+    EXPECT_EQ(t.socket.remotePort, 13);
+}
+
+TEST_F(ClientTest, AnswerGivesServerTimeAsLocalTimeAndTheArrivalTime)
+{
+    t.clock.Advance(0.4);
+    AnswerAfter(0.7, kAnswer);  // arrives at 09:07:01.1 on the PC clock
+    ASSERT_TRUE(GetServerTime(t.app));
+    EXPECT_EQ(Query().ServerTime, (LocalDateTime{2025, 2, 3, 9, 6, 55}));
+    EXPECT_EQ(Query().AnswerTime, (LocalDateTime{2025, 2, 3, 9, 7, 1}));
+    EXPECT_EQ(Query().ServerAnswer, kAnswer);
+    EXPECT_EQ(Query().TimeError, "");
+    EXPECT_FALSE(Query().WaitingForAnswer);
+    EXPECT_EQ(t.socket.connects, 1);
+    EXPECT_FALSE(t.socket.open);
+    EXPECT_EQ(t.socket.lastReadLimit, 64u * 1024u);
+}
+
+TEST_F(ClientTest, RefusedStopsAfterOneAttempt)
+{
+    ErrorAfter(0.01, 10061, "Connection refused");
+    EXPECT_FALSE(GetServerTime(t.app));
+    EXPECT_EQ(t.socket.connects, 1);
+    EXPECT_EQ(Query().TimeError, "winsock error - 10061 Connection refused");
+    EXPECT_TRUE(Query().ServerTime.IsZero());
+    EXPECT_FALSE(t.socket.open);
+}
+
+TEST_F(ClientTest, OtherSocketErrorsAreTriedThreeTimes)
+{
+    ErrorAfter(0.5, 10054, "The remote host closed the connection");
+    EXPECT_FALSE(GetServerTime(t.app));
+    EXPECT_EQ(t.socket.connects, 3);
+    EXPECT_EQ(Query().TimeError, "winsock error - 10054 The remote host closed the connection");
+    // No pause between attempts.
+    EXPECT_DOUBLE_EQ(connectTimes[1] - connectTimes[0], 0.5);
+}
+
+TEST_F(ClientTest, ErrorWithoutDescriptionIsAnUnknownWinsockError)
+{
+    ErrorAfter(0.5, 10050, "");
+    EXPECT_FALSE(GetServerTime(t.app));
+    EXPECT_EQ(t.socket.connects, 3);
+    EXPECT_EQ(Query().TimeError, "unknown winsock error");
+}
+
+TEST_F(ClientTest, ALaterAttemptCanSucceed)
+{
+    Peer([this](FakeSocket& socket, int attempt) {
+        if (attempt == 1)
+            SendError(socket, attempt, 0.2, 11001, "Host not found");
+        else
+            SendData(socket, attempt, 0.2, kAnswer);
+    });
+    EXPECT_TRUE(GetServerTime(t.app));
+    EXPECT_EQ(t.socket.connects, 2);
+    EXPECT_EQ(Query().TimeError, "");
+}
+
+TEST_F(ClientTest, SilenceGivesThreeAttemptsOfTenToElevenSecondsWithoutSpinning)
+{
+    for (const double phase : {0.0, 0.3, 0.999}) {
+        SCOPED_TRACE(phase);
+        ClientScene c;
+        c.t.clock.Advance(phase);
+        c.Silent();
+        const double start = c.t.clock.MonotonicSeconds();
+        EXPECT_FALSE(GetServerTime(c.t.app));
+        EXPECT_EQ(c.Query().TimeError, "Connection timed out");
+        ASSERT_EQ(c.connectTimes.size(), 3u);
+        const double end = c.t.clock.MonotonicSeconds();
+        for (std::size_t i = 0; i < 3; ++i) {
+            const double attemptEnd = i + 1 < 3 ? c.connectTimes[i + 1] : end;
+            EXPECT_GE(attemptEnd - c.connectTimes[i], 10.0);
+            EXPECT_LE(attemptEnd - c.connectTimes[i], 11.0);
+        }
+        EXPECT_GE(end - start, 30.0);
+        EXPECT_LE(end - start, 33.0);
+        // Each attempt's socket was closed at its time-out.
+        EXPECT_EQ(c.t.socket.closes, 3);
+        // It blocked on the event queue: a handful of passes, not thousands.
+        EXPECT_LT(c.t.pump.DoEventsCalls(), 20);
+    }
+}
+
+TEST_F(ClientTest, AnAnswerJustBeforeTheTimeOutCounts)
+{
+    AnswerAfter(10.9, kAnswer);
+    EXPECT_TRUE(GetServerTime(t.app));
+    EXPECT_EQ(t.socket.connects, 1);
+}
+
+TEST_F(ClientTest, AnswerAfterTheTimeOutIsNotRead)
+{
+    // Each attempt's answer comes at 11.5 s, after its socket was closed.
+    AnswerAfter(11.5, kAnswer);
+    EXPECT_FALSE(GetServerTime(t.app));
+    EXPECT_EQ(Query().TimeError, "Connection timed out");
+    EXPECT_EQ(Query().ServerAnswer, "");
+}
+
+TEST_F(ClientTest, WallClockJumpsDoNotChangeTheTimeOut)
+{
+    Peer([this](FakeSocket&, int attempt) {
+        if (attempt == 1) {
+            t.pump.After(3, [this] { t.clock.JumpWallClock(3600); });    // forward an hour
+            t.pump.After(5, [this] { t.clock.JumpWallClock(-7200); });   // back two
+        }
+    });
+    EXPECT_FALSE(GetServerTime(t.app));
+    ASSERT_EQ(connectTimes.size(), 3u);
+    EXPECT_GE(connectTimes[1] - connectTimes[0], 10.0);
+    EXPECT_LE(connectTimes[1] - connectTimes[0], 11.0);
+    EXPECT_EQ(Query().TimeError, "Connection timed out");
+}
+
+TEST_F(ClientTest, InvalidAnswersThreeTimesReportTheLastOne)
+{
+    Peer([this](FakeSocket& socket, int attempt) {
+        SendData(socket, attempt, 0.3, "bad answer " + std::to_string(attempt) + "\r\n");
+    });
+    EXPECT_FALSE(GetServerTime(t.app));
+    EXPECT_EQ(t.socket.connects, 3);
+    // The server's bytes are shown escaped, so the log line stays one line.
+    EXPECT_EQ(Query().TimeError, "NTP server returned invalid time: bad answer 3\\r\\n");
+    EXPECT_EQ(Query().ServerAnswer, "bad answer 3\r\n");
+}
+
+TEST_F(ClientTest, AnEmptyArrivalIsAnInvalidAnswer)
+{
+    AnswerAfter(0.3, "");
+    EXPECT_FALSE(GetServerTime(t.app));
+    EXPECT_EQ(t.socket.connects, 3);
+    EXPECT_EQ(Query().TimeError, "NTP server returned invalid time: ");
+}
+
+TEST_F(ClientTest, AnInvalidAnswerOfAnEarlierAttemptIsReportedAfterAnError)
+{
+    Peer([this](FakeSocket& socket, int attempt) {
+        if (attempt == 1)
+            SendData(socket, attempt, 0.3, "junk");
+        else
+            SendError(socket, attempt, 0.3, 10050, "");
+    });
+    EXPECT_FALSE(GetServerTime(t.app));
+    EXPECT_EQ(Query().TimeError, "unknown winsock error");
+    EXPECT_EQ(Query().ServerAnswer, "junk");  // kept from the first attempt
+}
+
+TEST_F(ClientTest, CancelDuringTheWaitEndsItAtOnce)
+{
+    Silent();
+    t.pump.After(2.5, [this] { t.app.flags.UserCancelled = true; });
+    EXPECT_FALSE(GetServerTime(t.app));
+    EXPECT_EQ(Query().TimeError, "User cancelled");
+    EXPECT_EQ(t.socket.connects, 1);
+    EXPECT_NEAR(t.clock.MonotonicSeconds(), 2.5, 1e-9);
+    // Nothing is left connected, and nothing reaches the handler any more.
+    EXPECT_FALSE(t.socket.open);
+    t.socket.open = true;
+    t.socket.DeliverData(kAnswer);
+    EXPECT_EQ(Query().ServerAnswer, "");
+}
+
+TEST_F(ClientTest, ACancelFromBeforeTheQueryStopsTheFirstAttempt)
+{
+    t.app.flags.UserCancelled = true;  // pressed while the connection came up
+    AnswerAfter(1.0, kAnswer);
+    EXPECT_FALSE(GetServerTime(t.app));
+    EXPECT_EQ(Query().TimeError, "User cancelled");
+    EXPECT_EQ(t.socket.connects, 1);
+}
+
+TEST_F(ClientTest, ASocketErrorTextWinsOverCancel)
+{
+    Peer([this](FakeSocket& socket, int) {
+        t.pump.After(1.0, [this, &socket] {
+            t.app.flags.UserCancelled = true;
+            socket.DeliverError(10054, "Connection reset by peer");
+        });
+    });
+    EXPECT_FALSE(GetServerTime(t.app));
+    EXPECT_EQ(Query().TimeError, "winsock error - 10054 Connection reset by peer");
+    EXPECT_EQ(t.socket.connects, 1);
+}
+
+TEST_F(ClientTest, AnAnswerHandledWithTheCancelInOnePassCounts)
+{
+    Peer([this](FakeSocket& socket, int) {
+        t.pump.After(1.0, [this, &socket] {
+            socket.DeliverData(kAnswer);
+            t.app.flags.UserCancelled = true;
+        });
+    });
+    EXPECT_TRUE(GetServerTime(t.app));
+    EXPECT_EQ(Query().TimeError, "");
+}
+
+TEST_F(ClientTest, OnlyTheFirstPieceOfASplitAnswerIsParsed)
+{
+    Peer([this](FakeSocket& socket, int attempt) {
+        SendData(socket, attempt, 0.2, kAnswer.substr(0, 12));
+        SendData(socket, attempt, 1.2, kAnswer.substr(12));
+    });
+    EXPECT_FALSE(GetServerTime(t.app));
+    EXPECT_EQ(t.socket.connects, 3);
+    EXPECT_EQ(Query().ServerAnswer, kAnswer.substr(0, 12));
+    EXPECT_EQ(Query().TimeError, "NTP server returned invalid time: \\n60711 25-02");
+}
+
+TEST_F(ClientTest, AFloodIsReadOnlyUpTo64KiB)
+{
+    const std::string flood(3 * 1024 * 1024, 'x');
+    AnswerAfter(0.2, flood);
+    EXPECT_FALSE(GetServerTime(t.app));
+    EXPECT_EQ(t.socket.lastReadLimit, 65536u);
+    EXPECT_EQ(Query().ServerAnswer.size(), 65536u);
+    EXPECT_EQ(Query().TimeError, "NTP server returned invalid time: " + std::string(200, 'x') + "... (65536 bytes)");
+}
+
+}  // namespace
+}  // namespace vel

@@ -1,0 +1,309 @@
+// daytime-server: a Daytime (RFC 867) server for tests. It answers in the NIST
+// layout or the short one, with a chosen offset from the true time, and can
+// misbehave on request.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <poll.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kUsage[] =
+    "Usage: daytime-server [options]\n"
+    "A Daytime server (TCP, one line per connection) for testing Veltrane.\n"
+    "\n"
+    "  --address ADDR   IPv4 address to listen on (default 127.0.0.1)\n"
+    "  --port N         port to listen on (default 13; 0 picks a free one)\n"
+    "  --layout L       nist:  \"\\nJJJJJ YR-MO-DA HH:MM:SS TT L H msADV UTC(NIST) *\"\n"
+    "                   short: \"Www Mmm dd hh:mm:ss yyyy\\r\\n\" (default nist)\n"
+    "  --offset S       the answer is S seconds ahead of the true time (negative:\n"
+    "                   behind; fractions allowed; default 0)\n"
+    "  --mode M         normal   answer and close (default)\n"
+    "                   silent   accept and say nothing until the client leaves\n"
+    "                   split    send the answer in two pieces (the first ends\n"
+    "                            inside the date), --pause apart\n"
+    "                   garbage  send binary garbage (NUL bytes included) and close\n"
+    "                   flood    send --flood-bytes of text, then close\n"
+    "                   refuse   accept and reset the connection at once (RST)\n"
+    "  --pause S        pause between the pieces of split (default 1 second)\n"
+    "  --flood-bytes N  bytes sent by flood (default 8388608)\n"
+    "  --count N        serve N connections, then exit (default 0: no limit)\n"
+    "  --background     once listening, go to the background; the parent prints\n"
+    "                   the server's process id and exits\n"
+    "  --help           this text\n"
+    "\n"
+    "Prints \"listening on ADDR:PORT\" once the socket listens, and one line per\n"
+    "connection on standard error.\n"
+    "Port 13 needs root; try it in a private network namespace, where nothing\n"
+    "leaves this machine and the clock cannot be set:\n"
+    "  unshare -r -n sh -c 'ip link set lo up; daytime-server --offset -95 --background; ...'\n";
+
+struct Options {
+    std::string address = "127.0.0.1";
+    int port = 13;
+    std::string layout = "nist";
+    double offset = 0;
+    std::string mode = "normal";
+    double pause = 1.0;
+    long long floodBytes = 8 * 1024 * 1024;
+    long long count = 0;
+    bool background = false;
+};
+
+[[noreturn]] void Fail(const std::string& message)
+{
+    std::fprintf(stderr, "daytime-server: %s\n", message.c_str());
+    std::exit(2);
+}
+
+double NumberArgument(const std::string& name, const char* text)
+{
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text, &end);
+    if (errno != 0 || end == text || *end != '\0' || !std::isfinite(value))
+        Fail("invalid number for " + name + ": " + text);
+    return value;
+}
+
+Options ParseOptions(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        if (name == "--help" || name == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        }
+        if (name == "--background") {
+            options.background = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+            Fail("missing value for " + name + "\n" + kUsage);
+        const char* value = argv[++i];
+        if (name == "--address") {
+            options.address = value;
+        } else if (name == "--port") {
+            const double port = NumberArgument(name, value);
+            if (port < 0 || port > 65535 || port != std::floor(port))
+                Fail(std::string("invalid port: ") + value);
+            options.port = static_cast<int>(port);
+        } else if (name == "--layout") {
+            options.layout = value;
+            if (options.layout != "nist" && options.layout != "short")
+                Fail(std::string("unknown layout: ") + value);
+        } else if (name == "--offset") {
+            options.offset = NumberArgument(name, value);
+        } else if (name == "--mode") {
+            options.mode = value;
+            static const char* const kModes[] = {"normal", "silent", "split", "garbage", "flood", "refuse"};
+            bool known = false;
+            for (const char* mode : kModes)
+                known = known || options.mode == mode;
+            if (!known)
+                Fail(std::string("unknown mode: ") + value);
+        } else if (name == "--pause") {
+            options.pause = NumberArgument(name, value);
+            if (options.pause < 0)
+                Fail("the pause cannot be negative");
+        } else if (name == "--flood-bytes") {
+            options.floodBytes = static_cast<long long>(NumberArgument(name, value));
+        } else if (name == "--count") {
+            options.count = static_cast<long long>(NumberArgument(name, value));
+        } else {
+            Fail("unknown option " + name + "\n" + kUsage);
+        }
+    }
+    return options;
+}
+
+// The answer line for the true time now plus the offset.
+std::string Answer(const Options& options)
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const double shifted = static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9 + options.offset;
+    const time_t seconds = static_cast<time_t>(std::floor(shifted));
+    tm utc{};
+    ::gmtime_r(&seconds, &utc);
+    char line[128];
+    if (options.layout == "nist") {
+        const long long mjd = static_cast<long long>(std::floor(static_cast<double>(seconds) / 86400.0)) + 40587;
+        std::snprintf(line, sizeof line, "\n%05lld %02d-%02d-%02d %02d:%02d:%02d 00 0 0  50.0 UTC(NIST) * \n", mjd,
+                      utc.tm_year % 100, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    } else {
+        std::strftime(line, sizeof line, "%a %b %e %H:%M:%S %Y\r\n", &utc);
+    }
+    return line;
+}
+
+bool SendAll(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent <= 0)
+            return false;
+        data += sent;
+        size -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+void Sleep(double seconds)
+{
+    timespec span{};
+    span.tv_sec = static_cast<time_t>(seconds);
+    span.tv_nsec = static_cast<long>((seconds - std::floor(seconds)) * 1e9);
+    while (::nanosleep(&span, &span) != 0 && errno == EINTR) {
+    }
+}
+
+// Waits until the client closes or resets (or an hour has passed).
+void WaitForClient(int fd)
+{
+    char buffer[512];
+    pollfd p{fd, POLLIN, 0};
+    for (;;) {
+        const int ready = ::poll(&p, 1, 3600 * 1000);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return;
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got <= 0)
+            return;
+    }
+}
+
+void Serve(int fd, const Options& options)
+{
+    const std::string& mode = options.mode;
+    if (mode == "normal") {
+        const std::string line = Answer(options);
+        SendAll(fd, line.data(), line.size());
+    } else if (mode == "split") {
+        const std::string line = Answer(options);
+        // Cut inside the date, so the first piece alone is never an answer.
+        const std::size_t half = line.size() < 12 ? line.size() / 2 : 12;
+        SendAll(fd, line.data(), half);
+        Sleep(options.pause);
+        SendAll(fd, line.data() + half, line.size() - half);
+    } else if (mode == "garbage") {
+        std::string junk;
+        unsigned state = static_cast<unsigned>(::getpid()) * 2654435761u + 1;
+        for (int i = 0; i < 96; ++i) {
+            state = state * 1103515245u + 12345u;
+            junk += static_cast<char>((state >> 16) & 0xFF);
+        }
+        junk[3] = '\0';  // a NUL where the layout is told apart
+        junk += '\n';
+        SendAll(fd, junk.data(), junk.size());
+    } else if (mode == "flood") {
+        std::string block(64 * 1024, 'x');
+        for (std::size_t i = 63; i < block.size(); i += 64)
+            block[i] = '\n';
+        long long left = options.floodBytes;
+        while (left > 0) {
+            const std::size_t size = left < static_cast<long long>(block.size()) ? static_cast<std::size_t>(left)
+                                                                                   : block.size();
+            if (!SendAll(fd, block.data(), size))
+                break;  // the client has had enough
+            left -= static_cast<long long>(size);
+        }
+    } else if (mode == "silent") {
+        WaitForClient(fd);
+    } else if (mode == "refuse") {
+        // Closing with a zero linger time resets the connection.
+        linger reset{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
+    ::close(fd);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const Options options = ParseOptions(argc, argv);
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGCHLD, SIG_IGN);  // connection handlers reap themselves
+
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (listener < 0)
+        Fail(std::string("socket: ") + std::strerror(errno));
+    const int yes = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(options.port));
+    if (::inet_pton(AF_INET, options.address.c_str(), &address.sin_addr) != 1)
+        Fail("not an IPv4 address: " + options.address);
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        Fail("cannot listen on " + options.address + ":" + std::to_string(options.port) + ": " +
+             std::strerror(errno));
+    if (::listen(listener, 16) != 0)
+        Fail(std::string("listen: ") + std::strerror(errno));
+    socklen_t length = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    std::printf("listening on %s:%d\n", options.address.c_str(), ntohs(address.sin_port));
+
+    if (options.background) {
+        std::fflush(stdout);
+        const pid_t child = ::fork();
+        if (child < 0)
+            Fail(std::string("fork: ") + std::strerror(errno));
+        if (child > 0) {
+            std::printf("%d\n", static_cast<int>(child));
+            std::fflush(stdout);
+            return 0;
+        }
+        ::setsid();
+        // Nothing more goes to the caller's pipe, which may be waiting for its end.
+        std::fclose(stdout);
+    } else {
+        std::fflush(stdout);
+    }
+
+    for (long long served = 0; options.count == 0 || served < options.count;) {
+        sockaddr_in peer{};
+        socklen_t peerLength = sizeof peer;
+        const int fd = ::accept(listener, reinterpret_cast<sockaddr*>(&peer), &peerLength);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            Fail(std::string("accept: ") + std::strerror(errno));
+        }
+        ++served;
+        char peerText[INET_ADDRSTRLEN] = "?";
+        ::inet_ntop(AF_INET, &peer.sin_addr, peerText, sizeof peerText);
+        std::fprintf(stderr, "connection %lld from %s:%d (%s)\n", served, peerText, ntohs(peer.sin_port),
+                     options.mode.c_str());
+        const pid_t handler = ::fork();
+        if (handler == 0) {
+            ::close(listener);
+            Serve(fd, options);
+            ::_exit(0);
+        }
+        ::close(fd);
+        if (handler < 0)
+            Fail(std::string("fork: ") + std::strerror(errno));
+    }
+    // The last handlers finish on their own.
+    return 0;
+}
