@@ -28,18 +28,9 @@ using namespace vel;
 
 namespace {
 
+using test::Pixels;
+
 const char* const kFrame = "fraHowToConnect";
-
-// Twips to the nearest device-independent pixel (15 twips a pixel).
-int Px(int twips)
-{
-    return (2 * twips + 15) / 30;
-}
-
-QRect Px(int left, int top, int width, int height)
-{
-    return QRect(Px(left), Px(top), Px(width), Px(height));
-}
 
 struct Expected {
     const char* name;
@@ -216,7 +207,7 @@ private slots:
                 QWidget* widget = d.Get(e.name);
                 QCOMPARE(widget->metaObject()->className(), e.className);
                 QCOMPARE(widget->parentWidget(), e.inFrame ? frame : window);
-                const QRect expected = Px(e.twips.x(), e.twips.y(), e.twips.width(), e.twips.height());
+                const QRect expected = Pixels(e.twips.x(), e.twips.y(), e.twips.width(), e.twips.height());
                 QCOMPARE(widget->geometry(), expected);
                 if (e.inFrame)
                     QCOMPARE(widget->mapTo(window, QPoint(0, 0)), frame->pos() + expected.topLeft());
@@ -241,9 +232,9 @@ private slots:
             // The controls keep their places when the window is resized.
             window->resize(500, 480);
             QTRY_COMPARE(window->size(), QSize(500, 480));
-            QCOMPARE(d.Get("cmdCancel")->geometry(), Px(2513, 5040, 975, 375));
-            QCOMPARE(d.Get("cboISPList")->geometry(), Px(480, 1920, 2895, 315));
-            QCOMPARE(frame->geometry(), Px(360, 1080, 4095, 2655));
+            QCOMPARE(d.Get("cmdCancel")->geometry(), Pixels(2513, 5040, 975, 375));
+            QCOMPARE(d.Get("cboISPList")->geometry(), Pixels(480, 1920, 2895, 315));
+            QCOMPARE(frame->geometry(), Pixels(360, 1080, 4095, 2655));
         });
     }
 

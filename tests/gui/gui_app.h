@@ -127,10 +127,17 @@ inline void AnswerNextMessageBox(std::function<void(QMessageBox&)> inspect,
     poll->start(20);
 }
 
+// Twips to the nearest device-independent pixel (15 twips a pixel; a half
+// goes up).
+inline int Pixels(int twips)
+{
+    return (2 * twips + 15) / 30;
+}
+
 // The pixel geometry a control declared in twips should have.
 inline QRect Pixels(int left, int top, int width, int height)
 {
-    return QRect(left / 15, top / 15, width / 15, height / 15);
+    return QRect(Pixels(left), Pixels(top), Pixels(width), Pixels(height));
 }
 
 }  // namespace vel::test
