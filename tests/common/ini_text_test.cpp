@@ -9,20 +9,16 @@
 #include <sstream>
 #include <string>
 
+#include "support/test_app.h"
+
 namespace vel::ini {
 namespace {
 
 using std::nullopt;
 using std::optional;
 using std::string;
+using test::IniFixture;
 
-string Fixture(const string& name) {
-    std::ifstream in(string(VELTRANE_TEST_DATA) + "/ini/" + name, std::ios::binary);
-    EXPECT_TRUE(in.good()) << name;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // ---- Reading ---------------------------------------------------------------
 
@@ -87,7 +83,7 @@ TEST(IniRead, EmptyValueIsTextNotMissingAndLineWithoutEqualsIsNoKey) {
 }
 
 TEST(IniRead, FirstOfDuplicateSectionsAndKeysCounts) {
-    const string text = Fixture("duplicate_sections.ini");
+    const string text = IniFixture("duplicate_sections.ini");
     EXPECT_EQ(ReadValue(text, "Main", "NTPServer"),
               optional<string>("ntp-s1.cise.ufl.edu (University of Florida, Gainesville, FL)"));
     EXPECT_EQ(ReadValue(text, "Main", "Delay"), optional<string>("5"));
@@ -96,7 +92,7 @@ TEST(IniRead, FirstOfDuplicateSectionsAndKeysCounts) {
 }
 
 TEST(IniRead, KeysBelongToTheirOwnSectionOnly) {
-    const string text = Fixture("hand_edited.ini");
+    const string text = IniFixture("hand_edited.ini");
     EXPECT_EQ(ReadValue(text, "Main", "NTPServer"), optional<string>("time-a.nist.gov (NIST, Gaithersburg, Maryland)"));
     EXPECT_EQ(ReadValue(text, "Main", "Delay"), optional<string>("10.4"));
     EXPECT_EQ(ReadValue(text, "Other", "Delay"), optional<string>("99"));
@@ -126,7 +122,7 @@ TEST(IniRead, EveryKindOfLineEnd) {
 }
 
 TEST(IniRead, ByteOrderMarkAtStartIsSkipped) {
-    const string text = Fixture("bom_no_final_newline.ini");
+    const string text = IniFixture("bom_no_final_newline.ini");
     EXPECT_EQ(ReadValue(text, "Main", "NTPServer"),
               optional<string>("tick.usno.navy.mil (US Naval Observatory, Washington, DC)"));
     EXPECT_EQ(ReadValue(text, "Main", "Delay"), optional<string>("7"));
@@ -149,7 +145,7 @@ TEST(IniWrite, NewFile) {
 }
 
 TEST(IniWrite, ExistingKeyReplacedWhereItStandsAndEveryOtherByteKept) {
-    const string before = Fixture("first_configuration.ini");
+    const string before = IniFixture("first_configuration.ini");
     const string after = WriteValue(before, "Main", "Delay", "45");
     string expected = before;
     expected.replace(expected.find("Delay=3"), 7, "Delay=45");
@@ -220,7 +216,7 @@ TEST(IniWrite, NewLinesFollowTheFilesLineEnds) {
 }
 
 TEST(IniWrite, FirstOfDuplicateSectionsAndKeysIsWritten) {
-    const string before = Fixture("duplicate_sections.ini");
+    const string before = IniFixture("duplicate_sections.ini");
     string expected = before;
     expected.replace(expected.find("Delay=5"), 7, "Delay=9");
     EXPECT_EQ(WriteValue(before, "Main", "Delay", "9"), expected);
@@ -234,7 +230,7 @@ TEST(IniWrite, FirstOfDuplicateSectionsAndKeysIsWritten) {
 }
 
 TEST(IniWrite, KeepsByteOrderMarkAndUnrelatedLinesByteForByte) {
-    const string before = Fixture("bom_no_final_newline.ini");
+    const string before = IniFixture("bom_no_final_newline.ini");
     EXPECT_EQ(WriteValue(before, "Main", "QuietMode", "Y"), before + "\r\nQuietMode=Y\r\n");
     const string odd = "[Main]\r\nA   =  b  \r\n\r\n\r\n; note\r\nX\r\n[Other]\r\n  k = v\r\n";
     const string after = WriteValue(odd, "Main", "A", "c");

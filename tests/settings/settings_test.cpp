@@ -23,16 +23,10 @@ namespace vel {
 namespace {
 
 using std::string;
+using test::IniFixture;
 
 constexpr const char* kDefaultEntry = "tick.usno.navy.mil (US Naval Observatory, Washington, DC)";
 
-string Fixture(const string& name) {
-    std::ifstream in(string(VELTRANE_TEST_DATA) + "/ini/" + name, std::ios::binary);
-    EXPECT_TRUE(in.good()) << name;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class SettingsTest : public ::testing::Test {
 protected:
@@ -80,11 +74,11 @@ TEST_F(SettingsTest, FirstConfigurationWritesTheKeysInTheirOrder) {
     s.QuietMode = "";
     s.OnlyIfConnected = "";
     SaveSettings(app);  // its OK
-    EXPECT_EQ(t.SettingsText(), Fixture("first_configuration.ini"));
+    EXPECT_EQ(t.SettingsText(), IniFixture("first_configuration.ini"));
 }
 
 TEST_F(SettingsTest, CompleteFileLoadsAsItStandsWithoutWrites) {
-    t.WriteSettings(Fixture("first_configuration.ini"));
+    t.WriteSettings(IniFixture("first_configuration.ini"));
     LoadSettings(app);
     EXPECT_EQ(s.NTPServer, kDefaultEntry);
     EXPECT_EQ(s.Delay, "3");
@@ -93,7 +87,7 @@ TEST_F(SettingsTest, CompleteFileLoadsAsItStandsWithoutWrites) {
     EXPECT_EQ(s.QuietMode, "N");
     EXPECT_EQ(s.OnlyIfConnected, "N");
     EXPECT_EQ(t.profile.writes, 0);
-    EXPECT_EQ(t.SettingsText(), Fixture("first_configuration.ini"));
+    EXPECT_EQ(t.SettingsText(), IniFixture("first_configuration.ini"));
 }
 
 struct DelayCase {
@@ -214,7 +208,7 @@ TEST_F(SettingsTest, TextKeysComeAsTheyAre) {
 }
 
 TEST_F(SettingsTest, HandEditedFileIsReadWithoutCaseOrBlanks) {
-    t.WriteSettings(Fixture("hand_edited.ini"));
+    t.WriteSettings(IniFixture("hand_edited.ini"));
     LoadSettings(app);
     EXPECT_EQ(s.NTPServer, "time-a.nist.gov (NIST, Gaithersburg, Maryland)");
     EXPECT_EQ(s.Delay, "10.4");
@@ -246,7 +240,7 @@ TEST_F(SettingsTest, ReadIniValueEndsAValueAtANul) {
 }
 
 TEST_F(SettingsTest, DuplicateSectionsAndKeys) {
-    t.WriteSettings(Fixture("duplicate_sections.ini"));
+    t.WriteSettings(IniFixture("duplicate_sections.ini"));
     LoadSettings(app);
     EXPECT_EQ(s.NTPServer, "ntp-s1.cise.ufl.edu (University of Florida, Gainesville, FL)");
     EXPECT_EQ(s.DelaySeconds, 5);
@@ -295,15 +289,15 @@ TEST_F(SettingsTest, SaveNormalisesYesNoToExactlyYOrN) {
 }
 
 TEST_F(SettingsTest, SaveOfAHandEditedFileKeepsEverythingElse) {
-    t.WriteSettings(Fixture("hand_edited.ini"));
+    t.WriteSettings(IniFixture("hand_edited.ini"));
     LoadSettings(app);
     SaveSettings(app);
-    EXPECT_EQ(t.SettingsText(), Fixture("hand_edited.saved.ini"));
+    EXPECT_EQ(t.SettingsText(), IniFixture("hand_edited.saved.ini"));
     EXPECT_EQ(s.QuietMode, "N");
 }
 
 TEST_F(SettingsTest, HandAddedToleranceAndPCOffsetSurviveSaves) {
-    t.WriteSettings(Fixture("first_configuration.ini") + "Tolerance=120\r\nPCOffset=-3600\r\n");
+    t.WriteSettings(IniFixture("first_configuration.ini") + "Tolerance=120\r\nPCOffset=-3600\r\n");
     for (int run = 0; run < 5; ++run) {
         LoadSettings(app);
         s.Delay = std::to_string(10 + run);
@@ -323,7 +317,7 @@ TEST_F(SettingsTest, HandAddedToleranceAndPCOffsetSurviveSaves) {
 }
 
 TEST_F(SettingsTest, SaveWritesTheDelayTextAndLeavesDelaySecondsAlone) {
-    t.WriteSettings(Fixture("first_configuration.ini"));
+    t.WriteSettings(IniFixture("first_configuration.ini"));
     LoadSettings(app);
     s.Delay = "0";  // typed into the dialog; the next load repairs it
     SaveSettings(app);
@@ -395,7 +389,7 @@ TEST_F(SettingsOnDiskTest, FirstLoadAndSaveMakeTheFile) {
     EXPECT_EQ(DiskText(), "[Main]\r\nNTPServer=" + string(kDefaultEntry) + "\r\nDelay=3\r\n");
     app.settings.ConnectionType = "LAN";
     SaveSettings(app);
-    EXPECT_EQ(DiskText(), Fixture("first_configuration.ini"));
+    EXPECT_EQ(DiskText(), IniFixture("first_configuration.ini"));
     LoadSettings(app);
     EXPECT_EQ(app.settings.ConnectionType, "LAN");
     EXPECT_EQ(app.settings.Tolerance, 30);

@@ -1,6 +1,20 @@
 #include "support/test_app.h"
 
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
 namespace vel::test {
+
+std::string IniFixture(const std::string& name)
+{
+    std::ifstream in(std::string(VELTRANE_TEST_DATA) + "/ini/" + name, std::ios::binary);
+    EXPECT_TRUE(in.good()) << name;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 TestApp::TestApp()
 {

@@ -17,6 +17,9 @@ struct FatalStop : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// A settings file from tests/data/ini, byte for byte.
+std::string IniFixture(const std::string& name);
+
 struct TestApp {
     VirtualClock clock;
     VirtualPump pump{clock};
