@@ -140,7 +140,7 @@ double CorrectionError(double pcError, double phase, double transit)
     t.app.settings.NTPServer = "127.0.0.1";
     t.app.settings.Tolerance = 0;
     t.app.settings.PCOffset = 0;
-    t.clock.zoneId = vel::platform::TIME_ZONE_ID_STANDARD;  // UTC
+    t.clock.zoneId = vel::platform::TimeZoneId::Standard;  // UTC
     t.clock.Advance(phase);
     t.clock.JumpWallClock(pcError);
     const double base = t.clock.WallSerial() - pcError - t.clock.MonotonicSeconds();

@@ -231,7 +231,7 @@ void StartSysInfo(App& app)
     }
     if (!tool.empty() && env.StartProgram({tool}, true))
         return;
-    app.platform.windows.MessageBox("System Information Is Unavailable At This Time", kVersionInfo.ProductName,
+    app.platform.windows.ShowMessageBox("System Information Is Unavailable At This Time", kVersionInfo.ProductName,
                                     platform::MessageButtons::Ok, platform::MessageIcon::None);
 }
 

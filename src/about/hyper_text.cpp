@@ -42,7 +42,7 @@ void HyperText::Click()
     }
     const char* text = target.find("mailto:") != std::string::npos ? "Could not start e-mail program!"
                                                                      : "Could not start browser!";
-    app_.platform.windows.MessageBox(text, "Error", platform::MessageButtons::Ok, platform::MessageIcon::Critical);
+    app_.platform.windows.ShowMessageBox(text, "Error", platform::MessageButtons::Ok, platform::MessageIcon::Critical);
 }
 
 void HyperText::MouseMove()

@@ -36,7 +36,7 @@ bool IsInternetConnected(App& app)
 
 bool IsModemConnection(App& app)
 {
-    return (app.platform.dialUp.GetConnectedState().flags & platform::INTERNET_CONNECTION_MODEM) != 0;
+    return (app.platform.dialUp.GetConnectedState().flags & platform::ConnectionFlags::Modem) != 0;
 }
 
 bool IsDialUpConnected(App& app)

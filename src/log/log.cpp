@@ -30,7 +30,7 @@ void OpenLog(App& app)
     platform::SystemError error;
     const auto size = env.FileSize(logPath);
     if (size && *size > kLogRotateBytes) {
-        if (!env.CopyFile(logPath, oldPath, error))
+        if (!env.CopyFileTo(logPath, oldPath, error))
             app.Fatal(Describe("rotate", logPath, error));
         app.log.file = env.OpenRewrite(logPath, error);
     } else {

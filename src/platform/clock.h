@@ -21,13 +21,15 @@ struct TimeZoneInformation {
     std::int32_t DaylightBias = 0;
 };
 
-// Return values of GetTimeZoneInformation.
+// Which part of the year the time-zone record says is in force now.
+namespace TimeZoneId {
 enum : int {
-    TIME_ZONE_ID_INVALID = -1,
-    TIME_ZONE_ID_UNKNOWN = 0,
-    TIME_ZONE_ID_STANDARD = 1,
-    TIME_ZONE_ID_DAYLIGHT = 2,
+    Invalid = -1,
+    Unknown = 0,
+    Standard = 1,
+    Daylight = 2,
 };
+}  // namespace TimeZoneId
 
 struct ClockSetResult {
     bool ok = false;

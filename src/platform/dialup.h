@@ -7,15 +7,17 @@
 
 namespace vel::platform {
 
-// Flags of InternetGetConnectedState.
+// How the system is online, as bits of ConnectedState::flags.
+namespace ConnectionFlags {
 enum : std::uint32_t {
-    INTERNET_CONNECTION_MODEM = 0x01,
-    INTERNET_CONNECTION_LAN = 0x02,
-    INTERNET_CONNECTION_PROXY = 0x04,
-    INTERNET_RAS_INSTALLED = 0x10,
-    INTERNET_CONNECTION_OFFLINE = 0x20,
-    INTERNET_CONNECTION_CONFIGURED = 0x40,
+    Modem = 0x01,
+    Lan = 0x02,
+    Proxy = 0x04,
+    RasInstalled = 0x10,
+    Offline = 0x20,
+    Configured = 0x40,
 };
+}  // namespace ConnectionFlags
 
 struct ConnectedState {
     bool connected = false;    // the call's result: the system is online

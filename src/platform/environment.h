@@ -49,10 +49,10 @@ public:
     virtual std::optional<std::int64_t> FileSize(const std::string& path) = 0;
 
     // Copies `from` over `to` (replacing it). The copy is complete or absent.
-    virtual bool CopyFile(const std::string& from, const std::string& to, SystemError& error) = 0;
+    virtual bool CopyFileTo(const std::string& from, const std::string& to, SystemError& error) = 0;
 
     // Deletes an ordinary file; false when there was none or it could not go.
-    virtual bool DeleteFile(const std::string& path) = 0;
+    virtual bool RemoveFile(const std::string& path) = 0;
 
     // Opens for appending (creating a missing file) or empty for writing.
     virtual std::unique_ptr<OutputFile> OpenAppend(const std::string& path, SystemError& error) = 0;

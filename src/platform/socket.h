@@ -6,18 +6,21 @@
 
 namespace vel::platform {
 
-// Windows Sockets error numbers, which the program reports whatever the platform.
+// Why a connection failed, as the numbers the log has always shown (those of
+// Windows Sockets), whatever the platform.
+namespace SocketError {
 enum : int {
-    WSAEWOULDBLOCK = 10035,
-    WSAENETDOWN = 10050,
-    WSAENETUNREACH = 10051,
-    WSAECONNRESET = 10054,
-    WSAETIMEDOUT = 10060,
-    WSAECONNREFUSED = 10061,
-    WSAEHOSTUNREACH = 10065,
-    WSAHOST_NOT_FOUND = 11001,
-    WSATRY_AGAIN = 11002,
+    WouldBlock = 10035,
+    NetworkDown = 10050,
+    NetworkUnreachable = 10051,
+    ConnectionReset = 10054,
+    TimedOut = 10060,
+    ConnectionRefused = 10061,
+    HostUnreachable = 10065,
+    HostNotFound = 11001,
+    TryAgain = 11002,
 };
+}  // namespace SocketError
 
 class SocketEvents {
 public:

@@ -162,7 +162,7 @@ public:
     virtual std::unique_ptr<Form> CreateForm(const FormSpec& spec) = 0;
 
     // A modal message box; returns the button pressed.
-    virtual MessageResult MessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
+    virtual MessageResult ShowMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
                                      MessageIcon icon) = 0;
 
     // The application-wide mouse pointer. Custom: the custom pointer of the

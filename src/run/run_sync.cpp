@@ -80,7 +80,7 @@ void RunSteps(App& app)
         WriteLog(app, error);
         app.exitStatus = ExitStatus::NoTime;
         if (app.CommandLineHas("debug"))
-            app.platform.windows.MessageBox(error, "Veltrane", platform::MessageButtons::Ok,
+            app.platform.windows.ShowMessageBox(error, "Veltrane", platform::MessageButtons::Ok,
                                             platform::MessageIcon::None);
     }
 

@@ -191,7 +191,7 @@ void ConfigurationDialog::CmdCancelClick()
     if (!SettingsFileExisted) {
         const std::string path = SettingsFilePath(app_);
         if (app_.platform.environment.IsOrdinaryFile(path))
-            app_.platform.environment.DeleteFile(path);
+            app_.platform.environment.RemoveFile(path);
     }
     form_->Close();
 }
@@ -232,7 +232,7 @@ void ConfigurationDialog::OnClose()
 {
     app_.flags.UserCancelled = true;
     if (!ClosedWithoutSave) {
-        const auto answer = app_.platform.windows.MessageBox(kRunNowQuestion, kRunNowTitle,
+        const auto answer = app_.platform.windows.ShowMessageBox(kRunNowQuestion, kRunNowTitle,
                                                              platform::MessageButtons::YesNo,
                                                              platform::MessageIcon::Question);
         if (answer == platform::MessageResult::Yes)

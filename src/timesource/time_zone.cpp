@@ -12,7 +12,7 @@ std::int32_t GetTimeZoneBias(App& app)
     const int id = app.platform.clock.GetTimeZoneInformation(info);
     // Sum in 64 bits: a broken record must not overflow.
     const std::int64_t bias = static_cast<std::int64_t>(info.Bias) +
-                              (id == platform::TIME_ZONE_ID_DAYLIGHT ? info.DaylightBias : info.StandardBias);
+                              (id == platform::TimeZoneId::Daylight ? info.DaylightBias : info.StandardBias);
     if (bias > std::numeric_limits<std::int32_t>::max())
         return std::numeric_limits<std::int32_t>::max();
     if (bias < std::numeric_limits<std::int32_t>::min())

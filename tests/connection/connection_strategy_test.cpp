@@ -155,7 +155,7 @@ TEST(ConnectViaModem, ModemReportedWithNoListedConnectionLogsEmptyParentheses)
         TestApp t;
         t.app.settings.ConnectionType = type;
         t.app.settings.Connectoid = "ISP";
-        t.dialUp.state = {true, platform::INTERNET_CONNECTION_MODEM};
+        t.dialUp.state = {true, platform::ConnectionFlags::Modem};
 
         EXPECT_TRUE(ConnectToInternet(t.app));
         EXPECT_EQ(Logged(t), Lines{"detected current connection via MODEM ()"});
@@ -170,7 +170,7 @@ TEST(ConnectViaModem, ModemFlagAloneCountsEvenWhenNotOnline)
     TestApp t;
     t.app.settings.ConnectionType = "MODEM";
     t.app.settings.Connectoid = "ISP";
-    t.dialUp.state = {false, platform::INTERNET_CONNECTION_MODEM};
+    t.dialUp.state = {false, platform::ConnectionFlags::Modem};
     t.dialUp.active = {"ISP"};
 
     EXPECT_TRUE(ConnectToInternet(t.app));

@@ -31,10 +31,10 @@ TEST(OnlineState, OnlineLooksOnlyAtTheResultAndModemOnlyAtTheFlag)
         bool modem;
     };
     const Case cases[] = {
-        {true, platform::INTERNET_CONNECTION_LAN | platform::INTERNET_RAS_INSTALLED, true, false},
-        {true, platform::INTERNET_CONNECTION_MODEM, true, true},
-        {false, platform::INTERNET_CONNECTION_MODEM, false, true},
-        {false, platform::INTERNET_CONNECTION_OFFLINE, false, false},
+        {true, platform::ConnectionFlags::Lan | platform::ConnectionFlags::RasInstalled, true, false},
+        {true, platform::ConnectionFlags::Modem, true, true},
+        {false, platform::ConnectionFlags::Modem, false, true},
+        {false, platform::ConnectionFlags::Offline, false, false},
         {true, 0, true, false},
     };
     for (const Case& c : cases) {

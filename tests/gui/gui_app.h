@@ -39,7 +39,7 @@ public:
     int GetTimeZoneInformation(platform::TimeZoneInformation& info) override
     {
         info = {};
-        return platform::TIME_ZONE_ID_UNKNOWN;
+        return platform::TimeZoneId::Unknown;
     }
     platform::ClockSetResult SetLocalDateTime(const platform::LocalTimestamp& t) override
     {

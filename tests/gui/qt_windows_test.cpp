@@ -530,7 +530,7 @@ private slots:
         };
 
         test::AnswerNextMessageBox(note, QMessageBox::Yes);
-        QCOMPARE(system.MessageBox("Would you like to run Veltrane now?", "Run now", platform::MessageButtons::YesNo,
+        QCOMPARE(system.ShowMessageBox("Would you like to run Veltrane now?", "Run now", platform::MessageButtons::YesNo,
                                    platform::MessageIcon::Question),
                  platform::MessageResult::Yes);
         QCOMPARE(icon, QMessageBox::Question);
@@ -539,12 +539,12 @@ private slots:
         QCOMPARE(buttons, 2);
 
         test::AnswerNextMessageBox(note, QMessageBox::No);
-        QCOMPARE(system.MessageBox("Again?", "Run now", platform::MessageButtons::YesNo,
+        QCOMPARE(system.ShowMessageBox("Again?", "Run now", platform::MessageButtons::YesNo,
                                    platform::MessageIcon::Question),
                  platform::MessageResult::No);
 
         test::AnswerNextMessageBox(note);
-        QCOMPARE(system.MessageBox("<b>Broken</b>", "Error", platform::MessageButtons::Ok,
+        QCOMPARE(system.ShowMessageBox("<b>Broken</b>", "Error", platform::MessageButtons::Ok,
                                    platform::MessageIcon::Critical),
                  platform::MessageResult::Ok);
         QCOMPARE(icon, QMessageBox::Critical);

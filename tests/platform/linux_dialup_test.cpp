@@ -251,17 +251,17 @@ TEST_F(LinuxDialUpTest, OnlineIsADefaultRouteAndModemIsAPppOrWwanInterface)
     };
     const std::string header = kRouteHeaderOnly;
     const Case cases[] = {
-        {"ethernet, both families", kRouteEth0, kIpv6Eth0, {true, INTERNET_CONNECTION_LAN}},
-        {"no default route (loopback only)", header, kIpv6RejectOnly, {false, INTERNET_CONNECTION_OFFLINE}},
-        {"ppp", header + Ipv4Default("ppp0", 0), kIpv6RejectOnly, {true, INTERNET_CONNECTION_MODEM}},
-        {"IPv6 only, over wwan", header, Ipv6Default("wwan0", "00000400"), {true, INTERNET_CONNECTION_MODEM}},
-        {"IPv6 only, over ethernet", header, Ipv6Default("enp3s0", "00000400"), {true, INTERNET_CONNECTION_LAN}},
+        {"ethernet, both families", kRouteEth0, kIpv6Eth0, {true, ConnectionFlags::Lan}},
+        {"no default route (loopback only)", header, kIpv6RejectOnly, {false, ConnectionFlags::Offline}},
+        {"ppp", header + Ipv4Default("ppp0", 0), kIpv6RejectOnly, {true, ConnectionFlags::Modem}},
+        {"IPv6 only, over wwan", header, Ipv6Default("wwan0", "00000400"), {true, ConnectionFlags::Modem}},
+        {"IPv6 only, over ethernet", header, Ipv6Default("enp3s0", "00000400"), {true, ConnectionFlags::Lan}},
         {"ppp with the lower metric", header + Ipv4Default("eth0", 100) + Ipv4Default("ppp0", 10), kIpv6Eth0,
-         {true, INTERNET_CONNECTION_MODEM}},
+         {true, ConnectionFlags::Modem}},
         {"ethernet with the lower metric", header + Ipv4Default("eth0", 10) + Ipv4Default("ppp0", 100), "",
-         {true, INTERNET_CONNECTION_LAN}},
-        {"IPv4 decides over IPv6", kRouteEth0, Ipv6Default("wwan0", "00000001"), {true, INTERNET_CONNECTION_LAN}},
-        {"loopback as the way out", header + Ipv4Default("lo", 0, "0001"), "", {true, INTERNET_CONNECTION_LAN}},
+         {true, ConnectionFlags::Lan}},
+        {"IPv4 decides over IPv6", kRouteEth0, Ipv6Default("wwan0", "00000001"), {true, ConnectionFlags::Lan}},
+        {"loopback as the way out", header + Ipv4Default("lo", 0, "0001"), "", {true, ConnectionFlags::Lan}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -278,7 +278,7 @@ TEST_F(LinuxDialUpTest, MissingRouteTablesMeanOffline)
     fs::remove_all(root + "/proc/net");
     const ConnectedState state = LinuxDialUp(config).GetConnectedState();
     EXPECT_FALSE(state.connected);
-    EXPECT_EQ(state.flags, std::uint32_t{INTERNET_CONNECTION_OFFLINE});
+    EXPECT_EQ(state.flags, std::uint32_t{ConnectionFlags::Offline});
 }
 
 TEST_F(LinuxDialUpTest, InterfacesOfOtherNamesAreKnownByTheirKind)
@@ -291,7 +291,7 @@ TEST_F(LinuxDialUpTest, InterfacesOfOtherNamesAreKnownByTheirKind)
         SCOPED_TRACE(interface);
         Write("proc/net/route", std::string(kRouteHeaderOnly) + Ipv4Default(interface, 0));
         EXPECT_EQ(LinuxDialUp(config).GetConnectedState().flags,
-                  modem ? std::uint32_t{INTERNET_CONNECTION_MODEM} : std::uint32_t{INTERNET_CONNECTION_LAN});
+                  modem ? std::uint32_t{ConnectionFlags::Modem} : std::uint32_t{ConnectionFlags::Lan});
     }
 }
 
@@ -477,14 +477,14 @@ TEST_F(NetworkManagerTest, AModemProfileHoldingTheDefaultRouteMakesAModemConnect
     LinuxDialUp dialUp(config);
     ConnectedState state = dialUp.GetConnectedState();
     EXPECT_TRUE(state.connected);
-    EXPECT_EQ(state.flags & (INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_LAN),
-              std::uint32_t{INTERNET_CONNECTION_MODEM});
-    EXPECT_NE(state.flags & INTERNET_RAS_INSTALLED, 0u);
+    EXPECT_EQ(state.flags & (ConnectionFlags::Modem | ConnectionFlags::Lan),
+              std::uint32_t{ConnectionFlags::Modem});
+    EXPECT_NE(state.flags & ConnectionFlags::RasInstalled, 0u);
 
     Write("nm/default-Mobile Broadband", "GENERAL.DEFAULT:no\nGENERAL.DEFAULT6:no\n");
     state = dialUp.GetConnectedState();
-    EXPECT_EQ(state.flags & (INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_LAN),
-              std::uint32_t{INTERNET_CONNECTION_LAN});
+    EXPECT_EQ(state.flags & (ConnectionFlags::Modem | ConnectionFlags::Lan),
+              std::uint32_t{ConnectionFlags::Lan});
 }
 
 TEST_F(NetworkManagerTest, WhenItIsNotRunningThePeersAreUsed)

@@ -81,7 +81,7 @@ TEST_F(LinuxFiles, AFolderIsNoOrdinaryFile)
     fs::create_directory(P("Veltrane.INI"));
     EXPECT_FALSE(env.IsOrdinaryFile(P("Veltrane.INI")));
     EXPECT_FALSE(env.FileSize(P("Veltrane.INI")).has_value());
-    EXPECT_FALSE(env.DeleteFile(P("Veltrane.INI")));
+    EXPECT_FALSE(env.RemoveFile(P("Veltrane.INI")));
     EXPECT_TRUE(fs::is_directory(P("Veltrane.INI")));
     platform::SystemError error;
     EXPECT_EQ(env.OpenAppend(P("Veltrane.INI"), error), nullptr);
@@ -105,14 +105,14 @@ TEST_F(LinuxFiles, AppendRewriteCopyAndDelete)
     }
     EXPECT_EQ(env.FileSize(P("Veltrane.log")), 10);
     std::ofstream(P("OldLog.log")) << "older";
-    ASSERT_TRUE(env.CopyFile(P("Veltrane.log"), P("OldLog.log"), error));
+    ASSERT_TRUE(env.CopyFileTo(P("Veltrane.log"), P("OldLog.log"), error));
     EXPECT_EQ(Read(P("OldLog.log")), "one\r\ntwo\r\n");
     {
         auto log = env.OpenRewrite(P("Veltrane.log"), error);
         ASSERT_TRUE(log->Write("three\r\n", error));
     }
     EXPECT_EQ(Read(P("Veltrane.log")), "three\r\n");
-    EXPECT_TRUE(env.DeleteFile(P("Veltrane.log")));
+    EXPECT_TRUE(env.RemoveFile(P("Veltrane.log")));
     EXPECT_FALSE(env.IsOrdinaryFile(P("Veltrane.log")));
     // Only the two files remain: no temporary file left behind by the copy.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
@@ -123,7 +123,7 @@ TEST_F(LinuxFiles, AFailedCopyKeepsTheTarget)
     LinuxEnvironment env({}, "/x/veltrane");
     std::ofstream(P("OldLog.log")) << "older";
     platform::SystemError error;
-    EXPECT_FALSE(env.CopyFile(P("missing.log"), P("OldLog.log"), error));
+    EXPECT_FALSE(env.CopyFileTo(P("missing.log"), P("OldLog.log"), error));
     EXPECT_EQ(error.number, ENOENT);
     EXPECT_EQ(Read(P("OldLog.log")), "older");
 }

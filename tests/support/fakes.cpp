@@ -67,7 +67,7 @@ std::optional<std::int64_t> FakeEnvironment::FileSize(const std::string& path)
     return static_cast<std::int64_t>(files[path].size());
 }
 
-bool FakeEnvironment::CopyFile(const std::string& from, const std::string& to, platform::SystemError& error)
+bool FakeEnvironment::CopyFileTo(const std::string& from, const std::string& to, platform::SystemError& error)
 {
     if (!IsOrdinaryFile(from)) {
         error = {ENOENT, "No such file or directory"};
@@ -83,7 +83,7 @@ bool FakeEnvironment::CopyFile(const std::string& from, const std::string& to, p
     return true;
 }
 
-bool FakeEnvironment::DeleteFile(const std::string& path)
+bool FakeEnvironment::RemoveFile(const std::string& path)
 {
     if (!IsOrdinaryFile(path) || !writable)
         return false;
@@ -223,7 +223,7 @@ void FakeDialUp::HangUp(const std::string& entry)
 
 void FakeDialUp::SetModemUp(const std::string& entry)
 {
-    state = {true, platform::INTERNET_CONNECTION_MODEM};
+    state = {true, platform::ConnectionFlags::Modem};
     linkUp = true;
     active = {entry};
 }

@@ -42,8 +42,8 @@ public:
     std::optional<std::string> GetVariable(const std::string& name) override;
     bool IsOrdinaryFile(const std::string& path) override;
     std::optional<std::int64_t> FileSize(const std::string& path) override;
-    bool CopyFile(const std::string& from, const std::string& to, platform::SystemError& error) override;
-    bool DeleteFile(const std::string& path) override;
+    bool CopyFileTo(const std::string& from, const std::string& to, platform::SystemError& error) override;
+    bool RemoveFile(const std::string& path) override;
     std::unique_ptr<platform::OutputFile> OpenAppend(const std::string& path, platform::SystemError& error) override;
     std::unique_ptr<platform::OutputFile> OpenRewrite(const std::string& path, platform::SystemError& error) override;
     bool StartProgram(const std::vector<std::string>& argv, bool shown) override;
@@ -125,8 +125,8 @@ public:
     void HangUp(const std::string& entry) override;
 
     // Helpers for the usual states.
-    void SetLan() { state = {true, platform::INTERNET_CONNECTION_LAN}; }
-    void SetOffline() { state = {false, platform::INTERNET_CONNECTION_OFFLINE}; }
+    void SetLan() { state = {true, platform::ConnectionFlags::Lan}; }
+    void SetOffline() { state = {false, platform::ConnectionFlags::Offline}; }
     void SetModemUp(const std::string& entry);
 };
 

@@ -37,7 +37,7 @@ public:
 
     // Time zone: returned by GetTimeZoneInformation. `zoneRule`, when set,
     // chooses them from the current local time (a daylight-saving change).
-    int zoneId = platform::TIME_ZONE_ID_UNKNOWN;
+    int zoneId = platform::TimeZoneId::Unknown;
     platform::TimeZoneInformation zone;
     std::function<int(const platform::LocalDateTime& now, platform::TimeZoneInformation& info)> zoneRule;
 

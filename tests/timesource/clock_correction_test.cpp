@@ -174,7 +174,7 @@ int Cet(const LocalDateTime& now, platform::TimeZoneInformation& info)
     info.Bias = -60;
     info.DaylightBias = -60;
     const bool summer = (now.month > 3 && now.month < 10) || (now.month == 3 && now.day >= 30);
-    return summer ? platform::TIME_ZONE_ID_DAYLIGHT : platform::TIME_ZONE_ID_STANDARD;
+    return summer ? platform::TimeZoneId::Daylight : platform::TimeZoneId::Standard;
 }
 
 TEST(ClockCorrectionDaylightSaving, IntoDaylightTimeTheClockIsSetASecondTimeAnHourOn)

@@ -127,7 +127,7 @@ TEST(DaytimeAnswer, ReadParsedAnswerTakesOnlyParseResults)
 TEST(DaytimeAnswer, ConversionAddsTheCurrentWholeHourOffset)
 {
     TestApp t;
-    t.clock.zoneId = platform::TIME_ZONE_ID_STANDARD;
+    t.clock.zoneId = platform::TimeZoneId::Standard;
     t.clock.zone.Bias = -60;  // UTC+1, no daylight saving
     EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 16, 30, 2}));
 
@@ -164,19 +164,19 @@ TEST(TimeZone, BiasFollowsTheZoneIdAndHoursRoundHalvesToEven)
         std::int16_t expectHours;
     };
     const Case cases[] = {
-        {platform::TIME_ZONE_ID_DAYLIGHT, 300, 0, -60, 240, -4},    // New York in summer
-        {platform::TIME_ZONE_ID_STANDARD, 300, 0, -60, 300, -5},    // and in winter
-        {platform::TIME_ZONE_ID_UNKNOWN, -60, 0, -60, -60, 1},      // no daylight rule: standard
-        {platform::TIME_ZONE_ID_INVALID, -60, 0, -60, -60, 1},      // failure: standard of the record
-        {platform::TIME_ZONE_ID_STANDARD, -330, 0, 0, -330, 6},     // Kolkata +5:30
-        {platform::TIME_ZONE_ID_STANDARD, -570, 0, 0, -570, 10},    // +9:30
-        {platform::TIME_ZONE_ID_STANDARD, -630, 0, 0, -630, 10},    // +10:30
-        {platform::TIME_ZONE_ID_STANDARD, 210, 0, 0, 210, -4},      // -3:30
-        {platform::TIME_ZONE_ID_STANDARD, 150, 0, 0, 150, -2},      // -2:30
-        {platform::TIME_ZONE_ID_STANDARD, -345, 0, 0, -345, 6},     // +5:45
-        {platform::TIME_ZONE_ID_STANDARD, -20, 0, 0, -20, 0},
-        {platform::TIME_ZONE_ID_STANDARD, 0, 10, -60, 10, 0},       // StandardBias counts
-        {platform::TIME_ZONE_ID_DAYLIGHT, 0, 10, -60, -60, 1},
+        {platform::TimeZoneId::Daylight, 300, 0, -60, 240, -4},    // New York in summer
+        {platform::TimeZoneId::Standard, 300, 0, -60, 300, -5},    // and in winter
+        {platform::TimeZoneId::Unknown, -60, 0, -60, -60, 1},      // no daylight rule: standard
+        {platform::TimeZoneId::Invalid, -60, 0, -60, -60, 1},      // failure: standard of the record
+        {platform::TimeZoneId::Standard, -330, 0, 0, -330, 6},     // Kolkata +5:30
+        {platform::TimeZoneId::Standard, -570, 0, 0, -570, 10},    // +9:30
+        {platform::TimeZoneId::Standard, -630, 0, 0, -630, 10},    // +10:30
+        {platform::TimeZoneId::Standard, 210, 0, 0, 210, -4},      // -3:30
+        {platform::TimeZoneId::Standard, 150, 0, 0, 150, -2},      // -2:30
+        {platform::TimeZoneId::Standard, -345, 0, 0, -345, 6},     // +5:45
+        {platform::TimeZoneId::Standard, -20, 0, 0, -20, 0},
+        {platform::TimeZoneId::Standard, 0, 10, -60, 10, 0},       // StandardBias counts
+        {platform::TimeZoneId::Daylight, 0, 10, -60, -60, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.bias);
@@ -193,7 +193,7 @@ TEST(TimeZone, ADaylightRuleIsReadAtTheMomentOfTheQuery)
     t.clock.zoneRule = [](const LocalDateTime& now, platform::TimeZoneInformation& info) {
         info.Bias = -60;
         info.DaylightBias = -60;
-        return now.month >= 4 && now.month <= 9 ? platform::TIME_ZONE_ID_DAYLIGHT : platform::TIME_ZONE_ID_STANDARD;
+        return now.month >= 4 && now.month <= 9 ? platform::TimeZoneId::Daylight : platform::TimeZoneId::Standard;
     };
     EXPECT_EQ(GetTimeZoneHours(t.app), 1);  // February
     t.clock.JumpWallClock(90.0 * 86400);
@@ -203,7 +203,7 @@ TEST(TimeZone, ADaylightRuleIsReadAtTheMomentOfTheQuery)
 TEST(TimeZone, AnAbsurdRecordDoesNotOverflow)
 {
     TestApp t;
-    t.clock.zoneId = platform::TIME_ZONE_ID_DAYLIGHT;
+    t.clock.zoneId = platform::TimeZoneId::Daylight;
     t.clock.zone = {INT32_MIN, 0, INT32_MIN};
     EXPECT_EQ(GetTimeZoneBias(t.app), INT32_MIN);
     EXPECT_EQ(GetTimeZoneHours(t.app), INT16_MAX);

@@ -22,7 +22,7 @@ struct ClientScene {
     ClientScene()
     {
         t.app.settings.NTPServer = "time.example.net (Example Time, Somewhere)";
-        t.clock.zoneId = platform::TIME_ZONE_ID_STANDARD;
+        t.clock.zoneId = platform::TimeZoneId::Standard;
         t.clock.zone.Bias = -60;  // UTC+1
     }
 

@@ -311,7 +311,7 @@ std::unique_ptr<Form> HeadlessWindowSystem::CreateForm(const FormSpec& spec)
     return std::make_unique<HeadlessForm>(*this, spec);
 }
 
-MessageResult HeadlessWindowSystem::MessageBox(const std::string& text, const std::string& title,
+MessageResult HeadlessWindowSystem::ShowMessageBox(const std::string& text, const std::string& title,
                                                MessageButtons buttons, MessageIcon icon)
 {
     MessageRecord record{text, title, buttons, icon, buttons == MessageButtons::Ok ? MessageResult::Ok : MessageResult::No};

@@ -38,17 +38,17 @@ int LinuxClock::GetTimeZoneInformation(TimeZoneInformation& info)
     const time_t now = ::time(nullptr);
     tm local{};
     if (::localtime_r(&now, &local) == nullptr)
-        return TIME_ZONE_ID_INVALID;
+        return TimeZoneId::Invalid;
     // tm_gmtoff is local minus UTC in seconds; the bias is UTC minus local in minutes.
     const auto bias = static_cast<std::int32_t>(-local.tm_gmtoff / 60);
     if (local.tm_isdst > 0) {
         // Express it as the standard bias plus a daylight bias of one hour.
         info.Bias = bias + 60;
         info.DaylightBias = -60;
-        return TIME_ZONE_ID_DAYLIGHT;
+        return TimeZoneId::Daylight;
     }
     info.Bias = bias;
-    return local.tm_isdst == 0 ? TIME_ZONE_ID_STANDARD : TIME_ZONE_ID_UNKNOWN;
+    return local.tm_isdst == 0 ? TimeZoneId::Standard : TimeZoneId::Unknown;
 }
 
 namespace {

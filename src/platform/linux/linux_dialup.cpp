@@ -447,7 +447,7 @@ bool LinuxDialUp::DialUpInstalled() const
 
 ConnectedState LinuxDialUp::GetConnectedState()
 {
-    const std::uint32_t installed = DialUpInstalled() ? std::uint32_t{INTERNET_RAS_INSTALLED} : 0u;
+    const std::uint32_t installed = DialUpInstalled() ? std::uint32_t{ConnectionFlags::RasInstalled} : 0u;
     std::optional<DefaultRoute> route;
     if (const auto table = ReadFile(config_.procRoot + "/net/route"))
         route = Ipv4DefaultRoute(*table);
@@ -455,7 +455,7 @@ ConnectedState LinuxDialUp::GetConnectedState()
         if (const auto table = ReadFile(config_.procRoot + "/net/ipv6_route"))
             route = Ipv6DefaultRoute(*table);
     if (!route)
-        return {false, INTERNET_CONNECTION_OFFLINE | installed};
+        return {false, ConnectionFlags::Offline | installed};
 
     bool modem = IsModemInterface(route->interface);
     if (!modem && FindProgram(config_.nmcli)) {
@@ -468,7 +468,7 @@ ConnectedState LinuxDialUp::GetConnectedState()
                     break;
                 }
     }
-    return {true, (modem ? INTERNET_CONNECTION_MODEM : INTERNET_CONNECTION_LAN) | installed};
+    return {true, (modem ? ConnectionFlags::Modem : ConnectionFlags::Lan) | installed};
 }
 
 bool LinuxDialUp::IsDialUpLinkUp()

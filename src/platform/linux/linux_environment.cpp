@@ -176,7 +176,7 @@ std::optional<std::int64_t> LinuxEnvironment::FileSize(const std::string& path)
     return static_cast<std::int64_t>(st.st_size);
 }
 
-bool LinuxEnvironment::CopyFile(const std::string& from, const std::string& to, SystemError& error)
+bool LinuxEnvironment::CopyFileTo(const std::string& from, const std::string& to, SystemError& error)
 {
     const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
@@ -225,7 +225,7 @@ bool LinuxEnvironment::CopyFile(const std::string& from, const std::string& to, 
     return ok;
 }
 
-bool LinuxEnvironment::DeleteFile(const std::string& path)
+bool LinuxEnvironment::RemoveFile(const std::string& path)
 {
     return IsOrdinaryFile(path) && ::unlink(path.c_str()) == 0;
 }

@@ -101,13 +101,13 @@ int QtSocket::WinsockNumber(QAbstractSocket::SocketError error, const QString& d
 {
     switch (error) {
     case QAbstractSocket::ConnectionRefusedError:
-        return WSAECONNREFUSED;
+        return SocketError::ConnectionRefused;
     case QAbstractSocket::RemoteHostClosedError:
-        return WSAECONNRESET;
+        return SocketError::ConnectionReset;
     case QAbstractSocket::HostNotFoundError:
-        return WSAHOST_NOT_FOUND;
+        return SocketError::HostNotFound;
     case QAbstractSocket::SocketTimeoutError:
-        return WSAETIMEDOUT;
+        return SocketError::TimedOut;
     case QAbstractSocket::SocketAccessError:
         return kWsaEacces;
     case QAbstractSocket::SocketResourceError:
@@ -123,12 +123,12 @@ int QtSocket::WinsockNumber(QAbstractSocket::SocketError error, const QString& d
         // Qt folds unreachable hosts and networks into one code; its text
         // tells them apart.
         if (description.contains(QLatin1String("host unreachable"), Qt::CaseInsensitive))
-            return WSAEHOSTUNREACH;
+            return SocketError::HostUnreachable;
         if (description.contains(QLatin1String("network unreachable"), Qt::CaseInsensitive))
-            return WSAENETUNREACH;
-        return WSAENETDOWN;
+            return SocketError::NetworkUnreachable;
+        return SocketError::NetworkDown;
     default:
-        return WSAENETDOWN;
+        return SocketError::NetworkDown;
     }
 }
 

@@ -1037,7 +1037,7 @@ std::unique_ptr<Form> QtWindowSystem::CreateForm(const FormSpec& spec)
     return std::make_unique<QtForm>(*this, spec);
 }
 
-MessageResult QtWindowSystem::MessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
+MessageResult QtWindowSystem::ShowMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
                                          MessageIcon icon)
 {
     QMessageBox box;

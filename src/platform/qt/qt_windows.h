@@ -146,7 +146,7 @@ public:
 
     bool IsInteractive() const override { return true; }
     std::unique_ptr<Form> CreateForm(const FormSpec& spec) override;
-    MessageResult MessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
+    MessageResult ShowMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
                              MessageIcon icon) override;
     void SetPointer(PointerShape shape, const Form* form = nullptr, const std::string& control = {}) override;
     PointerShape Pointer() const override { return pointer_; }
