@@ -126,6 +126,9 @@ protected:
                             "  '[-t][-f][GENERAL.DEFAULT,GENERAL.DEFAULT6][connection][show][--active][id]'*)\n"
                             "    for last; do :; done\n"
                             "    cat \"$nm/default-$last\" 2>/dev/null || exit 10 ;;\n"
+                            "  '[-g][bluetooth.type][connection][show][id]'*)\n"
+                            "    for last; do :; done\n"
+                            "    cat \"$nm/bt-$last\" 2>/dev/null || exit 10 ;;\n"
                             "  '[connection][up][id]'*|'[connection][down][id]'*) ;;\n"
                             "  *) echo 'Error: unexpected arguments' >&2; exit 2 ;;\n"
                             "esac\n");
@@ -150,13 +153,13 @@ protected:
         for (;;) {
             Lines actions;
             for (const auto& line : Calls(program))
-                if (line.rfind("[-t]", 0) != 0)
+                if (line.rfind("[-t]", 0) != 0 && line.rfind("[-g]", 0) != 0)
                     actions.push_back(line);
             if (actions.size() >= count || std::chrono::steady_clock::now() > deadline) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));  // nothing more should come
                 Lines settled;
                 for (const auto& line : Calls(program))
-                    if (line.rfind("[-t]", 0) != 0)
+                    if (line.rfind("[-t]", 0) != 0 && line.rfind("[-g]", 0) != 0)
                         settled.push_back(line);
                 return settled;
             }
@@ -234,6 +237,16 @@ TEST(PppdCommandLines, PeerAfterCall)
 
 TEST(PeerNames, WhatPonPassesThroughIntact)
 {
+    EXPECT_EQ(PonNameProblem("provider"), "");
+    EXPECT_EQ(PonNameProblem(""), "pon cannot take an empty name");
+    EXPECT_EQ(PonNameProblem("my isp"), "pon cannot take a name with a blank in it");
+    EXPECT_EQ(PonNameProblem("-a"), "pon cannot take a name that starts with \"-\" (it would be an option)");
+    EXPECT_EQ(PonNameProblem(".hidden"), "pon cannot take a name that starts with \".\"");
+    EXPECT_EQ(PonNameProblem("a/b"), "pon cannot take a name with a \"/\" in it");
+    EXPECT_EQ(PonNameProblem("a\\b"), "pon cannot take a name with a backslash in it");
+    EXPECT_EQ(PonNameProblem("isp*"), "pon cannot take a name with a wildcard (*, ? or [) in it");
+    EXPECT_EQ(PonNameProblem("tab\there"), "pon cannot take a name with a control character in it");
+
     for (const std::string name : {"provider", "my-isp", "o'brien", "gprs.t-mobile", kMuller.c_str(), "a\"b"})
         EXPECT_TRUE(IsPeerNameForPon(name)) << name;
     for (const std::string name : {"", "my isp", "-a", "--quick", ".hidden", "../x", "a/b", "a\\b", "a*", "a?",
@@ -318,6 +331,23 @@ TEST_F(LinuxDialUpTest, PeersAreTheEntriesAndProviderIsTheDefault)
     EXPECT_EQ(dialUp.DefaultEntry(), "");
 }
 
+TEST_F(LinuxDialUpTest, ARunningPeerIsTheDefaultEntryBeforeProvider)
+{
+    using namespace std::string_literals;
+    // pppoeconf's own peer is up; "provider" exists but is not dialled.
+    Peers({"provider", "dsl-provider"});
+    Process(120, "/usr/sbin/pppd\0call\0dsl-provider\0"s);
+    LinuxDialUp dialUp(config);
+    EXPECT_EQ(dialUp.DefaultEntry(), "dsl-provider");
+    // The first listed of two.
+    Process(80, "/usr/sbin/pppd\0call\0night-rate\0"s);
+    EXPECT_EQ(dialUp.DefaultEntry(), "night-rate");
+    // None running: pon's own default.
+    fs::remove_all(root + "/proc/80");
+    fs::remove_all(root + "/proc/120");
+    EXPECT_EQ(dialUp.DefaultEntry(), "provider");
+}
+
 TEST_F(LinuxDialUpTest, RunningPppdCallsAreTheActiveConnectionsInProcessOrder)
 {
     using namespace std::string_literals;
@@ -390,19 +420,25 @@ protected:
                              "\xC3\x9Cmlaut\\: DSL:pppoe:yes:10\n"
                              "Home Wi-Fi:802-11-wireless:yes:20\n"
                              "back\\\\slash:gsm:no:0\n"
-                             "Phone (DUN):bluetooth:no:0\n");
+                             "Phone (DUN):bluetooth:no:0\n"
+                             "Phone network:bluetooth:no:0\n"
+                             "Line (ADSL):adsl:no:0\n");
+        Write("nm/bt-Phone (DUN)", "dun\n");
+        Write("nm/bt-Phone network", "panu\n");
     }
 };
 
 TEST_F(NetworkManagerTest, ModemProfilesAreTheEntries)
 {
     LinuxDialUp dialUp(config);
-    EXPECT_EQ(dialUp.Entries(), (Lines{"Mobile Broadband", kTeleNet, kUmlautDsl, "back\\slash", "Phone (DUN)"}));
+    // ADSL counts, and Bluetooth only as dial-up over a phone, not as a network.
+    EXPECT_EQ(dialUp.Entries(),
+              (Lines{"Mobile Broadband", kTeleNet, kUmlautDsl, "back\\slash", "Phone (DUN)", "Line (ADSL)"}));
 
     // pppd peers beside NetworkManager come after its profiles.
     Peers({"provider", "Mobile Broadband"});
-    EXPECT_EQ(dialUp.Entries(),
-              (Lines{"Mobile Broadband", kTeleNet, kUmlautDsl, "back\\slash", "Phone (DUN)", "provider"}));
+    EXPECT_EQ(dialUp.Entries(), (Lines{"Mobile Broadband", kTeleNet, kUmlautDsl, "back\\slash", "Phone (DUN)",
+                                       "Line (ADSL)", "provider"}));
 }
 
 TEST_F(NetworkManagerTest, DefaultIsTheAutoconnectProfileOfHighestPriority)
@@ -423,6 +459,33 @@ TEST_F(NetworkManagerTest, DefaultIsTheAutoconnectProfileOfHighestPriority)
     EXPECT_EQ(dialUp.DefaultEntry(), "");
     Peers({"provider"});
     EXPECT_EQ(dialUp.DefaultEntry(), "provider");
+}
+
+TEST_F(NetworkManagerTest, TheActiveModemConnectionIsTheDefaultEntry)
+{
+    // Several modem profiles, and the one that is up is not the one
+    // NetworkManager would pick by itself: the one that is up is hung up.
+    Write("nm/active", "Home Wi-Fi:802-11-wireless:activated\nMobile Broadband:gsm:activated\n"
+                       "Line (ADSL):adsl:activating\n");
+    LinuxDialUp dialUp(config);
+    EXPECT_EQ(dialUp.DefaultEntry(), "Mobile Broadband");
+
+    // A Bluetooth network is no dial-up connection.
+    Write("nm/active", "Phone network:bluetooth:activated\n");
+    EXPECT_EQ(dialUp.DefaultEntry(), kUmlautDsl);
+}
+
+TEST_F(NetworkManagerTest, ProfilesAreNeverRefusedAndOtherNamesAreJudgedAsPonWould)
+{
+    Peers({"provider"});
+    LinuxDialUp dialUp(config);
+    EXPECT_EQ(dialUp.DialRefusal("Mobile Broadband"), "");
+    EXPECT_EQ(dialUp.DialRefusal(kTeleNet), "");
+    EXPECT_EQ(dialUp.DialRefusal("provider"), "");
+    EXPECT_EQ(dialUp.DialRefusal("my isp"), "pon cannot take a name with a blank in it");
+    // Without NetworkManager the same profile name goes to pon.
+    fs::remove(root + "/nm/running");
+    EXPECT_EQ(dialUp.DialRefusal("Mobile Broadband"), "pon cannot take a name with a blank in it");
 }
 
 TEST_F(NetworkManagerTest, DialAndHangUpGoThroughNmcliWithTheNameAsOneArgument)

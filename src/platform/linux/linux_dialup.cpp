@@ -196,19 +196,40 @@ std::vector<std::string> SplitTerseFields(std::string_view line)
     return fields;
 }
 
-bool IsModemProfileType(std::string_view type)
+bool IsModemProfileType(std::string_view type, std::string_view bluetoothType)
 {
-    return type == "gsm" || type == "cdma" || type == "pppoe" || type == "bluetooth";
+    if (type == "bluetooth")
+        return bluetoothType == "dun";  // dial-up over a phone, not a personal area network
+    return type == "gsm" || type == "cdma" || type == "pppoe" || type == "adsl";
+}
+
+std::string PonNameProblem(std::string_view name)
+{
+    if (name.empty())
+        return "pon cannot take an empty name";
+    if (name.front() == '-')
+        return "pon cannot take a name that starts with \"-\" (it would be an option)";
+    if (name.front() == '.')
+        return "pon cannot take a name that starts with \".\"";
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == ' ')
+            return "pon cannot take a name with a blank in it";
+        if (byte < 0x20 || byte == 0x7f)
+            return "pon cannot take a name with a control character in it";
+        if (c == '/')
+            return "pon cannot take a name with a \"/\" in it";
+        if (c == '\\')
+            return "pon cannot take a name with a backslash in it";
+        if (c == '*' || c == '?' || c == '[')
+            return "pon cannot take a name with a wildcard (*, ? or [) in it";
+    }
+    return {};
 }
 
 bool IsPeerNameForPon(std::string_view name)
 {
-    if (name.empty() || name.front() == '-' || name.front() == '.')
-        return false;
-    return std::none_of(name.begin(), name.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte <= 0x20 || byte == 0x7f || c == '/' || c == '\\' || c == '*' || c == '?' || c == '[';
-    });
+    return PonNameProblem(name).empty();
 }
 
 std::optional<std::string> PeerOfPppdCommandLine(std::string_view commandLine)
@@ -318,7 +339,7 @@ std::optional<std::vector<LinuxDialUp::NmProfile>> LinuxDialUp::NmProfiles() con
     std::vector<NmProfile> profiles;
     for (const std::string_view line : SplitLines(*answer)) {
         const auto fields = SplitTerseFields(line);
-        if (fields.size() < 2 || fields[0].empty() || !IsModemProfileType(fields[1]))
+        if (fields.size() < 2 || fields[0].empty() || !IsNmModemProfile(fields[0], fields[1]))
             continue;
         NmProfile profile;
         profile.name = fields[0];
@@ -341,7 +362,7 @@ std::optional<std::vector<LinuxDialUp::NmActiveConnection>> LinuxDialUp::NmModem
     std::vector<NmActiveConnection> connections;
     for (const std::string_view line : SplitLines(*answer)) {
         const auto fields = SplitTerseFields(line);
-        if (fields.size() < 3 || fields[0].empty() || !IsModemProfileType(fields[1]))
+        if (fields.size() < 3 || fields[0].empty() || !IsNmModemProfile(fields[0], fields[1]))
             continue;
         // Going down is no longer active.
         if (fields[2] != "activating" && fields[2] != "activated")
@@ -349,6 +370,15 @@ std::optional<std::vector<LinuxDialUp::NmActiveConnection>> LinuxDialUp::NmModem
         connections.push_back({fields[0], fields[1], fields[2]});
     }
     return connections;
+}
+
+bool LinuxDialUp::IsNmModemProfile(const std::string& name, const std::string& type) const
+{
+    if (type != "bluetooth")
+        return IsModemProfileType(type);
+    // Dial-up over a phone or a network of its own: only the profile says.
+    const auto answer = Query(config_.nmcli, {"-g", "bluetooth.type", "connection", "show", "id", name});
+    return answer && IsModemProfileType(type, Trimmed(*answer));
 }
 
 bool LinuxDialUp::NmHoldsDefaultRoute(const std::string& name) const
@@ -508,9 +538,13 @@ std::vector<std::string> LinuxDialUp::Entries()
 
 std::string LinuxDialUp::DefaultEntry()
 {
-    // NetworkManager's: the modem profile it connects by itself (the highest
-    // autoconnect priority, the first listed among equals), else the only
-    // modem profile there is.
+    // There is no user's default entry here: the line to hang up is the one
+    // that is up, the first listed as the active connections go.
+    if (auto active = ActiveConnections(); !active.empty())
+        return std::move(active.front());
+    // None is up: NetworkManager's modem profile that it connects by itself
+    // (the highest autoconnect priority, the first listed among equals), else
+    // the only modem profile there is.
     if (const auto profiles = NmProfiles(); profiles && !profiles->empty()) {
         const NmProfile* best = nullptr;
         for (const auto& profile : *profiles)
@@ -525,6 +559,16 @@ std::string LinuxDialUp::DefaultEntry()
     if (IsOrdinaryFile(config_.peersFolder + "/provider"))
         return "provider";
     return {};
+}
+
+std::string LinuxDialUp::DialRefusal(const std::string& entry)
+{
+    if (const auto profiles = NmProfiles())
+        for (const auto& profile : *profiles)
+            if (profile.name == entry)
+                return {};
+    // Not NetworkManager's: it goes to pon.
+    return PonNameProblem(entry);
 }
 
 void LinuxDialUp::StartDialer(const std::string& entry)

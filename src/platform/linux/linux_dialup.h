@@ -1,7 +1,7 @@
 // Dial-up networking and the online state on Linux.
 //
 // NetworkManager, where `nmcli` answers: the entries are its connection
-// profiles of the modem kinds (gsm, cdma, pppoe, bluetooth); a dial is
+// profiles of the modem kinds (gsm, cdma, pppoe, adsl, bluetooth dial-up); a dial is
 // `nmcli connection up id NAME`, a hang-up `nmcli connection down id NAME`,
 // both started without waiting. Otherwise pppd: the entries are the peers in
 // /etc/ppp/peers; a dial is `pon NAME`, a hang-up `poff NAME`; an active
@@ -9,7 +9,11 @@
 // up. Online is a default route (IPv4, else IPv6); a modem connection is one
 // whose default route leaves through a ppp or wwan interface, or, under
 // NetworkManager, an active profile of a modem kind that holds the default
-// route. Programs are started with an argument vector, never through a shell.
+// route. The default entry (what the run hangs up) is the first active
+// dial-up connection; with none up, NetworkManager's autoconnect modem
+// profile, else pppd's "provider". A name pon cannot take is refused before
+// any dial. Programs are started with an argument vector, never through a
+// shell.
 #pragma once
 
 #include <cstdint>
@@ -48,6 +52,7 @@ public:
     std::vector<std::string> ActiveConnections() override;
     std::vector<std::string> Entries() override;
     std::string DefaultEntry() override;
+    std::string DialRefusal(const std::string& entry) override;
     void StartDialer(const std::string& entry) override;
     void HangUp(const std::string& entry) override;
 
@@ -71,6 +76,7 @@ private:
     bool NetworkManagerAnswers() const;
     std::optional<std::vector<NmProfile>> NmProfiles() const;
     std::optional<std::vector<NmActiveConnection>> NmModemConnections() const;
+    bool IsNmModemProfile(const std::string& name, const std::string& type) const;
     bool NmHoldsDefaultRoute(const std::string& name) const;
 
     std::vector<std::string> Peers() const;
@@ -98,13 +104,16 @@ std::optional<DefaultRoute> Ipv6DefaultRoute(std::string_view routeTable);
 // with the escapes (\: and \\) undone.
 std::vector<std::string> SplitTerseFields(std::string_view line);
 
-// gsm, cdma, pppoe and bluetooth.
-bool IsModemProfileType(std::string_view type);
+// The profile types of the modem kinds: gsm, cdma, pppoe, adsl, and
+// bluetooth when its bluetooth.type is "dun" (dial-up networking over a
+// phone; "panu" and "nap" are networks, not dial-up).
+bool IsModemProfileType(std::string_view type, std::string_view bluetoothType = {});
 
-// Whether pon and poff pass the name through intact: they hand it on
-// unquoted, so a blank, a wildcard, a backslash or a control character would
-// split or change it, a leading '-' would make it an option and a '/' leave
-// the peers folder.
+// Why pon and poff would not pass the name through intact (a sentence for
+// the log), empty when they would: they hand it on unquoted, so a blank, a
+// wildcard, a backslash or a control character would split or change it, a
+// leading '-' would make it an option and a '/' leave the peers folder.
+std::string PonNameProblem(std::string_view name);
 bool IsPeerNameForPon(std::string_view name);
 
 // The peer of a process's command line (the NUL-separated text of
