@@ -3,9 +3,8 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusMetaType>
 #include <QDBusObjectPath>
-#include <QDBusVariant>
+#include <utility>
 
 namespace vel::platform {
 
@@ -26,7 +25,7 @@ using SettingsMap = QMap<QString, QVariantMap>;  // a{sa{sv}}
 template <typename T>
 T Unmarshalled(const QVariant& value)
 {
-    if (value.canConvert<QDBusArgument>() && value.metaType() == QMetaType::fromType<QDBusArgument>())
+    if (value.metaType() == QMetaType::fromType<QDBusArgument>())
         return qdbus_cast<T>(value.value<QDBusArgument>());
     return value.value<T>();
 }
