@@ -161,8 +161,9 @@ TEST(StartDialer, ANameTheDialerCannotTakeIsRefusedWithItsReason)
 {
     TestApp t;
     t.dialUp.refusal = [](const std::string& entry) {
-        return entry.front() == '-' ? std::string("pon cannot take a name that starts with \"-\" (it would be an option)")
-                                    : std::string();
+        return entry.front() == '-'
+                   ? std::string("pon cannot take a name that starts with \"-\" (it would be an option)")
+                   : std::string();
     };
     EXPECT_FALSE(StartDialer(t.app, "-quick"));
     EXPECT_TRUE(StartDialer(t.app, "quick"));

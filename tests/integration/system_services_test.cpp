@@ -173,8 +173,8 @@ void SystemServices::ExpectDialEndsInTime(const std::string& method)
     Settings("MODEM", "Mobile", "Y");
     const ProgramRun run = RunProgram("--layout nist");
     const double ended = Now();
-    EXPECT_TRUE(InOrder(run.log, {kNoAnswer, "ERROR: connection failed to Mobile", "ERROR: could not connect to any DUN",
-                                  "no current internet connection found"}))
+    EXPECT_TRUE(InOrder(run.log, {kNoAnswer, "ERROR: connection failed to Mobile",
+                                  "ERROR: could not connect to any DUN", "no current internet connection found"}))
         << run.output;
     EXPECT_EQ(Count(run.log, kNoAnswer), 1);
     EXPECT_EQ(run.exitStatus, 4);

@@ -31,9 +31,9 @@ protected:
     // SetTime runs this Python in the mock (it answers one call at a time).
     void SetTimeDoes(const std::string& code)
     {
-        const QDBusMessage reply =
-            bus.Call(kTimedated, kPath, "org.freedesktop.DBus.Mock", "AddMethod",
-                     {QString(kTimedated), QString("SetTime"), QString("xbb"), QString(""), QString::fromStdString(code)});
+        const QVariantList method{QString(kTimedated), QString("SetTime"), QString("xbb"), QString(""),
+                                  QString::fromStdString(code)};
+        const QDBusMessage reply = bus.Call(kTimedated, kPath, "org.freedesktop.DBus.Mock", "AddMethod", method);
         ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
     }
 

@@ -31,7 +31,10 @@ public:
     Bus(const Bus&) = delete;
     Bus& operator=(const Bus&) = delete;
 
-    QDBusConnection Connection() const { return name_.isEmpty() ? QDBusConnection::systemBus() : QDBusConnection(name_); }
+    QDBusConnection Connection() const
+    {
+        return name_.isEmpty() ? QDBusConnection::systemBus() : QDBusConnection(name_);
+    }
 
 private:
     QString name_;
