@@ -6,8 +6,9 @@
 # Safe to run anywhere: the program runs inside `unshare -r -n` (a private
 # network namespace with only loopback, in a user namespace where setting the
 # clock fails), with its settings and log in a temporary folder, and the
-# settings name a server on 127.0.0.1. Only the processes started here are
-# ended, by their ids.
+# settings name a server on 127.0.0.1; the system bus it sees is a private one
+# of this script's, where python-dbusmock stands in for NetworkManager. Only
+# the processes started here are ended, by their ids.
 #
 # Usage: scripts/screenshots.sh [build folder]   (default: build)
 set -euo pipefail
@@ -17,8 +18,10 @@ build=$(cd "${1:-$root/build}" 2>/dev/null && pwd || echo "${1:-$root/build}")
 out=$root/docs/screenshots
 
 # fonts-dejavu-extra brings DejaVu Sans Condensed, the font the windows prefer;
-# xdotool presses the About button.
-packages=(xvfb xauth fonts-dejavu-core fonts-dejavu-extra imagemagick xdotool iproute2)
+# xdotool presses the About button; dbus-daemon, dbus-bin and python3-dbusmock
+# make the private system bus with a stand-in for NetworkManager.
+packages=(xvfb xauth fonts-dejavu-core fonts-dejavu-extra imagemagick xdotool iproute2
+          dbus-daemon dbus-bin python3-dbusmock)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")
@@ -65,6 +68,47 @@ done
 export DISPLAY=":$display" XDG_RUNTIME_DIR="$work/runtime" VELTRANE_HOME="$work/home"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 
+# A system bus of our own (never the machine's), with NetworkManager as
+# python-dbusmock plays it: connected, with two dial-up profiles for the
+# configuration dialog's list.
+cat >"$work/bus.conf" <<BUSCONF
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=$work/system_bus_socket</listen>
+  <auth>EXTERNAL</auth>
+  <auth>ANONYMOUS</auth>
+  <allow_anonymous/>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_type="method_call"/>
+    <allow send_type="signal"/>
+    <allow send_type="method_return"/>
+    <allow send_type="error"/>
+    <allow receive_type="method_call"/>
+    <allow receive_type="signal"/>
+    <allow receive_type="method_return"/>
+    <allow receive_type="error"/>
+  </policy>
+</busconfig>
+BUSCONF
+dbus-daemon --config-file="$work/bus.conf" --nofork >"$work/bus.log" 2>&1 &
+pids+=($!)
+export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/system_bus_socket"
+for _ in $(seq 100); do
+  [[ -S $work/system_bus_socket ]] && break
+  sleep 0.1
+done
+/usr/bin/python3 -m dbusmock --system --template "$root/tests/support/dbus/dialup_networkmanager.py" \
+  --parameters '{"State": 70, "PrimaryType": "802-3-ethernet", "Profiles": [["Wired connection 1", "802-3-ethernet"], ["Mobile", "gsm"], ["Home DSL", "pppoe"]]}' \
+  >"$work/networkmanager.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+  dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus.NameHasOwner string:org.freedesktop.NetworkManager 2>/dev/null | grep -q 'boolean true' && break
+  sleep 0.1
+done
+
 # exec keeps the process id: the one recorded is the program's own.
 unshare -r -n sh -c 'ip link set lo up && ip route add default dev lo && exec "$0"' "$build/veltrane" \
   >"$work/veltrane.log" 2>&1 &
@@ -99,23 +143,13 @@ kill "${pids[-1]}" 2>/dev/null || true
 wait "${pids[-1]}" 2>/dev/null || true
 unset 'pids[-1]'
 
-# The configuration dialog, with settings of its own and two dial-up entries
-# from a stand-in for NetworkManager's nmcli (first on the program's PATH), so
-# that the dial-up list has something to show.
-mkdir "$work/config" "$work/bin"
+# The configuration dialog, with settings of its own and the two dial-up
+# entries of the NetworkManager stand-in, so that the dial-up list has
+# something to show.
+mkdir "$work/config"
 printf '[Main]\r\nNTPServer=127.0.0.1 (local)\r\nDelay=10\r\nTolerance=30\r\nPCOffset=0\r\nConnectionType=BOTH\r\nConnectoid=Mobile\r\nQuietMode=N\r\nOnlyIfConnected=Y\r\n' \
   >"$work/config/Veltrane.INI"
-cat >"$work/bin/nmcli" <<'NMCLI'
-#!/bin/sh
-case "$*" in
-  "-t -f RUNNING general") echo running ;;
-  "-t -f NAME,TYPE,AUTOCONNECT,AUTOCONNECT-PRIORITY connection show")
-    printf 'Wired connection 1:802-3-ethernet:yes:0\nMobile:gsm:no:0\nHome DSL:pppoe:no:0\n' ;;
-  *) exit 1 ;;
-esac
-NMCLI
-chmod +x "$work/bin/nmcli"
-VELTRANE_HOME="$work/config" PATH="$work/bin:$PATH" \
+VELTRANE_HOME="$work/config" \
   unshare -r -n sh -c 'ip link set lo up && ip route add default dev lo && exec "$0" config' "$build/veltrane" \
   >"$work/veltrane-config.log" 2>&1 &
 pids+=($!)

@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core fonts-dejavu-extra imagemagick xdotool
   iproute2 util-linux procps
+  dbus-daemon python3-dbusmock
 )
 
 missing=()
@@ -24,8 +25,8 @@ if ((${#missing[@]})); then
   run=()
   if [ "$(id -u)" -ne 0 ]; then run=(sudo); fi
   export DEBIAN_FRONTEND=noninteractive
-  if ! "${run[@]}" apt-get install -y --no-install-recommends "${missing[@]}"; then
-    "${run[@]}" apt-get update
-    "${run[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+  if ! "${run[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends "${missing[@]}"; then
+    "${run[@]}" apt-get -o DPkg::Lock::Timeout=600 update
+    "${run[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends "${missing[@]}"
   fi
 fi

@@ -117,9 +117,8 @@ bool ConnectViaModem(App& app)
 
 bool DialConnectoid(App& app, const std::string& entry)
 {
-    StartDialer(app, entry);
     // A refused name started no dialer: there is nothing to wait for.
-    const bool connected = IsSafeEntryName(entry) && WaitForDialUpLink(app);
+    const bool connected = StartDialer(app, entry) && WaitForDialUpLink(app);
     const std::string shown = PrintableEntryName(entry);
     WriteLog(app, connected ? "connected successfully to " + shown : "ERROR: connection failed to " + shown);
     return connected;

@@ -10,10 +10,31 @@ namespace vel {
 
 namespace {
 
-void RefuseEntryName(App& app, const std::string& what, std::string_view entry)
+void RefuseEntryName(App& app, const std::string& what, const std::string& reason, std::string_view entry)
 {
-    WriteLog(app, "ERROR: dial-up entry not " + what +
-                      ": its name holds a double quote or a control character (" + PrintableEntryName(entry) + ")");
+    WriteLog(app, "ERROR: dial-up entry not " + what + ": " + reason + " (" + PrintableEntryName(entry) + ")");
+}
+
+void RefuseUnsafeName(App& app, const std::string& what, std::string_view entry)
+{
+    RefuseEntryName(app, what, "its name holds a double quote or a control character", entry);
+}
+
+// What the back end met on its way (a service that does not answer) goes to
+// the log while one is open; otherwise it waits for the next call.
+void LogDialUpWarnings(App& app)
+{
+    if (!app.log.file)
+        return;
+    for (const std::string& warning : app.platform.dialUp.TakeWarnings())
+        WriteLog(app, warning);
+}
+
+template <typename Answer>
+Answer WarningsLogged(App& app, Answer answer)
+{
+    LogDialUpWarnings(app);
+    return answer;
 }
 
 }  // namespace
@@ -31,24 +52,25 @@ std::string PrintableEntryName(std::string_view entry)
 
 bool IsInternetConnected(App& app)
 {
-    return app.platform.dialUp.GetConnectedState().connected;
+    return WarningsLogged(app, app.platform.dialUp.GetConnectedState()).connected;
 }
 
 bool IsModemConnection(App& app)
 {
-    return (app.platform.dialUp.GetConnectedState().flags & platform::ConnectionFlags::Modem) != 0;
+    const platform::ConnectedState state = WarningsLogged(app, app.platform.dialUp.GetConnectedState());
+    return (state.flags & platform::ConnectionFlags::Modem) != 0;
 }
 
 bool IsDialUpConnected(App& app)
 {
-    return app.platform.dialUp.IsDialUpLinkUp();
+    return WarningsLogged(app, app.platform.dialUp.IsDialUpLinkUp());
 }
 
 void GetActiveConnection(App& app, std::int16_t& status, std::string& name)
 {
     status = 0;
     name.clear();
-    const std::vector<std::string> active = app.platform.dialUp.ActiveConnections();
+    const std::vector<std::string> active = WarningsLogged(app, app.platform.dialUp.ActiveConnections());
     if (active.empty())
         return;
     // Only the first listed connection counts, whatever the count.
@@ -64,22 +86,29 @@ bool IsSafeEntryName(std::string_view entry)
     });
 }
 
-void StartDialer(App& app, const std::string& entry)
+bool StartDialer(App& app, const std::string& entry)
 {
     if (!IsSafeEntryName(entry)) {
-        RefuseEntryName(app, "dialled", entry);
-        return;
+        RefuseUnsafeName(app, "dialled", entry);
+        return false;
+    }
+    if (const std::string refusal = WarningsLogged(app, app.platform.dialUp.DialRefusal(entry)); !refusal.empty()) {
+        RefuseEntryName(app, "dialled", refusal, entry);
+        return false;
     }
     app.platform.dialUp.StartDialer(entry);
+    LogDialUpWarnings(app);
+    return true;
 }
 
 void HangUpConnection(App& app, const std::string& entry)
 {
     if (!IsSafeEntryName(entry)) {
-        RefuseEntryName(app, "hung up", entry);
+        RefuseUnsafeName(app, "hung up", entry);
         return;
     }
     app.platform.dialUp.HangUp(entry);
+    LogDialUpWarnings(app);
     WaitSeconds(app, kHangUpFirstWaitSeconds);
 
     // A hang-up that did not take effect, or another link that stays up, must
@@ -100,7 +129,7 @@ void HangUpConnection(App& app, const std::string& entry)
 
 void ListDialUpEntries(App& app, std::int16_t& count, std::vector<std::string>& names)
 {
-    names = app.platform.dialUp.Entries();
+    names = WarningsLogged(app, app.platform.dialUp.Entries());
     // A name that would be refused at the dial is not offered.
     std::erase_if(names, [](const std::string& name) { return !IsSafeEntryName(name); });
     if (names.size() > kMaxDialUpEntries)
@@ -114,7 +143,7 @@ void ListDialUpEntries(App& app, std::int16_t& count, std::vector<std::string>& 
 
 std::string GetDefaultConnectoid(App& app)
 {
-    return app.platform.dialUp.DefaultEntry();
+    return WarningsLogged(app, app.platform.dialUp.DefaultEntry());
 }
 
 }  // namespace vel

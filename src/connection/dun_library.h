@@ -1,6 +1,8 @@
 // What the program needs of the system's online state and dial-up networking.
 // No operation reports failure: a failing platform call gives the empty answer.
-// Nothing is kept between calls: every call asks the platform afresh.
+// Nothing is kept between calls: every call asks the platform afresh. Warnings
+// the platform gathers on the way (a service that does not answer) go to the
+// log while it is open.
 #pragma once
 
 #include <cstdint>
@@ -39,9 +41,10 @@ bool IsSafeEntryName(std::string_view entry);
 // the line stays one line.
 std::string PrintableEntryName(std::string_view entry);
 
-// Starts the system's dialer for the entry and returns at once. An unsafe
-// name is refused with an error line in the log.
-void StartDialer(App& app, const std::string& entry);
+// Starts the system's dialer for the entry and returns at once; true when
+// it was started. An unsafe name, or one the system's dialer cannot take as
+// it stands, is refused with an error line in the log (false).
+bool StartDialer(App& app, const std::string& entry);
 
 // Hangs the entry up, then waits until no link is reported (bounded; a link
 // still up at the bound is logged as a warning). An unsafe name is refused

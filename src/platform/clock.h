@@ -48,7 +48,7 @@ public:
     // time and every time-out is measured on this one.
     virtual double MonotonicSeconds() = 0;
 
-    // Fills `info` (cleared first) and returns one of the TIME_ZONE_ID_ values.
+    // Fills `info` (cleared first) and returns one of the TimeZoneId values.
     virtual int GetTimeZoneInformation(TimeZoneInformation& info) = 0;
 
     // Sets the local date and time of day in one operation, so that the setting

@@ -21,7 +21,7 @@ enum : std::uint32_t {
 
 struct ConnectedState {
     bool connected = false;    // the call's result: the system is online
-    std::uint32_t flags = 0;   // INTERNET_CONNECTION_ flags
+    std::uint32_t flags = 0;   // ConnectionFlags bits
 };
 
 class DialUpNetworking {
@@ -44,6 +44,10 @@ public:
     // The user's default entry; empty when none is recorded.
     virtual std::string DefaultEntry() = 0;
 
+    // Why the system's dialer cannot take the entry's name as it stands (a
+    // sentence for the log); empty when it can. Asked before StartDialer.
+    virtual std::string DialRefusal(const std::string& /*entry*/) { return {}; }
+
     // Starts the system's dialer for the entry, its window shown and
     // activated; returns at once.
     virtual void StartDialer(const std::string& entry) = 0;
@@ -51,6 +55,10 @@ public:
     // Starts hanging the entry up; returns at once (the caller waits for the
     // link to go).
     virtual void HangUp(const std::string& entry) = 0;
+
+    // Warnings for the log met since the last call (a system service that
+    // does not answer), each complete with its "WARNING: ".
+    virtual std::vector<std::string> TakeWarnings() { return {}; }
 };
 
 }  // namespace vel::platform

@@ -372,6 +372,29 @@ TEST(DialConnectoid, UnsafeNamesAreNeitherDialledNorWaitedFor)
     }
 }
 
+TEST(DialConnectoid, ANameTheSystemsDialerCannotTakeIsRefusedAtOnce)
+{
+    TestApp t;
+    t.app.settings.ConnectionType = "MODEM";
+    t.app.settings.Connectoid = "my isp";
+    t.dialUp.SetOffline();
+    t.dialUp.refusal = [](const std::string& entry) {
+        return entry == "my isp" ? std::string("pon cannot take a name with a blank in it") : std::string();
+    };
+    DialerConnectsAtOnce(t);
+
+    EXPECT_FALSE(ConnectToInternet(t.app));
+    EXPECT_TRUE(t.dialUp.dialled.empty());
+    EXPECT_DOUBLE_EQ(Now(t), 0.0);  // no 15-second wait for a dial that never started
+    EXPECT_EQ(Logged(t), (Lines{"ERROR: dial-up entry not dialled: pon cannot take a name with a blank in it (my isp)",
+                                "ERROR: connection failed to my isp", "ERROR: could not connect to any DUN"}));
+
+    // A name it takes is dialled as before.
+    t.app.settings.Connectoid = "my-isp";
+    EXPECT_TRUE(ConnectToInternet(t.app));
+    EXPECT_EQ(t.dialUp.dialled, Lines{"my-isp"});
+}
+
 TEST(DialConnectoid, NamesWithBlanksAndLettersBeyondAsciiAreDialledAsTheyAre)
 {
     TestApp t;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "log/log.h"
 #include "support/test_app.h"
 
 namespace vel {
@@ -154,6 +155,46 @@ TEST(StartDialer, HandsSafeNamesOnAndRefusesOthersWithAnError)
                                 "character (x\" /c evil \")",
                                 "ERROR: dial-up entry not dialled: its name holds a double quote or a control "
                                 "character (line?break)"}));
+}
+
+TEST(StartDialer, ANameTheDialerCannotTakeIsRefusedWithItsReason)
+{
+    TestApp t;
+    t.dialUp.refusal = [](const std::string& entry) {
+        return entry.front() == '-'
+                   ? std::string("pon cannot take a name that starts with \"-\" (it would be an option)")
+                   : std::string();
+    };
+    EXPECT_FALSE(StartDialer(t.app, "-quick"));
+    EXPECT_TRUE(StartDialer(t.app, "quick"));
+    EXPECT_EQ(t.dialUp.dialled, Lines{"quick"});
+    EXPECT_EQ(Logged(t), Lines{"ERROR: dial-up entry not dialled: pon cannot take a name that starts with \"-\" (it "
+                               "would be an option) (-quick)"});
+}
+
+TEST(PlatformWarnings, GoToTheLogOnceItIsOpenEachOnce)
+{
+    TestApp t;
+    t.dialUp.SetLan();
+    t.dialUp.entries = {"ISP"};
+    t.dialUp.warnings = {"WARNING: NetworkManager does not answer"};
+
+    // The configuration dialog lists entries before any run: no log is
+    // opened for it, and the warning waits.
+    std::int16_t count = 0;
+    Lines names;
+    ListDialUpEntries(t.app, count, names);
+    EXPECT_FALSE(t.app.log.file);
+    EXPECT_EQ(t.dialUp.warnings.size(), 1u);
+
+    WriteLog(t.app, "run");
+    EXPECT_TRUE(IsInternetConnected(t.app));
+    t.dialUp.warnings = {"WARNING: second"};
+    std::int16_t status = 0;
+    std::string name;
+    GetActiveConnection(t.app, status, name);
+    EXPECT_FALSE(IsModemConnection(t.app));
+    EXPECT_EQ(Logged(t), (Lines{"run", "WARNING: NetworkManager does not answer", "WARNING: second"}));
 }
 
 TEST(HangUpConnection, WaitsThreeSecondsThenWhileTheLinkIsReported)

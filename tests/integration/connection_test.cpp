@@ -24,7 +24,7 @@ protected:
 
     ProgramRun RunProgram(bool defaultRoute)
     {
-        // The program's PATH: an empty folder, so that no nmcli, pon or poff
+        // The program's PATH: an empty folder, so that no pon or poff
         // of this machine is ever found.
         const std::string bin = home.string() + "/bin";
         std::filesystem::create_directories(bin);

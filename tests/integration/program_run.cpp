@@ -64,9 +64,10 @@ ProgramRun ProgramTest::Run(const RunOptions& options) const
     script += "exit $rc";
 
     std::ofstream(scratch / "run.sh") << script << "\n";
+    const std::string bus = options.systemBus.empty() ? "unix:path=/nonexistent/veltrane-test" : options.systemBus;
     const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM VELTRANE_HOME='" + programHome +
-                                "' DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/veltrane-test unshare -r -n sh '" +
-                                scratch.string() + "/run.sh' >'" + scratch.string() + "/output.txt' 2>&1";
+                                "' DBUS_SYSTEM_BUS_ADDRESS='" + bus + "' unshare -r -n sh '" + scratch.string() +
+                                "/run.sh' >'" + scratch.string() + "/output.txt' 2>&1";
     ProgramRun run;
     const auto start = std::chrono::steady_clock::now();
     const int status = std::system(command.c_str());

@@ -1,8 +1,9 @@
 // Runs the real program once, inside `unshare -r -n`: a private network
 // namespace with only loopback (port 13 there is ours, nothing leaves the
 // machine), in a user namespace where setting the clock fails with EPERM. The
-// system bus is pointed at nothing, so systemd-timedated cannot be asked
-// either, and no display is inherited: every run is a quiet one or has none.
+// system bus is pointed at nothing (or at a test's private bus), so the
+// machine's systemd-timedated and NetworkManager are never asked, and no
+// display is inherited: every run is a quiet one or has none.
 #pragma once
 
 #include <filesystem>
@@ -21,6 +22,7 @@ struct RunOptions {
     bool defaultRoute = true;   // a default route over loopback
     std::string path;           // the program's PATH; empty: inherited
     std::string home;           // VELTRANE_HOME; empty: the fixture's folder
+    std::string systemBus;      // DBUS_SYSTEM_BUS_ADDRESS; empty: an address where no bus is
 };
 
 struct ProgramRun {

@@ -1,13 +1,14 @@
-// LinuxDialUp against fixture trees in a temporary folder: routing tables,
-// interfaces, pppd peers and processes, and fake nmcli, pon and poff programs
-// (shell scripts on a search path of the test's own) that record their
-// arguments.
+// LinuxDialUp against fixture trees in a temporary folder (routing tables,
+// interfaces, pppd peers and processes, and fake pon and poff programs on a
+// search path of the test's own that record their arguments), and against
+// NetworkManager as python-dbusmock plays it on a private system bus.
 #include "platform/linux/linux_dialup.h"
 
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +17,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/dbus/private_bus.h"
 
 namespace vel::platform {
 namespace {
@@ -76,7 +79,8 @@ protected:
         config.sysRoot = root + "/sys";
         config.peersFolder = root + "/peers";  // not there unless a test makes it
         config.searchPath = root + "/bin";
-        config.queryTimeoutMs = 2000;
+        // No NetworkManager unless a test starts one: never the machine's bus.
+        config.busAddress = "unix:path=/nonexistent/veltrane-test-bus";
         Write("proc/net/route", kRouteHeaderOnly);
         Write("proc/net/ipv6_route", kIpv6RejectOnly);
     }
@@ -108,31 +112,6 @@ protected:
         Script("poff", Recorder("poff"));
     }
 
-    // Answers as NetworkManager would from the files under nm/: "running"
-    // (absent: not running), "profiles", "active", "default-NAME"; "hang"
-    // makes it never answer.
-    void FakeNmcli(bool running = true)
-    {
-        const std::string nm = root + "/nm";
-        Script("nmcli", Recorder("nmcli") + "nm='" + nm + "'\n" +
-                            "[ -e \"$nm/hang\" ] && exec sleep 30\n"
-                            "[ -e \"$nm/running\" ] || { echo 'Error: NetworkManager is not running.' >&2; exit 8; }\n"
-                            "case \"$line\" in\n"
-                            "  '[-t][-f][RUNNING][general]') echo running ;;\n"
-                            "  '[-t][-f][NAME,TYPE,AUTOCONNECT,AUTOCONNECT-PRIORITY][connection][show]')"
-                            " cat \"$nm/profiles\" 2>/dev/null ;;\n"
-                            "  '[-t][-f][NAME,TYPE,STATE][connection][show][--active]')"
-                            " cat \"$nm/active\" 2>/dev/null ;;\n"
-                            "  '[-t][-f][GENERAL.DEFAULT,GENERAL.DEFAULT6][connection][show][--active][id]'*)\n"
-                            "    for last; do :; done\n"
-                            "    cat \"$nm/default-$last\" 2>/dev/null || exit 10 ;;\n"
-                            "  '[connection][up][id]'*|'[connection][down][id]'*) ;;\n"
-                            "  *) echo 'Error: unexpected arguments' >&2; exit 2 ;;\n"
-                            "esac\n");
-        if (running)
-            Write("nm/running", "");
-    }
-
     Lines Calls(const std::string& program) const
     {
         Lines lines;
@@ -142,26 +121,15 @@ protected:
         return lines;
     }
 
-    // The calls that are not queries, once `count` of them have been made
-    // (programs started detached record themselves a little later).
+    // The program's calls, once `count` of them have been made (programs
+    // started detached record themselves a little later).
     Lines WaitForActions(const std::string& program, std::size_t count) const
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        for (;;) {
-            Lines actions;
-            for (const auto& line : Calls(program))
-                if (line.rfind("[-t]", 0) != 0)
-                    actions.push_back(line);
-            if (actions.size() >= count || std::chrono::steady_clock::now() > deadline) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));  // nothing more should come
-                Lines settled;
-                for (const auto& line : Calls(program))
-                    if (line.rfind("[-t]", 0) != 0)
-                        settled.push_back(line);
-                return settled;
-            }
+        while (Calls(program).size() < count && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // nothing more should come
+        return Calls(program);
     }
 
     void Peers(const Lines& names)
@@ -211,15 +179,6 @@ TEST(RouteTables, DefaultRouteOfLowestMetricThatIsUp)
               "wwan0");
 }
 
-TEST(TerseOutput, ColonsAndBackslashesAreUnescaped)
-{
-    EXPECT_EQ(SplitTerseFields("Mobile:gsm:yes:0"), (Lines{"Mobile", "gsm", "yes", "0"}));
-    EXPECT_EQ(SplitTerseFields("\xC3\x9Cmlaut\\: DSL:pppoe"), (Lines{kUmlautDsl, "pppoe"}));
-    EXPECT_EQ(SplitTerseFields("back\\\\slash:gsm"), (Lines{"back\\slash", "gsm"}));
-    EXPECT_EQ(SplitTerseFields("a::b:"), (Lines{"a", "", "b", ""}));
-    EXPECT_EQ(SplitTerseFields(""), (Lines{""}));
-}
-
 TEST(PppdCommandLines, PeerAfterCall)
 {
     using namespace std::string_literals;
@@ -234,6 +193,16 @@ TEST(PppdCommandLines, PeerAfterCall)
 
 TEST(PeerNames, WhatPonPassesThroughIntact)
 {
+    EXPECT_EQ(PonNameProblem("provider"), "");
+    EXPECT_EQ(PonNameProblem(""), "pon cannot take an empty name");
+    EXPECT_EQ(PonNameProblem("my isp"), "pon cannot take a name with a blank in it");
+    EXPECT_EQ(PonNameProblem("-a"), "pon cannot take a name that starts with \"-\" (it would be an option)");
+    EXPECT_EQ(PonNameProblem(".hidden"), "pon cannot take a name that starts with \".\"");
+    EXPECT_EQ(PonNameProblem("a/b"), "pon cannot take a name with a \"/\" in it");
+    EXPECT_EQ(PonNameProblem("a\\b"), "pon cannot take a name with a backslash in it");
+    EXPECT_EQ(PonNameProblem("isp*"), "pon cannot take a name with a wildcard (*, ? or [) in it");
+    EXPECT_EQ(PonNameProblem("tab\there"), "pon cannot take a name with a control character in it");
+
     for (const std::string name : {"provider", "my-isp", "o'brien", "gprs.t-mobile", kMuller.c_str(), "a\"b"})
         EXPECT_TRUE(IsPeerNameForPon(name)) << name;
     for (const std::string name : {"", "my isp", "-a", "--quick", ".hidden", "../x", "a/b", "a\\b", "a*", "a?",
@@ -318,6 +287,23 @@ TEST_F(LinuxDialUpTest, PeersAreTheEntriesAndProviderIsTheDefault)
     EXPECT_EQ(dialUp.DefaultEntry(), "");
 }
 
+TEST_F(LinuxDialUpTest, ARunningPeerIsTheDefaultEntryBeforeProvider)
+{
+    using namespace std::string_literals;
+    // pppoeconf's own peer is up; "provider" exists but is not dialled.
+    Peers({"provider", "dsl-provider"});
+    Process(120, "/usr/sbin/pppd\0call\0dsl-provider\0"s);
+    LinuxDialUp dialUp(config);
+    EXPECT_EQ(dialUp.DefaultEntry(), "dsl-provider");
+    // The first listed of two.
+    Process(80, "/usr/sbin/pppd\0call\0night-rate\0"s);
+    EXPECT_EQ(dialUp.DefaultEntry(), "night-rate");
+    // None running: pon's own default.
+    fs::remove_all(root + "/proc/80");
+    fs::remove_all(root + "/proc/120");
+    EXPECT_EQ(dialUp.DefaultEntry(), "provider");
+}
+
 TEST_F(LinuxDialUpTest, RunningPppdCallsAreTheActiveConnectionsInProcessOrder)
 {
     using namespace std::string_literals;
@@ -377,139 +363,252 @@ TEST_F(LinuxDialUpTest, APeerStillRunningAfterItsFileWentIsHungUp)
     EXPECT_EQ(WaitForActions("poff", 1), (Lines{"[old-isp]"}));
 }
 
+// NetworkManager on a private bus: python-dbusmock's networkmanager template
+// with the dial-up parts of tests/support/dbus on top.
+constexpr const char* kNetworkManager = "org.freedesktop.NetworkManager";
+
+// Profiles of every kind; the modem ones are the entries. \u00dc is the Ü of
+// kUmlautDsl.
+constexpr const char* kProfiles = R"json("Profiles": [
+    ["Wired connection 1", "802-3-ethernet", {"autoconnect": true}],
+    ["Mobile Broadband", "gsm"],
+    ["Tele \"Net\"", "cdma", {"autoconnect": true, "priority": 5}],
+    ["\u00dcmlaut: DSL", "pppoe", {"autoconnect": true, "priority": 10}],
+    ["Home Wi-Fi", "802-11-wireless", {"autoconnect": true, "priority": 20}],
+    ["back\\slash", "gsm"],
+    ["Phone (DUN)", "bluetooth", {"bluetooth-type": "dun"}],
+    ["Phone network", "bluetooth", {"bluetooth-type": "panu"}],
+    ["Line (ADSL)", "adsl"]])json";
+
 class NetworkManagerTest : public LinuxDialUpTest {
 protected:
     void SetUp() override
     {
         LinuxDialUpTest::SetUp();
-        FakeNmcli();
         FakePonPoff();
-        Write("nm/profiles", "Wired connection 1:802-3-ethernet:yes:0\n"
-                             "Mobile Broadband:gsm:no:0\n"
-                             "Tele \"Net\":cdma:yes:5\n"
-                             "\xC3\x9Cmlaut\\: DSL:pppoe:yes:10\n"
-                             "Home Wi-Fi:802-11-wireless:yes:20\n"
-                             "back\\\\slash:gsm:no:0\n"
-                             "Phone (DUN):bluetooth:no:0\n");
+        ASSERT_EQ(bus.Error(), "");
     }
+
+    // NetworkManager with these parameters (the inside of a JSON object),
+    // not connected (State 20) unless they say otherwise.
+    void StartNetworkManager(const std::string& parameters)
+    {
+        ASSERT_TRUE(bus.StartMock(test::DialUpNetworkManagerTemplate(), kNetworkManager,
+                                  "{\"State\": 20, " + parameters + "}"))
+            << bus.Error();
+        config.busAddress = bus.Address();
+    }
+
+    // Polls until the condition holds (at most 5 seconds).
+    template <typename Condition>
+    bool Eventually(Condition condition)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return true;
+    }
+
+    test::PrivateSystemBus bus;
 };
 
 TEST_F(NetworkManagerTest, ModemProfilesAreTheEntries)
 {
+    StartNetworkManager(kProfiles);
     LinuxDialUp dialUp(config);
-    EXPECT_EQ(dialUp.Entries(), (Lines{"Mobile Broadband", kTeleNet, kUmlautDsl, "back\\slash", "Phone (DUN)"}));
+    // ADSL counts, and Bluetooth only as dial-up over a phone, not as a network.
+    EXPECT_EQ(dialUp.Entries(),
+              (Lines{"Mobile Broadband", kTeleNet, kUmlautDsl, "back\\slash", "Phone (DUN)", "Line (ADSL)"}));
 
     // pppd peers beside NetworkManager come after its profiles.
     Peers({"provider", "Mobile Broadband"});
-    EXPECT_EQ(dialUp.Entries(),
-              (Lines{"Mobile Broadband", kTeleNet, kUmlautDsl, "back\\slash", "Phone (DUN)", "provider"}));
+    EXPECT_EQ(dialUp.Entries(), (Lines{"Mobile Broadband", kTeleNet, kUmlautDsl, "back\\slash", "Phone (DUN)",
+                                       "Line (ADSL)", "provider"}));
+    EXPECT_TRUE(dialUp.TakeWarnings().empty());
 }
 
-TEST_F(NetworkManagerTest, DefaultIsTheAutoconnectProfileOfHighestPriority)
+TEST_F(NetworkManagerTest, WithNoneUpTheDefaultIsTheAutoconnectProfileOfHighestPriority)
 {
-    LinuxDialUp dialUp(config);
-    EXPECT_EQ(dialUp.DefaultEntry(), kUmlautDsl);
-
-    Write("nm/profiles", "Home Wi-Fi:802-11-wireless:yes:20\nFirst:gsm:yes:3\nSecond:cdma:yes:3\n");
-    EXPECT_EQ(dialUp.DefaultEntry(), "First");
-
-    Write("nm/profiles", "Home Wi-Fi:802-11-wireless:yes:20\nOnly modem:gsm:no:0\n");
-    EXPECT_EQ(dialUp.DefaultEntry(), "Only modem");
-
-    Write("nm/profiles", "One:gsm:no:0\nTwo:gsm:no:0\n");
-    EXPECT_EQ(dialUp.DefaultEntry(), "");
-
-    Write("nm/profiles", "Home Wi-Fi:802-11-wireless:yes:20\n");
-    EXPECT_EQ(dialUp.DefaultEntry(), "");
+    struct Case {
+        const char* profiles;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {kProfiles, kUmlautDsl},
+        {R"("Profiles": [["Home Wi-Fi", "802-11-wireless", {"autoconnect": true, "priority": 20}],
+                         ["First", "gsm", {"autoconnect": true, "priority": 3}],
+                         ["Second", "cdma", {"autoconnect": true, "priority": 3}]])",
+         "First"},
+        {R"("Profiles": [["Home Wi-Fi", "802-11-wireless", {"autoconnect": true}], ["Only modem", "gsm"]])",
+         "Only modem"},
+        {R"("Profiles": [["One", "gsm"], ["Two", "gsm"]])", ""},
+        {R"("Profiles": [["Home Wi-Fi", "802-11-wireless", {"autoconnect": true}]])", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.profiles);
+        test::PrivateSystemBus own;
+        ASSERT_TRUE(own.StartMock(test::DialUpNetworkManagerTemplate(), kNetworkManager,
+                                  std::string("{\"State\": 20, ") + c.profiles + "}"))
+            << own.Error();
+        config.busAddress = own.Address();
+        EXPECT_EQ(LinuxDialUp(config).DefaultEntry(), c.expected);
+    }
+    // Without NetworkManager: pon's own default.
     Peers({"provider"});
-    EXPECT_EQ(dialUp.DefaultEntry(), "provider");
+    config.busAddress = "unix:path=/nonexistent/veltrane-test-bus";
+    EXPECT_EQ(LinuxDialUp(config).DefaultEntry(), "provider");
 }
 
-TEST_F(NetworkManagerTest, DialAndHangUpGoThroughNmcliWithTheNameAsOneArgument)
+TEST_F(NetworkManagerTest, ADialActivatesTheProfileAndTheActiveConnectionIsHungUp)
 {
+    StartNetworkManager(std::string(kProfiles) + R"(, "ListedAfter": 0, "UpAfter": 0.5, "DownAfter": 0.2)");
     Peers({"provider"});
     LinuxDialUp dialUp(config);
-    dialUp.StartDialer("Home Wi-Fi");  // not a modem profile, no peer: nothing
+    EXPECT_EQ(dialUp.DialRefusal(kTeleNet), "");
+
+    // Not a modem profile and no peer: nothing is started.
+    dialUp.StartDialer("Home Wi-Fi");
     dialUp.StartDialer(kTeleNet);
-    dialUp.StartDialer(kUmlautDsl);
-    EXPECT_EQ(WaitForActions("nmcli", 2),
-              (Lines{"[connection][up][id][" + kTeleNet + "]", "[connection][up][id][" + kUmlautDsl + "]"}));
+    ASSERT_TRUE(Eventually([&] { return !dialUp.ActiveConnections().empty(); }));
+    EXPECT_EQ(bus.CallsOf(kNetworkManager, "ActivateConnection").size(), 1u);
+    EXPECT_EQ(dialUp.ActiveConnections(), Lines{kTeleNet});
+    EXPECT_EQ(dialUp.DefaultEntry(), kTeleNet);  // up, though not NetworkManager's own choice
+    ASSERT_TRUE(Eventually([&] { return dialUp.IsDialUpLinkUp(); }));
+    // It holds the default route: a modem connection, with no route of ours.
+    EXPECT_EQ(dialUp.GetConnectedState().flags, std::uint32_t{ConnectionFlags::Modem | ConnectionFlags::RasInstalled});
 
-    dialUp.HangUp("back\\slash");
-    EXPECT_EQ(WaitForActions("nmcli", 3).back(), "[connection][down][id][back\\slash]");
+    // Hanging up something else leaves it; its own name takes it down.
+    dialUp.HangUp("Mobile Broadband");
+    dialUp.HangUp(kTeleNet);
+    ASSERT_TRUE(Eventually([&] { return !bus.CallsOf(kNetworkManager, "DeactivateConnection").empty(); }));
+    const auto deactivated = bus.CallsOf(kNetworkManager, "DeactivateConnection");
+    ASSERT_EQ(deactivated.size(), 1u);
+    EXPECT_EQ(deactivated[0], "\"/org/freedesktop/NetworkManager/ActiveConnection/1\"");
+    ASSERT_TRUE(Eventually([&] { return dialUp.ActiveConnections().empty(); }));
+    EXPECT_FALSE(dialUp.IsDialUpLinkUp());
+    EXPECT_FALSE(dialUp.GetConnectedState().connected);
 
     // A pppd peer beside NetworkManager is dialled with pon.
     dialUp.StartDialer("provider");
     EXPECT_EQ(WaitForActions("pon", 1), Lines{"[provider]"});
-    EXPECT_EQ(WaitForActions("nmcli", 3).size(), 3u);
+    EXPECT_EQ(bus.CallsOf(kNetworkManager, "ActivateConnection").size(), 1u);
+    EXPECT_TRUE(dialUp.TakeWarnings().empty());
 }
 
-TEST_F(NetworkManagerTest, ActiveModemProfilesAndTheirLink)
+TEST_F(NetworkManagerTest, ActivatingIsListedWithoutALinkAndBluetoothNetworksAreNoDialUp)
 {
     using namespace std::string_literals;
+    StartNetworkManager(std::string(kProfiles) + R"(, "ListedAfter": 0, "UpAfter": -1)");
     LinuxDialUp dialUp(config);
-    EXPECT_TRUE(dialUp.ActiveConnections().empty());
-
-    Write("nm/active", "Wired connection 1:802-3-ethernet:activated\nMobile Broadband:gsm:activating\n");
-    EXPECT_EQ(dialUp.ActiveConnections(), Lines{"Mobile Broadband"});
-    EXPECT_FALSE(dialUp.IsDialUpLinkUp());
-
-    Write("nm/active", "Wired connection 1:802-3-ethernet:activated\nMobile Broadband:gsm:activated\n");
-    EXPECT_EQ(dialUp.ActiveConnections(), Lines{"Mobile Broadband"});
-    EXPECT_TRUE(dialUp.IsDialUpLinkUp());
-
-    Write("nm/active", "Mobile Broadband:gsm:deactivating\n");
-    EXPECT_TRUE(dialUp.ActiveConnections().empty());
+    dialUp.StartDialer("Phone network");  // a Bluetooth network: no entry, no peer
+    dialUp.StartDialer("Line (ADSL)");
+    ASSERT_TRUE(Eventually([&] { return !dialUp.ActiveConnections().empty(); }));
+    EXPECT_EQ(dialUp.ActiveConnections(), Lines{"Line (ADSL)"});
     EXPECT_FALSE(dialUp.IsDialUpLinkUp());
 
     // A pppd of its own comes after NetworkManager's.
-    Write("nm/active", "\xC3\x9Cmlaut\\: DSL:pppoe:activated\n");
     Process(55, "/usr/sbin/pppd\0call\0provider\0"s);
-    EXPECT_EQ(dialUp.ActiveConnections(), (Lines{kUmlautDsl, "provider"}));
+    EXPECT_EQ(dialUp.ActiveConnections(), (Lines{"Line (ADSL)", "provider"}));
 }
 
-TEST_F(NetworkManagerTest, AModemProfileHoldingTheDefaultRouteMakesAModemConnection)
+TEST_F(NetworkManagerTest, TheGlobalStateAndThePrimaryConnectionMakeTheOnlineState)
 {
-    // A USB modem whose network device has an ethernet-like name.
-    Write("proc/net/route", std::string(kRouteHeaderOnly) + Ipv4Default("enx00e04c680001", 700));
-    Write("nm/active", "Mobile Broadband:gsm:activated\n");
-    Write("nm/default-Mobile Broadband", "GENERAL.DEFAULT:yes\nGENERAL.DEFAULT6:no\n");
-    LinuxDialUp dialUp(config);
-    ConnectedState state = dialUp.GetConnectedState();
-    EXPECT_TRUE(state.connected);
-    EXPECT_EQ(state.flags & (ConnectionFlags::Modem | ConnectionFlags::Lan),
-              std::uint32_t{ConnectionFlags::Modem});
-    EXPECT_NE(state.flags & ConnectionFlags::RasInstalled, 0u);
+    struct Case {
+        const char* parameters;
+        ConnectedState expected;
+    };
+    const std::uint32_t ras = ConnectionFlags::RasInstalled;
+    const Case cases[] = {
+        {R"("State": 70, "PrimaryType": "802-3-ethernet")", {true, ConnectionFlags::Lan | ras}},
+        {R"("State": 60, "PrimaryType": "802-11-wireless")", {true, ConnectionFlags::Lan | ras}},
+        {R"("State": 70, "PrimaryType": "gsm")", {true, ConnectionFlags::Modem | ras}},
+        {R"("State": 50)", {false, ConnectionFlags::Offline | ras}},
+        {R"("State": 20)", {false, ConnectionFlags::Offline | ras}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.parameters);
+        test::PrivateSystemBus own;
+        ASSERT_TRUE(own.StartMock(test::DialUpNetworkManagerTemplate(), kNetworkManager,
+                                  std::string("{") + c.parameters + "}"))
+            << own.Error();
+        config.busAddress = own.Address();
+        const ConnectedState state = LinuxDialUp(config).GetConnectedState();
+        EXPECT_EQ(state.connected, c.expected.connected);
+        EXPECT_EQ(state.flags, c.expected.flags);
 
-    Write("nm/default-Mobile Broadband", "GENERAL.DEFAULT:no\nGENERAL.DEFAULT6:no\n");
-    state = dialUp.GetConnectedState();
-    EXPECT_EQ(state.flags & (ConnectionFlags::Modem | ConnectionFlags::Lan),
-              std::uint32_t{ConnectionFlags::Lan});
+        // A default route of our own is online whatever NetworkManager says;
+        // a ppp interface makes it a modem connection.
+        Write("proc/net/route", std::string(kRouteHeaderOnly) + Ipv4Default("ppp0", 0));
+        EXPECT_EQ(LinuxDialUp(config).GetConnectedState().flags, ConnectionFlags::Modem | ras);
+        Write("proc/net/route", kRouteHeaderOnly);
+    }
 }
 
 TEST_F(NetworkManagerTest, WhenItIsNotRunningThePeersAreUsed)
 {
-    fs::remove(root + "/nm/running");
+    // The bus is there, NetworkManager is not.
+    config.busAddress = bus.Address();
     Peers({"provider"});
-    LinuxDialUp dialUp(config);
-    EXPECT_EQ(dialUp.Entries(), Lines{"provider"});
-    EXPECT_EQ(dialUp.DefaultEntry(), "provider");
-    dialUp.StartDialer("Mobile Broadband");
-    dialUp.StartDialer("provider");
-    EXPECT_EQ(WaitForActions("pon", 1), Lines{"[provider]"});
-    EXPECT_TRUE(WaitForActions("nmcli", 0).empty());
-}
-
-TEST_F(NetworkManagerTest, AnNmcliThatNeverAnswersIsStoppedAndThePeersAreUsed)
-{
-    Write("nm/hang", "");
-    Peers({"provider"});
-    config.queryTimeoutMs = 300;
     LinuxDialUp dialUp(config);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(dialUp.Entries(), Lines{"provider"});
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(dialUp.DefaultEntry(), "provider");
+    EXPECT_EQ(dialUp.DialRefusal("Mobile Broadband"), "pon cannot take a name with a blank in it");
+    dialUp.StartDialer("Mobile");
+    dialUp.StartDialer("provider");
+    EXPECT_EQ(dialUp.GetConnectedState().flags, std::uint32_t{ConnectionFlags::Offline | ConnectionFlags::RasInstalled});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(WaitForActions("pon", 1), Lines{"[provider]"});
+    EXPECT_TRUE(dialUp.TakeWarnings().empty());  // not running is no fault
 }
 
+TEST_F(NetworkManagerTest, OneThatNeverAnswersCostsOneTimeOutAndIsWarnedAboutOnce)
+{
+    for (const char* hang : {"ListConnections", "GetAll"}) {
+        SCOPED_TRACE(hang);
+        test::PrivateSystemBus own;
+        ASSERT_TRUE(own.StartMock(test::DialUpNetworkManagerTemplate(), kNetworkManager,
+                                  std::string("{\"State\": 70, ") + kProfiles + ", \"Hang\": \"" + hang + "\"}"))
+            << own.Error();
+        config.busAddress = own.Address();
+        config.networkManagerTimeoutMs = 300;
+        Peers({"provider"});
+        Write("proc/net/route", kRouteEth0);
+        LinuxDialUp dialUp(config);
+
+        // Every operation the run uses: the first call that runs out costs
+        // the time-out, and then NetworkManager is not asked again.
+        const auto timed = [](auto&& operation) {
+            const auto start = std::chrono::steady_clock::now();
+            operation();
+            return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        };
+        double total = 0;
+        double longest = 0;
+        for (int round = 0; round < 3; ++round) {
+            for (const double seconds :
+                 {timed([&] {
+                      EXPECT_EQ(dialUp.GetConnectedState().flags, ConnectionFlags::Lan | ConnectionFlags::RasInstalled);
+                  }),
+                  timed([&] { EXPECT_EQ(dialUp.Entries(), Lines{"provider"}); }),
+                  timed([&] { EXPECT_TRUE(dialUp.ActiveConnections().empty()); }),
+                  timed([&] { EXPECT_FALSE(dialUp.IsDialUpLinkUp()); }),
+                  timed([&] { EXPECT_EQ(dialUp.DefaultEntry(), "provider"); }),
+                  timed([&] { dialUp.StartDialer("Mobile Broadband"); }),
+                  timed([&] { dialUp.HangUp("Mobile Broadband"); })}) {
+                total += seconds;
+                longest = std::max(longest, seconds);
+            }
+        }
+        EXPECT_LT(longest, 0.3 + 0.25);
+        EXPECT_LT(total, 0.3 + 0.5);
+        EXPECT_EQ(dialUp.TakeWarnings(), Lines{"WARNING: NetworkManager does not answer"});
+        EXPECT_TRUE(dialUp.TakeWarnings().empty());
+        Write("proc/net/route", kRouteHeaderOnly);
+    }
+}
 }  // namespace
 }  // namespace vel::platform

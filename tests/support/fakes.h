@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/dialup.h"
@@ -115,14 +116,20 @@ public:
     std::vector<std::string> hungUp;
     std::function<void(const std::string&)> onStartDialer;
     std::function<void(const std::string&)> onHangUp;
+    // What DialRefusal answers for a name (empty: the dialer takes it).
+    std::function<std::string(const std::string&)> refusal;
+    // Handed out, and emptied, by the next TakeWarnings.
+    std::vector<std::string> warnings;
 
     platform::ConnectedState GetConnectedState() override { return state; }
     bool IsDialUpLinkUp() override { return linkUp; }
     std::vector<std::string> ActiveConnections() override { return active; }
     std::vector<std::string> Entries() override { return entries; }
     std::string DefaultEntry() override { return defaultEntry; }
+    std::string DialRefusal(const std::string& entry) override { return refusal ? refusal(entry) : std::string(); }
     void StartDialer(const std::string& entry) override;
     void HangUp(const std::string& entry) override;
+    std::vector<std::string> TakeWarnings() override { return std::exchange(warnings, {}); }
 
     // Helpers for the usual states.
     void SetLan() { state = {true, platform::ConnectionFlags::Lan}; }

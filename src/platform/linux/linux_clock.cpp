@@ -3,12 +3,10 @@
 #include <langinfo.h>
 #include <time.h>
 
-#include <QDBusConnection>
-#include <QDBusError>
-#include <QDBusMessage>
-#include <QVariant>
 #include <cerrno>
 #include <cstring>
+
+#include "platform/linux/linux_timedated.h"
 
 namespace vel::platform {
 
@@ -59,35 +57,6 @@ std::string ErrnoText(int number)
     if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
         text[0] = static_cast<char>(text[0] - 'A' + 'a');
     return text;
-}
-
-// How long polkit may take to ask the user for a password.
-constexpr int kTimedatedTimeoutMs = 60000;
-
-// systemd-timedated's SetTime(usec since the epoch, relative false,
-// interactive true). Empty on success, else the reason.
-std::string SetTimeThroughTimedated(const timespec& utc)
-{
-    QDBusConnection bus = QDBusConnection::systemBus();
-    if (!bus.isConnected()) {
-        const QString message = bus.lastError().message();
-        return "no system bus to reach systemd-timedated" +
-               (message.isEmpty() ? std::string() : " (" + message.toStdString() + ")");
-    }
-    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.timedate1", "/org/freedesktop/timedate1",
-                                                       "org.freedesktop.timedate1", "SetTime");
-    const qint64 usec = static_cast<qint64>(utc.tv_sec) * 1000000 + utc.tv_nsec / 1000;
-    call << QVariant::fromValue(usec) << false << true;
-    call.setInteractiveAuthorizationAllowed(true);
-    const QDBusMessage reply = bus.call(call, QDBus::Block, kTimedatedTimeoutMs);
-    if (reply.type() == QDBusMessage::ReplyMessage)
-        return {};
-    std::string reason = "systemd-timedated refused";
-    if (!reply.errorMessage().isEmpty())
-        reason += ": " + reply.errorMessage().toStdString();
-    if (!reply.errorName().isEmpty())
-        reason += " (" + reply.errorName().toStdString() + ")";
-    return reason;
 }
 
 }  // namespace

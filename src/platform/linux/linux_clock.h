@@ -19,7 +19,8 @@ public:
     double MonotonicSeconds() override;
     int GetTimeZoneInformation(TimeZoneInformation& info) override;
     // clock_settime(CLOCK_REALTIME); without the right to (EPERM), asks
-    // systemd-timedated over the system bus, which lets polkit ask the user.
+    // systemd-timedated over the system bus, which lets polkit ask the user;
+    // the event loop runs meanwhile (linux_timedated.h).
     ClockSetResult SetLocalDateTime(const LocalTimestamp& t) override;
     std::string TimeSeparator() override;
 };

@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "platform/factory.h"
+#include "platform/linux/network_manager.h"
 
 namespace vel::platform {
 
@@ -180,35 +181,40 @@ std::optional<DefaultRoute> Ipv6DefaultRoute(std::string_view routeTable)
     return best;
 }
 
-std::vector<std::string> SplitTerseFields(std::string_view line)
+bool IsModemProfileType(std::string_view type, std::string_view bluetoothType)
 {
-    std::vector<std::string> fields(1);
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (c == '\\' && i + 1 < line.size()) {
-            fields.back() += line[++i];
-        } else if (c == ':') {
-            fields.emplace_back();
-        } else {
-            fields.back() += c;
-        }
-    }
-    return fields;
+    if (type == "bluetooth")
+        return bluetoothType == "dun";  // dial-up over a phone, not a personal area network
+    return type == "gsm" || type == "cdma" || type == "pppoe" || type == "adsl";
 }
 
-bool IsModemProfileType(std::string_view type)
+std::string PonNameProblem(std::string_view name)
 {
-    return type == "gsm" || type == "cdma" || type == "pppoe" || type == "bluetooth";
+    if (name.empty())
+        return "pon cannot take an empty name";
+    if (name.front() == '-')
+        return "pon cannot take a name that starts with \"-\" (it would be an option)";
+    if (name.front() == '.')
+        return "pon cannot take a name that starts with \".\"";
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == ' ')
+            return "pon cannot take a name with a blank in it";
+        if (byte < 0x20 || byte == 0x7f)
+            return "pon cannot take a name with a control character in it";
+        if (c == '/')
+            return "pon cannot take a name with a \"/\" in it";
+        if (c == '\\')
+            return "pon cannot take a name with a backslash in it";
+        if (c == '*' || c == '?' || c == '[')
+            return "pon cannot take a name with a wildcard (*, ? or [) in it";
+    }
+    return {};
 }
 
 bool IsPeerNameForPon(std::string_view name)
 {
-    if (name.empty() || name.front() == '-' || name.front() == '.')
-        return false;
-    return std::none_of(name.begin(), name.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte <= 0x20 || byte == 0x7f || c == '/' || c == '\\' || c == '*' || c == '?' || c == '[';
-    });
+    return PonNameProblem(name).empty();
 }
 
 std::optional<std::string> PeerOfPppdCommandLine(std::string_view commandLine)
@@ -235,7 +241,13 @@ std::optional<std::string> PeerOfPppdCommandLine(std::string_view commandLine)
 
 // --- the back end ---
 
-LinuxDialUp::LinuxDialUp(LinuxDialUpConfig config) : config_(std::move(config)) {}
+LinuxDialUp::LinuxDialUp(LinuxDialUpConfig config)
+    : config_(std::move(config)),
+      networkManager_(std::make_unique<NetworkManagerClient>(config_.busAddress, config_.networkManagerTimeoutMs))
+{
+}
+
+LinuxDialUp::~LinuxDialUp() = default;
 
 std::optional<std::string> LinuxDialUp::FindProgram(const std::string& program) const
 {
@@ -261,31 +273,6 @@ std::optional<std::string> LinuxDialUp::FindProgram(const std::string& program) 
     return found.toStdString();
 }
 
-std::optional<std::string> LinuxDialUp::Query(const std::string& program,
-                                              const std::vector<std::string>& arguments) const
-{
-    const auto path = FindProgram(program);
-    if (!path)
-        return std::nullopt;
-    QProcess process;
-    process.setProgram(Q(*path));
-    process.setArguments(Arguments(arguments));
-    process.setProcessEnvironment(ProgramEnvironment());
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    process.start();
-    if (!process.waitForStarted(config_.queryTimeoutMs))
-        return std::nullopt;
-    if (!process.waitForFinished(config_.queryTimeoutMs)) {
-        process.kill();
-        process.waitForFinished(1000);
-        return std::nullopt;
-    }
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return std::nullopt;
-    return process.readAllStandardOutput().toStdString();
-}
-
 bool LinuxDialUp::StartDetached(const std::string& program, const std::vector<std::string>& arguments) const
 {
     const auto path = FindProgram(program);
@@ -301,67 +288,58 @@ bool LinuxDialUp::StartDetached(const std::string& program, const std::vector<st
     return process.startDetached();
 }
 
-bool LinuxDialUp::NetworkManagerAnswers() const
+bool LinuxDialUp::IsModemProfile(const NmProfile& profile)
 {
-    const auto answer = Query(config_.nmcli, {"-t", "-f", "RUNNING", "general"});
-    return answer && Trimmed(*answer) == "running";
+    return IsModemProfileType(profile.type, profile.bluetoothType);
 }
 
-std::optional<std::vector<LinuxDialUp::NmProfile>> LinuxDialUp::NmProfiles() const
+bool LinuxDialUp::IsModemConnection(const NmActiveConnection& connection)
 {
-    if (!NetworkManagerAnswers())
+    if (connection.type != "bluetooth")
+        return IsModemProfileType(connection.type);
+    // Dial-up over a phone or a network of its own: only the profile says.
+    const auto profile = networkManager_->Profile(connection.profilePath);
+    return profile && IsModemProfile(*profile);
+}
+
+std::optional<std::vector<NmProfile>> LinuxDialUp::NmModemProfiles()
+{
+    auto profiles = networkManager_->Profiles();
+    if (!profiles)
         return std::nullopt;
-    const auto answer =
-        Query(config_.nmcli, {"-t", "-f", "NAME,TYPE,AUTOCONNECT,AUTOCONNECT-PRIORITY", "connection", "show"});
-    if (!answer)
-        return std::nullopt;
-    std::vector<NmProfile> profiles;
-    for (const std::string_view line : SplitLines(*answer)) {
-        const auto fields = SplitTerseFields(line);
-        if (fields.size() < 2 || fields[0].empty() || !IsModemProfileType(fields[1]))
-            continue;
-        NmProfile profile;
-        profile.name = fields[0];
-        profile.type = fields[1];
-        profile.autoconnect = fields.size() > 2 && fields[2] == "yes";
-        if (fields.size() > 3)
-            profile.priority = ParseNumber<long>(fields[3], 10).value_or(0);
-        profiles.push_back(std::move(profile));
-    }
+    std::erase_if(*profiles, [](const NmProfile& profile) { return profile.id.empty() || !IsModemProfile(profile); });
     return profiles;
 }
 
-std::optional<std::vector<LinuxDialUp::NmActiveConnection>> LinuxDialUp::NmModemConnections() const
+std::optional<std::vector<NmActiveConnection>> LinuxDialUp::NmModemConnections()
 {
-    if (!NetworkManagerAnswers())
-        return std::nullopt;
-    const auto answer = Query(config_.nmcli, {"-t", "-f", "NAME,TYPE,STATE", "connection", "show", "--active"});
-    if (!answer)
+    auto active = networkManager_->ActiveConnections();
+    if (!active)
         return std::nullopt;
     std::vector<NmActiveConnection> connections;
-    for (const std::string_view line : SplitLines(*answer)) {
-        const auto fields = SplitTerseFields(line);
-        if (fields.size() < 3 || fields[0].empty() || !IsModemProfileType(fields[1]))
-            continue;
+    for (auto& connection : *active) {
         // Going down is no longer active.
-        if (fields[2] != "activating" && fields[2] != "activated")
+        if (connection.id.empty() || (connection.state != NM_ACTIVE_CONNECTION_STATE_ACTIVATING &&
+                                      connection.state != NM_ACTIVE_CONNECTION_STATE_ACTIVATED))
             continue;
-        connections.push_back({fields[0], fields[1], fields[2]});
+        if (IsModemConnection(connection))
+            connections.push_back(std::move(connection));
     }
+    if (networkManager_->Hung())
+        return std::nullopt;
     return connections;
 }
 
-bool LinuxDialUp::NmHoldsDefaultRoute(const std::string& name) const
+bool LinuxDialUp::NmPrimaryIsModem(const NmManagerState& manager)
 {
-    const auto answer = Query(config_.nmcli, {"-t", "-f", "GENERAL.DEFAULT,GENERAL.DEFAULT6", "connection", "show",
-                                              "--active", "id", name});
-    if (!answer)
+    if (manager.primaryConnection.empty())
         return false;
-    for (const std::string_view line : SplitLines(*answer)) {
-        const auto fields = SplitTerseFields(line);
-        if (fields.back() == "yes")
-            return true;
-    }
+    if (manager.primaryType != "bluetooth")
+        return IsModemProfileType(manager.primaryType);
+    if (const auto active = networkManager_->ActiveConnections())
+        for (const auto& connection : *active)
+            if (connection.path == manager.primaryConnection)
+                return IsModemConnection(connection);
     return false;
 }
 
@@ -440,34 +418,31 @@ bool LinuxDialUp::IsModemInterface(const std::string& interface) const
     return false;
 }
 
-bool LinuxDialUp::DialUpInstalled() const
+bool LinuxDialUp::DialUpInstalled(bool networkManager) const
 {
-    return FindProgram(config_.nmcli) || FindProgram(config_.pon) || QFileInfo(Q(config_.peersFolder)).isDir();
+    return networkManager || FindProgram(config_.pon) || QFileInfo(Q(config_.peersFolder)).isDir();
 }
 
 ConnectedState LinuxDialUp::GetConnectedState()
 {
-    const std::uint32_t installed = DialUpInstalled() ? std::uint32_t{ConnectionFlags::RasInstalled} : 0u;
+    const std::optional<NmManagerState> manager = networkManager_->Manager();
+    const std::uint32_t installed = DialUpInstalled(manager.has_value()) ? std::uint32_t{ConnectionFlags::RasInstalled} : 0u;
     std::optional<DefaultRoute> route;
     if (const auto table = ReadFile(config_.procRoot + "/net/route"))
         route = Ipv4DefaultRoute(*table);
     if (!route)
         if (const auto table = ReadFile(config_.procRoot + "/net/ipv6_route"))
             route = Ipv6DefaultRoute(*table);
-    if (!route)
+    // NetworkManager's own word counts as well: a default route it holds
+    // where this process does not see it, with the internet confirmed or not.
+    const bool managerOnline = manager && manager->state >= NM_STATE_CONNECTED_SITE;
+    if (!route && !managerOnline)
         return {false, ConnectionFlags::Offline | installed};
 
-    bool modem = IsModemInterface(route->interface);
-    if (!modem && FindProgram(config_.nmcli)) {
-        // A modem whose interface has another name (a USB network device):
-        // NetworkManager knows which profile holds the default route.
-        if (const auto active = NmModemConnections())
-            for (const auto& connection : *active)
-                if (connection.state == "activated" && NmHoldsDefaultRoute(connection.name)) {
-                    modem = true;
-                    break;
-                }
-    }
+    // A modem whose interface has another name (a USB network device):
+    // NetworkManager knows the kind of the connection that holds the default
+    // route.
+    const bool modem = (route && IsModemInterface(route->interface)) || (manager && NmPrimaryIsModem(*manager));
     return {true, (modem ? ConnectionFlags::Modem : ConnectionFlags::Lan) | installed};
 }
 
@@ -475,7 +450,7 @@ bool LinuxDialUp::IsDialUpLinkUp()
 {
     if (const auto active = NmModemConnections())
         for (const auto& connection : *active)
-            if (connection.state == "activated")
+            if (connection.state == NM_ACTIVE_CONNECTION_STATE_ACTIVATED)
                 return true;
     return PppLinkUp();
 }
@@ -485,8 +460,8 @@ std::vector<std::string> LinuxDialUp::ActiveConnections()
     std::vector<std::string> names;
     if (const auto active = NmModemConnections())
         for (const auto& connection : *active)
-            if (!Contains(names, connection.name))
-                names.push_back(connection.name);
+            if (!Contains(names, connection.id))
+                names.push_back(connection.id);
     for (auto& peer : RunningPppdPeers())
         if (!Contains(names, peer))
             names.push_back(std::move(peer));
@@ -496,10 +471,10 @@ std::vector<std::string> LinuxDialUp::ActiveConnections()
 std::vector<std::string> LinuxDialUp::Entries()
 {
     std::vector<std::string> names;
-    if (const auto profiles = NmProfiles())
+    if (const auto profiles = NmModemProfiles())
         for (const auto& profile : *profiles)
-            if (!Contains(names, profile.name))
-                names.push_back(profile.name);
+            if (!Contains(names, profile.id))
+                names.push_back(profile.id);
     for (auto& peer : Peers())
         if (!Contains(names, peer))
             names.push_back(std::move(peer));
@@ -508,18 +483,22 @@ std::vector<std::string> LinuxDialUp::Entries()
 
 std::string LinuxDialUp::DefaultEntry()
 {
-    // NetworkManager's: the modem profile it connects by itself (the highest
-    // autoconnect priority, the first listed among equals), else the only
-    // modem profile there is.
-    if (const auto profiles = NmProfiles(); profiles && !profiles->empty()) {
+    // There is no user's default entry here: the line to hang up is the one
+    // that is up, the first listed as the active connections go.
+    if (auto active = ActiveConnections(); !active.empty())
+        return std::move(active.front());
+    // None is up: NetworkManager's modem profile that it connects by itself
+    // (the highest autoconnect priority, the first listed among equals), else
+    // the only modem profile there is.
+    if (const auto profiles = NmModemProfiles(); profiles && !profiles->empty()) {
         const NmProfile* best = nullptr;
         for (const auto& profile : *profiles)
             if (profile.autoconnect && (!best || profile.priority > best->priority))
                 best = &profile;
         if (best)
-            return best->name;
+            return best->id;
         if (profiles->size() == 1)
-            return profiles->front().name;
+            return profiles->front().id;
     }
     // pppd's: the peer that pon dials without a name.
     if (IsOrdinaryFile(config_.peersFolder + "/provider"))
@@ -527,14 +506,24 @@ std::string LinuxDialUp::DefaultEntry()
     return {};
 }
 
+std::string LinuxDialUp::DialRefusal(const std::string& entry)
+{
+    if (const auto profiles = NmModemProfiles())
+        for (const auto& profile : *profiles)
+            if (profile.id == entry)
+                return {};
+    // Not NetworkManager's: it goes to pon.
+    return PonNameProblem(entry);
+}
+
 void LinuxDialUp::StartDialer(const std::string& entry)
 {
     if (entry.empty())
         return;
-    if (const auto profiles = NmProfiles())
+    if (const auto profiles = NmModemProfiles())
         for (const auto& profile : *profiles)
-            if (profile.name == entry) {
-                StartDetached(config_.nmcli, {"connection", "up", "id", entry});
+            if (profile.id == entry) {
+                networkManager_->Activate(profile.path);
                 return;
             }
     if (IsPeerNameForPon(entry) && IsOrdinaryFile(config_.peersFolder + "/" + entry))
@@ -545,16 +534,28 @@ void LinuxDialUp::HangUp(const std::string& entry)
 {
     if (entry.empty())
         return;
-    if (const auto profiles = NmProfiles())
-        for (const auto& profile : *profiles)
-            if (profile.name == entry) {
-                StartDetached(config_.nmcli, {"connection", "down", "id", entry});
-                return;
+    bool managed = false;
+    if (const auto active = NmModemConnections())
+        for (const auto& connection : *active)
+            if (connection.id == entry) {
+                networkManager_->Deactivate(connection.path);
+                managed = true;
             }
+    if (managed)
+        return;
+    if (const auto profiles = NmModemProfiles())
+        for (const auto& profile : *profiles)
+            if (profile.id == entry)
+                return;  // NetworkManager's, and not up: nothing to hang up
     // poff with no name, or with an option, would stop every pppd.
     if (IsPeerNameForPon(entry) && (IsOrdinaryFile(config_.peersFolder + "/" + entry) ||
                                     Contains(RunningPppdPeers(), entry)))
         StartDetached(config_.poff, {entry});
+}
+
+std::vector<std::string> LinuxDialUp::TakeWarnings()
+{
+    return networkManager_->TakeWarnings();
 }
 
 std::unique_ptr<DialUpNetworking> CreateDialUpNetworking()

@@ -1,0 +1,111 @@
+// Setting the clock through systemd-timedated, as python-dbusmock's timedated
+// template plays it on a private bus. Only the D-Bus call is made here:
+// clock_settime is never called outside `unshare -r -n`.
+#include "platform/linux/linux_timedated.h"
+
+#include <gtest/gtest.h>
+
+#include <QTimer>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "support/dbus/private_bus.h"
+
+namespace vel::platform {
+namespace {
+
+constexpr const char* kTimedated = "org.freedesktop.timedate1";
+constexpr const char* kPath = "/org/freedesktop/timedate1";
+
+class TimedatedTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(bus.Error(), "");
+        ASSERT_TRUE(bus.StartMock("timedated", kTimedated)) << bus.Error();
+        options.busAddress = bus.Address();
+        options.timeoutMs = 5000;
+    }
+
+    // SetTime runs this Python in the mock (it answers one call at a time).
+    void SetTimeDoes(const std::string& code)
+    {
+        const QVariantList method{QString(kTimedated), QString("SetTime"), QString("xbb"), QString(""),
+                                  QString::fromStdString(code)};
+        const QDBusMessage reply = bus.Call(kTimedated, kPath, "org.freedesktop.DBus.Mock", "AddMethod", method);
+        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    }
+
+    test::PrivateSystemBus bus;
+    TimedatedOptions options;
+};
+
+double Since(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST_F(TimedatedTest, TheInstantGoesAsMicrosecondsAbsoluteAndInteractive)
+{
+    EXPECT_EQ(SetTimeThroughTimedated({1751364000, 500999999}, options), "");
+    EXPECT_EQ(bus.CallsOf(kTimedated, "SetTime"), std::vector<std::string>{"1751364000500999 False True"});
+    // Before the epoch too.
+    EXPECT_EQ(SetTimeThroughTimedated({-2, 0}, options), "");
+    EXPECT_EQ(bus.CallsOf(kTimedated, "SetTime").back(), "-2000000 False True");
+}
+
+TEST_F(TimedatedTest, ARefusalIsReportedWithTheServicesReason)
+{
+    SetTimeDoes("raise dbus.exceptions.DBusException('Automatic time synchronization is enabled', "
+                "name='org.freedesktop.timedate1.AutomaticTimeSyncEnabled')");
+    EXPECT_EQ(SetTimeThroughTimedated({1751364000, 0}, options),
+              "systemd-timedated refused: Automatic time synchronization is enabled "
+              "(org.freedesktop.timedate1.AutomaticTimeSyncEnabled)");
+}
+
+TEST_F(TimedatedTest, WhilePolkitAsksTheEventLoopRuns)
+{
+    // The user takes a second to answer polkit's question.
+    SetTimeDoes("time.sleep(1.0)");
+    int repaints = 0;
+    QTimer paint;
+    paint.setInterval(50);
+    QObject::connect(&paint, &QTimer::timeout, [&repaints] { ++repaints; });
+    paint.start();
+    bool cancelSeen = false;
+    QTimer::singleShot(300, [&cancelSeen] { cancelSeen = true; });
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(SetTimeThroughTimedated({1751364000, 0}, options), "");
+    EXPECT_GE(Since(start), 0.9);
+    EXPECT_GE(repaints, 10);  // about 20 in a second
+    EXPECT_TRUE(cancelSeen);
+    EXPECT_EQ(bus.CallsOf(kTimedated, "SetTime").size(), 1u);
+}
+
+TEST_F(TimedatedTest, AnAnswerLaterThanTheTimeOutIsTheErrorOfNoReply)
+{
+    SetTimeDoes("time.sleep(3)");
+    options.timeoutMs = 500;
+    const auto start = std::chrono::steady_clock::now();
+    const std::string reason = SetTimeThroughTimedated({1751364000, 0}, options);
+    EXPECT_LT(Since(start), 1.5);
+    EXPECT_EQ(reason.rfind("systemd-timedated refused: ", 0), 0u) << reason;
+    EXPECT_EQ(reason.substr(reason.rfind(" (")), " (org.freedesktop.DBus.Error.NoReply)") << reason;
+}
+
+TEST_F(TimedatedTest, NoServiceAndNoBusAreReasonsToo)
+{
+    bus.KillMock(kTimedated);
+    std::string reason = SetTimeThroughTimedated({1751364000, 0}, options);
+    EXPECT_EQ(reason.rfind("systemd-timedated refused: ", 0), 0u) << reason;
+    EXPECT_NE(reason.find("(org.freedesktop.DBus.Error.ServiceUnknown)"), std::string::npos) << reason;
+
+    options.busAddress = "unix:path=/nonexistent/veltrane-test-bus";
+    reason = SetTimeThroughTimedated({1751364000, 0}, options);
+    EXPECT_EQ(reason.rfind("no system bus to reach systemd-timedated", 0), 0u) << reason;
+}
+
+}  // namespace
+}  // namespace vel::platform
