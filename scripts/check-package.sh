@@ -27,7 +27,7 @@ trap 'rm -rf "$work"' EXIT
 echo "== Building the package"
 if ! bash scripts/package.sh >"$work/package.log" 2>&1; then
   cat "$work/package.log"
-  echo "package checks: the package was not built"
+  echo "package: the package was not built"
   exit 1
 fi
 deb=$(tail -n 1 "$work/package.log")
@@ -120,5 +120,5 @@ extracted_program() {
 }
 check "the extracted program in private namespaces" extracted_program
 
-echo "package checks: $passed passed, $failed failed"
+echo "package: $passed passed, $failed failed"
 ((failed == 0))

@@ -93,5 +93,5 @@ check "the program folder holds the settings and the log only" \
 find "$work/root" | sort >"$work/files-after"
 check "the extracted tree is unchanged" cmp -s "$work/files-before" "$work/files-after"
 
-echo "extracted package: $passed passed, $failed failed"
+echo "extracted: $passed passed, $failed failed"
 ((failed == 0))

@@ -59,5 +59,5 @@ for (const [name, actionId, subject, expected] of cases) {
         console.log(`FAIL: ${name}: ${got}, expected ${expected}`);
     }
 }
-console.log(`polkit rule: ${passed} passed, ${failed} failed`);
+console.log(`polkit: ${passed} passed, ${failed} failed`);
 process.exit(failed === 0 ? 0 : 1);
