@@ -8,9 +8,9 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev googletest
   clang libclang-rt-14-dev
-  xvfb xauth fonts-dejavu-core fonts-dejavu-extra imagemagick xdotool
+  xvfb xauth fonts-dejavu-core fonts-dejavu-extra imagemagick xdotool openbox x11-utils
   iproute2 util-linux procps
-  dbus-daemon python3-dbusmock
+  python3-dbusmock dbus-daemon librsvg2-bin
 )
 
 missing=()

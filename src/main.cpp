@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "platform/headless/headless_windows.h"
 #include "platform/linux/linux_environment.h"
 #include "run/entry.h"
+#include "run/program_information.h"
 #include "settings/settings.h"
 
 namespace {
@@ -54,6 +56,11 @@ int main(int argc, char** argv)
 {
     using namespace vel;
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    // Exactly --help, -h or --version: the answer, and no file, window or Qt.
+    if (const std::optional<std::string> information = InformationRequested(args)) {
+        std::fputs(information->c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
     platform::LinuxEnvironment env(args, platform::LinuxEnvironment::ExecutableFolder() + "/veltrane");
     auto profile = platform::CreateProfileFile();
 

@@ -1,6 +1,8 @@
 // The program's version information: what the About box shows.
 #pragma once
 
+#include "about/version_number.h"
+
 namespace vel {
 
 struct VersionInfo {
@@ -16,9 +18,9 @@ inline constexpr VersionInfo kVersionInfo{
     "Veltrane",
     "Sets the PC clock from an internet time server",
     "Copyright \xC2\xA9 The Veltrane developers. This program comes with no warranty.",
-    1,
-    55,
-    0,
+    VELTRANE_VERSION_MAJOR,
+    VELTRANE_VERSION_MINOR,
+    VELTRANE_VERSION_REVISION,
 };
 
 // The maker's addresses that the About box links to: a web page written

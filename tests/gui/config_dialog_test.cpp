@@ -197,9 +197,8 @@ private slots:
             QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
             QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
             QVERIFY(window->minimumSize() != window->maximumSize());  // resizable
-            const QRect screen = window->screen()->availableGeometry();
-            const QPoint offset = window->frameGeometry().center() - screen.center();
-            QVERIFY2(std::abs(offset.x()) <= 20 && std::abs(offset.y()) <= 40, "centred on the screen");
+            // The frame, once the window manager has drawn one.
+            QTRY_VERIFY2(test::FrameCentred(window), qPrintable(test::Placement(window)));
             QVERIFY(QGuiApplication::overrideCursor() == nullptr);  // the busy pointer is gone
 
             QWidget* frame = d.Get(kFrame);
@@ -401,33 +400,51 @@ private slots:
     void tabFollowsTheTabIndexes_data()
     {
         QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("opening");
         QTest::addColumn<QString>("clicked");
         QTest::addColumn<QStringList>("order");
         // Tab indexes: optLAN 0, optModem 1, cboISPList 2, cmdOK 3, cmdCancel 5,
         // optBoth 7, txtStartDelay 10, cboNTPServer 11, the check boxes 12 and
-        // 13; labels and the frame take no focus. The frame's options are one
-        // stop, at the tab index of the one last selected. The dialog opens
-        // with the focus on the lowest tab index.
-        QTest::newRow("no entries") << QStringList() << QString()
+        // 13; labels and the frame take no focus, nor does a disabled list.
+        // The frame's options are one stop, the selected option, at its own
+        // tab index. The dialog opens with the focus on the first stop.
+        QTest::newRow("no entries") << QStringList() << "MODEM" << "optLAN" << QString()
                                     << QStringList{"optLAN", "cmdOK", "cmdCancel", "txtStartDelay", "cboNTPServer",
                                                    "chkQuietMode", "chkOnlyIfConnected", "optLAN"};
-        QTest::newRow("entries, fall-back clicked")
-            << QStringList{"Home"} << QString("optBoth")
+        QTest::newRow("LAN read") << QStringList{"Home"} << "LAN" << "optLAN" << QString()
+                                  << QStringList{"optLAN", "cmdOK", "cmdCancel", "txtStartDelay", "cboNTPServer",
+                                                 "chkQuietMode", "chkOnlyIfConnected", "optLAN"};
+        QTest::newRow("MODEM read")
+            << QStringList{"Home"} << "MODEM" << "optModem" << QString()
+            << QStringList{"optModem", "cboISPList", "cmdOK", "cmdCancel", "txtStartDelay", "cboNTPServer",
+                           "chkQuietMode", "chkOnlyIfConnected", "optModem"};
+        QTest::newRow("BOTH read") << QStringList{"Home"} << "BOTH" << "cboISPList" << QString()
+                                   << QStringList{"cboISPList", "cmdOK", "cmdCancel", "optBoth", "txtStartDelay",
+                                                  "cboNTPServer", "chkQuietMode", "chkOnlyIfConnected", "cboISPList"};
+        QTest::newRow("MODEM read, fall-back clicked")
+            << QStringList{"Home"} << "MODEM" << "optModem" << QString("optBoth")
             << QStringList{"optBoth", "txtStartDelay", "cboNTPServer", "chkQuietMode", "chkOnlyIfConnected",
                            "cboISPList", "cmdOK", "cmdCancel", "optBoth"};
+        QTest::newRow("BOTH read, LAN clicked")
+            << QStringList{"Home"} << "BOTH" << "cboISPList" << QString("optLAN")
+            << QStringList{"optLAN", "cmdOK", "cmdCancel", "txtStartDelay", "cboNTPServer", "chkQuietMode",
+                           "chkOnlyIfConnected", "optLAN"};
     }
 
     void tabFollowsTheTabIndexes()
     {
         QFETCH(QStringList, entries);
+        QFETCH(QString, stored);
+        QFETCH(QString, opening);
         QFETCH(QString, clicked);
         QFETCH(QStringList, order);
         test::GuiApp t;
         for (const QString& name : entries)
             t.dialUp.entries.push_back(name.toStdString());
-        t.env.files[t.SettingsPath()] = SettingsFile("MODEM", "Home");
+        t.env.files[t.SettingsPath()] = SettingsFile(stored.toStdString(), "Home");
         WhileOpen(t, [&](Dialog& d) {
-            QCOMPARE(d.Focused(), QString("optLAN"));
+            QCOMPARE(d.Focused(), opening);
             if (!clicked.isEmpty())
                 d.Click(clicked.toLatin1().constData());
             QStringList forward{d.Focused()};
@@ -444,6 +461,48 @@ private slots:
             std::reverse(order.begin(), order.end());
             QVERIFY2(backward == order, qPrintable(backward.join(", ")));
         });
+    }
+
+    void spaceOnTheOptionsStopKeepsTheChoiceAndArrowsMoveIt()
+    {
+        test::GuiApp t;
+        t.dialUp.entries = {"Home", "Work"};
+        t.env.files[t.SettingsPath()] = SettingsFile("BOTH", "Work");
+        MessageBoxes boxes(QMessageBox::No);
+        WhileOpen(t, [&](Dialog& d) {
+            // Tab from Cancel reaches the selected option, and Space there
+            // leaves the choice as it was.
+            d.Get("cmdCancel")->setFocus();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(d.Focused(), QString("optBoth"));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+            QCOMPARE(d.SelectedOptions(), QStringList{"optBoth"});
+            QVERIFY(d.Get("cboISPList")->isEnabled());
+
+            // An arrow moves the choice and the stop with it.
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+            QCOMPARE(d.Focused(), QString("optModem"));
+            QCOMPARE(d.SelectedOptions(), QStringList{"optModem"});
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(d.Focused(), QString("cboISPList"));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+            QCOMPARE(d.Focused(), QString("optModem"));
+
+            // The program's own focus on another option does not move the
+            // stop: Tab from there goes on to the selected option, and back
+            // past the group.
+            d.form.SetFocus("optLAN");
+            QCOMPARE(d.Focused(), QString("optLAN"));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(d.Focused(), QString("optModem"));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+            QCOMPARE(d.Focused(), QString("chkOnlyIfConnected"));
+            QCOMPARE(d.SelectedOptions(), QStringList{"optModem"});
+
+            d.Click("cmdOK");
+        });
+        QCOMPARE(Key(t.env.files[t.SettingsPath()], "ConnectionType"), std::string("MODEM"));
+        QCOMPARE(Key(t.env.files[t.SettingsPath()], "Connectoid"), std::string("Work"));
     }
 
     void theStartDelayTakesOnlyNumberKeys()

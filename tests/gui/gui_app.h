@@ -7,9 +7,11 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -138,6 +140,27 @@ inline int Pixels(int twips)
 inline QRect Pixels(int left, int top, int width, int height)
 {
     return QRect(Pixels(left), Pixels(top), Pixels(width), Pixels(height));
+}
+
+// Whether the window's frame lies in the middle of the screen's free area, to
+// the pixel (an odd remainder leaves one pixel more on one side).
+inline bool FrameCentred(QWidget* window)
+{
+    const QRect area = window->screen()->availableGeometry();
+    const QRect frame = window->frameGeometry();
+    return std::abs((frame.left() - area.left()) - (area.right() - frame.right())) <= 1 &&
+           std::abs((frame.top() - area.top()) - (area.bottom() - frame.bottom())) <= 1;
+}
+
+inline QString Placement(QWidget* window)
+{
+    const QRect area = window->screen()->availableGeometry();
+    const QRect frame = window->frameGeometry();
+    const QRect client = window->geometry();
+    return QString("frame %1,%2 %3x%4, client %5,%6 %7x%8, free area %9x%10")
+        .arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height())
+        .arg(client.x()).arg(client.y()).arg(client.width()).arg(client.height())
+        .arg(area.width()).arg(area.height());
 }
 
 }  // namespace vel::test

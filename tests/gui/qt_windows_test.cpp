@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QWindow>
 
 #include "common/text.h"
 #include "gui/gui_app.h"
@@ -344,6 +345,46 @@ private slots:
         // cmdOK 3, cmdCancel 5, (optBoth 7), txtStartDelay 10, cboNTPServer 11, check boxes 12, 13.
         QCOMPARE(order, QStringList({"cboISPList", "cmdOK", "cmdCancel", "txtStartDelay", "cboNTPServer",
                                      "chkQuietMode", "chkOnlyIfConnected", "optElsewhere"}));
+    }
+
+    void theFrameIsCentredOnTheScreen()
+    {
+        // Run under a window manager, the test is told so and insists on a
+        // frame; on the offscreen platform there is none.
+        const bool framed = qEnvironmentVariableIsSet("VELTRANE_TEST_WINDOW_MANAGER");
+        platform::QtEventPump pump;
+        platform::QtWindowSystem system{pump};
+
+        const auto first = system.CreateForm(EntrySpec());
+        QWidget* window = dynamic_cast<platform::QtForm&>(*first).Window();
+        first->Show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        if (framed)
+            QTRY_VERIFY_WITH_TIMEOUT(!window->windowHandle()->frameMargins().isNull(), 5000);
+        QTRY_VERIFY2(test::FrameCentred(window), qPrintable(test::Placement(window)));
+        if (framed)
+            QVERIFY2(window->frameGeometry().height() > window->height(), qPrintable(test::Placement(window)));
+
+        // A window shown later is placed with the frame the first one got:
+        // where it is asked to be is where it stays.
+        const auto second = system.CreateForm(SettingsLikeSpec());
+        QWidget* other = dynamic_cast<platform::QtForm&>(*second).Window();
+        second->Show();
+        const QPoint asked = other->pos();
+        QVERIFY(QTest::qWaitForWindowExposed(other));
+        if (framed)
+            QTRY_VERIFY_WITH_TIMEOUT(!other->windowHandle()->frameMargins().isNull(), 5000);
+        QTRY_VERIFY2(test::FrameCentred(other), qPrintable(test::Placement(other)));
+        QCOMPARE(other->frameGeometry().topLeft(), asked);
+
+        // Hidden and shown again, it is centred again.
+        second->Close();
+        other->move(other->pos() + QPoint(40, 30));
+        second->Show();
+        QVERIFY(QTest::qWaitForWindowExposed(other));
+        QTRY_VERIFY2(test::FrameCentred(other), qPrintable(test::Placement(other)));
+        first->Close();
+        second->Close();
     }
 
     void labelsReportClicksAndMouseMoves()

@@ -56,6 +56,34 @@ TEST_F(ProgramStart, ConfigurationWithoutADisplayIsRefusedWithTheSettingsPath)
     EXPECT_FALSE(fs::exists(home / "Veltrane.log"));
 }
 
+// --help and --version answer on standard output and end with status 0,
+// without a settings file, a log or a display; any other command line that
+// holds them is a start as ever.
+TEST_F(ProgramStart, HelpAndVersionAnswerWithoutTouchingAnything)
+{
+    for (const char* request : {"--help", "-h"}) {
+        RunOptions options;
+        options.arguments = request;
+        const ProgramRun run = Run(options);
+        EXPECT_EQ(run.exitStatus, 0) << request;
+        EXPECT_EQ(run.output.rfind("Usage: veltrane [config] [noupdate] [debug]\n", 0), 0u) << run.output;
+        EXPECT_NE(run.output.find("Exit status:"), std::string::npos) << run.output;
+    }
+    RunOptions options;
+    options.arguments = "--version";
+    ProgramRun run = Run(options);
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.output, "Veltrane 1.55\n");
+    EXPECT_TRUE(fs::is_empty(home)) << "no settings file, no log";
+
+    // With another word, --help is only text that holds no word: with no
+    // settings file that is the configuration dialog, here refused.
+    options.arguments = "--help noupdate";
+    run = Run(options);
+    EXPECT_EQ(run.exitStatus, 5);
+    EXPECT_NE(run.output.find("the configuration dialog needs a display"), std::string::npos) << run.output;
+}
+
 // The program folder is VELTRANE_HOME, given in any case of the switch.
 TEST_F(ProgramStart, DebugInAQuietRunWritesTheErrorToStandardError)
 {

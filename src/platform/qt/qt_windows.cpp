@@ -20,6 +20,7 @@
 #include <QScreen>
 #include <QTextCursor>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -90,6 +91,8 @@ protected:
             (*link_)->DeliverActivation();
         else if (event->type() == QEvent::WindowDeactivate && *link_)
             (*link_)->DeliverDeactivation();
+        else if ((event->type() == QEvent::Move || event->type() == QEvent::Expose) && *link_)
+            (*link_)->FrameMayHaveChanged();
         return handled;
     }
 
@@ -160,6 +163,27 @@ public:
 
 protected:
     bool hitButton(const QPoint& pos) const override { return this->rect().contains(pos); }
+};
+
+// An option button. Qt makes whichever option last had the focus its group's
+// Tab stop; here, as on Windows, the stop is the selected option.
+class OptionButton : public WholeAreaButton<QRadioButton> {
+public:
+    OptionButton(Link link, const QString& caption, QWidget* parent)
+        : WholeAreaButton<QRadioButton>(caption, parent), link_(std::move(link))
+    {
+    }
+
+protected:
+    void focusInEvent(QFocusEvent* event) override
+    {
+        WholeAreaButton<QRadioButton>::focusInEvent(event);  // moves the stop to this option
+        if (*link_)
+            (*link_)->UpdateOptionTabStop(parentWidget());
+    }
+
+private:
+    Link link_;
 };
 
 // A line of the window's drawing. A line `width` pixels wide covers that
@@ -457,6 +481,8 @@ void QtForm::Build()
     for (const auto& control : spec_.controls)
         if (control.kind == ControlKind::Label)
             UpdateLabelBuddy(control.name);
+        else if (control.kind == ControlKind::OptionButton)
+            UpdateOptionTabStop(controls_[control.name].widget->parentWidget());
 }
 
 QWidget* QtForm::CreateWidget(const ControlSpec& control, QWidget* parent)
@@ -527,10 +553,15 @@ QWidget* QtForm::CreateWidget(const ControlSpec& control, QWidget* parent)
     case ControlKind::OptionButton:
     case ControlKind::CheckBox: {
         QAbstractButton* button = nullptr;
-        if (control.kind == ControlKind::OptionButton)
-            button = new WholeAreaButton<QRadioButton>(caption, parent);  // exclusive within its container
-        else
+        if (control.kind == ControlKind::OptionButton) {
+            button = new OptionButton(link, caption, parent);  // exclusive within its container
+            QObject::connect(button, &QAbstractButton::toggled, button, [link, parent] {
+                if (*link)
+                    (*link)->UpdateOptionTabStop(parent);
+            });
+        } else {
             button = new WholeAreaButton<QCheckBox>(caption, parent);
+        }
         QObject::connect(button, &QAbstractButton::clicked, button, [link, name] {
             if (*link)
                 (*link)->DeliverClick(name);
@@ -653,9 +684,57 @@ void QtForm::Centre()
         screen = QGuiApplication::primaryScreen();
     if (screen == nullptr)
         return;
+    // The window manager adds its frame only once the window is shown. Until
+    // then count with the frame it gave a window before (none at first): a
+    // top-level widget's position is that of its frame's top-left corner.
+    QMargins frame = system_.frameMargins_;
+    if (window_->isVisible() && window_->windowHandle() != nullptr && !window_->windowHandle()->frameMargins().isNull())
+        frame = window_->windowHandle()->frameMargins();
     const QRect area = screen->availableGeometry();
-    const QSize size = window_->frameGeometry().size();
-    window_->move(area.x() + (area.width() - size.width()) / 2, area.y() + (area.height() - size.height()) / 2);
+    const QSize size = window_->size().grownBy(frame);
+    const QPoint position(area.x() + (area.width() - size.width()) / 2,
+                          area.y() + (area.height() - size.height()) / 2);
+    if (window_->pos() != position)
+        window_->move(position);
+}
+
+void QtForm::FrameMayHaveChanged()
+{
+    if (!centring_ || !visible_ || window_->windowHandle() == nullptr)
+        return;
+    const QMargins frame = window_->windowHandle()->frameMargins();
+    if (frame.isNull())
+        return;  // no frame yet, or a window manager that draws none
+    centring_ = false;
+    system_.frameMargins_ = frame;
+    Centre();
+}
+
+void QtForm::UpdateOptionTabStop(QWidget* container)
+{
+    // The options of one container form a group (Qt's auto-exclusive rule).
+    // Its stop is the selected option; while none is, the first by tab index.
+    std::vector<const ControlSpec*> group;
+    for (const auto& [name, state] : controls_)
+        if (state.spec->kind == ControlKind::OptionButton && state.widget != nullptr &&
+            state.widget->parentWidget() == container && state.spec->tabIndex >= 0)
+            group.push_back(state.spec);
+    if (group.empty())
+        return;
+    std::stable_sort(group.begin(), group.end(),
+                     [](const ControlSpec* a, const ControlSpec* b) { return a->tabIndex < b->tabIndex; });
+    const ControlSpec* stop = group.front();
+    for (const ControlSpec* option : group)
+        if (static_cast<QAbstractButton*>(At(option->name).widget)->isChecked()) {
+            stop = option;
+            break;
+        }
+    for (const ControlSpec* option : group) {
+        QWidget* widget = At(option->name).widget;
+        const Qt::FocusPolicy policy = option == stop ? Qt::StrongFocus : Qt::ClickFocus;
+        if (widget->focusPolicy() != policy)
+            widget->setFocusPolicy(policy);
+    }
 }
 
 void QtForm::FocusFirstControl()
@@ -663,7 +742,7 @@ void QtForm::FocusFirstControl()
     std::string target = focus_;
     if (target.empty())
         for (const auto& name : tabOrder_)
-            if (At(name).widget->isEnabled()) {
+            if (QWidget* widget = At(name).widget; widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus)) {
                 target = name;
                 break;
             }
@@ -679,6 +758,19 @@ void QtForm::Show()
         Centre();
         window_->show();
         FocusFirstControl();
+        // Centred again once the window manager has framed the window (a
+        // window manager that draws no frame leaves it where it is).
+        centring_ = true;
+        const Link link = link_;
+        for (int ms : {50, 250, 1000})
+            QTimer::singleShot(ms, window_.data(), [link] {
+                if (*link)
+                    (*link)->FrameMayHaveChanged();
+            });
+        QTimer::singleShot(2000, window_.data(), [link] {
+            if (*link)
+                (*link)->centring_ = false;
+        });
     }
     RequestActivation();
 }
@@ -736,6 +828,7 @@ void QtForm::Close()
         focus_ = FocusedControl();
     visible_ = false;
     active_ = false;
+    centring_ = false;
     window_->hide();
     pump.Wake();
 }

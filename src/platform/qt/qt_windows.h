@@ -4,6 +4,7 @@
 
 #include <QCursor>
 #include <QIcon>
+#include <QMargins>
 #include <QPixmap>
 #include <QPointer>
 #include <QString>
@@ -98,6 +99,12 @@ public:
     // activation (a bare X server), the request counts as one.
     void RequestActivation();
 
+    // The window moved or was exposed: once the window manager's frame is
+    // known after a show, the frame is centred.
+    void FrameMayHaveChanged();
+    // Gives the option group in `container` its one Tab stop.
+    void UpdateOptionTabStop(QWidget* container);
+
 private:
     friend class QtWindowSystem;
 
@@ -131,6 +138,7 @@ private:
     bool loaded_ = true;
     bool visible_ = false;
     bool active_ = false;
+    bool centring_ = false;  // shown, the frame not yet known
     int dispatching_ = 0;
     std::string focus_;  // the focus asked for while the window was hidden
     // Shared with the widgets and the timers: null once the form is gone.
@@ -163,6 +171,7 @@ private:
 
     EventPump& pump_;
     std::vector<QtForm*> forms_;
+    QMargins frameMargins_;  // of the last window the window manager framed
     PointerShape pointer_ = PointerShape::Default;
     bool overridden_ = false;
 };

@@ -1,0 +1,111 @@
+#!/usr/bin/python3
+"""Setting the clock as a desktop user: the real program, without the right to
+set the clock itself, asks systemd-timedated over the system bus.
+
+The system bus is a private one with python-dbusmock's timedated on it; the
+program runs inside `unshare -r -n` (setting the clock directly fails there
+with EPERM, and the test server answers on 127.0.0.1:13 with the clock 95
+seconds ahead). What polkit would answer is played by the mock's SetTime.
+
+Usage: timedated_test.py VELTRANE DAYTIME-SERVER (exit status 77: skipped)
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+try:
+    import dbus
+    import dbusmock
+except ImportError:
+    print("skipped: python3-dbusmock is not installed", file=sys.stderr)
+    sys.exit(77)
+
+VELTRANE, SERVER = sys.argv[1], sys.argv[2]
+
+SETTINGS = ("[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=3\r\n"
+            "ConnectionType=LAN\r\nQuietMode=Y\r\n")
+
+
+class SetTimeThroughTimedated(dbusmock.DBusTestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.start_system_bus()
+        cls.dbus_con = cls.get_dbus(system_bus=True)
+
+    def setUp(self):
+        self.server, self.mock = self.spawn_server_template("timedated", {}, stdout=subprocess.DEVNULL)
+        self.home = tempfile.mkdtemp()
+        with open(os.path.join(self.home, "Veltrane.INI"), "w", newline="") as settings:
+            settings.write(SETTINGS)
+
+    def tearDown(self):
+        self.server.terminate()
+        self.server.wait()
+        shutil.rmtree(self.home)
+
+    def run_program(self):
+        script = ("ip link set lo up && ip route add default dev lo || exit 98; "
+                  'pid=$("$1" --address 127.0.0.1 --port 13 --offset -95 --background | tail -n 1); '
+                  'timeout -s KILL 60 "$2"; rc=$?; kill "$pid"; exit $rc')
+        env = {
+            "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+            "HOME": self.home,
+            "VELTRANE_HOME": self.home,
+            "DBUS_SYSTEM_BUS_ADDRESS": os.environ["DBUS_SYSTEM_BUS_ADDRESS"],
+        }
+        before = time.time()
+        run = subprocess.run(["unshare", "-r", "-n", "sh", "-c", script, "sh", SERVER, VELTRANE],
+                             env=env, capture_output=True, text=True, timeout=120)
+        with open(os.path.join(self.home, "Veltrane.log"), encoding="utf-8") as log:
+            lines = [line[17:] for line in log.read().splitlines() if line]
+        return run, lines, before
+
+    def refuse(self, name, message):
+        """SetTime answers as timedated does when polkit says no."""
+        self.mock.AddMethod("org.freedesktop.timedate1", "SetTime", "xbb", "",
+                            f"raise dbus.exceptions.DBusException({message!r}, name={name!r})")
+
+    def test_the_clock_is_set_through_timedated_asking_polkit_interactively(self):
+        run, lines, before = self.run_program()
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        calls = self.mock.GetMethodCalls("SetTime")
+        self.assertEqual(len(calls), 1)
+        usec, relative, interactive = calls[0][1]
+        self.assertFalse(relative)
+        self.assertTrue(interactive, "polkit may ask the user")
+        # The current time less the 95 seconds the server is behind.
+        self.assertAlmostEqual(usec / 1e6, before - 95, delta=5)
+        self.assertTrue(any(line.startswith("system clock corrected to ") for line in lines), lines)
+        self.assertFalse(any(line.startswith("ERROR: ") for line in lines), lines)
+
+    def test_no_authentication_agent_is_an_error_line_with_both_reasons(self):
+        # A quiet run at log-on or from the timer: nobody can be asked.
+        self.refuse("org.freedesktop.DBus.Error.InteractiveAuthorizationRequired",
+                    "Interactive authentication required.")
+        run, lines, _ = self.run_program()
+        self.assertEqual(run.returncode, 2, run.stdout + run.stderr)
+        errors = [line for line in lines if line.startswith("ERROR: ")]
+        self.assertEqual(len(errors), 1, lines)
+        self.assertIn("clock_settime: operation not permitted; systemd-timedated refused: "
+                      "Interactive authentication required. "
+                      "(org.freedesktop.DBus.Error.InteractiveAuthorizationRequired)", errors[0])
+        self.assertEqual(len(self.mock.GetMethodCalls("SetTime")), 1)
+
+    def test_a_user_who_declines_sees_the_refusal_in_the_log(self):
+        self.refuse("org.freedesktop.DBus.Error.AccessDenied", "Access denied")
+        run, lines, _ = self.run_program()
+        self.assertEqual(run.returncode, 2, run.stdout + run.stderr)
+        self.assertTrue(any("systemd-timedated refused: Access denied (org.freedesktop.DBus.Error.AccessDenied)"
+                            in line for line in lines), lines)
+        # The run still ends normally: the settings are saved.
+        with open(os.path.join(self.home, "Veltrane.INI"), encoding="utf-8") as settings:
+            self.assertIn("OnlyIfConnected=", settings.read())
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)

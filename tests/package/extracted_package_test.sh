@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# The packaged program as a user gets it. The package is extracted with
+# dpkg-deb -x (never installed on this machine), and the extracted
+# /usr/bin/veltrane runs inside `unshare -r -n -m`: a private network with
+# only loopback (tools/daytime-server answers on 127.0.0.1:13, the clock
+# 95 seconds ahead), a user namespace where setting the clock fails, and the
+# extracted /usr mounted read-only as on an installed system. HOME is a
+# temporary folder and nothing else of the caller's environment is passed.
+#
+# Usage: extracted_package_test.sh PACKAGE.deb DAYTIME-SERVER
+set -uo pipefail
+
+deb=$(realpath "$1")
+server=$(realpath "$2")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+dpkg-deb -x "$deb" "$work/root" || exit 1
+version=$(dpkg-deb -f "$deb" Version)
+mkdir "$work/home"
+folder=$work/home/.config/veltrane
+find "$work/root" | sort >"$work/files-before"
+
+passed=0
+failed=0
+check() {  # check DESCRIPTION COMMAND...: counts, and names a failure
+  local description=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL: $description"
+    echo "  exit status $status; standard output:"
+    sed 's/^/    /' "$work/out"
+    echo "  standard error:"
+    sed 's/^/    /' "$work/err"
+  fi
+}
+
+# run ARGUMENTS...: the extracted program once; sets status.
+run() {
+  env -i PATH=/usr/bin:/bin HOME="$work/home" LANG=C.UTF-8 ROOT="$work/root" SERVER="$server" \
+    DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/veltrane-test \
+    unshare -r -n -m sh -c '
+      mount --bind "$ROOT/usr" "$ROOT/usr" && mount -o remount,bind,ro "$ROOT/usr" || exit 97
+      ip link set lo up && ip route add default dev lo || exit 98
+      pid=$("$SERVER" --address 127.0.0.1 --port 13 --offset -95 --background | tail -n 1)
+      timeout -s KILL 60 "$ROOT/usr/bin/veltrane" "$@"
+      rc=$?
+      kill "$pid"
+      exit $rc' veltrane "$@" >"$work/out" 2>"$work/err"
+  status=$?
+}
+
+home_is_empty() { [[ -z $(ls -A "$work/home") ]]; }
+log_has() { grep -qF -- "$1" "$folder/Veltrane.log"; }
+settings_have() { grep -qF -- "$1" "$folder/Veltrane.INI"; }
+
+# --version and --help: an answer, status 0, and no file.
+run --version
+check "--version prints the package's version" test "$(cat "$work/out")" = "Veltrane $version"
+check "--version prints 1.55" grep -qx "Veltrane 1.55" "$work/out"
+check "--version ends with status 0" test "$status" -eq 0
+check "--version makes no file" home_is_empty
+run --help
+check "--help prints the usage" grep -q "^Usage: veltrane \[config\] \[noupdate\] \[debug\]" "$work/out"
+check "--help names the exit statuses" grep -q "^Exit status:" "$work/out"
+check "--help ends with status 0" test "$status" -eq 0
+check "--help makes no file" home_is_empty
+
+# The first start without a display: the dialog cannot open, and the message
+# names the settings file in ~/.config/veltrane, not in the read-only /usr/bin.
+run
+check "a first start without a display ends with status 5" test "$status" -eq 5
+check "the message names ~/.config/veltrane/Veltrane.INI" grep -qF "$folder/Veltrane.INI" "$work/err"
+
+# A quiet run measuring against the test server: settings and log in
+# ~/.config/veltrane.
+mkdir -p "$folder"
+printf '[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=3\r\nConnectionType=LAN\r\nQuietMode=Y\r\n' \
+  >"$folder/Veltrane.INI"
+run noupdate
+check "the quiet run ends with status 0" test "$status" -eq 0
+check "the log starts the run" log_has "*** VEL started ***"
+check "the log names the quiet mode" log_has "started in quiet mode"
+check "the log names the server" log_has "starting connect to 127.0.0.1 (local test server)"
+check "the log has the difference" grep -qE "system clock off by 1 minute 3[56] seconds" "$folder/Veltrane.log"
+check "the settings were saved at the end of the run" settings_have "OnlyIfConnected="
+check "the settings kept their server" settings_have "NTPServer=127.0.0.1 (local test server)"
+check "the settings kept quiet mode" settings_have "QuietMode=Y"
+check "the program folder holds the settings and the log only" \
+  test "$(ls -A "$folder" | tr '\n' ' ')" = "Veltrane.INI Veltrane.log "
+find "$work/root" | sort >"$work/files-after"
+check "the extracted tree is unchanged" cmp -s "$work/files-before" "$work/files-after"
+
+echo "extracted: $passed passed, $failed failed"
+((failed == 0))

@@ -1,0 +1,59 @@
+// --help, -h and --version: only as the whole command line.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "about/version_info.h"
+#include "common/app.h"
+#include "run/program_information.h"
+
+namespace vel {
+namespace {
+
+using Args = std::vector<std::string>;
+
+TEST(InformationRequested, OnlyTheWholeCommandLineAsksForIt)
+{
+    EXPECT_EQ(InformationRequested({"--help"}), UsageText());
+    EXPECT_EQ(InformationRequested({"-h"}), UsageText());
+    EXPECT_EQ(InformationRequested({"--version"}), VersionLine() + "\n");
+
+    // Anything else is a start as ever, where the words count as substrings.
+    for (const Args& args : {Args{}, Args{"--help", "noupdate"}, Args{"noupdate", "--version"}, Args{"--HELP"},
+                             Args{"-H"}, Args{"--Version"}, Args{" --help"}, Args{"--help "}, Args{"--helpconfig"},
+                             Args{"-help"}, Args{"-v"}, Args{"--version="}, Args{"--version", ""}, Args{"-h", "-h"}})
+        EXPECT_FALSE(InformationRequested(args).has_value()) << ::testing::PrintToString(args);
+}
+
+TEST(InformationRequested, TheVersionIsTheProjectsAsTheAboutBoxShowsIt)
+{
+    const std::string expected = "Veltrane " + std::to_string(kVersionInfo.Major) + "." +
+                                 std::to_string(kVersionInfo.Minor) +
+                                 (kVersionInfo.Revision > 0 ? "." + std::to_string(kVersionInfo.Revision) : "");
+    EXPECT_EQ(VersionLine(), expected);
+    EXPECT_EQ(VersionLine(), "Veltrane 1.55");  // the release this tree builds
+}
+
+TEST(InformationRequested, TheUsageNamesTheWordsTheFilesAndEveryExitStatus)
+{
+    const std::string usage = UsageText();
+    for (const char* text : {"config", "noupdate", "debug", "--help", "--version", "Veltrane.INI", "Veltrane.log",
+                             "OldLog.log", "VELTRANE_HOME", "~/.config/veltrane", "veltrane(1)"})
+        EXPECT_NE(usage.find(text), std::string::npos) << text;
+    for (ExitStatus status : {ExitStatus::Ok, ExitStatus::NoTime, ExitStatus::ClockNotSet, ExitStatus::Cancelled,
+                              ExitStatus::NotConnected, ExitStatus::Fatal})
+        EXPECT_NE(usage.find("\n  " + std::to_string(static_cast<int>(status)) + "  "), std::string::npos)
+            << static_cast<int>(status);
+    // A terminal of 80 columns shows every line whole.
+    std::size_t start = 0;
+    while (start < usage.size()) {
+        const std::size_t end = usage.find('\n', start);
+        ASSERT_NE(end, std::string::npos) << "the text ends with a line end";
+        EXPECT_LE(end - start, 79u) << usage.substr(start, end - start);
+        start = end + 1;
+    }
+}
+
+}  // namespace
+}  // namespace vel
