@@ -89,7 +89,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "Veltrane: %s\n", message.c_str());
         std::fflush(stderr);
         if (windowSystem->IsInteractive())
-            windowSystem->MessageBox(message, "Veltrane", platform::MessageButtons::Ok,
+            windowSystem->MessageBox("Veltrane " + message, "Veltrane", platform::MessageButtons::Ok,
                                      platform::MessageIcon::Critical);
         std::_Exit(static_cast<int>(ExitStatus::Fatal));
     };

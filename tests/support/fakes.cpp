@@ -15,13 +15,25 @@ public:
     {
         if (!env_.MayWrite(bytes.size(), error))
             return false;
+        if (!locked_)
+            ++env_.unlockedWrites;
         env_.files[path_] += bytes;
         return true;
     }
+    platform::LockResult TryLock(bool exclusive, platform::SystemError&) override
+    {
+        ++env_.lockAttempts;
+        const platform::LockResult result = env_.onLock ? env_.onLock(exclusive) : platform::LockResult::Locked;
+        locked_ = result == platform::LockResult::Locked;
+        return result;
+    }
+    void Unlock() override { locked_ = false; }
+    std::int64_t Size() override { return static_cast<std::int64_t>(env_.files[path_].size()); }
 
 private:
     FakeEnvironment& env_;
     std::string path_;
+    bool locked_ = false;
 };
 
 platform::SystemError AccessDenied()
@@ -67,7 +79,7 @@ std::optional<std::int64_t> FakeEnvironment::FileSize(const std::string& path)
     return static_cast<std::int64_t>(files[path].size());
 }
 
-bool FakeEnvironment::CopyFile(const std::string& from, const std::string& to, platform::SystemError& error)
+bool FakeEnvironment::MoveFile(const std::string& from, const std::string& to, platform::SystemError& error)
 {
     if (!IsOrdinaryFile(from)) {
         error = {ENOENT, "No such file or directory"};
@@ -77,9 +89,13 @@ bool FakeEnvironment::CopyFile(const std::string& from, const std::string& to, p
         error = {EISDIR, "Is a directory"};
         return false;
     }
-    if (!MayWrite(files[from].size(), error))
+    if (!writable) {
+        error = AccessDenied();
         return false;
+    }
     files[to] = files[from];
+    files.erase(from);
+    moves.emplace_back(from, to);
     return true;
 }
 
@@ -104,15 +120,6 @@ std::unique_ptr<platform::OutputFile> FakeEnvironment::OpenAppend(const std::str
     }
     files[path];  // created when missing
     return std::make_unique<MemoryFile>(*this, path);
-}
-
-std::unique_ptr<platform::OutputFile> FakeEnvironment::OpenRewrite(const std::string& path,
-                                                                   platform::SystemError& error)
-{
-    auto file = OpenAppend(path, error);
-    if (file)
-        files[path].clear();
-    return file;
 }
 
 bool FakeEnvironment::StartProgram(const std::vector<std::string>& argv, bool)

@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -36,16 +37,23 @@ public:
     std::vector<std::vector<std::string>> startedPrograms;
     bool startProgramResult = true;
 
+    // The log's advisory lock as other runs hold it: what each TryLock
+    // answers (unset: Locked). Every attempt and every write made without
+    // the lock is counted.
+    std::function<platform::LockResult(bool exclusive)> onLock;
+    int lockAttempts = 0;
+    int unlockedWrites = 0;
+    std::vector<std::pair<std::string, std::string>> moves;  // from, to
+
     std::string CommandLine() override { return commandLine; }
     std::string ProgramFolder() override { return programFolder; }
     std::string PathSeparator() override { return "/"; }
     std::optional<std::string> GetVariable(const std::string& name) override;
     bool IsOrdinaryFile(const std::string& path) override;
     std::optional<std::int64_t> FileSize(const std::string& path) override;
-    bool CopyFile(const std::string& from, const std::string& to, platform::SystemError& error) override;
+    bool MoveFile(const std::string& from, const std::string& to, platform::SystemError& error) override;
     bool DeleteFile(const std::string& path) override;
     std::unique_ptr<platform::OutputFile> OpenAppend(const std::string& path, platform::SystemError& error) override;
-    std::unique_ptr<platform::OutputFile> OpenRewrite(const std::string& path, platform::SystemError& error) override;
     bool StartProgram(const std::vector<std::string>& argv, bool shown) override;
     std::optional<std::string> FindProgram(const std::string& name) override;
     std::optional<std::string> ReadRegistryString(const std::string& root, const std::string& key,
