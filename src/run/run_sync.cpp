@@ -26,6 +26,8 @@ void CancelledBeforeConnect(App& app)
 void RunSteps(App& app)
 {
     OpenLog(app);
+    if (!app.SettingsWarning.empty())
+        WriteLog(app, app.SettingsWarning);
     app.platform.windows.SetPointer(platform::PointerShape::Busy);
     StatusWindow& window = app.frmVEL();
     const Settings& settings = app.settings;

@@ -149,8 +149,16 @@ int FakeProfileFile::GetString(const std::string& section, const std::string& ke
                                std::string& value, int bufferSize, const std::string& file)
 {
     std::optional<std::string> found;
-    if (env_.IsOrdinaryFile(file))
-        found = ini::ReadValue(env_.files[file], section, key);
+    if (env_.IsOrdinaryFile(file)) {
+        std::string text = env_.files[file];
+        if (text.size() > sizeLimit) {
+            // Only the whole lines within the limit count.
+            text.resize(sizeLimit);
+            const std::size_t lastBreak = text.find_last_of("\r\n");
+            text.resize(lastBreak == std::string::npos ? 0 : lastBreak + 1);
+        }
+        found = ini::ReadValue(text, section, key);
+    }
     value = found ? *found : defaultValue;
     const auto limit = static_cast<std::size_t>(bufferSize > 0 ? bufferSize - 1 : 0);
     if (value.size() > limit)
@@ -159,11 +167,21 @@ int FakeProfileFile::GetString(const std::string& section, const std::string& ke
 }
 
 bool FakeProfileFile::WriteString(const std::string& section, const std::string& key, const std::string& value,
-                                  const std::string& file)
+                                  const std::string& file, platform::SystemError& error)
 {
-    if (env_.folders.count(file) || !env_.writable)
+    if (env_.folders.count(file)) {
+        error = {EISDIR, "Is a directory"};
         return false;
+    }
+    if (!env_.writable) {
+        error = AccessDenied();
+        return false;
+    }
     const std::string current = env_.IsOrdinaryFile(file) ? env_.files[file] : std::string();
+    if (current.size() > sizeLimit) {
+        error = {EFBIG, "File too large"};
+        return false;
+    }
     env_.files[file] = ini::WriteValue(current, section, key, value);
     ++writes;
     return true;

@@ -69,9 +69,13 @@ public:
     explicit FakeProfileFile(FakeEnvironment& env) : env_(env) {}
     int GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
                   std::string& value, int bufferSize, const std::string& file) override;
+    using platform::ProfileFile::WriteString;
     bool WriteString(const std::string& section, const std::string& key, const std::string& value,
-                     const std::string& file) override;
+                     const std::string& file, platform::SystemError& error) override;
+    std::size_t SizeLimit() const override { return sizeLimit; }
     int writes = 0;
+    // Beyond this a file is read only in part and never written.
+    std::size_t sizeLimit = 16u * 1024u * 1024u;
 
 private:
     FakeEnvironment& env_;
