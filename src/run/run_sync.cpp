@@ -59,6 +59,7 @@ void RunSteps(App& app)
     window.cmdGo.SetEnabled(false);
 
     ShowCountdown(app, "", "Connecting to internet... ", 0, "", "&Cancel");
+    app.ConnectStepReached = true;  // from here on the run may dial
     const bool connected = ConnectToInternet(app);
 
     if (settings.OnlyIfConnected == "Y" && !IsInternetConnected(app)) {
