@@ -27,6 +27,15 @@ void App::Fatal(const std::string& message)
     std::exit(static_cast<int>(ExitStatus::Fatal));
 }
 
+void App::EndProcess(int status)
+{
+    if (endProcess)
+        endProcess(status);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(status);
+}
+
 std::string App::ProgramFile(const std::string& name)
 {
     return platform.environment.ProgramFolder() + platform.environment.PathSeparator() + name;

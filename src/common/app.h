@@ -57,19 +57,34 @@ public:
     Settings settings;
     RunFlags flags;
     bool AlreadyConnected = false;  // a connection was up before the run
+    bool ConnectStepReached = false;  // the run has begun its connection step (it may have dialled)
     TimeQueryState query;
     LogState log;
     ExitStatus exitStatus = ExitStatus::Ok;
     bool RunFinished = false;  // RunSync has come to its end
+
+    // Why the latest SaveSettings failed ("<file>: <reason>"); empty after a
+    // save that worked.
+    std::string SettingsSaveError;
+    // What the latest LoadSettings found wrong with the file, for the log
+    // once it is open; empty when nothing.
+    std::string SettingsWarning;
 
     // frmVEL: created on first use, shown only in a run with the window.
     StatusWindow& frmVEL();
     bool HasStatusWindow() const { return statusWindow_ != nullptr; }
 
     // Stops the program with a message (the log cannot be written). The
-    // program's own handler does not return; tests may throw instead.
+    // message does not name the program ("cannot open its log file ...");
+    // the handler puts the name in front. The program's own handler does not
+    // return; tests may throw instead.
     std::function<void(const std::string& message)> fatal;
     [[noreturn]] void Fatal(const std::string& message);
+
+    // Ends the process at once with this exit status, everything on disk
+    // already (a stop by signal). Tests may throw instead.
+    std::function<void(int status)> endProcess;
+    [[noreturn]] void EndProcess(int status);
 
     // "<program folder><separator><name>"
     std::string ProgramFile(const std::string& name);

@@ -3,18 +3,53 @@
 #include <cstdio>
 
 #include "common/app.h"
+#include "common/wait.h"
 
 namespace vel {
 
 namespace {
 
+using platform::LockResult;
+
+// The log is shared by every run in the folder, and runs may overlap (a
+// scheduler's start beside a log-on start). They take the file's advisory
+// lock: exclusive around the size test, the rotation and the start marker,
+// shared around each later line. Another run holds it for a moment only; one
+// that holds it longer (stopped in a debugger, say) is waited for up to the
+// bound, and then this run goes on without the lock: appending is still
+// safe, rotating is left to a later run.
+constexpr double kLockWaitSeconds = 10.0;
+constexpr float kLockPollSeconds = 0.05f;
+
 std::string Describe(const std::string& what, const std::string& path, const platform::SystemError& error)
 {
-    std::string message = "Veltrane cannot " + what + " its log file " + path + ": error " +
-                          std::to_string(error.number);
+    std::string message = "cannot " + what + " its log file " + path + ": error " + std::to_string(error.number);
     if (!error.description.empty())
         message += " (" + error.description + ")";
     return message + ".";
+}
+
+// Waits for the lock through the event pump (windows stay alive meanwhile).
+// Busy: the bound ran out.
+LockResult LockLog(App& app, platform::OutputFile& file, bool exclusive, platform::SystemError& error)
+{
+    platform::Clock& clock = app.platform.clock;
+    const double start = clock.MonotonicSeconds();
+    for (;;) {
+        const LockResult result = file.TryLock(exclusive, error);
+        if (result != LockResult::Busy || clock.MonotonicSeconds() - start >= kLockWaitSeconds)
+            return result;
+        WaitSeconds(app, kLockPollSeconds);
+    }
+}
+
+void AppendLine(App& app, platform::OutputFile& file, const std::string& text)
+{
+    const std::string line = FormatLogTimestamp(app.platform.clock.Now().time, app.platform.clock.TimeSeparator()) +
+                             " " + text + "\r\n";
+    platform::SystemError error;
+    if (!file.Write(line, error))
+        app.Fatal(Describe("write", app.ProgramFile(kLogFileName), error));
 }
 
 }  // namespace
@@ -28,17 +63,36 @@ void OpenLog(App& app)
     const std::string oldPath = app.ProgramFile(kOldLogFileName);
 
     platform::SystemError error;
-    const auto size = env.FileSize(logPath);
-    if (size && *size > kLogRotateBytes) {
-        if (!env.CopyFileTo(logPath, oldPath, error))
-            app.Fatal(Describe("rotate", logPath, error));
-        app.log.file = env.OpenRewrite(logPath, error);
-    } else {
-        app.log.file = env.OpenAppend(logPath, error);
-    }
-    if (!app.log.file)
+    std::unique_ptr<platform::OutputFile> file = env.OpenAppend(logPath, error);
+    if (!file)
         app.Fatal(Describe("open", logPath, error));
-    WriteLog(app, kLogStartMarker);
+    const LockResult lock = LockLog(app, *file, true, error);
+    if (lock == LockResult::Failed)
+        app.Fatal(Describe("open", logPath, error));
+    if (app.log.file)
+        return;  // opened meanwhile, from an event handled during the wait
+
+    // The size is the locked file's own: a rotation by another run has been
+    // seen by TryLock, which then took the new file.
+    if (lock != LockResult::Busy && file->Size() > kLogRotateBytes) {
+        if (!env.MoveFileTo(logPath, oldPath, error))
+            app.Fatal(Describe("rotate", logPath, error));
+        std::unique_ptr<platform::OutputFile> fresh = env.OpenAppend(logPath, error);
+        if (!fresh)
+            app.Fatal(Describe("open", logPath, error));
+        // The old file stays locked until the marker is in the new one, so
+        // that a waiting run's line cannot come first.
+        if (LockLog(app, *fresh, true, error) == LockResult::Failed)
+            app.Fatal(Describe("open", logPath, error));
+        AppendLine(app, *fresh, kLogStartMarker);
+        fresh->Unlock();
+        file->Unlock();
+        app.log.file = std::move(fresh);
+        return;
+    }
+    AppendLine(app, *file, kLogStartMarker);
+    file->Unlock();
+    app.log.file = std::move(file);
 }
 
 void WriteLog(App& app, const std::string& text)
@@ -48,11 +102,12 @@ void WriteLog(App& app, const std::string& text)
         if (!app.log.file)
             return;
     }
-    const std::string line = FormatLogTimestamp(app.platform.clock.Now().time, app.platform.clock.TimeSeparator()) +
-                             " " + text + "\r\n";
+    platform::OutputFile& file = *app.log.file;
     platform::SystemError error;
-    if (!app.log.file->Write(line, error))
+    if (LockLog(app, file, false, error) == LockResult::Failed)
         app.Fatal(Describe("write", app.ProgramFile(kLogFileName), error));
+    AppendLine(app, file, text);
+    file.Unlock();
 }
 
 std::string FormatLogTimestamp(const platform::LocalDateTime& t, const std::string& timeSeparator)

@@ -14,9 +14,11 @@ inline constexpr const char* kOldLogFileName = "OldLog.log";
 inline constexpr long long kLogRotateBytes = 10000;  // a longer log starts afresh at the next open
 inline constexpr const char* kLogStartMarker = "*** VEL started ***";
 
-// Opens the log once per process: a log over 10000 bytes is first copied to
-// OldLog.log (replacing an older one) and started afresh. Writes the start
-// marker. A log that cannot be opened stops the program (App::Fatal).
+// Opens the log once per process: a log over 10000 bytes is first moved to
+// OldLog.log (replacing an older one) and a new one is started. Writes the
+// start marker. Runs that overlap take turns through the file's lock, waiting
+// for it through the event pump; nothing is ever truncated. A log that cannot
+// be opened or moved stops the program (App::Fatal).
 void OpenLog(App& app);
 
 // Appends "MM.DD.YYYY HH:MM text" and CR LF; the line is on disk when this

@@ -16,12 +16,32 @@ struct SystemError {
     std::string description;
 };
 
-// A file opened for writing. Every Write reaches the file before it returns
-// (written and flushed), so a crash loses nothing that was written.
+// How an attempt to take an advisory lock went.
+enum class LockResult {
+    Locked,       // held until Unlock
+    Busy,         // another process holds it; nothing was taken
+    Unsupported,  // the file system keeps no such locks: go on without one
+    Failed,       // the file could not be reopened (error tells why)
+};
+
+// A file opened for appending, shared with other runs of the program in the
+// same folder (the log). Every Write appends (never overwrites, never
+// truncates) and reaches the file before it returns, so a crash loses
+// nothing that was written.
 class OutputFile {
 public:
     virtual ~OutputFile() = default;
     virtual bool Write(const std::string& bytes, SystemError& error) = 0;
+
+    // Takes the file's advisory lock, exclusive or shared, without waiting.
+    // The lock is taken on the file the path names now: when another process
+    // has moved the file away meanwhile (a rotation), the path is opened
+    // afresh first, so the lock and later writes go to the current file.
+    virtual LockResult TryLock(bool exclusive, SystemError& error) = 0;
+    virtual void Unlock() = 0;
+
+    // Size in bytes of the file now open.
+    virtual std::int64_t Size() = 0;
 };
 
 class Environment {
@@ -48,15 +68,18 @@ public:
     // Size in bytes of an ordinary file; nullopt when there is none.
     virtual std::optional<std::int64_t> FileSize(const std::string& path) = 0;
 
-    // Copies `from` over `to` (replacing it). The copy is complete or absent.
-    virtual bool CopyFileTo(const std::string& from, const std::string& to, SystemError& error) = 0;
+    // Moves the file at `from` to `to`, replacing what is there: one rename
+    // where both lie on one file system, else a complete copy renamed into
+    // place and then the removal of `from`. A symbolic link at either name
+    // stays a link: the move takes and replaces the files the links name.
+    virtual bool MoveFileTo(const std::string& from, const std::string& to, SystemError& error) = 0;
 
     // Deletes an ordinary file; false when there was none or it could not go.
     virtual bool RemoveFile(const std::string& path) = 0;
 
-    // Opens for appending (creating a missing file) or empty for writing.
+    // Opens for appending; a missing file is created, an existing one is
+    // never emptied.
     virtual std::unique_ptr<OutputFile> OpenAppend(const std::string& path, SystemError& error) = 0;
-    virtual std::unique_ptr<OutputFile> OpenRewrite(const std::string& path, SystemError& error) = 0;
 
     // Starts a program with an argument vector (never through a shell) and
     // does not wait for it. `shown`: its window is shown and activated.

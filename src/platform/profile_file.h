@@ -1,7 +1,10 @@
 // INI files with the semantics of the Windows private-profile calls.
 #pragma once
 
+#include <cstddef>
 #include <string>
+
+#include "platform/environment.h"
 
 namespace vel::platform {
 
@@ -20,9 +23,19 @@ public:
     // WritePrivateProfileStringA: replaces the key where it stands, appends a
     // new key at the end of its section, creates a missing section or file,
     // keeps every other line. The file is replaced as a whole or not at all.
-    // False when nothing could be written.
+    // False when nothing could be written, with the reason in `error`.
     virtual bool WriteString(const std::string& section, const std::string& key, const std::string& value,
-                             const std::string& file) = 0;
+                             const std::string& file, SystemError& error) = 0;
+    bool WriteString(const std::string& section, const std::string& key, const std::string& value,
+                     const std::string& file)
+    {
+        SystemError ignored;
+        return WriteString(section, key, value, file, ignored);
+    }
+
+    // A file larger than this many bytes is read only in part (its lines
+    // within the limit) and never rewritten.
+    virtual std::size_t SizeLimit() const = 0;
 };
 
 }  // namespace vel::platform

@@ -24,11 +24,13 @@ void ProgramEntry(App& app)
 
     LoadSettings(app);
 
+    // A run is chosen: its status window exists from here on, shown or not.
+    StatusWindow& window = app.frmVEL();
     if (app.settings.QuietMode == "Y") {
         RunSync(app);
         return;
     }
-    app.frmVEL().Show();
+    window.Show();
 }
 
 ExitStatus RunProgram(App& app)

@@ -26,6 +26,8 @@ void CancelledBeforeConnect(App& app)
 void RunSteps(App& app)
 {
     OpenLog(app);
+    if (!app.SettingsWarning.empty())
+        WriteLog(app, app.SettingsWarning);
     app.platform.windows.SetPointer(platform::PointerShape::Busy);
     StatusWindow& window = app.frmVEL();
     const Settings& settings = app.settings;
@@ -57,6 +59,7 @@ void RunSteps(App& app)
     window.cmdGo.SetEnabled(false);
 
     ShowCountdown(app, "", "Connecting to internet... ", 0, "", "&Cancel");
+    app.ConnectStepReached = true;  // from here on the run may dial
     const bool connected = ConnectToInternet(app);
 
     if (settings.OnlyIfConnected == "Y" && !IsInternetConnected(app)) {

@@ -2,6 +2,7 @@
 
 #include "about/about_dialog.h"
 #include "common/app.h"
+#include "log/log.h"
 #include "run/run_sync.h"
 #include "settings/settings.h"
 
@@ -72,7 +73,10 @@ void StatusWindow::OnActivate()
 void StatusWindow::OnClose()
 {
     app_.flags.UserCancelled = true;
-    SaveSettings(app_);
+    // A run's log is still open when its window closes: a save that failed
+    // is said there, never taken for success.
+    if (!SaveSettings(app_) && app_.log.file)
+        WriteLog(app_, kSettingsNotSavedLogText + app_.SettingsSaveError);
 }
 
 void StatusWindow::OnClick(const std::string& control)

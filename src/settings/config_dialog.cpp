@@ -180,7 +180,12 @@ void ConfigurationDialog::CmdOKClick()
     // As typed: the next LoadSettings brings it into 3..60. DelaySeconds
     // keeps its value until then.
     settings.Delay = txtStartDelay.Text();
-    SaveSettings(app_);
+    if (!SaveSettings(app_)) {
+        // Nothing to run with: say why, and ask no question.
+        ClosedWithoutSave = true;
+        app_.platform.windows.ShowMessageBox(kNotSavedText + app_.SettingsSaveError, form_->Spec().caption,
+                                         platform::MessageButtons::Ok, platform::MessageIcon::Critical);
+    }
     form_->Close();
 }
 

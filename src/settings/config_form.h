@@ -36,6 +36,8 @@ inline constexpr std::array<std::string_view, 14> kTimeServers = {
 
 inline constexpr const char* kRunNowQuestion = "Would you like to run Veltrane now?";
 inline constexpr const char* kRunNowTitle = "Run now";
+// A save that failed: this, then the file and the reason.
+inline constexpr const char* kNotSavedText = "The settings could not be saved: ";
 
 // The window: caption, client size and every control in twips. Controls of
 // fraHowToConnect are placed relative to it. Both drop-down lists are

@@ -37,14 +37,23 @@ IniValue ReadIniValue(App& app, const std::string& fileName, const std::string& 
 }
 
 std::int16_t WriteIniValue(App& app, const std::string& fileName, const std::string& section, const std::string& key,
-                           const std::string& value) {
-    return app.platform.profile.WriteString(section, key, value, fileName) ? 1 : 0;
+                           const std::string& value, platform::SystemError* error) {
+    platform::SystemError ignored;
+    return app.platform.profile.WriteString(section, key, value, fileName, error ? *error : ignored) ? 1 : 0;
 }
 
 void LoadSettings(App& app) {
     Settings& s = app.settings;
     const std::string path = SettingsFilePath(app);
     auto read = [&](const char* key) { return ReadIniValue(app, path, kSettingsSection, key).value; };
+
+    // Keys beyond the reader's limit read as missing: say so rather than run
+    // on defaults in silence.
+    app.SettingsWarning.clear();
+    const std::size_t limit = app.platform.profile.SizeLimit();
+    if (const auto size = app.platform.environment.FileSize(path); size && static_cast<std::uint64_t>(*size) > limit)
+        app.SettingsWarning = "WARNING: the settings file " + path + " is larger than " + std::to_string(limit) +
+                              " bytes; only the keys within its first " + std::to_string(limit) + " bytes were read";
 
     s.NTPServer = read("NTPServer");
     if (IsBlank(s.NTPServer)) {
@@ -77,17 +86,27 @@ void LoadSettings(App& app) {
     s.OnlyIfConnected = read("OnlyIfConnected");
 }
 
-void SaveSettings(App& app) {
+bool SaveSettings(App& app) {
     Settings& s = app.settings;
     const std::string path = SettingsFilePath(app);
-    WriteIniValue(app, path, kSettingsSection, "NTPServer", s.NTPServer);
-    WriteIniValue(app, path, kSettingsSection, "ConnectionType", s.ConnectionType);
-    WriteIniValue(app, path, kSettingsSection, "Connectoid", s.Connectoid);
-    WriteIniValue(app, path, kSettingsSection, "Delay", s.Delay);
+    // Every key is tried; the first failure is the one reported.
+    std::string failure;
+    auto write = [&](const char* key, const std::string& value) {
+        platform::SystemError error;
+        if (!WriteIniValue(app, path, kSettingsSection, key, value, &error) && failure.empty())
+            failure = path + ": " + (error.description.empty() ? std::string("not written") : error.description) +
+                      " (error " + std::to_string(error.number) + ")";
+    };
+    write("NTPServer", s.NTPServer);
+    write("ConnectionType", s.ConnectionType);
+    write("Connectoid", s.Connectoid);
+    write("Delay", s.Delay);
     if (s.QuietMode != "Y") s.QuietMode = "N";
     if (s.OnlyIfConnected != "Y") s.OnlyIfConnected = "N";
-    WriteIniValue(app, path, kSettingsSection, "QuietMode", s.QuietMode);
-    WriteIniValue(app, path, kSettingsSection, "OnlyIfConnected", s.OnlyIfConnected);
+    write("QuietMode", s.QuietMode);
+    write("OnlyIfConnected", s.OnlyIfConnected);
+    app.SettingsSaveError = failure;
+    return failure.empty();
 }
 
 }  // namespace vel

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/environment.h"
+
 namespace vel {
 
 class App;
@@ -43,16 +45,22 @@ struct IniValue {
 // longer value comes back cut to its first 259 characters.
 IniValue ReadIniValue(App& app, const std::string& fileName, const std::string& section, const std::string& key);
 
-// Writes `value` unchanged under `key`: 1 when the platform wrote it, else 0.
-// Nothing is reported.
+// Writes `value` unchanged under `key`: 1 when the platform wrote it, else 0
+// (the reason in `error`, when given).
 std::int16_t WriteIniValue(App& app, const std::string& fileName, const std::string& section, const std::string& key,
-                           const std::string& value);
+                           const std::string& value, platform::SystemError* error = nullptr);
 
 // Fills the record from the file with every default and range clamp; may
-// write NTPServer and Delay back.
+// write NTPServer and Delay back. A file larger than the reader takes leaves
+// a warning in app.SettingsWarning, for the log.
 void LoadSettings(App& app);
 
 // Writes six keys from the record (Tolerance and PCOffset are never written).
-void SaveSettings(App& app);
+// False when a write failed: app.SettingsSaveError then names the file and
+// the reason. The callers say so (a message box, a log line).
+bool SaveSettings(App& app);
+
+// "WARNING: the settings could not be saved: " and the reason.
+inline constexpr const char* kSettingsNotSavedLogText = "WARNING: the settings could not be saved: ";
 
 }  // namespace vel

@@ -1,12 +1,15 @@
 #include "program_run.h"
 
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace vel::integration {
 
@@ -41,6 +44,62 @@ void ProgramTest::WriteSettings(const std::string& text) const
 
 std::string ProgramTest::ReadSettings() const { return ReadFile(home / "Veltrane.INI"); }
 
+namespace {
+
+// What the namespace's shell runs before the program: loopback up, a default
+// route over it, and the test server where one is asked for.
+std::string Prelude(const RunOptions& options, const fs::path& scratch)
+{
+    std::string script = "ip link set lo up || exit 97; ";
+    if (options.defaultRoute)
+        script += "ip route add default dev lo || exit 98; ";
+    if (!options.server.empty())
+        script += "pid=$(" DAYTIME_SERVER_EXE " --address 127.0.0.1 --port 13 --background " + options.server +
+                  " 2>'" + scratch.string() + "/server.err' | tail -n 1); ";
+    return script;
+}
+
+// The program's own command: its environment, then it with its arguments.
+std::string ProgramCommand(const RunOptions& options, const fs::path& scratch)
+{
+    std::string command = "env ";
+    if (!options.path.empty())
+        command += "PATH='" + options.path + "' ";
+    if (options.offscreen)
+        command += "QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR='" + scratch.string() + "' ";
+    return command + "'" VELTRANE_EXE "' " + options.arguments;
+}
+
+// The system bus is a test's private one, or an address where no bus is.
+std::string NamespaceEnvironment(const RunOptions& options, const std::string& programHome)
+{
+    const std::string bus = options.systemBus.empty() ? "unix:path=/nonexistent/veltrane-test" : options.systemBus;
+    return "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM VELTRANE_HOME='" + programHome +
+           "' DBUS_SYSTEM_BUS_ADDRESS='" + bus + "' ";
+}
+
+void CollectLog(const std::string& programHome, ProgramRun& run)
+{
+    // Only a regular file: a test may put a device (an endless /dev/full) there.
+    const fs::path logPath = fs::path(programHome) / "Veltrane.log";
+    SplitLog(fs::is_regular_file(logPath) ? ReadFile(logPath) : "", run.stampedLog, run.log);
+}
+
+}  // namespace
+
+void SplitLog(const std::string& log, Lines& stamped, Lines& texts)
+{
+    for (std::size_t at = 0; at < log.size();) {
+        std::size_t end = log.find("\r\n", at);
+        if (end == std::string::npos)
+            end = log.size();
+        const std::string line = log.substr(at, end - at);
+        stamped.push_back(line);
+        texts.push_back(line.size() > 17 ? line.substr(17) : "");
+        at = end + 2;
+    }
+}
+
 ProgramRun ProgramTest::Run(const RunOptions& options) const
 {
     // The test's own files live beside the program folder's, never in it, so
@@ -49,24 +108,24 @@ ProgramRun ProgramTest::Run(const RunOptions& options) const
     fs::create_directories(scratch);
     const std::string programHome = options.home.empty() ? home.string() : options.home;
 
-    std::string script = "ip link set lo up || exit 97; ";
-    if (options.defaultRoute)
-        script += "ip route add default dev lo || exit 98; ";
-    if (!options.server.empty())
-        script += "pid=$(" DAYTIME_SERVER_EXE " --address 127.0.0.1 --port 13 --background " + options.server +
-                  " 2>'" + scratch.string() + "/server.err' | tail -n 1); ";
-    script += "timeout -s KILL 60 env ";
-    if (!options.path.empty())
-        script += "PATH='" + options.path + "' ";
-    script += "'" VELTRANE_EXE "' " + options.arguments + "; rc=$?; ";
+    std::string script = Prelude(options, scratch);
+    const std::string program = "timeout -s KILL 60 " + ProgramCommand(options, scratch);
+    if (options.instances <= 1) {
+        script += program + "; rc=$?; ";
+    } else {
+        // All at once; each one's status on a line of its own, in order.
+        for (int i = 0; i < options.instances; ++i)
+            script += program + " & p" + std::to_string(i) + "=$!; ";
+        for (int i = 0; i < options.instances; ++i)
+            script += "wait $p" + std::to_string(i) + "; echo $? >>'" + scratch.string() + "/statuses'; ";
+        script += "rc=0; ";
+    }
     if (!options.server.empty())
         script += "kill $pid; ";
     script += "exit $rc";
 
     std::ofstream(scratch / "run.sh") << script << "\n";
-    const std::string bus = options.systemBus.empty() ? "unix:path=/nonexistent/veltrane-test" : options.systemBus;
-    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM VELTRANE_HOME='" + programHome +
-                                "' DBUS_SYSTEM_BUS_ADDRESS='" + bus + "' unshare -r -n sh '" + scratch.string() +
+    const std::string command = NamespaceEnvironment(options, programHome) + "unshare -r -n sh '" + scratch.string() +
                                 "/run.sh' >'" + scratch.string() + "/output.txt' 2>&1";
     ProgramRun run;
     const auto start = std::chrono::steady_clock::now();
@@ -74,24 +133,110 @@ ProgramRun ProgramTest::Run(const RunOptions& options) const
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.output = ReadFile(scratch / "output.txt");
+    std::istringstream statuses(ReadFile(scratch / "statuses"));
+    for (int value; statuses >> value;)
+        run.exitStatuses.push_back(value);
 
-    // Only a regular file: a test may put a device (an endless /dev/full) there.
-    const fs::path logPath = fs::path(programHome) / "Veltrane.log";
-    const std::string log = fs::is_regular_file(logPath) ? ReadFile(logPath) : "";
-    for (std::size_t at = 0; at < log.size();) {
-        std::size_t end = log.find("\r\n", at);
-        if (end == std::string::npos)
-            end = log.size();
-        const std::string line = log.substr(at, end - at);
-        run.stampedLog.push_back(line);
-        run.log.push_back(line.size() > 17 ? line.substr(17) : "");
-        at = end + 2;
-    }
+    CollectLog(programHome, run);
     std::istringstream server(ReadFile(scratch / "server.err"));
     for (std::string line; std::getline(server, line);)
         if (line.rfind("connection ", 0) == 0)
             ++run.serverConnections;
     fs::remove_all(scratch);
+    return run;
+}
+
+std::unique_ptr<RunningProgram> ProgramTest::Start(const RunOptions& options) const
+{
+    const fs::path scratch = home.string() + ".out";
+    fs::create_directories(scratch);
+    const std::string programHome = options.home.empty() ? home.string() : options.home;
+    // exec: the shell becomes the program, so its process is the one we signal.
+    std::ofstream(scratch / "run.sh") << Prelude(options, scratch) << "exec " << ProgramCommand(options, scratch)
+                                      << "\n";
+    const std::string command = "exec " + NamespaceEnvironment(options, programHome) + "unshare -r -n sh '" + scratch.string() +
+                                "/run.sh' >'" + scratch.string() + "/output.txt' 2>&1";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    EXPECT_GT(pid, 0);
+    return std::make_unique<RunningProgram>(pid, programHome, scratch);
+}
+
+RunningProgram::~RunningProgram()
+{
+    if (!ended_) {
+        ::kill(-pid_, SIGKILL);
+        Reap(0);
+    }
+    std::error_code ignored;
+    fs::remove_all(scratch_, ignored);
+}
+
+bool RunningProgram::Reap(int options)
+{
+    if (ended_)
+        return true;
+    if (::waitpid(pid_, &status_, options) == pid_)
+        ended_ = true;
+    return ended_;
+}
+
+bool RunningProgram::WaitForLogLine(const std::string& text, double seconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        ProgramRun seen;
+        CollectLog(home_.string(), seen);
+        for (const std::string& line : seen.log)
+            if (line.rfind(text, 0) == 0)
+                return true;
+        if (Reap(WNOHANG))
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+bool RunningProgram::StillRunningAfter(double seconds)
+{
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    return !Reap(WNOHANG);
+}
+
+void RunningProgram::Signal(int number)
+{
+    if (!ended_)
+        ::kill(pid_, number);
+}
+
+void RunningProgram::SignalGroup(int number)
+{
+    if (!ended_)
+        ::kill(-pid_, number);
+}
+
+ProgramRun RunningProgram::Finish(double seconds)
+{
+    const auto start = std::chrono::steady_clock::now();
+    while (!Reap(WNOHANG)) {
+        if (std::chrono::steady_clock::now() - start > std::chrono::duration<double>(seconds)) {
+            ADD_FAILURE() << "the program did not end within " << seconds << " s";
+            ::kill(-pid_, SIGKILL);
+            Reap(0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ProgramRun run;
+    run.exitStatus = WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+    run.signal = WIFSIGNALED(status_) ? WTERMSIG(status_) : 0;
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.output = ReadFile(scratch_ / "output.txt");
+    CollectLog(home_.string(), run);
     return run;
 }
 

@@ -3,10 +3,14 @@
 // machine), in a user namespace where setting the clock fails with EPERM. The
 // system bus is pointed at nothing (or at a test's private bus), so the
 // machine's systemd-timedated and NetworkManager are never asked, and no
-// display is inherited: every run is a quiet one or has none.
+// display is inherited: every run is a quiet one, has none, or draws on Qt's
+// offscreen platform.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,15 +27,48 @@ struct RunOptions {
     std::string path;           // the program's PATH; empty: inherited
     std::string home;           // VELTRANE_HOME; empty: the fixture's folder
     std::string systemBus;      // DBUS_SYSTEM_BUS_ADDRESS; empty: an address where no bus is
+    bool offscreen = false;     // a display: Qt's offscreen platform
+    int instances = 1;          // programs started at once, in one namespace
 };
 
 struct ProgramRun {
     int exitStatus = -1;        // -1 when it did not exit normally
+    int signal = 0;             // the signal that ended it, when one did
+    std::vector<int> exitStatuses;  // of every instance, in order of start
     double seconds = 0;         // wall time of the whole namespace
     Lines log;                  // the log's lines without their time stamps
     Lines stampedLog;           // the log's lines as written
     std::string output;         // standard output and error together
     int serverConnections = 0;  // connections the test server accepted
+};
+
+// A program started by ProgramTest::Start, running while the test watches:
+// its process is the program itself (unshare and sh exec it), the leader of
+// a process group of its own.
+class RunningProgram {
+public:
+    RunningProgram(pid_t pid, std::filesystem::path home, std::filesystem::path scratch)
+        : pid_(pid), home_(std::move(home)), scratch_(std::move(scratch)) {}
+    ~RunningProgram();
+    RunningProgram(const RunningProgram&) = delete;
+    RunningProgram& operator=(const RunningProgram&) = delete;
+
+    // Waits until the log holds a line that begins with `text`; false when
+    // the program ended or `seconds` passed first.
+    bool WaitForLogLine(const std::string& text, double seconds);
+    // Whether the program is still running after `seconds`.
+    bool StillRunningAfter(double seconds);
+    void Signal(int number);       // to the program
+    void SignalGroup(int number);  // to the program and what it started
+    // Waits for its end (killed after `seconds`) and collects it.
+    ProgramRun Finish(double seconds);
+
+private:
+    bool Reap(int options);
+    pid_t pid_;
+    int status_ = 0;
+    bool ended_ = false;
+    std::filesystem::path home_, scratch_;
 };
 
 // A temporary program folder per test, and the run itself.
@@ -43,11 +80,16 @@ protected:
     void WriteSettings(const std::string& text) const;
     std::string ReadSettings() const;
     ProgramRun Run(const RunOptions& options) const;
+    // Starts the program (no server, one instance) and returns at once.
+    std::unique_ptr<RunningProgram> Start(const RunOptions& options) const;
 
     std::filesystem::path home;
 };
 
 std::string ReadFile(const std::filesystem::path& path);
+
+// A log's lines without their line ends: as written, and without the time stamps.
+void SplitLog(const std::string& log, Lines& stamped, Lines& texts);
 
 // The lines appear in this order (others may come between); a line ending in
 // "*" stands for any line that begins with what comes before it.

@@ -1,6 +1,7 @@
 // Start-up paths of the real program that end before, or beside, the run:
 // a log that cannot be written, the configuration dialog with no display,
 // and "debug" in a quiet run.
+#include <csignal>
 #include <filesystem>
 #include <string>
 
@@ -25,7 +26,7 @@ TEST_F(ProgramStart, ALogThatCannotBeWrittenStopsTheProgramWithTheError)
     fs::create_directory(home / "Veltrane.log");  // a folder where the log should be
     ProgramRun run = Run({});
     EXPECT_EQ(run.exitStatus, 5);
-    EXPECT_NE(run.output.find("Veltrane: Veltrane cannot open its log file " + (home / "Veltrane.log").string() +
+    EXPECT_NE(run.output.find("Veltrane: cannot open its log file " + (home / "Veltrane.log").string() +
                               ": error 21 (Is a directory)."),
               std::string::npos)
         << run.output;
@@ -94,6 +95,45 @@ TEST_F(ProgramStart, DebugInAQuietRunWritesTheErrorToStandardError)
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_TRUE(InOrder(run.log, {"*** VEL started ***", "ERROR: winsock error - 10061 Connection refused"}));
     EXPECT_NE(run.output.find("ERROR: winsock error - 10061 Connection refused\n"), std::string::npos) << run.output;
+}
+
+// Where a display exists, a quiet run shows its boxes as a window run does:
+// the "debug" box holds the run until it is dismissed (here: until a stop),
+// and its text does not go to standard error.
+TEST_F(ProgramStart, DebugInAQuietRunWithADisplayShowsTheErrorInABox)
+{
+    WriteSettings(kSettings);
+    RunOptions options;
+    options.arguments = "debug noupdate";
+    options.offscreen = true;
+    auto program = Start(options);  // nothing listens on port 13
+    ASSERT_TRUE(program->WaitForLogLine("ERROR: winsock error - 10061", 20));
+    EXPECT_TRUE(program->StillRunningAfter(1.5)) << "no box held the run";
+    program->Signal(SIGTERM);
+    const ProgramRun run = program->Finish(10);
+    EXPECT_EQ(run.exitStatus, 143);
+    EXPECT_TRUE(InOrder(run.log, {"ERROR: winsock error - 10061 Connection refused", "WARNING: stopped by signal SIGTERM"}));
+    EXPECT_EQ(run.output.find("ERROR: winsock error"), std::string::npos) << run.output;
+}
+
+// The box of a log that cannot be written, in a quiet run with a display:
+// shown by a process of its own (a quiet run makes no QApplication), which
+// the program waits for. Ending the box ends the program with status 5.
+TEST_F(ProgramStart, ALogThatCannotBeWrittenInAQuietRunWithADisplayShowsABox)
+{
+    WriteSettings(kSettings);
+    fs::create_directory(home / "Veltrane.log");
+    RunOptions options;
+    options.offscreen = true;
+    auto program = Start(options);
+    EXPECT_TRUE(program->StillRunningAfter(2.0)) << "no box held the program";
+    program->SignalGroup(SIGTERM);  // the box's process with it
+    const ProgramRun run = program->Finish(10);
+    EXPECT_EQ(run.exitStatus, 5);
+    EXPECT_NE(run.output.find("Veltrane: cannot open its log file " + (home / "Veltrane.log").string()),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(ReadSettings(), kSettings);
 }
 
 }  // namespace

@@ -88,7 +88,7 @@ TEST_F(LinuxFiles, AFolderIsNoOrdinaryFile)
     EXPECT_EQ(error.number, EISDIR);
 }
 
-TEST_F(LinuxFiles, AppendRewriteCopyAndDelete)
+TEST_F(LinuxFiles, AppendMoveAndDelete)
 {
     LinuxEnvironment env({}, "/x/veltrane");
     platform::SystemError error;
@@ -102,30 +102,98 @@ TEST_F(LinuxFiles, AppendRewriteCopyAndDelete)
     {
         auto log = env.OpenAppend(P("Veltrane.log"), error);
         ASSERT_TRUE(log->Write("two\r\n", error));
+        EXPECT_EQ(log->Size(), 10);
     }
     EXPECT_EQ(env.FileSize(P("Veltrane.log")), 10);
     std::ofstream(P("OldLog.log")) << "older";
-    ASSERT_TRUE(env.CopyFileTo(P("Veltrane.log"), P("OldLog.log"), error));
+    ASSERT_TRUE(env.MoveFileTo(P("Veltrane.log"), P("OldLog.log"), error));
     EXPECT_EQ(Read(P("OldLog.log")), "one\r\ntwo\r\n");
-    {
-        auto log = env.OpenRewrite(P("Veltrane.log"), error);
-        ASSERT_TRUE(log->Write("three\r\n", error));
-    }
-    EXPECT_EQ(Read(P("Veltrane.log")), "three\r\n");
-    EXPECT_TRUE(env.RemoveFile(P("Veltrane.log")));
-    EXPECT_FALSE(env.IsOrdinaryFile(P("Veltrane.log")));
-    // Only the two files remain: no temporary file left behind by the copy.
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+    EXPECT_FALSE(fs::exists(P("Veltrane.log")));
+    EXPECT_TRUE(env.RemoveFile(P("OldLog.log")));
+    EXPECT_FALSE(env.IsOrdinaryFile(P("OldLog.log")));
+    // Nothing left behind: no temporary file.
+    EXPECT_TRUE(fs::is_empty(dir));
 }
 
-TEST_F(LinuxFiles, AFailedCopyKeepsTheTarget)
+TEST_F(LinuxFiles, AFailedMoveKeepsTheTarget)
 {
     LinuxEnvironment env({}, "/x/veltrane");
     std::ofstream(P("OldLog.log")) << "older";
     platform::SystemError error;
-    EXPECT_FALSE(env.CopyFileTo(P("missing.log"), P("OldLog.log"), error));
+    EXPECT_FALSE(env.MoveFileTo(P("missing.log"), P("OldLog.log"), error));
     EXPECT_EQ(error.number, ENOENT);
     EXPECT_EQ(Read(P("OldLog.log")), "older");
+    fs::create_directory(P("folder"));
+    std::ofstream(P("Veltrane.log")) << "log";
+    EXPECT_FALSE(env.MoveFileTo(P("Veltrane.log"), P("folder"), error));
+    EXPECT_EQ(Read(P("Veltrane.log")), "log");
+}
+
+// Two runs with the log open: the lock is one at a time, and a run that
+// waited while the other rotated finds the new log, not the moved one.
+TEST_F(LinuxFiles, TheLockFollowsTheLogToItsNewFileAfterARotation)
+{
+    LinuxEnvironment env({}, "/x/veltrane");
+    platform::SystemError error;
+    auto first = env.OpenAppend(P("Veltrane.log"), error);
+    auto second = env.OpenAppend(P("Veltrane.log"), error);
+    ASSERT_TRUE(first && second);
+    ASSERT_TRUE(first->Write("earlier run\r\n", error));
+
+    ASSERT_EQ(first->TryLock(true, error), platform::LockResult::Locked);
+    EXPECT_EQ(second->TryLock(false, error), platform::LockResult::Busy);
+    EXPECT_EQ(second->TryLock(true, error), platform::LockResult::Busy);
+    ASSERT_TRUE(env.MoveFileTo(P("Veltrane.log"), P("OldLog.log"), error));
+    auto fresh = env.OpenAppend(P("Veltrane.log"), error);
+    ASSERT_TRUE(fresh->Write("marker\r\n", error));
+    EXPECT_EQ(second->TryLock(false, error), platform::LockResult::Busy);  // still the old file's lock
+    first->Unlock();
+
+    ASSERT_EQ(second->TryLock(false, error), platform::LockResult::Locked);
+    EXPECT_EQ(second->Size(), 8);
+    ASSERT_TRUE(second->Write("line\r\n", error));
+    second->Unlock();
+    EXPECT_EQ(Read(P("Veltrane.log")), "marker\r\nline\r\n");
+    EXPECT_EQ(Read(P("OldLog.log")), "earlier run\r\n");
+
+    // Shared locks go together; an exclusive one waits for them.
+    ASSERT_EQ(second->TryLock(false, error), platform::LockResult::Locked);
+    EXPECT_EQ(fresh->TryLock(false, error), platform::LockResult::Locked);
+    EXPECT_EQ(first->TryLock(true, error), platform::LockResult::Busy);
+}
+
+// Symbolic links at either name stay links: the files they name are moved
+// and written.
+TEST_F(LinuxFiles, LinksAtBothNamesAreKeptThroughARotation)
+{
+    LinuxEnvironment env({}, "/x/veltrane");
+    fs::create_directory(P("logs"));
+    std::ofstream(P("logs/current.log")) << "full log";
+    std::ofstream(P("logs/previous.log")) << "older";
+    fs::create_symlink("logs/current.log", P("Veltrane.log"));
+    fs::create_symlink(dir / "logs/previous.log", P("OldLog.log"));
+    platform::SystemError error;
+    ASSERT_TRUE(env.MoveFileTo(P("Veltrane.log"), P("OldLog.log"), error)) << error.description;
+    EXPECT_TRUE(fs::is_symlink(P("Veltrane.log")));
+    EXPECT_TRUE(fs::is_symlink(P("OldLog.log")));
+    EXPECT_EQ(Read(P("logs/previous.log")), "full log");
+    EXPECT_FALSE(fs::exists(P("logs/current.log")));
+    auto log = env.OpenAppend(P("Veltrane.log"), error);
+    ASSERT_TRUE(log->Write("new\r\n", error));
+    EXPECT_EQ(Read(P("logs/current.log")), "new\r\n");
+
+    // A link to another file system: the file is copied there whole.
+    const fs::path shm = "/dev/shm";
+    if (fs::is_directory(shm) && ::access(shm.c_str(), W_OK) == 0) {
+        const fs::path elsewhere = shm / ("veltrane-old-" + std::to_string(::getpid()) + ".log");
+        fs::remove(P("OldLog.log"));
+        fs::create_symlink(elsewhere, P("OldLog.log"));
+        ASSERT_TRUE(env.MoveFileTo(P("Veltrane.log"), P("OldLog.log"), error)) << error.description;
+        EXPECT_EQ(Read(elsewhere), "new\r\n");
+        EXPECT_TRUE(fs::is_symlink(P("Veltrane.log")));
+        EXPECT_FALSE(fs::exists(P("logs/current.log")));
+        fs::remove(elsewhere);
+    }
 }
 
 TEST_F(LinuxFiles, OpenInAMissingFolderGivesTheErrorNumber)

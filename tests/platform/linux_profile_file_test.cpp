@@ -183,18 +183,77 @@ TEST_F(LinuxProfileFileTest, MissingFolderCannotBeWritten) {
     EXPECT_EQ(Text(folder + "/plain"), "x");
 }
 
-TEST_F(LinuxProfileFileTest, UnwritableFolderChangesNothing) {
-    Put(path, "[Main]\r\nDelay=5\r\n");
+// A folder that takes no new file, holding a file that may be written (a
+// shared folder): the file is rewritten in place, as the Windows call does.
+TEST_F(LinuxProfileFileTest, UnwritableFolderWithAWritableFileIsWrittenInPlace) {
+    Put(path, "[Main]\r\nNTPServer=a long server name to shorten\r\nDelay=5\r\n");
+    const ino_t before = Stat(path).st_ino;
     ASSERT_EQ(::chmod(folder.c_str(), 0500), 0);
     {
         WithoutPermissionOverride asOrdinaryUser;
-        EXPECT_FALSE(profile.WriteString("Main", "Delay", "9", path));
-        EXPECT_FALSE(profile.WriteString("Main", "QuietMode", "Y", folder + "/New.INI"));
-        EXPECT_EQ(Get("Delay"), "5");
+        SystemError error;
+        EXPECT_TRUE(profile.WriteString("Main", "Delay", "9", path, error)) << error.description;
+        EXPECT_TRUE(profile.WriteString("Main", "QuietMode", "Y", path, error)) << error.description;
+        EXPECT_TRUE(profile.WriteString("Main", "NTPServer", "short", path, error)) << error.description;
+        // A file that is not there cannot be made.
+        EXPECT_FALSE(profile.WriteString("Main", "QuietMode", "Y", folder + "/New.INI", error));
+        EXPECT_EQ(error.number, EACCES);
     }
     ASSERT_EQ(::chmod(folder.c_str(), 0700), 0);
-    EXPECT_EQ(Text(path), "[Main]\r\nDelay=5\r\n");
+    EXPECT_EQ(Text(path), "[Main]\r\nNTPServer=short\r\nDelay=9\r\nQuietMode=Y\r\n");
+    EXPECT_EQ(Stat(path).st_ino, before);
     EXPECT_EQ(Names(), std::set<string>{"Veltrane.INI"});
+}
+
+// In place, a disk too full for what the file gains leaves it as it was.
+TEST_F(LinuxProfileFileTest, InPlaceWriteOnAFullDiskLeavesTheFileAsItWas) {
+    const string before = "[Main]\r\nNTPServer=tick.usno.navy.mil (US Naval Observatory, Washington, DC)\r\nDelay=3\r\n";
+    Put(path, before);
+    ASSERT_EQ(::chmod(folder.c_str(), 0500), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        WithoutPermissionOverride asOrdinaryUser;
+        ::signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit{1024, 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        SystemError error;
+        const bool wrote = profile.WriteString("Main", "Connectoid", string(4000, 'c'), path, error);
+        ::_exit(wrote ? 1 : (error.number == EFBIG ? 0 : 2));
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(::chmod(folder.c_str(), 0700), 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: reported success; 2: another reason";
+    EXPECT_EQ(Text(path), before);
+    EXPECT_EQ(Names(), std::set<string>{"Veltrane.INI"});
+}
+
+// Why a write failed, for the message the user gets.
+TEST_F(LinuxProfileFileTest, AFailedWriteSaysWhy) {
+    SystemError error;
+    ASSERT_TRUE(fs::create_directory(path));
+    EXPECT_FALSE(profile.WriteString("Main", "Delay", "3", path, error));
+    EXPECT_EQ(error.number, EISDIR);
+    EXPECT_EQ(error.description, "Is a directory");
+    fs::remove(path);
+
+    Put(path, "[Main]\r\nDelay=5\r\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    {
+        WithoutPermissionOverride asOrdinaryUser;
+        EXPECT_FALSE(profile.WriteString("Main", "Delay", "9", path, error));
+        EXPECT_EQ(error.number, EACCES);
+    }
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+
+    LinuxProfileFile small(8);
+    EXPECT_FALSE(small.WriteString("Main", "Delay", "9", path, error));
+    EXPECT_EQ(error.number, EFBIG);
+    EXPECT_EQ(error.description, "larger than the 8 bytes a settings file may have");
+    EXPECT_EQ(small.SizeLimit(), 8u);
+    EXPECT_EQ(profile.SizeLimit(), 16u * 1024u * 1024u);
 }
 
 TEST_F(LinuxProfileFileTest, ReadOnlyFileIsNotReplaced) {

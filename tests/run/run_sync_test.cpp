@@ -216,5 +216,35 @@ TEST(RunSync, CancelDuringTheQueryFailsItAndTheExitCountdownStillRuns)
     EXPECT_LE(s.t.clock.MonotonicSeconds(), 9.0 + 5.0);
 }
 
+// ---- Settings that cannot be saved or read whole ------------------------------
+
+TEST(RunSync, ASettingsSaveThatFailsAtTheEndOfTheRunIsLogged)
+{
+    RunScene s("N");
+    s.ServerAnswers(0);
+    s.t.pump.At(1.0, [&] { s.t.env.folders.insert(s.t.SettingsPath()); });  // a folder took the file's place
+    EXPECT_EQ(s.Run(), ExitStatus::Ok);
+    EXPECT_EQ(s.t.LogLines().back(),
+              "WARNING: the settings could not be saved: /app/Veltrane.INI: Is a directory (error 21)");
+    EXPECT_FALSE(s.Window().IsVisible());
+}
+
+TEST(RunSync, ASettingsFileBeyondTheReadersLimitIsAWarningInTheLog)
+{
+    RunScene s("Y");
+    s.t.WriteSettings(std::string("[Main]\r\nQuietMode=Y\r\nConnectionType=LAN\r\nNTPServer=") + kServer +
+                      "\r\n" + std::string(200, ';') + "\r\n");
+    s.t.profile.sizeLimit = 100;
+    s.ServerAnswers(0);
+    EXPECT_EQ(s.Run(), ExitStatus::Ok);
+    const Lines log = s.t.LogLines();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[0], "*** VEL started ***");
+    EXPECT_EQ(log[1], "WARNING: the settings file /app/Veltrane.INI is larger than 100 bytes; only the keys within "
+                      "its first 100 bytes were read");
+    EXPECT_EQ(log[2], "started in quiet mode");
+    EXPECT_EQ(log.back(), "WARNING: the settings could not be saved: /app/Veltrane.INI: File too large (error 27)");
+}
+
 }  // namespace
 }  // namespace vel

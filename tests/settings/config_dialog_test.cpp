@@ -601,6 +601,40 @@ TEST_F(ConfigDialog, OkAsksToRunNowAndTheAnswerDecidesUserCancelled)
     }
 }
 
+// A save that fails is never taken for success: the dialog says why, names
+// the file, and does not offer to run.
+TEST_F(ConfigDialog, OkWhoseSaveFailsSaysSoAndAsksNothing)
+{
+    t.WriteSettings(SavedFile(Entry(0), "5", "LAN", ""));
+    AnswerRunNow(MessageResult::Yes);
+    User(0.5, [this](HeadlessForm& d) {
+        t.env.writable = false;  // the folder and the file went read-only meanwhile
+        d.Select("cboNTPServer", 3);
+        d.Click("cmdOK");
+    });
+    Show();
+    ASSERT_EQ(t.windows.messages.size(), 1u);
+    const MessageRecord& box = t.windows.messages[0];
+    EXPECT_EQ(box.text, "The settings could not be saved: /app/Veltrane.INI: Permission denied (error 13)");
+    EXPECT_EQ(box.title, "Veltrane Configuration");
+    EXPECT_EQ(box.buttons, MessageButtons::Ok);
+    EXPECT_EQ(box.icon, MessageIcon::Critical);
+    EXPECT_TRUE(t.app.flags.UserCancelled) << "no run on settings that were not saved";
+    EXPECT_EQ(t.windows.FindForm(kDialog), nullptr) << "the dialog is gone";
+    EXPECT_EQ(File(), SavedFile(Entry(0), "5", "LAN", ""));
+
+    // A folder where the file should be: the reason says so.
+    TestApp u;
+    u.env.folders.insert(u.SettingsPath());
+    u.env.commandLine = "config";
+    u.windows.answerMessage = [](const MessageRecord&) { return MessageResult::Yes; };
+    u.pump.After(0.5, [&u] { u.windows.FindForm(kDialog)->Click("cmdOK"); });
+    EXPECT_EQ(RunProgram(u.app), ExitStatus::Ok);
+    ASSERT_EQ(u.windows.messages.size(), 1u);
+    EXPECT_EQ(u.windows.messages[0].text, "The settings could not be saved: /app/Veltrane.INI: Is a directory (error 21)");
+    EXPECT_FALSE(u.app.HasStatusWindow()) << "no run started";
+}
+
 // ---------------------------------------------------------------------------
 // The dialog at start-up and during a run
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -354,6 +355,41 @@ TEST_F(SettingsTest, FolderAtTheSettingsPath) {
     EXPECT_EQ(WriteIniValue(app, t.SettingsPath(), "Main", "Delay", "3"), 0);
     t.env.folders.clear();
     EXPECT_EQ(WriteIniValue(app, t.SettingsPath(), "Main", "Delay", "3"), 1);
+}
+
+// ---- Saves that fail, files too large -----------------------------------------
+
+TEST_F(SettingsTest, ASaveThatFailsIsReportedWithTheFileAndTheReason) {
+    LoadSettings(app);
+    EXPECT_TRUE(SaveSettings(app));
+    EXPECT_EQ(app.SettingsSaveError, "");
+    t.env.writable = false;
+    EXPECT_FALSE(SaveSettings(app));
+    EXPECT_EQ(app.SettingsSaveError, "/app/Veltrane.INI: Permission denied (error 13)");
+    t.env.writable = true;
+    EXPECT_TRUE(SaveSettings(app));
+    EXPECT_EQ(app.SettingsSaveError, "") << "a later save that worked clears it";
+    platform::SystemError error;
+    t.env.folders.insert(t.SettingsPath());
+    EXPECT_EQ(WriteIniValue(app, t.SettingsPath(), "Main", "Delay", "3", &error), 0);
+    EXPECT_EQ(error.number, EISDIR);
+}
+
+TEST_F(SettingsTest, AFileBeyondTheReadersLimitLeavesAWarning) {
+    t.profile.sizeLimit = 64;
+    const string text = "[Main]\r\nNTPServer=time.example\r\nQuietMode=Y\r\n; padding padding padding\r\nDelay=9\r\n";
+    ASSERT_GT(text.size(), 64u);
+    t.WriteSettings(text);
+    LoadSettings(app);
+    EXPECT_EQ(s.QuietMode, "Y");
+    EXPECT_EQ(s.DelaySeconds, 3) << "the Delay line lies beyond the limit";
+    EXPECT_EQ(app.SettingsWarning,
+              "WARNING: the settings file /app/Veltrane.INI is larger than 64 bytes; only the keys within its first 64 "
+              "bytes were read");
+    EXPECT_FALSE(SaveSettings(app));
+    t.profile.sizeLimit = 4096;
+    LoadSettings(app);
+    EXPECT_EQ(app.SettingsWarning, "");
 }
 
 // ---- On real files ------------------------------------------------------------

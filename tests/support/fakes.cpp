@@ -15,13 +15,25 @@ public:
     {
         if (!env_.MayWrite(bytes.size(), error))
             return false;
+        if (!locked_)
+            ++env_.unlockedWrites;
         env_.files[path_] += bytes;
         return true;
     }
+    platform::LockResult TryLock(bool exclusive, platform::SystemError&) override
+    {
+        ++env_.lockAttempts;
+        const platform::LockResult result = env_.onLock ? env_.onLock(exclusive) : platform::LockResult::Locked;
+        locked_ = result == platform::LockResult::Locked;
+        return result;
+    }
+    void Unlock() override { locked_ = false; }
+    std::int64_t Size() override { return static_cast<std::int64_t>(env_.files[path_].size()); }
 
 private:
     FakeEnvironment& env_;
     std::string path_;
+    bool locked_ = false;
 };
 
 platform::SystemError AccessDenied()
@@ -67,7 +79,7 @@ std::optional<std::int64_t> FakeEnvironment::FileSize(const std::string& path)
     return static_cast<std::int64_t>(files[path].size());
 }
 
-bool FakeEnvironment::CopyFileTo(const std::string& from, const std::string& to, platform::SystemError& error)
+bool FakeEnvironment::MoveFileTo(const std::string& from, const std::string& to, platform::SystemError& error)
 {
     if (!IsOrdinaryFile(from)) {
         error = {ENOENT, "No such file or directory"};
@@ -77,9 +89,13 @@ bool FakeEnvironment::CopyFileTo(const std::string& from, const std::string& to,
         error = {EISDIR, "Is a directory"};
         return false;
     }
-    if (!MayWrite(files[from].size(), error))
+    if (!writable) {
+        error = AccessDenied();
         return false;
+    }
     files[to] = files[from];
+    files.erase(from);
+    moves.emplace_back(from, to);
     return true;
 }
 
@@ -104,15 +120,6 @@ std::unique_ptr<platform::OutputFile> FakeEnvironment::OpenAppend(const std::str
     }
     files[path];  // created when missing
     return std::make_unique<MemoryFile>(*this, path);
-}
-
-std::unique_ptr<platform::OutputFile> FakeEnvironment::OpenRewrite(const std::string& path,
-                                                                   platform::SystemError& error)
-{
-    auto file = OpenAppend(path, error);
-    if (file)
-        files[path].clear();
-    return file;
 }
 
 bool FakeEnvironment::StartProgram(const std::vector<std::string>& argv, bool)
@@ -142,8 +149,16 @@ int FakeProfileFile::GetString(const std::string& section, const std::string& ke
                                std::string& value, int bufferSize, const std::string& file)
 {
     std::optional<std::string> found;
-    if (env_.IsOrdinaryFile(file))
-        found = ini::ReadValue(env_.files[file], section, key);
+    if (env_.IsOrdinaryFile(file)) {
+        std::string text = env_.files[file];
+        if (text.size() > sizeLimit) {
+            // Only the whole lines within the limit count.
+            text.resize(sizeLimit);
+            const std::size_t lastBreak = text.find_last_of("\r\n");
+            text.resize(lastBreak == std::string::npos ? 0 : lastBreak + 1);
+        }
+        found = ini::ReadValue(text, section, key);
+    }
     value = found ? *found : defaultValue;
     const auto limit = static_cast<std::size_t>(bufferSize > 0 ? bufferSize - 1 : 0);
     if (value.size() > limit)
@@ -152,11 +167,21 @@ int FakeProfileFile::GetString(const std::string& section, const std::string& ke
 }
 
 bool FakeProfileFile::WriteString(const std::string& section, const std::string& key, const std::string& value,
-                                  const std::string& file)
+                                  const std::string& file, platform::SystemError& error)
 {
-    if (env_.folders.count(file) || !env_.writable)
+    if (env_.folders.count(file)) {
+        error = {EISDIR, "Is a directory"};
         return false;
+    }
+    if (!env_.writable) {
+        error = AccessDenied();
+        return false;
+    }
     const std::string current = env_.IsOrdinaryFile(file) ? env_.files[file] : std::string();
+    if (current.size() > sizeLimit) {
+        error = {EFBIG, "File too large"};
+        return false;
+    }
     env_.files[file] = ini::WriteValue(current, section, key, value);
     ++writes;
     return true;

@@ -37,16 +37,23 @@ public:
     std::vector<std::vector<std::string>> startedPrograms;
     bool startProgramResult = true;
 
+    // The log's advisory lock as other runs hold it: what each TryLock
+    // answers (unset: Locked). Every attempt and every write made without
+    // the lock is counted.
+    std::function<platform::LockResult(bool exclusive)> onLock;
+    int lockAttempts = 0;
+    int unlockedWrites = 0;
+    std::vector<std::pair<std::string, std::string>> moves;  // from, to
+
     std::string CommandLine() override { return commandLine; }
     std::string ProgramFolder() override { return programFolder; }
     std::string PathSeparator() override { return "/"; }
     std::optional<std::string> GetVariable(const std::string& name) override;
     bool IsOrdinaryFile(const std::string& path) override;
     std::optional<std::int64_t> FileSize(const std::string& path) override;
-    bool CopyFileTo(const std::string& from, const std::string& to, platform::SystemError& error) override;
+    bool MoveFileTo(const std::string& from, const std::string& to, platform::SystemError& error) override;
     bool RemoveFile(const std::string& path) override;
     std::unique_ptr<platform::OutputFile> OpenAppend(const std::string& path, platform::SystemError& error) override;
-    std::unique_ptr<platform::OutputFile> OpenRewrite(const std::string& path, platform::SystemError& error) override;
     bool StartProgram(const std::vector<std::string>& argv, bool shown) override;
     std::optional<std::string> FindProgram(const std::string& name) override;
     std::optional<std::string> ReadRegistryString(const std::string& root, const std::string& key,
@@ -62,9 +69,13 @@ public:
     explicit FakeProfileFile(FakeEnvironment& env) : env_(env) {}
     int GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
                   std::string& value, int bufferSize, const std::string& file) override;
+    using platform::ProfileFile::WriteString;
     bool WriteString(const std::string& section, const std::string& key, const std::string& value,
-                     const std::string& file) override;
+                     const std::string& file, platform::SystemError& error) override;
+    std::size_t SizeLimit() const override { return sizeLimit; }
     int writes = 0;
+    // Beyond this a file is read only in part and never written.
+    std::size_t sizeLimit = 16u * 1024u * 1024u;
 
 private:
     FakeEnvironment& env_;

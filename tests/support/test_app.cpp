@@ -19,6 +19,7 @@ std::string IniFixture(const std::string& name)
 TestApp::TestApp()
 {
     app.fatal = [](const std::string& message) { throw FatalStop(message); };
+    app.endProcess = [](int status) { throw ProcessEnded{status}; };
     // Message boxes answer OK (No for a question) without printing.
     windows.answerMessage = [](const platform::MessageRecord& record) {
         return record.buttons == platform::MessageButtons::Ok ? platform::MessageResult::Ok

@@ -17,6 +17,11 @@ struct FatalStop : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// What App::EndProcess throws in tests: the process would end here.
+struct ProcessEnded {
+    int status;
+};
+
 // A settings file from tests/data/ini, byte for byte.
 std::string IniFixture(const std::string& name);
 

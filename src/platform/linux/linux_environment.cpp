@@ -1,6 +1,7 @@
 #include "platform/linux/linux_environment.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,10 +10,12 @@
 #include <QString>
 #include <QStringList>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
+#include "platform/linux/linux_stop_signals.h"
 #include "settings/settings.h"
 
 namespace vel::platform {
@@ -50,11 +53,30 @@ bool WriteAll(int fd, const char* data, std::size_t size)
     return true;
 }
 
+int OpenDescriptor(const std::string& path, SystemError& error)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        error = {EISDIR, std::strerror(EISDIR)};
+        return -1;
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    if (fd < 0)
+        error = LastError();
+    return fd;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 // Each Write goes straight to the kernel (no user-space buffer), so a crash of
-// the program loses no line that was written.
+// the program loses no line that was written. O_APPEND: every write lands at
+// the end as it is then, whoever else writes to the file.
 class PosixOutputFile : public OutputFile {
 public:
-    explicit PosixOutputFile(int fd) : fd_(fd) {}
+    PosixOutputFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
     ~PosixOutputFile() override { ::close(fd_); }
     bool Write(const std::string& bytes, SystemError& error) override
     {
@@ -65,23 +87,132 @@ public:
         return true;
     }
 
+    LockResult TryLock(bool exclusive, SystemError& error) override
+    {
+        // Another run may rename the file away while we wait for its lock;
+        // after a few such turns something is wrong with the folder.
+        for (int turn = 0; turn < 16; ++turn) {
+            if (::flock(fd_, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+                if (errno == EINTR)
+                    continue;
+                if (errno == EWOULDBLOCK)
+                    return LockResult::Busy;
+                return LockResult::Unsupported;  // ENOLCK, EINVAL, ...: no locks here
+            }
+            struct stat open {}, named {};
+            if (::fstat(fd_, &open) == 0 && ::stat(path_.c_str(), &named) == 0 && SameFile(open, named))
+                return LockResult::Locked;
+            // The path names another file now (or none for a moment): open it.
+            ::flock(fd_, LOCK_UN);
+            const int fresh = OpenDescriptor(path_, error);
+            if (fresh < 0)
+                return LockResult::Failed;
+            ::close(fd_);
+            fd_ = fresh;
+        }
+        error = {EAGAIN, std::strerror(EAGAIN)};
+        return LockResult::Failed;
+    }
+
+    void Unlock() override { ::flock(fd_, LOCK_UN); }
+
+    std::int64_t Size() override
+    {
+        struct stat st {};
+        return ::fstat(fd_, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
+    }
+
 private:
     int fd_;
+    std::string path_;
 };
 
-std::unique_ptr<OutputFile> Open(const std::string& path, int flags, SystemError& error)
+std::unique_ptr<OutputFile> Open(const std::string& path, SystemError& error)
 {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        error = {EISDIR, std::strerror(EISDIR)};
+    const int fd = OpenDescriptor(path, error);
+    if (fd < 0)
         return nullptr;
+    return std::make_unique<PosixOutputFile>(fd, path);
+}
+
+// The file a name finally stands for: symbolic links followed, also where the
+// last one points at nothing yet.
+std::string FinalTarget(const std::string& path, SystemError& error)
+{
+    std::string current = path;
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return current;
+        std::string link(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+        if (n < 0) {
+            error = LastError();
+            return {};
+        }
+        link.resize(static_cast<std::size_t>(n));
+        current = !link.empty() && link.front() == '/' ? link : FolderOf(current) + "/" + link;
     }
-    const int fd = ::open(path.c_str(), flags | O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    error = {ELOOP, std::strerror(ELOOP)};
+    return {};
+}
+
+void SyncFolder(const std::string& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// Copies `from` into a temporary file beside `to` and renames it over `to`:
+// the target is the whole copy or its old self, never half of either.
+bool CopyOver(const std::string& from, const std::string& to, SystemError& error)
+{
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
         error = LastError();
-        return nullptr;
+        return false;
     }
-    return std::make_unique<PosixOutputFile>(fd);
+    std::string temp = to + ".XXXXXX";
+    const int out = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (out < 0) {
+        error = LastError();
+        ::close(in);
+        return false;
+    }
+    bool ok = true;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || (n > 0 && !WriteAll(out, buffer, static_cast<std::size_t>(n)))) {
+            ok = false;
+            break;
+        }
+        if (n == 0)
+            break;
+    }
+    if (ok && ::fchmod(out, 0644) != 0)
+        ok = false;
+    if (ok && ::fsync(out) != 0)
+        ok = false;
+    if (!ok)
+        error = LastError();
+    ::close(in);
+    if (::close(out) != 0 && ok) {
+        error = LastError();
+        ok = false;
+    }
+    if (ok && ::rename(temp.c_str(), to.c_str()) != 0) {
+        error = LastError();
+        ok = false;
+    }
+    if (!ok)
+        ::unlink(temp.c_str());
+    return ok;
 }
 
 }  // namespace
@@ -176,53 +307,33 @@ std::optional<std::int64_t> LinuxEnvironment::FileSize(const std::string& path)
     return static_cast<std::int64_t>(st.st_size);
 }
 
-bool LinuxEnvironment::CopyFileTo(const std::string& from, const std::string& to, SystemError& error)
+bool LinuxEnvironment::MoveFileTo(const std::string& from, const std::string& to, SystemError& error)
 {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
+    const std::string source = FinalTarget(from, error);
+    const std::string target = source.empty() ? std::string() : FinalTarget(to, error);
+    if (source.empty() || target.empty())
+        return false;
+    // A stop signal waits until the move is whole (no temporary file left).
+    DeferStopSignals defer;
+    if (::rename(source.c_str(), target.c_str()) == 0) {
+        SyncFolder(FolderOf(target));
+        if (FolderOf(source) != FolderOf(target))
+            SyncFolder(FolderOf(source));
+        return true;
+    }
+    if (errno != EXDEV) {
         error = LastError();
         return false;
     }
-    // Copy into a temporary file beside the target, then rename it over: the
-    // target is the whole copy or its old self, never half of either.
-    std::string temp = to + ".XXXXXX";
-    const int out = ::mkstemp(temp.data());
-    if (out < 0) {
+    // The links lead to two file systems: copy, then remove the original.
+    if (!CopyOver(source, target, error))
+        return false;
+    if (::unlink(source.c_str()) != 0) {
         error = LastError();
-        ::close(in);
         return false;
     }
-    bool ok = true;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(in, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 || (n > 0 && !WriteAll(out, buffer, static_cast<std::size_t>(n)))) {
-            ok = false;
-            break;
-        }
-        if (n == 0)
-            break;
-    }
-    if (ok && ::fchmod(out, 0644) != 0)
-        ok = false;
-    if (ok && ::fsync(out) != 0)
-        ok = false;
-    if (!ok)
-        error = LastError();
-    ::close(in);
-    if (::close(out) != 0 && ok) {
-        error = LastError();
-        ok = false;
-    }
-    if (ok && ::rename(temp.c_str(), to.c_str()) != 0) {
-        error = LastError();
-        ok = false;
-    }
-    if (!ok)
-        ::unlink(temp.c_str());
-    return ok;
+    SyncFolder(FolderOf(source));
+    return true;
 }
 
 bool LinuxEnvironment::RemoveFile(const std::string& path)
@@ -232,12 +343,7 @@ bool LinuxEnvironment::RemoveFile(const std::string& path)
 
 std::unique_ptr<OutputFile> LinuxEnvironment::OpenAppend(const std::string& path, SystemError& error)
 {
-    return Open(path, O_APPEND, error);
-}
-
-std::unique_ptr<OutputFile> LinuxEnvironment::OpenRewrite(const std::string& path, SystemError& error)
-{
-    return Open(path, O_TRUNC, error);
+    return Open(path, error);
 }
 
 bool LinuxEnvironment::StartProgram(const std::vector<std::string>& argv, bool)

@@ -4,13 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <atomic>
+#include <cstring>
 #include <optional>
 
 #include "common/ini_text.h"
+#include "platform/linux/linux_stop_signals.h"
 
 namespace vel::platform {
 namespace {
@@ -46,17 +48,28 @@ struct FileText {
     std::string text;
     bool whole = true;
     struct stat info {};
+    int error = 0;  // why it failed: an errno value
 };
+
+SystemError ErrorOf(int number) { return {number, std::strerror(number)}; }
 
 FileText ReadFileText(const std::string& path, std::size_t limit) {
     FileText result;
     // O_NONBLOCK: opening a named pipe must not wait for a writer.
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!fd.valid()) {
+        result.error = errno;
         result.outcome = errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Failed;
         return result;
     }
-    if (::fstat(fd.get(), &result.info) != 0 || !S_ISREG(result.info.st_mode)) return result;
+    if (::fstat(fd.get(), &result.info) != 0) {
+        result.error = errno;
+        return result;
+    }
+    if (!S_ISREG(result.info.st_mode)) {
+        result.error = S_ISDIR(result.info.st_mode) ? EISDIR : EINVAL;
+        return result;
+    }
 
     std::size_t expected = result.info.st_size > 0 ? static_cast<std::size_t>(result.info.st_size) : 0;
     std::string text;
@@ -71,6 +84,7 @@ FileText ReadFileText(const std::string& path, std::size_t limit) {
         ssize_t got = ::read(fd.get(), text.data() + used, text.size() - used);
         if (got < 0) {
             if (errno == EINTR) continue;
+            result.error = errno;
             return result;
         }
         if (got == 0) break;
@@ -113,12 +127,19 @@ void SyncFolder(const std::string& folder) {
     if (fd.valid()) ::fsync(fd.get());
 }
 
+enum class ReplaceOutcome { Replaced, NoTemporaryFile, Failed };
+
 // Writes `text` to a new file beside `target` and renames it over `target`.
-bool ReplaceFile(const std::string& target, const std::string& text, const struct stat* original) {
+// NoTemporaryFile: the folder would not take a new file.
+ReplaceOutcome ReplaceFile(const std::string& target, const std::string& text, const struct stat* original,
+                           SystemError& error) {
     const std::size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (base.empty()) return false;
+    if (base.empty()) {
+        error = ErrorOf(EISDIR);
+        return ReplaceOutcome::Failed;
+    }
 
     static std::atomic<unsigned> counter{0};
     std::string temporary;
@@ -126,9 +147,15 @@ bool ReplaceFile(const std::string& target, const std::string& text, const struc
     for (int attempt = 0; attempt < 100 && created < 0; ++attempt) {
         temporary = folder + "/." + base + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
         created = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (created < 0 && errno != EEXIST) return false;
+        if (created < 0 && errno != EEXIST) {
+            error = ErrorOf(errno);
+            return ReplaceOutcome::NoTemporaryFile;
+        }
     }
-    if (created < 0) return false;
+    if (created < 0) {
+        error = ErrorOf(EEXIST);
+        return ReplaceOutcome::NoTemporaryFile;
+    }
     FileDescriptor fd(created);
 
     bool ok = true;
@@ -139,13 +166,59 @@ bool ReplaceFile(const std::string& target, const std::string& text, const struc
         ok = ::fchmod(fd.get(), original->st_mode & 07777) == 0;
     }
     ok = ok && WriteAll(fd.get(), text) && ::fsync(fd.get()) == 0;
-    ok = fd.Close() && ok;
-    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
+    if (!ok) error = ErrorOf(errno);
+    if (!fd.Close() && ok) {
+        error = ErrorOf(errno);
+        ok = false;
+    }
+    if (ok && ::rename(temporary.c_str(), target.c_str()) != 0) {
+        error = ErrorOf(errno);
+        ok = false;
+    }
     if (!ok) {
         ::unlink(temporary.c_str());
-        return false;
+        return ReplaceOutcome::Failed;
     }
     SyncFolder(folder);
+    return ReplaceOutcome::Replaced;
+}
+
+// Rewrites an existing file where it stands (a folder that takes no new file,
+// a writable file). What the file gains is written first, beyond its old end:
+// a disk too full for it leaves the file as it was. Only then the old length
+// is overwritten, which needs no new room, and the file cut to the new length.
+bool RewriteInPlace(const std::string& target, const std::string& text, std::size_t oldSize, SystemError& error) {
+    FileDescriptor fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd.valid()) {
+        error = ErrorOf(errno);
+        return false;
+    }
+    auto writeAt = [&](std::size_t from, std::size_t to) {
+        for (std::size_t done = from; done < to;) {
+            const ssize_t wrote = ::pwrite(fd.get(), text.data() + done, to - done, static_cast<off_t>(done));
+            if (wrote < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            done += static_cast<std::size_t>(wrote);
+        }
+        return true;
+    };
+    if (text.size() > oldSize && (!writeAt(oldSize, text.size()) || ::fsync(fd.get()) != 0)) {
+        error = ErrorOf(errno);
+        (void)!::ftruncate(fd.get(), static_cast<off_t>(oldSize));
+        return false;
+    }
+    const std::size_t overlap = text.size() < oldSize ? text.size() : oldSize;
+    if (!writeAt(0, overlap) || (text.size() < oldSize && ::ftruncate(fd.get(), static_cast<off_t>(text.size())) != 0) ||
+        ::fsync(fd.get()) != 0) {
+        error = ErrorOf(errno);
+        return false;
+    }
+    if (!fd.Close()) {
+        error = ErrorOf(errno);
+        return false;
+    }
     return true;
 }
 
@@ -175,23 +248,51 @@ int LinuxProfileFile::GetString(const std::string& section, const std::string& k
 }
 
 bool LinuxProfileFile::WriteString(const std::string& section, const std::string& key, const std::string& value,
-                                   const std::string& file) {
+                                   const std::string& file, SystemError& error) {
     try {
         const std::optional<std::string> target = WriteTarget(file);
-        if (!target) return false;
+        if (!target) {
+            error = {ENOENT, "a symbolic link that points at nothing"};
+            return false;
+        }
         FileText read = ReadFileText(*target, sizeLimit_);
-        if (read.outcome == ReadOutcome::Failed || !read.whole) return false;
+        if (read.outcome == ReadOutcome::Failed) {
+            error = ErrorOf(read.error);
+            return false;
+        }
+        if (!read.whole) {
+            error = {EFBIG, "larger than the " + std::to_string(sizeLimit_) + " bytes a settings file may have"};
+            return false;
+        }
         const bool existed = read.outcome == ReadOutcome::Read;
         // A file that may not be written (read-only) is not replaced either,
         // though the folder would allow the rename.
         if (existed) {
             FileDescriptor probe(::open(target->c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-            if (!probe.valid()) return false;
+            if (!probe.valid()) {
+                error = ErrorOf(errno);
+                return false;
+            }
         }
         std::string text = ini::WriteValue(read.text, section, key, value);
         if (existed && text == read.text) return true;
-        return ReplaceFile(*target, text, existed ? &read.info : nullptr);
+
+        // A stop signal waits until the file is whole again.
+        DeferStopSignals defer;
+        switch (ReplaceFile(*target, text, existed ? &read.info : nullptr, error)) {
+        case ReplaceOutcome::Replaced:
+            return true;
+        case ReplaceOutcome::Failed:
+            return false;
+        case ReplaceOutcome::NoTemporaryFile:
+            break;
+        }
+        // The folder takes no new file but the file may be written: in place,
+        // as the Windows call writes it.
+        if (!existed || (error.number != EACCES && error.number != EPERM)) return false;
+        return RewriteInPlace(*target, text, read.text.size(), error);
     } catch (...) {
+        error = ErrorOf(ENOMEM);
         return false;
     }
 }

@@ -9,18 +9,23 @@
 // in the same folder, is flushed to the disk, gets the old file's permission
 // bits (and owner, where allowed) and is then renamed over the old file, and
 // the folder is flushed too. A crash or a full disk leaves the old file or the
-// new one, never a part of either. A file that this process may not write
-// (a read-only file) is not replaced, even where the folder is writable. A
-// path that is a symbolic link writes the file the link points to and keeps
-// the link. A write that fails changes nothing and gives false; a write that
-// would not change the text does not touch the file and gives true.
+// new one, never a part of either. Where the folder takes no new file but the
+// file itself may be written (a shared folder, a read-only folder with a
+// writable file), the file is rewritten in place, as the Windows call does:
+// what it gains first, so a full disk still leaves it as it was. A file that
+// this process may not write (a read-only file) is not replaced, even where
+// the folder is writable. A path that is a symbolic link writes the file the
+// link points to and keeps the link. A stop signal that comes during a write
+// waits for its end. A write that fails changes nothing and gives false with
+// the reason; a write that would not change the text does not touch the file
+// and gives true.
 //
 // Size limit: a settings file is a few hundred bytes. A file larger than
 // `sizeLimit` is still read, but only its lines within the first `sizeLimit`
 // bytes count, and it is never rewritten: a write to it gives false and
 // leaves it whole, rather than holding and rewriting an unbounded file.
 //
-// Nothing here throws or reports: failures become the empty text or false.
+// Nothing here throws: failures become the empty text, or false and a reason.
 #pragma once
 
 #include <cstddef>
@@ -39,8 +44,11 @@ public:
     int GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
                   std::string& value, int bufferSize, const std::string& file) override;
 
+    using ProfileFile::WriteString;
     bool WriteString(const std::string& section, const std::string& key, const std::string& value,
-                     const std::string& file) override;
+                     const std::string& file, SystemError& error) override;
+
+    std::size_t SizeLimit() const override { return sizeLimit_; }
 
 private:
     std::size_t sizeLimit_;
