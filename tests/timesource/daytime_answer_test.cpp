@@ -124,23 +124,30 @@ TEST(DaytimeAnswer, ReadParsedAnswerTakesOnlyParseResults)
     EXPECT_FALSE(ReadParsedAnswer("2024-04-11 15:30:02"));
 }
 
-TEST(DaytimeAnswer, ConversionAddsTheCurrentWholeHourOffset)
+TEST(DaytimeAnswer, ConversionAddsTheExactCurrentOffset)
 {
     TestApp t;
-    t.clock.zoneId = platform::TIME_ZONE_ID_STANDARD;
-    t.clock.zone.Bias = -60;  // UTC+1, no daylight saving
+    auto zone = [&t](std::int32_t bias) { t.clock.SetZoneRecord(platform::TIME_ZONE_ID_STANDARD, {bias, 0, 0}); };
+    zone(-60);  // UTC+1, no daylight saving
     EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 16, 30, 2}));
 
     // Across midnight and the year's end, both ways.
-    t.clock.zone.Bias = -120;
+    zone(-120);
     EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(Nist("24-12-31", "23:30:00"))),
               (LocalDateTime{2025, 1, 1, 1, 30, 0}));
-    t.clock.zone.Bias = 300;
+    zone(300);
     EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer("Mon Jan  1 02:00:00 2024\r\n")),
               (LocalDateTime{2023, 12, 31, 21, 0, 0}));
-    // Half-hour zones are applied rounded: +5:30 as +6.
-    t.clock.zone.Bias = -330;
-    EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 21, 30, 2}));
+    // Zones that are not whole hours, to the minute: never the rounded hours.
+    zone(-330);  // Kolkata
+    EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 21, 0, 2}));
+    zone(-345);  // Kathmandu
+    EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 21, 15, 2}));
+    zone(210);  // St John's
+    EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 12, 0, 2}));
+    // Daylight time: Bias + DaylightBias.
+    t.clock.SetZoneRecord(platform::TIME_ZONE_ID_DAYLIGHT, {-570, 0, -60});  // Adelaide in summer, +10:30
+    EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 12, 2, 0, 2}));
     // Not a parse result: the zero value.
     EXPECT_TRUE(ConvertAnswerToLocal(t.app, "garbage").IsZero());
 }
@@ -180,8 +187,7 @@ TEST(TimeZone, BiasFollowsTheZoneIdAndHoursRoundHalvesToEven)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.bias);
-        t.clock.zoneId = c.id;
-        t.clock.zone = {c.bias, c.standard, c.daylight};
+        t.clock.SetZoneRecord(c.id, {c.bias, c.standard, c.daylight});
         EXPECT_EQ(GetTimeZoneBias(t.app), c.expectBias);
         EXPECT_EQ(GetTimeZoneHours(t.app), c.expectHours);
     }
@@ -190,11 +196,11 @@ TEST(TimeZone, BiasFollowsTheZoneIdAndHoursRoundHalvesToEven)
 TEST(TimeZone, ADaylightRuleIsReadAtTheMomentOfTheQuery)
 {
     TestApp t;
-    t.clock.zoneRule = [](const LocalDateTime& now, platform::TimeZoneInformation& info) {
-        info.Bias = -60;
-        info.DaylightBias = -60;
-        return now.month >= 4 && now.month <= 9 ? platform::TIME_ZONE_ID_DAYLIGHT : platform::TIME_ZONE_ID_STANDARD;
-    };
+    t.clock.SetZone([](const platform::Instant& utc) {
+        const int month = platform::UtcDateTime(utc).month;
+        const int id = month >= 4 && month <= 9 ? platform::TIME_ZONE_ID_DAYLIGHT : platform::TIME_ZONE_ID_STANDARD;
+        return test::ZoneState{id, {-60, 0, -60}};
+    });
     EXPECT_EQ(GetTimeZoneHours(t.app), 1);  // February
     t.clock.JumpWallClock(90.0 * 86400);
     EXPECT_EQ(GetTimeZoneHours(t.app), 2);  // May
@@ -203,8 +209,7 @@ TEST(TimeZone, ADaylightRuleIsReadAtTheMomentOfTheQuery)
 TEST(TimeZone, AnAbsurdRecordDoesNotOverflow)
 {
     TestApp t;
-    t.clock.zoneId = platform::TIME_ZONE_ID_DAYLIGHT;
-    t.clock.zone = {INT32_MIN, 0, INT32_MIN};
+    t.clock.SetZoneRecord(platform::TIME_ZONE_ID_DAYLIGHT, {INT32_MIN, 0, INT32_MIN});
     EXPECT_EQ(GetTimeZoneBias(t.app), INT32_MIN);
     EXPECT_EQ(GetTimeZoneHours(t.app), INT16_MAX);
 }
