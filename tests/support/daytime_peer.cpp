@@ -60,10 +60,10 @@ std::string DaytimePeer::Line(const platform::Instant& second) const
     char text[128];
     switch (layout) {
     case Layout::NistOnTime:
-    case Layout::Nist:
-        std::snprintf(text, sizeof text, "\n%05lld %02d-%02d-%02d %02d:%02d:%02d 00 0 %d %5.1f UTC(NIST) * \n",
+    case Layout::NistLike:
+        std::snprintf(text, sizeof text, "\n%05lld %02d-%02d-%02d %02d:%02d:%02d 00 0 %d %5.1f%s\n",
                       static_cast<long long>(days + 40587), t.year % 100, t.month, t.day, t.hour, t.minute, t.second,
-                      health, advance * 1000);
+                      health, advance * 1000, layout == Layout::NistOnTime ? " UTC(NIST) * " : "");
         break;
     case Layout::Short:
         std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %04d\r\n", kWeekdays[((days % 7) + 7) % 7],

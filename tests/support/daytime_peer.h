@@ -15,7 +15,7 @@ class DaytimePeer {
 public:
     enum class Layout {
         NistOnTime,  // NIST: sent msADV before the second it names begins
-        Nist,        // the NIST line sent at once, naming the second under way
+        NistLike,    // the NIST layout without label and marker, sent at once
         Short,       // "Www Mmm dd hh:mm:ss yyyy\r\n", at once
         Xinetd,      // "DD MMM YYYY hh:mm:ss UTC\r\n", at once
     };

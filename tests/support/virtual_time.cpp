@@ -62,6 +62,11 @@ void VirtualClock::JumpWallClock(double seconds)
     base_ = base_ + SpanOf(seconds);
 }
 
+void VirtualClock::SetNowUtc(const platform::Instant& utc)
+{
+    base_ = utc - SpanOf(monotonic_);
+}
+
 void VirtualClock::SetZone(Zone zone)
 {
     // The instant whose local time in the new zone is the local time shown
@@ -73,7 +78,7 @@ void VirtualClock::SetZone(Zone zone)
     platform::Instant now = local - platform::Seconds(OffsetAt(local));
     now = local - platform::Seconds(OffsetAt(now));
     now = local - platform::Seconds(OffsetAt(now));
-    base_ = now - SpanOf(monotonic_);
+    SetNowUtc(now);
 }
 
 platform::ClockReading VirtualClock::Read()
@@ -92,9 +97,8 @@ int VirtualClock::GetTimeZoneInformation(platform::TimeZoneInformation& info)
 platform::ClockSetResult VirtualClock::SetTime(const platform::Instant& utc)
 {
     sets.push_back(utc);
-    if (!setResult.ok)
-        return setResult;
-    base_ = utc - SpanOf(monotonic_);
+    if (setResult.ok)
+        SetNowUtc(utc);
     return setResult;
 }
 

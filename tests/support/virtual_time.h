@@ -50,6 +50,8 @@ public:
 
     // The PC clock jumps, as when another program sets it; monotonic time does not.
     void JumpWallClock(double seconds);
+    // The PC clock now shows this instant (a local time may be ambiguous).
+    void SetNowUtc(const platform::Instant& utc);
 
     // The PC clock now: its instant, that instant in seconds since 1970, and
     // its local reading as seconds since 1970-01-01 of its local calendar.

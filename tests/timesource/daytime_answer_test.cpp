@@ -75,6 +75,84 @@ TEST(DaytimeAnswer, ValidityOfTheShortFields)
     EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 15:30:02\n2024"), "");
 }
 
+// A NIST line with the given health digit H.
+std::string NistWithHealth(const std::string& h)
+{
+    return "\n61382 26-12-07 13:53:33 00 0 " + h + "  50.0 UTC(NIST) * \n";
+}
+
+TEST(DaytimeAnswer, NistHealthTwoAndMoreIsInvalid)
+{
+    // 0 healthy, 1 possibly up to 5 s off: believed.
+    EXPECT_EQ(ParseDaytimeAnswer(NistWithHealth("0")), "12-07-26 13:53:33");
+    EXPECT_EQ(ParseDaytimeAnswer(NistWithHealth("1")), "12-07-26 13:53:33");
+    // 2 known to be off, 3 and 4 failure or maintenance: not believed.
+    EXPECT_EQ(ParseDaytimeAnswer(NistWithHealth("2")), "");
+    EXPECT_EQ(ParseDaytimeAnswer(NistWithHealth("4")), "");
+    EXPECT_EQ(ParseDaytimeAnswer(NistWithHealth("9")), "");
+    EXPECT_EQ(ParseDaytimeAnswer(NistWithHealth("10")), "");
+    EXPECT_EQ(ParseDaytimeAnswer(NistWithHealth("01")), "12-07-26 13:53:33");
+    EXPECT_EQ(ParseDaytimeAnswer("\n61382 26-12-07 13:53:33 00 0 4"), "");
+    // H is the third field after the time, however the blanks fall.
+    EXPECT_EQ(ParseDaytimeAnswer("\n61382 26-12-07 13:53:33  00  0  2  50.0 UTC(NIST) *"), "");
+    // No numeric H: nothing to judge by.
+    EXPECT_EQ(ParseDaytimeAnswer("\n61382 26-12-07 13:53:33 00 0 x 50.0"), "12-07-26 13:53:33");
+    EXPECT_EQ(ParseDaytimeAnswer("\n61382 26-12-07 13:53:33 00 0"), "12-07-26 13:53:33");
+}
+
+TEST(DaytimeAnswer, XinetdLayoutInUtc)
+{
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 UTC\r\n"), "DEC 07 2026 13:53:33");
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 UTC\n"), "DEC 07 2026 13:53:33");
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 UTC"), "DEC 07 2026 13:53:33");
+    EXPECT_EQ(ParseDaytimeAnswer("29 FEB 2028 00:00:00 GMT\r\n"), "FEB 29 2028 00:00:00");
+    EXPECT_EQ(ReadParsedAnswer(ParseDaytimeAnswer("07 DEC 2026 13:53:33 UTC\r\n")),
+              (LocalDateTime{2026, 12, 7, 13, 53, 33}));
+    // Another zone is not UTC; neither is a missing one.
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 EST\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 CET\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 UTCX\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 UTC and more\r\n"), "");
+    // Every field is checked.
+    EXPECT_EQ(ParseDaytimeAnswer("07 DXC 2026 13:53:33 UTC\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 24:00:00 UTC\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("31 NOV 2026 13:53:33 UTC\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("00 DEC 2026 13:53:33 UTC\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 26 13:53:33 UTC\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13.53.33 UTC\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026  13:53:33 UTC\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer(std::string("07 DEC 2026 13:53:33 UTC\0", 25)), "");
+    // The other layouts keep their places.
+    EXPECT_EQ(ParseDaytimeAnswer("Mon Dec  7 13:53:33 2026\r\n"), "Dec  7 2026 13:53:33");
+}
+
+TEST(DaytimeAnswer, OnlyAnOnTimeNistLineNamesTheExactInstant)
+{
+    const std::string onTime = "\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(NIST) * \n";
+    const platform::Instant second = platform::InstantOfUtc({2026, 12, 7, 13, 53, 33});
+    const platform::Instant half = second + platform::MakeSpan(0, 500000000);
+    EXPECT_TRUE(IsOnTimeAnswer(onTime));
+    EXPECT_EQ(NamedInstant(onTime), second);
+    EXPECT_TRUE(IsOnTimeAnswer("\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(NIST) #"));
+    // Without the label or the marker, or with something after them, it is a
+    // NIST-like line that names a second somewhere within which it was sent.
+    for (const std::string& line : {std::string("\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(NIST)\n"),
+                                    std::string("\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(USNO) *\n"),
+                                    std::string("\n61382 26-12-07 13:53:33 00 0 0  50.0 * \n"),
+                                    std::string("\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(NIST) + \n"),
+                                    std::string("\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(NIST) * extra\n"),
+                                    std::string("\n61382 26-12-07 13:53:33")}) {
+        SCOPED_TRACE(PrintableAnswer(line));
+        EXPECT_FALSE(IsOnTimeAnswer(line));
+        EXPECT_EQ(NamedInstant(line), half);
+    }
+    EXPECT_EQ(NamedInstant("Mon Dec  7 13:53:33 2026\r\n"), half);
+    EXPECT_EQ(NamedInstant("07 DEC 2026 13:53:33 UTC\r\n"), half);
+    EXPECT_FALSE(NamedInstant("07 DEC 2026 13:53:33 EST\r\n"));
+    EXPECT_FALSE(NamedInstant(NistWithHealth("2")));
+}
+
 TEST(DaytimeAnswer, TheSpecimenWithoutItsLineFeedIsInvalid)
 {
     EXPECT_EQ(ParseDaytimeAnswer(kNist.substr(1)), "");

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "support/test_app.h"
+#include "timesource/daytime_answer.h"
 #include "timesource/daytime_client.h"
 
 namespace vel {
@@ -90,6 +91,9 @@ TEST_F(ClientTest, AnswerGivesServerTimeAsLocalTimeAndTheArrivalTime)
     EXPECT_EQ(Query().ServerTime, (LocalDateTime{2025, 2, 3, 9, 6, 55}));
     EXPECT_EQ(Query().AnswerTime, (LocalDateTime{2025, 2, 3, 9, 7, 1}));
     EXPECT_EQ(Query().ServerAnswer, kAnswer);
+    // The same precisely: the reading at the arrival, and the on-time line's second.
+    EXPECT_EQ(Query().AnswerInstant, platform::InstantOfUtc({2025, 2, 3, 8, 7, 1}, 100000000));
+    EXPECT_EQ(Query().ServerInstant, platform::InstantOfUtc({2025, 2, 3, 8, 6, 55}));
     EXPECT_EQ(Query().TimeError, "");
     EXPECT_FALSE(Query().WaitingForAnswer);
     EXPECT_EQ(t.socket.connects, 1);
@@ -206,6 +210,57 @@ TEST_F(ClientTest, InvalidAnswersThreeTimesReportTheLastOne)
     // The server's bytes are shown escaped, so the log line stays one line.
     EXPECT_EQ(Query().TimeError, "NTP server returned invalid time: bad answer 3\\r\\n");
     EXPECT_EQ(Query().ServerAnswer, "bad answer 3\r\n");
+}
+
+TEST_F(ClientTest, AnUnhealthyServerIsNotBelievedAndAskedAgainFourSecondsLater)
+{
+    const std::string unhealthy = "\n60711 25-02-03 08:06:55 00 0 2  50.0 UTC(NIST) * \n";
+    Peer([this, unhealthy](FakeSocket& socket, int attempt) {
+        SendData(socket, attempt, 0.3, attempt < 3 ? unhealthy : kAnswer);
+    });
+    EXPECT_TRUE(GetServerTime(t.app));
+    ASSERT_EQ(connectTimes.size(), 3u);
+    EXPECT_DOUBLE_EQ(connectTimes[1], 4.0);
+    EXPECT_DOUBLE_EQ(connectTimes[2], 8.0);
+
+    ClientScene never;
+    never.Peer([&never, unhealthy](FakeSocket& socket, int attempt) {
+        never.SendData(socket, attempt, 0.3, unhealthy);
+    });
+    EXPECT_FALSE(GetServerTime(never.t.app));
+    EXPECT_EQ(never.Query().TimeError, "NTP server returned invalid time: " + PrintableAnswer(unhealthy));
+}
+
+TEST_F(ClientTest, CancelWhileWaitingForTheNextAttemptEndsTheQueryAtOnce)
+{
+    {
+        SCOPED_TRACE("after an invalid answer");
+        ClientScene c;
+        c.AnswerAfter(0.3, "junk");
+        c.t.pump.At(2.0, [&c] { c.t.app.flags.UserCancelled = true; });
+        EXPECT_FALSE(GetServerTime(c.t.app));
+        EXPECT_EQ(c.Query().TimeError, "User cancelled");
+        EXPECT_EQ(c.t.socket.connects, 1);
+        EXPECT_DOUBLE_EQ(c.t.clock.MonotonicSeconds(), 2.0);
+    }
+    {
+        SCOPED_TRACE("after a socket error, whose text wins");
+        ClientScene c;
+        c.ErrorAfter(0.5, 10054, "Connection reset by peer");
+        c.t.pump.At(3.5, [&c] { c.t.app.flags.UserCancelled = true; });
+        EXPECT_FALSE(GetServerTime(c.t.app));
+        EXPECT_EQ(c.Query().TimeError, "winsock error - 10054 Connection reset by peer");
+        EXPECT_EQ(c.t.socket.connects, 1);
+        EXPECT_DOUBLE_EQ(c.t.clock.MonotonicSeconds(), 3.5);
+    }
+    {
+        SCOPED_TRACE("the wait itself blocks on the event queue");
+        ClientScene c;
+        c.AnswerAfter(0.3, "junk");
+        EXPECT_FALSE(GetServerTime(c.t.app));
+        EXPECT_EQ(c.connectTimes, (std::vector<double>{0.0, 4.0, 8.0}));
+        EXPECT_LT(c.t.pump.DoEventsCalls(), 20);
+    }
 }
 
 TEST_F(ClientTest, AnEmptyArrivalIsAnInvalidAnswer)
