@@ -58,6 +58,13 @@ ProgramRun ProgramTest::Run(const RunOptions& options) const
     script += "timeout -s KILL 60 env ";
     if (!options.path.empty())
         script += "PATH='" + options.path + "' ";
+    if (!options.timeZone.empty())
+        script += "TZ='" + options.timeZone + "' ";
+    if (!options.clockStandIn.empty())
+        // A preloaded library comes before a sanitizer's runtime: let it.
+        script += "LD_PRELOAD='" CLOCK_STAND_IN_LIBRARY "' VELTRANE_STAND_IN_CLOCK='" + options.clockStandIn +
+                  "' VELTRANE_STAND_IN_LOG='" + scratch.string() + "/stand-in.txt' " +
+                  "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\" ";
     script += "'" VELTRANE_EXE "' " + options.arguments + "; rc=$?; ";
     if (!options.server.empty())
         script += "kill $pid; ";
@@ -90,6 +97,23 @@ ProgramRun ProgramTest::Run(const RunOptions& options) const
     for (std::string line; std::getline(server, line);)
         if (line.rfind("connection ", 0) == 0)
             ++run.serverConnections;
+    std::istringstream standIn(ReadFile(scratch / "stand-in.txt"));
+    for (std::string line; std::getline(standIn, line);) {
+        std::istringstream fields(line);
+        std::string kind;
+        fields >> kind;
+        if (kind == "clock_settime") {
+            ClockSetting setting;
+            fields >> setting.clock >> setting.seconds >> setting.nanoseconds >> setting.nowSeconds >> setting.nowNanoseconds;
+            run.clockSettings.push_back(setting);
+        } else if (kind == "connect") {
+            Connection connection;
+            fields >> connection.address >> connection.port >> connection.monotonic;
+            run.connections.push_back(connection);
+        } else {
+            ADD_FAILURE() << "the program called " << line;
+        }
+    }
     fs::remove_all(scratch);
     return run;
 }

@@ -21,6 +21,24 @@ struct RunOptions {
     bool defaultRoute = true;   // a default route over loopback
     std::string path;           // the program's PATH; empty: inherited
     std::string home;           // VELTRANE_HOME; empty: the fixture's folder
+    std::string timeZone;       // TZ of the program; empty: inherited
+    // The stand-in for clock_settime (tests/preload), preloaded into the
+    // program: "refuse" or "succeed"; empty: none.
+    std::string clockStandIn;
+};
+
+// A call the stand-in saw.
+struct ClockSetting {
+    int clock = -1;                                // the clock named (CLOCK_REALTIME is 0)
+    long long seconds = 0, nanoseconds = 0;        // the instant asked for
+    long long nowSeconds = 0, nowNanoseconds = 0;  // the real clock at the request
+    // How far the instant asked for is from the real clock then, in seconds.
+    double FromNow() const { return (seconds - nowSeconds) + (nanoseconds - nowNanoseconds) / 1e9; }
+};
+struct Connection {
+    std::string address;
+    int port = 0;
+    double monotonic = 0;  // when the connect began
 };
 
 struct ProgramRun {
@@ -30,6 +48,9 @@ struct ProgramRun {
     Lines stampedLog;           // the log's lines as written
     std::string output;         // standard output and error together
     int serverConnections = 0;  // connections the test server accepted
+    // What the clock stand-in recorded (with clockStandIn only).
+    std::vector<ClockSetting> clockSettings;
+    std::vector<Connection> connections;  // the program's TCP connects
 };
 
 // A temporary program folder per test, and the run itself.
