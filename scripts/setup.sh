@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core fonts-dejavu-extra imagemagick xdotool
   iproute2 util-linux procps
+  tzdata
 )
 
 missing=()

@@ -47,11 +47,12 @@ public:
     platform::ClockSetResult SetTime(const platform::Instant& t) override
     {
         sets.push_back(t);
-        return {false, 1, "the GUI tests never set the clock"};
+        return {false, 1, refusal};
     }
     std::string TimeSeparator() override { return ":"; }
 
     std::vector<platform::Instant> sets;
+    std::string refusal = "the GUI tests never set the clock";
 };
 
 struct GuiApp {
