@@ -144,8 +144,12 @@ void QtSocket::TryNextAddress()
 
 void QtSocket::ConnectFinished()
 {
+    if (!writable_ || sender() != writable_.get())
+        return;  // a notifier of an earlier connect
     const int descriptor = connecting_;
-    writable_.reset();
+    // This runs inside the notifier's own signal: it goes when the signal is done.
+    writable_->setEnabled(false);
+    writable_.release()->deleteLater();
     connecting_ = -1;
     if (descriptor < 0 || !open_)
         return;
