@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "support/daytime_peer.h"
 #include "support/test_app.h"
 #include "timesource/daytime_answer.h"
 #include "timesource/daytime_client.h"
@@ -229,6 +230,24 @@ TEST_F(ClientTest, AnUnhealthyServerIsNotBelievedAndAskedAgainFourSecondsLater)
     });
     EXPECT_FALSE(GetServerTime(never.t.app));
     EXPECT_EQ(never.Query().TimeError, "NTP server returned invalid time: " + PrintableAnswer(unhealthy));
+}
+
+TEST(ClientHealth, HealthZeroAndOneAreBelievedTwoAndFourAreNot)
+{
+    for (const int health : {0, 1, 2, 4}) {
+        SCOPED_TRACE(health);
+        TestApp t;
+        t.app.settings.NTPServer = "time.example.net";
+        test::DaytimePeer server(t.clock, t.pump, t.socket);
+        server.health = health;
+        const bool believed = health < 2;
+        EXPECT_EQ(GetServerTime(t.app), believed);
+        EXPECT_EQ(t.socket.connects, believed ? 1 : 3);
+        if (!believed) {
+            EXPECT_EQ(t.app.query.TimeError.rfind("NTP server returned invalid time: \\n", 0), 0u)
+                << t.app.query.TimeError;
+        }
+    }
 }
 
 TEST_F(ClientTest, CancelWhileWaitingForTheNextAttemptEndsTheQueryAtOnce)
