@@ -26,13 +26,13 @@ namespace {
 class ReadOnlyClock : public vel::platform::Clock {
 public:
     ReadOnlyClock() : clock_(vel::platform::CreateSystemClock()) {}
-    vel::platform::LocalTimestamp Now() override { return clock_->Now(); }
+    vel::platform::ClockReading Read() override { return clock_->Read(); }
     double MonotonicSeconds() override { return clock_->MonotonicSeconds(); }
     int GetTimeZoneInformation(vel::platform::TimeZoneInformation& info) override
     {
         return clock_->GetTimeZoneInformation(info);
     }
-    vel::platform::ClockSetResult SetLocalDateTime(const vel::platform::LocalTimestamp&) override
+    vel::platform::ClockSetResult SetTime(const vel::platform::Instant&) override
     {
         return {false, 1, "the benchmark does not set the clock"};
     }

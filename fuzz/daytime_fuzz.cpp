@@ -2,7 +2,7 @@
 // repository root:
 //   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc \
 //     fuzz/daytime_fuzz.cpp src/timesource/daytime_answer.cpp src/timesource/time_zone.cpp \
-//     src/platform/local_date_time.cpp -o build/daytime_fuzz
+//     src/platform/local_date_time.cpp src/platform/instant.cpp -o build/daytime_fuzz
 //   mkdir -p build/daytime-corpus
 //   build/daytime_fuzz -max_total_time=60 -max_len=70000 build/daytime-corpus fuzz/corpus/daytime
 #include <cstddef>
@@ -30,6 +30,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::abort();
         if (parsed.size() > 32)
             std::abort();
+        // The instant it names is that date-time, exactly when the line is an
+        // on-time NIST one and half a second on otherwise.
+        const auto named = vel::NamedInstant(answer);
+        const bool onTime = vel::IsOnTimeAnswer(answer);
+        if (!named || *named != vel::platform::InstantOfUtc(*utc, onTime ? 0 : 500000000))
+            std::abort();
+        // Only a NIST line is on time, and only UTC is taken from xinetd's layout.
+        auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+        const bool shortLayout = answer[3] == ' ';
+        const bool xinetd = answer.size() >= 7 && answer[2] == ' ' && letter(answer[3]) && letter(answer[4]) &&
+                            letter(answer[5]) && answer[6] == ' ';
+        if (onTime && (shortLayout || xinetd))
+            std::abort();
+        if (xinetd) {
+            const std::string_view zone = answer.substr(21, 3);
+            if (zone != "UTC" && zone != "GMT")
+                std::abort();
+        }
+    } else if (vel::NamedInstant(answer)) {
+        std::abort();
     }
     const std::string shown = vel::PrintableAnswer(answer);
     for (const char c : shown)

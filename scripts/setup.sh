@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core fonts-dejavu-extra imagemagick xdotool openbox x11-utils
   iproute2 util-linux procps
-  python3-dbusmock dbus-daemon librsvg2-bin
+  python3-dbusmock dbus-daemon librsvg2-bin tzdata
 )
 
 missing=()

@@ -26,6 +26,10 @@ struct TimeQueryState {
     std::string ServerAnswer;             // the text of the latest data arrival, as received
     platform::LocalDateTime AnswerTime;   // the PC clock when that text arrived
     platform::LocalDateTime ServerTime;   // the server's time as local time; zero when not obtained
+    // The same two precisely: the PC clock's reading at the arrival, to the
+    // nanosecond, and the instant the answer names (UTC).
+    platform::Instant AnswerInstant;
+    platform::Instant ServerInstant;
     std::string TimeError;                // why the query failed; empty on success
     bool WaitingForAnswer = false;
 };

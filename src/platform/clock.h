@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/instant.h"
 #include "platform/local_date_time.h"
 
 namespace vel::platform {
@@ -31,6 +32,13 @@ enum : int {
 };
 }  // namespace TimeZoneId
 
+// One reading of the PC clock: the instant, and the local date and time the
+// PC shows at that instant (the offset in force then applied).
+struct ClockReading {
+    Instant utc;
+    LocalTimestamp local;
+};
+
 struct ClockSetResult {
     bool ok = false;
     int errorNumber = 0;        // errno (or the platform's own number) when !ok
@@ -41,19 +49,25 @@ class Clock {
 public:
     virtual ~Clock() = default;
 
+    // Reads the PC clock once, to the nanosecond where the platform allows.
+    virtual ClockReading Read() = 0;
+
     // The PC's local date and time now, with its fraction of a second.
-    virtual LocalTimestamp Now() = 0;
+    LocalTimestamp Now() { return Read().local; }
 
     // Seconds on a clock that never jumps (not the time of day): every elapsed
     // time and every time-out is measured on this one.
     virtual double MonotonicSeconds() = 0;
 
     // Fills `info` (cleared first) and returns one of the TimeZoneId values.
+    // It describes the offset in force now.
     virtual int GetTimeZoneInformation(TimeZoneInformation& info) = 0;
 
-    // Sets the local date and time of day in one operation, so that the setting
-    // cannot straddle midnight. The fraction is kept.
-    virtual ClockSetResult SetLocalDateTime(const LocalTimestamp& t) = 0;
+    // Sets the PC clock to an instant, in one operation. An instant, not a
+    // local wall time: near a change of daylight saving a wall time may not
+    // exist or may exist twice, and a date and a time set apart could
+    // straddle midnight.
+    virtual ClockSetResult SetTime(const Instant& utc) = 0;
 
     // The locale's separator between hours and minutes (":" in most locales).
     virtual std::string TimeSeparator() = 0;

@@ -9,7 +9,6 @@
 #include "settings/config_dialog.h"
 #include "timesource/clock_correction.h"
 #include "timesource/daytime_client.h"
-#include "timesource/time_zone.h"
 
 namespace vel {
 
@@ -72,10 +71,9 @@ void RunSteps(App& app)
 
     WriteLog(app, "starting connect to " + settings.NTPServer);
     window.txtStatus.SetText("Getting current time from " + settings.NTPServer);
-    const std::int16_t offsetBeforeQuery = GetTimeZoneHours(app);
 
     if (GetServerTime(app)) {
-        CompareAndCorrect(app, offsetBeforeQuery);
+        CompareAndCorrect(app);
     } else {
         ShowCountdown(app, "Could not get current time! See .LOG file for details", "Program will exit in ",
                       settings.DelaySeconds, " secs.  To exit immediately, click QUIT.", "&Quit");

@@ -6,14 +6,12 @@
 #include "log/log.h"
 #include "run/countdown.h"
 #include "run/status_window.h"
-#include "timesource/time_zone.h"
 
 namespace vel {
 
 namespace {
 
 using platform::LocalDateTime;
-using platform::LocalTimestamp;
 
 const char* const kExitSuffix = " secs.  To exit immediately, click QUIT.";
 
@@ -27,13 +25,11 @@ void AppendPart(std::string& text, std::int64_t count, const char* unit)
         text += 's';
 }
 
-// The time the clock is to show: the reading now, fraction included, moved by
-// whole seconds.
-LocalTimestamp Moved(const LocalTimestamp& now, std::int64_t seconds)
+// Local time minus UTC at a reading of the clock.
+platform::Span OffsetOf(const platform::ClockReading& reading)
 {
-    LocalTimestamp t = now;
-    t.time = platform::AddSeconds(now.time, seconds);
-    return t;
+    const platform::Instant local{platform::ToSerialSeconds(reading.local.time), reading.local.nanoseconds};
+    return local - reading.utc;
 }
 
 std::string DescribeSetFailure(const platform::ClockSetResult& result)
@@ -44,15 +40,15 @@ std::string DescribeSetFailure(const platform::ClockSetResult& result)
     return text;
 }
 
-// The clock stays as it was: say so in the log and in the window, and give a
-// user who watches the window time to read it before the run ends.
+// The clock stays as it was: the whole reason goes into the log; the window
+// says so briefly (a reason can be longer than the status box) and gives a
+// user who watches it time to read it before the run ends.
 void ReportSetFailure(App& app, const platform::ClockSetResult& result)
 {
-    const std::string reason = DescribeSetFailure(result);
-    WriteLog(app, "ERROR: " + reason);
+    WriteLog(app, "ERROR: " + DescribeSetFailure(result));
     app.exitStatus = ExitStatus::ClockNotSet;
-    ShowCountdown(app, "System clock could not be set! See .LOG file for details",
-                  "ERROR: " + reason + ".  Program will exit in ", CorrectionCountdown, kExitSuffix, "&Quit");
+    ShowCountdown(app, "System clock could not be set! See .LOG file for details", "Program will exit in ",
+                  CorrectionCountdown, kExitSuffix, "&Quit");
 }
 
 }  // namespace
@@ -99,7 +95,12 @@ std::string FormatCorrectedTime(const LocalDateTime& t, const std::string& timeS
     return std::string(date) + timeSeparator + minute;
 }
 
-void CompareAndCorrect(App& app, std::int16_t offsetBeforeQuery)
+platform::Span PreciseClockDifference(const TimeQueryState& query, std::int32_t pcOffset)
+{
+    return query.AnswerInstant - query.ServerInstant - platform::Seconds(pcOffset);
+}
+
+void CompareAndCorrect(App& app)
 {
     platform::Clock& clock = app.platform.clock;
     const TimeQueryState& query = app.query;
@@ -129,29 +130,30 @@ void CompareAndCorrect(App& app, std::int16_t offsetBeforeQuery)
         return;
     }
 
-    // The difference was measured at the answer's arrival; it is applied to
-    // the reading now, so the countdown in between does not count. Date and
-    // time go in one setting: two could straddle midnight.
-    LocalTimestamp newTime = Moved(clock.Now(), -difference);
-    platform::ClockSetResult result = clock.SetLocalDateTime(newTime);
+    // Whole seconds decided; the clock moves by the precise difference. It
+    // was measured at the answer's arrival and is applied to the reading now,
+    // so the countdown in between does not count. The clock is given an
+    // instant: local wall times are ambiguous near a change of daylight saving.
+    const platform::Span precise = PreciseClockDifference(query, app.settings.PCOffset);
+    const platform::ClockReading before = clock.Read();
+    const platform::Instant target = before.utc - precise;
+    const platform::ClockSetResult result = clock.SetTime(target);
     if (!result.ok) {
         ReportSetFailure(app, result);
         return;
     }
 
-    // The server's time was made local with the offset of before the setting;
-    // if the setting crossed a change of daylight saving, move by the change.
-    const std::int16_t offsetNow = GetTimeZoneHours(app);
-    if (offsetNow != offsetBeforeQuery) {
-        newTime = Moved(clock.Now(), (static_cast<std::int64_t>(offsetNow) - offsetBeforeQuery) * 3600);
-        result = clock.SetLocalDateTime(newTime);
-        if (!result.ok) {
-            ReportSetFailure(app, result);
-            return;
-        }
-    }
+    // The new time in the offset of before the setting; when the setting
+    // carried the clock across a change of daylight saving, the offset now in
+    // force differs and the time shown moves with it. The instant needs no
+    // second setting.
+    const platform::Span offsetBefore = OffsetOf(before);
+    LocalDateTime newTime = platform::FromSerialSeconds((target + offsetBefore).seconds);
+    const platform::Span offsetAfter = OffsetOf(clock.Read());
+    if (offsetAfter != offsetBefore)
+        newTime = platform::FromSerialSeconds((target + offsetAfter).seconds);
 
-    WriteLog(app, "system clock corrected to " + FormatCorrectedTime(newTime.time, clock.TimeSeparator()));
+    WriteLog(app, "system clock corrected to " + FormatCorrectedTime(newTime, clock.TimeSeparator()));
     app.exitStatus = ExitStatus::Ok;
 }
 

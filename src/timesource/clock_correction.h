@@ -4,25 +4,31 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/instant.h"
 #include "platform/local_date_time.h"
 
 namespace vel {
 
 class App;
+struct TimeQueryState;
 
 inline constexpr std::int16_t CorrectionCountdown = 3;
 
 // After a successful query: compares (AnswerTime - PCOffset) with ServerTime
 // and, when the difference exceeds Tolerance, counts down and sets the clock
-// (unless cancelled or "noupdate"). Logs the outcome and sets app.exitStatus.
-// offsetBeforeQuery: GetTimeZoneHours() taken just before the query.
-void CompareAndCorrect(App& app, std::int16_t offsetBeforeQuery);
+// (unless cancelled or "noupdate") to the current instant less the precise
+// difference. Logs the outcome and sets app.exitStatus.
+void CompareAndCorrect(App& app);
 
 // Seconds the PC clock is ahead of where it should be (server's time plus
 // PCOffset); negative when it is behind. In 64 bits: a clock decades off
 // does not wrap.
 std::int64_t ClockDifference(const platform::LocalDateTime& answerTime, std::int32_t pcOffset,
                              const platform::LocalDateTime& serverTime);
+
+// The same precisely, as the clock is moved: AnswerInstant - PCOffset -
+// ServerInstant, positive when the PC clock is ahead.
+platform::Span PreciseClockDifference(const TimeQueryState& query, std::int32_t pcOffset);
 
 // "1 day 1 hour 1 minute 1 second"; empty for 0 (and for a negative count).
 std::string FormatDuration(std::int32_t seconds);

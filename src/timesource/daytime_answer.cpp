@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "common/app.h"
 #include "timesource/time_zone.h"
@@ -137,13 +138,79 @@ std::string_view StripLineEnd(std::string_view text)
     return text;
 }
 
+bool IsLetter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// xinetd's built-in service: "07 DEC 2026 13:53:33 UTC" and a line end. Told
+// from the NIST layout (a line feed and five digits) by the blank at position 3
+// and the month's letters after it.
+bool HasXinetdLayout(std::string_view answer)
+{
+    return answer.size() >= 7 && answer[2] == ' ' && IsLetter(answer[3]) && IsLetter(answer[4]) &&
+           IsLetter(answer[5]) && answer[6] == ' ';
+}
+
+// The fields of a NIST line after its time (TT, L, H, msADV, label, marker),
+// separated by blanks; the line end separates too. Only the first few are
+// looked at, so a flood costs nothing.
+constexpr std::size_t kNistFieldLimit = 8;
+std::vector<std::string_view> NistFields(std::string_view answer)
+{
+    std::vector<std::string_view> fields;
+    std::string_view rest = Piece(answer, 25, std::string_view::npos);
+    auto separator = [](char c) { return c == ' ' || c == '\r' || c == '\n'; };
+    while (fields.size() < kNistFieldLimit) {
+        while (!rest.empty() && separator(rest.front()))
+            rest.remove_prefix(1);
+        if (rest.empty())
+            break;
+        std::size_t end = 0;
+        while (end < rest.size() && !separator(rest[end]))
+            ++end;
+        fields.push_back(rest.substr(0, end));
+        rest.remove_prefix(end);
+    }
+    return fields;
+}
+
+// H, the field after L: 0 healthy, 1 possibly up to 5 seconds off, 2 and more
+// known to be wrong or failed. A line without a numeric H is not judged.
+bool ReportsItselfUnhealthy(std::string_view answer)
+{
+    const std::vector<std::string_view> fields = NistFields(answer);
+    if (fields.size() < 3 || fields[2].empty())
+        return false;
+    bool aboveOne = false;
+    for (std::size_t i = 0; i < fields[2].size(); ++i) {
+        const char c = fields[2][i];
+        if (!IsDigit(c))
+            return false;
+        // 2 and more: any non-zero digit before the last, or a last one of 2 to 9.
+        aboveOne = aboveOne || (i + 1 < fields[2].size() ? c != '0' : c >= '2');
+    }
+    return aboveOne;
+}
+
 }  // namespace
 
 std::string ParseDaytimeAnswer(std::string_view answer)
 {
     std::string date;
     std::string time;
-    if (answer.size() >= 4 && answer[3] == ' ') {
+    if (HasXinetdLayout(answer)) {
+        // "DD MMM YYYY HH:MM:SS ZZZ": blanks at 3, 7, 12 and 21, then the zone
+        // and nothing but the line end. Only UTC is UTC.
+        const std::string_view zone = Piece(answer, 22, 24);
+        if (Piece(answer, 12, 12) != " " || Piece(answer, 21, 21) != " " || (zone != "UTC" && zone != "GMT") ||
+            !StripLineEnd(Piece(answer, 25, std::string_view::npos)).empty())
+            return {};
+        // As the short layout's date text: "MMM DD YYYY".
+        date = std::string(Piece(answer, 4, 6)) + " " + std::string(Piece(answer, 1, 2)) + " " +
+               std::string(Piece(answer, 8, 11));
+        time = std::string(Piece(answer, 13, 20));
+    } else if (answer.size() >= 4 && answer[3] == ' ') {
         // Short layout: "Www Mmm dd hh:mm:ss yyyy".
         date = std::string(TrimBlanksView(Piece(answer, 4, 10)));
         // Anything longer than a year and its line end is not a year: do not
@@ -155,7 +222,9 @@ std::string ParseDaytimeAnswer(std::string_view answer)
         date += year;
         time = std::string(TrimBlanksView(Piece(answer, 12, 20)));
     } else {
-        // NIST layout: a line feed, then "JJJJJ YR-MO-DA HH:MM:SS ...".
+        // NIST layout: a line feed, then "JJJJJ YR-MO-DA HH:MM:SS TT L H ...".
+        if (ReportsItselfUnhealthy(answer))
+            return {};
         date = std::string(Piece(answer, 11, 15)) + "-" + std::string(Piece(answer, 8, 9));
         time = std::string(Piece(answer, 17, 24));
     }
@@ -182,12 +251,28 @@ std::optional<LocalDateTime> ReadParsedAnswer(std::string_view parsed)
     return t;
 }
 
+bool IsOnTimeAnswer(std::string_view answer)
+{
+    if (HasXinetdLayout(answer) || (answer.size() >= 4 && answer[3] == ' '))
+        return false;
+    const std::vector<std::string_view> fields = NistFields(answer);
+    return fields.size() == 6 && fields[4] == "UTC(NIST)" && (fields[5] == "*" || fields[5] == "#");
+}
+
+std::optional<platform::Instant> NamedInstant(std::string_view answer)
+{
+    const auto utc = ReadParsedAnswer(ParseDaytimeAnswer(answer));
+    if (!utc)
+        return std::nullopt;
+    return platform::InstantOfUtc(*utc, IsOnTimeAnswer(answer) ? 0 : 500000000);
+}
+
 platform::LocalDateTime ConvertAnswerToLocal(App& app, const std::string& parsed)
 {
     const auto utc = ReadParsedAnswer(parsed);
     if (!utc)
         return {};
-    return platform::AddSeconds(*utc, static_cast<std::int64_t>(GetTimeZoneHours(app)) * 3600);
+    return platform::AddSeconds(*utc, GetTimeZoneOffsetSeconds(app));
 }
 
 std::string PrintableAnswer(std::string_view answer)

@@ -6,17 +6,22 @@
 #include <string>
 #include <string_view>
 
+#include "platform/instant.h"
 #include "platform/local_date_time.h"
 
 namespace vel {
 
 class App;
 
-// Cuts the date and time out of the answer at their fixed positions (the NIST
-// layout, or the short weekday-month-day-time-year one) and tests them.
-// Returns "<date text> <time text>" when both are valid, else the empty text.
-//   NIST:  "\n60411 24-04-11 15:30:02 50 0 0 405.3 UTC(NIST) *" gives "04-11-24 15:30:02"
-//   short: "Thu Apr 11 15:30:02 2024"                          gives "Apr 11 2024 15:30:02"
+// Cuts the date and time out of the answer at their fixed positions and tests
+// them. Returns "<date text> <time text>" when both are valid, else the empty
+// text. Three layouts:
+//   NIST:   "\n60411 24-04-11 15:30:02 50 0 0 405.3 UTC(NIST) *" gives "04-11-24 15:30:02"
+//   short:  "Thu Apr 11 15:30:02 2024"                          gives "Apr 11 2024 15:30:02"
+//   xinetd: "07 DEC 2026 13:53:33 UTC"                          gives "DEC 07 2026 13:53:33"
+// A NIST line whose health digit H (the field after L) is 2 or more comes from
+// a server that knows its time is wrong: it is invalid. An xinetd line is
+// valid only in UTC (or GMT).
 // The answer is untrusted: only fixed positions are looked at, every field is
 // range-checked, and anything else (NUL bytes, binary garbage) is invalid.
 std::string ParseDaytimeAnswer(std::string_view answer);
@@ -25,8 +30,20 @@ std::string ParseDaytimeAnswer(std::string_view answer);
 // (NIST YR is read as 2000-2099); nullopt for any other text.
 std::optional<platform::LocalDateTime> ReadParsedAnswer(std::string_view parsed);
 
+// A NIST line that names the instant at which its on-time marker arrives: the
+// NIST layout ending in the label "UTC(NIST)" and the marker "*" or "#". The
+// server sends such a line early by msADV milliseconds to make up for the
+// network, so the second it names begins as the line arrives.
+bool IsOnTimeAnswer(std::string_view answer);
+
+// The instant a valid answer names: its date and time as UTC, exactly for an
+// on-time NIST line, and with the named second taken as half over for every
+// other answer (it was sent at some moment within that second).
+std::optional<platform::Instant> NamedInstant(std::string_view answer);
+
 // The server's time (UTC in the answer) as the PC's local date-time: the
-// non-empty result of ParseDaytimeAnswer plus GetTimeZoneHours() hours.
+// non-empty result of ParseDaytimeAnswer plus the PC's exact offset from UTC
+// now (GetTimeZoneOffsetSeconds, never the whole-hour rounding).
 // The zero value when `parsed` is not such a result.
 platform::LocalDateTime ConvertAnswerToLocal(App& app, const std::string& parsed);
 

@@ -18,8 +18,12 @@ public:
     void OnDataArrival() override
     {
         TimeQueryState& query = app_.query;
+        // The clock first: the moment of arrival is what the answer is
+        // measured against, to the nanosecond.
+        const platform::ClockReading arrival = app_.platform.clock.Read();
         query.ServerAnswer = app_.platform.socket.GetData(kDaytimeReadLimit);
-        query.AnswerTime = app_.platform.clock.Now().time;
+        query.AnswerTime = arrival.local.time;
+        query.AnswerInstant = arrival.utc;
         query.WaitingForAnswer = false;
         app_.platform.socket.Close();
     }
@@ -66,6 +70,25 @@ double WholeSeconds(double seconds)
     return std::floor(seconds);
 }
 
+// Time servers refuse a client that asks more often than once every 4
+// seconds: the next attempt waits until 4 seconds after the last connect,
+// with the window's events handled. False when Cancel ended the wait.
+bool SpacedFromLastConnect(App& app, double lastConnect)
+{
+    platform::Clock& clock = app.platform.clock;
+    platform::EventPump& pump = app.platform.pump;
+    const double start = lastConnect + kDaytimeAttemptSpacingSeconds;
+    while (!app.flags.UserCancelled) {
+        if (clock.MonotonicSeconds() >= start)
+            return true;
+        pump.DoEvents();
+        const double left = start - clock.MonotonicSeconds();
+        if (!app.flags.UserCancelled && left > 0)
+            pump.WaitForEvents(left);
+    }
+    return false;
+}
+
 }  // namespace
 
 std::string ServerHost(const std::string& entry)
@@ -88,7 +111,10 @@ bool GetServerTime(App& app)
 
     std::string parsed;
     bool timedOut = false;
+    double lastConnect = 0;
     for (int attempt = 1; attempt <= kDaytimeAttempts; ++attempt) {
+        if (attempt > 1 && !SpacedFromLastConnect(app, lastConnect))
+            break;  // cancelled while waiting
         query.WaitingForAnswer = true;
         // Noticed once the whole-second reading is past the deadline: 10 to
         // 11 seconds after the connect.
@@ -96,6 +122,7 @@ bool GetServerTime(App& app)
         timedOut = false;
         query.TimeError.clear();
 
+        lastConnect = clock.MonotonicSeconds();
         socket.Connect();
 
         while (query.WaitingForAnswer) {
@@ -119,6 +146,7 @@ bool GetServerTime(App& app)
 
     if (!parsed.empty()) {
         query.ServerTime = ConvertAnswerToLocal(app, parsed);
+        query.ServerInstant = *NamedInstant(query.ServerAnswer);
         return true;
     }
 

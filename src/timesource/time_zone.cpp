@@ -20,6 +20,14 @@ std::int32_t GetTimeZoneBias(App& app)
     return static_cast<std::int32_t>(bias);
 }
 
+std::int32_t GetTimeZoneOffsetSeconds(App& app)
+{
+    // No zone on earth is a day off UTC: a broken record is clamped there.
+    constexpr std::int64_t kLimit = 24 * 3600;
+    const std::int64_t seconds = -static_cast<std::int64_t>(GetTimeZoneBias(app)) * 60;
+    return static_cast<std::int32_t>(seconds > kLimit ? kLimit : seconds < -kLimit ? -kLimit : seconds);
+}
+
 std::int16_t GetTimeZoneHours(App& app)
 {
     // -bias / 60 to the nearest whole hour, halves to the even one; in

@@ -26,13 +26,16 @@ namespace vel::test {
 // Real time, as the Qt event pump needs; the PC clock is read, never set.
 class SteadyClock : public platform::Clock {
 public:
-    platform::LocalTimestamp Now() override
+    platform::ClockReading Read() override
     {
         const QDateTime now = QDateTime::currentDateTime();
         const QDate date = now.date();
         const QTime time = now.time();
-        return {{date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()},
-                time.msec() * 1000000};
+        const qint64 ms = now.toMSecsSinceEpoch();
+        const qint64 seconds = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+        return {{seconds, static_cast<std::int32_t>((ms - seconds * 1000) * 1000000)},
+                {{date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()},
+                 time.msec() * 1000000}};
     }
     double MonotonicSeconds() override
     {
@@ -43,14 +46,15 @@ public:
         info = {};
         return platform::TimeZoneId::Unknown;
     }
-    platform::ClockSetResult SetLocalDateTime(const platform::LocalTimestamp& t) override
+    platform::ClockSetResult SetTime(const platform::Instant& t) override
     {
         sets.push_back(t);
-        return {false, 1, "the GUI tests never set the clock"};
+        return {false, 1, refusal};
     }
     std::string TimeSeparator() override { return ":"; }
 
-    std::vector<platform::LocalTimestamp> sets;
+    std::vector<platform::Instant> sets;
+    std::string refusal = "the GUI tests never set the clock";
 };
 
 struct GuiApp {

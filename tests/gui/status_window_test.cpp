@@ -14,6 +14,7 @@
 #include "run/countdown.h"
 #include "run/entry.h"
 #include "run/status_window.h"
+#include "timesource/clock_correction.h"
 
 using namespace vel;
 using vel::test::After;
@@ -52,6 +53,15 @@ T* Widget(App& app, const char* name)
     if (widget == nullptr)
         qFatal("no control %s", name);
     return widget;
+}
+
+// Whether the text, wrapped at words, fits the box without scrolling.
+bool FitsTheBox(QPlainTextEdit& box, const QString& text)
+{
+    const int margin = static_cast<int>(box.document()->documentMargin());
+    const QRect room = box.viewport()->rect().adjusted(margin, margin, -margin, -margin);
+    const QRect needed = box.fontMetrics().boundingRect(QRect(0, 0, room.width(), 100000), Qt::TextWordWrap, text);
+    return needed.height() <= room.height();
 }
 
 }  // namespace
@@ -255,6 +265,42 @@ private slots:
         QCOMPARE(std::count(log.begin(), log.end(), std::string(kLogStartMarker)), 1);
         QCOMPARE(log.back(), std::string("ERROR: user cancelled before connect started"));
         QVERIFY(t.windows.FindForm("frmAbout") == nullptr);
+    }
+
+    // A clock that cannot be set: the whole reason goes into the log, and the
+    // window's text fits the status box with its countdown.
+    void aClockThatCannotBeSetShowsACountdownThatFits()
+    {
+        test::GuiApp t;
+        t.clock.refusal = "clock_settime: operation not permitted; no system bus to reach systemd-timedated "
+                          "(Failed to connect to socket /run/dbus/system_bus_socket: No such file or directory)";
+        t.app.flags.RunStarted = true;  // the window only, no run of its own
+        t.app.settings.Tolerance = 30;
+        const platform::ClockReading now = t.clock.Read();
+        t.app.query.AnswerTime = now.local.time;
+        t.app.query.AnswerInstant = now.utc;
+        t.app.query.ServerTime = platform::AddSeconds(now.local.time, 95);
+        t.app.query.ServerInstant = now.utc + platform::Seconds(95);
+        auto* status = Widget<QPlainTextEdit>(t.app, "txtStatus");
+        QString shown;
+        QString label;
+        // In the countdown after the failed setting (3 to 6 seconds in).
+        After(4400, [&] {
+            shown = status->toPlainText();
+            label = Widget<QLabel>(t.app, "lblClockStatus")->text();
+            QTest::mouseClick(Widget(t.app, "cmdCancel"), Qt::LeftButton);
+        });
+        QtWindow(t.app).Window()->show();
+        CompareAndCorrect(t.app);
+
+        QCOMPARE(t.clock.sets.size(), std::size_t{1});
+        QCOMPARE(label, QString("System clock could not be set! See .LOG file for details"));
+        QVERIFY2(shown.startsWith("Program will exit in "), qPrintable(shown));
+        QVERIFY(FitsTheBox(*status, shown));
+        const std::vector<std::string> log = t.LogLines();
+        QCOMPARE(log.back(), "ERROR: the system clock could not be set: " + t.clock.refusal + " (error 1)");
+        // The whole reason with the countdown would not have fitted.
+        QVERIFY(!FitsTheBox(*status, QString::fromStdString(log.back()) + ".  " + shown));
     }
 };
 

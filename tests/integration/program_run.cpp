@@ -67,6 +67,13 @@ std::string ProgramCommand(const RunOptions& options, const fs::path& scratch)
         command += "PATH='" + options.path + "' ";
     if (options.offscreen)
         command += "QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR='" + scratch.string() + "' ";
+    if (!options.timeZone.empty())
+        command += "TZ='" + options.timeZone + "' ";
+    if (!options.clockStandIn.empty())
+        // A preloaded library comes before a sanitizer's runtime: let it.
+        command += "LD_PRELOAD='" CLOCK_STAND_IN_LIBRARY "' VELTRANE_STAND_IN_CLOCK='" + options.clockStandIn +
+                   "' VELTRANE_STAND_IN_LOG='" + scratch.string() + "/stand-in.txt' " +
+                   "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\" ";
     return command + "'" VELTRANE_EXE "' " + options.arguments;
 }
 
@@ -142,6 +149,23 @@ ProgramRun ProgramTest::Run(const RunOptions& options) const
     for (std::string line; std::getline(server, line);)
         if (line.rfind("connection ", 0) == 0)
             ++run.serverConnections;
+    std::istringstream standIn(ReadFile(scratch / "stand-in.txt"));
+    for (std::string line; std::getline(standIn, line);) {
+        std::istringstream fields(line);
+        std::string kind;
+        fields >> kind;
+        if (kind == "clock_settime") {
+            ClockSetting setting;
+            fields >> setting.clock >> setting.seconds >> setting.nanoseconds >> setting.nowSeconds >> setting.nowNanoseconds;
+            run.clockSettings.push_back(setting);
+        } else if (kind == "connect") {
+            Connection connection;
+            fields >> connection.address >> connection.port >> connection.monotonic;
+            run.connections.push_back(connection);
+        } else {
+            ADD_FAILURE() << "the program called " << line;
+        }
+    }
     fs::remove_all(scratch);
     return run;
 }

@@ -29,6 +29,24 @@ struct RunOptions {
     std::string systemBus;      // DBUS_SYSTEM_BUS_ADDRESS; empty: an address where no bus is
     bool offscreen = false;     // a display: Qt's offscreen platform
     int instances = 1;          // programs started at once, in one namespace
+    std::string timeZone;       // TZ of the program; empty: inherited
+    // The stand-in for clock_settime (tests/preload), preloaded into the
+    // program: "refuse" or "succeed"; empty: none.
+    std::string clockStandIn;
+};
+
+// A call the stand-in saw.
+struct ClockSetting {
+    int clock = -1;                                // the clock named (CLOCK_REALTIME is 0)
+    long long seconds = 0, nanoseconds = 0;        // the instant asked for
+    long long nowSeconds = 0, nowNanoseconds = 0;  // the real clock at the request
+    // How far the instant asked for is from the real clock then, in seconds.
+    double FromNow() const { return (seconds - nowSeconds) + (nanoseconds - nowNanoseconds) / 1e9; }
+};
+struct Connection {
+    std::string address;
+    int port = 0;
+    double monotonic = 0;  // when the connect began
 };
 
 struct ProgramRun {
@@ -40,6 +58,9 @@ struct ProgramRun {
     Lines stampedLog;           // the log's lines as written
     std::string output;         // standard output and error together
     int serverConnections = 0;  // connections the test server accepted
+    // What the clock stand-in recorded (with clockStandIn only).
+    std::vector<ClockSetting> clockSettings;
+    std::vector<Connection> connections;  // the program's TCP connects
 };
 
 // A program started by ProgramTest::Start, running while the test watches:

@@ -16,12 +16,14 @@ protected:
                       "QuietMode=Y\r\n");
     }
 
-    // server empty: no server at all (the port refuses).
-    ProgramRun RunProgram(const std::string& server, const std::string& arguments = "")
+    // server empty: no server at all (the port refuses). clockStandIn: see RunOptions.
+    ProgramRun RunProgram(const std::string& server, const std::string& arguments = "",
+                          const std::string& clockStandIn = "")
     {
         RunOptions options;
         options.server = server;
         options.arguments = arguments;
+        options.clockStandIn = clockStandIn;
         return Run(options);
     }
 };
@@ -103,12 +105,21 @@ TEST_F(QuietRun, RefusedConnectionIsOneAttempt)
     ExpectSettingsSaved(ReadSettings());
 }
 
-TEST_F(QuietRun, ResetConnectionsAreTriedThreeTimes)
+TEST_F(QuietRun, ResetConnectionsAreTriedThreeTimesFourSecondsApart)
 {
-    const ProgramRun run = RunProgram("--mode refuse");
+    // The stand-in for clock_settime also notes every connect.
+    const ProgramRun run = RunProgram("--mode refuse", "", "refuse");
     ASSERT_EQ(run.log.size(), 5u) << run.output;
     EXPECT_EQ(run.log[4].rfind("ERROR: winsock error - 10054 ", 0), 0u) << run.log[4];
+    // One connection per attempt: no second connect after a reset.
     EXPECT_EQ(run.serverConnections, 3);
+    ASSERT_EQ(run.connections.size(), 3u);
+    for (std::size_t i = 1; i < run.connections.size(); ++i) {
+        const double spacing = run.connections[i].monotonic - run.connections[i - 1].monotonic;
+        EXPECT_GE(spacing, 4.0);
+        EXPECT_LT(spacing, 4.5);
+    }
+    EXPECT_TRUE(run.clockSettings.empty());
     EXPECT_EQ(run.exitStatus, 1);
 }
 

@@ -1,19 +1,21 @@
-// The Linux clock's conversion of a local date-time to what clock_settime
-// takes. The setting itself is exercised only inside `unshare -r -n` (the
-// integration tests), never here.
+// The Linux clock's readings: instants and the local time they show. The
+// setting itself is exercised only inside `unshare -r -n` with a stand-in for
+// clock_settime (the integration tests), never here.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/linux/linux_clock.h"
+#include "support/virtual_time.h"
 
 namespace vel {
 namespace {
 
-using platform::LocalToUtc;
+using platform::LocalOf;
 
 class TimeZoneScope {
 public:
@@ -37,30 +39,50 @@ private:
     std::optional<std::string> old_;
 };
 
-TEST(LinuxClock, LocalToUtcFollowsTheDaylightRuleOfTheDateAndKeepsTheFraction)
+TEST(LinuxClock, LocalOfAnInstantFollowsTheOffsetInForceThenAndKeepsTheFraction)
 {
     TimeZoneScope zone("CET-1CEST,M3.5.0,M10.5.0/3");
-    const auto summer = LocalToUtc({{2025, 7, 1, 12, 0, 0}, 500000000});
+    const auto summer = LocalOf({1751364000, 500000000});  // 2025-07-01 10:00:00.5 UTC
     ASSERT_TRUE(summer);
-    EXPECT_EQ(summer->tv_sec, 1751364000);  // 2025-07-01 10:00:00 UTC
-    EXPECT_EQ(summer->tv_nsec, 500000000);
-    const auto winter = LocalToUtc({{2025, 1, 15, 12, 0, 0}, 0});
+    EXPECT_EQ(summer->time, (platform::LocalDateTime{2025, 7, 1, 12, 0, 0}));
+    EXPECT_EQ(summer->nanoseconds, 500000000);
+    const auto winter = LocalOf({1736938800, 0});  // 2025-01-15 11:00:00 UTC
     ASSERT_TRUE(winter);
-    EXPECT_EQ(winter->tv_sec, 1736938800);  // 2025-01-15 11:00:00 UTC
+    EXPECT_EQ(winter->time, (platform::LocalDateTime{2025, 1, 15, 12, 0, 0}));
+    // The spring-forward: 01:59:59 in winter time, then 03:00:00 in summer time.
+    EXPECT_EQ(LocalOf({1743296399, 0})->time, (platform::LocalDateTime{2025, 3, 30, 1, 59, 59}));
+    EXPECT_EQ(LocalOf({1743296400, 0})->time, (platform::LocalDateTime{2025, 3, 30, 3, 0, 0}));
     // The second before the epoch is a time, not a failure.
     TimeZoneScope utc("UTC0");
-    const auto before = LocalToUtc({{1969, 12, 31, 23, 59, 59}, 0});
+    const auto before = LocalOf({-1, 0});
     ASSERT_TRUE(before);
-    EXPECT_EQ(before->tv_sec, -1);
+    EXPECT_EQ(before->time, (platform::LocalDateTime{1969, 12, 31, 23, 59, 59}));
 }
 
-TEST(LinuxClock, LocalToUtcRefusesWhatIsNoDateTime)
+TEST(LinuxClock, LocalOfRefusesWhatIsNoInstant)
 {
-    EXPECT_FALSE(LocalToUtc({{2025, 2, 30, 12, 0, 0}, 0}));
-    EXPECT_FALSE(LocalToUtc({{2025, 1, 1, 24, 0, 0}, 0}));
-    EXPECT_FALSE(LocalToUtc({{2025, 1, 1, 0, 0, 0}, 1000000000}));
-    EXPECT_FALSE(LocalToUtc({{2025, 1, 1, 0, 0, 0}, -1}));
-    EXPECT_FALSE(LocalToUtc({}));
+    EXPECT_FALSE(LocalOf({0, 1000000000}));
+    EXPECT_FALSE(LocalOf({0, -1}));
+}
+
+// A correct clock stays correct in every zone: the local time the clock shows
+// is the UTC reading plus the exact offset of the time-zone record, which is
+// what the server's time is made local with.
+TEST(LinuxClock, TheRecordsOffsetTurnsUtcIntoTheLocalTimeShownInEveryZone)
+{
+    const std::vector<std::string> zones = test::TzZoneNames();
+    ASSERT_GT(zones.size(), 300u);
+    platform::LinuxClock clock;
+    for (const std::string& name : zones) {
+        SCOPED_TRACE(name);
+        TimeZoneScope zone((":" + name).c_str());
+        platform::TimeZoneInformation info;
+        const int id = clock.GetTimeZoneInformation(info);
+        const platform::ClockReading reading = clock.Read();
+        const std::int64_t bias = info.Bias + (id == platform::TimeZoneId::Daylight ? info.DaylightBias : 0);
+        EXPECT_EQ(platform::AddSeconds(platform::UtcDateTime(reading.utc), -bias * 60), reading.local.time);
+        EXPECT_EQ(reading.local.nanoseconds, reading.utc.nanoseconds);
+    }
 }
 
 }  // namespace

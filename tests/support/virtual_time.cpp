@@ -4,46 +4,101 @@
 
 namespace vel::test {
 
-VirtualClock::VirtualClock(platform::LocalDateTime start)
-    : wallBase_(static_cast<double>(platform::ToSerialSeconds(start)))
+namespace {
+
+platform::Span SpanOf(double seconds)
 {
+    const double whole = std::floor(seconds);
+    return platform::MakeSpan(static_cast<std::int64_t>(whole), std::llround((seconds - whole) * 1e9));
+}
+
+}  // namespace
+
+std::int32_t OffsetSeconds(const ZoneState& state)
+{
+    const std::int64_t bias = static_cast<std::int64_t>(state.info.Bias) +
+                              (state.id == platform::TimeZoneId::Daylight ? state.info.DaylightBias
+                                                                            : state.info.StandardBias);
+    // A record beyond a day off UTC is broken: held at a day.
+    const std::int64_t seconds = -bias * 60;
+    constexpr std::int64_t kDay = 86400;
+    return static_cast<std::int32_t>(seconds > kDay ? kDay : seconds < -kDay ? -kDay : seconds);
+}
+
+Zone FixedZone(int id, platform::TimeZoneInformation info)
+{
+    return [id, info](const platform::Instant&) { return ZoneState{id, info}; };
+}
+
+Zone UtcZone()
+{
+    return FixedZone(platform::TimeZoneId::Unknown, {});
+}
+
+VirtualClock::VirtualClock(platform::LocalDateTime start, Zone zone)
+    : base_{platform::ToSerialSeconds(start), 0}, zone_(UtcZone())
+{
+    SetZone(std::move(zone));
+}
+
+platform::Instant VirtualClock::NowUtc() const
+{
+    return base_ + SpanOf(monotonic_);
+}
+
+platform::LocalTimestamp VirtualClock::LocalAt(const platform::Instant& utc) const
+{
+    return {platform::FromSerialSeconds(utc.seconds + OffsetAt(utc)), utc.nanoseconds};
 }
 
 double VirtualClock::WallSerial() const
 {
-    return wallBase_ + wallOffset_ + monotonic_;
+    const platform::Instant now = NowUtc();
+    return platform::ToDouble(now) + OffsetAt(now);
 }
 
-platform::LocalTimestamp VirtualClock::Now()
+void VirtualClock::JumpWallClock(double seconds)
 {
-    const double serial = WallSerial();
-    const double whole = std::floor(serial);
-    platform::LocalTimestamp t;
-    t.time = platform::FromSerialSeconds(static_cast<std::int64_t>(whole));
-    t.nanoseconds = static_cast<std::int32_t>(std::lround((serial - whole) * 1e9));
-    if (t.nanoseconds >= 1000000000) {
-        t.nanoseconds -= 1000000000;
-        t.time = platform::AddSeconds(t.time, 1);
-    }
-    return t;
+    base_ = base_ + SpanOf(seconds);
+}
+
+void VirtualClock::SetNowUtc(const platform::Instant& utc)
+{
+    base_ = utc - SpanOf(monotonic_);
+}
+
+void VirtualClock::SetZone(Zone zone)
+{
+    // The instant whose local time in the new zone is the local time shown
+    // now: local - offset, the offset taken where that lands (twice, for the
+    // hours around a change of offset).
+    const platform::LocalTimestamp shown = LocalAt(NowUtc());
+    zone_ = std::move(zone);
+    const platform::Instant local{platform::ToSerialSeconds(shown.time), shown.nanoseconds};
+    platform::Instant now = local - platform::Seconds(OffsetAt(local));
+    now = local - platform::Seconds(OffsetAt(now));
+    now = local - platform::Seconds(OffsetAt(now));
+    SetNowUtc(now);
+}
+
+platform::ClockReading VirtualClock::Read()
+{
+    const platform::Instant now = NowUtc();
+    return {now, LocalAt(now)};
 }
 
 int VirtualClock::GetTimeZoneInformation(platform::TimeZoneInformation& info)
 {
-    info = {};
-    if (zoneRule)
-        return zoneRule(Now().time, info);
-    info = zone;
-    return zoneId;
+    const ZoneState state = zone_(NowUtc());
+    info = state.info;
+    return state.id;
 }
 
-platform::ClockSetResult VirtualClock::SetLocalDateTime(const platform::LocalTimestamp& t)
+platform::ClockSetResult VirtualClock::SetTime(const platform::Instant& utc)
 {
-    sets.push_back(t);
-    if (!setResult.ok)
-        return setResult;
-    const double target = static_cast<double>(platform::ToSerialSeconds(t.time)) + t.nanoseconds / 1e9;
-    wallOffset_ += target - WallSerial();
+    sets.push_back(utc);
+    if (setResult.ok)
+        SetNowUtc(utc);
     return setResult;
 }
 

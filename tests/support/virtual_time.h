@@ -14,43 +14,70 @@
 
 namespace vel::test {
 
+// What the PC's time-zone record says at an instant: GetTimeZoneInformation's
+// answer. The offset from UTC follows from it.
+struct ZoneState {
+    int id = platform::TimeZoneId::Unknown;
+    platform::TimeZoneInformation info;
+};
+using Zone = std::function<ZoneState(const platform::Instant& utc)>;
+
+// Local time minus UTC in seconds that a record stands for.
+std::int32_t OffsetSeconds(const ZoneState& state);
+
+// The same record at every instant; UTC.
+Zone FixedZone(int id, platform::TimeZoneInformation info);
+Zone UtcZone();
+// A zone of the tz database ("Europe/Berlin"), read through the C library.
+Zone TzZone(const std::string& name);
+// Every zone name of the tz database on this machine (from its zone1970.tab).
+std::vector<std::string> TzZoneNames();
+
 class VirtualClock : public platform::Clock {
 public:
-    // The PC clock starts at this local time, on the second, at monotonic 0.
-    explicit VirtualClock(platform::LocalDateTime start = {2025, 2, 3, 9, 7, 0});
+    // The PC clock shows this local time, on the second, at monotonic 0.
+    explicit VirtualClock(platform::LocalDateTime start = {2025, 2, 3, 9, 7, 0}, Zone zone = UtcZone());
 
     // Clock
-    platform::LocalTimestamp Now() override;
+    platform::ClockReading Read() override;
     double MonotonicSeconds() override { return monotonic_; }
     int GetTimeZoneInformation(platform::TimeZoneInformation& info) override;
-    platform::ClockSetResult SetLocalDateTime(const platform::LocalTimestamp& t) override;
+    platform::ClockSetResult SetTime(const platform::Instant& utc) override;
     std::string TimeSeparator() override { return timeSeparator; }
 
     // Moves time on (only the pump and tests do).
     void Advance(double seconds) { monotonic_ += seconds; }
 
     // The PC clock jumps, as when another program sets it; monotonic time does not.
-    void JumpWallClock(double seconds) { wallOffset_ += seconds; }
+    void JumpWallClock(double seconds);
+    // The PC clock now shows this instant (a local time may be ambiguous).
+    void SetNowUtc(const platform::Instant& utc);
 
-    // The PC clock as seconds since 1970-01-01 of its local calendar, with fraction.
+    // The PC clock now: its instant, that instant in seconds since 1970, and
+    // its local reading as seconds since 1970-01-01 of its local calendar.
+    platform::Instant NowUtc() const;
+    double UtcSerial() const { return platform::ToDouble(NowUtc()); }
     double WallSerial() const;
 
-    // Time zone: returned by GetTimeZoneInformation. `zoneRule`, when set,
-    // chooses them from the current local time (a daylight-saving change).
-    int zoneId = platform::TimeZoneId::Unknown;
-    platform::TimeZoneInformation zone;
-    std::function<int(const platform::LocalDateTime& now, platform::TimeZoneInformation& info)> zoneRule;
+    // The local date and time the PC shows at an instant, and its offset then.
+    platform::LocalTimestamp LocalAt(const platform::Instant& utc) const;
+    std::int32_t OffsetAt(const platform::Instant& utc) const { return OffsetSeconds(zone_(utc)); }
+
+    // Another time zone. The PC clock goes on showing the same local time: a
+    // test says what the PC shows, in the zone it names.
+    void SetZone(Zone zone);
+    void SetZoneRecord(int id, platform::TimeZoneInformation info) { SetZone(FixedZone(id, info)); }
 
     std::string timeSeparator = ":";
 
     // Setting the clock: every request is recorded; `setResult` is what it answers.
-    std::vector<platform::LocalTimestamp> sets;
+    std::vector<platform::Instant> sets;
     platform::ClockSetResult setResult{true, 0, {}};
 
 private:
     double monotonic_ = 0;
-    double wallBase_;      // WallSerial() at monotonic 0
-    double wallOffset_ = 0;
+    platform::Instant base_;  // the PC clock's instant at monotonic 0, jumps and settings included
+    Zone zone_;
 };
 
 class VirtualPump : public platform::EventPump {

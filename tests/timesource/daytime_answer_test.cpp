@@ -75,6 +75,84 @@ TEST(DaytimeAnswer, ValidityOfTheShortFields)
     EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 15:30:02\n2024"), "");
 }
 
+// A NIST line with the given health digit H.
+std::string NistWithHealth(const std::string& h)
+{
+    return "\n61382 26-12-07 13:53:33 00 0 " + h + "  50.0 UTC(NIST) * \n";
+}
+
+TEST(DaytimeAnswer, NistHealthTwoAndMoreIsInvalid)
+{
+    // 0 healthy, 1 possibly up to 5 s off: believed.
+    EXPECT_EQ(ParseDaytimeAnswer(NistWithHealth("0")), "12-07-26 13:53:33");
+    EXPECT_EQ(ParseDaytimeAnswer(NistWithHealth("1")), "12-07-26 13:53:33");
+    // 2 known to be off, 3 and 4 failure or maintenance: not believed.
+    EXPECT_EQ(ParseDaytimeAnswer(NistWithHealth("2")), "");
+    EXPECT_EQ(ParseDaytimeAnswer(NistWithHealth("4")), "");
+    EXPECT_EQ(ParseDaytimeAnswer(NistWithHealth("9")), "");
+    EXPECT_EQ(ParseDaytimeAnswer(NistWithHealth("10")), "");
+    EXPECT_EQ(ParseDaytimeAnswer(NistWithHealth("01")), "12-07-26 13:53:33");
+    EXPECT_EQ(ParseDaytimeAnswer("\n61382 26-12-07 13:53:33 00 0 4"), "");
+    // H is the third field after the time, however the blanks fall.
+    EXPECT_EQ(ParseDaytimeAnswer("\n61382 26-12-07 13:53:33  00  0  2  50.0 UTC(NIST) *"), "");
+    // No numeric H: nothing to judge by.
+    EXPECT_EQ(ParseDaytimeAnswer("\n61382 26-12-07 13:53:33 00 0 x 50.0"), "12-07-26 13:53:33");
+    EXPECT_EQ(ParseDaytimeAnswer("\n61382 26-12-07 13:53:33 00 0"), "12-07-26 13:53:33");
+}
+
+TEST(DaytimeAnswer, XinetdLayoutInUtc)
+{
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 UTC\r\n"), "DEC 07 2026 13:53:33");
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 UTC\n"), "DEC 07 2026 13:53:33");
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 UTC"), "DEC 07 2026 13:53:33");
+    EXPECT_EQ(ParseDaytimeAnswer("29 FEB 2028 00:00:00 GMT\r\n"), "FEB 29 2028 00:00:00");
+    EXPECT_EQ(ReadParsedAnswer(ParseDaytimeAnswer("07 DEC 2026 13:53:33 UTC\r\n")),
+              (LocalDateTime{2026, 12, 7, 13, 53, 33}));
+    // Another zone is not UTC; neither is a missing one.
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 EST\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 CET\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 UTCX\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 UTC and more\r\n"), "");
+    // Every field is checked.
+    EXPECT_EQ(ParseDaytimeAnswer("07 DXC 2026 13:53:33 UTC\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 24:00:00 UTC\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("31 NOV 2026 13:53:33 UTC\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("00 DEC 2026 13:53:33 UTC\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 26 13:53:33 UTC\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13.53.33 UTC\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026  13:53:33 UTC\r\n"), "");
+    EXPECT_EQ(ParseDaytimeAnswer(std::string("07 DEC 2026 13:53:33 UTC\0", 25)), "");
+    // The other layouts keep their places.
+    EXPECT_EQ(ParseDaytimeAnswer("Mon Dec  7 13:53:33 2026\r\n"), "Dec  7 2026 13:53:33");
+}
+
+TEST(DaytimeAnswer, OnlyAnOnTimeNistLineNamesTheExactInstant)
+{
+    const std::string onTime = "\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(NIST) * \n";
+    const platform::Instant second = platform::InstantOfUtc({2026, 12, 7, 13, 53, 33});
+    const platform::Instant half = second + platform::MakeSpan(0, 500000000);
+    EXPECT_TRUE(IsOnTimeAnswer(onTime));
+    EXPECT_EQ(NamedInstant(onTime), second);
+    EXPECT_TRUE(IsOnTimeAnswer("\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(NIST) #"));
+    // Without the label or the marker, or with something after them, it is a
+    // NIST-like line that names a second somewhere within which it was sent.
+    for (const std::string& line : {std::string("\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(NIST)\n"),
+                                    std::string("\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(USNO) *\n"),
+                                    std::string("\n61382 26-12-07 13:53:33 00 0 0  50.0 * \n"),
+                                    std::string("\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(NIST) + \n"),
+                                    std::string("\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(NIST) * extra\n"),
+                                    std::string("\n61382 26-12-07 13:53:33")}) {
+        SCOPED_TRACE(PrintableAnswer(line));
+        EXPECT_FALSE(IsOnTimeAnswer(line));
+        EXPECT_EQ(NamedInstant(line), half);
+    }
+    EXPECT_EQ(NamedInstant("Mon Dec  7 13:53:33 2026\r\n"), half);
+    EXPECT_EQ(NamedInstant("07 DEC 2026 13:53:33 UTC\r\n"), half);
+    EXPECT_FALSE(NamedInstant("07 DEC 2026 13:53:33 EST\r\n"));
+    EXPECT_FALSE(NamedInstant(NistWithHealth("2")));
+}
+
 TEST(DaytimeAnswer, TheSpecimenWithoutItsLineFeedIsInvalid)
 {
     EXPECT_EQ(ParseDaytimeAnswer(kNist.substr(1)), "");
@@ -124,23 +202,30 @@ TEST(DaytimeAnswer, ReadParsedAnswerTakesOnlyParseResults)
     EXPECT_FALSE(ReadParsedAnswer("2024-04-11 15:30:02"));
 }
 
-TEST(DaytimeAnswer, ConversionAddsTheCurrentWholeHourOffset)
+TEST(DaytimeAnswer, ConversionAddsTheExactCurrentOffset)
 {
     TestApp t;
-    t.clock.zoneId = platform::TimeZoneId::Standard;
-    t.clock.zone.Bias = -60;  // UTC+1, no daylight saving
+    auto zone = [&t](std::int32_t bias) { t.clock.SetZoneRecord(platform::TimeZoneId::Standard, {bias, 0, 0}); };
+    zone(-60);  // UTC+1, no daylight saving
     EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 16, 30, 2}));
 
     // Across midnight and the year's end, both ways.
-    t.clock.zone.Bias = -120;
+    zone(-120);
     EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(Nist("24-12-31", "23:30:00"))),
               (LocalDateTime{2025, 1, 1, 1, 30, 0}));
-    t.clock.zone.Bias = 300;
+    zone(300);
     EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer("Mon Jan  1 02:00:00 2024\r\n")),
               (LocalDateTime{2023, 12, 31, 21, 0, 0}));
-    // Half-hour zones are applied rounded: +5:30 as +6.
-    t.clock.zone.Bias = -330;
-    EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 21, 30, 2}));
+    // Zones that are not whole hours, to the minute: never the rounded hours.
+    zone(-330);  // Kolkata
+    EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 21, 0, 2}));
+    zone(-345);  // Kathmandu
+    EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 21, 15, 2}));
+    zone(210);  // St John's
+    EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 12, 0, 2}));
+    // Daylight time: Bias + DaylightBias.
+    t.clock.SetZoneRecord(platform::TimeZoneId::Daylight, {-570, 0, -60});  // Adelaide in summer, +10:30
+    EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 12, 2, 0, 2}));
     // Not a parse result: the zero value.
     EXPECT_TRUE(ConvertAnswerToLocal(t.app, "garbage").IsZero());
 }
@@ -180,8 +265,7 @@ TEST(TimeZone, BiasFollowsTheZoneIdAndHoursRoundHalvesToEven)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.bias);
-        t.clock.zoneId = c.id;
-        t.clock.zone = {c.bias, c.standard, c.daylight};
+        t.clock.SetZoneRecord(c.id, {c.bias, c.standard, c.daylight});
         EXPECT_EQ(GetTimeZoneBias(t.app), c.expectBias);
         EXPECT_EQ(GetTimeZoneHours(t.app), c.expectHours);
     }
@@ -190,11 +274,11 @@ TEST(TimeZone, BiasFollowsTheZoneIdAndHoursRoundHalvesToEven)
 TEST(TimeZone, ADaylightRuleIsReadAtTheMomentOfTheQuery)
 {
     TestApp t;
-    t.clock.zoneRule = [](const LocalDateTime& now, platform::TimeZoneInformation& info) {
-        info.Bias = -60;
-        info.DaylightBias = -60;
-        return now.month >= 4 && now.month <= 9 ? platform::TimeZoneId::Daylight : platform::TimeZoneId::Standard;
-    };
+    t.clock.SetZone([](const platform::Instant& utc) {
+        const int month = platform::UtcDateTime(utc).month;
+        const int id = month >= 4 && month <= 9 ? platform::TimeZoneId::Daylight : platform::TimeZoneId::Standard;
+        return test::ZoneState{id, {-60, 0, -60}};
+    });
     EXPECT_EQ(GetTimeZoneHours(t.app), 1);  // February
     t.clock.JumpWallClock(90.0 * 86400);
     EXPECT_EQ(GetTimeZoneHours(t.app), 2);  // May
@@ -203,8 +287,7 @@ TEST(TimeZone, ADaylightRuleIsReadAtTheMomentOfTheQuery)
 TEST(TimeZone, AnAbsurdRecordDoesNotOverflow)
 {
     TestApp t;
-    t.clock.zoneId = platform::TimeZoneId::Daylight;
-    t.clock.zone = {INT32_MIN, 0, INT32_MIN};
+    t.clock.SetZoneRecord(platform::TimeZoneId::Daylight, {INT32_MIN, 0, INT32_MIN});
     EXPECT_EQ(GetTimeZoneBias(t.app), INT32_MIN);
     EXPECT_EQ(GetTimeZoneHours(t.app), INT16_MAX);
 }

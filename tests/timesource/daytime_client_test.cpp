@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "support/daytime_peer.h"
 #include "support/test_app.h"
+#include "timesource/daytime_answer.h"
 #include "timesource/daytime_client.h"
 
 namespace vel {
@@ -22,8 +24,7 @@ struct ClientScene {
     ClientScene()
     {
         t.app.settings.NTPServer = "time.example.net (Example Time, Somewhere)";
-        t.clock.zoneId = platform::TimeZoneId::Standard;
-        t.clock.zone.Bias = -60;  // UTC+1
+        t.clock.SetZoneRecord(platform::TimeZoneId::Standard, {-60, 0, 0});  // UTC+1
     }
 
     // The peer's part, called at every connect with the attempt number.
@@ -91,6 +92,9 @@ TEST_F(ClientTest, AnswerGivesServerTimeAsLocalTimeAndTheArrivalTime)
     EXPECT_EQ(Query().ServerTime, (LocalDateTime{2025, 2, 3, 9, 6, 55}));
     EXPECT_EQ(Query().AnswerTime, (LocalDateTime{2025, 2, 3, 9, 7, 1}));
     EXPECT_EQ(Query().ServerAnswer, kAnswer);
+    // The same precisely: the reading at the arrival, and the on-time line's second.
+    EXPECT_EQ(Query().AnswerInstant, platform::InstantOfUtc({2025, 2, 3, 8, 7, 1}, 100000000));
+    EXPECT_EQ(Query().ServerInstant, platform::InstantOfUtc({2025, 2, 3, 8, 6, 55}));
     EXPECT_EQ(Query().TimeError, "");
     EXPECT_FALSE(Query().WaitingForAnswer);
     EXPECT_EQ(t.socket.connects, 1);
@@ -114,8 +118,9 @@ TEST_F(ClientTest, OtherSocketErrorsAreTriedThreeTimes)
     EXPECT_FALSE(GetServerTime(t.app));
     EXPECT_EQ(t.socket.connects, 3);
     EXPECT_EQ(Query().TimeError, "winsock error - 10054 The remote host closed the connection");
-    // No pause between attempts.
-    EXPECT_DOUBLE_EQ(connectTimes[1] - connectTimes[0], 0.5);
+    // Servers refuse clients that ask more often: 4 seconds from connect to connect.
+    EXPECT_DOUBLE_EQ(connectTimes[1] - connectTimes[0], 4.0);
+    EXPECT_DOUBLE_EQ(connectTimes[2] - connectTimes[1], 4.0);
 }
 
 TEST_F(ClientTest, ErrorWithoutDescriptionIsAnUnknownWinsockError)
@@ -206,6 +211,75 @@ TEST_F(ClientTest, InvalidAnswersThreeTimesReportTheLastOne)
     // The server's bytes are shown escaped, so the log line stays one line.
     EXPECT_EQ(Query().TimeError, "NTP server returned invalid time: bad answer 3\\r\\n");
     EXPECT_EQ(Query().ServerAnswer, "bad answer 3\r\n");
+}
+
+TEST_F(ClientTest, AnUnhealthyServerIsNotBelievedAndAskedAgainFourSecondsLater)
+{
+    const std::string unhealthy = "\n60711 25-02-03 08:06:55 00 0 2  50.0 UTC(NIST) * \n";
+    Peer([this, unhealthy](FakeSocket& socket, int attempt) {
+        SendData(socket, attempt, 0.3, attempt < 3 ? unhealthy : kAnswer);
+    });
+    EXPECT_TRUE(GetServerTime(t.app));
+    ASSERT_EQ(connectTimes.size(), 3u);
+    EXPECT_DOUBLE_EQ(connectTimes[1], 4.0);
+    EXPECT_DOUBLE_EQ(connectTimes[2], 8.0);
+
+    ClientScene never;
+    never.Peer([&never, unhealthy](FakeSocket& socket, int attempt) {
+        never.SendData(socket, attempt, 0.3, unhealthy);
+    });
+    EXPECT_FALSE(GetServerTime(never.t.app));
+    EXPECT_EQ(never.Query().TimeError, "NTP server returned invalid time: " + PrintableAnswer(unhealthy));
+}
+
+TEST(ClientHealth, HealthZeroAndOneAreBelievedTwoAndFourAreNot)
+{
+    for (const int health : {0, 1, 2, 4}) {
+        SCOPED_TRACE(health);
+        TestApp t;
+        t.app.settings.NTPServer = "time.example.net";
+        test::DaytimePeer server(t.clock, t.pump, t.socket);
+        server.health = health;
+        const bool believed = health < 2;
+        EXPECT_EQ(GetServerTime(t.app), believed);
+        EXPECT_EQ(t.socket.connects, believed ? 1 : 3);
+        if (!believed) {
+            EXPECT_EQ(t.app.query.TimeError.rfind("NTP server returned invalid time: \\n", 0), 0u)
+                << t.app.query.TimeError;
+        }
+    }
+}
+
+TEST_F(ClientTest, CancelWhileWaitingForTheNextAttemptEndsTheQueryAtOnce)
+{
+    {
+        SCOPED_TRACE("after an invalid answer");
+        ClientScene c;
+        c.AnswerAfter(0.3, "junk");
+        c.t.pump.At(2.0, [&c] { c.t.app.flags.UserCancelled = true; });
+        EXPECT_FALSE(GetServerTime(c.t.app));
+        EXPECT_EQ(c.Query().TimeError, "User cancelled");
+        EXPECT_EQ(c.t.socket.connects, 1);
+        EXPECT_DOUBLE_EQ(c.t.clock.MonotonicSeconds(), 2.0);
+    }
+    {
+        SCOPED_TRACE("after a socket error, whose text wins");
+        ClientScene c;
+        c.ErrorAfter(0.5, 10054, "Connection reset by peer");
+        c.t.pump.At(3.5, [&c] { c.t.app.flags.UserCancelled = true; });
+        EXPECT_FALSE(GetServerTime(c.t.app));
+        EXPECT_EQ(c.Query().TimeError, "winsock error - 10054 Connection reset by peer");
+        EXPECT_EQ(c.t.socket.connects, 1);
+        EXPECT_DOUBLE_EQ(c.t.clock.MonotonicSeconds(), 3.5);
+    }
+    {
+        SCOPED_TRACE("the wait itself blocks on the event queue");
+        ClientScene c;
+        c.AnswerAfter(0.3, "junk");
+        EXPECT_FALSE(GetServerTime(c.t.app));
+        EXPECT_EQ(c.connectTimes, (std::vector<double>{0.0, 4.0, 8.0}));
+        EXPECT_LT(c.t.pump.DoEventsCalls(), 20);
+    }
 }
 
 TEST_F(ClientTest, AnEmptyArrivalIsAnInvalidAnswer)

@@ -1,6 +1,6 @@
 // daytime-server: a Daytime (RFC 867) server for tests. It answers in the NIST
-// layout or the short one, with a chosen offset from the true time, and can
-// misbehave on request.
+// layout, the short one or xinetd's, with a chosen offset from the true time,
+// sends a NIST line on time as NIST does, and can misbehave on request.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -27,11 +27,19 @@ const char kUsage[] =
     "\n"
     "  --address ADDR   IPv4 address to listen on (default 127.0.0.1)\n"
     "  --port N         port to listen on (default 13; 0 picks a free one)\n"
-    "  --layout L       nist:  \"\\nJJJJJ YR-MO-DA HH:MM:SS TT L H msADV UTC(NIST) *\"\n"
-    "                   short: \"Www Mmm dd hh:mm:ss yyyy\\r\\n\" (default nist)\n"
+    "  --layout L       nist:   \"\\nJJJJJ YR-MO-DA HH:MM:SS TT L H msADV UTC(NIST) *\"\n"
+    "                   short:  \"Www Mmm dd hh:mm:ss yyyy\\r\\n\"\n"
+    "                   xinetd: \"DD MMM YYYY hh:mm:ss UTC\\r\\n\" (default nist)\n"
     "  --offset S       the answer is S seconds ahead of the true time (negative:\n"
     "                   behind; fractions allowed; default 0)\n"
-    "  --mode M         normal   answer and close (default)\n"
+    "  --health H       the NIST line's health digit (default 0: healthy)\n"
+    "  --advance MS     the NIST line's msADV: how many milliseconds early an\n"
+    "                   on-time line is sent (default 50.0)\n"
+    "  --mode M         normal   answer at once and close (default); a NIST line\n"
+    "                            then names a second that is partly over\n"
+    "                   ontime   as NIST does: send the line msADV before the\n"
+    "                            next second begins, naming that second, so that\n"
+    "                            its on-time marker arrives as it begins\n"
     "                   silent   accept and say nothing until the client leaves\n"
     "                   split    send the answer in two pieces (the first ends\n"
     "                            inside the date), --pause apart\n"
@@ -57,6 +65,8 @@ struct Options {
     std::string layout = "nist";
     double offset = 0;
     std::string mode = "normal";
+    int health = 0;
+    double advanceMs = 50.0;
     double pause = 1.0;
     long long floodBytes = 8 * 1024 * 1024;
     long long count = 0;
@@ -104,18 +114,27 @@ Options ParseOptions(int argc, char** argv)
             options.port = static_cast<int>(port);
         } else if (name == "--layout") {
             options.layout = value;
-            if (options.layout != "nist" && options.layout != "short")
+            if (options.layout != "nist" && options.layout != "short" && options.layout != "xinetd")
                 Fail(std::string("unknown layout: ") + value);
         } else if (name == "--offset") {
             options.offset = NumberArgument(name, value);
         } else if (name == "--mode") {
             options.mode = value;
-            static const char* const kModes[] = {"normal", "silent", "split", "garbage", "flood", "refuse"};
+            static const char* const kModes[] = {"normal", "ontime", "silent", "split", "garbage", "flood", "refuse"};
             bool known = false;
             for (const char* mode : kModes)
                 known = known || options.mode == mode;
             if (!known)
                 Fail(std::string("unknown mode: ") + value);
+        } else if (name == "--health") {
+            const double health = NumberArgument(name, value);
+            if (health < 0 || health > 9 || health != std::floor(health))
+                Fail(std::string("the health digit is 0 to 9: ") + value);
+            options.health = static_cast<int>(health);
+        } else if (name == "--advance") {
+            options.advanceMs = NumberArgument(name, value);
+            if (options.advanceMs < 0 || options.advanceMs >= 1000)
+                Fail(std::string("msADV is 0 to 999.9 milliseconds: ") + value);
         } else if (name == "--pause") {
             options.pause = NumberArgument(name, value);
             if (options.pause < 0)
@@ -131,24 +150,40 @@ Options ParseOptions(int argc, char** argv)
     return options;
 }
 
-// The answer line for the true time now plus the offset.
-std::string Answer(const Options& options)
+// The server's time: the true time now plus the offset, in seconds.
+double ServerNow(const Options& options)
 {
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    const double shifted = static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9 + options.offset;
-    const time_t seconds = static_cast<time_t>(std::floor(shifted));
+    return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9 + options.offset;
+}
+
+// The answer line for the second that begins at `second` of the server's time.
+std::string Line(const Options& options, time_t seconds)
+{
     tm utc{};
     ::gmtime_r(&seconds, &utc);
     char line[128];
     if (options.layout == "nist") {
         const long long mjd = static_cast<long long>(std::floor(static_cast<double>(seconds) / 86400.0)) + 40587;
-        std::snprintf(line, sizeof line, "\n%05lld %02d-%02d-%02d %02d:%02d:%02d 00 0 0  50.0 UTC(NIST) * \n", mjd,
-                      utc.tm_year % 100, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+        std::snprintf(line, sizeof line, "\n%05lld %02d-%02d-%02d %02d:%02d:%02d 00 0 %d %5.1f UTC(NIST) * \n", mjd,
+                      utc.tm_year % 100, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                      options.health, options.advanceMs);
+    } else if (options.layout == "xinetd") {
+        static const char* const kMonths[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                              "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+        std::snprintf(line, sizeof line, "%02d %s %04d %02d:%02d:%02d UTC\r\n", utc.tm_mday, kMonths[utc.tm_mon],
+                      utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
     } else {
         std::strftime(line, sizeof line, "%a %b %e %H:%M:%S %Y\r\n", &utc);
     }
     return line;
+}
+
+// The answer for the second under way.
+std::string Answer(const Options& options)
+{
+    return Line(options, static_cast<time_t>(std::floor(ServerNow(options))));
 }
 
 bool SendAll(int fd, const char* data, std::size_t size)
@@ -167,6 +202,8 @@ bool SendAll(int fd, const char* data, std::size_t size)
 
 void Sleep(double seconds)
 {
+    if (seconds <= 0)
+        return;
     timespec span{};
     span.tv_sec = static_cast<time_t>(seconds);
     span.tv_nsec = static_cast<long>((seconds - std::floor(seconds)) * 1e9);
@@ -196,6 +233,14 @@ void Serve(int fd, const Options& options)
     const std::string& mode = options.mode;
     if (mode == "normal") {
         const std::string line = Answer(options);
+        SendAll(fd, line.data(), line.size());
+    } else if (mode == "ontime") {
+        // The next second that can still be reached msADV early.
+        const double advance = options.advanceMs / 1000.0;
+        const double now = ServerNow(options);
+        const double second = std::ceil(now + advance);
+        const std::string line = Line(options, static_cast<time_t>(second));
+        Sleep(second - advance - ServerNow(options));
         SendAll(fd, line.data(), line.size());
     } else if (mode == "split") {
         const std::string line = Answer(options);

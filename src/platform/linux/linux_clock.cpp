@@ -10,17 +10,31 @@
 
 namespace vel::platform {
 
-LocalTimestamp LinuxClock::Now()
+std::optional<LocalTimestamp> LocalOf(const Instant& t)
+{
+    const auto seconds = static_cast<time_t>(t.seconds);
+    if (static_cast<std::int64_t>(seconds) != t.seconds || t.nanoseconds < 0 || t.nanoseconds > 999999999)
+        return std::nullopt;
+    tm local{};
+    if (::localtime_r(&seconds, &local) == nullptr)
+        return std::nullopt;
+    LocalTimestamp result;
+    // A leap second (tm_sec 60) is shown as the last second of its minute.
+    result.time = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                   local.tm_sec > 59 ? 59 : local.tm_sec};
+    result.nanoseconds = t.nanoseconds;
+    return result;
+}
+
+ClockReading LinuxClock::Read()
 {
     timespec ts{};
     ::clock_gettime(CLOCK_REALTIME, &ts);
-    tm local{};
-    ::localtime_r(&ts.tv_sec, &local);
-    LocalTimestamp t;
-    t.time = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-              local.tm_sec > 59 ? 59 : local.tm_sec};
-    t.nanoseconds = static_cast<std::int32_t>(ts.tv_nsec);
-    return t;
+    ClockReading reading;
+    reading.utc = {static_cast<std::int64_t>(ts.tv_sec), static_cast<std::int32_t>(ts.tv_nsec)};
+    if (const auto local = LocalOf(reading.utc))
+        reading.local = *local;
+    return reading;
 }
 
 double LinuxClock::MonotonicSeconds()
@@ -61,43 +75,22 @@ std::string ErrnoText(int number)
 
 }  // namespace
 
-std::optional<timespec> LocalToUtc(const LocalTimestamp& t)
+ClockSetResult LinuxClock::SetTime(const Instant& utc)
 {
-    if (!IsValidDate(t.time.year, t.time.month, t.time.day) ||
-        !IsValidTimeOfDay(t.time.hour, t.time.minute, t.time.second) || t.nanoseconds < 0 ||
-        t.nanoseconds > 999999999)
-        return std::nullopt;
-    tm local{};
-    local.tm_year = t.time.year - 1900;
-    local.tm_mon = t.time.month - 1;
-    local.tm_mday = t.time.day;
-    local.tm_hour = t.time.hour;
-    local.tm_min = t.time.minute;
-    local.tm_sec = t.time.second;
-    local.tm_isdst = -1;  // the date decides
-    errno = 0;
-    const time_t seconds = ::mktime(&local);
-    if (seconds == static_cast<time_t>(-1) && errno != 0)
-        return std::nullopt;
-    timespec utc{};
-    utc.tv_sec = seconds;
-    utc.tv_nsec = t.nanoseconds;
-    return utc;
-}
-
-ClockSetResult LinuxClock::SetLocalDateTime(const LocalTimestamp& t)
-{
-    const std::optional<timespec> utc = LocalToUtc(t);
-    if (!utc)
-        return {false, EINVAL, "the time " + ToIsoText(t.time) + " cannot be represented on this system"};
-    if (::clock_settime(CLOCK_REALTIME, &*utc) == 0)
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(utc.seconds);
+    ts.tv_nsec = utc.nanoseconds;
+    if (static_cast<std::int64_t>(ts.tv_sec) != utc.seconds || utc.seconds < 0 || utc.nanoseconds < 0 ||
+        utc.nanoseconds > 999999999)
+        return {false, EINVAL, "the time " + ToIsoText(UtcDateTime(utc)) + " UTC cannot be set on this system"};
+    if (::clock_settime(CLOCK_REALTIME, &ts) == 0)
         return {true, 0, {}};
     const int error = errno;
     const std::string own = "clock_settime: " + ErrnoText(error);
     if (error != EPERM)
         return {false, error, own};
     // No CAP_SYS_TIME: the system's time service may do it for us.
-    const std::string service = SetTimeThroughTimedated(*utc);
+    const std::string service = SetTimeThroughTimedated(ts);
     if (service.empty())
         return {true, 0, {}};
     return {false, error, own + "; " + service};

@@ -8,20 +8,20 @@
 
 namespace vel::platform {
 
-// The local date-time as UTC seconds and nanoseconds, under the process's time
-// zone (mktime, daylight saving decided by the date itself). nullopt when the
-// date-time cannot be represented.
-std::optional<timespec> LocalToUtc(const LocalTimestamp& t);
+// The local date and time of an instant under the process's time zone
+// (localtime_r: the offset in force at that instant). nullopt when the C
+// library cannot represent it.
+std::optional<LocalTimestamp> LocalOf(const Instant& t);
 
 class LinuxClock : public Clock {
 public:
-    LocalTimestamp Now() override;
+    ClockReading Read() override;
     double MonotonicSeconds() override;
     int GetTimeZoneInformation(TimeZoneInformation& info) override;
     // clock_settime(CLOCK_REALTIME); without the right to (EPERM), asks
     // systemd-timedated over the system bus, which lets polkit ask the user;
     // the event loop runs meanwhile (linux_timedated.h).
-    ClockSetResult SetLocalDateTime(const LocalTimestamp& t) override;
+    ClockSetResult SetTime(const Instant& utc) override;
     std::string TimeSeparator() override;
 };
 

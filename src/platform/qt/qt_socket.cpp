@@ -1,6 +1,13 @@
 #include "platform/qt/qt_socket.h"
 
-#include <QNetworkProxy>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QNetworkInterface>
+#include <cerrno>
+#include <cstring>
 
 #include "platform/factory.h"
 
@@ -10,6 +17,8 @@ namespace {
 
 // Windows Sockets numbers that socket.h has no name for.
 constexpr int kWsaEacces = 10013;
+constexpr int kWsaEafnosupport = 10047;
+constexpr int kWsaEaddrnotavail = 10049;
 constexpr int kWsaEmsgsize = 10040;
 constexpr int kWsaEopnotsupp = 10045;
 constexpr int kWsaEaddrinuse = 10048;
@@ -23,8 +32,6 @@ constexpr qint64 kReadBufferBytes = 64 * 1024;
 
 QtSocket::QtSocket(EventPump& pump) : pump_(pump)
 {
-    // The time server is asked directly, never through a proxy.
-    socket_.setProxy(QNetworkProxy::NoProxy);
     socket_.setReadBufferSize(kReadBufferBytes);
     connect(&socket_, &QTcpSocket::readyRead, this, &QtSocket::DataArrived);
     connect(&socket_, &QTcpSocket::errorOccurred, this, &QtSocket::ErrorOccurred);
@@ -51,14 +58,145 @@ void QtSocket::Connect()
     Close();
     gotData_ = false;
     open_ = true;
-    socket_.connectToHost(host_, port_);
+    // Even a failure that is known at once arrives as an event, from the pump.
+    const unsigned generation = ++generation_;
+    QMetaObject::invokeMethod(this, [this, generation] { Start(generation); }, Qt::QueuedConnection);
+}
+
+void QtSocket::Start(unsigned generation)
+{
+    if (!open_ || generation != generation_)
+        return;
+    // An address needs no lookup (QHostInfo would look its name up instead).
+    QHostAddress literal;
+    if (literal.setAddress(host_)) {
+        addresses_ = {literal};
+        TryNextAddress();
+        return;
+    }
+    lookupId_ = QHostInfo::lookupHost(host_, this, &QtSocket::LookedUp);
+}
+
+void QtSocket::LookedUp(const QHostInfo& info)
+{
+    if (!open_ || info.lookupId() != lookupId_)
+        return;
+    lookupId_ = -1;
+    if (info.error() == QHostInfo::NoError && !info.addresses().isEmpty()) {
+        addresses_ = info.addresses();
+        TryNextAddress();
+        return;
+    }
+    const QString text = info.error() == QHostInfo::NoError ? QStringLiteral("Host not found") : info.errorString();
+    // Not found, or no answer from the name server (try again later).
+    Report(info.error() == QHostInfo::UnknownError ? SocketError::TryAgain : SocketError::HostNotFound, text.toStdString());
+}
+
+// One connection per address, in the order the lookup gave them; the first
+// that connects is read, and only when every one failed is the last failure
+// reported.
+void QtSocket::TryNextAddress()
+{
+    while (!addresses_.isEmpty()) {
+        const QHostAddress address = addresses_.takeFirst();
+        sockaddr_storage peer{};
+        socklen_t length = 0;
+        if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+            auto* in = reinterpret_cast<sockaddr_in*>(&peer);
+            in->sin_family = AF_INET;
+            in->sin_port = htons(port_);
+            in->sin_addr.s_addr = htonl(address.toIPv4Address());
+            length = sizeof *in;
+        } else if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+            auto* in6 = reinterpret_cast<sockaddr_in6*>(&peer);
+            in6->sin6_family = AF_INET6;
+            in6->sin6_port = htons(port_);
+            const Q_IPV6ADDR bytes = address.toIPv6Address();
+            std::memcpy(&in6->sin6_addr, &bytes, sizeof in6->sin6_addr);
+            if (!address.scopeId().isEmpty())
+                in6->sin6_scope_id = static_cast<uint32_t>(QNetworkInterface::interfaceIndexFromName(address.scopeId()));
+            length = sizeof *in6;
+        } else {
+            lastError_ = EAFNOSUPPORT;
+            continue;
+        }
+        const int descriptor = ::socket(peer.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (descriptor < 0) {
+            lastError_ = errno;
+            continue;
+        }
+        if (::connect(descriptor, reinterpret_cast<const sockaddr*>(&peer), length) == 0) {
+            Connected(descriptor);
+            return;
+        }
+        if (errno == EINPROGRESS) {
+            // Writable once the connect has succeeded or failed.
+            connecting_ = descriptor;
+            writable_ = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Write);
+            connect(writable_.get(), &QSocketNotifier::activated, this, &QtSocket::ConnectFinished);
+            return;
+        }
+        lastError_ = errno;
+        ::close(descriptor);
+    }
+    Report(WinsockNumberOfErrno(lastError_), ConnectErrorText(lastError_));
+}
+
+void QtSocket::ConnectFinished()
+{
+    if (!writable_ || sender() != writable_.get())
+        return;  // a notifier of an earlier connect
+    const int descriptor = connecting_;
+    // This runs inside the notifier's own signal: it goes when the signal is done.
+    writable_->setEnabled(false);
+    writable_.release()->deleteLater();
+    connecting_ = -1;
+    if (descriptor < 0 || !open_)
+        return;
+    // The outcome of the connect, read once; connect() is not called again.
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (::getsockopt(descriptor, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+        error = errno;
+    if (error == 0) {
+        Connected(descriptor);
+        return;
+    }
+    lastError_ = error;
+    ::close(descriptor);
+    TryNextAddress();
+}
+
+void QtSocket::Connected(int descriptor)
+{
+    addresses_.clear();
+    if (!socket_.setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState, QIODevice::ReadOnly)) {
+        ::close(descriptor);
+        Report(WinsockNumber(socket_.error(), socket_.errorString()), socket_.errorString().toStdString());
+    }
 }
 
 std::string QtSocket::GetData(std::size_t maxBytes)
 {
     const qint64 limit = maxBytes > static_cast<std::size_t>(INT32_MAX) ? INT32_MAX : static_cast<qint64>(maxBytes);
+    if (!socket_.isOpen())
+        return {};
     const QByteArray bytes = socket_.read(limit);
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+void QtSocket::StopConnecting()
+{
+    if (lookupId_ != -1) {
+        QHostInfo::abortHostLookup(lookupId_);
+        lookupId_ = -1;
+    }
+    writable_.reset();
+    if (connecting_ >= 0) {
+        ::close(connecting_);
+        connecting_ = -1;
+    }
+    addresses_.clear();
 }
 
 void QtSocket::Close()
@@ -66,8 +204,23 @@ void QtSocket::Close()
     // abort() emits disconnected() (and may report errors) inside the call:
     // open_ is cleared first, so none of that reaches the handler.
     open_ = false;
+    ++generation_;
+    StopConnecting();
     if (socket_.state() != QAbstractSocket::UnconnectedState || socket_.bytesAvailable() > 0)
         socket_.abort();
+}
+
+void QtSocket::Report(int number, const std::string& description)
+{
+    if (!open_)
+        return;
+    // The connection is over; a handler that does not close still gets no
+    // second event for it.
+    open_ = false;
+    StopConnecting();
+    if (handler_)
+        handler_->OnError(number, description);
+    pump_.Wake();
 }
 
 void QtSocket::DataArrived()
@@ -85,16 +238,60 @@ void QtSocket::ErrorOccurred(QAbstractSocket::SocketError error)
     if (!open_)
         return;
     // A server that sends its line and closes: the close is the normal end.
+    // One that closes without a word is reported as a reset (10054) with
+    // QTcpSocket's text, "The remote host closed the connection".
     if (error == QAbstractSocket::RemoteHostClosedError && gotData_)
         return;
     const QString description = socket_.errorString();
-    const int number = WinsockNumber(error, description);
-    // The connection is over; a handler that does not close still gets no
-    // second event for it.
-    open_ = false;
-    if (handler_)
-        handler_->OnError(number, description.toStdString());
-    pump_.Wake();
+    Report(WinsockNumber(error, description), description.toStdString());
+}
+
+int QtSocket::WinsockNumberOfErrno(int error)
+{
+    switch (error) {
+    case ECONNREFUSED:
+        return SocketError::ConnectionRefused;
+    case ETIMEDOUT:
+        return SocketError::TimedOut;
+    case EHOSTUNREACH:
+        return SocketError::HostUnreachable;
+    case ENETUNREACH:
+        return SocketError::NetworkUnreachable;
+    case ECONNRESET:
+        return SocketError::ConnectionReset;
+    case EACCES:
+    case EPERM:
+        return kWsaEacces;
+    case EADDRNOTAVAIL:
+        return kWsaEaddrnotavail;
+    case EAFNOSUPPORT:
+        return kWsaEafnosupport;
+    case ENOBUFS:
+    case ENOMEM:
+    case EMFILE:
+    case ENFILE:
+        return kWsaEnobufs;
+    default:
+        return SocketError::NetworkDown;
+    }
+}
+
+std::string QtSocket::ConnectErrorText(int error)
+{
+    switch (error) {
+    case ECONNREFUSED:
+        return "Connection refused";
+    case ETIMEDOUT:
+        return "Connection timed out";
+    case EHOSTUNREACH:
+        return "Host unreachable";
+    case ENETUNREACH:
+        return "Network unreachable";
+    case ECONNRESET:
+        return "Connection reset by peer";
+    default:
+        return error == 0 ? "Network error" : std::strerror(error);
+    }
 }
 
 int QtSocket::WinsockNumber(QAbstractSocket::SocketError error, const QString& description)

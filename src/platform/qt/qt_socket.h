@@ -1,19 +1,32 @@
-// The program's TCP client socket over QTcpSocket.
+// The program's TCP client socket: our own connect, then QTcpSocket.
 #pragma once
 
 #include <QAbstractSocket>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QList>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
 #include <QTcpSocket>
+#include <memory>
+#include <string>
 
 #include "platform/event_pump.h"
 #include "platform/socket.h"
 
 namespace vel::platform {
 
-// Events reach the handler inside the event pump (Qt's signals), and the pump
-// is woken after each. Errors carry Windows Sockets numbers and QTcpSocket's
-// own description.
+// Events reach the handler inside the event pump (Qt's signals and socket
+// notifiers), and the pump is woken after each. Errors carry Windows Sockets
+// numbers and a description.
+//
+// QTcpSocket::connectToHost tries every address of the host twice, so a
+// refusal costs two connections and a reset straight after the accept a
+// second one. A time server that counts its clients must see one connection
+// per address tried: the socket looks the name up (QHostInfo), connects to
+// each address in turn itself, non-blocking, and hands the connected
+// descriptor to QTcpSocket, which reads it.
 class QtSocket : public QObject, public Socket {
     Q_OBJECT
 public:
@@ -29,8 +42,18 @@ public:
 
     // The Windows Sockets number for a QTcpSocket error.
     static int WinsockNumber(QAbstractSocket::SocketError error, const QString& description);
+    // The Windows Sockets number and a description for an errno of connect().
+    static int WinsockNumberOfErrno(int error);
+    static std::string ConnectErrorText(int error);
 
 private:
+    void Start(unsigned generation);
+    void LookedUp(const QHostInfo& info);
+    void TryNextAddress();
+    void ConnectFinished();
+    void Connected(int descriptor);
+    void StopConnecting();
+    void Report(int number, const std::string& description);
     void DataArrived();
     void ErrorOccurred(QAbstractSocket::SocketError error);
 
@@ -39,8 +62,14 @@ private:
     QTcpSocket socket_;
     QString host_;
     quint16 port_ = 0;
-    bool open_ = false;      // between Connect and Close: events go to the handler
-    bool gotData_ = false;   // this connection has delivered data
+    bool open_ = false;        // between Connect and Close: events go to the handler
+    bool gotData_ = false;     // this connection has delivered data
+    unsigned generation_ = 0;  // counts Connect and Close: a late callback of an older one is dropped
+    int lookupId_ = -1;        // the host lookup under way
+    QList<QHostAddress> addresses_;  // those not tried yet
+    int connecting_ = -1;      // the descriptor whose connect is under way
+    std::unique_ptr<QSocketNotifier> writable_;
+    int lastError_ = 0;        // errno of the last failed connect
 };
 
 }  // namespace vel::platform
