@@ -18,7 +18,7 @@
 #include <QWindow>
 
 #include "common/text.h"
-#include "gui/gui_app.h"
+#include "support/gui_app.h"
 
 using namespace vel;
 using platform::ControlKind;

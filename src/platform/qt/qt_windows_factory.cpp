@@ -1,6 +1,6 @@
 #include "platform/factory.h"
 #include "platform/qt/qt_shell.h"
-#include "platform/qt/qt_windows.h"
+#include "platform/qt/qt_window_system.h"
 
 namespace vel::platform {
 
