@@ -2,8 +2,6 @@
 
 #include <QNetworkProxy>
 
-#include "platform/factory.h"
-
 namespace vel::platform {
 
 namespace {
@@ -130,11 +128,6 @@ int QtSocket::WinsockNumber(QAbstractSocket::SocketError error, const QString& d
     default:
         return SocketError::NetworkDown;
     }
-}
-
-std::unique_ptr<Socket> CreateSocket(EventPump& pump)
-{
-    return std::make_unique<QtSocket>(pump);
 }
 
 }  // namespace vel::platform
