@@ -290,33 +290,6 @@ void QtForm::UpdateLabelBuddy(const std::string& label)
     widget->setBuddy(buddy);
 }
 
-QtForm::ControlState& QtForm::At(const std::string& control)
-{
-    auto it = controls_.find(control);
-    if (it == controls_.end()) {
-        std::fprintf(stderr, "internal error: %s has no control %s\n", spec_.name.c_str(), control.c_str());
-        std::abort();
-    }
-    return it->second;
-}
-
-const QtForm::ControlState& QtForm::At(const std::string& control) const
-{
-    return const_cast<QtForm*>(this)->At(control);
-}
-
-QWidget* QtForm::Widget(const std::string& control) const
-{
-    auto it = controls_.find(control);
-    return it == controls_.end() ? nullptr : it->second.widget;
-}
-
-const QCursor* QtForm::ControlCursor(const std::string& control) const
-{
-    auto it = controls_.find(control);
-    return it == controls_.end() ? nullptr : it->second.cursor.get();
-}
-
 void QtForm::WakePump()
 {
     system_.pump_.Wake();

@@ -1,17 +1,46 @@
-// The controls' state on the widgets: texts, checks, lists, colours, fonts,
-// pointers and the focus.
+// A form's controls by name, and their state on the widgets: texts, checks,
+// lists, colours, fonts, pointers and the focus.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <cstdio>
+#include <cstdlib>
 
 #include "platform/qt/qt_drawing.h"
 #include "platform/qt/qt_form.h"
 #include "platform/qt/qt_text.h"
 
 namespace vel::platform {
+
+QtForm::ControlState& QtForm::At(const std::string& control)
+{
+    auto it = controls_.find(control);
+    if (it == controls_.end()) {
+        std::fprintf(stderr, "internal error: %s has no control %s\n", spec_.name.c_str(), control.c_str());
+        std::abort();
+    }
+    return it->second;
+}
+
+const QtForm::ControlState& QtForm::At(const std::string& control) const
+{
+    return const_cast<QtForm*>(this)->At(control);
+}
+
+QWidget* QtForm::Widget(const std::string& control) const
+{
+    auto it = controls_.find(control);
+    return it == controls_.end() ? nullptr : it->second.widget;
+}
+
+const QCursor* QtForm::ControlCursor(const std::string& control) const
+{
+    auto it = controls_.find(control);
+    return it == controls_.end() ? nullptr : it->second.cursor.get();
+}
 
 void QtForm::SetTitle(const std::string& title)
 {
