@@ -11,8 +11,8 @@
 
 #include "about/about_dialog.h"
 #include "about/version_info.h"
-#include "gui/gui_app.h"
 #include "platform/qt/qt_shell.h"
+#include "support/gui_app.h"
 
 using namespace vel;
 using vel::test::After;

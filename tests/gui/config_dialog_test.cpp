@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "gui/gui_app.h"
 #include "settings/config_dialog.h"
 #include "settings/config_form.h"
+#include "support/gui_app.h"
 
 using namespace vel;
 

@@ -5,7 +5,7 @@
 #include <QTest>
 #include <cmath>
 
-#include "platform/qt/qt_windows.h"
+#include "platform/qt/qt_drawing.h"
 
 class ProgramIconTest : public QObject {
     Q_OBJECT

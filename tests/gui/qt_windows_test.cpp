@@ -18,7 +18,7 @@
 #include <QWindow>
 
 #include "common/text.h"
-#include "gui/gui_app.h"
+#include "support/gui_app.h"
 
 using namespace vel;
 using platform::ControlKind;
@@ -91,9 +91,15 @@ struct Recorder : platform::FormEvents {
     QStringList events;
     std::function<void(const std::string& control, int& key)> keys;
     std::function<void(const std::string& control)> clicked;
+    std::function<void()> closed;
 
     void OnActivate() override { events << "activate"; }
-    void OnClose() override { events << "close"; }
+    void OnClose() override
+    {
+        events << "close";
+        if (closed)
+            closed();
+    }
     void OnClick(const std::string& control) override
     {
         QString event = "click " + QString::fromStdString(control);
@@ -483,6 +489,62 @@ private slots:
         QVERIFY(form == nullptr);
         QVERIFY(system.FindForm("frmEntry") == nullptr);
         QTRY_VERIFY(window.isNull());  // its widgets go once the click is over
+    }
+
+    // The same from a typed character, the close box and a modal showing:
+    // nothing reaches the form once it is gone.
+    void aWindowMayGoAwayInAnyOfItsHandlers()
+    {
+        platform::QtEventPump pump;
+        platform::QtWindowSystem system(pump);
+        Recorder recorder;
+        std::unique_ptr<platform::Form> form;
+        auto open = [&] {
+            form = system.CreateForm(EntrySpec());
+            recorder.form = form.get();
+            recorder.events.clear();
+            form->SetHandler(&recorder);
+            return QPointer<QWidget>(dynamic_cast<platform::QtForm&>(*form).Window());
+        };
+
+        // Three characters at once; the first one's handler destroys the form.
+        QPointer<QWidget> window = open();
+        recorder.keys = [&](const std::string&, int&) { form.reset(); };
+        form->Show();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QPointer<QWidget> name = dynamic_cast<platform::QtForm&>(*form).Widget("txtName");
+        QInputMethodEvent composed;
+        composed.setCommitString("abc");
+        QApplication::sendEvent(name, &composed);
+        QVERIFY(form == nullptr);
+        QCOMPARE(recorder.events.filter("key").size(), 1);
+        QTRY_VERIFY(window.isNull());
+        recorder.keys = nullptr;
+
+        // The close box; the close handler destroys the form.
+        window = open();
+        recorder.closed = [&] { form.reset(); };
+        form->Show();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        window->close();
+        QVERIFY(form == nullptr);
+        QCOMPARE(recorder.Count("close"), 1);
+        QVERIFY(system.FindForm("frmEntry") == nullptr);
+        QTRY_VERIFY(window.isNull());
+        recorder.closed = nullptr;
+
+        // A modal window whose button destroys it: the modal showing ends.
+        window = open();
+        recorder.clicked = [&](const std::string&) { form.reset(); };
+        test::After(200, [&] {
+            if (form != nullptr)
+                QTest::mouseClick(dynamic_cast<platform::QtForm&>(*form).Widget("cmdClose"), Qt::LeftButton);
+        });
+        form->ShowModal();
+        QVERIFY(form == nullptr);
+        QCOMPARE(recorder.Count("click cmdClose"), 1);
+        QVERIFY(system.FindForm("frmEntry") == nullptr);
+        QTRY_VERIFY(window.isNull());
     }
 
     void aHiddenWindowKeepsEverythingTheProgramSets()

@@ -9,11 +9,11 @@
 #include <QTest>
 #include <algorithm>
 
-#include "gui/gui_app.h"
 #include "log/log.h"
 #include "run/countdown.h"
 #include "run/entry.h"
 #include "run/status_window.h"
+#include "support/gui_app.h"
 #include "timesource/clock_correction.h"
 
 using namespace vel;
@@ -44,6 +44,14 @@ const Expected kControls[] = {
 platform::QtForm& QtWindow(App& app)
 {
     return dynamic_cast<platform::QtForm&>(app.frmVEL().Form());
+}
+
+// A run with the window over the LAN, after `delay` seconds.
+std::string WindowRunSettings(int delay)
+{
+    return "[Main]\r\nNTPServer=127.0.0.1 (local)\r\nDelay=" + std::to_string(delay) +
+           "\r\nTolerance=30\r\nPCOffset=0\r\nConnectionType=LAN\r\nConnectoid=\r\n"
+           "QuietMode=N\r\nOnlyIfConnected=N\r\n";
 }
 
 template <typename T = QWidget>
@@ -205,7 +213,7 @@ private slots:
     void cancelDuringTheStartDelayEndsTheRun()
     {
         test::GuiApp t;
-        t.WriteSettings(3);
+        t.WriteSettings(WindowRunSettings(3));
         // Scheduled before the window shows: the whole count runs inside the
         // event loop of the first wait.
         After(1300, [&] { QTest::mouseClick(Widget(t.app, "cmdCancel"), Qt::LeftButton); });
@@ -228,7 +236,7 @@ private slots:
     void theAboutBoxHoldsTheCountAndStartsNoSecondRun()
     {
         test::GuiApp t;
-        t.WriteSettings(3);
+        t.WriteSettings(WindowRunSettings(3));
         QStringList seen;
         auto status = [&] { return Widget<QPlainTextEdit>(t.app, "txtStatus")->toPlainText(); };
         bool aboutWasModal = false;

@@ -16,21 +16,9 @@ std::string IniFixture(const std::string& name)
     return text.str();
 }
 
-TestApp::TestApp()
-{
-    app.fatal = [](const std::string& message) { throw FatalStop(message); };
-    app.endProcess = [](int status) { throw ProcessEnded{status}; };
-    // Message boxes answer OK (No for a question) without printing.
-    windows.answerMessage = [](const platform::MessageRecord& record) {
-        return record.buttons == platform::MessageButtons::Ok ? platform::MessageResult::Ok
-                                                              : platform::MessageResult::No;
-    };
-}
-
-std::vector<std::string> TestApp::LogLines(bool withTimestamps)
+std::vector<std::string> SplitLogLines(const std::string& text, bool withTimestamps)
 {
     std::vector<std::string> lines;
-    const std::string& text = env.files[LogPath()];
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find("\r\n", start);
@@ -43,6 +31,17 @@ std::vector<std::string> TestApp::LogLines(bool withTimestamps)
         start = end + 2;
     }
     return lines;
+}
+
+TestApp::TestApp()
+{
+    app.fatal = [](const std::string& message) { throw FatalStop(message); };
+    app.endProcess = [](int status) { throw ProcessEnded{status}; };
+    // Message boxes answer OK (No for a question) without printing.
+    windows.answerMessage = [](const platform::MessageRecord& record) {
+        return record.buttons == platform::MessageButtons::Ok ? platform::MessageResult::Ok
+                                                              : platform::MessageResult::No;
+    };
 }
 
 }  // namespace vel::test

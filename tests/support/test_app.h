@@ -1,8 +1,11 @@
-// TestApp: an App over the fakes, in one line.
+// One way to build an App for a test and read what it wrote: TestApp over the
+// fakes in virtual time with the headless windows (behaviour tests), GuiApp
+// (gui_app.h) over the real Qt windows and event pump (GUI tests).
 #pragma once
 
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "common/app.h"
@@ -25,18 +28,24 @@ struct ProcessEnded {
 // A settings file from tests/data/ini, byte for byte.
 std::string IniFixture(const std::string& name);
 
-struct TestApp {
-    VirtualClock clock;
-    VirtualPump pump{clock};
+// The lines of a log's text without their line ends; `withTimestamps` false
+// strips the "MM.DD.YYYY HH:MM " in front.
+std::vector<std::string> SplitLogLines(const std::string& text, bool withTimestamps);
+
+// An App over in-memory files and INI files, the fake socket, dial-up and
+// shell, with the clock, event pump and windows a kind of test needs. The pump
+// runs on the clock where it takes one (virtual time).
+template <typename ClockType, typename PumpType, typename WindowsType>
+struct AppOver {
+    ClockType clock;
+    PumpType pump = MakePump();
     FakeEnvironment env;
     FakeProfileFile profile{env};
-    platform::HeadlessWindowSystem windows{pump};
+    WindowsType windows{pump};
     FakeSocket socket{pump};
     FakeDialUp dialUp;
     FakeShell shell;
     App app{platform::Platform{clock, pump, env, profile, windows, socket, dialUp, shell}};
-
-    TestApp();
 
     std::string SettingsPath() const { return "/app/Veltrane.INI"; }
     std::string LogPath() const { return "/app/Veltrane.log"; }
@@ -45,7 +54,26 @@ struct TestApp {
 
     // The log's lines without their line ends; `withTimestamps` false strips
     // the "MM.DD.YYYY HH:MM " in front.
-    std::vector<std::string> LogLines(bool withTimestamps = false);
+    std::vector<std::string> LogLines(bool withTimestamps = false)
+    {
+        return SplitLogLines(env.files[LogPath()], withTimestamps);
+    }
+
+private:
+    PumpType MakePump()
+    {
+        if constexpr (std::is_constructible_v<PumpType, ClockType&>)
+            return PumpType(clock);
+        else
+            return PumpType();
+    }
+};
+
+// The App of the behaviour tests: virtual time, headless windows, message
+// boxes answered OK (No for a question) without printing, and a program stop
+// thrown as FatalStop.
+struct TestApp : AppOver<VirtualClock, VirtualPump, platform::HeadlessWindowSystem> {
+    TestApp();
 
     // The status window as the headless back end holds it (null before it exists).
     platform::HeadlessForm* Window(const std::string& name = "frmVEL") const { return windows.FindForm(name); }

@@ -9,8 +9,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/factory.h"
-
 namespace vel::platform {
 
 namespace {
@@ -327,11 +325,6 @@ int QtSocket::WinsockNumber(QAbstractSocket::SocketError error, const QString& d
     default:
         return SocketError::NetworkDown;
     }
-}
-
-std::unique_ptr<Socket> CreateSocket(EventPump& pump)
-{
-    return std::make_unique<QtSocket>(pump);
 }
 
 }  // namespace vel::platform

@@ -1,11 +1,8 @@
-// Windows on Qt 6 Widgets: any FormSpec becomes a top-level QWidget with one
+// A window on Qt 6 Widgets: any FormSpec becomes a top-level QWidget with one
 // child widget per control, placed at twips / 15 device-independent pixels.
 #pragma once
 
 #include <QCursor>
-#include <QIcon>
-#include <QMargins>
-#include <QPixmap>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -14,29 +11,20 @@
 #include <string>
 #include <vector>
 
-#include "platform/event_pump.h"
 #include "platform/window_system.h"
-
-class QColor;
 
 namespace vel::platform {
 
+class QtForm;
 class QtWindowSystem;
+
+// What the form's widgets, timers and connections hold of it: the form while
+// it exists, null from its destructor on. Code that runs a handler checks it
+// again afterwards, since a handler may destroy its own window.
+using FormLink = std::shared_ptr<QtForm*>;
 
 // Twips to device-independent pixels, rounded to the nearest pixel.
 int TwipsToPixels(int twips);
-
-// 0x00BBGGRR and back.
-QColor ToQColor(Colour colour);
-Colour FromQColor(const QColor& colour);
-
-// The 32 x 32 monochrome image as a Qt cursor (black where image and mask
-// are 1, white where only the mask is 1, transparent elsewhere).
-QCursor ToQCursor(const CursorImage& cursor);
-
-// The program's icon, a clock face, drawn at `size` pixels.
-QPixmap ProgramIconPixmap(int size);
-QIcon ProgramIcon();
 
 class QtForm : public Form {
 public:
@@ -112,9 +100,9 @@ private:
         const ControlSpec* spec = nullptr;
         QWidget* widget = nullptr;
         std::unique_ptr<QCursor> cursor;
-        std::string caption;           // pictures and lines: the text as set
-        std::string multiLineText;     // multi-line text box: the text as set ...
-        QString multiLineShown;        // ... and as the box showed it then
+        std::string caption;        // pictures and lines: the text as set
+        std::string multiLineText;  // multi-line text box: the text as set ...
+        QString multiLineShown;     // ... and as the box showed it then
     };
 
     void Build();
@@ -141,39 +129,7 @@ private:
     bool centring_ = false;  // shown, the frame not yet known
     int dispatching_ = 0;
     std::string focus_;  // the focus asked for while the window was hidden
-    // Shared with the widgets and the timers: null once the form is gone.
-    std::shared_ptr<QtForm*> link_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
-};
-
-class QtWindowSystem : public WindowSystem {
-public:
-    // Needs a QApplication.
-    explicit QtWindowSystem(EventPump& pump);
-    ~QtWindowSystem() override;
-
-    bool IsInteractive() const override { return true; }
-    std::unique_ptr<Form> CreateForm(const FormSpec& spec) override;
-    MessageResult ShowMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
-                             MessageIcon icon) override;
-    void SetPointer(PointerShape shape, const Form* form = nullptr, const std::string& control = {}) override;
-    PointerShape Pointer() const override { return pointer_; }
-
-    EventPump& Pump() { return pump_; }
-
-    // The open window of that name created last; null when none.
-    QtForm* FindForm(const std::string& name) const;
-
-private:
-    friend class QtForm;
-    void Activated(QtForm* form);
-    void Reactivate(const QtForm* closing);
-
-    EventPump& pump_;
-    std::vector<QtForm*> forms_;
-    QMargins frameMargins_;  // of the last window the window manager framed
-    PointerShape pointer_ = PointerShape::Default;
-    bool overridden_ = false;
+    FormLink link_;
 };
 
 }  // namespace vel::platform

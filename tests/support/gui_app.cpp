@@ -1,0 +1,99 @@
+#include "support/gui_app.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+#include <chrono>
+#include <cstdlib>
+
+namespace vel::test {
+
+platform::ClockReading SteadyClock::Read()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDate date = now.date();
+    const QTime time = now.time();
+    const qint64 ms = now.toMSecsSinceEpoch();
+    const qint64 seconds = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+    return {{seconds, static_cast<std::int32_t>((ms - seconds * 1000) * 1000000)},
+            {{date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()},
+             time.msec() * 1000000}};
+}
+
+double SteadyClock::MonotonicSeconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+int SteadyClock::GetTimeZoneInformation(platform::TimeZoneInformation& info)
+{
+    info = {};
+    return platform::TimeZoneId::Unknown;
+}
+
+platform::ClockSetResult SteadyClock::SetTime(const platform::Instant& t)
+{
+    sets.push_back(t);
+    return {false, 1, refusal};
+}
+
+GuiApp::GuiApp()
+{
+    app.fatal = [](const std::string& message) { qFatal("program stopped: %s", message.c_str()); };
+}
+
+void After(int ms, std::function<void()> action)
+{
+    QTimer::singleShot(ms, Qt::PreciseTimer, qApp, std::move(action));
+}
+
+void AnswerNextMessageBox(std::function<void(QMessageBox&)> inspect, QMessageBox::StandardButton button)
+{
+    auto* poll = new QTimer(qApp);
+    auto* clock = new QElapsedTimer;
+    clock->start();
+    QObject::connect(poll, &QTimer::timeout, qApp, [poll, clock, inspect, button] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr && clock->elapsed() < 5000)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        delete clock;
+        if (box == nullptr) {
+            QTest::qFail("no message box appeared", __FILE__, __LINE__);
+            return;
+        }
+        inspect(*box);
+        if (QAbstractButton* press = box->button(button))
+            press->click();
+        else
+            box->reject();
+    });
+    poll->start(20);
+}
+
+bool FrameCentred(QWidget* window)
+{
+    const QRect area = window->screen()->availableGeometry();
+    const QRect frame = window->frameGeometry();
+    return std::abs((frame.left() - area.left()) - (area.right() - frame.right())) <= 1 &&
+           std::abs((frame.top() - area.top()) - (area.bottom() - frame.bottom())) <= 1;
+}
+
+QString Placement(QWidget* window)
+{
+    const QRect area = window->screen()->availableGeometry();
+    const QRect frame = window->frameGeometry();
+    const QRect client = window->geometry();
+    return QString("frame %1,%2 %3x%4, client %5,%6 %7x%8, free area %9x%10")
+        .arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height())
+        .arg(client.x()).arg(client.y()).arg(client.width()).arg(client.height())
+        .arg(area.width()).arg(area.height());
+}
+
+}  // namespace vel::test

@@ -1,0 +1,69 @@
+// The GUI tests' App: the same as TestApp's, over the real Qt windows and
+// event pump in real time; and helpers to act while a modal window or a
+// message box holds the event loop, and to check a window's placement.
+#pragma once
+
+#include <QMessageBox>
+#include <QRect>
+#include <QString>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/qt/qt_event_pump.h"
+#include "platform/qt/qt_window_system.h"
+#include "support/test_app.h"
+
+class QWidget;
+
+namespace vel::test {
+
+// Real time, as the Qt event pump needs; the PC clock is read, never set.
+class SteadyClock : public platform::Clock {
+public:
+    platform::ClockReading Read() override;
+    double MonotonicSeconds() override;
+    int GetTimeZoneInformation(platform::TimeZoneInformation& info) override;
+    platform::ClockSetResult SetTime(const platform::Instant& t) override;
+    std::string TimeSeparator() override { return ":"; }
+
+    std::vector<platform::Instant> sets;
+    std::string refusal = "the GUI tests never set the clock";
+};
+
+// Needs a QApplication. A program stop fails the test at once.
+struct GuiApp : AppOver<SteadyClock, platform::QtEventPump, platform::QtWindowSystem> {
+    GuiApp();
+};
+
+// Runs the action after `ms` milliseconds, from whichever event loop is
+// running then (the waits and modal windows run their own).
+void After(int ms, std::function<void()> action);
+
+// When the next message box appears (within five seconds), hands it to
+// `inspect` and presses `button`. Call before the code that shows it.
+void AnswerNextMessageBox(std::function<void(QMessageBox&)> inspect,
+                          QMessageBox::StandardButton button = QMessageBox::Ok);
+
+// Twips to the nearest device-independent pixel (15 twips a pixel; a half
+// goes up).
+inline int Pixels(int twips)
+{
+    return (2 * twips + 15) / 30;
+}
+
+// The pixel geometry a control declared in twips should have.
+inline QRect Pixels(int left, int top, int width, int height)
+{
+    return QRect(Pixels(left), Pixels(top), Pixels(width), Pixels(height));
+}
+
+// Whether the window's frame lies in the middle of the screen's free area, to
+// the pixel (an odd remainder leaves one pixel more on one side).
+bool FrameCentred(QWidget* window);
+
+// The window's frame, client area and the screen's free area, for a failure's
+// message.
+QString Placement(QWidget* window);
+
+}  // namespace vel::test
