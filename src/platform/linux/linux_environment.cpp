@@ -4,10 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QProcess>
-#include <QStandardPaths>
-#include <QString>
-#include <QStringList>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -242,21 +238,12 @@ std::unique_ptr<OutputFile> LinuxEnvironment::OpenRewrite(const std::string& pat
 
 bool LinuxEnvironment::StartProgram(const std::vector<std::string>& argv, bool)
 {
-    if (argv.empty())
-        return false;
-    QStringList arguments;
-    for (std::size_t i = 1; i < argv.size(); ++i)
-        arguments << QString::fromStdString(argv[i]);
-    // Detached: nothing waits for it, and it leaves no zombie behind.
-    return QProcess::startDetached(QString::fromStdString(argv[0]), arguments);
+    return programs_.StartDetached(argv, StartAs::UserProgram);
 }
 
 std::optional<std::string> LinuxEnvironment::FindProgram(const std::string& name)
 {
-    const QString path = QStandardPaths::findExecutable(QString::fromStdString(name));
-    if (path.isEmpty())
-        return std::nullopt;
-    return path.toStdString();
+    return programs_.Find(name);
 }
 
 std::optional<std::string> LinuxEnvironment::ReadRegistryString(const std::string&, const std::string&,

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/environment.h"
+#include "platform/linux/program_runner.h"
 
 namespace vel::platform {
 
@@ -54,6 +55,7 @@ public:
 private:
     std::vector<std::string> args_;
     std::string programFolder_;
+    ProgramRunner programs_;
 };
 
 }  // namespace vel::platform
