@@ -241,9 +241,17 @@ bool LinuxEnvironment::StartProgram(const std::vector<std::string>& argv, bool)
     return programs_.StartDetached(argv, StartAs::UserProgram);
 }
 
-std::optional<std::string> LinuxEnvironment::FindProgram(const std::string& name)
+std::optional<std::string> LinuxEnvironment::FindProgram(const std::string& name) const
 {
     return programs_.Find(name);
+}
+
+std::optional<std::string> LinuxEnvironment::SystemInformationProgram()
+{
+    for (const char* name : {"hardinfo", "kinfocenter", "gnome-system-monitor"})
+        if (auto path = programs_.Find(name))
+            return path;
+    return std::nullopt;
 }
 
 std::optional<std::string> LinuxEnvironment::ReadRegistryString(const std::string&, const std::string&,
