@@ -207,11 +207,6 @@ bool GetKeyValue(App& app, const std::string& root, const std::string& keyName, 
     return true;
 }
 
-std::vector<std::string> SystemInformationPrograms()
-{
-    return {"hardinfo", "kinfocenter", "gnome-system-monitor"};
-}
-
 void StartSysInfo(App& app)
 {
     platform::Environment& env = app.platform.environment;
@@ -222,12 +217,8 @@ void StartSysInfo(App& app)
     } else if (GetKeyValue(app, kLocalMachine, kSharedToolsKey, "MSINFO", folder) &&
                env.IsOrdinaryFile(folder + kMsInfoFile)) {
         tool = folder + kMsInfoFile;
-    } else {
-        for (const std::string& name : SystemInformationPrograms())
-            if (std::optional<std::string> found = env.FindProgram(name)) {
-                tool = *found;
-                break;
-            }
+    } else if (std::optional<std::string> found = env.SystemInformationProgram()) {
+        tool = *found;
     }
     if (!tool.empty() && env.StartProgram({tool}, true))
         return;

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "platform/window_system.h"
 
@@ -29,12 +28,8 @@ bool GetKeyValue(App& app, const std::string& root, const std::string& keyName, 
                  std::string& value);
 
 // Starts the system information tool: the one the registry names (Windows),
-// else the first of SystemInformationPrograms() on the PATH. Without one, or
-// when it does not start, a message says so.
+// else the platform's own (Environment::SystemInformationProgram). Without
+// one, or when it does not start, a message says so.
 void StartSysInfo(App& app);
-
-// Desktop programs that show the system's hardware and software, in the
-// order they are looked for.
-std::vector<std::string> SystemInformationPrograms();
 
 }  // namespace vel

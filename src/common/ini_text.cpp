@@ -2,20 +2,12 @@
 
 #include <cstddef>
 
+#include "common/text.h"
+
 namespace vel::ini {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
-bool IsBlankChar(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view TrimBlanks(std::string_view text) {
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && IsBlankChar(text[begin])) ++begin;
-    while (end > begin && IsBlankChar(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
-}
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -74,7 +66,7 @@ private:
         if (start > line.contentEnd) start = line.contentEnd;
         std::string_view content = text_.substr(start, line.contentEnd - start);
         std::size_t lead = 0;
-        while (lead < content.size() && IsBlankChar(content[lead])) ++lead;
+        while (lead < content.size() && IsBlankOrTab(content[lead])) ++lead;
         if (lead == content.size()) {
             line.kind = LineKind::Blank;
             return;
@@ -87,7 +79,7 @@ private:
             std::size_t close = content.find(']', lead + 1);
             if (close != std::string_view::npos) {
                 line.kind = LineKind::Header;
-                line.name = TrimBlanks(content.substr(lead + 1, close - lead - 1));
+                line.name = TrimBlanksAndTabs(content.substr(lead + 1, close - lead - 1));
                 return;
             }
         }
@@ -97,12 +89,12 @@ private:
             return;
         }
         line.kind = LineKind::Key;
-        line.name = TrimBlanks(content.substr(lead, equals - lead));
+        line.name = TrimBlanksAndTabs(content.substr(lead, equals - lead));
         std::size_t valueStart = equals + 1;
-        while (valueStart < content.size() && IsBlankChar(content[valueStart])) ++valueStart;
+        while (valueStart < content.size() && IsBlankOrTab(content[valueStart])) ++valueStart;
         line.afterEquals = start + equals + 1;
         line.valueBegin = start + valueStart;
-        line.value = TrimBlanks(content.substr(valueStart));
+        line.value = TrimBlanksAndTabs(content.substr(valueStart));
     }
 
     std::string_view text_;
@@ -165,8 +157,8 @@ std::string_view LineEndOf(std::string_view content) {
 }  // namespace
 
 std::optional<std::string> ReadValue(std::string_view content, std::string_view section, std::string_view key) {
-    section = TrimBlanks(section);
-    key = TrimBlanks(key);
+    section = TrimBlanksAndTabs(section);
+    key = TrimBlanksAndTabs(key);
     LineReader reader(content);
     Line line;
     bool inSection = false;
@@ -188,7 +180,7 @@ std::string WriteValue(std::string_view content, std::string_view section, std::
     value = FirstLine(value);
 
     const std::string_view lineEnd = LineEndOf(content);
-    const Target target = FindTarget(content, TrimBlanks(section), TrimBlanks(key));
+    const Target target = FindTarget(content, TrimBlanksAndTabs(section), TrimBlanksAndTabs(key));
 
     std::string result;
     result.reserve(content.size() + section.size() + key.size() + value.size() + 8);
@@ -199,7 +191,7 @@ std::string WriteValue(std::string_view content, std::string_view section, std::
         // values that are not empty, and not before a new value with blanks
         // of its own: a second write of the same value then changes nothing.
         const Line& old = target.keyLine;
-        const bool keepGap = !old.value.empty() && !value.empty() && !IsBlankChar(value.front());
+        const bool keepGap = !old.value.empty() && !value.empty() && !IsBlankOrTab(value.front());
         result.append(content.substr(0, keepGap ? old.valueBegin : old.afterEquals));
         result.append(value);
         result.append(content.substr(target.keyLine.contentEnd));

@@ -76,7 +76,7 @@ std::string HangUpCommandLine(const std::string& entry)
 std::vector<std::size_t> ConnectionsToHangUp(const std::vector<std::string>& listedEntries,
                                              const std::string& entry)
 {
-    const std::string wanted = TrimBlanks(entry);
+    const std::string_view wanted = TrimBlanks(entry);
     std::vector<std::size_t> matches;
     for (std::size_t i = 0; i < listedEntries.size(); ++i)
         if (TrimBlanks(listedEntries[i]) == wanted)

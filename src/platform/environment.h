@@ -85,8 +85,10 @@ public:
     // does not wait for it. `shown`: its window is shown and activated.
     virtual bool StartProgram(const std::vector<std::string>& argv, bool shown) = 0;
 
-    // The full path of a program found on the PATH; nullopt when there is none.
-    virtual std::optional<std::string> FindProgram(const std::string& name) = 0;
+    // The full path of this system's program that shows its hardware and
+    // software (what the About box's System Info button starts when the
+    // registry names no tool); nullopt when there is none.
+    virtual std::optional<std::string> SystemInformationProgram() = 0;
 
     // A string value from the Windows registry. Root is "HKEY_LOCAL_MACHINE"
     // or "HKEY_CURRENT_USER". A platform without a registry answers nullopt.

@@ -98,7 +98,7 @@ TEST_F(StartSysInfoTest, TheToolTheRegistryNamesComesFirst)
     t.env.registry[kMsInfoPath] = "C:\\Program Files\\MSINFO\\MSINFO32.EXE";
     t.env.registry[kMsInfoFolder] = "C:\\Shared";
     t.env.files["C:\\Shared\\MSINFO32.EXE"] = "";
-    t.env.programsOnPath["hardinfo"] = "/usr/bin/hardinfo";
+    t.env.systemInformationProgram = "/usr/bin/hardinfo";
     StartSysInfo(t.app);
     EXPECT_EQ(t.env.startedPrograms, (Programs{{"C:\\Program Files\\MSINFO\\MSINFO32.EXE"}}));
     EXPECT_TRUE(t.windows.messages.empty());
@@ -120,24 +120,20 @@ TEST_F(StartSysInfoTest, TheSharedToolsFolderCountsOnlyWithTheToolInIt)
     EXPECT_EQ(empty.windows.messages[0].text, "System Information Is Unavailable At This Time");
 }
 
-TEST_F(StartSysInfoTest, WithoutTheRegistryAProgramOnThePathStandsIn)
+TEST_F(StartSysInfoTest, WithoutTheRegistryThePlatformsProgramStandsIn)
 {
-    const std::vector<std::string> names = SystemInformationPrograms();
-    ASSERT_GE(names.size(), 2u);
-    // The second choice is taken when the first is missing ...
-    t.env.programsOnPath[names[1]] = "/usr/bin/" + names[1];
+    t.env.systemInformationProgram = "/usr/bin/kinfocenter";
     StartSysInfo(t.app);
-    EXPECT_EQ(t.env.startedPrograms, (Programs{{"/usr/bin/" + names[1]}}));
+    EXPECT_EQ(t.env.startedPrograms, (Programs{{"/usr/bin/kinfocenter"}}));
+    EXPECT_TRUE(t.windows.messages.empty());
 
-    // ... and the first wins over it when both are there, also beside a
-    // registry folder that lacks the tool.
-    test::TestApp both;
-    both.env.registry[kMsInfoFolder] = "C:\\Shared";
-    for (const auto& name : names)
-        both.env.programsOnPath[name] = "/opt/bin/" + name;
-    StartSysInfo(both.app);
-    EXPECT_EQ(both.env.startedPrograms, (Programs{{"/opt/bin/" + names[0]}}));
-    EXPECT_TRUE(both.windows.messages.empty());
+    // Also beside a registry folder that lacks the tool.
+    test::TestApp beside;
+    beside.env.registry[kMsInfoFolder] = "C:\\Shared";
+    beside.env.systemInformationProgram = "/opt/bin/hardinfo";
+    StartSysInfo(beside.app);
+    EXPECT_EQ(beside.env.startedPrograms, (Programs{{"/opt/bin/hardinfo"}}));
+    EXPECT_TRUE(beside.windows.messages.empty());
 }
 
 TEST_F(StartSysInfoTest, NoToolAnywhereShowsTheMessage)
@@ -253,7 +249,7 @@ TEST_F(AboutBoxTest, TheMouseOverALinkShowsTheHand)
 
 TEST_F(AboutBoxTest, SystemInfoStartsTheToolAndTheBoxStaysOpen)
 {
-    t.env.programsOnPath[SystemInformationPrograms()[0]] = "/usr/bin/tool";
+    t.env.systemInformationProgram = "/usr/bin/tool";
     WhileOpen([&](platform::HeadlessForm& about) {
         about.Click("cmdSysInfo");
         EXPECT_EQ(t.env.startedPrograms, (std::vector<std::vector<std::string>>{{"/usr/bin/tool"}}));

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "common/text.h"
 #include "common/wait.h"
 #include "support/test_app.h"
@@ -14,6 +18,44 @@ TEST(IsBlank, OnlyBlanksCount)
     EXPECT_FALSE(IsBlank("\t"));
     EXPECT_FALSE(IsBlank(" x "));
     EXPECT_FALSE(IsBlank("\r\n"));
+}
+
+TEST(Trim, EachNameSaysWhatGoes)
+{
+    const std::string text = " \t x y \r\n";
+    EXPECT_EQ(TrimBlanks(text), "\t x y \r\n");
+    EXPECT_EQ(TrimBlanksAndTabs(text), "x y \r\n");
+    EXPECT_EQ(TrimBlanksTabsAndLineEnds(text), "x y");
+    EXPECT_EQ(TrimBlanks("  a  "), "a");
+    EXPECT_EQ(TrimBlanksAndTabs("\ta\t"), "a");
+    EXPECT_EQ(TrimBlanksTabsAndLineEnds("512\n"), "512");
+    for (const char* empty : {"", " ", "   "}) {
+        EXPECT_EQ(TrimBlanks(empty), "");
+        EXPECT_EQ(TrimBlanksAndTabs(empty), "");
+        EXPECT_EQ(TrimBlanksTabsAndLineEnds(empty), "");
+    }
+    EXPECT_EQ(TrimBlanksAndTabs(" \t \t"), "");
+    EXPECT_EQ(TrimBlanksTabsAndLineEnds("\r\n \t"), "");
+    EXPECT_TRUE(IsBlankOrTab(' ') && IsBlankOrTab('\t'));
+    EXPECT_FALSE(IsBlankOrTab('\r') || IsBlankOrTab('\n') || IsBlankOrTab('x') || IsBlankOrTab('\0'));
+}
+
+TEST(Split, PiecesLinesAndWords)
+{
+    using Pieces = std::vector<std::string_view>;
+    using namespace std::string_view_literals;
+    EXPECT_EQ(SplitAt("a\0b\0"sv, '\0'), (Pieces{"a", "b"}));
+    EXPECT_EQ(SplitAt("a\0\0b"sv, '\0'), (Pieces{"a", "", "b"}));
+    EXPECT_EQ(SplitAt("", ','), Pieces{});
+    EXPECT_EQ(SplitAt(",", ','), (Pieces{""}));
+
+    EXPECT_EQ(SplitLines("one\r\ntwo\n\nlast"), (Pieces{"one", "two", "", "last"}));
+    EXPECT_EQ(SplitLines("only\n"), (Pieces{"only"}));
+    EXPECT_EQ(SplitLines("a\rb\r\r\n"), (Pieces{"a\rb\r"})) << "one CR before the LF goes";
+
+    EXPECT_EQ(SplitAtBlanksAndTabs("  eth0\t00000000 \t\t0003  "), (Pieces{"eth0", "00000000", "0003"}));
+    EXPECT_EQ(SplitAtBlanksAndTabs(" \t "), Pieces{});
+    EXPECT_EQ(SplitAtBlanksAndTabs("a\r\nb"), (Pieces{"a\r\nb"}));
 }
 
 TEST(NumericKeyFilter, DigitsPointMinusAndBackspacePass)

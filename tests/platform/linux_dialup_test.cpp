@@ -4,6 +4,9 @@
 // NetworkManager as python-dbusmock plays it on a private system bus.
 #include "platform/linux/linux_dialup.h"
 
+#include "platform/linux/linux_pppd.h"
+#include "platform/linux/linux_routes.h"
+
 #include <unistd.h>
 
 #include <gtest/gtest.h>

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -218,6 +219,32 @@ TEST_F(LinuxFiles, ProgramsAreFoundOnThePathAndStartedWithoutAShell)
     EXPECT_FALSE(fs::exists(P("injected")));
     EXPECT_FALSE(env.StartProgram({"/nonexistent/program"}, true));
     EXPECT_FALSE(env.ReadRegistryString("HKEY_CURRENT_USER", "RemoteAccess", "Default").has_value());
+}
+
+TEST_F(LinuxFiles, TheSystemInformationProgramIsTheFirstOfThreeOnThePath)
+{
+    const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", dir.c_str(), 1);
+    const auto program = [&](const char* name) {
+        std::ofstream(dir / name) << "#!/bin/sh\n";
+        fs::permissions(dir / name, fs::perms::owner_all);
+        return (dir / name).string();
+    };
+    LinuxEnvironment env({}, "/x/veltrane");
+    const bool noneAtFirst = !env.SystemInformationProgram().has_value();
+    // The last choice, then the second, then the first wins over both.
+    const std::string monitor = program("gnome-system-monitor");
+    const auto third = env.SystemInformationProgram();
+    const std::string kinfocenter = program("kinfocenter");
+    const auto second = env.SystemInformationProgram();
+    const std::string hardinfo = program("hardinfo");
+    const auto first = env.SystemInformationProgram();
+    ::setenv("PATH", oldPath.c_str(), 1);
+
+    EXPECT_TRUE(noneAtFirst);
+    EXPECT_EQ(third, monitor);
+    EXPECT_EQ(second, kinfocenter);
+    EXPECT_EQ(first, hardinfo);
 }
 
 }  // namespace

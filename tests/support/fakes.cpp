@@ -128,14 +128,6 @@ bool FakeEnvironment::StartProgram(const std::vector<std::string>& argv, bool)
     return startProgramResult;
 }
 
-std::optional<std::string> FakeEnvironment::FindProgram(const std::string& name)
-{
-    auto it = programsOnPath.find(name);
-    if (it == programsOnPath.end())
-        return std::nullopt;
-    return it->second;
-}
-
 std::optional<std::string> FakeEnvironment::ReadRegistryString(const std::string& root, const std::string& key,
                                                                const std::string& value)
 {

@@ -32,7 +32,7 @@ public:
     // A write that would take the file's total written bytes beyond this fails
     // (a full disk). Negative: no limit.
     long long writeBudget = -1;
-    std::map<std::string, std::string> programsOnPath;  // name -> full path
+    std::optional<std::string> systemInformationProgram;  // the platform's, by full path
     std::map<std::string, std::string> registry;         // "root\key\value" -> text
     std::vector<std::vector<std::string>> startedPrograms;
     bool startProgramResult = true;
@@ -55,7 +55,7 @@ public:
     bool RemoveFile(const std::string& path) override;
     std::unique_ptr<platform::OutputFile> OpenAppend(const std::string& path, platform::SystemError& error) override;
     bool StartProgram(const std::vector<std::string>& argv, bool shown) override;
-    std::optional<std::string> FindProgram(const std::string& name) override;
+    std::optional<std::string> SystemInformationProgram() override { return systemInformationProgram; }
     std::optional<std::string> ReadRegistryString(const std::string& root, const std::string& key,
                                                   const std::string& value) override;
 

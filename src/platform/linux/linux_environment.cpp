@@ -5,10 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QProcess>
-#include <QStandardPaths>
-#include <QString>
-#include <QStringList>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -348,21 +344,20 @@ std::unique_ptr<OutputFile> LinuxEnvironment::OpenAppend(const std::string& path
 
 bool LinuxEnvironment::StartProgram(const std::vector<std::string>& argv, bool)
 {
-    if (argv.empty())
-        return false;
-    QStringList arguments;
-    for (std::size_t i = 1; i < argv.size(); ++i)
-        arguments << QString::fromStdString(argv[i]);
-    // Detached: nothing waits for it, and it leaves no zombie behind.
-    return QProcess::startDetached(QString::fromStdString(argv[0]), arguments);
+    return programs_.StartDetached(argv, StartAs::UserProgram);
 }
 
-std::optional<std::string> LinuxEnvironment::FindProgram(const std::string& name)
+std::optional<std::string> LinuxEnvironment::FindProgram(const std::string& name) const
 {
-    const QString path = QStandardPaths::findExecutable(QString::fromStdString(name));
-    if (path.isEmpty())
-        return std::nullopt;
-    return path.toStdString();
+    return programs_.Find(name);
+}
+
+std::optional<std::string> LinuxEnvironment::SystemInformationProgram()
+{
+    for (const char* name : {"hardinfo", "kinfocenter", "gnome-system-monitor"})
+        if (auto path = programs_.Find(name))
+            return path;
+    return std::nullopt;
 }
 
 std::optional<std::string> LinuxEnvironment::ReadRegistryString(const std::string&, const std::string&,

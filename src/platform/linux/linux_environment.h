@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/environment.h"
+#include "platform/linux/program_runner.h"
 
 namespace vel::platform {
 
@@ -24,7 +25,8 @@ public:
     bool RemoveFile(const std::string& path) override;
     std::unique_ptr<OutputFile> OpenAppend(const std::string& path, SystemError& error) override;
     bool StartProgram(const std::vector<std::string>& argv, bool shown) override;
-    std::optional<std::string> FindProgram(const std::string& name) override;
+    // The first of hardinfo, kinfocenter and gnome-system-monitor on the PATH.
+    std::optional<std::string> SystemInformationProgram() override;
     std::optional<std::string> ReadRegistryString(const std::string& root, const std::string& key,
                                                   const std::string& value) override;
 
@@ -50,9 +52,14 @@ public:
     // The folder of the running executable.
     static std::string ExecutableFolder();
 
+    // The full path of a program on the PATH (a name with a '/' as it is);
+    // nullopt when there is none.
+    std::optional<std::string> FindProgram(const std::string& name) const;
+
 private:
     std::vector<std::string> args_;
     std::string programFolder_;
+    ProgramRunner programs_;
 };
 
 }  // namespace vel::platform
