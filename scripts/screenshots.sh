@@ -71,27 +71,7 @@ unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 # A system bus of our own (never the machine's), with NetworkManager as
 # python-dbusmock plays it: connected, with two dial-up profiles for the
 # configuration dialog's list.
-cat >"$work/bus.conf" <<BUSCONF
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=$work/system_bus_socket</listen>
-  <auth>EXTERNAL</auth>
-  <auth>ANONYMOUS</auth>
-  <allow_anonymous/>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_type="method_call"/>
-    <allow send_type="signal"/>
-    <allow send_type="method_return"/>
-    <allow send_type="error"/>
-    <allow receive_type="method_call"/>
-    <allow receive_type="signal"/>
-    <allow receive_type="method_return"/>
-    <allow receive_type="error"/>
-  </policy>
-</busconfig>
-BUSCONF
+sed "s|@FOLDER@|$work|" tests/support/dbus/system-bus.conf.in >"$work/bus.conf"
 dbus-daemon --config-file="$work/bus.conf" --nofork >"$work/bus.log" 2>&1 &
 pids+=($!)
 export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/system_bus_socket"

@@ -25,30 +25,6 @@ namespace {
 // python3 comes first on the PATH.
 constexpr const char* kPython = "/usr/bin/python3";
 
-// Anyone may connect, own a name and call anything; EXTERNAL for a client of
-// the same user, ANONYMOUS for one whose user a namespace maps to another.
-constexpr const char* kConfiguration = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=@FOLDER@/system_bus_socket</listen>
-  <auth>EXTERNAL</auth>
-  <auth>ANONYMOUS</auth>
-  <allow_anonymous/>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_type="method_call"/>
-    <allow send_type="signal"/>
-    <allow send_type="method_return"/>
-    <allow send_type="error"/>
-    <allow receive_type="method_call"/>
-    <allow receive_type="signal"/>
-    <allow receive_type="method_return"/>
-    <allow receive_type="error"/>
-  </policy>
-</busconfig>
-)";
 
 // The child dies with the test process, even one that crashed.
 void DieWithParent()
@@ -97,7 +73,8 @@ PrivateSystemBus::PrivateSystemBus()
         return;
     }
     folder_ = pattern;
-    std::string configuration = kConfiguration;
+    std::ifstream in(VELTRANE_DBUS_SUPPORT "/system-bus.conf.in");
+    std::string configuration((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     configuration.replace(configuration.find("@FOLDER@"), 8, folder_);
     std::ofstream(folder_ + "/bus.conf") << configuration;
 
