@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/app.h"
+#include "app/app.h"
 #include "timesource/time_zone.h"
 
 namespace vel {

@@ -12,7 +12,6 @@
 #include <filesystem>
 
 #include "platform/linux/linux_stop_signals.h"
-#include "settings/settings.h"
 
 namespace vel::platform {
 
@@ -213,9 +212,10 @@ bool CopyOver(const std::string& from, const std::string& to, SystemError& error
 
 }  // namespace
 
-LinuxEnvironment::LinuxEnvironment(std::vector<std::string> args, std::string executablePath)
+LinuxEnvironment::LinuxEnvironment(std::vector<std::string> args, std::string executablePath,
+                                   const std::string& settingsFileName)
     : args_(std::move(args)),
-      programFolder_(ChooseProgramFolder(GatherFolderFacts(FolderOf(executablePath), kSettingsFileName)))
+      programFolder_(ChooseProgramFolder(GatherFolderFacts(FolderOf(executablePath), settingsFileName)))
 {
     // The stand-in folder under the user's configuration may not exist yet.
     if (programFolder_ != FolderOf(executablePath)) {
