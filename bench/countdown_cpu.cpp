@@ -11,21 +11,29 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <string>
 
-#include "common/app.h"
+#include "app/app.h"
 #include "common/wait.h"
-#include "platform/factory.h"
+#include "platform/linux/linux_clock.h"
+#include "platform/linux/linux_dialup.h"
 #include "platform/linux/linux_environment.h"
+#include "platform/linux/linux_profile_file.h"
+#include "platform/qt/qt_event_pump.h"
+#include "platform/qt/qt_shell.h"
+#include "platform/qt/qt_socket.h"
+#include "platform/qt/qt_window_system.h"
 #include "run/countdown.h"
 #include "run/status_window.h"
+#include "settings/settings.h"
 
 namespace {
 
 // Reads the PC clock; refuses to set it.
 class ReadOnlyClock : public vel::platform::Clock {
 public:
-    ReadOnlyClock() : clock_(vel::platform::CreateSystemClock()) {}
+    ReadOnlyClock() : clock_(std::make_unique<vel::platform::LinuxClock>()) {}
     vel::platform::ClockReading Read() override { return clock_->Read(); }
     double MonotonicSeconds() override { return clock_->MonotonicSeconds(); }
     int GetTimeZoneInformation(vel::platform::TimeZoneInformation& info) override
@@ -82,20 +90,21 @@ int main(int argc, char** argv)
     // Settings and log, if anything wrote them, would go to a folder of our own.
     QTemporaryDir home;
     qputenv("VELTRANE_HOME", home.path().toUtf8());
-    platform::LinuxEnvironment env({}, platform::LinuxEnvironment::ExecutableFolder() + "/countdown_cpu");
+    platform::LinuxEnvironment env({}, platform::LinuxEnvironment::ExecutableFolder() + "/countdown_cpu",
+                                   kSettingsFileName);
     ReadOnlyClock clock;
-    auto pump = platform::CreateEventPump();
-    auto profile = platform::CreateProfileFile();
-    auto socket = platform::CreateSocket(*pump);
-    auto dialUp = platform::CreateDialUpNetworking();
-    auto shell = platform::CreateShell();
-    auto windows = platform::CreateWindowSystem(*pump);
-    App app(platform::Platform{clock, *pump, env, *profile, *windows, *socket, *dialUp, *shell});
+    platform::QtEventPump pump;
+    platform::LinuxProfileFile profile;
+    platform::QtSocket socket(pump);
+    platform::LinuxDialUp dialUp;
+    platform::QtShell shell;
+    platform::QtWindowSystem windows(pump);
+    App app(platform::Platform{clock, pump, env, profile, windows, socket, dialUp, shell});
 
     app.flags.RunStarted = true;  // the window only: no run
-    StatusWindow& window = app.frmVEL();
+    StatusWindow& window = frmVEL(app);
     window.Show();
-    WaitSeconds(app, 0.5f);  // shown and painted
+    WaitSeconds(app.platform.pump, app.platform.clock, 0.5f);  // shown and painted
 
     const std::int16_t count = static_cast<std::int16_t>(seconds);
     const std::string prefix = "Connection will initiate in ";

@@ -31,7 +31,7 @@
 #include "platform/linux/linux_clock.h"
 
 #ifdef VELTRANE_HAVE_TEST_SUPPORT
-#include "common/app.h"
+#include "app/app.h"
 #include "support/daytime_peer.h"
 #include "support/test_app.h"
 #include "timesource/clock_correction.h"

@@ -7,7 +7,7 @@
 
 #include "about/hyper_text.h"
 #include "about/version_info.h"
-#include "common/app.h"
+#include "app/app.h"
 #include "common/controls.h"
 
 namespace vel {

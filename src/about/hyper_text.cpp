@@ -1,6 +1,6 @@
 #include "about/hyper_text.h"
 
-#include "common/app.h"
+#include "app/app.h"
 
 namespace vel {
 

@@ -1,13 +1,9 @@
 #include "common/wait.h"
 
-#include "common/app.h"
-
 namespace vel {
 
-void WaitSeconds(App& app, float seconds)
+void WaitSeconds(platform::EventPump& pump, platform::Clock& clock, float seconds)
 {
-    platform::Clock& clock = app.platform.clock;
-    platform::EventPump& pump = app.platform.pump;
     const double start = clock.MonotonicSeconds();
     for (;;) {
         double elapsed = clock.MonotonicSeconds() - start;

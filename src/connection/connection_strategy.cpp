@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "common/app.h"
+#include "app/app.h"
 #include "common/text.h"
 #include "common/wait.h"
 #include "connection/dun_library.h"
@@ -50,7 +50,7 @@ bool WaitForDialUpLink(App& app)
         }
         if (app.flags.UserCancelled)
             return false;
-        WaitSeconds(app, kDialPollSeconds);
+        WaitSeconds(app.platform.pump, app.platform.clock, kDialPollSeconds);
     }
     if (!listed)
         return false;
@@ -63,7 +63,7 @@ bool WaitForDialUpLink(App& app)
             return false;
         if (app.flags.UserCancelled)
             return false;
-        WaitSeconds(app, kDialPollSeconds);
+        WaitSeconds(app.platform.pump, app.platform.clock, kDialPollSeconds);
     }
     return false;
 }
@@ -92,7 +92,7 @@ bool ConnectViaLAN(App& app)
             return true;
         }
         // The pause follows the last check as well.
-        WaitSeconds(app, kLanCheckPauseSeconds);
+        WaitSeconds(app.platform.pump, app.platform.clock, kLanCheckPauseSeconds);
     }
     WriteLog(app, "ERROR: connection via LAN failed");
     return false;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "common/app.h"
+#include "app/app.h"
 #include "common/wait.h"
 #include "log/log.h"
 
@@ -109,7 +109,7 @@ void HangUpConnection(App& app, const std::string& entry)
     }
     app.platform.dialUp.HangUp(entry);
     LogDialUpWarnings(app);
-    WaitSeconds(app, kHangUpFirstWaitSeconds);
+    WaitSeconds(app.platform.pump, app.platform.clock, kHangUpFirstWaitSeconds);
 
     // A hang-up that did not take effect, or another link that stays up, must
     // not hold the program: give up after the bound.
@@ -123,7 +123,7 @@ void HangUpConnection(App& app, const std::string& entry)
                               "\"; no longer waiting for it to go down");
             return;
         }
-        WaitSeconds(app, kHangUpPollSeconds);
+        WaitSeconds(app.platform.pump, app.platform.clock, kHangUpPollSeconds);
     }
 }
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "common/app.h"
+#include "app/app.h"
 #include "common/wait.h"
 
 namespace vel {
@@ -39,7 +39,7 @@ LockResult LockLog(App& app, platform::OutputFile& file, bool exclusive, platfor
         const LockResult result = file.TryLock(exclusive, error);
         if (result != LockResult::Busy || clock.MonotonicSeconds() - start >= kLockWaitSeconds)
             return result;
-        WaitSeconds(app, kLockPollSeconds);
+        WaitSeconds(app.platform.pump, app.platform.clock, kLockPollSeconds);
     }
 }
 

@@ -1,6 +1,6 @@
 #include "run/countdown.h"
 
-#include "common/app.h"
+#include "app/app.h"
 #include "common/text.h"
 #include "common/wait.h"
 #include "run/status_window.h"
@@ -10,7 +10,7 @@ namespace vel {
 void ShowCountdown(App& app, const std::string& clockStatus, const std::string& prefix, const std::int16_t& seconds,
                    const std::string& suffix, const std::string& buttonCaption)
 {
-    StatusWindow& window = app.frmVEL();
+    StatusWindow& window = frmVEL(app);
     if (!IsBlank(clockStatus))
         window.lblClockStatus.SetCaption(clockStatus);
     if (!IsBlank(buttonCaption))
@@ -26,7 +26,7 @@ void ShowCountdown(App& app, const std::string& clockStatus, const std::string& 
     app.flags.GoPressed = false;
     for (int i = 1; i <= seconds; ++i) {
         window.txtStatus.SetText(prefix + std::to_string(seconds - i + 1) + suffix);
-        WaitSeconds(app, 1.0f);
+        WaitSeconds(app.platform.pump, app.platform.clock, 1.0f);
         if (app.flags.UserCancelled || app.flags.GoPressed || app.flags.ConfigurePressed)
             break;
     }

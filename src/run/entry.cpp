@@ -8,6 +8,19 @@
 
 namespace vel {
 
+bool WantsConfiguration(platform::Environment& environment)
+{
+    return ToLower(environment.CommandLine()).find("config") != std::string::npos ||
+           !environment.IsOrdinaryFile(SettingsFilePath(environment));
+}
+
+bool WantsWindows(platform::Environment& environment, platform::ProfileFile& profile)
+{
+    if (WantsConfiguration(environment))
+        return true;
+    return ReadIniValue(profile, SettingsFilePath(environment), kSettingsSection, "QuietMode").value != "Y";
+}
+
 void ProgramEntry(App& app)
 {
     app.flags.RunStarted = false;
@@ -15,7 +28,7 @@ void ProgramEntry(App& app)
 
     app.commandLine = ToLower(app.platform.environment.CommandLine());
 
-    if (app.CommandLineHas("config") || !app.platform.environment.IsOrdinaryFile(SettingsFilePath(app))) {
+    if (WantsConfiguration(app.platform.environment)) {
         ShowConfigurationDialog(app);
         // A Yes to "run now" goes on as a normal start; anything else ends here.
         if (app.flags.UserCancelled)
@@ -25,7 +38,7 @@ void ProgramEntry(App& app)
     LoadSettings(app);
 
     // A run is chosen: its status window exists from here on, shown or not.
-    StatusWindow& window = app.frmVEL();
+    StatusWindow& window = frmVEL(app);
     if (app.settings.QuietMode == "Y") {
         RunSync(app);
         return;
@@ -39,7 +52,7 @@ ExitStatus RunProgram(App& app)
     // The process lives on while the status window is open or its run goes on
     // (a run whose window the user closed carries on without it).
     while (app.HasStatusWindow() && !app.RunFinished &&
-           (app.flags.RunStarted || app.frmVEL().Form().IsVisible()))
+           (app.flags.RunStarted || frmVEL(app).Form().IsVisible()))
         app.platform.pump.WaitForEvents(3600.0);
     return app.exitStatus;
 }

@@ -1,6 +1,6 @@
 #include "run/run_sync.h"
 
-#include "common/app.h"
+#include "app/app.h"
 #include "connection/connection_strategy.h"
 #include "connection/dun_library.h"
 #include "log/log.h"
@@ -28,7 +28,7 @@ void RunSteps(App& app)
     if (!app.SettingsWarning.empty())
         WriteLog(app, app.SettingsWarning);
     app.platform.windows.SetPointer(platform::PointerShape::Busy);
-    StatusWindow& window = app.frmVEL();
+    StatusWindow& window = frmVEL(app);
     const Settings& settings = app.settings;
 
     if (settings.QuietMode != "Y") {
@@ -99,7 +99,7 @@ void RunSync(App& app)
 {
     RunSteps(app);
     // The window's close handling saves the settings, shown or not.
-    app.frmVEL().Close();
+    frmVEL(app).Close();
     app.RunFinished = true;
 }
 

@@ -1,7 +1,7 @@
 #include "run/status_window.h"
 
 #include "about/about_dialog.h"
-#include "common/app.h"
+#include "app/app.h"
 #include "log/log.h"
 #include "run/run_sync.h"
 #include "settings/settings.h"
@@ -28,6 +28,13 @@ platform::FormSpec StatusWindowSpec()
     };
     spec.controls[2].multiLine = true;  // txtStatus: words wrap
     return spec;
+}
+
+StatusWindow& frmVEL(App& app)
+{
+    if (!app.statusWindow)
+        app.statusWindow = std::make_unique<StatusWindow>(app);
+    return static_cast<StatusWindow&>(*app.statusWindow);
 }
 
 StatusWindow::StatusWindow(App& app)

@@ -43,4 +43,7 @@ public:
     Button cmdCancel;
 };
 
+// frmVEL: created on first use, shown only in a run with the window.
+StatusWindow& frmVEL(App& app);
+
 }  // namespace vel

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "common/app.h"
+#include "app/app.h"
 #include "common/wait.h"
 #include "connection/dun_library.h"
 #include "log/log.h"
@@ -45,7 +45,7 @@ void HangUpBounded(App& app)
                               " seconds after hanging up \"" + PrintableEntryName(entry) + "\"; no longer waiting for it");
             return;
         }
-        WaitSeconds(app, kHangUpPollSeconds);
+        WaitSeconds(app.platform.pump, app.platform.clock, kHangUpPollSeconds);
     }
 }
 
@@ -60,7 +60,7 @@ void StopBySignal(App& app, int signalNumber, const std::string& signalName)
         WriteLog(app, "WARNING: stopped by signal " + signalName);
     app.flags.UserCancelled = true;
     if (run) {
-        app.frmVEL().Close();  // saves the settings (a window closed before saved them then)
+        frmVEL(app).Close();  // saves the settings (a window closed before saved them then)
         if (MayHaveDialled(app))
             HangUpBounded(app);
     }

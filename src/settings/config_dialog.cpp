@@ -4,7 +4,7 @@
 #include <limits>
 #include <vector>
 
-#include "common/app.h"
+#include "app/app.h"
 #include "common/text.h"
 #include "connection/dun_library.h"
 #include "settings/config_form.h"

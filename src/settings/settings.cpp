@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "common/app.h"
+#include "app/app.h"
 #include "common/number.h"
 #include "common/text.h"
 
@@ -20,11 +20,20 @@ constexpr std::int32_t kDefaultPCOffset = 0;
 
 }  // namespace
 
-std::string SettingsFilePath(App& app) { return app.ProgramFile(kSettingsFileName); }
+std::string SettingsFilePath(App& app) { return SettingsFilePath(app.platform.environment); }
+
+std::string SettingsFilePath(platform::Environment& environment) {
+    return environment.ProgramFolder() + environment.PathSeparator() + kSettingsFileName;
+}
 
 IniValue ReadIniValue(App& app, const std::string& fileName, const std::string& section, const std::string& key) {
+    return ReadIniValue(app.platform.profile, fileName, section, key);
+}
+
+IniValue ReadIniValue(platform::ProfileFile& profile, const std::string& fileName, const std::string& section,
+                      const std::string& key) {
     std::string buffer;
-    const int count = app.platform.profile.GetString(section, key, "", buffer, kValueBufferSize, fileName);
+    const int count = profile.GetString(section, key, "", buffer, kValueBufferSize, fileName);
     // The platform ends the text with a NUL in its buffer: a NUL inside the
     // value ends it there.
     const std::size_t nul = buffer.find('\0');

@@ -5,30 +5,20 @@
 #include <string>
 #include <string_view>
 
+#include "app/settings_record.h"
 #include "platform/environment.h"
+#include "platform/profile_file.h"
 
 namespace vel {
 
 class App;
-
-// One record per process; the fields carry the names of the INI keys.
-struct Settings {
-    std::string NTPServer;        // "host (operator, place)": the host is the text before the first blank
-    std::string Delay;            // start delay as the user typed it
-    std::int16_t DelaySeconds = 0;  // whole seconds derived from Delay, 3..60 after a load
-    std::int32_t Tolerance = 0;   // seconds of clock error left alone
-    std::int32_t PCOffset = 0;    // seconds the PC clock is to run ahead of the server (negative: behind)
-    std::string ConnectionType;   // "LAN", "MODEM" or "BOTH" as the dialog writes it
-    std::string Connectoid;       // dial-up entry to dial; empty: none
-    std::string QuietMode;        // exactly "Y": no window
-    std::string OnlyIfConnected;  // exactly "Y": no query without a connection
-};
 
 // The settings file in the program folder. On Linux "Veltrane.INI" and the
 // "Veltrane.ini" of the configuration dialog are one name: this one.
 inline constexpr const char* kSettingsFileName = "Veltrane.INI";
 inline constexpr const char* kSettingsSection = "Main";
 std::string SettingsFilePath(App& app);
+std::string SettingsFilePath(platform::Environment& environment);  // the same, before an App exists
 
 // NTPServer when the file holds none, or only blanks.
 inline constexpr const char* kDefaultNTPServer = "tick.usno.navy.mil (US Naval Observatory, Washington, DC)";
@@ -44,6 +34,8 @@ struct IniValue {
 // file, section or key is missing. Read through a 260-character buffer: a
 // longer value comes back cut to its first 259 characters.
 IniValue ReadIniValue(App& app, const std::string& fileName, const std::string& section, const std::string& key);
+IniValue ReadIniValue(platform::ProfileFile& profile, const std::string& fileName, const std::string& section,
+                      const std::string& key);
 
 // Writes `value` unchanged under `key`: 1 when the platform wrote it, else 0
 // (the reason in `error`, when given).

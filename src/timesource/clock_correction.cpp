@@ -2,10 +2,9 @@
 
 #include <cstdio>
 
-#include "common/app.h"
+#include "app/app.h"
 #include "log/log.h"
 #include "run/countdown.h"
-#include "run/status_window.h"
 
 namespace vel {
 

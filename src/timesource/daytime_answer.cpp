@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/app.h"
+#include "app/app.h"
+#include "common/text.h"
 #include "timesource/time_zone.h"
 
 namespace vel {
@@ -21,15 +22,6 @@ std::string_view Piece(std::string_view text, std::size_t first, std::size_t las
         return {};
     const std::size_t count = last == std::string_view::npos ? std::string_view::npos : last - first + 1;
     return text.substr(first - 1, count);
-}
-
-std::string_view TrimBlanksView(std::string_view text)
-{
-    while (!text.empty() && text.front() == ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ')
-        text.remove_suffix(1);
-    return text;
 }
 
 bool IsDigit(char c)
@@ -115,12 +107,12 @@ bool ReadShortDate(std::string_view text, LocalDateTime& t)
     if (text.size() < 10 || text[3] != ' ')
         return false;
     const auto month = MonthNumber(text.substr(0, 3));
-    std::string_view rest = TrimBlanksView(text.substr(3));
+    std::string_view rest = TrimBlanks(text.substr(3));
     const std::size_t blank = rest.find(' ');
     if (!month || blank == std::string_view::npos || blank > 2)
         return false;
     const auto day = Digits(rest.substr(0, blank), blank);
-    const auto year = Digits(TrimBlanksView(rest.substr(blank)), 4);
+    const auto year = Digits(TrimBlanks(rest.substr(blank)), 4);
     if (!day || !year || !platform::IsValidDate(*year, *month, *day))
         return false;
     t.year = *year;
@@ -212,15 +204,15 @@ std::string ParseDaytimeAnswer(std::string_view answer)
         time = std::string(Piece(answer, 13, 20));
     } else if (answer.size() >= 4 && answer[3] == ' ') {
         // Short layout: "Www Mmm dd hh:mm:ss yyyy".
-        date = std::string(TrimBlanksView(Piece(answer, 4, 10)));
+        date = std::string(TrimBlanks(Piece(answer, 4, 10)));
         // Anything longer than a year and its line end is not a year: do not
         // copy a flood.
-        const std::string_view year = StripLineEnd(TrimBlanksView(Piece(answer, 21, std::string_view::npos)));
+        const std::string_view year = StripLineEnd(TrimBlanks(Piece(answer, 21, std::string_view::npos)));
         if (year.size() != 4)
             return {};
         date += ' ';
         date += year;
-        time = std::string(TrimBlanksView(Piece(answer, 12, 20)));
+        time = std::string(TrimBlanks(Piece(answer, 12, 20)));
     } else {
         // NIST layout: a line feed, then "JJJJJ YR-MO-DA HH:MM:SS TT L H ...".
         if (ReportsItselfUnhealthy(answer))

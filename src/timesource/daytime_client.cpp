@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "common/app.h"
+#include "app/app.h"
 #include "timesource/daytime_answer.h"
 
 namespace vel {

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "common/app.h"
+#include "app/app.h"
 
 namespace vel {
 

@@ -74,7 +74,7 @@ TEST(WaitSeconds, EndsAfterItsTimeAndHandlesEventsMeanwhile)
     t.pump.After(0.3, [&] { ++handled; });
     t.pump.After(0.9, [&] { ++handled; });
     t.pump.After(1.2, [&] { ++handled; });  // after the wait
-    WaitSeconds(t.app, 1.0f);
+    WaitSeconds(t.app.platform.pump, t.app.platform.clock, 1.0f);
     EXPECT_DOUBLE_EQ(t.clock.MonotonicSeconds(), 1.0);
     EXPECT_EQ(handled, 2);
 }
@@ -84,7 +84,7 @@ TEST(WaitSeconds, ZeroHandlesNoEvent)
     test::TestApp t;
     bool handled = false;
     t.pump.Post([&] { handled = true; });
-    WaitSeconds(t.app, 0.0f);
+    WaitSeconds(t.app.platform.pump, t.app.platform.clock, 0.0f);
     EXPECT_FALSE(handled);
     EXPECT_EQ(t.pump.DoEventsCalls(), 0);
 }
@@ -99,14 +99,14 @@ TEST(WaitSeconds, KeepsItsLengthWhenTheTimeOfDayJumps)
     t.pump.After(0.2, [&] { t.clock.JumpWallClock(-3600); });
     t.pump.After(0.4, [&] { t.clock.JumpWallClock(+7200); });
     const double start = t.clock.MonotonicSeconds();
-    WaitSeconds(t.app, 1.0f);
+    WaitSeconds(t.app.platform.pump, t.app.platform.clock, 1.0f);
     EXPECT_DOUBLE_EQ(t.clock.MonotonicSeconds() - start, 1.0);
 }
 
 TEST(WaitSeconds, BlocksInsteadOfSpinning)
 {
     test::TestApp t;
-    WaitSeconds(t.app, 3.0f);
+    WaitSeconds(t.app.platform.pump, t.app.platform.clock, 3.0f);
     // One pass to dispatch, one blocking wait for the whole time.
     EXPECT_LE(t.pump.WaitCalls(), 2);
 }

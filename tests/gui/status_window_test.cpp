@@ -43,7 +43,7 @@ const Expected kControls[] = {
 
 platform::QtForm& QtWindow(App& app)
 {
-    return dynamic_cast<platform::QtForm&>(app.frmVEL().Form());
+    return dynamic_cast<platform::QtForm&>(frmVEL(app).Form());
 }
 
 // A run with the window over the LAN, after `delay` seconds.
@@ -90,7 +90,7 @@ private slots:
             QCOMPARE(widget->metaObject()->className(), e.className);
             QCOMPARE(widget->parentWidget(), window);
             QCOMPARE(widget->geometry(), e.geometry);
-            QCOMPARE(t.app.frmVEL().Form().Text(e.name), std::string(e.caption));
+            QCOMPARE(frmVEL(t.app).Form().Text(e.name), std::string(e.caption));
         }
         // The status box wraps its words over several lines.
         auto* status = Widget<QPlainTextEdit>(t.app, "txtStatus");
@@ -115,7 +115,7 @@ private slots:
         QVERIFY(window->maximumSize() != window->minimumSize());  // resizable
         QVERIFY(!window->windowIcon().isNull());
 
-        t.app.frmVEL().Show();
+        frmVEL(t.app).Show();
         QVERIFY(QTest::qWaitForWindowActive(window));
         QCOMPARE(window->windowTitle(), QString("Veltrane"));
         // The frame, once the window manager has drawn one.
@@ -126,11 +126,11 @@ private slots:
     {
         test::GuiApp t;
         t.app.flags.RunStarted = true;
-        t.app.frmVEL().Show();
+        frmVEL(t.app).Show();
         QWidget* window = QtWindow(t.app).Window();
         QVERIFY(QTest::qWaitForWindowActive(window));
         QCOMPARE(QApplication::focusWidget(), Widget(t.app, "cmdCancel"));
-        QCOMPARE(t.app.frmVEL().Form().FocusedControl(), std::string("cmdCancel"));
+        QCOMPARE(frmVEL(t.app).Form().FocusedControl(), std::string("cmdCancel"));
         // Tab order 0 Cancel, 1 Configure, 2 About, 4 the status box, 6 Go;
         // the labels (3, 5) take no focus.
         for (const char* next : {"cmdConfigure", "cmdAbout", "txtStatus", "cmdGo", "cmdCancel"}) {
@@ -143,7 +143,7 @@ private slots:
     {
         test::GuiApp t;
         t.app.flags.RunStarted = true;
-        t.app.frmVEL().Show();
+        frmVEL(t.app).Show();
         QVERIFY(QTest::qWaitForWindowActive(QtWindow(t.app).Window()));
         RunFlags& flags = t.app.flags;
 
@@ -160,7 +160,7 @@ private slots:
         QVERIFY(!flags.ConfigurePressed);
         flags.UserCancelled = false;
 
-        t.app.frmVEL().cmdCancel.SetCaption("&Quit");
+        frmVEL(t.app).cmdCancel.SetCaption("&Quit");
         QCOMPARE(Widget<QPushButton>(t.app, "cmdCancel")->text(), QString("&Quit"));
         QTest::keyClick(QtWindow(t.app).Window(), Qt::Key_Q, Qt::AltModifier);
         QTRY_VERIFY(flags.UserCancelled);  // an access key presses the button for a moment
@@ -175,27 +175,27 @@ private slots:
     {
         test::GuiApp t;
         t.app.flags.RunStarted = true;
-        t.app.frmVEL().Show();
+        frmVEL(t.app).Show();
         QWidget* window = QtWindow(t.app).Window();
         QVERIFY(QTest::qWaitForWindowExposed(window));
         QVERIFY(t.env.files.count(t.SettingsPath()) == 0);
 
         window->close();  // what the close box does
         QVERIFY(!window->isVisible());
-        QVERIFY(!t.app.frmVEL().Form().IsVisible());
+        QVERIFY(!frmVEL(t.app).Form().IsVisible());
         QVERIFY(t.app.flags.UserCancelled);
         QVERIFY(t.env.files.count(t.SettingsPath()) == 1);
         const int writes = t.profile.writes;
         QVERIFY(writes > 0);
 
-        t.app.frmVEL().Close();  // the run's own close after the user's: nothing more
+        frmVEL(t.app).Close();  // the run's own close after the user's: nothing more
         QCOMPARE(t.profile.writes, writes);
     }
 
     void aHiddenWindowTakesTheRunsChanges()
     {
         test::GuiApp t;
-        StatusWindow& window = t.app.frmVEL();
+        StatusWindow& window = frmVEL(t.app);
         const std::int16_t none = 0;
         ShowCountdown(t.app, "System clock is correct! ", "Program will exit", none, "", "&Quit");
         window.cmdGo.SetEnabled(false);

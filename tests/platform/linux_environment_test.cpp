@@ -16,6 +16,8 @@ namespace fs = std::filesystem;
 
 using Facts = LinuxEnvironment::FolderFacts;
 
+constexpr const char* kSettingsFile = "Veltrane.INI";
+
 TEST(ProgramFolder, TheExecutablesFolderWhenItHoldsTheSettingsOrCanBeWritten)
 {
     Facts facts{"/opt/veltrane", true, false, "", "/home/u/.cfg", "/home/u"};
@@ -69,7 +71,7 @@ struct LinuxFiles : ::testing::Test {
 
 TEST_F(LinuxFiles, CommandLineAndFolderFromTheProcess)
 {
-    LinuxEnvironment env({"Config", "noUpdate", "a b"}, "/nowhere/veltrane");
+    LinuxEnvironment env({"Config", "noUpdate", "a b"}, "/nowhere/veltrane", kSettingsFile);
     EXPECT_EQ(env.CommandLine(), "Config noUpdate a b");
     EXPECT_EQ(env.ProgramFolder(), dir.string());
     EXPECT_EQ(env.GetVariable("VELTRANE_HOME"), dir.string());
@@ -78,7 +80,7 @@ TEST_F(LinuxFiles, CommandLineAndFolderFromTheProcess)
 
 TEST_F(LinuxFiles, AFolderIsNoOrdinaryFile)
 {
-    LinuxEnvironment env({}, "/x/veltrane");
+    LinuxEnvironment env({}, "/x/veltrane", kSettingsFile);
     fs::create_directory(P("Veltrane.INI"));
     EXPECT_FALSE(env.IsOrdinaryFile(P("Veltrane.INI")));
     EXPECT_FALSE(env.FileSize(P("Veltrane.INI")).has_value());
@@ -91,7 +93,7 @@ TEST_F(LinuxFiles, AFolderIsNoOrdinaryFile)
 
 TEST_F(LinuxFiles, AppendMoveAndDelete)
 {
-    LinuxEnvironment env({}, "/x/veltrane");
+    LinuxEnvironment env({}, "/x/veltrane", kSettingsFile);
     platform::SystemError error;
     {
         auto log = env.OpenAppend(P("Veltrane.log"), error);
@@ -118,7 +120,7 @@ TEST_F(LinuxFiles, AppendMoveAndDelete)
 
 TEST_F(LinuxFiles, AFailedMoveKeepsTheTarget)
 {
-    LinuxEnvironment env({}, "/x/veltrane");
+    LinuxEnvironment env({}, "/x/veltrane", kSettingsFile);
     std::ofstream(P("OldLog.log")) << "older";
     platform::SystemError error;
     EXPECT_FALSE(env.MoveFileTo(P("missing.log"), P("OldLog.log"), error));
@@ -134,7 +136,7 @@ TEST_F(LinuxFiles, AFailedMoveKeepsTheTarget)
 // waited while the other rotated finds the new log, not the moved one.
 TEST_F(LinuxFiles, TheLockFollowsTheLogToItsNewFileAfterARotation)
 {
-    LinuxEnvironment env({}, "/x/veltrane");
+    LinuxEnvironment env({}, "/x/veltrane", kSettingsFile);
     platform::SystemError error;
     auto first = env.OpenAppend(P("Veltrane.log"), error);
     auto second = env.OpenAppend(P("Veltrane.log"), error);
@@ -167,7 +169,7 @@ TEST_F(LinuxFiles, TheLockFollowsTheLogToItsNewFileAfterARotation)
 // and written.
 TEST_F(LinuxFiles, LinksAtBothNamesAreKeptThroughARotation)
 {
-    LinuxEnvironment env({}, "/x/veltrane");
+    LinuxEnvironment env({}, "/x/veltrane", kSettingsFile);
     fs::create_directory(P("logs"));
     std::ofstream(P("logs/current.log")) << "full log";
     std::ofstream(P("logs/previous.log")) << "older";
@@ -199,7 +201,7 @@ TEST_F(LinuxFiles, LinksAtBothNamesAreKeptThroughARotation)
 
 TEST_F(LinuxFiles, OpenInAMissingFolderGivesTheErrorNumber)
 {
-    LinuxEnvironment env({}, "/x/veltrane");
+    LinuxEnvironment env({}, "/x/veltrane", kSettingsFile);
     platform::SystemError error;
     EXPECT_EQ(env.OpenAppend(P("no-such-folder/Veltrane.log"), error), nullptr);
     EXPECT_EQ(error.number, ENOENT);
@@ -208,7 +210,7 @@ TEST_F(LinuxFiles, OpenInAMissingFolderGivesTheErrorNumber)
 
 TEST_F(LinuxFiles, ProgramsAreFoundOnThePathAndStartedWithoutAShell)
 {
-    LinuxEnvironment env({}, "/x/veltrane");
+    LinuxEnvironment env({}, "/x/veltrane", kSettingsFile);
     ASSERT_TRUE(env.FindProgram("sh").has_value());
     EXPECT_FALSE(env.FindProgram("veltrane-no-such-program").has_value());
     const std::string marker = P("started; touch injected");
@@ -230,7 +232,7 @@ TEST_F(LinuxFiles, TheSystemInformationProgramIsTheFirstOfThreeOnThePath)
         fs::permissions(dir / name, fs::perms::owner_all);
         return (dir / name).string();
     };
-    LinuxEnvironment env({}, "/x/veltrane");
+    LinuxEnvironment env({}, "/x/veltrane", kSettingsFile);
     const bool noneAtFirst = !env.SystemInformationProgram().has_value();
     // The last choice, then the second, then the first wins over both.
     const std::string monitor = program("gnome-system-monitor");

@@ -17,7 +17,7 @@ struct Countdown : ::testing::Test {
     void SetUp() override
     {
         t.app.flags.RunStarted = true;  // showing the window starts no run here
-        t.app.frmVEL().Show();
+        frmVEL(t.app).Show();
         form = t.Window();
         ASSERT_NE(form, nullptr);
     }

@@ -101,5 +101,45 @@ TEST(ProgramEntry, ClosingTheWindowDuringTheDelayEndsTheProgramWithTheSettingsSa
     EXPECT_DOUBLE_EQ(t.clock.MonotonicSeconds(), 2.0);
 }
 
+// The start decision as the composition root asks it, before any App or
+// window exists: it only reads, and agrees with what the entry point does.
+TEST(StartDecision, WindowsForTheConfigurationOrAnyQuietModeButExactlyY)
+{
+    struct Case {
+        const char* commandLine;
+        const char* settings;  // null: no settings file
+        bool configuration;
+        bool windows;
+    };
+    const Case cases[] = {
+        {"", nullptr, true, true},
+        {"noupdate", kQuietSettings, false, false},
+        {"noupdate", kWindowSettings, false, true},  // "y" is not "Y"
+        {"Configure", kQuietSettings, true, true},
+        {"", "[Main]\r\nQuietMode=Y \r\n", false, false},  // the INI rules drop the trailing blank
+        {"", "[Main]\r\nNTPServer=x\r\n", false, true},
+        {"", "[Other]\r\nQuietMode=Y\r\n", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.commandLine) + " / " + (c.settings ? c.settings : "no file"));
+        TestApp t;
+        t.env.commandLine = c.commandLine;
+        if (c.settings)
+            t.WriteSettings(c.settings);
+        const auto before = t.env.files;
+        EXPECT_EQ(WantsConfiguration(t.env), c.configuration);
+        EXPECT_EQ(WantsWindows(t.env, t.profile), c.windows);
+        EXPECT_EQ(t.env.files, before);  // nothing written
+    }
+}
+
+TEST(StartDecision, AFolderNamedLikeTheSettingsFileIsNoSettingsFile)
+{
+    TestApp t;
+    t.env.folders.insert(t.SettingsPath());
+    EXPECT_TRUE(WantsConfiguration(t.env));
+    EXPECT_TRUE(WantsWindows(t.env, t.profile));
+}
+
 }  // namespace
 }  // namespace vel

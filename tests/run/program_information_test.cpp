@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "about/version_info.h"
-#include "common/app.h"
+#include "app/app.h"
 #include "run/program_information.h"
 
 namespace vel {

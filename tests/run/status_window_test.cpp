@@ -47,7 +47,7 @@ TEST(StatusWindow, DeclaresItsControlsWithCaptionsPlacesAndTabOrder)
 TEST(StatusWindow, ButtonsSetTheRunFlags)
 {
     TestApp t;
-    t.app.frmVEL().Show();
+    frmVEL(t.app).Show();
     platform::HeadlessForm& form = *t.Window();
     form.Click("cmdConfigure");
     EXPECT_TRUE(t.app.flags.UserCancelled);
@@ -73,7 +73,7 @@ TEST(StatusWindow, EveryCloseRaisesCancelAndSavesTheSettings)
     t.app.settings.NTPServer = "host (somewhere)";
     t.app.settings.Delay = "7";
     t.app.settings.QuietMode = "y";
-    t.app.frmVEL().Show();
+    frmVEL(t.app).Show();
     t.Window()->CloseBox();
     EXPECT_TRUE(t.app.flags.UserCancelled);
     EXPECT_FALSE(t.Window()->IsVisible());
@@ -86,7 +86,7 @@ TEST(StatusWindow, ClosingAWindowThatWasNeverShownStillSaves)
 {
     TestApp t;
     t.app.settings.NTPServer = "quiet.example (q)";
-    t.app.frmVEL().Close();
+    frmVEL(t.app).Close();
     EXPECT_TRUE(t.app.flags.UserCancelled);
     EXPECT_NE(t.SettingsText().find("NTPServer=quiet.example (q)"), std::string::npos);
     EXPECT_FALSE(t.Window()->WasShown());
@@ -102,7 +102,7 @@ TEST(StatusWindow, FirstActivationStartsTheRunOnceFromTheEventQueue)
         during = t.Window()->Text("txtStatus");
         t.Window()->Activate();  // the user switches back: no second run
     });
-    t.app.frmVEL().Show();
+    frmVEL(t.app).Show();
     EXPECT_FALSE(t.app.flags.RunStarted);  // not inside Show
     t.pump.RunFor(60);
     EXPECT_TRUE(t.app.flags.RunStarted);

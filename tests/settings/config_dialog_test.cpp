@@ -488,7 +488,7 @@ TEST_F(ConfigDialog, CheckBoxesStoreIntoTheRecordAtOnce)
     EXPECT_EQ(t.app.settings.QuietMode, "Y") << "Cancel does not undo a tick";
     EXPECT_EQ(t.app.settings.OnlyIfConnected, "N");
     // The status window's close saves the record.
-    t.app.frmVEL().Close();
+    frmVEL(t.app).Close();
     EXPECT_EQ(File(), SavedFile(Entry(0), "5", "LAN", "", "Y", "N"));
 }
 

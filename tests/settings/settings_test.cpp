@@ -15,7 +15,7 @@
 #include <sstream>
 #include <string>
 
-#include "common/app.h"
+#include "app/app.h"
 #include "common/ini_text.h"
 #include "platform/linux/linux_profile_file.h"
 #include "support/test_app.h"

@@ -8,7 +8,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "common/app.h"
+#include "app/app.h"
 #include "platform/headless/headless_windows.h"
 #include "support/fakes.h"
 #include "support/virtual_time.h"

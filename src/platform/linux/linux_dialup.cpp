@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/factory.h"
 #include "platform/linux/network_manager_modems.h"
 
 namespace vel::platform {
@@ -143,11 +142,6 @@ void LinuxDialUp::HangUp(const std::string& entry)
 std::vector<std::string> LinuxDialUp::TakeWarnings()
 {
     return networkManager_->TakeWarnings();
-}
-
-std::unique_ptr<DialUpNetworking> CreateDialUpNetworking()
-{
-    return std::make_unique<LinuxDialUp>();
 }
 
 }  // namespace vel::platform

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/linux/file_writing.h"
 #include "platform/linux/linux_stop_signals.h"
-#include "settings/settings.h"
 
 namespace vel::platform {
 
@@ -22,31 +22,6 @@ SystemError LastError()
 {
     const int number = errno;
     return {number, std::strerror(number)};
-}
-
-std::string FolderOf(const std::string& path)
-{
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 int OpenDescriptor(const std::string& path, SystemError& error)
@@ -153,69 +128,36 @@ std::string FinalTarget(const std::string& path, SystemError& error)
     return {};
 }
 
-void SyncFolder(const std::string& folder)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-// Copies `from` into a temporary file beside `to` and renames it over `to`:
-// the target is the whole copy or its old self, never half of either.
+// Copies `from` into a new file replacing `to` (see ReplaceFileWhole): the
+// target is the whole copy or its old self, never half of either.
 bool CopyOver(const std::string& from, const std::string& to, SystemError& error)
 {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
+    FileDescriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in.valid()) {
         error = LastError();
         return false;
     }
-    std::string temp = to + ".XXXXXX";
-    const int out = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (out < 0) {
-        error = LastError();
-        ::close(in);
-        return false;
-    }
-    bool ok = true;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(in, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 || (n > 0 && !WriteAll(out, buffer, static_cast<std::size_t>(n)))) {
-            ok = false;
-            break;
+    const auto copy = [&in](int out) {
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = ::read(in.get(), buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 || (n > 0 && !WriteAll(out, buffer, static_cast<std::size_t>(n))))
+                return false;
+            if (n == 0)
+                return ::fchmod(out, 0644) == 0;
         }
-        if (n == 0)
-            break;
-    }
-    if (ok && ::fchmod(out, 0644) != 0)
-        ok = false;
-    if (ok && ::fsync(out) != 0)
-        ok = false;
-    if (!ok)
-        error = LastError();
-    ::close(in);
-    if (::close(out) != 0 && ok) {
-        error = LastError();
-        ok = false;
-    }
-    if (ok && ::rename(temp.c_str(), to.c_str()) != 0) {
-        error = LastError();
-        ok = false;
-    }
-    if (!ok)
-        ::unlink(temp.c_str());
-    return ok;
+    };
+    return ReplaceFileWhole(to, copy, nullptr, error) == ReplaceOutcome::Replaced;
 }
 
 }  // namespace
 
-LinuxEnvironment::LinuxEnvironment(std::vector<std::string> args, std::string executablePath)
+LinuxEnvironment::LinuxEnvironment(std::vector<std::string> args, std::string executablePath,
+                                   const std::string& settingsFileName)
     : args_(std::move(args)),
-      programFolder_(ChooseProgramFolder(GatherFolderFacts(FolderOf(executablePath), kSettingsFileName)))
+      programFolder_(ChooseProgramFolder(GatherFolderFacts(FolderOf(executablePath), settingsFileName)))
 {
     // The stand-in folder under the user's configuration may not exist yet.
     if (programFolder_ != FolderOf(executablePath)) {

@@ -12,8 +12,10 @@ namespace vel::platform {
 class LinuxEnvironment : public Environment {
 public:
     // args: the arguments after the program name. executablePath: where the
-    // program lies (normally /proc/self/exe resolved).
-    LinuxEnvironment(std::vector<std::string> args, std::string executablePath);
+    // program lies (normally /proc/self/exe resolved). settingsFileName: the
+    // program's settings file, which keeps the executable's folder the
+    // program folder where it lies.
+    LinuxEnvironment(std::vector<std::string> args, std::string executablePath, const std::string& settingsFileName);
 
     std::string CommandLine() override;
     std::string ProgramFolder() override { return programFolder_; }

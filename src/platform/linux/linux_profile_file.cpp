@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -12,32 +11,11 @@
 #include <optional>
 
 #include "common/ini_text.h"
+#include "platform/linux/file_writing.h"
 #include "platform/linux/linux_stop_signals.h"
 
 namespace vel::platform {
 namespace {
-
-// Closes a descriptor when it goes out of scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    // Closes now; false when the close reports an error (a late write error).
-    bool Close() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
 
 enum class ReadOutcome { Read, Missing, Failed };
 
@@ -50,8 +28,6 @@ struct FileText {
     struct stat info {};
     int error = 0;  // why it failed: an errno value
 };
-
-SystemError ErrorOf(int number) { return {number, std::strerror(number)}; }
 
 FileText ReadFileText(const std::string& path, std::size_t limit) {
     FileText result;
@@ -97,19 +73,6 @@ FileText ReadFileText(const std::string& path, std::size_t limit) {
     return result;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (wrote < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(wrote);
-    }
-    return true;
-}
-
 // The file a write must replace: the path itself, or what a symbolic link
 // at the path points to.
 std::optional<std::string> WriteTarget(const std::string& path) {
@@ -120,67 +83,6 @@ std::optional<std::string> WriteTarget(const std::string& path) {
     std::string target(resolved);
     std::free(resolved);
     return target;
-}
-
-void SyncFolder(const std::string& folder) {
-    FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.valid()) ::fsync(fd.get());
-}
-
-enum class ReplaceOutcome { Replaced, NoTemporaryFile, Failed };
-
-// Writes `text` to a new file beside `target` and renames it over `target`.
-// NoTemporaryFile: the folder would not take a new file.
-ReplaceOutcome ReplaceFile(const std::string& target, const std::string& text, const struct stat* original,
-                           SystemError& error) {
-    const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (base.empty()) {
-        error = ErrorOf(EISDIR);
-        return ReplaceOutcome::Failed;
-    }
-
-    static std::atomic<unsigned> counter{0};
-    std::string temporary;
-    int created = -1;
-    for (int attempt = 0; attempt < 100 && created < 0; ++attempt) {
-        temporary = folder + "/." + base + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-        created = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (created < 0 && errno != EEXIST) {
-            error = ErrorOf(errno);
-            return ReplaceOutcome::NoTemporaryFile;
-        }
-    }
-    if (created < 0) {
-        error = ErrorOf(EEXIST);
-        return ReplaceOutcome::NoTemporaryFile;
-    }
-    FileDescriptor fd(created);
-
-    bool ok = true;
-    if (original != nullptr) {
-        if (original->st_uid != ::geteuid() || original->st_gid != ::getegid()) {
-            (void)!::fchown(fd.get(), original->st_uid, original->st_gid);  // where allowed
-        }
-        ok = ::fchmod(fd.get(), original->st_mode & 07777) == 0;
-    }
-    ok = ok && WriteAll(fd.get(), text) && ::fsync(fd.get()) == 0;
-    if (!ok) error = ErrorOf(errno);
-    if (!fd.Close() && ok) {
-        error = ErrorOf(errno);
-        ok = false;
-    }
-    if (ok && ::rename(temporary.c_str(), target.c_str()) != 0) {
-        error = ErrorOf(errno);
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(temporary.c_str());
-        return ReplaceOutcome::Failed;
-    }
-    SyncFolder(folder);
-    return ReplaceOutcome::Replaced;
 }
 
 // Rewrites an existing file where it stands (a folder that takes no new file,
@@ -194,15 +96,7 @@ bool RewriteInPlace(const std::string& target, const std::string& text, std::siz
         return false;
     }
     auto writeAt = [&](std::size_t from, std::size_t to) {
-        for (std::size_t done = from; done < to;) {
-            const ssize_t wrote = ::pwrite(fd.get(), text.data() + done, to - done, static_cast<off_t>(done));
-            if (wrote < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
-            done += static_cast<std::size_t>(wrote);
-        }
-        return true;
+        return WriteAllAt(fd.get(), text.data() + from, to - from, static_cast<off_t>(from));
     };
     if (text.size() > oldSize && (!writeAt(oldSize, text.size()) || ::fsync(fd.get()) != 0)) {
         error = ErrorOf(errno);
@@ -279,7 +173,8 @@ bool LinuxProfileFile::WriteString(const std::string& section, const std::string
 
         // A stop signal waits until the file is whole again.
         DeferStopSignals defer;
-        switch (ReplaceFile(*target, text, existed ? &read.info : nullptr, error)) {
+        const auto fill = [&text](int fd) { return WriteAll(fd, text.data(), text.size()); };
+        switch (ReplaceFileWhole(*target, fill, existed ? &read.info : nullptr, error)) {
         case ReplaceOutcome::Replaced:
             return true;
         case ReplaceOutcome::Failed:

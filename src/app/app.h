@@ -5,12 +5,10 @@
 #include <memory>
 #include <string>
 
+#include "app/settings_record.h"
 #include "platform/platform.h"
-#include "settings/settings.h"
 
 namespace vel {
-
-class StatusWindow;
 
 // Flags between the windows' event handlers and the run: the handlers only
 // set them, the run and its waits read them.
@@ -74,10 +72,6 @@ public:
     // once it is open; empty when nothing.
     std::string SettingsWarning;
 
-    // frmVEL: created on first use, shown only in a run with the window.
-    StatusWindow& frmVEL();
-    bool HasStatusWindow() const { return statusWindow_ != nullptr; }
-
     // Stops the program with a message (the log cannot be written). The
     // message does not name the program ("cannot open its log file ...");
     // the handler puts the name in front. The program's own handler does not
@@ -95,8 +89,11 @@ public:
 
     bool CommandLineHas(const std::string& word) const { return commandLine.find(word) != std::string::npos; }
 
-private:
-    std::unique_ptr<StatusWindow> statusWindow_;
+    // The status window frmVEL once a run has chosen it (run/status_window
+    // creates it on first use); null before. Declared last, so it goes
+    // first, while everything it uses is still there.
+    std::unique_ptr<platform::FormEvents> statusWindow;
+    bool HasStatusWindow() const { return statusWindow != nullptr; }
 };
 
 }  // namespace vel

@@ -1,22 +1,13 @@
-#include "common/app.h"
+#include "app/app.h"
 
 #include <cstdio>
 #include <cstdlib>
-
-#include "run/status_window.h"
 
 namespace vel {
 
 App::App(platform::Platform platform) : platform(platform) {}
 
 App::~App() = default;
-
-StatusWindow& App::frmVEL()
-{
-    if (!statusWindow_)
-        statusWindow_ = std::make_unique<StatusWindow>(*this);
-    return *statusWindow_;
-}
 
 void App::Fatal(const std::string& message)
 {

@@ -1,0 +1,41 @@
+// The back ends of one process, made and owned by the composition root of
+// this build's operating system (platform/linux/linux_platform.cpp on Linux).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace vel::platform {
+
+class Host {
+public:
+    virtual ~Host() = default;
+
+    // The back ends, valid while the host lives.
+    virtual Platform Get() = 0;
+
+    // What stops the program when its log cannot be written: says so (the
+    // message after the program's name) where the user sees it, and ends the
+    // process with the fatal exit status. Does not return.
+    virtual std::function<void(const std::string& message)> FatalHandler() = 0;
+
+    // Hands a stop request of the system (a signal on Linux, the session's
+    // end) to `stop` from the event loop; one at a time.
+    virtual void OnStopRequest(std::function<void(int number, const std::string& name)> stop) = 0;
+
+    // Ends the process with `status`, everything on disk already, without
+    // waiting for work the back ends may still have going (a host lookup that
+    // never answered).
+    [[noreturn]] virtual void Exit(int status) = 0;
+};
+
+// The platform of this start. Null when the start ends before a run: the
+// answer to --help or --version, or a start refused at once; `exitStatus`
+// then holds the process's status. May end the process itself where a start
+// only shows an error's box.
+std::unique_ptr<Host> CreatePlatform(int& argc, char** argv, int& exitStatus);
+
+}  // namespace vel::platform

@@ -1,0 +1,204 @@
+// The composition root of the Linux build: Qt for the event pump, the socket,
+// the windows and the shell; Linux for the clock, the files, the INI files and
+// dial-up; the headless windows where nothing is to be shown.
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "common/text.h"
+#include "platform/headless/headless_windows.h"
+#include "platform/host.h"
+#include "platform/linux/linux_clock.h"
+#include "platform/linux/linux_dialup.h"
+#include "platform/linux/linux_environment.h"
+#include "platform/linux/linux_profile_file.h"
+#include "platform/linux/linux_stop_signals.h"
+#include "platform/qt/qt_event_pump.h"
+#include "platform/qt/qt_shell.h"
+#include "platform/qt/qt_socket.h"
+#include "platform/qt/qt_window_system.h"
+#include "run/entry.h"
+#include "run/program_information.h"
+#include "settings/settings.h"
+
+extern char** environ;
+
+namespace vel::platform {
+namespace {
+
+// Set for a process of our own that only shows an error's box (see below).
+constexpr const char* kErrorBoxVariable = "VELTRANE_ERROR_BOX";
+
+constexpr int kFatalStatus = static_cast<int>(ExitStatus::Fatal);
+
+void ShowCriticalBox(WindowSystem& windows, const std::string& text)
+{
+    windows.ShowMessageBox(text, "Veltrane", MessageButtons::Ok, MessageIcon::Critical);
+}
+
+// The error box of a quiet run. A quiet run makes only a QCoreApplication (it
+// needs no display and stays small), and a QApplication cannot follow one in
+// the same process: a second process of this program shows the box, and this
+// one waits for it to be dismissed, as it would for its own box.
+void ShowErrorBoxInOwnProcess(const std::string& text)
+{
+    std::vector<std::string> variables;
+    const std::string prefix = std::string(kErrorBoxVariable) + "=";
+    for (char** entry = environ; *entry; ++entry)
+        if (std::strncmp(*entry, prefix.c_str(), prefix.size()) != 0)
+            variables.emplace_back(*entry);
+    variables.push_back(prefix + text);
+    std::vector<char*> envp;
+    for (auto& variable : variables)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    std::string program = "veltrane";
+    char* argv[] = {program.data(), nullptr};
+    pid_t child = 0;
+    if (::posix_spawn(&child, "/proc/self/exe", nullptr, nullptr, argv, envp.data()) != 0)
+        return;
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+bool HasDisplay()
+{
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        if (const char* value = std::getenv(name); value && *value)
+            return true;
+    return false;
+}
+
+std::unique_ptr<QCoreApplication> CreateApplication(int& argc, char** argv, bool windows)
+{
+    if (!windows)
+        return std::make_unique<QCoreApplication>(argc, argv);
+    auto qt = std::make_unique<QApplication>(argc, argv);
+    // The program ends when its run does, never because a box closed.
+    QApplication::setQuitOnLastWindowClosed(false);
+    return qt;
+}
+
+class LinuxHost : public Host {
+public:
+    // `windows`: Qt's windows (a QApplication) rather than the headless ones
+    // (a QCoreApplication). `display`: a display exists.
+    LinuxHost(int& argc, char** argv, std::unique_ptr<LinuxEnvironment> environment,
+              std::unique_ptr<ProfileFile> profile, bool windows, bool display)
+        : environment_(std::move(environment)),
+          profile_(std::move(profile)),
+          display_(display),
+          qt_(CreateApplication(argc, argv, windows))
+    {
+        socket_ = std::make_unique<QtSocket>(pump_);
+        if (windows)
+            windowSystem_ = std::make_unique<QtWindowSystem>(pump_);
+        else
+            windowSystem_ = std::make_unique<HeadlessWindowSystem>(pump_);
+    }
+
+    Platform Get() override
+    {
+        return Platform{clock_, pump_, *environment_, *profile_, *windowSystem_, *socket_, dialUp_, shell_};
+    }
+
+    std::function<void(const std::string& message)> FatalHandler() override
+    {
+        return [this](const std::string& message) {
+            std::fprintf(stderr, "Veltrane: %s\n", message.c_str());
+            std::fflush(stderr);
+            if (windowSystem_->IsInteractive())
+                ShowCriticalBox(*windowSystem_, "Veltrane " + message);
+            else if (display_)
+                ShowErrorBoxInOwnProcess("Veltrane " + message);
+            std::_Exit(kFatalStatus);
+        };
+    }
+
+    // SIGTERM, SIGINT and SIGHUP close the program from the event loop.
+    void OnStopRequest(std::function<void(int number, const std::string& name)> stop) override
+    {
+        stopSignals_.reset();
+        stopSignals_ = std::make_unique<StopSignalWatcher>(std::move(stop));
+    }
+
+    // Everything is on disk (the log line by line, the settings file replaced
+    // whole). End without waiting for a host lookup that never answered: Qt
+    // would otherwise join its lookup thread at exit.
+    [[noreturn]] void Exit(int status) override
+    {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(status);
+    }
+
+private:
+    std::unique_ptr<LinuxEnvironment> environment_;
+    std::unique_ptr<ProfileFile> profile_;
+    bool display_;
+    std::unique_ptr<QCoreApplication> qt_;  // made before every back end below, gone after them
+    LinuxClock clock_;
+    QtEventPump pump_;
+    LinuxDialUp dialUp_;
+    QtShell shell_;
+    std::unique_ptr<Socket> socket_;
+    std::unique_ptr<WindowSystem> windowSystem_;
+    std::unique_ptr<StopSignalWatcher> stopSignals_;
+};
+
+}  // namespace
+
+std::unique_ptr<Host> CreatePlatform(int& argc, char** argv, int& exitStatus)
+{
+    exitStatus = 0;
+    if (const char* text = std::getenv(kErrorBoxVariable)) {
+        const std::string message = text;
+        ::unsetenv(kErrorBoxVariable);
+        QApplication qt(argc, argv);
+        QtEventPump pump;
+        QtWindowSystem windows(pump);
+        ShowCriticalBox(windows, message);
+        exitStatus = kFatalStatus;
+        return nullptr;
+    }
+
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    // Exactly --help, -h or --version: the answer, and no file, window or Qt.
+    if (const std::optional<std::string> information = InformationRequested(args)) {
+        std::fputs(information->c_str(), stdout);
+        exitStatus = std::fflush(stdout) == 0 ? 0 : 1;
+        return nullptr;
+    }
+    auto environment = std::make_unique<LinuxEnvironment>(args, LinuxEnvironment::ExecutableFolder() + "/veltrane",
+                                                          kSettingsFileName);
+    auto profile = std::make_unique<LinuxProfileFile>();
+
+    // A quiet run needs no display: it makes only a QCoreApplication. With
+    // "debug" it may show its box, and where there is a display it does.
+    const bool display = HasDisplay();
+    const bool debug = ToLower(environment->CommandLine()).find("debug") != std::string::npos;
+    const bool windows = (WantsWindows(*environment, *profile) || debug) && display;
+    if (!display && WantsConfiguration(*environment)) {
+        std::fprintf(stderr,
+                     "Veltrane: the configuration dialog needs a display (none found: DISPLAY and WAYLAND_DISPLAY "
+                     "are not set); settings file: %s\n",
+                     SettingsFilePath(*environment).c_str());
+        exitStatus = kFatalStatus;
+        return nullptr;
+    }
+    return std::make_unique<LinuxHost>(argc, argv, std::move(environment), std::move(profile), windows, display);
+}
+
+}  // namespace vel::platform
