@@ -42,6 +42,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         ::ExitProcess(static_cast<UINT>(ExitStatus::Fatal));
     };
 
+    windows.SetFailureHandler([&app](const std::string& message) { app.Fatal(message); });
+
     const ExitStatus status = RunProgram(app);
 
     // Everything is on disk (the log line by line, the settings file replaced

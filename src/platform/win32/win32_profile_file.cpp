@@ -91,8 +91,9 @@ std::wstring FolderOf(const std::wstring& path)
     return path.substr(0, slash == 0 ? 1 : slash);
 }
 
-// Writes `text` to a new file beside `target` and puts it in the target's place.
-bool ReplaceWith(const std::wstring& target, const std::string& text, bool existed)
+// Writes `text` to a new file beside `target` and puts it in the target's
+// place, with the old file's attributes (hidden, say).
+bool ReplaceWith(const std::wstring& target, const std::string& text, bool existed, DWORD attributes)
 {
     const std::wstring folder = FolderOf(target);
     static unsigned counter = 0;
@@ -117,6 +118,10 @@ bool ReplaceWith(const std::wstring& target, const std::string& text, bool exist
                wrote == text.size());
     ok = ok && ::FlushFileBuffers(file.get());
     ok = file.Close() && ok;
+    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    if (ok && existed && (attributes & kKept) != 0)
+        ::SetFileAttributesW(temporary.c_str(), attributes & kKept);
     if (ok) {
         if (existed)
             ok = ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
@@ -176,7 +181,7 @@ bool Win32ProfileFile::WriteString(const std::string& section, const std::string
         const std::string text = ini::WriteValue(read.text, section, key, value);
         if (existed && text == read.text)
             return true;
-        return ReplaceWith(target, text, existed);
+        return ReplaceWith(target, text, existed, read.attributes);
     } catch (...) {
         return false;
     }

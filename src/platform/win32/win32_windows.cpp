@@ -3,8 +3,6 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 
 #include "platform/win32/win32_text.h"
 
@@ -13,6 +11,10 @@ namespace vel::platform {
 namespace {
 
 constexpr wchar_t kFormClass[] = L"VeltraneForm";
+// The layouts were drawn for 8-point MS Sans Serif; Microsoft Sans Serif is
+// its scalable successor, with the same widths.
+constexpr wchar_t kLayoutFace[] = L"MS Sans Serif";
+constexpr wchar_t kSuccessorFace[] = L"Microsoft Sans Serif";
 constexpr int kFontPoints = 8;
 constexpr int kFirstControlId = 1000;  // clear of IDOK, IDCANCEL and the like
 constexpr UINT_PTR kSubclassId = 1;
@@ -83,6 +85,7 @@ int CALLBACK NoteFont(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found)
     return 0;
 }
 
+// Whether the system has the face itself (not merely a stand-in for it).
 bool FontInstalled(const wchar_t* face)
 {
     LOGFONTW wanted{};
@@ -91,6 +94,15 @@ bool FontInstalled(const wchar_t* face)
     bool found = false;
     const HDC screen = ::GetDC(nullptr);
     ::EnumFontFamiliesExW(screen, &wanted, &NoteFont, reinterpret_cast<LPARAM>(&found), 0);
+    if (found) {
+        const HFONT font = ::CreateFontIndirectW(&wanted);
+        const HGDIOBJ old = ::SelectObject(screen, font);
+        wchar_t selected[LF_FACESIZE] = {};
+        ::GetTextFaceW(screen, LF_FACESIZE, selected);
+        found = ::lstrcmpiW(selected, face) == 0;
+        ::SelectObject(screen, old);
+        ::DeleteObject(font);
+    }
     ::ReleaseDC(nullptr, screen);
     return found;
 }
@@ -204,8 +216,7 @@ Win32Form::~Win32Form()
 
 const wchar_t* Win32Form::FontFace()
 {
-    static const wchar_t* const face =
-        FontInstalled(L"Microsoft Sans Serif") ? L"Microsoft Sans Serif" : L"MS Sans Serif";
+    static const wchar_t* const face = FontInstalled(kSuccessorFace) ? kSuccessorFace : kLayoutFace;
     return face;
 }
 
@@ -253,24 +264,20 @@ void Win32Form::Build()
 
     for (const auto& control : spec_.controls) {
         if (controls_.count(control.name) != 0) {
-            std::fprintf(stderr, "internal error: %s declares %s twice\n", spec_.name.c_str(), control.name.c_str());
-            std::abort();
+            system_.Stop("internal error: " + spec_.name + " declares " + control.name + " twice");
         }
         controls_[control.name].spec = &control;
     }
     for (const auto& control : spec_.controls)
         if (!control.parent.empty() &&
             (controls_.count(control.parent) == 0 || controls_[control.parent].spec->kind != ControlKind::Frame)) {
-            std::fprintf(stderr, "internal error: %s has no frame %s\n", spec_.name.c_str(), control.parent.c_str());
-            std::abort();
+            system_.Stop("internal error: " + spec_.name + " has no frame " + control.parent);
         }
 
     window_ = ::CreateWindowExW(kFormExStyle, kFormClass, Widen(spec_.caption).c_str(), kFormStyle, CW_USEDEFAULT,
                                 CW_USEDEFAULT, 100, 100, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     if (window_ == nullptr) {
-        std::fprintf(stderr, "Veltrane: the window %s could not be created: %s\n", spec_.name.c_str(),
-                     SystemErrorText(::GetLastError()).c_str());
-        std::abort();
+        system_.Stop("the window " + spec_.name + " could not be created: " + SystemErrorText(::GetLastError()));
     }
     ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     dpi_ = WindowDpi(window_);
@@ -351,9 +358,7 @@ void Win32Form::CreateControl(ControlState& state)
                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(state.id)),
                                      ::GetModuleHandleW(nullptr), nullptr);
     if (state.window == nullptr) {
-        std::fprintf(stderr, "Veltrane: the control %s could not be created: %s\n", control.name.c_str(),
-                     SystemErrorText(::GetLastError()).c_str());
-        std::abort();
+        system_.Stop("the control " + control.name + " could not be created: " + SystemErrorText(::GetLastError()));
     }
     ::SetWindowSubclass(state.window, &Win32Form::ControlProcedure, kSubclassId, 0);
 }
@@ -513,11 +518,17 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_COMMAND:
         Command(LOWORD(wParam), HIWORD(wParam));
         return 0;
-    case DM_GETDEFID:
+    case DM_GETDEFID: {
+        // Enter presses the focused button, else the window's default one.
+        const HWND focus = ::GetFocus();
+        for (const auto& [name, state] : controls_)
+            if (state.spec->kind == ControlKind::Button && state.window == focus && ::IsWindowEnabled(focus))
+                return MAKELRESULT(state.id, DC_HASDEFID);
         for (const auto& [name, state] : controls_)
             if (state.spec->kind == ControlKind::Button && state.spec->isDefault && ::IsWindowEnabled(state.window))
                 return MAKELRESULT(state.id, DC_HASDEFID);
         return 0;
+    }
     case WM_CTLCOLORSTATIC: {
         const HWND control = reinterpret_cast<HWND>(lParam);
         for (const auto& [name, state] : controls_)
@@ -637,7 +648,8 @@ void Win32Form::Command(int id, int code)
         return;
     }
     ControlState* state = ById(id);
-    if (state == nullptr)
+    // A disabled control takes no click, whoever sends it.
+    if (state == nullptr || state->window == nullptr || !::IsWindowEnabled(state->window))
         return;
     const std::string name = state->spec->name;
     switch (state->spec->kind) {
@@ -681,7 +693,8 @@ bool Win32Form::PressDefaultButton(bool cancel)
             continue;
         const HWND button = At(control.name).window;
         if (::IsWindowEnabled(button) && ::IsWindowVisible(button)) {
-            ::SendMessageW(button, BM_CLICK, 0, 0);
+            // As a click, but the focus stays where it is.
+            DeliverClick(control.name);
             return true;
         }
     }
@@ -1062,8 +1075,7 @@ Win32Form::ControlState& Win32Form::At(const std::string& control)
 {
     auto it = controls_.find(control);
     if (it == controls_.end()) {
-        std::fprintf(stderr, "internal error: %s has no control %s\n", spec_.name.c_str(), control.c_str());
-        std::abort();
+        system_.Stop("internal error: " + spec_.name + " has no control " + control);
     }
     return it->second;
 }
@@ -1074,6 +1086,17 @@ const Win32Form::ControlState& Win32Form::At(const std::string& control) const
 }
 
 // Win32WindowSystem
+
+void Win32WindowSystem::Stop(const std::string& message)
+{
+    if (onFailure_)
+        onFailure_(message);
+    // A program without a console: the message goes to a box and to the debugger.
+    const std::wstring text = Widen("Veltrane: " + message);
+    ::OutputDebugStringW(text.c_str());
+    ::MessageBoxW(nullptr, text.c_str(), L"Veltrane", MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    ::ExitProcess(kFailureExitStatus);
+}
 
 Win32WindowSystem::Win32WindowSystem(Win32EventPump& pump) : pump_(pump)
 {

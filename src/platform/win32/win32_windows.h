@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -173,6 +174,16 @@ public:
     // The open window of that name created last; null when none.
     Win32Form* FindForm(const std::string& name) const;
 
+    // What happens when a window cannot be made (the program cannot go on):
+    // the program's own report, which does not return. Without one, a
+    // message box, then the process ends with kFailureExitStatus.
+    void SetFailureHandler(std::function<void(const std::string& message)> handler)
+    {
+        onFailure_ = std::move(handler);
+    }
+    static constexpr unsigned kFailureExitStatus = 5;
+    [[noreturn]] void Stop(const std::string& message);
+
 private:
     friend class Win32Form;
     void Activated(Win32Form* form);
@@ -184,6 +195,7 @@ private:
     std::vector<Win32Form*> forms_;
     PointerShape pointer_ = PointerShape::Default;
     HCURSOR cursor_ = nullptr;
+    std::function<void(const std::string& message)> onFailure_;
 };
 
 }  // namespace vel::platform
