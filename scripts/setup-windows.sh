@@ -7,7 +7,7 @@
 set -euo pipefail
 
 build=(cmake make ccache g++ g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools googletest nsis zip)
-test=(wine wine64 wine32:i386 fonts-wine xvfb xauth x11-utils xdotool imagemagick iproute2 util-linux procps)
+test=(wine wine64 wine32:i386 fonts-wine xvfb xauth x11-utils xdotool imagemagick unzip binutils iproute2 util-linux procps)
 
 packages=("${build[@]}")
 if [[ ${1:-build} == test ]]; then packages+=("${test[@]}"); fi
