@@ -8,7 +8,8 @@
 #     function table, the windows under Xvfb;
 #   - black-box runs of veltrane.exe: a quiet run with a correct clock, one off
 #     by 95 seconds with "noupdate", a refused connection, a clock that cannot
-#     be set (an ERROR line, exit status 2), window runs pressing Go and Cancel;
+#     be set (an ERROR line, exit status 2), "debug" showing its message box in
+#     a quiet run, window runs pressing Go and Cancel;
 #     the quiet runs' log lines compared with the Linux build's where there is
 #     one (build/veltrane);
 #   - the installer and the portable zips, with the silent switches.
@@ -274,6 +275,25 @@ $offby"
 ERROR: winsock error - 10061 .+"
   compare_linux refused
 
+  echo "== Black-box, $bits-bit: the connection refused, \"debug\" in a quiet run"
+  prepare $arch debug Y 3
+  (cd "$folder" && exec wine ./veltrane.exe debug) >"$folder/output.txt" 2>&1 &
+  program=$!
+  box=
+  for _ in $(seq 200); do
+    box=$(xdotool search --onlyvisible --name '^Veltrane$' 2>/dev/null | head -n 1 || true)
+    [[ -n $box ]] && break
+    sleep 0.1
+  done
+  check debug "the error's message box appears" $([[ -n $box ]] && echo 0 || echo 1)
+  sleep 0.5
+  xdotool key Return
+  status=0
+  wait "$program" || status=$?
+  check debug "exit status 1 once it is answered (got $status)" $((status != 1))
+  expect_log "$folder" "$start
+ERROR: winsock error - 10061 .+"
+
   echo "== Black-box, $bits-bit: a clock that cannot be set"
   prepare $arch unset Y 3
   start_server --offset -95
@@ -327,9 +347,9 @@ ERROR: user cancelled before connect started'
 done
 if ((bbfailed)); then
   failures=$((failures + 1))
-  note "black-box runs of veltrane.exe: 12 runs, $bbfailed of $((bbpassed + bbfailed)) checks FAILED"
+  note "black-box runs of veltrane.exe: 14 runs, $bbfailed of $((bbpassed + bbfailed)) checks FAILED"
 else
-  note "black-box runs of veltrane.exe: 12 runs (6 cases in each width), $bbpassed checks passed"
+  note "black-box runs of veltrane.exe: 14 runs (7 cases in each width), $bbpassed checks passed"
 fi
 
 # ---- The installer and the portable zips --------------------------------------
