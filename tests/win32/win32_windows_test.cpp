@@ -265,6 +265,41 @@ TEST_F(Win32WindowsTest, NoCaptionIsClipped)
     EXPECT_LE(TextSize(box, countdown, inner.right - inner.left).cy, inner.bottom - inner.top);
 }
 
+// The colour on the screen at a point of a shown window's client area.
+COLORREF PixelAt(HWND window, int x, int y)
+{
+    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    POINT point{x, y};
+    ::ClientToScreen(window, &point);
+    const HDC screen = ::GetDC(nullptr);
+    const COLORREF colour = ::GetPixel(screen, point.x, point.y);
+    ::ReleaseDC(nullptr, screen);
+    return colour;
+}
+
+TEST_F(Win32WindowsTest, FramesAndLinesArePainted)
+{
+    auto config = Make(ConfigurationDialogSpec());
+    config->Show();
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count("activate") == 1; }));
+    Settle();
+    const int dpi = config->Dpi();
+    // Inside fraHowToConnect (360, 1080), below its last control: the face colour.
+    EXPECT_EQ(PixelAt(config->Window(), TwipsToPixels(360 + 3600, dpi), TwipsToPixels(1080 + 2400, dpi)),
+              ::GetSysColor(COLOR_BTNFACE));
+    config->Close();
+
+    auto about = Make(AboutDialogSpec());
+    about->Show();
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count("activate") == 2; }));
+    Settle();
+    // Line1: grey at y 1845, then white two pixels wide at y 1860.
+    const int x = TwipsToPixels(3000, dpi);
+    EXPECT_EQ(PixelAt(about->Window(), x, TwipsToPixels(1845, dpi)), RGB(0x80, 0x80, 0x80));
+    EXPECT_EQ(PixelAt(about->Window(), x, TwipsToPixels(1860, dpi)), RGB(0xFF, 0xFF, 0xFF));
+    EXPECT_EQ(PixelAt(about->Window(), x, TwipsToPixels(1860, dpi) + 1), RGB(0xFF, 0xFF, 0xFF));
+}
+
 TEST_F(Win32WindowsTest, TabVisitsTheControlsByTabIndex)
 {
     auto form = Make(ConfigurationDialogSpec());

@@ -589,6 +589,16 @@ LRESULT Win32Form::HandleControl(ControlState& state, HWND window, UINT message,
 {
     const ControlSpec& control = *state.spec;
     switch (message) {
+    case WM_ERASEBKGND:
+        if (control.kind == ControlKind::Frame) {
+            // A group box paints only its border and caption; the form does not
+            // paint under its children: the frame fills its inside itself.
+            RECT rect;
+            ::GetClientRect(window, &rect);
+            ::FillRect(reinterpret_cast<HDC>(wParam), &rect, ::GetSysColorBrush(COLOR_BTNFACE));
+            return TRUE;
+        }
+        break;
     case WM_MOUSEMOVE:
         if (control.kind == ControlKind::Label) {
             const std::string name = control.name;
