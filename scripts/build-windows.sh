@@ -41,4 +41,4 @@ for arch in i686 x86_64; do
   (cd "$stage" && zip -q -X -r "$zipfile" Veltrane)
   rm -rf "$stage"
 done
-ls -l "$out"/*.exe "$out"/*.zip "$out"/*/veltrane.exe
+ls -l "$out"/*.exe "$out"/*.zip "$out"/i686/veltrane.exe "$out"/x86_64/veltrane.exe

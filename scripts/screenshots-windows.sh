@@ -53,7 +53,7 @@ if [[ ! -e $prefix/system.reg ]]; then
   wineboot -i >/dev/null 2>&1
 fi
 # Debian's Wine leaves a new prefix without its own fonts (MS Sans Serif).
-cp -n /usr/share/wine/fonts/* "$(winepath -u 'C:\windows\Fonts')/"
+cp -n /usr/share/wine/fonts/* "$(winepath -u 'C:\windows\Fonts')/" || true
 
 find_window() {  # find_window TITLE-REGEX
   local id

@@ -122,15 +122,6 @@ TEST(Win32Clock, ATimeThatIsNoTimeNeverReachesTheSetter)
     EXPECT_FALSE(none.SetLocalDateTime(none.Now()).ok);
 }
 
-TEST(Win32Clock, TheLocalesTimeSeparator)
-{
-    Win32Clock clock(nullptr);
-    wchar_t separator[8] = {};
-    ::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, 8);
-    EXPECT_EQ(clock.TimeSeparator(), Narrow(separator));
-    EXPECT_FALSE(clock.TimeSeparator().empty());
-}
-
 // ---- In the zones the test script runs them in ------------------------------
 
 TEST(Win32ClockInKolkata, HalfHourZoneWithoutDaylightSaving)

@@ -100,15 +100,6 @@ TEST(Win32EventPump, WakeEndsTheWaitInProgressAndOnlyThatOne)
     EXPECT_EQ(waker.seen, 1);
 }
 
-TEST(Win32EventPump, MessageNumbersAreNeverHandedOutTwice)
-{
-    Win32EventPump pump;
-    const UINT first = pump.AllocateMessages(10);
-    const UINT second = pump.AllocateMessages(3);
-    EXPECT_GE(first, static_cast<UINT>(WM_APP));
-    EXPECT_GE(second, first + 10);
-}
-
 TEST(Win32EventPump, AnIdleWaitCostsNoCpu)
 {
     Win32EventPump pump;

@@ -134,15 +134,6 @@ std::vector<FormSpec> ProgramForms()
 
 // ---- Pure pieces -----------------------------------------------------------
 
-TEST(Win32WindowsPure, TwipsBecomePixelsAtTheDisplaysDpi)
-{
-    EXPECT_EQ(TwipsToPixels(975, 96), 65);
-    EXPECT_EQ(TwipsToPixels(975, 144), 98);  // 97.5 to the nearest pixel
-    EXPECT_EQ(TwipsToPixels(1440, 120), 120);
-    EXPECT_EQ(TwipsToPixels(7, 96), 0);
-    EXPECT_EQ(TwipsToPixels(8, 96), 1);
-}
-
 TEST(Win32WindowsPure, LineEndsOfAMultiLineBox)
 {
     EXPECT_EQ(ToWindowsLineEnds("a\nb\r\nc\rd\n"), "a\r\nb\r\nc\r\nd\r\n");
@@ -163,16 +154,6 @@ TEST(Win32WindowsPure, CursorPlanesOfTheMonochromeImage)
     EXPECT_EQ(planes.andPlane[1], 0xFF);
     EXPECT_EQ(planes.xorPlane[1], 0x00);
     EXPECT_EQ(planes.andPlane[127], 0xFF);
-}
-
-TEST(Win32WindowsPure, CreationOrderIsTheTabOrder)
-{
-    const FormSpec spec = StatusWindowSpec();
-    std::vector<std::string> names;
-    for (const ControlSpec* control : CreationOrder(spec.controls))
-        names.push_back(control->name);
-    EXPECT_EQ(names, (std::vector<std::string>{"cmdCancel", "cmdConfigure", "cmdAbout", "lblStatus", "txtStatus",
-                                               "lblClockStatus", "cmdGo"}));
 }
 
 // ---- The program's windows -------------------------------------------------

@@ -219,6 +219,9 @@ bool Win32Environment::StartCommandLine(const std::string& commandLine, bool sho
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(shown ? SW_SHOWNORMAL : SW_HIDE);
     PROCESS_INFORMATION process{};
+    // A program started shown may take the foreground from us (the dialer).
+    if (shown)
+        ::AllowSetForegroundWindow(ASFW_ANY);
     if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return false;
     // Never waited for.
