@@ -5,7 +5,7 @@
 #   - the Win32 back end's own tests (veltrane_win32_tests.exe): files, the
 #     registry, the socket against tools/daytime-server, the pump's CPU while
 #     waiting, the clock with a recording setter, dial-up through a fake
-#     function table, the windows under Xvfb;
+#     function table, the windows under Xvfb (also at 144 dpi);
 #   - black-box runs of veltrane.exe: a quiet run with a correct clock, one off
 #     by 95 seconds with "noupdate", a refused connection, a clock that cannot
 #     be set (an ERROR line, exit status 2), "debug" showing its message box in
@@ -138,6 +138,11 @@ for arch in i686 x86_64; do
     gtest "Win32 back-end tests, $bits-bit" "$out/$arch/veltrane_win32_tests.exe"
   TZ=Europe/Berlin gtest "Win32 clock tests in Berlin, $bits-bit" "$out/$arch/veltrane_win32_tests.exe" \
     --gtest_filter='Win32Clock*'
+  # The windows' layout on a display of 144 dpi.
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1 || true
+  VELTRANE_TEST_DPI=144 gtest "Win32 windows at 144 dpi, $bits-bit" "$out/$arch/veltrane_win32_tests.exe" \
+    --gtest_filter='Win32WindowsTest.Every*:Win32WindowsTest.NoCaption*:Win32WindowsTest.Frames*'
+  wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1 || true
 done
 for pid in "${pids[@]:1}"; do kill "$pid" 2>/dev/null || true; done
 for pid in "${pids[@]:1}"; do wait "$pid" 2>/dev/null || true; done

@@ -406,6 +406,8 @@ void Win32Form::Layout()
         }
         ::SetWindowPos(state.window, nullptr, rect.left, rect.top, rect.right - rect.left, height,
                        SWP_NOZORDER | SWP_NOACTIVATE);
+        if (control.kind == ControlKind::ComboBox)
+            continue;  // its font is set (a new font would reset the height)
         const bool bold = control.kind == ControlKind::Label && control.bold;
         ::SendMessageW(state.window, WM_SETFONT, reinterpret_cast<WPARAM>(Font(bold, state.underline)), TRUE);
     }
