@@ -166,8 +166,9 @@ TEST_F(Win32WindowsTest, EveryControlSitsAtTwipsTimesDpiInTheLayoutsFont)
         const int dpi = form->Dpi();
         EXPECT_GE(dpi, 96);
         // The test script also runs this at another resolution of the display.
-        if (const std::string wanted = test::TestVariable("VELTRANE_TEST_DPI"); !wanted.empty())
+        if (const std::string wanted = test::TestVariable("VELTRANE_TEST_DPI"); !wanted.empty()) {
             EXPECT_EQ(dpi, std::stoi(wanted));
+        }
         RECT client;
         ::GetClientRect(form->Window(), &client);
         EXPECT_EQ(client.right, TwipsToPixels(spec.clientWidth, dpi)) << spec.name;
