@@ -105,6 +105,7 @@ gtest() {  # gtest LABEL EXE [arguments...]: runs a test program, keeps its summ
   echo "== $label"
   local status=0
   (cd "$(dirname "$exe")" && wine "$exe" --gtest_brief=1 "$@") >"$log" 2>&1 || status=$?
+  sed -i 's/\r$//' "$log"  # the console's line ends
   grep -v '^Running main()' "$log" | grep -v '^$' || true
   local summary
   summary=$(grep -E '^\[==========\]' "$log" | tail -n 1 || true)
