@@ -2,14 +2,13 @@
 // clamps and repair writes, and saving.
 #include "settings/settings.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <random>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -17,7 +16,7 @@
 
 #include "app/app.h"
 #include "common/ini_text.h"
-#include "platform/linux/linux_profile_file.h"
+#include "platform/factory.h"
 #include "support/test_app.h"
 
 namespace vel {
@@ -394,13 +393,18 @@ TEST_F(SettingsTest, AFileBeyondTheReadersLimitLeavesAWarning) {
 
 // ---- On real files ------------------------------------------------------------
 
-// The settings routines over the Linux INI back end, in a temporary folder.
+// The settings routines over this system's INI back end, in a temporary folder.
 class SettingsOnDiskTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        string pattern = (std::filesystem::temp_directory_path() / "veltrane-settings-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder = pattern;
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && folder.empty(); ++attempt) {
+            const auto candidate =
+                std::filesystem::temp_directory_path() / ("veltrane-settings-" + std::to_string(random()));
+            if (std::filesystem::create_directory(candidate))
+                folder = candidate.string();
+        }
+        ASSERT_FALSE(folder.empty());
         t.env.programFolder = folder;
     }
     void TearDown() override {
@@ -415,8 +419,8 @@ protected:
     }
 
     test::TestApp t;
-    platform::LinuxProfileFile disk;
-    App app{platform::Platform{t.clock, t.pump, t.env, disk, t.windows, t.socket, t.dialUp, t.shell}};
+    std::unique_ptr<platform::ProfileFile> disk = platform::CreateProfileFile();
+    App app{platform::Platform{t.clock, t.pump, t.env, *disk, t.windows, t.socket, t.dialUp, t.shell}};
     string folder;
 };
 

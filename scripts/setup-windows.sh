@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the Debian packages of the Windows build (argument "build":
+# mingw-w64, NSIS, zip) or of the Windows build and its tests under Wine
+# (argument "test": also 64- and 32-bit Wine, its fonts, Xvfb and the tools
+# the tests use), where missing. Works as root without prompts (and through
+# sudo otherwise).
+set -euo pipefail
+
+build=(cmake make ccache g++ g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools googletest nsis zip)
+test=(wine wine64 wine32:i386 fonts-wine xvfb xauth x11-utils xdotool imagemagick unzip binutils iproute2 util-linux procps)
+
+packages=("${build[@]}")
+if [[ ${1:-build} == test ]]; then packages+=("${test[@]}"); fi
+
+run=()
+if [ "$(id -u)" -ne 0 ]; then run=(sudo); fi
+export DEBIAN_FRONTEND=noninteractive
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+((${#missing[@]})) || exit 0
+
+# The 32-bit Wine comes from the i386 architecture.
+for p in "${missing[@]}"; do
+  if [[ $p == *:i386 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${run[@]}" dpkg --add-architecture i386
+    "${run[@]}" apt-get update
+  fi
+done
+
+echo "Installing: ${missing[*]}"
+if ! "${run[@]}" apt-get install -y --no-install-recommends "${missing[@]}"; then
+  "${run[@]}" apt-get update
+  "${run[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi

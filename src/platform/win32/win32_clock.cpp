@@ -1,0 +1,187 @@
+#include "platform/win32/win32_clock.h"
+
+#include <windows.h>
+
+#include "platform/win32/win32_text.h"
+
+namespace vel::platform {
+
+namespace {
+
+// 100-ns ticks from 1601-01-01 to 1970-01-01.
+constexpr std::uint64_t kUnixEpochTicks = 116444736000000000ULL;
+constexpr std::uint64_t kTicksPerSecond = 10000000ULL;
+
+std::uint64_t Ticks(const FILETIME& ft)
+{
+    return static_cast<std::uint64_t>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
+}
+
+FILETIME FileTime(std::uint64_t ticks)
+{
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+    ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return ft;
+}
+
+// The precise reading where the system has it (Windows 8 and later).
+std::uint64_t SystemTicksNow()
+{
+    using Precise = void(WINAPI*)(LPFILETIME);
+    static const Precise precise = [] {
+        const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+        return kernel != nullptr
+                   ? reinterpret_cast<Precise>(
+                         reinterpret_cast<void*>(::GetProcAddress(kernel, "GetSystemTimePreciseAsFileTime")))
+                   : nullptr;
+    }();
+    FILETIME ft;
+    if (precise != nullptr)
+        precise(&ft);
+    else
+        ::GetSystemTimeAsFileTime(&ft);
+    return Ticks(ft);
+}
+
+bool EnableSystemTimePrivilege()
+{
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+        return false;
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    bool ok = ::LookupPrivilegeValueW(nullptr, SE_SYSTEMTIME_NAME, &privileges.Privileges[0].Luid) &&
+              ::AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    // Not held at all: AdjustTokenPrivileges succeeds with ERROR_NOT_ALL_ASSIGNED.
+    ok = ok && ::GetLastError() == ERROR_SUCCESS;
+    ::CloseHandle(token);
+    return ok;
+}
+
+}  // namespace
+
+std::uint64_t InstantToFileTimeTicks(const UtcInstant& instant)
+{
+    return kUnixEpochTicks + static_cast<std::uint64_t>(instant.seconds) * kTicksPerSecond +
+           static_cast<std::uint64_t>(instant.nanoseconds / 100);
+}
+
+UtcInstant FileTimeTicksToInstant(std::uint64_t ticks)
+{
+    const auto sinceEpoch = static_cast<std::int64_t>(ticks - kUnixEpochTicks);
+    std::int64_t seconds = sinceEpoch / static_cast<std::int64_t>(kTicksPerSecond);
+    std::int64_t rest = sinceEpoch % static_cast<std::int64_t>(kTicksPerSecond);
+    if (rest < 0) {
+        rest += static_cast<std::int64_t>(kTicksPerSecond);
+        --seconds;
+    }
+    return {seconds, static_cast<std::int32_t>(rest * 100)};
+}
+
+ClockSetResult ClockSetFailure(std::uint32_t error)
+{
+    return {false, static_cast<int>(error), SystemErrorText(error)};
+}
+
+ClockSetResult SetSystemClock(const UtcInstant& instant)
+{
+    if (instant.seconds < 0 || instant.nanoseconds < 0 || instant.nanoseconds > 999999999)
+        return ClockSetFailure(ERROR_INVALID_PARAMETER);
+    SYSTEMTIME utc;
+    const FILETIME ft = FileTime(InstantToFileTimeTicks(instant));
+    if (!::FileTimeToSystemTime(&ft, &utc))
+        return ClockSetFailure(::GetLastError());
+    // Without the privilege SetSystemTime fails and says why.
+    EnableSystemTimePrivilege();
+    if (!::SetSystemTime(&utc))
+        return ClockSetFailure(::GetLastError());
+    return {true, 0, {}};
+}
+
+LocalTimestamp Win32Clock::Now()
+{
+    const std::uint64_t ticks = SystemTicksNow();
+    const FILETIME ft = FileTime(ticks);
+    SYSTEMTIME utc;
+    SYSTEMTIME local;
+    LocalTimestamp t;
+    if (!::FileTimeToSystemTime(&ft, &utc) || !::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
+        return t;
+    t.time = {local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond};
+    t.nanoseconds = static_cast<std::int32_t>(ticks % kTicksPerSecond) * 100;
+    return t;
+}
+
+double Win32Clock::MonotonicSeconds()
+{
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER counter;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+int Win32Clock::GetTimeZoneInformation(TimeZoneInformation& info)
+{
+    info = {};
+    TIME_ZONE_INFORMATION record{};
+    const DWORD id = ::GetTimeZoneInformation(&record);
+    if (id == TIME_ZONE_ID_INVALID)
+        return TimeZoneId::Invalid;
+    info.Bias = record.Bias;
+    info.StandardBias = record.StandardBias;
+    info.DaylightBias = record.DaylightBias;
+    switch (id) {
+    case TIME_ZONE_ID_STANDARD:
+        return TimeZoneId::Standard;
+    case TIME_ZONE_ID_DAYLIGHT:
+        return TimeZoneId::Daylight;
+    default:
+        return TimeZoneId::Unknown;
+    }
+}
+
+bool Win32Clock::LocalToInstant(const LocalTimestamp& t, UtcInstant& instant)
+{
+    if (!IsValidDate(t.time.year, t.time.month, t.time.day) ||
+        !IsValidTimeOfDay(t.time.hour, t.time.minute, t.time.second) || t.nanoseconds < 0 ||
+        t.nanoseconds > 999999999 || t.time.year < 1601 || t.time.year > 30827)
+        return false;
+    SYSTEMTIME local{};
+    local.wYear = static_cast<WORD>(t.time.year);
+    local.wMonth = static_cast<WORD>(t.time.month);
+    local.wDay = static_cast<WORD>(t.time.day);
+    local.wHour = static_cast<WORD>(t.time.hour);
+    local.wMinute = static_cast<WORD>(t.time.minute);
+    local.wSecond = static_cast<WORD>(t.time.second);
+    SYSTEMTIME utc;
+    FILETIME ft;
+    if (!::TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) || !::SystemTimeToFileTime(&utc, &ft))
+        return false;
+    instant = FileTimeTicksToInstant(Ticks(ft));
+    instant.nanoseconds = t.nanoseconds;
+    return true;
+}
+
+ClockSetResult Win32Clock::SetLocalDateTime(const LocalTimestamp& t)
+{
+    UtcInstant instant;
+    if (!LocalToInstant(t, instant))
+        return {false, ERROR_INVALID_PARAMETER,
+                "the time " + ToIsoText(t.time) + " cannot be represented on this system"};
+    if (!setter_)
+        return ClockSetFailure(ERROR_NOT_SUPPORTED);
+    return setter_(instant);
+}
+
+std::string Win32Clock::TimeSeparator()
+{
+    wchar_t separator[8] = {};
+    if (::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, 8) <= 1)
+        return ":";
+    return Narrow(separator);
+}
+
+}  // namespace vel::platform

@@ -1,0 +1,88 @@
+// Dial-up networking and the online state on Windows: the Remote Access
+// Service (rasapi32) and WinINet, loaded at run time, the registry, and the
+// system's dial and hang-up programs. The NT and 95/98 branches are chosen by
+// the "OS" variable at each call; the command lines, the record layouts of
+// the 32-bit build and the registry names are connection/win32_dialup's.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/dialup.h"
+
+namespace vel::platform {
+
+// The system calls the back end rests on, as a table that tests replace
+// (Wine's RAS is an empty stub). An empty function stands for a library that
+// could not be loaded: the operation gives its empty answer.
+struct DialUpApi {
+    // InternetGetConnectedState(&flags, 0): the result and the flags.
+    std::function<bool(std::uint32_t& flags)> internetGetConnectedState;
+    // RasEnumConnectionsA / RasEnumEntriesA(NULL, NULL, ...) on a buffer of
+    // records whose first dwSize is set: the return code; size and count in
+    // and out as the calls have them.
+    std::function<std::uint32_t(void* records, std::uint32_t& bytes, std::uint32_t& count)> rasEnumConnections;
+    std::function<std::uint32_t(void* records, std::uint32_t& bytes, std::uint32_t& count)> rasEnumEntries;
+    // RasHangUpA with a connection's handle.
+    std::function<std::uint32_t(std::uintptr_t handle)> rasHangUp;
+    // RegOpenKeyA, RegQueryValueExA (into `maxBytes` bytes; 0: as many as the
+    // value has), RegCloseKey: the value's bytes, nullopt when the key or the
+    // value could not be read. `localMachine`: HKEY_LOCAL_MACHINE, else
+    // HKEY_CURRENT_USER.
+    std::function<std::optional<std::vector<std::uint8_t>>(bool localMachine, const std::string& key,
+                                                           const std::string& value, std::uint32_t maxBytes)>
+        readRegistryValue;
+    // Starts a command line without waiting; shown and activated, or hidden.
+    std::function<bool(const std::string& commandLine, bool shown)> startCommandLine;
+    // An environment variable ("OS").
+    std::function<std::optional<std::string>(const std::string& name)> getVariable;
+};
+
+// The table of this system: rasapi32.dll and wininet.dll from the system
+// folder, loaded once and kept; advapi32's registry calls; CreateProcessW.
+DialUpApi SystemDialUpApi();
+
+// Where the fields of one record lie: RASCONN and RASENTRYNAME as this build
+// passes them (the old 32-bit layouts of 412 and 264 bytes in a 32-bit build,
+// the platform's own in a 64-bit build).
+struct RasLayout {
+    std::uint32_t recordSize = 0;
+    std::size_t handleOffset = 0;  // RASCONN only
+    std::size_t handleSize = 0;    // RASCONN only
+    std::size_t nameOffset = 0;
+};
+RasLayout RasConnLayout();
+RasLayout RasEntryNameLayout();
+
+class Win32DialUpNetworking : public DialUpNetworking {
+public:
+    explicit Win32DialUpNetworking(DialUpApi api) : api_(std::move(api)) {}
+
+    ConnectedState GetConnectedState() override;
+    // NT: the modem bit of InternetGetConnectedState; 95/98: the registry's
+    // "Remote Connection" value.
+    bool IsDialUpLinkUp() override;
+    std::vector<std::string> ActiveConnections() override;
+    std::vector<std::string> Entries() override;
+    std::string DefaultEntry() override;
+    void StartDialer(const std::string& entry) override;
+    // NT: rasdial ... /disconnect, hidden; 95/98: RasHangUpA on every listed
+    // connection of that entry.
+    void HangUp(const std::string& entry) override;
+
+private:
+    struct Connection {
+        std::uintptr_t handle = 0;
+        std::string entryName;
+    };
+    bool IsNt();
+    std::vector<Connection> EnumConnections(bool& ok);
+
+    DialUpApi api_;
+};
+
+}  // namespace vel::platform

@@ -1,0 +1,280 @@
+#include "platform/win32/win32_environment.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <algorithm>
+
+#include "platform/win32/win32_text.h"
+
+namespace vel::platform {
+
+namespace {
+
+SystemError LastError()
+{
+    const DWORD number = ::GetLastError();
+    return {static_cast<int>(number), SystemErrorText(number)};
+}
+
+bool Attributes(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data)
+{
+    return !path.empty() && ::GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data);
+}
+
+bool IsFile(const WIN32_FILE_ATTRIBUTE_DATA& data)
+{
+    return (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
+std::string FolderOf(const std::wstring& path)
+{
+    const std::size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos)
+        return ".";
+    return Narrow(path.substr(0, slash));
+}
+
+// Each Write goes straight to the system (WriteFile, no buffer of ours), so a
+// crash of the program loses no line that was written.
+class Win32OutputFile : public OutputFile {
+public:
+    explicit Win32OutputFile(HANDLE file) : file_(file) {}
+    ~Win32OutputFile() override { ::CloseHandle(file_); }
+    bool Write(const std::string& bytes, SystemError& error) override
+    {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+            DWORD wrote = 0;
+            if (!::WriteFile(file_, bytes.data() + done, chunk, &wrote, nullptr) || wrote == 0) {
+                error = LastError();
+                return false;
+            }
+            done += wrote;
+        }
+        return true;
+    }
+
+private:
+    HANDLE file_;
+};
+
+std::unique_ptr<OutputFile> Open(const std::string& path, bool append, SystemError& error)
+{
+    // Others may read the log while it is written, and rotate it.
+    const HANDLE file = ::CreateFileW(Widen(path).c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = LastError();
+        return nullptr;
+    }
+    return std::make_unique<Win32OutputFile>(file);
+}
+
+HKEY RootKey(const std::string& root)
+{
+    if (root == "HKEY_LOCAL_MACHINE")
+        return HKEY_LOCAL_MACHINE;
+    if (root == "HKEY_CURRENT_USER")
+        return HKEY_CURRENT_USER;
+    return nullptr;
+}
+
+}  // namespace
+
+Win32Environment::Win32Environment(std::vector<std::string> args, std::string programFolder)
+    : args_(std::move(args)), programFolder_(std::move(programFolder))
+{
+}
+
+std::vector<std::string> Win32Environment::ProcessArguments()
+{
+    std::vector<std::string> args;
+    int count = 0;
+    wchar_t** list = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (list == nullptr)
+        return args;
+    for (int i = 1; i < count; ++i)
+        args.push_back(Narrow(list[i]));
+    ::LocalFree(list);
+    return args;
+}
+
+std::string Win32Environment::ExecutableFolder()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+            return ".";
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    return FolderOf(path);
+}
+
+std::string Win32Environment::CommandLine()
+{
+    std::string line;
+    for (const auto& arg : args_) {
+        if (!line.empty())
+            line += ' ';
+        line += arg;
+    }
+    return line;
+}
+
+std::optional<std::string> Win32Environment::GetVariable(const std::string& name)
+{
+    const std::wstring wideName = Widen(name);
+    std::wstring value(64, L'\0');
+    for (;;) {
+        ::SetLastError(ERROR_SUCCESS);
+        const DWORD length = ::GetEnvironmentVariableW(wideName.c_str(), value.data(), static_cast<DWORD>(value.size()));
+        if (length == 0) {
+            if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND)
+                return std::nullopt;
+            return std::string();
+        }
+        if (length < value.size()) {
+            value.resize(length);
+            return Narrow(value);
+        }
+        value.resize(length);  // the size needed, with the NUL
+    }
+}
+
+bool Win32Environment::IsOrdinaryFile(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return Attributes(path, data) && IsFile(data) &&
+           (data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
+}
+
+std::optional<std::int64_t> Win32Environment::FileSize(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!Attributes(path, data) || !IsFile(data))
+        return std::nullopt;
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow);
+}
+
+bool Win32Environment::CopyFileTo(const std::string& from, const std::string& to, SystemError& error)
+{
+    // A copy beside the target, then moved over it: the target is the whole
+    // copy or its old self, never half of either.
+    const std::wstring target = Widen(to);
+    const std::wstring temporary = target + L".copy-" + std::to_wstring(::GetCurrentProcessId());
+    if (!::CopyFileW(Widen(from).c_str(), temporary.c_str(), FALSE)) {
+        error = LastError();
+        return false;
+    }
+    if (!::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = LastError();
+        ::DeleteFileW(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool Win32Environment::RemoveFile(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return Attributes(path, data) && IsFile(data) && ::DeleteFileW(Widen(path).c_str());
+}
+
+std::unique_ptr<OutputFile> Win32Environment::OpenAppend(const std::string& path, SystemError& error)
+{
+    return Open(path, true, error);
+}
+
+std::unique_ptr<OutputFile> Win32Environment::OpenRewrite(const std::string& path, SystemError& error)
+{
+    return Open(path, false, error);
+}
+
+std::string Win32Environment::JoinCommandLine(const std::vector<std::string>& argv)
+{
+    std::wstring line;
+    for (const auto& arg : argv) {
+        if (!line.empty())
+            line += L' ';
+        line += QuoteArgument(Widen(arg));
+    }
+    return Narrow(line);
+}
+
+bool Win32Environment::StartCommandLine(const std::string& commandLine, bool shown)
+{
+    std::wstring line = Widen(commandLine);
+    if (line.empty())
+        return false;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(shown ? SW_SHOWNORMAL : SW_HIDE);
+    PROCESS_INFORMATION process{};
+    // A program started shown may take the foreground from us (the dialer).
+    if (shown)
+        ::AllowSetForegroundWindow(ASFW_ANY);
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    // Never waited for.
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return true;
+}
+
+bool Win32Environment::StartProgram(const std::vector<std::string>& argv, bool shown)
+{
+    if (argv.empty() || argv.front().empty())
+        return false;
+    return StartCommandLine(JoinCommandLine(argv), shown);
+}
+
+std::optional<std::string> Win32Environment::FindProgram(const std::string& name)
+{
+    std::wstring path(MAX_PATH, L'\0');
+    const DWORD length =
+        ::SearchPathW(nullptr, Widen(name).c_str(), L".exe", static_cast<DWORD>(path.size()), path.data(), nullptr);
+    if (length == 0 || length >= path.size())
+        return std::nullopt;
+    path.resize(length);
+    return Narrow(path);
+}
+
+std::optional<std::string> Win32Environment::ReadRegistryString(const std::string& root, const std::string& key,
+                                                                const std::string& value)
+{
+    const HKEY rootKey = RootKey(root);
+    if (rootKey == nullptr)
+        return std::nullopt;
+    // Read access is all a query needs; a user who may not change the key
+    // (any user under HKEY_LOCAL_MACHINE) may still read it.
+    HKEY opened = nullptr;
+    if (::RegOpenKeyExW(rootKey, Widen(key).c_str(), 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
+        return std::nullopt;
+    const std::wstring name = Widen(value);
+    std::optional<std::string> result;
+    DWORD type = 0;
+    // 1024 characters, as the value is read into.
+    std::wstring buffer(1024, L'\0');
+    DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    if (::RegQueryValueExW(opened, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &bytes) ==
+            ERROR_SUCCESS &&
+        (type == REG_SZ || type == REG_EXPAND_SZ)) {
+        buffer.resize(bytes / sizeof(wchar_t));
+        if (!buffer.empty() && buffer.back() == L'\0')
+            buffer.pop_back();
+        result = Narrow(buffer);
+    }
+    ::RegCloseKey(opened);
+    return result;
+}
+
+}  // namespace vel::platform

@@ -1,0 +1,54 @@
+// The process and its files on Windows: Unicode (W) calls throughout, the
+// core's UTF-8 converted here.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/environment.h"
+
+namespace vel::platform {
+
+class Win32Environment : public Environment {
+public:
+    // The arguments after the program name, and the folder of the executable
+    // (without a trailing backslash).
+    Win32Environment(std::vector<std::string> args, std::string programFolder);
+
+    // This process's own: CommandLineToArgvW over GetCommandLineW, and the
+    // folder of GetModuleFileNameW.
+    static std::vector<std::string> ProcessArguments();
+    static std::string ExecutableFolder();
+
+    std::string CommandLine() override;
+    std::string ProgramFolder() override { return programFolder_; }
+    std::string PathSeparator() override { return "\\"; }
+    std::optional<std::string> GetVariable(const std::string& name) override;
+    // An ordinary file that is neither hidden nor a system file (the presence
+    // test of the settings file passes those by).
+    bool IsOrdinaryFile(const std::string& path) override;
+    std::optional<std::int64_t> FileSize(const std::string& path) override;
+    bool CopyFileTo(const std::string& from, const std::string& to, SystemError& error) override;
+    bool RemoveFile(const std::string& path) override;
+    std::unique_ptr<OutputFile> OpenAppend(const std::string& path, SystemError& error) override;
+    std::unique_ptr<OutputFile> OpenRewrite(const std::string& path, SystemError& error) override;
+    // CreateProcessW; the window shown normally and activated, or hidden.
+    bool StartProgram(const std::vector<std::string>& argv, bool shown) override;
+    std::optional<std::string> FindProgram(const std::string& name) override;
+    std::optional<std::string> ReadRegistryString(const std::string& root, const std::string& key,
+                                                  const std::string& value) override;
+
+    // Starts a whole command line as CreateProcessW reads it (the program
+    // looked for as Windows does) without waiting; false when it could not
+    // start.
+    static bool StartCommandLine(const std::string& commandLine, bool shown);
+
+    // The arguments as one command line, each quoted where needed.
+    static std::string JoinCommandLine(const std::vector<std::string>& argv);
+
+private:
+    std::vector<std::string> args_;
+    std::string programFolder_;
+};
+
+}  // namespace vel::platform

@@ -1,0 +1,268 @@
+#include "platform/win32/win32_socket.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "platform/win32/win32_text.h"
+
+namespace vel::platform {
+
+// What the lookup thread hands back. The thread holds it as long as it runs;
+// the socket drops it at the next Connect or Close.
+struct Win32Socket::Lookup {
+    std::mutex mutex;
+    int error = 0;
+    std::vector<sockaddr_storage> addresses;
+    std::vector<int> lengths;
+};
+
+namespace {
+
+// The addresses of a getaddrinfo answer, in its order.
+void CopyAddresses(const addrinfo* list, std::vector<sockaddr_storage>& addresses, std::vector<int>& lengths)
+{
+    for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
+        if ((entry->ai_family != AF_INET && entry->ai_family != AF_INET6) ||
+            entry->ai_addrlen > sizeof(sockaddr_storage))
+            continue;
+        sockaddr_storage address{};
+        std::memcpy(&address, entry->ai_addr, entry->ai_addrlen);
+        addresses.push_back(address);
+        lengths.push_back(static_cast<int>(entry->ai_addrlen));
+    }
+}
+
+addrinfo StreamHints(int flags)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    hints.ai_flags = flags;
+    return hints;
+}
+
+}  // namespace
+
+Win32Socket::Win32Socket(Win32EventPump& pump) : pump_(pump)
+{
+    WSADATA data;
+    started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    firstMessage_ = pump_.AllocateMessages(kAttemptTags + 2);
+    lookupMessage_ = firstMessage_ + kAttemptTags;
+    errorMessage_ = lookupMessage_ + 1;
+    pump_.AddHandler(this);
+}
+
+Win32Socket::~Win32Socket()
+{
+    handler_ = nullptr;
+    Close();
+    pump_.RemoveHandler(this);
+    if (started_)
+        ::WSACleanup();
+}
+
+void Win32Socket::Connect()
+{
+    Close();
+    open_ = true;
+    gotData_ = false;
+    addresses_.clear();
+    addressLengths_.clear();
+    nextAddress_ = 0;
+    if (!started_) {
+        PostError(WSASYSNOTREADY);
+        return;
+    }
+
+    // A numeric address needs no lookup.
+    const std::string port = std::to_string(port_);
+    const addrinfo hints = StreamHints(AI_NUMERICHOST);
+    addrinfo* list = nullptr;
+    if (!host_.empty() && ::getaddrinfo(host_.c_str(), port.c_str(), &hints, &list) == 0) {
+        CopyAddresses(list, addresses_, addressLengths_);
+        ::freeaddrinfo(list);
+        TryNextAddress();
+        return;
+    }
+    StartLookup();
+}
+
+void Win32Socket::StartLookup()
+{
+    lookup_ = std::make_shared<Lookup>();
+    const HWND window = pump_.Window();
+    const UINT message = lookupMessage_;
+    const WPARAM attempt = attempt_;
+    try {
+        std::thread([lookup = lookup_, host = host_, port = std::to_string(port_), window, message, attempt] {
+            const addrinfo hints = StreamHints(0);
+            addrinfo* list = nullptr;
+            const int error = host.empty() ? WSAHOST_NOT_FOUND : ::getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
+            {
+                std::lock_guard<std::mutex> lock(lookup->mutex);
+                lookup->error = error;
+                if (error == 0)
+                    CopyAddresses(list, lookup->addresses, lookup->lengths);
+            }
+            if (list != nullptr)
+                ::freeaddrinfo(list);
+            ::PostMessageW(window, message, attempt, 0);
+        }).detach();
+    } catch (...) {
+        lookup_.reset();
+        PostError(WSAENOBUFS);
+    }
+}
+
+void Win32Socket::TryNextAddress()
+{
+    int lastError = WSAHOST_NOT_FOUND;
+    while (nextAddress_ < addresses_.size()) {
+        const sockaddr_storage& address = addresses_[nextAddress_];
+        const int length = addressLengths_[nextAddress_];
+        ++nextAddress_;
+        CloseHandle();
+        socket_ = ::socket(address.ss_family, SOCK_STREAM, IPPROTO_TCP);
+        if (socket_ == INVALID_SOCKET) {
+            lastError = ::WSAGetLastError();
+            continue;
+        }
+        // Also makes the socket non-blocking.
+        if (::WSAAsyncSelect(socket_, pump_.Window(), EventMessage(), FD_CONNECT | FD_READ | FD_CLOSE) != 0) {
+            lastError = ::WSAGetLastError();
+            continue;
+        }
+        if (::connect(socket_, reinterpret_cast<const sockaddr*>(&address), length) == 0)
+            return;  // FD_CONNECT follows
+        lastError = ::WSAGetLastError();
+        if (lastError == WSAEWOULDBLOCK)
+            return;  // the outcome comes as FD_CONNECT
+    }
+    CloseHandle();
+    PostError(lastError);
+}
+
+void Win32Socket::PostError(int number)
+{
+    // Never inside Connect: the outcome comes through the pump.
+    ::PostMessageW(pump_.Window(), errorMessage_, attempt_, number);
+}
+
+bool Win32Socket::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message >= firstMessage_ && message < firstMessage_ + kAttemptTags) {
+        // Events of an earlier attempt, or of a socket closed since, are dropped.
+        if (open_ && message == EventMessage() && socket_ != INVALID_SOCKET && static_cast<SOCKET>(wParam) == socket_)
+            SocketEvent(WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam));
+        return true;
+    }
+    if (message == lookupMessage_) {
+        if (!open_ || wParam != static_cast<WPARAM>(attempt_) || !lookup_)
+            return true;
+        const std::shared_ptr<Lookup> lookup = std::move(lookup_);
+        int error = 0;
+        {
+            std::lock_guard<std::mutex> lock(lookup->mutex);
+            error = lookup->error;
+            addresses_ = lookup->addresses;
+            addressLengths_ = lookup->lengths;
+        }
+        if (error != 0)
+            Fail(error);
+        else
+            TryNextAddress();
+        return true;
+    }
+    if (message == errorMessage_) {
+        if (open_ && wParam == static_cast<WPARAM>(attempt_))
+            Fail(static_cast<int>(lParam));
+        return true;
+    }
+    return false;
+}
+
+void Win32Socket::SocketEvent(WORD event, WORD error)
+{
+    switch (event) {
+    case FD_CONNECT:
+        if (error == 0)
+            return;
+        // The next address of the name, where there is one.
+        if (nextAddress_ < addresses_.size()) {
+            TryNextAddress();
+            return;
+        }
+        Fail(error);
+        return;
+    case FD_READ:
+    case FD_CLOSE: {
+        if (error != 0) {
+            Fail(error);
+            return;
+        }
+        u_long available = 0;
+        ::ioctlsocket(socket_, FIONREAD, &available);
+        if (available > 0) {
+            gotData_ = true;
+            if (handler_)
+                handler_->OnDataArrival();
+            pump_.Wake();
+            return;
+        }
+        // A server that closes without a word: the connection is over.
+        if (event == FD_CLOSE && !gotData_)
+            Fail(WSAECONNRESET);
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+void Win32Socket::Fail(int number)
+{
+    // The attempt is over: no second event reaches the handler.
+    open_ = false;
+    if (handler_)
+        handler_->OnError(number, SystemErrorText(static_cast<std::uint32_t>(number)));
+    pump_.Wake();
+}
+
+std::string Win32Socket::GetData(std::size_t maxBytes)
+{
+    std::string data;
+    if (socket_ == INVALID_SOCKET)
+        return data;
+    char buffer[4096];
+    while (data.size() < maxBytes) {
+        const std::size_t want = std::min(sizeof buffer, maxBytes - data.size());
+        const int got = ::recv(socket_, buffer, static_cast<int>(want), 0);
+        if (got <= 0)
+            break;  // nothing more now (WSAEWOULDBLOCK), closed, or failed
+        data.append(buffer, static_cast<std::size_t>(got));
+    }
+    return data;
+}
+
+void Win32Socket::CloseHandle()
+{
+    if (socket_ != INVALID_SOCKET) {
+        ::closesocket(socket_);
+        socket_ = INVALID_SOCKET;
+    }
+}
+
+void Win32Socket::Close()
+{
+    open_ = false;
+    lookup_.reset();
+    CloseHandle();
+    // Whatever the closed attempt still sends carries the old number.
+    ++attempt_;
+}
+
+}  // namespace vel::platform

@@ -1,0 +1,168 @@
+// The Win32 clock. Setting goes to a recording setter: no test moves a clock.
+// scripts/test-windows.sh runs these once with TZ=Asia/Kolkata (no daylight
+// saving, UTC+5:30) and once with TZ=Europe/Berlin; the zone's own checks run
+// in the zone they are for.
+#include "platform/win32/win32_clock.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "common/app.h"
+#include "support/test_app.h"
+#include "platform/win32/win32_text.h"
+#include "timesource/time_zone.h"
+#include "win32_test_support.h"
+
+namespace vel::platform {
+namespace {
+
+struct RecordingSetter {
+    std::vector<UtcInstant> calls;
+    ClockSetResult answer{true, 0, {}};
+    ClockSetter Setter()
+    {
+        return [this](const UtcInstant& instant) {
+            calls.push_back(instant);
+            return answer;
+        };
+    }
+};
+
+std::int64_t UtcSecondsNow()
+{
+    FILETIME ft;
+    ::GetSystemTimeAsFileTime(&ft);
+    return FileTimeTicksToInstant(static_cast<std::uint64_t>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime).seconds;
+}
+
+TEST(Win32Clock, FileTimeTicksAndInstants)
+{
+    // 2024-04-11 15:30:02.5 UTC.
+    const UtcInstant instant{1712849402, 500000000};
+    const std::uint64_t ticks = InstantToFileTimeTicks(instant);
+    EXPECT_EQ(ticks, 133573230025000000ULL);
+    const UtcInstant back = FileTimeTicksToInstant(ticks);
+    EXPECT_EQ(back.seconds, instant.seconds);
+    EXPECT_EQ(back.nanoseconds, instant.nanoseconds);
+    const UtcInstant epoch = FileTimeTicksToInstant(116444736000000000ULL);
+    EXPECT_EQ(epoch.seconds, 0);
+    EXPECT_EQ(epoch.nanoseconds, 0);
+}
+
+TEST(Win32Clock, NowIsTheSystemsLocalTimeWithItsFraction)
+{
+    Win32Clock clock(nullptr);
+    SYSTEMTIME before;
+    ::GetLocalTime(&before);
+    const LocalTimestamp now = clock.Now();
+    const LocalDateTime system{before.wYear, before.wMonth, before.wDay, before.wHour, before.wMinute, before.wSecond};
+    const std::int64_t apart = DiffSeconds(now.time, system);
+    EXPECT_GE(apart, 0);
+    EXPECT_LE(apart, 1);
+    EXPECT_GE(now.nanoseconds, 0);
+    EXPECT_LE(now.nanoseconds, 999999999);
+}
+
+TEST(Win32Clock, MonotonicSecondsFollowElapsedTime)
+{
+    Win32Clock clock(nullptr);
+    const double start = clock.MonotonicSeconds();
+    ::Sleep(200);
+    const double elapsed = clock.MonotonicSeconds() - start;
+    EXPECT_GE(elapsed, 0.19);
+    EXPECT_LT(elapsed, 1.0);
+}
+
+TEST(Win32Clock, SettingHandsTheSetterTheInstantOfTheLocalTime)
+{
+    RecordingSetter setter;
+    Win32Clock clock(setter.Setter());
+    // As a correction does: the current reading less 95 seconds, fraction kept.
+    LocalTimestamp target = clock.Now();
+    target.time = AddSeconds(target.time, -95);
+    target.nanoseconds = 123456700;
+    const std::int64_t expected = UtcSecondsNow() - 95;
+    const ClockSetResult result = clock.SetLocalDateTime(target);
+    EXPECT_TRUE(result.ok);
+    ASSERT_EQ(setter.calls.size(), 1u);
+    EXPECT_NEAR(static_cast<double>(setter.calls[0].seconds), static_cast<double>(expected), 2.0);
+    EXPECT_EQ(setter.calls[0].nanoseconds, 123456700);
+}
+
+TEST(Win32Clock, TheSettersFailureIsReportedAsItIs)
+{
+    RecordingSetter setter;
+    setter.answer = ClockSetFailure(ERROR_PRIVILEGE_NOT_HELD);
+    Win32Clock clock(setter.Setter());
+    const ClockSetResult result = clock.SetLocalDateTime(clock.Now());
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.errorNumber, 1314);
+    EXPECT_EQ(result.description, SystemErrorText(1314));
+    EXPECT_FALSE(result.description.empty());
+}
+
+TEST(Win32Clock, ATimeThatIsNoTimeNeverReachesTheSetter)
+{
+    RecordingSetter setter;
+    Win32Clock clock(setter.Setter());
+    for (const LocalTimestamp bad : {LocalTimestamp{{2024, 2, 30, 12, 0, 0}, 0},
+                                     LocalTimestamp{{2024, 4, 11, 24, 0, 0}, 0},
+                                     LocalTimestamp{{2024, 4, 11, 12, 0, 0}, 1000000000},
+                                     LocalTimestamp{{1500, 1, 1, 0, 0, 0}, 0}}) {
+        const ClockSetResult result = clock.SetLocalDateTime(bad);
+        EXPECT_FALSE(result.ok) << ToIsoText(bad.time);
+        EXPECT_EQ(result.errorNumber, ERROR_INVALID_PARAMETER);
+    }
+    EXPECT_TRUE(setter.calls.empty());
+    // Without a setter nothing is set either.
+    Win32Clock none(nullptr);
+    EXPECT_FALSE(none.SetLocalDateTime(none.Now()).ok);
+}
+
+// ---- In the zones the test script runs them in ------------------------------
+
+TEST(Win32ClockInKolkata, HalfHourZoneWithoutDaylightSaving)
+{
+    if (test::TestVariable("TZ") != "Asia/Kolkata")
+        GTEST_SKIP() << "for TZ=Asia/Kolkata";
+    Win32Clock clock(nullptr);
+    TimeZoneInformation info;
+    info.Bias = 1;
+    const int id = clock.GetTimeZoneInformation(info);
+    EXPECT_EQ(id, TimeZoneId::Unknown);
+    EXPECT_EQ(info.Bias, -330);
+    EXPECT_EQ(info.StandardBias, 0);
+    // The whole-hour offset of the time-zone rules: +5:30 becomes +6.
+    test::TestApp t;
+    App app{Platform{clock, t.pump, t.env, t.profile, t.windows, t.socket, t.dialUp, t.shell}};
+    EXPECT_EQ(GetTimeZoneHours(app), 6);
+    // 16:30:02 local is 11:00:02 UTC.
+    UtcInstant instant;
+    ASSERT_TRUE(Win32Clock::LocalToInstant({{2024, 4, 11, 16, 30, 2}, 5}, instant));
+    EXPECT_EQ(instant.seconds, 1712833202);
+    EXPECT_EQ(instant.nanoseconds, 5);
+}
+
+TEST(Win32ClockInBerlin, DaylightSavingDecidedByTheDate)
+{
+    if (test::TestVariable("TZ") != "Europe/Berlin")
+        GTEST_SKIP() << "for TZ=Europe/Berlin";
+    Win32Clock clock(nullptr);
+    TimeZoneInformation info;
+    const int id = clock.GetTimeZoneInformation(info);
+    EXPECT_TRUE(id == TimeZoneId::Standard || id == TimeZoneId::Daylight) << id;
+    EXPECT_EQ(info.Bias, -60);
+    EXPECT_EQ(info.DaylightBias, -60);
+    // Summer: UTC+2; winter: UTC+1; whatever the date is today.
+    UtcInstant summer, winter;
+    ASSERT_TRUE(Win32Clock::LocalToInstant({{2024, 7, 1, 12, 0, 0}, 0}, summer));
+    ASSERT_TRUE(Win32Clock::LocalToInstant({{2024, 1, 15, 12, 0, 0}, 0}, winter));
+    EXPECT_EQ(summer.seconds, 1719828000);  // 2024-07-01 10:00:00 UTC
+    EXPECT_EQ(winter.seconds, 1705316400);  // 2024-01-15 11:00:00 UTC
+}
+
+}  // namespace
+}  // namespace vel::platform

@@ -1,0 +1,257 @@
+// Dial-up networking on Windows through a replaceable function table (Wine's
+// RAS is an empty stub): the NT and 95/98 branches, the records this build
+// passes, the registry values, the command lines; and the system's own table.
+#include "platform/win32/win32_dialup_networking.h"
+
+#include <windows.h>
+#include <ras.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+
+#include "connection/win32_dialup.h"
+#include "win32_test_support.h"
+
+namespace vel::platform {
+namespace {
+
+struct FakeSystem {
+    std::optional<std::string> os;
+    bool connected = false;
+    std::uint32_t flags = 0;
+    struct Listed {
+        std::uintptr_t handle;
+        std::string name;
+    };
+    std::vector<Listed> connections;
+    std::vector<std::string> entries;
+    std::uint32_t enumCode = 0;
+    std::map<std::string, std::vector<std::uint8_t>> registry;  // "HKLM\key\value"
+    // What the calls saw.
+    std::vector<std::uint32_t> connectionBytes, connectionRecordSizes;
+    std::vector<std::uint32_t> entryBytes, entryRecordSizes;
+    std::vector<std::uintptr_t> hungUp;
+    std::vector<std::pair<std::string, bool>> started;
+    std::vector<std::pair<std::string, std::uint32_t>> registryReads;
+
+    static std::uint32_t FirstSize(const void* records)
+    {
+        std::uint32_t size = 0;
+        std::memcpy(&size, records, sizeof size);
+        return size;
+    }
+
+    DialUpApi Api()
+    {
+        DialUpApi api;
+        api.internetGetConnectedState = [this](std::uint32_t& out) {
+            out = flags;
+            return connected;
+        };
+        api.rasEnumConnections = [this](void* records, std::uint32_t& bytes, std::uint32_t& count) {
+            connectionBytes.push_back(bytes);
+            connectionRecordSizes.push_back(FirstSize(records));
+            const RasLayout layout = RasConnLayout();
+            auto* base = static_cast<std::uint8_t*>(records);
+            for (std::size_t i = 0; i < connections.size(); ++i) {
+                std::uint8_t* record = base + i * layout.recordSize;
+                std::memcpy(record + layout.handleOffset, &connections[i].handle, layout.handleSize);
+                std::memcpy(record + layout.nameOffset, connections[i].name.c_str(), connections[i].name.size() + 1);
+            }
+            count = static_cast<std::uint32_t>(connections.size());
+            return enumCode;
+        };
+        api.rasEnumEntries = [this](void* records, std::uint32_t& bytes, std::uint32_t& count) {
+            entryBytes.push_back(bytes);
+            entryRecordSizes.push_back(FirstSize(records));
+            const RasLayout layout = RasEntryNameLayout();
+            auto* base = static_cast<std::uint8_t*>(records);
+            for (std::size_t i = 0; i < entries.size(); ++i)
+                std::memcpy(base + i * layout.recordSize + layout.nameOffset, entries[i].c_str(), entries[i].size() + 1);
+            count = static_cast<std::uint32_t>(entries.size());
+            return enumCode;
+        };
+        api.rasHangUp = [this](std::uintptr_t handle) {
+            hungUp.push_back(handle);
+            return 0u;
+        };
+        api.readRegistryValue = [this](bool localMachine, const std::string& key, const std::string& value,
+                                       std::uint32_t maxBytes) -> std::optional<std::vector<std::uint8_t>> {
+            const std::string name = (localMachine ? "HKLM\\" : "HKCU\\") + key + "\\" + value;
+            registryReads.emplace_back(name, maxBytes);
+            auto it = registry.find(name);
+            if (it == registry.end() || (maxBytes > 0 && it->second.size() > maxBytes))
+                return std::nullopt;
+            return it->second;
+        };
+        api.startCommandLine = [this](const std::string& commandLine, bool shown) {
+            started.emplace_back(commandLine, shown);
+            return true;
+        };
+        api.getVariable = [this](const std::string& name) {
+            return name == "OS" ? os : std::nullopt;
+        };
+        return api;
+    }
+};
+
+TEST(Win32DialUp, RecordsAreTheLayoutsOfThisBuild)
+{
+#if defined(_WIN64)
+    // The platform's own layouts (8-byte handles).
+    EXPECT_EQ(RasConnLayout().recordSize, sizeof(RASCONNA));
+    EXPECT_EQ(RasConnLayout().handleSize, 8u);
+    EXPECT_EQ(RasEntryNameLayout().recordSize, sizeof(RASENTRYNAMEA));
+#else
+    // The old 32-bit ANSI layouts: 412 and 264 bytes.
+    EXPECT_EQ(RasConnLayout().recordSize, 412u);
+    EXPECT_EQ(RasConnLayout().handleOffset, 4u);
+    EXPECT_EQ(RasConnLayout().nameOffset, 8u);
+    EXPECT_EQ(RasEntryNameLayout().recordSize, 264u);
+    EXPECT_EQ(RasEntryNameLayout().nameOffset, 4u);
+#endif
+}
+
+TEST(Win32DialUp, ActiveConnectionsAndEntriesComeFromTheRecords)
+{
+    FakeSystem system;
+    system.connections = {{0x1234, "My ISP"}, {0x5678, "Caf\xE9 net"}};
+    system.entries = {"beta", "Alpha", "alpha"};
+    Win32DialUpNetworking dialUp(system.Api());
+
+    EXPECT_EQ(dialUp.ActiveConnections(), (std::vector<std::string>{"My ISP", "Caf\xC3\xA9 net"}));
+    // In the system's order; the caller sorts.
+    EXPECT_EQ(dialUp.Entries(), (std::vector<std::string>{"beta", "Alpha", "alpha"}));
+
+    // 256 records each, dwSize set in the first.
+    const RasLayout connection = RasConnLayout();
+    const RasLayout entry = RasEntryNameLayout();
+    ASSERT_EQ(system.connectionBytes.size(), 1u);
+    EXPECT_EQ(system.connectionBytes[0], connection.recordSize * 256u);
+    EXPECT_EQ(system.connectionRecordSizes[0], connection.recordSize);
+    EXPECT_EQ(system.entryBytes[0], entry.recordSize * 256u);
+    EXPECT_EQ(system.entryRecordSizes[0], entry.recordSize);
+#if !defined(_WIN64)
+    EXPECT_EQ(system.connectionBytes[0], 105472u);
+    EXPECT_EQ(system.entryBytes[0], 67584u);
+#endif
+}
+
+TEST(Win32DialUp, TheNtFamilyDialsAndHangsUpWithTheSystemsPrograms)
+{
+    FakeSystem system;
+    system.os = "Windows_NT";
+    system.connections = {{7, "My ISP"}};
+    Win32DialUpNetworking dialUp(system.Api());
+
+    dialUp.StartDialer("My ISP");
+    dialUp.HangUp("My ISP");
+    ASSERT_EQ(system.started.size(), 2u);
+    EXPECT_EQ(system.started[0], std::make_pair(std::string("rasphone -d \"My ISP\""), true));
+    EXPECT_EQ(system.started[1], std::make_pair(std::string("rasdial \"My ISP\" /disconnect"), false));
+    EXPECT_TRUE(system.hungUp.empty());
+
+    // The link: the modem bit of the connected state.
+    system.flags = ConnectionFlags::Lan;
+    EXPECT_FALSE(dialUp.IsDialUpLinkUp());
+    system.flags = ConnectionFlags::Modem | ConnectionFlags::RasInstalled;
+    EXPECT_TRUE(dialUp.IsDialUpLinkUp());
+    EXPECT_TRUE(system.registryReads.empty());
+
+    // The variable's case does not matter.
+    system.os = "windows_nt";
+    dialUp.StartDialer("x");
+    EXPECT_EQ(system.started.back().first, "rasphone -d \"x\"");
+}
+
+TEST(Win32DialUp, The95FamilyDialsWithRnaAndHangsUpThroughRas)
+{
+    FakeSystem system;  // "OS" unset
+    system.connections = {{11, " My ISP "}, {12, "Other"}, {13, "My ISP"}, {14, "my isp"}};
+    Win32DialUpNetworking dialUp(system.Api());
+
+    dialUp.StartDialer("My ISP");
+    ASSERT_EQ(system.started.size(), 1u);
+    EXPECT_EQ(system.started[0], std::make_pair(std::string("rundll rnaui.dll,RnaDial My ISP"), true));
+
+    // Every listed connection of that entry, blanks around it ignored, case not.
+    dialUp.HangUp("  My ISP");
+    EXPECT_EQ(system.hungUp, (std::vector<std::uintptr_t>{11, 13}));
+    EXPECT_EQ(system.started.size(), 1u);
+
+    // A failed enumeration hangs nothing up.
+    system.hungUp.clear();
+    system.enumCode = 632;  // ERROR_INVALID_SIZE
+    dialUp.HangUp("My ISP");
+    EXPECT_TRUE(system.hungUp.empty());
+
+    // The link: "Remote Connection" under HKLM, read into four bytes.
+    const std::string value = std::string("HKLM\\") + win32::kRemoteAccessKey + "\\" + win32::kRemoteConnectionValue;
+    EXPECT_FALSE(dialUp.IsDialUpLinkUp());
+    system.registry[value] = {1, 0, 0, 0};
+    EXPECT_TRUE(dialUp.IsDialUpLinkUp());
+    system.registry[value] = {0, 0, 0, 0};
+    EXPECT_FALSE(dialUp.IsDialUpLinkUp());
+    system.registry[value] = {1, 0, 0, 0, 0};  // does not fit the buffer
+    EXPECT_FALSE(dialUp.IsDialUpLinkUp());
+    for (const auto& read : system.registryReads)
+        EXPECT_EQ(read.second, 4u);
+}
+
+TEST(Win32DialUp, TheDefaultEntryIsTheUsersRegistryValue)
+{
+    FakeSystem system;
+    Win32DialUpNetworking dialUp(system.Api());
+    EXPECT_EQ(dialUp.DefaultEntry(), "");
+    system.registry["HKCU\\RemoteAccess\\Default"] = {'M', 'y', ' ', 'I', 'S', 'P', 0};
+    EXPECT_EQ(dialUp.DefaultEntry(), "My ISP");
+    system.registry["HKCU\\RemoteAccess\\Default"] = {0};
+    EXPECT_EQ(dialUp.DefaultEntry(), "");
+    ASSERT_FALSE(system.registryReads.empty());
+    EXPECT_EQ(system.registryReads.back().second, 0u);  // the size is learnt first
+}
+
+TEST(Win32DialUp, TheConnectedStateIsPassedOn)
+{
+    FakeSystem system;
+    system.connected = true;
+    system.flags = ConnectionFlags::Lan | ConnectionFlags::RasInstalled;
+    Win32DialUpNetworking dialUp(system.Api());
+    const ConnectedState state = dialUp.GetConnectedState();
+    EXPECT_TRUE(state.connected);
+    EXPECT_EQ(state.flags, ConnectionFlags::Lan | ConnectionFlags::RasInstalled);
+}
+
+TEST(Win32DialUp, WithoutTheLibrariesEveryAnswerIsEmpty)
+{
+    Win32DialUpNetworking dialUp(DialUpApi{});
+    EXPECT_FALSE(dialUp.GetConnectedState().connected);
+    EXPECT_EQ(dialUp.GetConnectedState().flags, 0u);
+    EXPECT_FALSE(dialUp.IsDialUpLinkUp());
+    EXPECT_TRUE(dialUp.ActiveConnections().empty());
+    EXPECT_TRUE(dialUp.Entries().empty());
+    EXPECT_EQ(dialUp.DefaultEntry(), "");
+    dialUp.StartDialer("My ISP");
+    dialUp.HangUp("My ISP");
+}
+
+TEST(Win32DialUp, TheSystemsOwnLibraries)
+{
+    // Wine's RAS lists nothing; what matters is that the calls are made with
+    // this build's records and come back.
+    Win32DialUpNetworking dialUp(SystemDialUpApi());
+    EXPECT_TRUE(dialUp.ActiveConnections().empty());
+    EXPECT_TRUE(dialUp.Entries().empty());
+    const ConnectedState state = dialUp.GetConnectedState();
+    if (test::TestVariable("VELTRANE_TEST_ONLINE") == "1") {
+        // The namespace has a default route over loopback.
+        EXPECT_TRUE(state.connected);
+        EXPECT_NE(state.flags & ConnectionFlags::Lan, 0u);
+        EXPECT_EQ(state.flags & ConnectionFlags::Modem, 0u);
+    }
+}
+
+}  // namespace
+}  // namespace vel::platform

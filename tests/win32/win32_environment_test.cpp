@@ -1,0 +1,191 @@
+// The Win32 environment on real files, the registry and real processes:
+// paths beyond ASCII, the log's append and rewrite, copies that are whole or
+// absent, the presence test, variables, programs started without waiting.
+#include "platform/win32/win32_environment.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/win32/win32_shell.h"
+#include "platform/win32/win32_text.h"
+#include "win32_test_support.h"
+
+namespace vel::platform {
+namespace {
+
+using test::ReadBytes;
+using test::TempFolder;
+using test::WriteBytes;
+
+Win32Environment MakeEnvironment()
+{
+    return Win32Environment({"noupdate", "Debug"}, "C:\\Veltrane");
+}
+
+TEST(Win32Environment, CommandLineAndFolders)
+{
+    Win32Environment env = MakeEnvironment();
+    EXPECT_EQ(env.CommandLine(), "noupdate Debug");
+    EXPECT_EQ(env.ProgramFolder(), "C:\\Veltrane");
+    EXPECT_EQ(env.PathSeparator(), "\\");
+
+    // This process's own: its folder holds the test program itself.
+    const std::string folder = Win32Environment::ExecutableFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_NE(folder.back(), '\\');
+    EXPECT_TRUE(env.IsOrdinaryFile(folder + "\\veltrane_win32_tests.exe"));
+}
+
+TEST(Win32Environment, FilesWithNamesBeyondAscii)
+{
+    TempFolder folder(L"veltrane-Zeit-\u00DC\u20AC");
+    Win32Environment env = MakeEnvironment();
+    const std::string log = folder.Utf8File(L"Veltrane \u00E9t\u00E9.log");
+
+    SystemError error;
+    {
+        auto file = env.OpenAppend(log, error);
+        ASSERT_NE(file, nullptr) << error.description;
+        ASSERT_TRUE(file->Write("first\r\n", error));
+    }
+    {
+        auto file = env.OpenAppend(log, error);
+        ASSERT_NE(file, nullptr);
+        // Written through at once: another reader sees it while it is open.
+        ASSERT_TRUE(file->Write("second\r\n", error));
+        EXPECT_EQ(ReadBytes(Widen(log)), "first\r\nsecond\r\n");
+    }
+    EXPECT_EQ(env.FileSize(log), 15);
+    EXPECT_TRUE(env.IsOrdinaryFile(log));
+    {
+        auto file = env.OpenRewrite(log, error);
+        ASSERT_NE(file, nullptr);
+        ASSERT_TRUE(file->Write("new", error));
+    }
+    EXPECT_EQ(ReadBytes(Widen(log)), "new");
+
+    // The copy replaces its target whole and leaves nothing beside it.
+    const std::string old = folder.Utf8File(L"OldLog.log");
+    WriteBytes(Widen(old), std::string(20000, 'x'));
+    ASSERT_TRUE(env.CopyFileTo(log, old, error)) << error.description;
+    EXPECT_EQ(ReadBytes(Widen(old)), "new");
+    EXPECT_EQ(test::FolderNames(folder.Path()).size(), 2u);
+
+    EXPECT_TRUE(env.RemoveFile(old));
+    EXPECT_FALSE(env.IsOrdinaryFile(old));
+    EXPECT_FALSE(env.RemoveFile(old));
+    EXPECT_EQ(env.FileSize(old), std::nullopt);
+}
+
+TEST(Win32Environment, WhatCountsAsAnOrdinaryFile)
+{
+    TempFolder folder;
+    Win32Environment env = MakeEnvironment();
+    const std::wstring plain = folder.File(L"Veltrane.INI");
+    const std::wstring hidden = folder.File(L"hidden.ini");
+    const std::wstring system = folder.File(L"system.ini");
+    WriteBytes(plain, "[Main]\r\n");
+    WriteBytes(hidden, "[Main]\r\n");
+    WriteBytes(system, "[Main]\r\n");
+    ::SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    ::SetFileAttributesW(system.c_str(), FILE_ATTRIBUTE_SYSTEM);
+    ::CreateDirectoryW(folder.File(L"folder.ini").c_str(), nullptr);
+
+    EXPECT_TRUE(env.IsOrdinaryFile(Narrow(plain)));
+    // File names are compared without regard to case.
+    EXPECT_TRUE(env.IsOrdinaryFile(folder.Utf8File(L"veltrane.ini")));
+    // A hidden or system settings file counts as missing; so does a folder.
+    EXPECT_FALSE(env.IsOrdinaryFile(Narrow(hidden)));
+    EXPECT_FALSE(env.IsOrdinaryFile(Narrow(system)));
+    EXPECT_FALSE(env.IsOrdinaryFile(folder.Utf8File(L"folder.ini")));
+    EXPECT_FALSE(env.IsOrdinaryFile(folder.Utf8File(L"missing.ini")));
+    EXPECT_FALSE(env.IsOrdinaryFile(""));
+    EXPECT_EQ(env.FileSize(folder.Utf8File(L"folder.ini")), std::nullopt);
+    EXPECT_FALSE(env.RemoveFile(folder.Utf8File(L"folder.ini")));
+
+    // A log that cannot be opened says why.
+    SystemError error;
+    EXPECT_EQ(env.OpenAppend(folder.Utf8File(L"folder.ini"), error), nullptr);
+    EXPECT_NE(error.number, 0);
+    EXPECT_FALSE(error.description.empty());
+    EXPECT_EQ(env.OpenAppend(folder.Utf8File(L"no\\such\\folder.log"), error), nullptr);
+    EXPECT_EQ(error.number, ERROR_PATH_NOT_FOUND);
+}
+
+TEST(Win32Environment, Variables)
+{
+    Win32Environment env = MakeEnvironment();
+    ::SetEnvironmentVariableW(L"VELTRANE_TEST_VALUE", L"Windows_NT \u00E9");
+    EXPECT_EQ(env.GetVariable("VELTRANE_TEST_VALUE"), "Windows_NT \xC3\xA9");
+    ::SetEnvironmentVariableW(L"VELTRANE_TEST_VALUE", std::wstring(300, L'v').c_str());
+    EXPECT_EQ(env.GetVariable("VELTRANE_TEST_VALUE"), std::string(300, 'v'));
+    ::SetEnvironmentVariableW(L"VELTRANE_TEST_VALUE", nullptr);
+    EXPECT_EQ(env.GetVariable("VELTRANE_TEST_VALUE"), std::nullopt);
+}
+
+TEST(Win32Environment, RegistryStringsAreReadNotChanged)
+{
+    const wchar_t* key = L"Software\\Veltrane test";
+    HKEY opened = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &opened, nullptr),
+              ERROR_SUCCESS);
+    const std::wstring path = L"C:\\Programme\\Gem\u00FCse\\MSINFO";
+    ::RegSetValueExW(opened, L"MSINFO", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                     static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+    const DWORD number = 7;
+    ::RegSetValueExW(opened, L"Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+    ::RegCloseKey(opened);
+
+    Win32Environment env = MakeEnvironment();
+    EXPECT_EQ(env.ReadRegistryString("HKEY_CURRENT_USER", "Software\\Veltrane test", "MSINFO"),
+              "C:\\Programme\\Gem\xC3\xBCse\\MSINFO");
+    EXPECT_EQ(env.ReadRegistryString("HKEY_CURRENT_USER", "Software\\Veltrane test", "Number"), std::nullopt);
+    EXPECT_EQ(env.ReadRegistryString("HKEY_CURRENT_USER", "Software\\Veltrane test", "Missing"), std::nullopt);
+    EXPECT_EQ(env.ReadRegistryString("HKEY_CURRENT_USER", "Software\\No such key", "MSINFO"), std::nullopt);
+    EXPECT_EQ(env.ReadRegistryString("HKEY_NOWHERE", "Software\\Veltrane test", "MSINFO"), std::nullopt);
+    // The system information tool's key is read from HKEY_LOCAL_MACHINE with
+    // read access only: a user who may not change the key may still read it.
+    EXPECT_NE(env.ReadRegistryString("HKEY_LOCAL_MACHINE", "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
+                                     "CurrentVersion"),
+              std::nullopt);
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, key);
+}
+
+TEST(Win32Environment, ProgramsStartWithoutBeingWaitedFor)
+{
+    TempFolder folder;
+    Win32Environment env = MakeEnvironment();
+    const std::wstring marker = folder.File(L"started.txt");
+    // cmd waits two seconds before it writes the marker: StartProgram has long
+    // returned by then.
+    const DWORD start = ::GetTickCount();
+    ASSERT_TRUE(env.StartProgram({"cmd.exe", "/c", "ping -n 3 127.0.0.1 >nul & echo started>" + Narrow(marker)},
+                                 false));
+    EXPECT_LT(::GetTickCount() - start, 1500u);
+    bool found = false;
+    for (int i = 0; i < 200 && !found; ++i) {
+        ::Sleep(100);
+        found = test::ReadBytes(marker).find("started") != std::string::npos;
+    }
+    EXPECT_TRUE(found);
+
+    EXPECT_FALSE(env.StartProgram({}, true));
+    EXPECT_FALSE(env.StartProgram({folder.Utf8File(L"no-such-program.exe")}, true));
+    EXPECT_FALSE(Win32Environment::StartCommandLine("", true));
+    EXPECT_TRUE(env.FindProgram("cmd").has_value());
+    EXPECT_EQ(env.FindProgram("no-such-program-of-veltrane"), std::nullopt);
+}
+
+TEST(Win32Shell, AFileThatIsNotThereIsAFailure)
+{
+    TempFolder folder;
+    Win32Shell shell;
+    // Never an address here: the system would hand it to a browser.
+    const int result = shell.Execute(folder.Utf8File(L"missing document.txt"));
+    EXPECT_LE(result, 32);
+    EXPECT_GT(result, 0);
+}
+
+}  // namespace
+}  // namespace vel::platform

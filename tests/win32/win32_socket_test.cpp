@@ -1,0 +1,206 @@
+// The Winsock socket against tools/daytime-server on loopback. The test script
+// starts the servers inside a private network namespace (with wineserver in
+// the same one) on these ports:
+//   13 an answer in the NIST layout    1301 silent    1302 an answer in two pieces
+//   1303 accepts and resets            1399 nobody listens
+#include "platform/win32/win32_socket.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/win32/win32_text.h"
+#include "timesource/daytime_answer.h"
+#include "win32_test_support.h"
+
+namespace vel::platform {
+namespace {
+
+constexpr int kAnswering = 13;
+constexpr int kSilent = 1301;
+constexpr int kSplit = 1302;
+constexpr int kResetting = 1303;
+constexpr int kClosed = 1399;
+
+// Records the events and, like the program's own handler, reads the data and
+// closes the socket on the first arrival or error.
+struct Recorder : SocketEvents {
+    Socket* socket = nullptr;
+    bool closeOnEvent = true;
+    int arrivals = 0;
+    std::string data;
+    std::vector<int> errors;
+    std::vector<std::string> descriptions;
+    void OnDataArrival() override
+    {
+        ++arrivals;
+        data += socket->GetData(65536);
+        if (closeOnEvent)
+            socket->Close();
+    }
+    void OnError(int number, const std::string& description) override
+    {
+        errors.push_back(number);
+        descriptions.push_back(description);
+        if (closeOnEvent)
+            socket->Close();
+    }
+    int Events() const { return arrivals + static_cast<int>(errors.size()); }
+};
+
+class Win32SocketTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!test::TestServersRunning())
+            GTEST_SKIP() << "needs the test servers of scripts/test-windows.sh";
+        recorder.socket = &socket;
+        socket.SetHandler(&recorder);
+    }
+
+    void Connect(const std::string& host, int port)
+    {
+        socket.SetRemoteHost(host);
+        socket.SetRemotePort(port);
+        socket.Connect();
+    }
+
+    // Waits in the pump until an event came or `seconds` have passed.
+    void WaitForEvent(double seconds)
+    {
+        const int before = recorder.Events();
+        const DWORD end = ::GetTickCount() + static_cast<DWORD>(seconds * 1000);
+        while (recorder.Events() == before && static_cast<int>(end - ::GetTickCount()) > 0)
+            pump.WaitForEvents(static_cast<double>(end - ::GetTickCount()) / 1000.0);
+    }
+
+    // Lets late events come, if any were to.
+    void Linger(double seconds)
+    {
+        const DWORD end = ::GetTickCount() + static_cast<DWORD>(seconds * 1000);
+        while (static_cast<int>(end - ::GetTickCount()) > 0)
+            pump.WaitForEvents(static_cast<double>(end - ::GetTickCount()) / 1000.0);
+    }
+
+    Win32EventPump pump;
+    Win32Socket socket{pump};
+    Recorder recorder;
+};
+
+TEST_F(Win32SocketTest, TheServersAnswerArrivesAsOneEvent)
+{
+    Connect("127.0.0.1", kAnswering);
+    EXPECT_EQ(recorder.Events(), 0);  // never inside Connect
+    WaitForEvent(10);
+    ASSERT_EQ(recorder.arrivals, 1) << (recorder.descriptions.empty() ? "" : recorder.descriptions[0]);
+    EXPECT_TRUE(recorder.errors.empty());
+    ASSERT_FALSE(recorder.data.empty());
+    EXPECT_EQ(recorder.data[0], '\n');
+    EXPECT_FALSE(ParseDaytimeAnswer(recorder.data).empty()) << recorder.data;
+    Linger(0.5);
+    EXPECT_EQ(recorder.Events(), 1);
+}
+
+TEST_F(Win32SocketTest, AHostNameIsLookedUpWithoutBlocking)
+{
+    Connect("localhost", kAnswering);
+    EXPECT_EQ(recorder.Events(), 0);
+    WaitForEvent(10);
+    EXPECT_EQ(recorder.arrivals, 1) << (recorder.descriptions.empty() ? "" : recorder.descriptions[0]);
+}
+
+TEST_F(Win32SocketTest, ARefusedConnectionIs10061WithTheSystemsText)
+{
+    Connect("127.0.0.1", kClosed);
+    EXPECT_EQ(recorder.Events(), 0);
+    WaitForEvent(10);
+    ASSERT_EQ(recorder.errors, std::vector<int>{SocketError::ConnectionRefused});
+    EXPECT_EQ(recorder.descriptions[0], SystemErrorText(10061));
+    EXPECT_FALSE(recorder.descriptions[0].empty());
+    Linger(0.3);
+    EXPECT_EQ(recorder.Events(), 1);
+}
+
+TEST_F(Win32SocketTest, AResetWithoutAnAnswerIsAnError)
+{
+    Connect("127.0.0.1", kResetting);
+    WaitForEvent(10);
+    EXPECT_EQ(recorder.arrivals, 0);
+    ASSERT_EQ(recorder.errors.size(), 1u);
+    EXPECT_TRUE(recorder.errors[0] == SocketError::ConnectionReset || recorder.errors[0] == 10053)
+        << recorder.errors[0];
+}
+
+TEST_F(Win32SocketTest, ASilentServerGivesNoEventAndACloseEndsIt)
+{
+    Connect("127.0.0.1", kSilent);
+    WaitForEvent(1.0);
+    EXPECT_EQ(recorder.Events(), 0);
+    socket.Close();
+    socket.Close();  // closing a closed socket does nothing
+    Linger(0.5);
+    EXPECT_EQ(recorder.Events(), 0);
+}
+
+TEST_F(Win32SocketTest, OnlyTheFirstPieceOfASplitAnswerIsRead)
+{
+    Connect("127.0.0.1", kSplit);
+    WaitForEvent(10);
+    ASSERT_EQ(recorder.arrivals, 1);
+    EXPECT_TRUE(ParseDaytimeAnswer(recorder.data).empty()) << recorder.data;
+    Linger(1.5);  // the second piece comes to a closed socket
+    EXPECT_EQ(recorder.arrivals, 1);
+}
+
+TEST_F(Win32SocketTest, EventsOfAClosedAttemptNeverReachTheNextOne)
+{
+    // The first attempt is closed at once; its events still come, and its
+    // handle may be the next socket's.
+    recorder.closeOnEvent = false;
+    Connect("127.0.0.1", kAnswering);
+    socket.Close();
+    Connect("127.0.0.1", kClosed);
+    WaitForEvent(10);
+    Linger(0.5);
+    EXPECT_EQ(recorder.arrivals, 0);
+    EXPECT_EQ(recorder.errors, std::vector<int>{SocketError::ConnectionRefused});
+
+    // Many attempts in a row, each closed before its outcome: only the last counts.
+    recorder.errors.clear();
+    for (int i = 0; i < 20; ++i) {
+        Connect("127.0.0.1", i % 2 == 0 ? kAnswering : kClosed);
+        socket.Close();
+    }
+    Connect("127.0.0.1", kAnswering);
+    WaitForEvent(10);
+    Linger(0.5);
+    EXPECT_EQ(recorder.arrivals, 1);
+    EXPECT_TRUE(recorder.errors.empty());
+    socket.Close();
+}
+
+TEST_F(Win32SocketTest, ALookupOfAnEarlierAttemptIsDropped)
+{
+    // A name no name server knows (there is none in the namespace): its
+    // lookup may take long; the next attempt does not wait for it, and its
+    // answer, whenever it comes, reaches nobody.
+    Connect("veltrane-test.invalid", kAnswering);
+    socket.Close();
+    Connect("127.0.0.1", kAnswering);
+    WaitForEvent(10);
+    EXPECT_EQ(recorder.arrivals, 1);
+    EXPECT_TRUE(recorder.errors.empty());
+}
+
+TEST_F(Win32SocketTest, AnEmptyHostIsAnErrorThroughThePump)
+{
+    Connect("", kAnswering);
+    EXPECT_EQ(recorder.Events(), 0);
+    WaitForEvent(10);
+    ASSERT_EQ(recorder.errors.size(), 1u);
+    EXPECT_EQ(recorder.errors[0], SocketError::HostNotFound);
+}
+
+}  // namespace
+}  // namespace vel::platform
