@@ -9,7 +9,8 @@
 #                                            run/ reaches run/ (timesource/ may call
 #                                            the run's countdown, run/countdown.h)
 #   back ends (src/platform/<name>/)         the seam, common/ and their own folder
-#   composition roots (src/main.cpp, src/platform/<name>/<name>_platform.cpp)
+#   composition roots (src/main.cpp, src/platform/<name>/<name>_platform.cpp,
+#                      src/platform/<name>/<name>_main.cpp)
 #                                            anything: they put the program together
 # Qt, POSIX, Linux and Windows headers appear only in the back ends that need
 # them (platform/qt, platform/linux, platform/win32), the composition roots
@@ -25,7 +26,7 @@ system_header='^#[[:space:]]*include[[:space:]]*<(Q[A-Za-z]*|Qt[A-Za-z]*/[^>]*|u
 
 floor_of() {  # the floor a file lives on
     case "$1" in
-        src/main.cpp | src/platform/*/*_platform.cpp) echo root ;;
+        src/main.cpp | src/platform/*/*_platform.cpp | src/platform/*/*_main.cpp) echo root ;;
         src/platform/*/*) echo backend ;;
         src/platform/*) echo seam ;;
         src/common/*) echo common ;;

@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/app.h"
+#include "app/app.h"
 #include "common/wait.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_dialup_networking.h"
@@ -86,9 +86,9 @@ int main(int argc, char** argv)
     App app(platform::Platform{clock, pump, env, profile, windows, socket, dialUp, shell});
 
     app.flags.RunStarted = true;  // the window only: no run
-    StatusWindow& window = app.frmVEL();
+    StatusWindow& window = frmVEL(app);
     window.Show();
-    WaitSeconds(app, 0.5f);  // shown and painted
+    WaitSeconds(app.platform.pump, app.platform.clock, 0.5f);  // shown and painted
 
     const std::int16_t count = static_cast<std::int16_t>(seconds);
     const std::string prefix = "Connection will initiate in ";

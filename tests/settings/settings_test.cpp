@@ -16,8 +16,16 @@
 
 #include "app/app.h"
 #include "common/ini_text.h"
-#include "platform/factory.h"
 #include "support/test_app.h"
+
+// The settings file on disk, through this system's own INI back end.
+#ifdef _WIN32
+#include "platform/win32/win32_profile_file.h"
+using DiskProfileFile = vel::platform::Win32ProfileFile;
+#else
+#include "platform/linux/linux_profile_file.h"
+using DiskProfileFile = vel::platform::LinuxProfileFile;
+#endif
 
 namespace vel {
 namespace {
@@ -419,7 +427,7 @@ protected:
     }
 
     test::TestApp t;
-    std::unique_ptr<platform::ProfileFile> disk = platform::CreateProfileFile();
+    std::unique_ptr<platform::ProfileFile> disk = std::make_unique<DiskProfileFile>();
     App app{platform::Platform{t.clock, t.pump, t.env, *disk, t.windows, t.socket, t.dialUp, t.shell}};
     string folder;
 };

@@ -10,7 +10,7 @@
 
 #include <vector>
 
-#include "common/app.h"
+#include "app/app.h"
 #include "support/test_app.h"
 #include "platform/win32/win32_text.h"
 #include "timesource/time_zone.h"
@@ -52,12 +52,17 @@ TEST(Win32Clock, FileTimeTicksAndInstants)
     EXPECT_EQ(epoch.nanoseconds, 0);
 }
 
-TEST(Win32Clock, NowIsTheSystemsLocalTimeWithItsFraction)
+TEST(Win32Clock, AReadingIsTheSystemsTimeWithItsFraction)
 {
     Win32Clock clock(nullptr);
     SYSTEMTIME before;
     ::GetLocalTime(&before);
-    const LocalTimestamp now = clock.Now();
+    const std::int64_t utcBefore = UtcSecondsNow();
+    const ClockReading reading = clock.Read();
+    const LocalTimestamp now = reading.local;
+    EXPECT_GE(reading.utc.seconds, utcBefore);
+    EXPECT_LE(reading.utc.seconds, utcBefore + 1);
+    EXPECT_EQ(reading.local.nanoseconds, reading.utc.nanoseconds);
     const LocalDateTime system{before.wYear, before.wMonth, before.wDay, before.wHour, before.wMinute, before.wSecond};
     const std::int64_t apart = DiffSeconds(now.time, system);
     EXPECT_GE(apart, 0);
@@ -76,16 +81,15 @@ TEST(Win32Clock, MonotonicSecondsFollowElapsedTime)
     EXPECT_LT(elapsed, 1.0);
 }
 
-TEST(Win32Clock, SettingHandsTheSetterTheInstantOfTheLocalTime)
+TEST(Win32Clock, SettingHandsTheSetterTheInstant)
 {
     RecordingSetter setter;
     Win32Clock clock(setter.Setter());
     // As a correction does: the current reading less 95 seconds, fraction kept.
-    LocalTimestamp target = clock.Now();
-    target.time = AddSeconds(target.time, -95);
+    Instant target = clock.Read().utc - Seconds(95);
     target.nanoseconds = 123456700;
     const std::int64_t expected = UtcSecondsNow() - 95;
-    const ClockSetResult result = clock.SetLocalDateTime(target);
+    const ClockSetResult result = clock.SetTime(target);
     EXPECT_TRUE(result.ok);
     ASSERT_EQ(setter.calls.size(), 1u);
     EXPECT_NEAR(static_cast<double>(setter.calls[0].seconds), static_cast<double>(expected), 2.0);
@@ -97,7 +101,7 @@ TEST(Win32Clock, TheSettersFailureIsReportedAsItIs)
     RecordingSetter setter;
     setter.answer = ClockSetFailure(ERROR_PRIVILEGE_NOT_HELD);
     Win32Clock clock(setter.Setter());
-    const ClockSetResult result = clock.SetLocalDateTime(clock.Now());
+    const ClockSetResult result = clock.SetTime(clock.Read().utc);
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.errorNumber, 1314);
     EXPECT_EQ(result.description, SystemErrorText(1314));
@@ -108,18 +112,15 @@ TEST(Win32Clock, ATimeThatIsNoTimeNeverReachesTheSetter)
 {
     RecordingSetter setter;
     Win32Clock clock(setter.Setter());
-    for (const LocalTimestamp bad : {LocalTimestamp{{2024, 2, 30, 12, 0, 0}, 0},
-                                     LocalTimestamp{{2024, 4, 11, 24, 0, 0}, 0},
-                                     LocalTimestamp{{2024, 4, 11, 12, 0, 0}, 1000000000},
-                                     LocalTimestamp{{1500, 1, 1, 0, 0, 0}, 0}}) {
-        const ClockSetResult result = clock.SetLocalDateTime(bad);
-        EXPECT_FALSE(result.ok) << ToIsoText(bad.time);
+    for (const Instant bad : {Instant{1712849402, 1000000000}, Instant{1712849402, -1}, Instant{-1, 0}}) {
+        const ClockSetResult result = clock.SetTime(bad);
+        EXPECT_FALSE(result.ok) << bad.seconds << " " << bad.nanoseconds;
         EXPECT_EQ(result.errorNumber, ERROR_INVALID_PARAMETER);
     }
     EXPECT_TRUE(setter.calls.empty());
     // Without a setter nothing is set either.
     Win32Clock none(nullptr);
-    EXPECT_FALSE(none.SetLocalDateTime(none.Now()).ok);
+    EXPECT_FALSE(none.SetTime(none.Read().utc).ok);
 }
 
 // ---- In the zones the test script runs them in ------------------------------
@@ -139,11 +140,11 @@ TEST(Win32ClockInKolkata, HalfHourZoneWithoutDaylightSaving)
     test::TestApp t;
     App app{Platform{clock, t.pump, t.env, t.profile, t.windows, t.socket, t.dialUp, t.shell}};
     EXPECT_EQ(GetTimeZoneHours(app), 6);
-    // 16:30:02 local is 11:00:02 UTC.
-    UtcInstant instant;
-    ASSERT_TRUE(Win32Clock::LocalToInstant({{2024, 4, 11, 16, 30, 2}, 5}, instant));
-    EXPECT_EQ(instant.seconds, 1712833202);
-    EXPECT_EQ(instant.nanoseconds, 5);
+    // 11:00:02 UTC is 16:30:02 local.
+    LocalTimestamp local;
+    ASSERT_TRUE(Win32Clock::LocalOf({1712833202, 5}, local));
+    EXPECT_EQ(ToIsoText(local.time), ToIsoText({2024, 4, 11, 16, 30, 2}));
+    EXPECT_EQ(local.nanoseconds, 5);
 }
 
 TEST(Win32ClockInBerlin, DaylightSavingDecidedByTheDate)
@@ -157,11 +158,11 @@ TEST(Win32ClockInBerlin, DaylightSavingDecidedByTheDate)
     EXPECT_EQ(info.Bias, -60);
     EXPECT_EQ(info.DaylightBias, -60);
     // Summer: UTC+2; winter: UTC+1; whatever the date is today.
-    UtcInstant summer, winter;
-    ASSERT_TRUE(Win32Clock::LocalToInstant({{2024, 7, 1, 12, 0, 0}, 0}, summer));
-    ASSERT_TRUE(Win32Clock::LocalToInstant({{2024, 1, 15, 12, 0, 0}, 0}, winter));
-    EXPECT_EQ(summer.seconds, 1719828000);  // 2024-07-01 10:00:00 UTC
-    EXPECT_EQ(winter.seconds, 1705316400);  // 2024-01-15 11:00:00 UTC
+    LocalTimestamp summer, winter;
+    ASSERT_TRUE(Win32Clock::LocalOf({1719828000, 0}, summer));  // 2024-07-01 10:00:00 UTC
+    ASSERT_TRUE(Win32Clock::LocalOf({1705316400, 0}, winter));  // 2024-01-15 11:00:00 UTC
+    EXPECT_EQ(ToIsoText(summer.time), ToIsoText({2024, 7, 1, 12, 0, 0}));
+    EXPECT_EQ(ToIsoText(winter.time), ToIsoText({2024, 1, 15, 12, 0, 0}));
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <map>
 
-#include "connection/win32_dialup.h"
+#include "common/win32_dialup.h"
 #include "win32_test_support.h"
 
 namespace vel::platform {

@@ -17,7 +17,7 @@
 
 #include "about/about_dialog.h"
 #include "about/version_info.h"
-#include "common/app.h"
+#include "app/app.h"
 #include "run/status_window.h"
 #include "settings/config_form.h"
 #include "support/test_app.h"

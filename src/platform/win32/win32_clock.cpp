@@ -100,18 +100,26 @@ ClockSetResult SetSystemClock(const UtcInstant& instant)
     return {true, 0, {}};
 }
 
-LocalTimestamp Win32Clock::Now()
+bool Win32Clock::LocalOf(const Instant& instant, LocalTimestamp& local)
 {
-    const std::uint64_t ticks = SystemTicksNow();
-    const FILETIME ft = FileTime(ticks);
+    if (instant.seconds < 0 || instant.nanoseconds < 0 || instant.nanoseconds > 999999999)
+        return false;
+    const FILETIME ft = FileTime(InstantToFileTimeTicks(instant));
     SYSTEMTIME utc;
-    SYSTEMTIME local;
-    LocalTimestamp t;
-    if (!::FileTimeToSystemTime(&ft, &utc) || !::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
-        return t;
-    t.time = {local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond};
-    t.nanoseconds = static_cast<std::int32_t>(ticks % kTicksPerSecond) * 100;
-    return t;
+    SYSTEMTIME shown;
+    if (!::FileTimeToSystemTime(&ft, &utc) || !::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &shown))
+        return false;
+    local.time = {shown.wYear, shown.wMonth, shown.wDay, shown.wHour, shown.wMinute, shown.wSecond};
+    local.nanoseconds = instant.nanoseconds;
+    return true;
+}
+
+ClockReading Win32Clock::Read()
+{
+    ClockReading reading;
+    reading.utc = FileTimeTicksToInstant(SystemTicksNow());
+    LocalOf(reading.utc, reading.local);
+    return reading;
 }
 
 double Win32Clock::MonotonicSeconds()
@@ -143,37 +151,14 @@ int Win32Clock::GetTimeZoneInformation(TimeZoneInformation& info)
     }
 }
 
-bool Win32Clock::LocalToInstant(const LocalTimestamp& t, UtcInstant& instant)
+ClockSetResult Win32Clock::SetTime(const Instant& utc)
 {
-    if (!IsValidDate(t.time.year, t.time.month, t.time.day) ||
-        !IsValidTimeOfDay(t.time.hour, t.time.minute, t.time.second) || t.nanoseconds < 0 ||
-        t.nanoseconds > 999999999 || t.time.year < 1601 || t.time.year > 30827)
-        return false;
-    SYSTEMTIME local{};
-    local.wYear = static_cast<WORD>(t.time.year);
-    local.wMonth = static_cast<WORD>(t.time.month);
-    local.wDay = static_cast<WORD>(t.time.day);
-    local.wHour = static_cast<WORD>(t.time.hour);
-    local.wMinute = static_cast<WORD>(t.time.minute);
-    local.wSecond = static_cast<WORD>(t.time.second);
-    SYSTEMTIME utc;
-    FILETIME ft;
-    if (!::TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) || !::SystemTimeToFileTime(&utc, &ft))
-        return false;
-    instant = FileTimeTicksToInstant(Ticks(ft));
-    instant.nanoseconds = t.nanoseconds;
-    return true;
-}
-
-ClockSetResult Win32Clock::SetLocalDateTime(const LocalTimestamp& t)
-{
-    UtcInstant instant;
-    if (!LocalToInstant(t, instant))
+    if (utc.seconds < 0 || utc.nanoseconds < 0 || utc.nanoseconds > 999999999)
         return {false, ERROR_INVALID_PARAMETER,
-                "the time " + ToIsoText(t.time) + " cannot be represented on this system"};
+                "the time " + ToIsoText(UtcDateTime(utc)) + " UTC cannot be set on this system"};
     if (!setter_)
         return ClockSetFailure(ERROR_NOT_SUPPORTED);
-    return setter_(instant);
+    return setter_(utc);
 }
 
 std::string Win32Clock::TimeSeparator()

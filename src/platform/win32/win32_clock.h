@@ -10,10 +10,7 @@ namespace vel::platform {
 
 // An instant: seconds since 1970-01-01 00:00:00 UTC and the nanoseconds
 // within that second.
-struct UtcInstant {
-    std::int64_t seconds = 0;
-    std::int32_t nanoseconds = 0;
-};
+using UtcInstant = Instant;
 
 // What sets the system clock. The program passes SetSystemClock; tests pass
 // one that records the call, so that no test ever moves a clock.
@@ -34,20 +31,20 @@ class Win32Clock : public Clock {
 public:
     explicit Win32Clock(ClockSetter setter) : setter_(std::move(setter)) {}
 
-    // GetSystemTimePreciseAsFileTime (where the system has it), in local time
-    // by the time-zone rules for that instant.
-    LocalTimestamp Now() override;
+    // GetSystemTimePreciseAsFileTime (where the system has it), and the local
+    // time by the time-zone rules for that instant.
+    ClockReading Read() override;
     // QueryPerformanceCounter.
     double MonotonicSeconds() override;
     int GetTimeZoneInformation(TimeZoneInformation& info) override;
-    // The local date-time as an instant under the zone's rules for that date,
-    // handed to the setter.
-    ClockSetResult SetLocalDateTime(const LocalTimestamp& t) override;
+    // Hands the instant to the setter.
+    ClockSetResult SetTime(const Instant& utc) override;
     // LOCALE_STIME of the user's locale.
     std::string TimeSeparator() override;
 
-    // The local date-time as an instant; false when it is no valid date-time.
-    static bool LocalToInstant(const LocalTimestamp& t, UtcInstant& instant);
+    // The local date and time of an instant by the zone's rules for it;
+    // false when the system cannot show that instant.
+    static bool LocalOf(const Instant& instant, LocalTimestamp& local);
 
 private:
     ClockSetter setter_;

@@ -2,7 +2,7 @@
 // Service (rasapi32) and WinINet, loaded at run time, the registry, and the
 // system's dial and hang-up programs. The NT and 95/98 branches are chosen by
 // the "OS" variable at each call; the command lines, the record layouts of
-// the 32-bit build and the registry names are connection/win32_dialup's.
+// the 32-bit build and the registry names are common/win32_dialup's.
 #pragma once
 
 #include <cstddef>

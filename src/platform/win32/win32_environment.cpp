@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/win32/win32_text.h"
 
@@ -35,11 +36,35 @@ std::string FolderOf(const std::wstring& path)
     return Narrow(path.substr(0, slash));
 }
 
+HANDLE OpenHandle(const std::string& path, SystemError& error)
+{
+    // Others may read the log while it is written, append to it, and move it
+    // away (a rotation).
+    const HANDLE file = ::CreateFileW(Widen(path).c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        error = LastError();
+    return file;
+}
+
+bool SameFile(HANDLE a, HANDLE b)
+{
+    BY_HANDLE_FILE_INFORMATION x, y;
+    return ::GetFileInformationByHandle(a, &x) && ::GetFileInformationByHandle(b, &y) &&
+           x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+           x.nFileIndexLow == y.nFileIndexLow;
+}
+
+// The runs' lock is one byte far beyond any data: Windows' byte-range locks
+// keep other processes from writing what they cover, and appends must go on.
+constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
+
 // Each Write goes straight to the system (WriteFile, no buffer of ours), so a
 // crash of the program loses no line that was written.
 class Win32OutputFile : public OutputFile {
 public:
-    explicit Win32OutputFile(HANDLE file) : file_(file) {}
+    Win32OutputFile(HANDLE file, std::string path) : file_(file), path_(std::move(path)) {}
     ~Win32OutputFile() override { ::CloseHandle(file_); }
     bool Write(const std::string& bytes, SystemError& error) override
     {
@@ -56,22 +81,57 @@ public:
         return true;
     }
 
+    LockResult TryLock(bool exclusive, SystemError& error) override
+    {
+        // Another run may move the file away while we wait for its lock.
+        for (int turn = 0; turn < 16; ++turn) {
+            OVERLAPPED at{};
+            at.OffsetHigh = kLockOffsetHigh;
+            const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+            if (!::LockFileEx(file_, flags, 0, 1, 0, &at)) {
+                const DWORD number = ::GetLastError();
+                if (number == ERROR_LOCK_VIOLATION || number == ERROR_IO_PENDING)
+                    return LockResult::Busy;
+                return LockResult::Unsupported;
+            }
+            const HANDLE named = ::CreateFileW(Widen(path_).c_str(), FILE_READ_ATTRIBUTES,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            const bool same = named != INVALID_HANDLE_VALUE && SameFile(file_, named);
+            if (named != INVALID_HANDLE_VALUE)
+                ::CloseHandle(named);
+            if (same)
+                return LockResult::Locked;
+            // The path names another file now (or none for a moment): open it.
+            Unlock();
+            const HANDLE fresh = OpenHandle(path_, error);
+            if (fresh == INVALID_HANDLE_VALUE)
+                return LockResult::Failed;
+            ::CloseHandle(file_);
+            file_ = fresh;
+        }
+        error = {ERROR_SHARING_VIOLATION, SystemErrorText(ERROR_SHARING_VIOLATION)};
+        return LockResult::Failed;
+    }
+
+    void Unlock() override
+    {
+        OVERLAPPED at{};
+        at.OffsetHigh = kLockOffsetHigh;
+        ::UnlockFileEx(file_, 0, 1, 0, &at);
+    }
+
+    std::int64_t Size() override
+    {
+        LARGE_INTEGER size{};
+        return ::GetFileSizeEx(file_, &size) ? static_cast<std::int64_t>(size.QuadPart) : 0;
+    }
+
 private:
     HANDLE file_;
+    std::string path_;
 };
 
-std::unique_ptr<OutputFile> Open(const std::string& path, bool append, SystemError& error)
-{
-    // Others may read the log while it is written, and rotate it.
-    const HANDLE file = ::CreateFileW(Widen(path).c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        error = LastError();
-        return nullptr;
-    }
-    return std::make_unique<Win32OutputFile>(file);
-}
 
 HKEY RootKey(const std::string& root)
 {
@@ -164,19 +224,13 @@ std::optional<std::int64_t> Win32Environment::FileSize(const std::string& path)
     return static_cast<std::int64_t>(static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow);
 }
 
-bool Win32Environment::CopyFileTo(const std::string& from, const std::string& to, SystemError& error)
+bool Win32Environment::MoveFileTo(const std::string& from, const std::string& to, SystemError& error)
 {
-    // A copy beside the target, then moved over it: the target is the whole
-    // copy or its old self, never half of either.
-    const std::wstring target = Widen(to);
-    const std::wstring temporary = target + L".copy-" + std::to_wstring(::GetCurrentProcessId());
-    if (!::CopyFileW(Widen(from).c_str(), temporary.c_str(), FALSE)) {
+    // One step where both lie on one volume; a whole copy, then the original
+    // removed, across volumes. The target is replaced.
+    if (!::MoveFileExW(Widen(from).c_str(), Widen(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
         error = LastError();
-        return false;
-    }
-    if (!::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = LastError();
-        ::DeleteFileW(temporary.c_str());
         return false;
     }
     return true;
@@ -190,12 +244,10 @@ bool Win32Environment::RemoveFile(const std::string& path)
 
 std::unique_ptr<OutputFile> Win32Environment::OpenAppend(const std::string& path, SystemError& error)
 {
-    return Open(path, true, error);
-}
-
-std::unique_ptr<OutputFile> Win32Environment::OpenRewrite(const std::string& path, SystemError& error)
-{
-    return Open(path, false, error);
+    const HANDLE file = OpenHandle(path, error);
+    if (file == INVALID_HANDLE_VALUE)
+        return nullptr;
+    return std::make_unique<Win32OutputFile>(file, path);
 }
 
 std::string Win32Environment::JoinCommandLine(const std::vector<std::string>& argv)
@@ -237,15 +289,9 @@ bool Win32Environment::StartProgram(const std::vector<std::string>& argv, bool s
     return StartCommandLine(JoinCommandLine(argv), shown);
 }
 
-std::optional<std::string> Win32Environment::FindProgram(const std::string& name)
+std::optional<std::string> Win32Environment::SystemInformationProgram()
 {
-    std::wstring path(MAX_PATH, L'\0');
-    const DWORD length =
-        ::SearchPathW(nullptr, Widen(name).c_str(), L".exe", static_cast<DWORD>(path.size()), path.data(), nullptr);
-    if (length == 0 || length >= path.size())
-        return std::nullopt;
-    path.resize(length);
-    return Narrow(path);
+    return std::nullopt;  // Windows names its tool in the registry, which the About box reads itself
 }
 
 std::optional<std::string> Win32Environment::ReadRegistryString(const std::string& root, const std::string& key,

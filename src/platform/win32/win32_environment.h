@@ -28,13 +28,13 @@ public:
     // test of the settings file passes those by).
     bool IsOrdinaryFile(const std::string& path) override;
     std::optional<std::int64_t> FileSize(const std::string& path) override;
-    bool CopyFileTo(const std::string& from, const std::string& to, SystemError& error) override;
+    // MoveFileExW; across volumes a copy, then the original removed.
+    bool MoveFileTo(const std::string& from, const std::string& to, SystemError& error) override;
     bool RemoveFile(const std::string& path) override;
     std::unique_ptr<OutputFile> OpenAppend(const std::string& path, SystemError& error) override;
-    std::unique_ptr<OutputFile> OpenRewrite(const std::string& path, SystemError& error) override;
     // CreateProcessW; the window shown normally and activated, or hidden.
     bool StartProgram(const std::vector<std::string>& argv, bool shown) override;
-    std::optional<std::string> FindProgram(const std::string& name) override;
+    std::optional<std::string> SystemInformationProgram() override;
     std::optional<std::string> ReadRegistryString(const std::string& root, const std::string& key,
                                                   const std::string& value) override;
 

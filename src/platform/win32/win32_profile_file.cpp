@@ -131,8 +131,11 @@ bool ReplaceWith(const std::wstring& target, const std::string& text, bool exist
         else
             ok = ::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
     }
-    if (!ok)
+    if (!ok) {
+        const DWORD why = ::GetLastError();
         ::DeleteFileW(temporary.c_str());
+        ::SetLastError(why);
+    }
     return ok;
 }
 
@@ -165,25 +168,33 @@ int Win32ProfileFile::GetString(const std::string& section, const std::string& k
 }
 
 bool Win32ProfileFile::WriteString(const std::string& section, const std::string& key, const std::string& value,
-                                   const std::string& file)
+                                   const std::string& file, SystemError& error)
 {
+    const auto fail = [&error](DWORD number) {
+        error = {static_cast<int>(number), SystemErrorText(number)};
+        return false;
+    };
     try {
         const std::wstring target = Widen(file);
         if (target.empty())
-            return false;
+            return fail(ERROR_INVALID_NAME);
         FileText read = ReadFileText(target, sizeLimit_);
-        if (read.outcome == ReadOutcome::Failed || !read.whole)
-            return false;
+        if (read.outcome == ReadOutcome::Failed)
+            return fail(::GetLastError() != ERROR_SUCCESS ? ::GetLastError() : ERROR_READ_FAULT);
+        if (!read.whole)
+            return fail(ERROR_FILE_TOO_LARGE);
         const bool existed = read.outcome == ReadOutcome::Read;
         // A read-only file is not replaced, though the folder would allow it.
         if (existed && (read.attributes & FILE_ATTRIBUTE_READONLY) != 0)
-            return false;
+            return fail(ERROR_ACCESS_DENIED);
         const std::string text = ini::WriteValue(read.text, section, key, value);
         if (existed && text == read.text)
             return true;
-        return ReplaceWith(target, text, existed, read.attributes);
+        if (!ReplaceWith(target, text, existed, read.attributes))
+            return fail(::GetLastError() != ERROR_SUCCESS ? ::GetLastError() : ERROR_WRITE_FAULT);
+        return true;
     } catch (...) {
-        return false;
+        return fail(ERROR_NOT_ENOUGH_MEMORY);
     }
 }
 

@@ -30,8 +30,10 @@ public:
     int GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
                   std::string& value, int bufferSize, const std::string& file) override;
 
+    using ProfileFile::WriteString;
     bool WriteString(const std::string& section, const std::string& key, const std::string& value,
-                     const std::string& file) override;
+                     const std::string& file, SystemError& error) override;
+    std::size_t SizeLimit() const override { return sizeLimit_; }
 
 private:
     std::size_t sizeLimit_;

@@ -1,5 +1,5 @@
 // The Windows dial-up pieces: family, command lines, record layouts, names.
-#include "connection/win32_dialup.h"
+#include "common/win32_dialup.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "connection/win32_dialup.h"
+#include "common/win32_dialup.h"
 
 #include <algorithm>
 

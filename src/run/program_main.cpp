@@ -1,0 +1,27 @@
+#include "run/program_main.h"
+
+#include <memory>
+
+#include "app/app.h"
+#include "platform/host.h"
+#include "run/entry.h"
+#include "run/stop.h"
+
+namespace vel {
+
+int ProgramMain(int argc, char** argv)
+{
+    int status = 0;
+    std::unique_ptr<platform::Host> host = platform::CreatePlatform(argc, argv, status);
+    if (!host)
+        return status;  // answered or refused before a run
+
+    App app(host->Get());
+    app.fatal = host->FatalHandler();
+    host->OnStopRequest([&app](int number, const std::string& name) { StopBySignal(app, number, name); });
+    status = static_cast<int>(RunProgram(app));
+    host->Exit(status);
+    return status;  // Exit does not return
+}
+
+}  // namespace vel
