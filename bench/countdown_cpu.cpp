@@ -110,9 +110,8 @@ int main(int argc, char** argv)
     const std::string prefix = "Connection will initiate in ";
     const std::string suffix = " secs.  To cancel out of program, click CANCEL.  To connect now, click GO.";
 
-    const Measure pumped = Time([&] {
-        ShowCountdown(app, "Waiting to start connection", prefix, count, suffix, "&Cancel");
-    });
+    const Measure pumped =
+        Time([&] { ShowCountdown(app, "Waiting to start connection", prefix, count, suffix, "&Cancel"); });
 
     // The same count as a loop that dispatches events without ever blocking.
     const Measure busy = Time([&] {

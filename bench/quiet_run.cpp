@@ -72,8 +72,8 @@ Sample RunOnce(const fs::path& home)
     rusage usage{};
     ::wait4(child, &status, 0, &usage);
     sample.wall = clock.MonotonicSeconds() - start;
-    sample.cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-                 usage.ru_stime.tv_usec / 1e6;
+    sample.cpu =
+        usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
     sample.maxRssKb = usage.ru_maxrss;
     sample.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return sample;
@@ -127,9 +127,10 @@ int RealRuns(int runs)
     fs::remove_all(home);
 
     std::sort(beyond.begin(), beyond.end());
-    std::printf("beyond the countdown: median %.1f ms, worst %.1f ms (goal < 50); cpu at most %.2f%% of wall "
-                "(goal < 2%%); peak %.1f MB (goal < 25)\n",
-                beyond[beyond.size() / 2], beyond.back(), 100 * worst.cpu / worst.wall, worst.maxRssKb / 1024.0);
+    std::printf(
+        "beyond the countdown: median %.1f ms, worst %.1f ms (goal < 50); cpu at most %.2f%% of wall "
+        "(goal < 2%%); peak %.1f MB (goal < 25)\n",
+        beyond[beyond.size() / 2], beyond.back(), 100 * worst.cpu / worst.wall, worst.maxRssKb / 1024.0);
     std::printf("last log line: %s\n", log.c_str());
     return allOk ? 0 : 1;
 }
@@ -202,9 +203,10 @@ void VirtualRuns(int runs)
             r.sum += error;
         }
         allMet = allMet && r.worstBeyond < c.goal;
-        std::printf("  %s  largest error %6.1f ms, mean %6.1f ms; beyond the network at most %7.3f ms "
-                    "(goal < %.0f ms)\n",
-                    c.name, r.worst * 1000, r.sum / runs * 1000, r.worstBeyond * 1000, c.goal * 1000);
+        std::printf(
+            "  %s  largest error %6.1f ms, mean %6.1f ms; beyond the network at most %7.3f ms "
+            "(goal < %.0f ms)\n",
+            c.name, r.worst * 1000, r.sum / runs * 1000, r.worstBeyond * 1000, c.goal * 1000);
     }
     if (!allMet)
         std::printf("  goal missed\n");

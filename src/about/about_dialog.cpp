@@ -23,38 +23,17 @@ constexpr const char* kMsInfoFile = "\\MSINFO32.EXE";
 
 // X black, . white, blank transparent.
 constexpr std::array<std::string_view, 32> kHandRows = {
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "            XX                  ",
-    "           X..X                 ",
-    "           X..X                 ",
-    "           X..X                 ",
-    "           X..X                 ",
-    "           X..XXX               ",
-    "           X..X..XXX            ",
-    "           X..X..X..XXX         ",
-    "        XXXX..X..X..X..X        ",
-    "       X..XX..X..X..X..X        ",
-    "       X...X...........X        ",
-    "       X...............X        ",
-    "        X..............X        ",
-    "        X..............X        ",
-    "         X............X         ",
-    "         X............X         ",
-    "          X..........X          ",
-    "          X..........X          ",
-    "          XXXXXXXXXXXX          ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
+    "                                ", "                                ", "                                ",
+    "                                ", "                                ", "                                ",
+    "                                ", "                                ", "                                ",
+    "            XX                  ", "           X..X                 ", "           X..X                 ",
+    "           X..X                 ", "           X..X                 ", "           X..XXX               ",
+    "           X..X..XXX            ", "           X..X..X..XXX         ", "        XXXX..X..X..X..X        ",
+    "       X..XX..X..X..X..X        ", "       X...X...........X        ", "       X...............X        ",
+    "        X..............X        ", "        X..............X        ", "         X............X         ",
+    "         X............X         ", "          X..........X          ", "          X..........X          ",
+    "          XXXXXXXXXXXX          ", "                                ", "                                ",
+    "                                ", "                                ",
 };
 static_assert(std::all_of(kHandRows.begin(), kHandRows.end(), [](std::string_view row) { return row.size() == 32; }));
 
@@ -223,7 +202,7 @@ void StartSysInfo(App& app)
     if (!tool.empty() && env.StartProgram({tool}, true))
         return;
     app.platform.windows.ShowMessageBox("System Information Is Unavailable At This Time", kVersionInfo.ProductName,
-                                    platform::MessageButtons::Ok, platform::MessageIcon::None);
+                                        platform::MessageButtons::Ok, platform::MessageIcon::None);
 }
 
 void ShowAboutDialog(App& app)

@@ -40,8 +40,8 @@ void HyperText::Click()
         mlblTarget->SetForeColour(VisitedColor);
         return;
     }
-    const char* text = target.find("mailto:") != std::string::npos ? "Could not start e-mail program!"
-                                                                     : "Could not start browser!";
+    const char* text =
+        target.find("mailto:") != std::string::npos ? "Could not start e-mail program!" : "Could not start browser!";
     app_.platform.windows.ShowMessageBox(text, "Error", platform::MessageButtons::Ok, platform::MessageIcon::Critical);
 }
 

@@ -5,7 +5,8 @@
 
 namespace vel {
 
-App::App(platform::Platform platform) : platform(platform) {}
+App::App(platform::Platform platform) : platform(platform)
+{}
 
 App::~App() = default;
 

@@ -21,14 +21,14 @@ struct RunFlags {
 
 // What the time query leaves for the clock decision.
 struct TimeQueryState {
-    std::string ServerAnswer;             // the text of the latest data arrival, as received
-    platform::LocalDateTime AnswerTime;   // the PC clock when that text arrived
-    platform::LocalDateTime ServerTime;   // the server's time as local time; zero when not obtained
+    std::string ServerAnswer;            // the text of the latest data arrival, as received
+    platform::LocalDateTime AnswerTime;  // the PC clock when that text arrived
+    platform::LocalDateTime ServerTime;  // the server's time as local time; zero when not obtained
     // The same two precisely: the PC clock's reading at the arrival, to the
     // nanosecond, and the instant the answer names (UTC).
     platform::Instant AnswerInstant;
     platform::Instant ServerInstant;
-    std::string TimeError;                // why the query failed; empty on success
+    std::string TimeError;  // why the query failed; empty on success
     bool WaitingForAnswer = false;
 };
 
@@ -58,7 +58,7 @@ public:
     std::string commandLine;  // the whole command line, lower-cased
     Settings settings;
     RunFlags flags;
-    bool AlreadyConnected = false;  // a connection was up before the run
+    bool AlreadyConnected = false;    // a connection was up before the run
     bool ConnectStepReached = false;  // the run has begun its connection step (it may have dialled)
     TimeQueryState query;
     LogState log;

@@ -8,15 +8,15 @@ namespace vel {
 
 // One record per process; the fields carry the names of the INI keys.
 struct Settings {
-    std::string NTPServer;        // "host (operator, place)": the host is the text before the first blank
-    std::string Delay;            // start delay as the user typed it
+    std::string NTPServer;          // "host (operator, place)": the host is the text before the first blank
+    std::string Delay;              // start delay as the user typed it
     std::int16_t DelaySeconds = 0;  // whole seconds derived from Delay, 3..60 after a load
-    std::int32_t Tolerance = 0;   // seconds of clock error left alone
-    std::int32_t PCOffset = 0;    // seconds the PC clock is to run ahead of the server (negative: behind)
-    std::string ConnectionType;   // "LAN", "MODEM" or "BOTH" as the dialog writes it
-    std::string Connectoid;       // dial-up entry to dial; empty: none
-    std::string QuietMode;        // exactly "Y": no window
-    std::string OnlyIfConnected;  // exactly "Y": no query without a connection
+    std::int32_t Tolerance = 0;     // seconds of clock error left alone
+    std::int32_t PCOffset = 0;      // seconds the PC clock is to run ahead of the server (negative: behind)
+    std::string ConnectionType;     // "LAN", "MODEM" or "BOTH" as the dialog writes it
+    std::string Connectoid;         // dial-up entry to dial; empty: none
+    std::string QuietMode;          // exactly "Y": no window
+    std::string OnlyIfConnected;    // exactly "Y": no query without a connection
 };
 
 }  // namespace vel

@@ -51,7 +51,8 @@ public:
 
 class ComboBox : public Control {
 public:
-    ComboBox(platform::Form& form, std::string name) : Control(form, std::move(name), platform::ControlKind::ComboBox) {}
+    ComboBox(platform::Form& form, std::string name) : Control(form, std::move(name), platform::ControlKind::ComboBox)
+    {}
     void Clear() { form_->ClearItems(name_); }
     void AddItem(const std::string& item) { form_->AddItem(name_, item); }
     int ListCount() const { return form_->ItemCount(name_); }
@@ -64,14 +65,16 @@ public:
 class OptionButton : public Control {
 public:
     OptionButton(platform::Form& form, std::string name)
-        : Control(form, std::move(name), platform::ControlKind::OptionButton) {}
+        : Control(form, std::move(name), platform::ControlKind::OptionButton)
+    {}
     void SetValue(bool selected) { form_->SetChecked(name_, selected); }
     bool Value() const { return form_->IsChecked(name_); }
 };
 
 class CheckBox : public Control {
 public:
-    CheckBox(platform::Form& form, std::string name) : Control(form, std::move(name), platform::ControlKind::CheckBox) {}
+    CheckBox(platform::Form& form, std::string name) : Control(form, std::move(name), platform::ControlKind::CheckBox)
+    {}
     void SetValue(bool ticked) { form_->SetChecked(name_, ticked); }
     bool Value() const { return form_->IsChecked(name_); }
 };

@@ -9,18 +9,27 @@ namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
+bool SameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+        if (LowerAscii(a[i]) != LowerAscii(b[i]))
+            return false;
     }
     return true;
 }
 
 // The text up to its first CR or LF.
-std::string_view FirstLine(std::string_view text) { return text.substr(0, text.find_first_of("\r\n")); }
+std::string_view FirstLine(std::string_view text)
+{
+    return text.substr(0, text.find_first_of("\r\n"));
+}
 
 enum class LineKind { Blank, Comment, Header, Key, Other };
 
@@ -39,12 +48,16 @@ struct Line {
 
 class LineReader {
 public:
-    explicit LineReader(std::string_view text) : text_(text) {
-        if (text_.substr(0, kByteOrderMark.size()) == kByteOrderMark) skipAtStart_ = kByteOrderMark.size();
+    explicit LineReader(std::string_view text) : text_(text)
+    {
+        if (text_.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+            skipAtStart_ = kByteOrderMark.size();
     }
 
-    bool Next(Line& line) {
-        if (pos_ >= text_.size()) return false;
+    bool Next(Line& line)
+    {
+        if (pos_ >= text_.size())
+            return false;
         line = Line{};
         line.begin = pos_;
         std::size_t breakAt = text_.find_first_of("\r\n", pos_);
@@ -53,7 +66,8 @@ public:
         } else {
             line.contentEnd = breakAt;
             line.end = breakAt + 1;
-            if (text_[breakAt] == '\r' && breakAt + 1 < text_.size() && text_[breakAt + 1] == '\n') ++line.end;
+            if (text_[breakAt] == '\r' && breakAt + 1 < text_.size() && text_[breakAt + 1] == '\n')
+                ++line.end;
         }
         pos_ = line.end;
         Classify(line);
@@ -61,12 +75,15 @@ public:
     }
 
 private:
-    void Classify(Line& line) {
+    void Classify(Line& line)
+    {
         std::size_t start = line.begin == 0 ? skipAtStart_ : line.begin;
-        if (start > line.contentEnd) start = line.contentEnd;
+        if (start > line.contentEnd)
+            start = line.contentEnd;
         std::string_view content = text_.substr(start, line.contentEnd - start);
         std::size_t lead = 0;
-        while (lead < content.size() && IsBlankOrTab(content[lead])) ++lead;
+        while (lead < content.size() && IsBlankOrTab(content[lead]))
+            ++lead;
         if (lead == content.size()) {
             line.kind = LineKind::Blank;
             return;
@@ -91,7 +108,8 @@ private:
         line.kind = LineKind::Key;
         line.name = TrimBlanksAndTabs(content.substr(lead, equals - lead));
         std::size_t valueStart = equals + 1;
-        while (valueStart < content.size() && IsBlankOrTab(content[valueStart])) ++valueStart;
+        while (valueStart < content.size() && IsBlankOrTab(content[valueStart]))
+            ++valueStart;
         line.afterEquals = start + equals + 1;
         line.valueBegin = start + valueStart;
         line.value = TrimBlanksAndTabs(content.substr(valueStart));
@@ -102,7 +120,8 @@ private:
     std::size_t skipAtStart_ = 0;
 };
 
-std::string Unquote(std::string_view value) {
+std::string Unquote(std::string_view value)
+{
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
         value = value.substr(1, value.size() - 2);
     }
@@ -113,18 +132,20 @@ std::string Unquote(std::string_view value) {
 struct Target {
     bool sectionFound = false;
     bool keyFound = false;
-    Line keyLine;             // keyFound: the line to replace
-    Line lastContentLine;     // sectionFound && !keyFound: the line to add after
+    Line keyLine;          // keyFound: the line to replace
+    Line lastContentLine;  // sectionFound && !keyFound: the line to add after
 };
 
-Target FindTarget(std::string_view content, std::string_view section, std::string_view key) {
+Target FindTarget(std::string_view content, std::string_view section, std::string_view key)
+{
     Target target;
     LineReader reader(content);
     Line line;
     bool inSection = false;
     while (reader.Next(line)) {
         if (line.kind == LineKind::Header) {
-            if (inSection) break;  // the end of the first matching section
+            if (inSection)
+                break;  // the end of the first matching section
             if (SameName(line.name, section)) {
                 inSection = true;
                 target.sectionFound = true;
@@ -132,21 +153,25 @@ Target FindTarget(std::string_view content, std::string_view section, std::strin
             }
             continue;
         }
-        if (!inSection) continue;
+        if (!inSection)
+            continue;
         if (line.kind == LineKind::Key && SameName(line.name, key)) {
             target.keyFound = true;
             target.keyLine = line;
             return target;
         }
-        if (line.kind != LineKind::Blank) target.lastContentLine = line;
+        if (line.kind != LineKind::Blank)
+            target.lastContentLine = line;
     }
     return target;
 }
 
 // The line end that new lines get: that of the first line, CR LF when none.
-std::string_view LineEndOf(std::string_view content) {
+std::string_view LineEndOf(std::string_view content)
+{
     std::size_t breakAt = content.find_first_of("\r\n");
-    if (breakAt == std::string_view::npos) return "\r\n";
+    if (breakAt == std::string_view::npos)
+        return "\r\n";
     if (content[breakAt] == '\r') {
         return (breakAt + 1 < content.size() && content[breakAt + 1] == '\n') ? std::string_view("\r\n")
                                                                               : std::string_view("\r");
@@ -156,7 +181,8 @@ std::string_view LineEndOf(std::string_view content) {
 
 }  // namespace
 
-std::optional<std::string> ReadValue(std::string_view content, std::string_view section, std::string_view key) {
+std::optional<std::string> ReadValue(std::string_view content, std::string_view section, std::string_view key)
+{
     section = TrimBlanksAndTabs(section);
     key = TrimBlanksAndTabs(key);
     LineReader reader(content);
@@ -164,7 +190,8 @@ std::optional<std::string> ReadValue(std::string_view content, std::string_view 
     bool inSection = false;
     while (reader.Next(line)) {
         if (line.kind == LineKind::Header) {
-            if (inSection) return std::nullopt;  // only the first section of that name counts
+            if (inSection)
+                return std::nullopt;  // only the first section of that name counts
             inSection = SameName(line.name, section);
         } else if (inSection && line.kind == LineKind::Key && SameName(line.name, key)) {
             return Unquote(line.value);
@@ -173,8 +200,8 @@ std::optional<std::string> ReadValue(std::string_view content, std::string_view 
     return std::nullopt;
 }
 
-std::string WriteValue(std::string_view content, std::string_view section, std::string_view key,
-                       std::string_view value) {
+std::string WriteValue(std::string_view content, std::string_view section, std::string_view key, std::string_view value)
+{
     section = FirstLine(section);
     key = FirstLine(key);
     value = FirstLine(value);
@@ -201,14 +228,16 @@ std::string WriteValue(std::string_view content, std::string_view section, std::
     if (target.sectionFound) {
         const Line& after = target.lastContentLine;
         result.append(content.substr(0, after.end));
-        if (after.end == after.contentEnd) result.append(lineEnd);  // it was the last line, without an end
+        if (after.end == after.contentEnd)
+            result.append(lineEnd);  // it was the last line, without an end
         result.append(key).append("=").append(value).append(lineEnd);
         result.append(content.substr(after.end));
         return result;
     }
 
     result.append(content);
-    if (!content.empty() && content.back() != '\n' && content.back() != '\r') result.append(lineEnd);
+    if (!content.empty() && content.back() != '\n' && content.back() != '\r')
+        result.append(lineEnd);
     result.append("[").append(section).append("]").append(lineEnd);
     result.append(key).append("=").append(value).append(lineEnd);
     return result;

@@ -9,7 +9,10 @@
 namespace vel::number {
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // The decimal number at the start of `text` (after its blanks). `sign`
 // tells whether it is negative; `digits` is the rest without the sign.
@@ -18,9 +21,11 @@ struct NumberText {
     std::string_view digits;  // mantissa and exponent, no sign; empty: no number
 };
 
-NumberText FindNumber(std::string_view text) {
+NumberText FindNumber(std::string_view text)
+{
     std::size_t pos = 0;
-    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t'))
+        ++pos;
     NumberText found;
     if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
         found.negative = text[pos] == '-';
@@ -41,15 +46,20 @@ NumberText FindNumber(std::string_view text) {
             ++fractionDigits;
         }
         // "5." is 5; "." alone is no number.
-        if (wholeDigits > 0 || fractionDigits > 0) end = after;
+        if (wholeDigits > 0 || fractionDigits > 0)
+            end = after;
     }
-    if (wholeDigits == 0 && fractionDigits == 0) return NumberText{};
+    if (wholeDigits == 0 && fractionDigits == 0)
+        return NumberText{};
     if (end < text.size() && (text[end] == 'e' || text[end] == 'E')) {
         std::size_t after = end + 1;
-        if (after < text.size() && (text[after] == '+' || text[after] == '-')) ++after;
+        if (after < text.size() && (text[after] == '+' || text[after] == '-'))
+            ++after;
         const std::size_t exponentStart = after;
-        while (after < text.size() && IsDigit(text[after])) ++after;
-        if (after > exponentStart) end = after;
+        while (after < text.size() && IsDigit(text[after]))
+            ++after;
+        if (after > exponentStart)
+            end = after;
     }
     found.digits = text.substr(start, end - start);
     return found;
@@ -57,7 +67,8 @@ NumberText FindNumber(std::string_view text) {
 
 // For a number too large or too small for a double: true when it is too large.
 // The decimal point of its leading digit against the exponent decides.
-bool Overflows(std::string_view digits) {
+bool Overflows(std::string_view digits)
+{
     std::size_t pos = 0;
     long long magnitude = 0;  // the power of ten of the leading non-zero digit, roughly
     bool seenNonZero = false;
@@ -71,7 +82,8 @@ bool Overflows(std::string_view digits) {
         if (!seenNonZero) {
             if (c != '0') {
                 seenNonZero = true;
-                if (afterPoint) --magnitude;
+                if (afterPoint)
+                    --magnitude;
             } else if (afterPoint) {
                 --magnitude;
             }
@@ -79,7 +91,8 @@ bool Overflows(std::string_view digits) {
             ++magnitude;
         }
     }
-    if (!seenNonZero) return false;
+    if (!seenNonZero)
+        return false;
     long long exponent = 0;
     bool exponentNegative = false;
     if (pos < digits.size()) {
@@ -89,18 +102,22 @@ bool Overflows(std::string_view digits) {
             ++pos;
         }
         for (; pos < digits.size(); ++pos) {
-            if (exponent < 1'000'000'000LL) exponent = exponent * 10 + (digits[pos] - '0');
+            if (exponent < 1'000'000'000LL)
+                exponent = exponent * 10 + (digits[pos] - '0');
         }
     }
-    if (exponentNegative) exponent = -exponent;
+    if (exponentNegative)
+        exponent = -exponent;
     return magnitude + exponent > 0;
 }
 
 }  // namespace
 
-double NumericValue(std::string_view text) {
+double NumericValue(std::string_view text)
+{
     const NumberText number = FindNumber(text);
-    if (number.digits.empty()) return 0.0;
+    if (number.digits.empty())
+        return 0.0;
     double value = 0.0;
     const char* first = number.digits.data();
     const char* last = first + number.digits.size();
@@ -114,18 +131,26 @@ double NumericValue(std::string_view text) {
     return number.negative ? -value : value;
 }
 
-double RoundHalfEven(double value) {
-    if (!std::isfinite(value)) return value;
+double RoundHalfEven(double value)
+{
+    if (!std::isfinite(value))
+        return value;
     const double below = std::floor(value);
     const double fraction = value - below;
-    if (fraction < 0.5) return below;
-    if (fraction > 0.5) return below + 1.0;
+    if (fraction < 0.5)
+        return below;
+    if (fraction > 0.5)
+        return below + 1.0;
     return std::fmod(below, 2.0) == 0.0 ? below : below + 1.0;
 }
 
-double WholeValue(std::string_view text) { return RoundHalfEven(NumericValue(text)); }
+double WholeValue(std::string_view text)
+{
+    return RoundHalfEven(NumericValue(text));
+}
 
-std::optional<std::int32_t> WholeInt32(std::string_view text) {
+std::optional<std::int32_t> WholeInt32(std::string_view text)
+{
     const double whole = WholeValue(text);
     if (!(whole >= static_cast<double>(std::numeric_limits<std::int32_t>::min()) &&
           whole <= static_cast<double>(std::numeric_limits<std::int32_t>::max()))) {

@@ -73,8 +73,7 @@ std::string HangUpCommandLine(const std::string& entry)
     return kNtHangUpPrefix + ("\"" + entry + "\"") + kNtHangUpSuffix;
 }
 
-std::vector<std::size_t> ConnectionsToHangUp(const std::vector<std::string>& listedEntries,
-                                             const std::string& entry)
+std::vector<std::size_t> ConnectionsToHangUp(const std::vector<std::string>& listedEntries, const std::string& entry)
 {
     const std::string_view wanted = TrimBlanks(entry);
     std::vector<std::size_t> matches;
@@ -100,8 +99,7 @@ std::vector<RasConnection> ReadRasConnections(std::span<const std::uint8_t> buff
         const auto record = buffer.subspan(i * kRasConnSize, kRasConnSize);
         RasConnection connection;
         connection.handle = ReadUint32(record, kRasConnHandleOffset);
-        connection.entryName =
-            EntryNameFromBytes(record.subspan(kRasConnEntryNameOffset).first<kEntryNameFieldSize>());
+        connection.entryName = EntryNameFromBytes(record.subspan(kRasConnEntryNameOffset).first<kEntryNameFieldSize>());
         connections.push_back(std::move(connection));
     }
     return connections;

@@ -41,8 +41,7 @@ std::string HangUpCommandLine(const std::string& entry);
 // The 95/98 hang-up: the positions of every listed connection whose entry
 // name equals `entry`, both without leading and trailing blanks, exactly and
 // case-sensitively.
-std::vector<std::size_t> ConnectionsToHangUp(const std::vector<std::string>& listedEntries,
-                                             const std::string& entry);
+std::vector<std::size_t> ConnectionsToHangUp(const std::vector<std::string>& listedEntries, const std::string& entry);
 
 // An entry-name field: RAS_MaxEntryName (256) characters and the NUL.
 inline constexpr std::size_t kEntryNameFieldSize = 257;

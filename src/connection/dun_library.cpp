@@ -118,9 +118,8 @@ void HangUpConnection(App& app, const std::string& entry)
     while (IsDialUpConnected(app)) {
         if (clock.MonotonicSeconds() - start >= kHangUpBoundSeconds) {
             WriteLog(app, "WARNING: a dial-up link is still up " +
-                              std::to_string(static_cast<int>(kHangUpBoundSeconds)) +
-                              " seconds after hanging up \"" + PrintableEntryName(entry) +
-                              "\"; no longer waiting for it to go down");
+                              std::to_string(static_cast<int>(kHangUpBoundSeconds)) + " seconds after hanging up \"" +
+                              PrintableEntryName(entry) + "\"; no longer waiting for it to go down");
             return;
         }
         WaitSeconds(app.platform.pump, app.platform.clock, kHangUpPollSeconds);

@@ -45,8 +45,8 @@ LockResult LockLog(App& app, platform::OutputFile& file, bool exclusive, platfor
 
 void AppendLine(App& app, platform::OutputFile& file, const std::string& text)
 {
-    const std::string line = FormatLogTimestamp(app.platform.clock.Now().time, app.platform.clock.TimeSeparator()) +
-                             " " + text + "\r\n";
+    const std::string line =
+        FormatLogTimestamp(app.platform.clock.Now().time, app.platform.clock.TimeSeparator()) + " " + text + "\r\n";
     platform::SystemError error;
     if (!file.Write(line, error))
         app.Fatal(Describe("write", app.ProgramFile(kLogFileName), error));

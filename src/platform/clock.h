@@ -11,7 +11,7 @@ namespace vel::platform {
 
 // A local reading with its fraction: what a precise correction starts from.
 struct LocalTimestamp {
-    LocalDateTime time;     // local calendar date and time of day, whole seconds
+    LocalDateTime time;            // local calendar date and time of day, whole seconds
     std::int32_t nanoseconds = 0;  // 0 .. 999999999 within that second
 };
 
@@ -41,8 +41,8 @@ struct ClockReading {
 
 struct ClockSetResult {
     bool ok = false;
-    int errorNumber = 0;        // errno (or the platform's own number) when !ok
-    std::string description;    // a sentence for the log when !ok
+    int errorNumber = 0;      // errno (or the platform's own number) when !ok
+    std::string description;  // a sentence for the log when !ok
 };
 
 class Clock {

@@ -20,8 +20,8 @@ enum : std::uint32_t {
 }  // namespace ConnectionFlags
 
 struct ConnectedState {
-    bool connected = false;    // the call's result: the system is online
-    std::uint32_t flags = 0;   // ConnectionFlags bits
+    bool connected = false;   // the call's result: the system is online
+    std::uint32_t flags = 0;  // ConnectionFlags bits
 };
 
 class DialUpNetworking {

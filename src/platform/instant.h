@@ -28,7 +28,10 @@ struct Instant {
 
 // seconds + nanoseconds, with nanoseconds of any size and sign.
 Span MakeSpan(std::int64_t seconds, std::int64_t nanoseconds);
-inline Span Seconds(std::int64_t seconds) { return {seconds, 0}; }
+inline Span Seconds(std::int64_t seconds)
+{
+    return {seconds, 0};
+}
 
 Span operator-(const Span& span);
 Span operator+(const Span& a, const Span& b);

@@ -23,12 +23,12 @@ struct ControlSpec {
     std::string name;     // "cmdGo"
     std::string caption;  // caption or text; "&" marks the access key
     int left = 0, top = 0, width = 0, height = 0;
-    int tabIndex = -1;    // -1: not in the tab order
-    std::string parent;   // name of the frame it sits in; empty: the window
-    bool multiLine = false;   // text box: several lines, words wrap
-    bool bold = false;        // label font
-    bool isDefault = false;   // button pressed by Enter
-    bool isCancel = false;    // button pressed by Escape
+    int tabIndex = -1;       // -1: not in the tab order
+    std::string parent;      // name of the frame it sits in; empty: the window
+    bool multiLine = false;  // text box: several lines, words wrap
+    bool bold = false;       // label font
+    bool isDefault = false;  // button pressed by Enter
+    bool isCancel = false;   // button pressed by Escape
     // Line: from (left, top) to (left + width, top + height), in this colour
     // and width in pixels.
     Colour lineColour = 0;
@@ -53,8 +53,8 @@ inline ControlSpec MakeControl(ControlKind kind, std::string name, std::string c
 }
 
 struct FormSpec {
-    std::string name;     // "frmVEL"
-    std::string caption;  // title bar
+    std::string name;                       // "frmVEL"
+    std::string caption;                    // title bar
     int clientWidth = 0, clientHeight = 0;  // twips
     // Resizable border with a close box, no minimise or maximise button,
     // centred on the screen, shown in the task bar: how every window of the
@@ -163,7 +163,7 @@ public:
 
     // A modal message box; returns the button pressed.
     virtual MessageResult ShowMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
-                                     MessageIcon icon) = 0;
+                                         MessageIcon icon) = 0;
 
     // The application-wide mouse pointer. Custom: the custom pointer of the
     // control under the mouse (`form`, `control`), as SetControlCursor gave it.

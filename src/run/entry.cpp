@@ -51,8 +51,7 @@ ExitStatus RunProgram(App& app)
     ProgramEntry(app);
     // The process lives on while the status window is open or its run goes on
     // (a run whose window the user closed carries on without it).
-    while (app.HasStatusWindow() && !app.RunFinished &&
-           (app.flags.RunStarted || frmVEL(app).Form().IsVisible()))
+    while (app.HasStatusWindow() && !app.RunFinished && (app.flags.RunStarted || frmVEL(app).Form().IsVisible()))
         app.platform.pump.WaitForEvents(3600.0);
     return app.exitStatus;
 }

@@ -82,7 +82,7 @@ void RunSteps(App& app)
         app.exitStatus = ExitStatus::NoTime;
         if (app.CommandLineHas("debug"))
             app.platform.windows.ShowMessageBox(error, "Veltrane", platform::MessageButtons::Ok,
-                                            platform::MessageIcon::None);
+                                                platform::MessageIcon::None);
     }
 
     // Hang up a dial-up line that this run brought up.

@@ -41,8 +41,9 @@ void HangUpBounded(App& app)
     const double start = clock.MonotonicSeconds();
     while (IsDialUpConnected(app)) {
         if (clock.MonotonicSeconds() - start >= kStopHangUpSeconds) {
-            WriteLog(app, "WARNING: a dial-up link is still up " + std::to_string(static_cast<int>(kStopHangUpSeconds)) +
-                              " seconds after hanging up \"" + PrintableEntryName(entry) + "\"; no longer waiting for it");
+            WriteLog(app, "WARNING: a dial-up link is still up " +
+                              std::to_string(static_cast<int>(kStopHangUpSeconds)) + " seconds after hanging up \"" +
+                              PrintableEntryName(entry) + "\"; no longer waiting for it");
             return;
         }
         WaitSeconds(app.platform.pump, app.platform.clock, kHangUpPollSeconds);

@@ -32,7 +32,8 @@ platform::FormSpec ConfigurationDialogSpec()
         MakeControl(ControlKind::Label, "lblNTPServer", "NTP Server to use:", 360, 240, 1455, 255, 4),
         MakeControl(ControlKind::ComboBox, "cboNTPServer", "", 360, 480, 4095, 315, 11),
         MakeControl(ControlKind::Frame, kFrame, "How to Connect", 360, 1080, 4095, 2655, 6),
-        MakeControl(ControlKind::OptionButton, "optLAN", "Only use &Local Area Network", 240, 360, 2415, 255, 0, kFrame),
+        MakeControl(ControlKind::OptionButton, "optLAN", "Only use &Local Area Network", 240, 360, 2415, 255, 0,
+                    kFrame),
         MakeControl(ControlKind::OptionButton, "optModem", "Only use &Modem", 240, 720, 3255, 195, 1, kFrame),
         MakeControl(ControlKind::OptionButton, "optBoth", "Use LAN if a&vailable - if not, use Modem", 240, 1080, 3255,
                     255, 7, kFrame),
@@ -184,7 +185,7 @@ void ConfigurationDialog::CmdOKClick()
         // Nothing to run with: say why, and ask no question.
         ClosedWithoutSave = true;
         app_.platform.windows.ShowMessageBox(kNotSavedText + app_.SettingsSaveError, form_->Spec().caption,
-                                         platform::MessageButtons::Ok, platform::MessageIcon::Critical);
+                                             platform::MessageButtons::Ok, platform::MessageIcon::Critical);
     }
     form_->Close();
 }
@@ -237,9 +238,8 @@ void ConfigurationDialog::OnClose()
 {
     app_.flags.UserCancelled = true;
     if (!ClosedWithoutSave) {
-        const auto answer = app_.platform.windows.ShowMessageBox(kRunNowQuestion, kRunNowTitle,
-                                                             platform::MessageButtons::YesNo,
-                                                             platform::MessageIcon::Question);
+        const auto answer = app_.platform.windows.ShowMessageBox(
+            kRunNowQuestion, kRunNowTitle, platform::MessageButtons::YesNo, platform::MessageIcon::Question);
         if (answer == platform::MessageResult::Yes)
             app_.flags.UserCancelled = false;
     }

@@ -20,25 +20,33 @@ constexpr std::int32_t kDefaultPCOffset = 0;
 
 }  // namespace
 
-std::string SettingsFilePath(App& app) { return SettingsFilePath(app.platform.environment); }
+std::string SettingsFilePath(App& app)
+{
+    return SettingsFilePath(app.platform.environment);
+}
 
-std::string SettingsFilePath(platform::Environment& environment) {
+std::string SettingsFilePath(platform::Environment& environment)
+{
     return environment.ProgramFolder() + environment.PathSeparator() + kSettingsFileName;
 }
 
-IniValue ReadIniValue(App& app, const std::string& fileName, const std::string& section, const std::string& key) {
+IniValue ReadIniValue(App& app, const std::string& fileName, const std::string& section, const std::string& key)
+{
     return ReadIniValue(app.platform.profile, fileName, section, key);
 }
 
 IniValue ReadIniValue(platform::ProfileFile& profile, const std::string& fileName, const std::string& section,
-                      const std::string& key) {
+                      const std::string& key)
+{
     std::string buffer;
     const int count = profile.GetString(section, key, "", buffer, kValueBufferSize, fileName);
     // The platform ends the text with a NUL in its buffer: a NUL inside the
     // value ends it there.
     const std::size_t nul = buffer.find('\0');
-    if (nul != std::string::npos) buffer.resize(nul);
-    if (buffer.size() > kValueBufferSize - 1) buffer.resize(kValueBufferSize - 1);
+    if (nul != std::string::npos)
+        buffer.resize(nul);
+    if (buffer.size() > kValueBufferSize - 1)
+        buffer.resize(kValueBufferSize - 1);
     IniValue result;
     result.value = std::move(buffer);
     result.count = static_cast<std::int16_t>(count < 0 ? 0 : (count > kValueBufferSize ? kValueBufferSize : count));
@@ -46,12 +54,14 @@ IniValue ReadIniValue(platform::ProfileFile& profile, const std::string& fileNam
 }
 
 std::int16_t WriteIniValue(App& app, const std::string& fileName, const std::string& section, const std::string& key,
-                           const std::string& value, platform::SystemError* error) {
+                           const std::string& value, platform::SystemError* error)
+{
     platform::SystemError ignored;
     return app.platform.profile.WriteString(section, key, value, fileName, error ? *error : ignored) ? 1 : 0;
 }
 
-void LoadSettings(App& app) {
+void LoadSettings(App& app)
+{
     Settings& s = app.settings;
     const std::string path = SettingsFilePath(app);
     auto read = [&](const char* key) { return ReadIniValue(app, path, kSettingsSection, key).value; };
@@ -95,7 +105,8 @@ void LoadSettings(App& app) {
     s.OnlyIfConnected = read("OnlyIfConnected");
 }
 
-bool SaveSettings(App& app) {
+bool SaveSettings(App& app)
+{
     Settings& s = app.settings;
     const std::string path = SettingsFilePath(app);
     // Every key is tried; the first failure is the one reported.
@@ -110,8 +121,10 @@ bool SaveSettings(App& app) {
     write("ConnectionType", s.ConnectionType);
     write("Connectoid", s.Connectoid);
     write("Delay", s.Delay);
-    if (s.QuietMode != "Y") s.QuietMode = "N";
-    if (s.OnlyIfConnected != "Y") s.OnlyIfConnected = "N";
+    if (s.QuietMode != "Y")
+        s.QuietMode = "N";
+    if (s.OnlyIfConnected != "Y")
+        s.OnlyIfConnected = "N";
     write("QuietMode", s.QuietMode);
     write("OnlyIfConnected", s.OnlyIfConnected);
     app.SettingsSaveError = failure;

@@ -10,8 +10,8 @@ class App;
 
 inline constexpr int DaytimePort = 13;
 inline constexpr int kDaytimeAttempts = 3;
-inline constexpr int kDaytimeTimeoutSeconds = 10;  // per attempt: lookup, connect and answer together
-inline constexpr double kDaytimeAttemptSpacingSeconds = 4;  // at least this from one connect to the next
+inline constexpr int kDaytimeTimeoutSeconds = 10;            // per attempt: lookup, connect and answer together
+inline constexpr double kDaytimeAttemptSpacingSeconds = 4;   // at least this from one connect to the next
 inline constexpr std::size_t kDaytimeReadLimit = 64 * 1024;  // bytes read from one data arrival
 
 // Up to three attempts of 10 seconds each, their connects at least 4 seconds

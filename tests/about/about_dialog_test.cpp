@@ -56,8 +56,8 @@ TEST(PointingHandCursor, IsAMonochromeHandWithItsHotSpotOnTheFingerTip)
             white += bit(hand.mask[y], x) && !bit(hand.image[y], x);
         }
     }
-    EXPECT_GT(black, 40);  // an outline
-    EXPECT_GT(white, 100); // filled white
+    EXPECT_GT(black, 40);   // an outline
+    EXPECT_GT(white, 100);  // filled white
 }
 
 TEST(GetKeyValue, ReadsAStringAndDropsATrailingZeroCharacter)

@@ -19,17 +19,18 @@ using std::optional;
 using std::string;
 using test::IniFixture;
 
-
 // ---- Reading ---------------------------------------------------------------
 
-TEST(IniRead, MissingSectionOrKeyOrEmptyText) {
+TEST(IniRead, MissingSectionOrKeyOrEmptyText)
+{
     EXPECT_EQ(ReadValue("", "Main", "Delay"), nullopt);
     EXPECT_EQ(ReadValue("[Main]\r\nDelay=5\r\n", "Other", "Delay"), nullopt);
     EXPECT_EQ(ReadValue("[Main]\r\nDelay=5\r\n", "Main", "Tolerance"), nullopt);
     EXPECT_EQ(ReadValue("[Main]\r\nDelay=5\r\n", "Main", "Delay"), optional<string>("5"));
 }
 
-TEST(IniRead, NamesMatchWithoutCaseAndSurroundingBlanks) {
+TEST(IniRead, NamesMatchWithoutCaseAndSurroundingBlanks)
+{
     const string text = "[ main ]\r\n\t NtpServer \t= a\r\n";
     EXPECT_EQ(ReadValue(text, "Main", "NTPServer"), optional<string>("a"));
     EXPECT_EQ(ReadValue(text, "MAIN", "ntpserver"), optional<string>("a"));
@@ -41,12 +42,14 @@ TEST(IniRead, NamesMatchWithoutCaseAndSurroundingBlanks) {
     EXPECT_EQ(ReadValue("[Main]\n\xC4=1\n", "Main", "\xE4"), nullopt);
 }
 
-TEST(IniRead, ValueTrimmedOfBlanksAndTabs) {
+TEST(IniRead, ValueTrimmedOfBlanksAndTabs)
+{
     EXPECT_EQ(ReadValue("[Main]\nKey= \t value with  inner blanks \t \n", "Main", "Key"),
               optional<string>("value with  inner blanks"));
 }
 
-TEST(IniRead, OnePairOfEnclosingQuotesRemoved) {
+TEST(IniRead, OnePairOfEnclosingQuotesRemoved)
+{
     auto read = [](const string& value) { return ReadValue("[Main]\nKey=" + value + "\n", "Main", "Key"); };
     EXPECT_EQ(read("\"  x  \""), optional<string>("  x  "));
     EXPECT_EQ(read("'y'"), optional<string>("y"));
@@ -60,7 +63,8 @@ TEST(IniRead, OnePairOfEnclosingQuotesRemoved) {
     EXPECT_EQ(read("\""), optional<string>("\""));
 }
 
-TEST(IniRead, SemicolonInValueIsNoCommentButCommentLinesAreSkipped) {
+TEST(IniRead, SemicolonInValueIsNoCommentButCommentLinesAreSkipped)
+{
     const string text =
         "[Main]\n"
         "Key=v ; w\n"
@@ -74,7 +78,8 @@ TEST(IniRead, SemicolonInValueIsNoCommentButCommentLinesAreSkipped) {
     EXPECT_EQ(ReadValue(";[Main]\nKey=1\n", "Main", "Key"), nullopt);
 }
 
-TEST(IniRead, EmptyValueIsTextNotMissingAndLineWithoutEqualsIsNoKey) {
+TEST(IniRead, EmptyValueIsTextNotMissingAndLineWithoutEqualsIsNoKey)
+{
     EXPECT_EQ(ReadValue("[Main]\nConnectoid=\n", "Main", "Connectoid"), optional<string>(""));
     EXPECT_EQ(ReadValue("[Main]\nConnectoid =   \n", "Main", "Connectoid"), optional<string>(""));
     EXPECT_EQ(ReadValue("[Main]\nConnectoid\n", "Main", "Connectoid"), nullopt);
@@ -82,7 +87,8 @@ TEST(IniRead, EmptyValueIsTextNotMissingAndLineWithoutEqualsIsNoKey) {
     EXPECT_EQ(ReadValue("[Main]\nKey=a=b\n", "Main", "Key"), optional<string>("a=b"));
 }
 
-TEST(IniRead, FirstOfDuplicateSectionsAndKeysCounts) {
+TEST(IniRead, FirstOfDuplicateSectionsAndKeysCounts)
+{
     const string text = IniFixture("duplicate_sections.ini");
     EXPECT_EQ(ReadValue(text, "Main", "NTPServer"),
               optional<string>("ntp-s1.cise.ufl.edu (University of Florida, Gainesville, FL)"));
@@ -91,7 +97,8 @@ TEST(IniRead, FirstOfDuplicateSectionsAndKeysCounts) {
     EXPECT_EQ(ReadValue(text, "Main", "QuietMode"), nullopt);
 }
 
-TEST(IniRead, KeysBelongToTheirOwnSectionOnly) {
+TEST(IniRead, KeysBelongToTheirOwnSectionOnly)
+{
     const string text = IniFixture("hand_edited.ini");
     EXPECT_EQ(ReadValue(text, "Main", "NTPServer"), optional<string>("time-a.nist.gov (NIST, Gaithersburg, Maryland)"));
     EXPECT_EQ(ReadValue(text, "Main", "Delay"), optional<string>("10.4"));
@@ -102,7 +109,8 @@ TEST(IniRead, KeysBelongToTheirOwnSectionOnly) {
     EXPECT_EQ(ReadValue("Delay=4\n[Main]\nQuietMode=Y\n", "", "Delay"), nullopt);
 }
 
-TEST(IniRead, SectionHeaderForms) {
+TEST(IniRead, SectionHeaderForms)
+{
     // Text after the closing bracket is ignored; the first "]" ends the name.
     EXPECT_EQ(ReadValue("[Main] ; the settings\nKey=1\n", "Main", "Key"), optional<string>("1"));
     EXPECT_EQ(ReadValue("  [Main]\nKey=1\n", "Main", "Key"), optional<string>("1"));
@@ -111,7 +119,8 @@ TEST(IniRead, SectionHeaderForms) {
     EXPECT_EQ(ReadValue("[]\nKey=1\n", "", "Key"), optional<string>("1"));
 }
 
-TEST(IniRead, EveryKindOfLineEnd) {
+TEST(IniRead, EveryKindOfLineEnd)
+{
     EXPECT_EQ(ReadValue("[Main]\r\nA=1\r\nB=2\r\n", "Main", "B"), optional<string>("2"));
     EXPECT_EQ(ReadValue("[Main]\nA=1\nB=2\n", "Main", "B"), optional<string>("2"));
     EXPECT_EQ(ReadValue("[Main]\rA=1\rB=2\r", "Main", "B"), optional<string>("2"));
@@ -121,14 +130,16 @@ TEST(IniRead, EveryKindOfLineEnd) {
     EXPECT_EQ(ReadValue("[Main]\r\nA=x\r\n", "Main", "A"), optional<string>("x"));
 }
 
-TEST(IniRead, ByteOrderMarkAtStartIsSkipped) {
+TEST(IniRead, ByteOrderMarkAtStartIsSkipped)
+{
     const string text = IniFixture("bom_no_final_newline.ini");
     EXPECT_EQ(ReadValue(text, "Main", "NTPServer"),
               optional<string>("tick.usno.navy.mil (US Naval Observatory, Washington, DC)"));
     EXPECT_EQ(ReadValue(text, "Main", "Delay"), optional<string>("7"));
 }
 
-TEST(IniRead, BinaryBytesAndNulAreOrdinaryCharacters) {
+TEST(IniRead, BinaryBytesAndNulAreOrdinaryCharacters)
+{
     const string nul("\0", 1);
     const string text = "\x01\xFF\xFE garbage\n[Main]\nKey=a" + nul + "b\n\x80\x81=\x90\n" + nul + "[Main]=x\n";
     EXPECT_EQ(ReadValue(text, "Main", "Key"), optional<string>("a" + nul + "b"));
@@ -139,12 +150,14 @@ TEST(IniRead, BinaryBytesAndNulAreOrdinaryCharacters) {
 
 // ---- Writing ---------------------------------------------------------------
 
-TEST(IniWrite, NewFile) {
+TEST(IniWrite, NewFile)
+{
     EXPECT_EQ(WriteValue("", "Main", "NTPServer", "x"), "[Main]\r\nNTPServer=x\r\n");
     EXPECT_EQ(WriteValue("", "Main", "Connectoid", ""), "[Main]\r\nConnectoid=\r\n");
 }
 
-TEST(IniWrite, ExistingKeyReplacedWhereItStandsAndEveryOtherByteKept) {
+TEST(IniWrite, ExistingKeyReplacedWhereItStandsAndEveryOtherByteKept)
+{
     const string before = IniFixture("first_configuration.ini");
     const string after = WriteValue(before, "Main", "Delay", "45");
     string expected = before;
@@ -153,7 +166,8 @@ TEST(IniWrite, ExistingKeyReplacedWhereItStandsAndEveryOtherByteKept) {
     EXPECT_EQ(ReadValue(after, "Main", "Delay"), optional<string>("45"));
 }
 
-TEST(IniWrite, ReplacedLineKeepsKeySpellingIndentationAndLineEnd) {
+TEST(IniWrite, ReplacedLineKeepsKeySpellingIndentationAndLineEnd)
+{
     EXPECT_EQ(WriteValue("[Main]\r\n  nTpSeRvEr =  old value  \r\nX=1\r\n", "MAIN", "NTPServer", "new"),
               "[Main]\r\n  nTpSeRvEr =  new\r\nX=1\r\n");
     EXPECT_EQ(WriteValue("[Main]\nDelay =\n", "Main", "Delay", "3"), "[Main]\nDelay =3\n");
@@ -169,7 +183,8 @@ TEST(IniWrite, ReplacedLineKeepsKeySpellingIndentationAndLineEnd) {
     EXPECT_EQ(WriteValue(emptied, "Main", "A", ""), emptied);
 }
 
-TEST(IniWrite, NewKeyAtEndOfItsSectionBeforeTrailingBlankLines) {
+TEST(IniWrite, NewKeyAtEndOfItsSectionBeforeTrailingBlankLines)
+{
     const string before =
         "[Main]\r\n"
         "NTPServer=a\r\n"
@@ -194,14 +209,16 @@ TEST(IniWrite, NewKeyAtEndOfItsSectionBeforeTrailingBlankLines) {
               "[Other]\nDelay=1\n[Main]\nA=1\nDelay=5\n");
 }
 
-TEST(IniWrite, LastLineWithoutLineEnd) {
+TEST(IniWrite, LastLineWithoutLineEnd)
+{
     EXPECT_EQ(WriteValue("[Main]\r\nA=1", "Main", "B", "2"), "[Main]\r\nA=1\r\nB=2\r\n");
     EXPECT_EQ(WriteValue("[Main]", "Main", "B", "2"), "[Main]\r\nB=2\r\n");
     EXPECT_EQ(WriteValue("[Main]\nA=1", "Main", "A", "3"), "[Main]\nA=3");
     EXPECT_EQ(WriteValue("[Other]\nA=1", "Main", "B", "2"), "[Other]\nA=1\n[Main]\nB=2\n");
 }
 
-TEST(IniWrite, MissingSectionAtEndOfFile) {
+TEST(IniWrite, MissingSectionAtEndOfFile)
+{
     EXPECT_EQ(WriteValue("[Other]\r\nA=1\r\n", "Main", "Delay", "3"), "[Other]\r\nA=1\r\n[Main]\r\nDelay=3\r\n");
     // Text that is no INI at all is kept in front.
     EXPECT_EQ(WriteValue("just some words", "Main", "Delay", "3"), "just some words\r\n[Main]\r\nDelay=3\r\n");
@@ -209,13 +226,15 @@ TEST(IniWrite, MissingSectionAtEndOfFile) {
     EXPECT_EQ(WriteValue(";[Main]\r\n", "Main", "Delay", "3"), ";[Main]\r\n[Main]\r\nDelay=3\r\n");
 }
 
-TEST(IniWrite, NewLinesFollowTheFilesLineEnds) {
+TEST(IniWrite, NewLinesFollowTheFilesLineEnds)
+{
     EXPECT_EQ(WriteValue("[Main]\nA=1\n", "Main", "B", "2"), "[Main]\nA=1\nB=2\n");
     EXPECT_EQ(WriteValue("[Other]\n", "Main", "B", "2"), "[Other]\n[Main]\nB=2\n");
     EXPECT_EQ(WriteValue("[Main]\rA=1\r", "Main", "B", "2"), "[Main]\rA=1\rB=2\r");
 }
 
-TEST(IniWrite, FirstOfDuplicateSectionsAndKeysIsWritten) {
+TEST(IniWrite, FirstOfDuplicateSectionsAndKeysIsWritten)
+{
     const string before = IniFixture("duplicate_sections.ini");
     string expected = before;
     expected.replace(expected.find("Delay=5"), 7, "Delay=9");
@@ -229,7 +248,8 @@ TEST(IniWrite, FirstOfDuplicateSectionsAndKeysIsWritten) {
     EXPECT_EQ(ReadValue(after, "Main", "QuietMode"), optional<string>("N"));
 }
 
-TEST(IniWrite, KeepsByteOrderMarkAndUnrelatedLinesByteForByte) {
+TEST(IniWrite, KeepsByteOrderMarkAndUnrelatedLinesByteForByte)
+{
     const string before = IniFixture("bom_no_final_newline.ini");
     EXPECT_EQ(WriteValue(before, "Main", "QuietMode", "Y"), before + "\r\nQuietMode=Y\r\n");
     const string odd = "[Main]\r\nA   =  b  \r\n\r\n\r\n; note\r\nX\r\n[Other]\r\n  k = v\r\n";
@@ -237,14 +257,16 @@ TEST(IniWrite, KeepsByteOrderMarkAndUnrelatedLinesByteForByte) {
     EXPECT_EQ(after, "[Main]\r\nA   =  c\r\n\r\n\r\n; note\r\nX\r\n[Other]\r\n  k = v\r\n");
 }
 
-TEST(IniWrite, LineBreaksCannotAddLinesOfTheirOwn) {
+TEST(IniWrite, LineBreaksCannotAddLinesOfTheirOwn)
+{
     const string after = WriteValue("[Main]\r\n", "Main", "Connectoid", "My ISP\r\n[Main]\r\nQuietMode=Y");
     EXPECT_EQ(after, "[Main]\r\nConnectoid=My ISP\r\n");
     EXPECT_EQ(ReadValue(after, "Main", "QuietMode"), nullopt);
     EXPECT_EQ(WriteValue("", "Main\nX", "Key\rY", "v"), "[Main]\r\nKey=v\r\n");
 }
 
-TEST(IniWrite, ValueReadBackAsWritten) {
+TEST(IniWrite, ValueReadBackAsWritten)
+{
     string text;
     for (const string value : {"tick.usno.navy.mil (US Naval Observatory, Washington, DC)", "a;b", "", "=", "[x]"}) {
         text = WriteValue(text, "Main", "NTPServer", value);
@@ -258,11 +280,13 @@ TEST(IniWrite, ValueReadBackAsWritten) {
     EXPECT_EQ(ReadValue(text, "Main", "NTPServer"), optional<string>("x"));
 }
 
-TEST(IniText, HugeInputTakesLinearTime) {
+TEST(IniText, HugeInputTakesLinearTime)
+{
     // 400 000 lines in one section, the key at the end: a reader or writer
     // that rescans per line would take minutes.
     string text = "[Main]\r\n";
-    for (int i = 0; i < 400000; ++i) text += "Key" + std::to_string(i) + "=value\r\n";
+    for (int i = 0; i < 400000; ++i)
+        text += "Key" + std::to_string(i) + "=value\r\n";
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(ReadValue(text, "Main", "Key399999"), optional<string>("value"));
     EXPECT_EQ(ReadValue(text, "Main", "Missing"), nullopt);

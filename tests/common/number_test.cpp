@@ -11,7 +11,8 @@
 namespace vel::number {
 namespace {
 
-TEST(NumericValue, LongestLeadingDecimalNumber) {
+TEST(NumericValue, LongestLeadingDecimalNumber)
+{
     EXPECT_EQ(NumericValue("12"), 12.0);
     EXPECT_EQ(NumericValue("  12abc"), 12.0);
     EXPECT_EQ(NumericValue("\t 7"), 7.0);
@@ -34,20 +35,23 @@ TEST(NumericValue, LongestLeadingDecimalNumber) {
     EXPECT_EQ(NumericValue("0x10"), 0.0);
 }
 
-TEST(NumericValue, ExponentWithoutDigitsIsNoPartOfTheNumber) {
+TEST(NumericValue, ExponentWithoutDigitsIsNoPartOfTheNumber)
+{
     EXPECT_EQ(NumericValue("1e"), 1.0);
     EXPECT_EQ(NumericValue("1e+"), 1.0);
     EXPECT_EQ(NumericValue("4E-x"), 4.0);
     EXPECT_EQ(NumericValue("2.5e"), 2.5);
 }
 
-TEST(NumericValue, TextThatDoesNotBeginWithANumberIsZero) {
+TEST(NumericValue, TextThatDoesNotBeginWithANumberIsZero)
+{
     for (const char* text : {"", " ", "-", "+", ".", "-.", "e5", "abc", "nan", "NaN", "inf", "-infinity", "\x01\xFF"}) {
         EXPECT_EQ(NumericValue(text), 0.0) << '"' << text << '"';
     }
 }
 
-TEST(NumericValue, OutOfDoubleRange) {
+TEST(NumericValue, OutOfDoubleRange)
+{
     EXPECT_EQ(NumericValue("1e999"), std::numeric_limits<double>::infinity());
     EXPECT_EQ(NumericValue("-1e999"), -std::numeric_limits<double>::infinity());
     EXPECT_EQ(NumericValue("0.0001e309"), 1e305);
@@ -59,7 +63,8 @@ TEST(NumericValue, OutOfDoubleRange) {
     EXPECT_EQ(NumericValue("1e999e999"), std::numeric_limits<double>::infinity());
 }
 
-TEST(RoundHalfEven, HalvesGoToTheEvenNeighbour) {
+TEST(RoundHalfEven, HalvesGoToTheEvenNeighbour)
+{
     EXPECT_EQ(RoundHalfEven(2.5), 2.0);
     EXPECT_EQ(RoundHalfEven(3.5), 4.0);
     EXPECT_EQ(RoundHalfEven(0.5), 0.0);
@@ -71,7 +76,8 @@ TEST(RoundHalfEven, HalvesGoToTheEvenNeighbour) {
     EXPECT_EQ(RoundHalfEven(2147483646.5), 2147483646.0);
 }
 
-TEST(RoundHalfEven, OtherwiseToTheNearest) {
+TEST(RoundHalfEven, OtherwiseToTheNearest)
+{
     EXPECT_EQ(RoundHalfEven(10.4), 10.0);
     EXPECT_EQ(RoundHalfEven(10.6), 11.0);
     EXPECT_EQ(RoundHalfEven(2.4999999), 2.0);
@@ -83,7 +89,8 @@ TEST(RoundHalfEven, OtherwiseToTheNearest) {
     EXPECT_EQ(RoundHalfEven(-std::numeric_limits<double>::infinity()), -std::numeric_limits<double>::infinity());
 }
 
-TEST(WholeValue, TextToWholeNumber) {
+TEST(WholeValue, TextToWholeNumber)
+{
     EXPECT_EQ(WholeValue("12.5"), 12.0);
     EXPECT_EQ(WholeValue("13.5"), 14.0);
     EXPECT_EQ(WholeValue("2.5"), 2.0);
@@ -92,7 +99,8 @@ TEST(WholeValue, TextToWholeNumber) {
     EXPECT_EQ(WholeValue("a word"), 0.0);
 }
 
-TEST(WholeInt32, WithinTheSigned32BitRangeOnly) {
+TEST(WholeInt32, WithinTheSigned32BitRangeOnly)
+{
     EXPECT_EQ(WholeInt32("30"), std::optional<std::int32_t>(30));
     EXPECT_EQ(WholeInt32("-2"), std::optional<std::int32_t>(-2));
     EXPECT_EQ(WholeInt32("word"), std::optional<std::int32_t>(0));

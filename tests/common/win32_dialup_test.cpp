@@ -72,7 +72,9 @@ TEST(RasConn, BufferLayoutAndRecordsReadBack)
 
     // As RasEnumConnectionsA leaves it: two records, 412 bytes apart.
     PutUint32(buffer, 4, 0x00010203);
-    PutName(buffer, 8, "Dial \xFC" "ber Land");
+    PutName(buffer, 8,
+            "Dial \xFC"
+            "ber Land");
     PutName(buffer, 8 + 257, "modem");  // szDeviceType follows the name
     PutUint32(buffer, 412 + 4, 0xCAFEF00D);
     PutName(buffer, 412 + 8, std::string(257, 'x'));  // no NUL: the whole field
@@ -80,7 +82,9 @@ TEST(RasConn, BufferLayoutAndRecordsReadBack)
     const auto connections = ReadRasConnections(buffer, 2);
     ASSERT_EQ(connections.size(), 2u);
     EXPECT_EQ(connections[0].handle, 0x00010203u);
-    EXPECT_EQ(connections[0].entryName, "Dial \xC3\xBC" "ber Land");
+    EXPECT_EQ(connections[0].entryName,
+              "Dial \xC3\xBC"
+              "ber Land");
     EXPECT_EQ(connections[1].handle, 0xCAFEF00Du);
     EXPECT_EQ(connections[1].entryName, std::string(257, 'x'));
 

@@ -15,7 +15,10 @@ namespace {
 using test::TestApp;
 using Lines = std::vector<std::string>;
 
-double Now(TestApp& t) { return t.clock.MonotonicSeconds(); }
+double Now(TestApp& t)
+{
+    return t.clock.MonotonicSeconds();
+}
 
 // Log lines after the start marker.
 Lines Logged(TestApp& t)
@@ -55,11 +58,10 @@ TEST(ConnectionType, OnlyTheFirstLetterCountsInEitherCase)
         bool dials;
     };
     const Case cases[] = {
-        {"LAN", true, false},   {"lan", true, false},   {"Lan", true, false},   {"L", true, false},
-        {"l", true, false},     {"Lx", true, false},    {"BOTH", true, true},   {"both", true, true},
-        {"Both", true, true},   {"B", true, true},      {"b", true, true},      {"Bogus", true, true},
-        {"MODEM", false, true}, {"modem", false, true}, {"", false, true},      {"X", false, true},
-        {"wifi", false, true},  {" LAN", false, true},  {"DSL", false, true},
+        {"LAN", true, false}, {"lan", true, false},  {"Lan", true, false},   {"L", true, false},     {"l", true, false},
+        {"Lx", true, false},  {"BOTH", true, true},  {"both", true, true},   {"Both", true, true},   {"B", true, true},
+        {"b", true, true},    {"Bogus", true, true}, {"MODEM", false, true}, {"modem", false, true}, {"", false, true},
+        {"X", false, true},   {"wifi", false, true}, {" LAN", false, true},  {"DSL", false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("ConnectionType \"") + c.type + "\"");
@@ -348,7 +350,7 @@ TEST(DialConnectoid, AnotherEntrysLinkCountsAsSuccessForTheEntryDialled)
 TEST(DialConnectoid, UnsafeNamesAreNeitherDialledNorWaitedFor)
 {
     for (const std::string& name : {std::string("My \"ISP\""), std::string("ISP\" & calc & \""),
-                                   std::string("ISP\tnight"), std::string("ISP\r\nx")}) {
+                                    std::string("ISP\tnight"), std::string("ISP\r\nx")}) {
         SCOPED_TRACE(name);
         TestApp t;
         t.app.settings.ConnectionType = "MODEM";
@@ -400,7 +402,9 @@ TEST(DialConnectoid, NamesWithBlanksAndLettersBeyondAsciiAreDialledAsTheyAre)
     TestApp t;
     t.dialUp.SetOffline();
     DialerConnectsAtOnce(t);
-    const std::string name = "  Tele Nord \xC3\xBC" "ber Land ";
+    const std::string name =
+        "  Tele Nord \xC3\xBC"
+        "ber Land ";
     EXPECT_TRUE(DialConnectoid(t.app, name));
     EXPECT_EQ(t.dialUp.dialled, Lines{name});
 }

@@ -204,8 +204,9 @@ TEST(RunConnection, AHangUpThatDoesNotTakeStillEndsTheRunWithAWarning)
     EXPECT_EQ(t.dialUp.hungUp, Lines{"ISP"});
     const Lines lines = t.LogLines();
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back(), "WARNING: a dial-up link is still up 30 seconds after hanging up \"ISP\"; no longer "
-                            "waiting for it to go down");
+    EXPECT_EQ(lines.back(),
+              "WARNING: a dial-up link is still up 30 seconds after hanging up \"ISP\"; no longer "
+              "waiting for it to go down");
     EXPECT_DOUBLE_EQ(t.clock.MonotonicSeconds(), 3.0 + 33.0);
     EXPECT_TRUE(t.app.RunFinished);
     EXPECT_FALSE(t.Window()->IsVisible());
@@ -220,11 +221,11 @@ TEST(RunConnection, UnsafeEntryNameIsNeverDialled)
     RunSync(t.app);
 
     EXPECT_TRUE(t.dialUp.dialled.empty());
-    ExpectInOrder(t.LogLines(), {"ERROR: dial-up entry not dialled: its name holds a double quote or a control "
-                                 "character (ISP\" & del /q *.* & \")",
-                                 "ERROR: connection failed to ISP\" & del /q *.* & \"",
-                                 "ERROR: could not connect to any DUN",
-                                 "WARNING: Connection to internet may have failed"});
+    ExpectInOrder(t.LogLines(),
+                  {"ERROR: dial-up entry not dialled: its name holds a double quote or a control "
+                   "character (ISP\" & del /q *.* & \")",
+                   "ERROR: connection failed to ISP\" & del /q *.* & \"", "ERROR: could not connect to any DUN",
+                   "WARNING: Connection to internet may have failed"});
 }
 
 }  // namespace

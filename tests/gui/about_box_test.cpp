@@ -119,8 +119,8 @@ private slots:
                 auto* label = qobject_cast<QLabel*>(about.Widget(e.name));
                 if (label == nullptr || label->text().isEmpty())
                     continue;
-                const QRect needed = label->fontMetrics().boundingRect(
-                    QRect(0, 0, label->width(), 10000), Qt::TextWordWrap, label->text());
+                const QRect needed = label->fontMetrics().boundingRect(QRect(0, 0, label->width(), 10000),
+                                                                       Qt::TextWordWrap, label->text());
                 QVERIFY2(needed.width() <= label->width() && needed.height() <= label->height() + 1,
                          qPrintable(label->objectName() + " needs " + QString::number(needed.width()) + "x" +
                                     QString::number(needed.height())));
@@ -225,7 +225,7 @@ private slots:
                 QCOMPARE(bitmap.size(), QSize(32, 32));
                 QCOMPARE(QColor(bitmap.pixel(12, 9)), QColor(Qt::black));  // the finger tip, opaque black
                 QCOMPARE(QColor(mask.pixel(12, 9)), QColor(Qt::black));
-                QCOMPARE(QColor(mask.pixel(12, 8)), QColor(Qt::white));    // nothing above it
+                QCOMPARE(QColor(mask.pixel(12, 8)), QColor(Qt::white));  // nothing above it
             }
             QVERIFY(QGuiApplication::overrideCursor() == nullptr);  // opening reset the pointer
             QTest::mouseMove(about.Widget("lblTechSupport"));

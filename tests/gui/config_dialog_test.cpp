@@ -45,16 +45,29 @@ const Expected kControls[] = {
     {"lblNTPServer", "QLabel", "NTP Server to use:", {360, 240, 1455, 255}, false, {}},
     {"cboNTPServer", "QComboBox", nullptr, {360, 480, 4095, 315}, false, {}},
     {"fraHowToConnect", "QGroupBox", "How to Connect", {360, 1080, 4095, 2655}, false, {}},
-    {"optLAN", "QRadioButton", "Only use &Local Area Network", {240, 360, 2415, 255}, true, QKeySequence(Qt::ALT | Qt::Key_L)},
+    {"optLAN",
+     "QRadioButton",
+     "Only use &Local Area Network",
+     {240, 360, 2415, 255},
+     true,
+     QKeySequence(Qt::ALT | Qt::Key_L)},
     {"optModem", "QRadioButton", "Only use &Modem", {240, 720, 3255, 195}, true, QKeySequence(Qt::ALT | Qt::Key_M)},
-    {"optBoth", "QRadioButton", "Use LAN if a&vailable - if not, use Modem", {240, 1080, 3255, 255}, true,
+    {"optBoth",
+     "QRadioButton",
+     "Use LAN if a&vailable - if not, use Modem",
+     {240, 1080, 3255, 255},
+     true,
      QKeySequence(Qt::ALT | Qt::Key_V)},
     {"lblConnectionToUse", "QLabel", "Dialup connection to use:", {240, 1560, 2175, 255}, true, {}},
     {"cboISPList", "QComboBox", nullptr, {480, 1920, 2895, 315}, true, {}},
     {"txtStartDelay", "QLineEdit", nullptr, {360, 3960, 375, 285}, false, {}},
     {"lblStartDelay", "QLabel", "Seconds to wait before starting connection", {840, 3960, 3135, 255}, false, {}},
     {"chkQuietMode", "QCheckBox", "Run in quiet mode", {360, 4320, 4095, 195}, false, {}},
-    {"chkOnlyIfConnected", "QCheckBox", "Run only if currently connected to internet", {360, 4560, 3975, 195}, false,
+    {"chkOnlyIfConnected",
+     "QCheckBox",
+     "Run only if currently connected to internet",
+     {360, 4560, 3975, 195},
+     false,
      {}},
     {"cmdOK", "QPushButton", "&OK", {1193, 5040, 975, 375}, false, QKeySequence(Qt::ALT | Qt::Key_O)},
     {"cmdCancel", "QPushButton", "&Cancel", {2513, 5040, 975, 375}, false, QKeySequence(Qt::ALT | Qt::Key_C)},
@@ -65,9 +78,11 @@ std::string SettingsFile(const std::string& type, const std::string& connectoid,
                          const std::string& quiet = "N", const std::string& onlyIfConnected = "N",
                          const std::string& server = "time-c-b.nist.gov (NIST, Boulder, CO)")
 {
-    return "[Main]\r\nNTPServer=" + server + "\r\nDelay=" + delay + "\r\nTolerance=45\r\nPCOffset=0\r\n"
-           "ConnectionType=" + type + "\r\nConnectoid=" + connectoid + "\r\nQuietMode=" + quiet +
-           "\r\nOnlyIfConnected=" + onlyIfConnected + "\r\n";
+    return "[Main]\r\nNTPServer=" + server + "\r\nDelay=" + delay +
+           "\r\nTolerance=45\r\nPCOffset=0\r\n"
+           "ConnectionType=" +
+           type + "\r\nConnectoid=" + connectoid + "\r\nQuietMode=" + quiet + "\r\nOnlyIfConnected=" + onlyIfConnected +
+           "\r\n";
 }
 
 // The value of a key in the settings text; "<none>" when the key is missing.
@@ -281,20 +296,19 @@ private slots:
         QTest::addColumn<QString>("entry");
 
         const QStringList entries = {"Office", "Home", "home"};
-        QTest::newRow("no entries, modem stored") << QStringList() << QString("MODEM") << QString("Home")
-                                                  << "optLAN" << false << false << "";
-        QTest::newRow("no entries, fall-back stored") << QStringList() << QString("BOTH") << QString("")
-                                                      << "optLAN" << false << false << "";
-        QTest::newRow("LAN") << entries << QString("LAN") << QString("") << "optLAN" << true << false
-                             << "Home";
+        QTest::newRow("no entries, modem stored")
+            << QStringList() << QString("MODEM") << QString("Home") << "optLAN" << false << false << "";
+        QTest::newRow("no entries, fall-back stored")
+            << QStringList() << QString("BOTH") << QString("") << "optLAN" << false << false << "";
+        QTest::newRow("LAN") << entries << QString("LAN") << QString("") << "optLAN" << true << false << "Home";
         QTest::newRow("modem, entry in other case: the last match")
             << entries << QString("MODEM") << QString("HOME") << "optModem" << true << true << "home";
         QTest::newRow("fall-back, entry unknown: the first")
             << entries << QString("BOTH") << QString("Travel") << "optBoth" << true << true << "Home";
         QTest::newRow("lower-case modem is no modem")
             << entries << QString("modem") << QString("Office") << "optBoth" << true << true << "Office";
-        QTest::newRow("empty type") << entries << QString("") << QString("Office") << "optBoth" << true
-                                    << true << "Office";
+        QTest::newRow("empty type") << entries << QString("") << QString("Office") << "optBoth" << true << true
+                                    << "Office";
     }
 
     void openingFollowsTheStoredSettings()
@@ -409,27 +423,35 @@ private slots:
         // 13; labels and the frame take no focus, nor does a disabled list.
         // The frame's options are one stop, the selected option, at its own
         // tab index. The dialog opens with the focus on the first stop.
-        QTest::newRow("no entries") << QStringList() << "MODEM" << "optLAN" << QString()
-                                    << QStringList{"optLAN", "cmdOK", "cmdCancel", "txtStartDelay", "cboNTPServer",
-                                                   "chkQuietMode", "chkOnlyIfConnected", "optLAN"};
-        QTest::newRow("LAN read") << QStringList{"Home"} << "LAN" << "optLAN" << QString()
-                                  << QStringList{"optLAN", "cmdOK", "cmdCancel", "txtStartDelay", "cboNTPServer",
-                                                 "chkQuietMode", "chkOnlyIfConnected", "optLAN"};
-        QTest::newRow("MODEM read")
-            << QStringList{"Home"} << "MODEM" << "optModem" << QString()
-            << QStringList{"optModem", "cboISPList", "cmdOK", "cmdCancel", "txtStartDelay", "cboNTPServer",
-                           "chkQuietMode", "chkOnlyIfConnected", "optModem"};
-        QTest::newRow("BOTH read") << QStringList{"Home"} << "BOTH" << "cboISPList" << QString()
-                                   << QStringList{"cboISPList", "cmdOK", "cmdCancel", "optBoth", "txtStartDelay",
-                                                  "cboNTPServer", "chkQuietMode", "chkOnlyIfConnected", "cboISPList"};
+        QTest::newRow("no entries") << QStringList() << "MODEM"
+                                    << "optLAN" << QString()
+                                    << QStringList{
+                                           "optLAN",       "cmdOK",        "cmdCancel",          "txtStartDelay",
+                                           "cboNTPServer", "chkQuietMode", "chkOnlyIfConnected", "optLAN"};
+        QTest::newRow("LAN read") << QStringList{"Home"} << "LAN"
+                                  << "optLAN" << QString()
+                                  << QStringList{"optLAN",       "cmdOK",        "cmdCancel",          "txtStartDelay",
+                                                 "cboNTPServer", "chkQuietMode", "chkOnlyIfConnected", "optLAN"};
+        QTest::newRow("MODEM read") << QStringList{"Home"} << "MODEM"
+                                    << "optModem" << QString()
+                                    << QStringList{"optModem",     "cboISPList",         "cmdOK",
+                                                   "cmdCancel",    "txtStartDelay",      "cboNTPServer",
+                                                   "chkQuietMode", "chkOnlyIfConnected", "optModem"};
+        QTest::newRow("BOTH read") << QStringList{"Home"} << "BOTH"
+                                   << "cboISPList" << QString()
+                                   << QStringList{"cboISPList",    "cmdOK",        "cmdCancel",    "optBoth",
+                                                  "txtStartDelay", "cboNTPServer", "chkQuietMode", "chkOnlyIfConnected",
+                                                  "cboISPList"};
         QTest::newRow("MODEM read, fall-back clicked")
-            << QStringList{"Home"} << "MODEM" << "optModem" << QString("optBoth")
-            << QStringList{"optBoth", "txtStartDelay", "cboNTPServer", "chkQuietMode", "chkOnlyIfConnected",
-                           "cboISPList", "cmdOK", "cmdCancel", "optBoth"};
+            << QStringList{"Home"} << "MODEM"
+            << "optModem" << QString("optBoth")
+            << QStringList{"optBoth",    "txtStartDelay", "cboNTPServer", "chkQuietMode", "chkOnlyIfConnected",
+                           "cboISPList", "cmdOK",         "cmdCancel",    "optBoth"};
         QTest::newRow("BOTH read, LAN clicked")
-            << QStringList{"Home"} << "BOTH" << "cboISPList" << QString("optLAN")
-            << QStringList{"optLAN", "cmdOK", "cmdCancel", "txtStartDelay", "cboNTPServer", "chkQuietMode",
-                           "chkOnlyIfConnected", "optLAN"};
+            << QStringList{"Home"} << "BOTH"
+            << "cboISPList" << QString("optLAN")
+            << QStringList{"optLAN",       "cmdOK",        "cmdCancel",          "txtStartDelay",
+                           "cboNTPServer", "chkQuietMode", "chkOnlyIfConnected", "optLAN"};
     }
 
     void tabFollowsTheTabIndexes()
@@ -655,7 +677,7 @@ private slots:
         MessageBoxes boxes;
         WhileOpen(t, [&](Dialog& d) {
             QVERIFY(d.Checked("chkQuietMode"));
-            QVERIFY(!d.Checked("chkOnlyIfConnected"));  // only "Y" ticks
+            QVERIFY(!d.Checked("chkOnlyIfConnected"));                   // only "Y" ticks
             QCOMPARE(t.app.settings.OnlyIfConnected, std::string("y"));  // and the record keeps its "y"
 
             d.Click("chkQuietMode");
@@ -792,7 +814,7 @@ private slots:
             QCOMPARE(d.SelectedOptions(), QStringList{"optModem"});
             QVERIFY(d.Get("cboISPList")->isEnabled());
             QCOMPARE(d.Get<QComboBox>("cboISPList")->currentText(), QString("Office"));
-            QCOMPARE(d.Get<QComboBox>("cboNTPServer")->currentIndex(), 0);  // not the saved last entry
+            QCOMPARE(d.Get<QComboBox>("cboNTPServer")->currentIndex(), 0);       // not the saved last entry
             QCOMPARE(d.Get<QLineEdit>("txtStartDelay")->text(), QString("60"));  // brought into range
             QVERIFY(d.Checked("chkQuietMode"));
             QVERIFY(!d.Checked("chkOnlyIfConnected"));

@@ -21,8 +21,7 @@ private slots:
     void theInstalledIconIsTheClockTheWindowsDraw()
     {
         QFETCH(int, size);
-        const QString path =
-            QString(VELTRANE_BINARY_DIR "/dist/icons/hicolor/%1x%1/apps/veltrane.png").arg(size);
+        const QString path = QString(VELTRANE_BINARY_DIR "/dist/icons/hicolor/%1x%1/apps/veltrane.png").arg(size);
         if (!QFile::exists(path))
             QSKIP("the PNG icons were not rendered (rsvg-convert missing)");
         const QImage installed = QImage(path).convertToFormat(QImage::Format_ARGB32);
@@ -40,7 +39,8 @@ private slots:
                 const int difference = std::max({std::abs(qRed(a) * qAlpha(a) - qRed(b) * qAlpha(b)),
                                                  std::abs(qGreen(a) * qAlpha(a) - qGreen(b) * qAlpha(b)),
                                                  std::abs(qBlue(a) * qAlpha(a) - qBlue(b) * qAlpha(b)),
-                                                 255 * std::abs(qAlpha(a) - qAlpha(b))}) / 255;
+                                                 255 * std::abs(qAlpha(a) - qAlpha(b))}) /
+                                       255;
                 total += difference;
                 if (difference > 96)
                     ++differing;

@@ -43,14 +43,14 @@ platform::FormSpec SettingsLikeSpec()
         MakeControl(ControlKind::OptionButton, "optModem", "Only use &Modem", 240, 720, 3255, 195, 1,
                     "fraHowToConnect"),
         MakeControl(ControlKind::Frame, "fraHowToConnect", "How to Connect", 360, 1080, 4095, 2655, 6),
-        MakeControl(ControlKind::OptionButton, "optBoth", "Use LAN if a&vailable - if not, use Modem", 240, 1080,
-                    3255, 255, 7, "fraHowToConnect"),
+        MakeControl(ControlKind::OptionButton, "optBoth", "Use LAN if a&vailable - if not, use Modem", 240, 1080, 3255,
+                    255, 7, "fraHowToConnect"),
         MakeControl(ControlKind::Label, "lblConnectionToUse", "Dialup connection to use:", 240, 1560, 2175, 255, 8,
                     "fraHowToConnect"),
         MakeControl(ControlKind::ComboBox, "cboISPList", "", 480, 1920, 2895, 315, 2, "fraHowToConnect"),
         MakeControl(ControlKind::TextBox, "txtStartDelay", "0", 360, 3960, 375, 285, 10),
-        MakeControl(ControlKind::Label, "lblStartDelay", "Seconds to wait before starting connection", 840, 3960,
-                    3135, 255, 9),
+        MakeControl(ControlKind::Label, "lblStartDelay", "Seconds to wait before starting connection", 840, 3960, 3135,
+                    255, 9),
         MakeControl(ControlKind::CheckBox, "chkQuietMode", "Run in quiet mode", 360, 4320, 4095, 195, 12),
         MakeControl(ControlKind::CheckBox, "chkOnlyIfConnected", "Run only if currently connected to internet", 360,
                     4560, 3975, 195, 13),
@@ -207,7 +207,8 @@ private slots:
         QVERIFY(w.ShowAndWait());
         QTest::mouseClick(w.Get("chkQuietMode"), Qt::LeftButton);
         QTest::mouseClick(w.Get("chkQuietMode"), Qt::LeftButton);
-        QCOMPARE(w.recorder.events.filter("chkQuietMode"), QStringList({"click chkQuietMode on", "click chkQuietMode off"}));
+        QCOMPARE(w.recorder.events.filter("chkQuietMode"),
+                 QStringList({"click chkQuietMode on", "click chkQuietMode off"}));
         w.form->SetEnabled("chkQuietMode", false);
         QVERIFY(!w.form->IsEnabled("chkQuietMode"));
         QTest::mouseClick(w.Get("chkQuietMode"), Qt::LeftButton);
@@ -603,7 +604,7 @@ private slots:
         QCOMPARE(QColor(bitmap.pixel(0, 0)), QColor(Qt::black));  // image 1: black
         QCOMPARE(QColor(bitmap.pixel(1, 0)), QColor(Qt::white));  // image 0, mask 1: white
         QCOMPARE(QColor(mask.pixel(1, 0)), QColor(Qt::black));
-        QCOMPARE(QColor(mask.pixel(2, 0)), QColor(Qt::white));    // transparent
+        QCOMPARE(QColor(mask.pixel(2, 0)), QColor(Qt::white));  // transparent
 
         w.system.SetPointer(platform::PointerShape::Busy);
         QVERIFY(QGuiApplication::overrideCursor() != nullptr);
@@ -633,8 +634,8 @@ private slots:
         };
 
         test::AnswerNextMessageBox(note, QMessageBox::Yes);
-        QCOMPARE(system.ShowMessageBox("Would you like to run Veltrane now?", "Run now", platform::MessageButtons::YesNo,
-                                   platform::MessageIcon::Question),
+        QCOMPARE(system.ShowMessageBox("Would you like to run Veltrane now?", "Run now",
+                                       platform::MessageButtons::YesNo, platform::MessageIcon::Question),
                  platform::MessageResult::Yes);
         QCOMPARE(icon, QMessageBox::Question);
         QCOMPARE(title, QString("Run now"));
@@ -643,12 +644,12 @@ private slots:
 
         test::AnswerNextMessageBox(note, QMessageBox::No);
         QCOMPARE(system.ShowMessageBox("Again?", "Run now", platform::MessageButtons::YesNo,
-                                   platform::MessageIcon::Question),
+                                       platform::MessageIcon::Question),
                  platform::MessageResult::No);
 
         test::AnswerNextMessageBox(note);
         QCOMPARE(system.ShowMessageBox("<b>Broken</b>", "Error", platform::MessageButtons::Ok,
-                                   platform::MessageIcon::Critical),
+                                       platform::MessageIcon::Critical),
                  platform::MessageResult::Ok);
         QCOMPARE(icon, QMessageBox::Critical);
         QCOMPARE(text, QString("<b>Broken</b>"));  // plain text, shown as it is

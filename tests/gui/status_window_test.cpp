@@ -280,8 +280,9 @@ private slots:
     void aClockThatCannotBeSetShowsACountdownThatFits()
     {
         test::GuiApp t;
-        t.clock.refusal = "clock_settime: operation not permitted; no system bus to reach systemd-timedated "
-                          "(Failed to connect to socket /run/dbus/system_bus_socket: No such file or directory)";
+        t.clock.refusal =
+            "clock_settime: operation not permitted; no system bus to reach systemd-timedated "
+            "(Failed to connect to socket /run/dbus/system_bus_socket: No such file or directory)";
         t.app.flags.RunStarted = true;  // the window only, no run of its own
         t.app.settings.Tolerance = 30;
         const platform::ClockReading now = t.clock.Read();

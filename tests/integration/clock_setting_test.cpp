@@ -15,8 +15,9 @@ protected:
     void SetUp() override
     {
         ProgramTest::SetUp();
-        WriteSettings("[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=3\r\nConnectionType=LAN\r\n"
-                      "QuietMode=Y\r\n");
+        WriteSettings(
+            "[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=3\r\nConnectionType=LAN\r\n"
+            "QuietMode=Y\r\n");
     }
 
     ProgramRun RunProgram(const std::string& server, const std::string& standIn, const std::string& zone = "")

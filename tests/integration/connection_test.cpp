@@ -14,8 +14,7 @@ constexpr const char* kServer = "127.0.0.1 (local test server)";
 
 class ConnectionIntegration : public ProgramTest {
 protected:
-    void Settings(const std::string& connectionType, const std::string& connectoid,
-                  const std::string& onlyIfConnected)
+    void Settings(const std::string& connectionType, const std::string& connectoid, const std::string& onlyIfConnected)
     {
         WriteSettings(std::string("[Main]\r\nNTPServer=") + kServer +
                       "\r\nDelay=3\r\nQuietMode=Y\r\nConnectionType=" + connectionType +
@@ -78,9 +77,9 @@ TEST_F(ConnectionIntegration, DialUpOnlyWithoutAnEntryIsReported)
 {
     Settings("MODEM", "", "N");
     const ProgramRun run = RunProgram(true);
-    EXPECT_TRUE(InOrder(run.log, {"ERROR: no dialup connection configured",
-                                  "WARNING: Connection to internet may have failed",
-                                  std::string("starting connect to ") + kServer}))
+    EXPECT_TRUE(
+        InOrder(run.log, {"ERROR: no dialup connection configured", "WARNING: Connection to internet may have failed",
+                          std::string("starting connect to ") + kServer}))
         << run.output;
     EXPECT_LT(run.seconds, 15.0);
 }

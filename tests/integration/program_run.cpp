@@ -42,7 +42,10 @@ void ProgramTest::WriteSettings(const std::string& text) const
     std::ofstream(home / "Veltrane.INI", std::ios::binary) << text;
 }
 
-std::string ProgramTest::ReadSettings() const { return ReadFile(home / "Veltrane.INI"); }
+std::string ProgramTest::ReadSettings() const
+{
+    return ReadFile(home / "Veltrane.INI");
+}
 
 namespace {
 
@@ -54,8 +57,8 @@ std::string Prelude(const RunOptions& options, const fs::path& scratch)
     if (options.defaultRoute)
         script += "ip route add default dev lo || exit 98; ";
     if (!options.server.empty())
-        script += "pid=$(" DAYTIME_SERVER_EXE " --address 127.0.0.1 --port 13 --background " + options.server +
-                  " 2>'" + scratch.string() + "/server.err' | tail -n 1); ";
+        script += "pid=$(" DAYTIME_SERVER_EXE " --address 127.0.0.1 --port 13 --background " + options.server + " 2>'" +
+                  scratch.string() + "/server.err' | tail -n 1); ";
     return script;
 }
 
@@ -156,7 +159,8 @@ ProgramRun ProgramTest::Run(const RunOptions& options) const
         fields >> kind;
         if (kind == "clock_settime") {
             ClockSetting setting;
-            fields >> setting.clock >> setting.seconds >> setting.nanoseconds >> setting.nowSeconds >> setting.nowNanoseconds;
+            fields >> setting.clock >> setting.seconds >> setting.nanoseconds >> setting.nowSeconds >>
+                setting.nowNanoseconds;
             run.clockSettings.push_back(setting);
         } else if (kind == "connect") {
             Connection connection;
@@ -178,8 +182,8 @@ std::unique_ptr<RunningProgram> ProgramTest::Start(const RunOptions& options) co
     // exec: the shell becomes the program, so its process is the one we signal.
     std::ofstream(scratch / "run.sh") << Prelude(options, scratch) << "exec " << ProgramCommand(options, scratch)
                                       << "\n";
-    const std::string command = "exec " + NamespaceEnvironment(options, programHome) + "unshare -r -n sh '" + scratch.string() +
-                                "/run.sh' >'" + scratch.string() + "/output.txt' 2>&1";
+    const std::string command = "exec " + NamespaceEnvironment(options, programHome) + "unshare -r -n sh '" +
+                                scratch.string() + "/run.sh' >'" + scratch.string() + "/output.txt' 2>&1";
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::setpgid(0, 0);

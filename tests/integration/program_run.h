@@ -21,15 +21,15 @@ namespace vel::integration {
 using Lines = std::vector<std::string>;
 
 struct RunOptions {
-    std::string arguments;      // the program's command line
-    std::string server;         // options of tools/daytime-server on 127.0.0.1:13; empty: none (refused)
-    bool defaultRoute = true;   // a default route over loopback
-    std::string path;           // the program's PATH; empty: inherited
-    std::string home;           // VELTRANE_HOME; empty: the fixture's folder
-    std::string systemBus;      // DBUS_SYSTEM_BUS_ADDRESS; empty: an address where no bus is
-    bool offscreen = false;     // a display: Qt's offscreen platform
-    int instances = 1;          // programs started at once, in one namespace
-    std::string timeZone;       // TZ of the program; empty: inherited
+    std::string arguments;     // the program's command line
+    std::string server;        // options of tools/daytime-server on 127.0.0.1:13; empty: none (refused)
+    bool defaultRoute = true;  // a default route over loopback
+    std::string path;          // the program's PATH; empty: inherited
+    std::string home;          // VELTRANE_HOME; empty: the fixture's folder
+    std::string systemBus;     // DBUS_SYSTEM_BUS_ADDRESS; empty: an address where no bus is
+    bool offscreen = false;    // a display: Qt's offscreen platform
+    int instances = 1;         // programs started at once, in one namespace
+    std::string timeZone;      // TZ of the program; empty: inherited
     // The stand-in for clock_settime (tests/preload), preloaded into the
     // program: "refuse" or "succeed"; empty: none.
     std::string clockStandIn;
@@ -50,14 +50,14 @@ struct Connection {
 };
 
 struct ProgramRun {
-    int exitStatus = -1;        // -1 when it did not exit normally
-    int signal = 0;             // the signal that ended it, when one did
+    int exitStatus = -1;            // -1 when it did not exit normally
+    int signal = 0;                 // the signal that ended it, when one did
     std::vector<int> exitStatuses;  // of every instance, in order of start
-    double seconds = 0;         // wall time of the whole namespace
-    Lines log;                  // the log's lines without their time stamps
-    Lines stampedLog;           // the log's lines as written
-    std::string output;         // standard output and error together
-    int serverConnections = 0;  // connections the test server accepted
+    double seconds = 0;             // wall time of the whole namespace
+    Lines log;                      // the log's lines without their time stamps
+    Lines stampedLog;               // the log's lines as written
+    std::string output;             // standard output and error together
+    int serverConnections = 0;      // connections the test server accepted
     // What the clock stand-in recorded (with clockStandIn only).
     std::vector<ClockSetting> clockSettings;
     std::vector<Connection> connections;  // the program's TCP connects
@@ -69,7 +69,8 @@ struct ProgramRun {
 class RunningProgram {
 public:
     RunningProgram(pid_t pid, std::filesystem::path home, std::filesystem::path scratch)
-        : pid_(pid), home_(std::move(home)), scratch_(std::move(scratch)) {}
+        : pid_(pid), home_(std::move(home)), scratch_(std::move(scratch))
+    {}
     ~RunningProgram();
     RunningProgram(const RunningProgram&) = delete;
     RunningProgram& operator=(const RunningProgram&) = delete;

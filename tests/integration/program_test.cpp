@@ -112,7 +112,8 @@ TEST_F(ProgramStart, DebugInAQuietRunWithADisplayShowsTheErrorInABox)
     program->Signal(SIGTERM);
     const ProgramRun run = program->Finish(10);
     EXPECT_EQ(run.exitStatus, 143);
-    EXPECT_TRUE(InOrder(run.log, {"ERROR: winsock error - 10061 Connection refused", "WARNING: stopped by signal SIGTERM"}));
+    EXPECT_TRUE(
+        InOrder(run.log, {"ERROR: winsock error - 10061 Connection refused", "WARNING: stopped by signal SIGTERM"}));
     EXPECT_EQ(run.output.find("ERROR: winsock error"), std::string::npos) << run.output;
 }
 

@@ -12,8 +12,9 @@ protected:
     void SetUp() override
     {
         ProgramTest::SetUp();
-        WriteSettings("[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=3\r\nConnectionType=LAN\r\n"
-                      "QuietMode=Y\r\n");
+        WriteSettings(
+            "[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=3\r\nConnectionType=LAN\r\n"
+            "QuietMode=Y\r\n");
     }
 
     // server empty: no server at all (the port refuses). clockStandIn: see RunOptions.

@@ -31,8 +31,9 @@ class OverlappingRuns : public ProgramTest {};
 
 TEST_F(OverlappingRuns, FiveRunsAtOnceOnALogDueForRotationLoseNoLineAndKeepTheOldLogWhole)
 {
-    WriteSettings("[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=3\r\nConnectionType=LAN\r\n"
-                  "QuietMode=Y\r\n");
+    WriteSettings(
+        "[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=3\r\nConnectionType=LAN\r\n"
+        "QuietMode=Y\r\n");
     const Lines perRun = {"*** VEL started ***", "started in quiet mode", "detected current connection via LAN",
                           "starting connect to 127.0.0.1 (local test server)",
                           "ERROR: winsock error - 10061 Connection refused"};
@@ -84,8 +85,9 @@ TEST_F(OverlappingRuns, FiveRunsAtOnceOnALogDueForRotationLoseNoLineAndKeepTheOl
 // Links at both names stay links through a rotation by the real program.
 TEST_F(OverlappingRuns, LinksAtTheLogsNamesAreWrittenThrough)
 {
-    WriteSettings("[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=3\r\nConnectionType=LAN\r\n"
-                  "QuietMode=Y\r\n");
+    WriteSettings(
+        "[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=3\r\nConnectionType=LAN\r\n"
+        "QuietMode=Y\r\n");
     const fs::path logs = home.string() + ".logs";
     fs::create_directories(logs);
     const std::string earlier = EarlierLog(0);

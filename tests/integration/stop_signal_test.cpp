@@ -12,7 +12,8 @@
 namespace vel::integration {
 namespace {
 
-const std::vector<std::pair<int, std::string>> kSignals = {{SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"}, {SIGHUP, "SIGHUP"}};
+const std::vector<std::pair<int, std::string>> kSignals = {
+    {SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"}, {SIGHUP, "SIGHUP"}};
 
 class StopBySignal : public ProgramTest {
 protected:
@@ -20,8 +21,10 @@ protected:
     void WriteRunSettings(const std::string& quietMode) const
     {
         std::filesystem::remove(home / "Veltrane.log");  // each run's lines alone
-        WriteSettings("[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=20\r\nConnectionType=LAN\r\n"
-                      "QuietMode=" + quietMode + "\r\n");
+        WriteSettings(
+            "[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=20\r\nConnectionType=LAN\r\n"
+            "QuietMode=" +
+            quietMode + "\r\n");
     }
     // The end of the file saved at the close, which the hand-written one lacks.
     bool Saved() const { return ReadSettings().find("OnlyIfConnected=N\r\n") != std::string::npos; }
@@ -43,9 +46,9 @@ TEST_F(StopBySignal, AQuietRunDuringItsExitCountdown)
         EXPECT_EQ(run.signal, 0) << "ended by the signal itself, not by the program";
         EXPECT_EQ(run.exitStatus, 128 + number) << run.output;
         ASSERT_FALSE(run.log.empty());
-        EXPECT_EQ(run.log, (Lines{"*** VEL started ***", "started in quiet mode", "detected current connection via LAN",
-                                  "starting connect to 127.0.0.1 (local test server)",
-                                  "WARNING: stopped by signal " + name}));
+        EXPECT_EQ(run.log,
+                  (Lines{"*** VEL started ***", "started in quiet mode", "detected current connection via LAN",
+                         "starting connect to 127.0.0.1 (local test server)", "WARNING: stopped by signal " + name}));
         EXPECT_LT(run.seconds, 3.0);
         EXPECT_TRUE(Saved()) << ReadSettings();
     }

@@ -35,12 +35,11 @@ protected:
         ASSERT_EQ(bus.Error(), "");
     }
 
-    void Settings(const std::string& connectionType, const std::string& connectoid,
-                  const std::string& onlyIfConnected)
+    void Settings(const std::string& connectionType, const std::string& connectoid, const std::string& onlyIfConnected)
     {
-        WriteSettings(std::string("[Main]\r\nNTPServer=") + kServer + "\r\nDelay=3\r\nQuietMode=Y\r\nConnectionType=" +
-                      connectionType + "\r\nConnectoid=" + connectoid + "\r\nOnlyIfConnected=" + onlyIfConnected +
-                      "\r\n");
+        WriteSettings(std::string("[Main]\r\nNTPServer=") + kServer +
+                      "\r\nDelay=3\r\nQuietMode=Y\r\nConnectionType=" + connectionType +
+                      "\r\nConnectoid=" + connectoid + "\r\nOnlyIfConnected=" + onlyIfConnected + "\r\n");
     }
 
     // NetworkManager with one modem profile, "Mobile", and these parameters
@@ -76,7 +75,6 @@ long Count(const Lines& log, const std::string& line)
 {
     return std::count(log.begin(), log.end(), line);
 }
-
 
 TEST_F(SystemServices, NetworkManagersConnectedStateIsALanConnection)
 {
@@ -201,8 +199,8 @@ TEST_F(SystemServices, TheClockIsSetThroughTimedatedToTheServersTime)
     Settings("LAN", "", "N");
     // The server is an hour ahead of this machine's clock.
     const ProgramRun run = RunProgram("--layout nist --offset 3600", true);
-    EXPECT_TRUE(InOrder(run.log, {"detected current connection via LAN", "system clock off by *",
-                                  "system clock corrected to *"}))
+    EXPECT_TRUE(InOrder(
+        run.log, {"detected current connection via LAN", "system clock off by *", "system clock corrected to *"}))
         << run.output;
     EXPECT_EQ(run.exitStatus, 0);
 

@@ -152,14 +152,16 @@ TEST(LogLock, ALockHeldByAnotherRunIsWaitedForThroughTheEventPump)
     OpenLog(t.app);
     EXPECT_GE(t.clock.MonotonicSeconds(), 2.5);
     EXPECT_LT(t.clock.MonotonicSeconds(), 2.7);  // polled often, not once a second
-    EXPECT_GT(t.pump.DoEventsCalls(), 0);         // windows stayed alive meanwhile
-    EXPECT_EQ(t.env.moves.size(), 1u);            // the rotation waited for the lock
+    EXPECT_GT(t.pump.DoEventsCalls(), 0);        // windows stayed alive meanwhile
+    EXPECT_EQ(t.env.moves.size(), 1u);           // the rotation waited for the lock
     EXPECT_EQ(t.LogLines(), (Lines{"*** VEL started ***"}));
     EXPECT_EQ(t.env.unlockedWrites, 0);
 
     // A line, too, waits its turn.
     const double before = t.clock.MonotonicSeconds();
-    t.env.onLock = [&](bool) { return t.clock.MonotonicSeconds() < before + 1.0 ? LockResult::Busy : LockResult::Locked; };
+    t.env.onLock = [&](bool) {
+        return t.clock.MonotonicSeconds() < before + 1.0 ? LockResult::Busy : LockResult::Locked;
+    };
     WriteLog(t.app, "later");
     EXPECT_GE(t.clock.MonotonicSeconds(), before + 1.0);
     EXPECT_EQ(t.LogLines(), (Lines{"*** VEL started ***", "later"}));

@@ -54,8 +54,7 @@ constexpr const char* kIpv6RejectOnly =
 
 std::string Ipv4Default(const std::string& interface, int metric, const std::string& flags = "0003")
 {
-    return interface + "\t00000000\t0101A8C0\t" + flags + "\t0\t0\t" + std::to_string(metric) +
-           "\t00000000\t0\t0\t0\n";
+    return interface + "\t00000000\t0101A8C0\t" + flags + "\t0\t0\t" + std::to_string(metric) + "\t00000000\t0\t0\t0\n";
 }
 
 std::string Ipv6Default(const std::string& interface, const std::string& metricHex)
@@ -65,8 +64,8 @@ std::string Ipv6Default(const std::string& interface, const std::string& metricH
            metricHex + " 00000001 00000000 00000003 " + interface + "\n";
 }
 
-const std::string kMuller = "M\xC3\xBCller-ISP";         // Müller-ISP
-const std::string kUmlautDsl = "\xC3\x9Cmlaut: DSL";     // Ümlaut: DSL
+const std::string kMuller = "M\xC3\xBCller-ISP";      // Müller-ISP
+const std::string kUmlautDsl = "\xC3\x9Cmlaut: DSL";  // Ümlaut: DSL
 const std::string kTeleNet = "Tele \"Net\"";
 
 class LinuxDialUpTest : public ::testing::Test {
@@ -142,7 +141,10 @@ protected:
             Write("peers/" + name, "/dev/ttyS0 115200\nnoauth\ndefaultroute\n");
     }
 
-    void Process(int pid, const std::string& commandLine) { Write("proc/" + std::to_string(pid) + "/cmdline", commandLine); }
+    void Process(int pid, const std::string& commandLine)
+    {
+        Write("proc/" + std::to_string(pid) + "/cmdline", commandLine);
+    }
 
     void Interface(const std::string& name, const std::string& flags, int type = 1, const std::string& uevent = {})
     {
@@ -178,8 +180,7 @@ TEST(RouteTables, DefaultRouteOfLowestMetricThatIsUp)
     EXPECT_EQ(Ipv6DefaultRoute(kIpv6Eth0)->interface, "eth0");
     EXPECT_EQ(Ipv6DefaultRoute(kIpv6Eth0)->metric, 0x400u);
     EXPECT_FALSE(Ipv6DefaultRoute(kIpv6RejectOnly));
-    EXPECT_EQ(Ipv6DefaultRoute(Ipv6Default("eth0", "00000400") + Ipv6Default("wwan0", "00000100"))->interface,
-              "wwan0");
+    EXPECT_EQ(Ipv6DefaultRoute(Ipv6Default("eth0", "00000400") + Ipv6Default("wwan0", "00000100"))->interface, "wwan0");
 }
 
 TEST(PppdCommandLines, PeerAfterCall)
@@ -208,8 +209,8 @@ TEST(PeerNames, WhatPonPassesThroughIntact)
 
     for (const std::string name : {"provider", "my-isp", "o'brien", "gprs.t-mobile", kMuller.c_str(), "a\"b"})
         EXPECT_TRUE(IsPeerNameForPon(name)) << name;
-    for (const std::string name : {"", "my isp", "-a", "--quick", ".hidden", "../x", "a/b", "a\\b", "a*", "a?",
-                                   "[x]", "tab\there", "line\nbreak"})
+    for (const std::string name : {"", "my isp", "-a", "--quick", ".hidden", "../x", "a/b", "a\\b", "a*", "a?", "[x]",
+                                   "tab\there", "line\nbreak"})
         EXPECT_FALSE(IsPeerNameForPon(name)) << name;
 }
 
@@ -228,9 +229,13 @@ TEST_F(LinuxDialUpTest, OnlineIsADefaultRouteAndModemIsAPppOrWwanInterface)
         {"ppp", header + Ipv4Default("ppp0", 0), kIpv6RejectOnly, {true, ConnectionFlags::Modem}},
         {"IPv6 only, over wwan", header, Ipv6Default("wwan0", "00000400"), {true, ConnectionFlags::Modem}},
         {"IPv6 only, over ethernet", header, Ipv6Default("enp3s0", "00000400"), {true, ConnectionFlags::Lan}},
-        {"ppp with the lower metric", header + Ipv4Default("eth0", 100) + Ipv4Default("ppp0", 10), kIpv6Eth0,
+        {"ppp with the lower metric",
+         header + Ipv4Default("eth0", 100) + Ipv4Default("ppp0", 10),
+         kIpv6Eth0,
          {true, ConnectionFlags::Modem}},
-        {"ethernet with the lower metric", header + Ipv4Default("eth0", 10) + Ipv4Default("ppp0", 100), "",
+        {"ethernet with the lower metric",
+         header + Ipv4Default("eth0", 10) + Ipv4Default("ppp0", 100),
+         "",
          {true, ConnectionFlags::Lan}},
         {"IPv4 decides over IPv6", kRouteEth0, Ipv6Default("wwan0", "00000001"), {true, ConnectionFlags::Lan}},
         {"loopback as the way out", header + Ipv4Default("lo", 0, "0001"), "", {true, ConnectionFlags::Lan}},
@@ -255,8 +260,8 @@ TEST_F(LinuxDialUpTest, MissingRouteTablesMeanOffline)
 
 TEST_F(LinuxDialUpTest, InterfacesOfOtherNamesAreKnownByTheirKind)
 {
-    Interface("isp0", "0x1091", 512);                     // a renamed ppp unit
-    Interface("usb0", "0x1003", 1, "DEVTYPE=wwan\n");     // a USB modem's network device
+    Interface("isp0", "0x1091", 512);                  // a renamed ppp unit
+    Interface("usb0", "0x1003", 1, "DEVTYPE=wwan\n");  // a USB modem's network device
     Interface("usb1", "0x1003", 1, "DEVTYPE=gadget\n");
     for (const auto& [interface, modem] :
          std::vector<std::pair<std::string, bool>>{{"isp0", true}, {"usb0", true}, {"usb1", false}, {"eth9", false}}) {
@@ -316,7 +321,7 @@ TEST_F(LinuxDialUpTest, RunningPppdCallsAreTheActiveConnectionsInProcessOrder)
     Process(100, "/usr/sbin/pppd\0call\0provider\0"s);
     Process(42, "pppd\0call\0"s + kMuller + "\0nodetach\0"s);
     Process(7, "/bin/sh\0-c\0pppd call other\0"s);
-    Process(8, "");  // a kernel thread
+    Process(8, "");                                                // a kernel thread
     Process(1000, "/usr/sbin/pppd\0call\0provider\0updetach\0"s);  // a second pppd for the same peer
     Write("proc/self/cmdline", "/usr/sbin/pppd\0call\0self\0"s);
     EXPECT_EQ(dialUp.ActiveConnections(), (Lines{kMuller, "provider"}));
@@ -396,8 +401,8 @@ protected:
     // not connected (State 20) unless they say otherwise.
     void StartNetworkManager(const std::string& parameters)
     {
-        ASSERT_TRUE(bus.StartMock(test::DialUpNetworkManagerTemplate(), kNetworkManager,
-                                  "{\"State\": 20, " + parameters + "}"))
+        ASSERT_TRUE(
+            bus.StartMock(test::DialUpNetworkManagerTemplate(), kNetworkManager, "{\"State\": 20, " + parameters + "}"))
             << bus.Error();
         config.busAddress = bus.Address();
     }
@@ -534,8 +539,8 @@ TEST_F(NetworkManagerTest, TheGlobalStateAndThePrimaryConnectionMakeTheOnlineSta
     for (const Case& c : cases) {
         SCOPED_TRACE(c.parameters);
         test::PrivateSystemBus own;
-        ASSERT_TRUE(own.StartMock(test::DialUpNetworkManagerTemplate(), kNetworkManager,
-                                  std::string("{") + c.parameters + "}"))
+        ASSERT_TRUE(
+            own.StartMock(test::DialUpNetworkManagerTemplate(), kNetworkManager, std::string("{") + c.parameters + "}"))
             << own.Error();
         config.busAddress = own.Address();
         const ConnectedState state = LinuxDialUp(config).GetConnectedState();
@@ -562,7 +567,8 @@ TEST_F(NetworkManagerTest, WhenItIsNotRunningThePeersAreUsed)
     EXPECT_EQ(dialUp.DialRefusal("Mobile Broadband"), "pon cannot take a name with a blank in it");
     dialUp.StartDialer("Mobile");
     dialUp.StartDialer("provider");
-    EXPECT_EQ(dialUp.GetConnectedState().flags, std::uint32_t{ConnectionFlags::Offline | ConnectionFlags::RasInstalled});
+    EXPECT_EQ(dialUp.GetConnectedState().flags,
+              std::uint32_t{ConnectionFlags::Offline | ConnectionFlags::RasInstalled});
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(WaitForActions("pon", 1), Lines{"[provider]"});
     EXPECT_TRUE(dialUp.TakeWarnings().empty());  // not running is no fault
@@ -592,16 +598,16 @@ TEST_F(NetworkManagerTest, OneThatNeverAnswersCostsOneTimeOutAndIsWarnedAboutOnc
         double total = 0;
         double longest = 0;
         for (int round = 0; round < 3; ++round) {
-            for (const double seconds :
-                 {timed([&] {
-                      EXPECT_EQ(dialUp.GetConnectedState().flags, ConnectionFlags::Lan | ConnectionFlags::RasInstalled);
-                  }),
-                  timed([&] { EXPECT_EQ(dialUp.Entries(), Lines{"provider"}); }),
-                  timed([&] { EXPECT_TRUE(dialUp.ActiveConnections().empty()); }),
-                  timed([&] { EXPECT_FALSE(dialUp.IsDialUpLinkUp()); }),
-                  timed([&] { EXPECT_EQ(dialUp.DefaultEntry(), "provider"); }),
-                  timed([&] { dialUp.StartDialer("Mobile Broadband"); }),
-                  timed([&] { dialUp.HangUp("Mobile Broadband"); })}) {
+            for (const double seconds : {timed([&] {
+                                             EXPECT_EQ(dialUp.GetConnectedState().flags,
+                                                       ConnectionFlags::Lan | ConnectionFlags::RasInstalled);
+                                         }),
+                                         timed([&] { EXPECT_EQ(dialUp.Entries(), Lines{"provider"}); }),
+                                         timed([&] { EXPECT_TRUE(dialUp.ActiveConnections().empty()); }),
+                                         timed([&] { EXPECT_FALSE(dialUp.IsDialUpLinkUp()); }),
+                                         timed([&] { EXPECT_EQ(dialUp.DefaultEntry(), "provider"); }),
+                                         timed([&] { dialUp.StartDialer("Mobile Broadband"); }),
+                                         timed([&] { dialUp.HangUp("Mobile Broadband"); })}) {
                 total += seconds;
                 longest = std::max(longest, seconds);
             }

@@ -30,16 +30,20 @@ using std::string;
 // effective set comes back at the end of the scope.
 class WithoutPermissionOverride {
 public:
-    WithoutPermissionOverride() {
+    WithoutPermissionOverride()
+    {
         header_.version = _LINUX_CAPABILITY_VERSION_3;
         header_.pid = 0;
-        if (::syscall(SYS_capget, &header_, saved_) != 0) return;
+        if (::syscall(SYS_capget, &header_, saved_) != 0)
+            return;
         __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
         reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
         active_ = ::syscall(SYS_capset, &header_, reduced) == 0;
     }
-    ~WithoutPermissionOverride() {
-        if (active_) ::syscall(SYS_capset, &header_, saved_);
+    ~WithoutPermissionOverride()
+    {
+        if (active_)
+            ::syscall(SYS_capset, &header_, saved_);
     }
     WithoutPermissionOverride(const WithoutPermissionOverride&) = delete;
     WithoutPermissionOverride& operator=(const WithoutPermissionOverride&) = delete;
@@ -52,44 +56,53 @@ private:
 
 class LinuxProfileFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         string pattern = (fs::temp_directory_path() / "veltrane-ini-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         folder = pattern;
         path = folder + "/Veltrane.INI";
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         std::error_code ignored;
         for (const auto& entry : fs::recursive_directory_iterator(folder, ignored)) {
-            if (!entry.is_symlink()) fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+            if (!entry.is_symlink())
+                fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
         }
         fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, ignored);
         fs::remove_all(folder, ignored);
     }
 
-    static void Put(const string& file, const string& text) {
+    static void Put(const string& file, const string& text)
+    {
         std::ofstream out(file, std::ios::binary | std::ios::trunc);
         out << text;
         ASSERT_TRUE(out.good()) << file;
     }
-    static string Text(const string& file) {
+    static string Text(const string& file)
+    {
         std::ifstream in(file, std::ios::binary);
         std::ostringstream text;
         text << in.rdbuf();
         return text.str();
     }
     // The names in the folder: a failed or finished write leaves no temporary file.
-    std::set<string> Names() const {
+    std::set<string> Names() const
+    {
         std::set<string> names;
-        for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+        for (const auto& entry : fs::directory_iterator(folder))
+            names.insert(entry.path().filename().string());
         return names;
     }
-    string Get(const string& key, int bufferSize = 260, const string& section = "Main") {
+    string Get(const string& key, int bufferSize = 260, const string& section = "Main")
+    {
         string value = "left over";
         lastCount = profile.GetString(section, key, "", value, bufferSize, path);
         return value;
     }
-    static struct stat Stat(const string& file) {
+    static struct stat Stat(const string& file)
+    {
         struct stat info {};
         EXPECT_EQ(::stat(file.c_str(), &info), 0) << file;
         return info;
@@ -101,7 +114,8 @@ protected:
     int lastCount = -1;
 };
 
-TEST_F(LinuxProfileFileTest, MissingFileReadsDefaultAndIsNotCreated) {
+TEST_F(LinuxProfileFileTest, MissingFileReadsDefaultAndIsNotCreated)
+{
     string value;
     EXPECT_EQ(profile.GetString("Main", "Delay", "dflt", value, 260, path), 4);
     EXPECT_EQ(value, "dflt");
@@ -110,7 +124,8 @@ TEST_F(LinuxProfileFileTest, MissingFileReadsDefaultAndIsNotCreated) {
     EXPECT_EQ(value, "dflt");
 }
 
-TEST_F(LinuxProfileFileTest, ReadsThroughTheIniRules) {
+TEST_F(LinuxProfileFileTest, ReadsThroughTheIniRules)
+{
     Put(path, "; settings\n[ main ]\n ntpserver = \"time.example (Test)\" \nConnectoid=\n");
     EXPECT_EQ(Get("NTPServer"), "time.example (Test)");
     EXPECT_EQ(lastCount, 19);
@@ -119,7 +134,8 @@ TEST_F(LinuxProfileFileTest, ReadsThroughTheIniRules) {
     EXPECT_EQ(Get("Delay"), "");
 }
 
-TEST_F(LinuxProfileFileTest, ValueCutToBufferSizeLessOne) {
+TEST_F(LinuxProfileFileTest, ValueCutToBufferSizeLessOne)
+{
     const string long_value(300, 'x');
     Put(path, "[Main]\r\nNTPServer=" + long_value + "\r\n");
     EXPECT_EQ(Get("NTPServer"), string(259, 'x'));
@@ -134,7 +150,8 @@ TEST_F(LinuxProfileFileTest, ValueCutToBufferSizeLessOne) {
     EXPECT_EQ(lastCount, 0);
 }
 
-TEST_F(LinuxProfileFileTest, WriteCreatesNewFileWithUsualPermissions) {
+TEST_F(LinuxProfileFileTest, WriteCreatesNewFileWithUsualPermissions)
+{
     const mode_t old = ::umask(022);
     const bool wrote = profile.WriteString("Main", "NTPServer", "a b", path);
     ::umask(old);
@@ -144,7 +161,8 @@ TEST_F(LinuxProfileFileTest, WriteCreatesNewFileWithUsualPermissions) {
     EXPECT_EQ(Names(), std::set<string>{"Veltrane.INI"});
 }
 
-TEST_F(LinuxProfileFileTest, WriteReplacesTheFileAsAWholeKeepingPermissions) {
+TEST_F(LinuxProfileFileTest, WriteReplacesTheFileAsAWholeKeepingPermissions)
+{
     Put(path, "[Main]\nDelay=5\nTolerance=12\n");
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
     const ino_t before = Stat(path).st_ino;
@@ -157,7 +175,8 @@ TEST_F(LinuxProfileFileTest, WriteReplacesTheFileAsAWholeKeepingPermissions) {
     EXPECT_EQ(Names(), std::set<string>{"Veltrane.INI"});
 }
 
-TEST_F(LinuxProfileFileTest, WriteOfTheSameValueLeavesTheFileAlone) {
+TEST_F(LinuxProfileFileTest, WriteOfTheSameValueLeavesTheFileAlone)
+{
     Put(path, "[Main]\nDelay=5\n");
     const ino_t before = Stat(path).st_ino;
     EXPECT_TRUE(profile.WriteString("Main", "delay", "5", path));
@@ -165,7 +184,8 @@ TEST_F(LinuxProfileFileTest, WriteOfTheSameValueLeavesTheFileAlone) {
     EXPECT_EQ(Text(path), "[Main]\nDelay=5\n");
 }
 
-TEST_F(LinuxProfileFileTest, FolderAtTheSettingsPathReadsEmptyAndCannotBeWritten) {
+TEST_F(LinuxProfileFileTest, FolderAtTheSettingsPathReadsEmptyAndCannotBeWritten)
+{
     ASSERT_TRUE(fs::create_directory(path));
     EXPECT_EQ(Get("Delay"), "");
     EXPECT_FALSE(profile.WriteString("Main", "Delay", "3", path));
@@ -174,7 +194,8 @@ TEST_F(LinuxProfileFileTest, FolderAtTheSettingsPathReadsEmptyAndCannotBeWritten
     EXPECT_EQ(Names(), std::set<string>{"Veltrane.INI"});
 }
 
-TEST_F(LinuxProfileFileTest, MissingFolderCannotBeWritten) {
+TEST_F(LinuxProfileFileTest, MissingFolderCannotBeWritten)
+{
     const string inMissing = folder + "/gone/Veltrane.INI";
     EXPECT_FALSE(profile.WriteString("Main", "Delay", "3", inMissing));
     EXPECT_FALSE(fs::exists(folder + "/gone"));
@@ -185,7 +206,8 @@ TEST_F(LinuxProfileFileTest, MissingFolderCannotBeWritten) {
 
 // A folder that takes no new file, holding a file that may be written (a
 // shared folder): the file is rewritten in place, as the Windows call does.
-TEST_F(LinuxProfileFileTest, UnwritableFolderWithAWritableFileIsWrittenInPlace) {
+TEST_F(LinuxProfileFileTest, UnwritableFolderWithAWritableFileIsWrittenInPlace)
+{
     Put(path, "[Main]\r\nNTPServer=a long server name to shorten\r\nDelay=5\r\n");
     const ino_t before = Stat(path).st_ino;
     ASSERT_EQ(::chmod(folder.c_str(), 0500), 0);
@@ -206,8 +228,10 @@ TEST_F(LinuxProfileFileTest, UnwritableFolderWithAWritableFileIsWrittenInPlace) 
 }
 
 // In place, a disk too full for what the file gains leaves it as it was.
-TEST_F(LinuxProfileFileTest, InPlaceWriteOnAFullDiskLeavesTheFileAsItWas) {
-    const string before = "[Main]\r\nNTPServer=tick.usno.navy.mil (US Naval Observatory, Washington, DC)\r\nDelay=3\r\n";
+TEST_F(LinuxProfileFileTest, InPlaceWriteOnAFullDiskLeavesTheFileAsItWas)
+{
+    const string before =
+        "[Main]\r\nNTPServer=tick.usno.navy.mil (US Naval Observatory, Washington, DC)\r\nDelay=3\r\n";
     Put(path, before);
     ASSERT_EQ(::chmod(folder.c_str(), 0500), 0);
     const pid_t child = ::fork();
@@ -215,7 +239,9 @@ TEST_F(LinuxProfileFileTest, InPlaceWriteOnAFullDiskLeavesTheFileAsItWas) {
     if (child == 0) {
         WithoutPermissionOverride asOrdinaryUser;
         ::signal(SIGXFSZ, SIG_IGN);
-        const struct rlimit limit{1024, 1024};
+        const struct rlimit limit {
+            1024, 1024
+        };
         ::setrlimit(RLIMIT_FSIZE, &limit);
         SystemError error;
         const bool wrote = profile.WriteString("Main", "Connectoid", string(4000, 'c'), path, error);
@@ -231,7 +257,8 @@ TEST_F(LinuxProfileFileTest, InPlaceWriteOnAFullDiskLeavesTheFileAsItWas) {
 }
 
 // Why a write failed, for the message the user gets.
-TEST_F(LinuxProfileFileTest, AFailedWriteSaysWhy) {
+TEST_F(LinuxProfileFileTest, AFailedWriteSaysWhy)
+{
     SystemError error;
     ASSERT_TRUE(fs::create_directory(path));
     EXPECT_FALSE(profile.WriteString("Main", "Delay", "3", path, error));
@@ -256,7 +283,8 @@ TEST_F(LinuxProfileFileTest, AFailedWriteSaysWhy) {
     EXPECT_EQ(profile.SizeLimit(), 16u * 1024u * 1024u);
 }
 
-TEST_F(LinuxProfileFileTest, ReadOnlyFileIsNotReplaced) {
+TEST_F(LinuxProfileFileTest, ReadOnlyFileIsNotReplaced)
+{
     Put(path, "[Main]\r\nDelay=5\r\n");
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
     {
@@ -269,7 +297,8 @@ TEST_F(LinuxProfileFileTest, ReadOnlyFileIsNotReplaced) {
     EXPECT_EQ(Names(), std::set<string>{"Veltrane.INI"});
 }
 
-TEST_F(LinuxProfileFileTest, UnreadableFileReadsEmptyAndIsNotOverwritten) {
+TEST_F(LinuxProfileFileTest, UnreadableFileReadsEmptyAndIsNotOverwritten)
+{
     Put(path, "[Main]\r\nNTPServer=mine\r\nDelay=5\r\n");
     ASSERT_EQ(::chmod(path.c_str(), 0200), 0);
     {
@@ -283,15 +312,19 @@ TEST_F(LinuxProfileFileTest, UnreadableFileReadsEmptyAndIsNotOverwritten) {
     EXPECT_EQ(Names(), std::set<string>{"Veltrane.INI"});
 }
 
-TEST_F(LinuxProfileFileTest, FullDiskLeavesTheOldFileWhole) {
-    const string before = "[Main]\r\nNTPServer=tick.usno.navy.mil (US Naval Observatory, Washington, DC)\r\nDelay=3\r\n";
+TEST_F(LinuxProfileFileTest, FullDiskLeavesTheOldFileWhole)
+{
+    const string before =
+        "[Main]\r\nNTPServer=tick.usno.navy.mil (US Naval Observatory, Washington, DC)\r\nDelay=3\r\n";
     Put(path, before);
     // In a child whose files may not grow beyond 1 KiB, as on a full disk.
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         ::signal(SIGXFSZ, SIG_IGN);
-        const struct rlimit limit{1024, 1024};
+        const struct rlimit limit {
+            1024, 1024
+        };
         ::setrlimit(RLIMIT_FSIZE, &limit);
         const bool wrote = profile.WriteString("Main", "Connectoid", string(4000, 'c'), path);
         ::_exit(wrote ? 1 : 0);
@@ -304,7 +337,8 @@ TEST_F(LinuxProfileFileTest, FullDiskLeavesTheOldFileWhole) {
     EXPECT_EQ(Names(), std::set<string>{"Veltrane.INI"});
 }
 
-TEST_F(LinuxProfileFileTest, SymbolicLinkWritesItsTargetAndStays) {
+TEST_F(LinuxProfileFileTest, SymbolicLinkWritesItsTargetAndStays)
+{
     const string real = folder + "/real.ini";
     Put(real, "[Main]\nDelay=5\n");
     fs::create_symlink("real.ini", path);
@@ -319,7 +353,8 @@ TEST_F(LinuxProfileFileTest, SymbolicLinkWritesItsTargetAndStays) {
     EXPECT_TRUE(fs::is_symlink(dangling));
 }
 
-TEST_F(LinuxProfileFileTest, NamedPipeNeitherHangsNorIsWritten) {
+TEST_F(LinuxProfileFileTest, NamedPipeNeitherHangsNorIsWritten)
+{
     ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
     EXPECT_EQ(Get("Delay"), "");
     EXPECT_FALSE(profile.WriteString("Main", "Delay", "3", path));
@@ -328,9 +363,11 @@ TEST_F(LinuxProfileFileTest, NamedPipeNeitherHangsNorIsWritten) {
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
 }
 
-TEST_F(LinuxProfileFileTest, BinaryGarbageIsKeptAndTheSectionAdded) {
+TEST_F(LinuxProfileFileTest, BinaryGarbageIsKeptAndTheSectionAdded)
+{
     string garbage;
-    for (int i = 0; i < 2048; ++i) garbage += static_cast<char>((i * 37 + 11) % 256);
+    for (int i = 0; i < 2048; ++i)
+        garbage += static_cast<char>((i * 37 + 11) % 256);
     garbage += "x";  // no line end at the very end
     Put(path, garbage);
     EXPECT_EQ(Get("Delay"), "");
@@ -341,7 +378,8 @@ TEST_F(LinuxProfileFileTest, BinaryGarbageIsKeptAndTheSectionAdded) {
     EXPECT_EQ(Get("Delay"), "3");
 }
 
-TEST_F(LinuxProfileFileTest, FileBeyondTheSizeLimitIsReadButNeverRewritten) {
+TEST_F(LinuxProfileFileTest, FileBeyondTheSizeLimitIsReadButNeverRewritten)
+{
     LinuxProfileFile small(64);
     // The limit falls inside the Delay line: that line does not count.
     const string text = "[Main]\nNTPServer=time.example\nQuietMode=Y\nDelay=1234567890123456789\nTolerance=4\n";
@@ -367,7 +405,8 @@ TEST_F(LinuxProfileFileTest, FileBeyondTheSizeLimitIsReadButNeverRewritten) {
     EXPECT_EQ(Text(path), "[Main]\nQuietMode=N\n");
 }
 
-TEST_F(LinuxProfileFileTest, DefaultSizeLimitOnAHugeFile) {
+TEST_F(LinuxProfileFileTest, DefaultSizeLimitOnAHugeFile)
+{
     // A sparse file of 17 MiB: a settings section, then NUL bytes.
     Put(path, "[Main]\nDelay=5\n");
     ASSERT_EQ(::truncate(path.c_str(), 17 * 1024 * 1024), 0);

@@ -57,8 +57,9 @@ TEST_F(TimedatedTest, TheInstantGoesAsMicrosecondsAbsoluteAndInteractive)
 
 TEST_F(TimedatedTest, ARefusalIsReportedWithTheServicesReason)
 {
-    SetTimeDoes("raise dbus.exceptions.DBusException('Automatic time synchronization is enabled', "
-                "name='org.freedesktop.timedate1.AutomaticTimeSyncEnabled')");
+    SetTimeDoes(
+        "raise dbus.exceptions.DBusException('Automatic time synchronization is enabled', "
+        "name='org.freedesktop.timedate1.AutomaticTimeSyncEnabled')");
     EXPECT_EQ(SetTimeThroughTimedated({1751364000, 0}, options),
               "systemd-timedated refused: Automatic time synchronization is enabled "
               "(org.freedesktop.timedate1.AutomaticTimeSyncEnabled)");

@@ -84,11 +84,12 @@ protected:
     // variables and where its standard input comes from.
     std::string Reporter()
     {
-        return Script("reporter", "out=\"$1\"; shift\n"
-                                  "{ for a in \"$@\"; do printf '[%s]' \"$a\"; done; echo\n"
-                                  "  echo \"LC_ALL=${LC_ALL-unset} LANGUAGE=${LANGUAGE-unset}\"\n"
-                                  "  echo \"stdin=$(readlink /proc/self/fd/0)\"\n"
-                                  "  echo end; } > \"$out.tmp\" && mv \"$out.tmp\" \"$out\"\n");
+        return Script("reporter",
+                      "out=\"$1\"; shift\n"
+                      "{ for a in \"$@\"; do printf '[%s]' \"$a\"; done; echo\n"
+                      "  echo \"LC_ALL=${LC_ALL-unset} LANGUAGE=${LANGUAGE-unset}\"\n"
+                      "  echo \"stdin=$(readlink /proc/self/fd/0)\"\n"
+                      "  echo end; } > \"$out.tmp\" && mv \"$out.tmp\" \"$out\"\n");
     }
 
     fs::path root;
@@ -121,12 +122,13 @@ TEST_F(ProgramRunnerTest, ASystemToolGetsNoTranslationAndNoInput)
     const std::string reporter = Reporter();
     const ProgramRunner runner((root / "bin").string());
 
-    ASSERT_TRUE(runner.StartDetached({"reporter", (root / "tool.txt").string(), "a b", "*", "$HOME"},
-                                     StartAs::SystemTool));
-    EXPECT_EQ(WaitForFile("tool.txt"), "[a b][*][$HOME]\n"
-                                       "LC_ALL=C.UTF-8 LANGUAGE=unset\n"
-                                       "stdin=/dev/null\n"
-                                       "end\n");
+    ASSERT_TRUE(
+        runner.StartDetached({"reporter", (root / "tool.txt").string(), "a b", "*", "$HOME"}, StartAs::SystemTool));
+    EXPECT_EQ(WaitForFile("tool.txt"),
+              "[a b][*][$HOME]\n"
+              "LC_ALL=C.UTF-8 LANGUAGE=unset\n"
+              "stdin=/dev/null\n"
+              "end\n");
 
     // A program for the user keeps the user's language.
     ASSERT_TRUE(runner.StartDetached({reporter, (root / "user.txt").string()}, StartAs::UserProgram));

@@ -27,10 +27,7 @@ struct Countdown : ::testing::Test {
         for (double at = 0.5; at < until; at += 1.0)
             t.pump.After(at, [this] { shown.emplace_back(t.clock.MonotonicSeconds(), form->Text("txtStatus")); });
     }
-    void Count(std::int16_t seconds)
-    {
-        ShowCountdown(t.app, "Label", "In ", seconds, " s", "&Quit");
-    }
+    void Count(std::int16_t seconds) { ShowCountdown(t.app, "Label", "In ", seconds, " s", "&Quit"); }
 };
 
 TEST_F(Countdown, ThreeShowsThreeTwoOneAndTakesThreeSeconds)

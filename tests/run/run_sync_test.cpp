@@ -117,8 +117,9 @@ TEST(RunSync, WindowRunWithTheClockOffIsCorrectedAndShowsEachStep)
     EXPECT_EQ(s.Run(), ExitStatus::Ok);
 
     EXPECT_EQ(label, "Waiting to start connection");
-    EXPECT_EQ(box, "Connection will initiate in 3 secs.  To cancel out of program, click CANCEL.  To connect now, "
-                   "click GO.");
+    EXPECT_EQ(box,
+              "Connection will initiate in 3 secs.  To cancel out of program, click CANCEL.  To connect now, "
+              "click GO.");
     EXPECT_EQ(button, "&Cancel");
     EXPECT_EQ(pointer, platform::PointerShape::Busy);
     EXPECT_EQ(boxAtQuery, std::string("Getting current time from ") + kServer);
@@ -166,9 +167,9 @@ TEST(RunSync, FailedQueryCountsDownTheDelayShowsWhyAndLogsTheError)
     EXPECT_EQ(box, "Program will exit in 7 secs.  To exit immediately, click QUIT.");
     EXPECT_EQ(button, "&Quit");
     EXPECT_DOUBLE_EQ(s.t.clock.MonotonicSeconds(), 14.0);  // delay, then the exit countdown of the same length
-    EXPECT_EQ(s.t.LogLines(),
-              (Lines{"*** VEL started ***", "detected current connection via LAN",
-                     std::string("starting connect to ") + kServer, "ERROR: winsock error - 10061 Connection refused"}));
+    EXPECT_EQ(s.t.LogLines(), (Lines{"*** VEL started ***", "detected current connection via LAN",
+                                     std::string("starting connect to ") + kServer,
+                                     "ERROR: winsock error - 10061 Connection refused"}));
     EXPECT_TRUE(s.t.windows.messages.empty());  // only with "debug"
 }
 
@@ -232,16 +233,17 @@ TEST(RunSync, ASettingsSaveThatFailsAtTheEndOfTheRunIsLogged)
 TEST(RunSync, ASettingsFileBeyondTheReadersLimitIsAWarningInTheLog)
 {
     RunScene s("Y");
-    s.t.WriteSettings(std::string("[Main]\r\nQuietMode=Y\r\nConnectionType=LAN\r\nNTPServer=") + kServer +
-                      "\r\n" + std::string(200, ';') + "\r\n");
+    s.t.WriteSettings(std::string("[Main]\r\nQuietMode=Y\r\nConnectionType=LAN\r\nNTPServer=") + kServer + "\r\n" +
+                      std::string(200, ';') + "\r\n");
     s.t.profile.sizeLimit = 100;
     s.ServerAnswers(0);
     EXPECT_EQ(s.Run(), ExitStatus::Ok);
     const Lines log = s.t.LogLines();
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ(log[0], "*** VEL started ***");
-    EXPECT_EQ(log[1], "WARNING: the settings file /app/Veltrane.INI is larger than 100 bytes; only the keys within "
-                      "its first 100 bytes were read");
+    EXPECT_EQ(log[1],
+              "WARNING: the settings file /app/Veltrane.INI is larger than 100 bytes; only the keys within "
+              "its first 100 bytes were read");
     EXPECT_EQ(log[2], "started in quiet mode");
     EXPECT_EQ(log.back(), "WARNING: the settings could not be saved: /app/Veltrane.INI: File too large (error 27)");
 }

@@ -107,8 +107,9 @@ TEST(StatusWindow, FirstActivationStartsTheRunOnceFromTheEventQueue)
     t.pump.RunFor(60);
     EXPECT_TRUE(t.app.flags.RunStarted);
     EXPECT_TRUE(t.app.RunFinished);
-    EXPECT_EQ(during, "Connection will initiate in 2 secs.  To cancel out of program, click CANCEL.  "
-                      "To connect now, click GO.");
+    EXPECT_EQ(during,
+              "Connection will initiate in 2 secs.  To cancel out of program, click CANCEL.  "
+              "To connect now, click GO.");
     EXPECT_GE(t.Window()->ActivationCount(), 2);
     const auto lines = t.LogLines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "*** VEL started ***"), 1);

@@ -47,8 +47,8 @@ struct StopScene {
 
 TEST(StopBySignal, DuringTheStartDelayTheRunLogsSavesAndEndsWith128PlusTheNumber)
 {
-    for (const auto& [number, name] : std::vector<std::pair<int, std::string>>{
-             {kSigTerm, "SIGTERM"}, {kSigInt, "SIGINT"}, {kSigHup, "SIGHUP"}}) {
+    for (const auto& [number, name] :
+         std::vector<std::pair<int, std::string>>{{kSigTerm, "SIGTERM"}, {kSigInt, "SIGINT"}, {kSigHup, "SIGHUP"}}) {
         SCOPED_TRACE(name);
         StopScene s("N", "LAN");
         s.t.dialUp.SetLan();

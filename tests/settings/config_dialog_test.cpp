@@ -106,7 +106,8 @@ TEST(ConfigDialogForm, DeclaresTheWindowAndEveryControlAtItsPlace)
         {ControlKind::Label, "lblNTPServer", "NTP Server to use:", 360, 240, 1455, 255, 4, ""},
         {ControlKind::ComboBox, "cboNTPServer", "", 360, 480, 4095, 315, 11, ""},
         {ControlKind::Frame, "fraHowToConnect", "How to Connect", 360, 1080, 4095, 2655, 6, ""},
-        {ControlKind::OptionButton, "optLAN", "Only use &Local Area Network", 240, 360, 2415, 255, 0, "fraHowToConnect"},
+        {ControlKind::OptionButton, "optLAN", "Only use &Local Area Network", 240, 360, 2415, 255, 0,
+         "fraHowToConnect"},
         {ControlKind::OptionButton, "optModem", "Only use &Modem", 240, 720, 3255, 195, 1, "fraHowToConnect"},
         {ControlKind::OptionButton, "optBoth", "Use LAN if a&vailable - if not, use Modem", 240, 1080, 3255, 255, 7,
          "fraHowToConnect"},
@@ -114,7 +115,8 @@ TEST(ConfigDialogForm, DeclaresTheWindowAndEveryControlAtItsPlace)
          "fraHowToConnect"},
         {ControlKind::ComboBox, "cboISPList", "", 480, 1920, 2895, 315, 2, "fraHowToConnect"},
         {ControlKind::TextBox, "txtStartDelay", "0", 360, 3960, 375, 285, 10, ""},
-        {ControlKind::Label, "lblStartDelay", "Seconds to wait before starting connection", 840, 3960, 3135, 255, 9, ""},
+        {ControlKind::Label, "lblStartDelay", "Seconds to wait before starting connection", 840, 3960, 3135, 255, 9,
+         ""},
         {ControlKind::CheckBox, "chkQuietMode", "Run in quiet mode", 360, 4320, 4095, 195, 12, ""},
         {ControlKind::CheckBox, "chkOnlyIfConnected", "Run only if currently connected to internet", 360, 4560, 3975,
          195, 13, ""},
@@ -144,13 +146,20 @@ TEST(ConfigDialogForm, DeclaresTheWindowAndEveryControlAtItsPlace)
 TEST(TimeServerList, FourteenNistEntriesInTheirOrder)
 {
     const char* places[] = {
-        "(NIST, Gaithersburg, MD)",       "(NIST, Gaithersburg, MD)",
-        "(NIST, Boulder, CO)",            "(NIST, Boulder, CO)",
-        "(NIST, Boulder, CO)",            "(University of Colorado, Boulder)",
-        "(NCAR, Boulder, CO)",            "(Microsoft, Redmond, WA)",
-        "(Datum, San Jose, CA)",          "(Abovenet, VA)",
-        "(Abovenet, New York City, NY)",  "(Abovenet, San Jose, CA)",
-        "(TrueTime, AOL, Sunnyvale, CA)", "(TrueTime, AOL, VA)",
+        "(NIST, Gaithersburg, MD)",
+        "(NIST, Gaithersburg, MD)",
+        "(NIST, Boulder, CO)",
+        "(NIST, Boulder, CO)",
+        "(NIST, Boulder, CO)",
+        "(University of Colorado, Boulder)",
+        "(NCAR, Boulder, CO)",
+        "(Microsoft, Redmond, WA)",
+        "(Datum, San Jose, CA)",
+        "(Abovenet, VA)",
+        "(Abovenet, New York City, NY)",
+        "(Abovenet, San Jose, CA)",
+        "(TrueTime, AOL, Sunnyvale, CA)",
+        "(TrueTime, AOL, VA)",
     };
     ASSERT_EQ(kTimeServers.size(), std::size(places));
     std::set<std::string> hosts;
@@ -232,8 +241,8 @@ TEST_F(ConfigDialog, ConnectionTypeSelectsItsOptionOnlyWhenExactlyMatched)
         const char* option;
     };
     const Case cases[] = {
-        {"MODEM", "optModem"}, {"LAN", "optLAN"},   {"BOTH", "optBoth"},   {"", "optBoth"},
-        {"lan", "optBoth"},    {"Modem", "optBoth"}, {"LAN ", "optLAN"}, {"dial-up", "optBoth"},
+        {"MODEM", "optModem"}, {"LAN", "optLAN"},    {"BOTH", "optBoth"}, {"", "optBoth"},
+        {"lan", "optBoth"},    {"Modem", "optBoth"}, {"LAN ", "optLAN"},  {"dial-up", "optBoth"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("ConnectionType=") + c.stored);
@@ -560,13 +569,14 @@ TEST_F(ConfigDialog, FirstConfigurationWithOkWritesTheFileInKeyOrder)
     AnswerRunNow(MessageResult::No);
     User(0.5, [](HeadlessForm& d) { d.Click("cmdOK"); });
     Show();
-    EXPECT_EQ(File(), "[Main]\r\n"
-                      "NTPServer=time-a-g.nist.gov (NIST, Gaithersburg, MD)\r\n"
-                      "Delay=3\r\n"
-                      "ConnectionType=BOTH\r\n"
-                      "Connectoid=Home\r\n"
-                      "QuietMode=N\r\n"
-                      "OnlyIfConnected=N\r\n");
+    EXPECT_EQ(File(),
+              "[Main]\r\n"
+              "NTPServer=time-a-g.nist.gov (NIST, Gaithersburg, MD)\r\n"
+              "Delay=3\r\n"
+              "ConnectionType=BOTH\r\n"
+              "Connectoid=Home\r\n"
+              "QuietMode=N\r\n"
+              "OnlyIfConnected=N\r\n");
 }
 
 TEST_F(ConfigDialog, OkAsksToRunNowAndTheAnswerDecidesUserCancelled)
@@ -631,7 +641,8 @@ TEST_F(ConfigDialog, OkWhoseSaveFailsSaysSoAndAsksNothing)
     u.pump.After(0.5, [&u] { u.windows.FindForm(kDialog)->Click("cmdOK"); });
     EXPECT_EQ(RunProgram(u.app), ExitStatus::Ok);
     ASSERT_EQ(u.windows.messages.size(), 1u);
-    EXPECT_EQ(u.windows.messages[0].text, "The settings could not be saved: /app/Veltrane.INI: Is a directory (error 21)");
+    EXPECT_EQ(u.windows.messages[0].text,
+              "The settings could not be saved: /app/Veltrane.INI: Is a directory (error 21)");
     EXPECT_FALSE(u.app.HasStatusWindow()) << "no run started";
 }
 

@@ -35,7 +35,6 @@ using test::IniFixture;
 
 constexpr const char* kDefaultEntry = "tick.usno.navy.mil (US Naval Observatory, Washington, DC)";
 
-
 class SettingsTest : public ::testing::Test {
 protected:
     test::TestApp t;
@@ -46,20 +45,23 @@ protected:
     bool FileExists() { return t.env.files.count(t.SettingsPath()) != 0; }
 };
 
-TEST_F(SettingsTest, PathIsTheProgramFolderAndOneFileName) {
+TEST_F(SettingsTest, PathIsTheProgramFolderAndOneFileName)
+{
     EXPECT_EQ(SettingsFilePath(app), "/app/Veltrane.INI");
     EXPECT_EQ(SettingsFilePath(app), t.SettingsPath());
     t.env.programFolder = "/opt/veltrane";
     EXPECT_EQ(SettingsFilePath(app), "/opt/veltrane/Veltrane.INI");
 }
 
-TEST_F(SettingsTest, DefaultEntryNamesTheNavalObservatoryLikeTheListEntries) {
+TEST_F(SettingsTest, DefaultEntryNamesTheNavalObservatoryLikeTheListEntries)
+{
     EXPECT_STREQ(kDefaultNTPServer, kDefaultEntry);
 }
 
 // ---- Loading ---------------------------------------------------------------
 
-TEST_F(SettingsTest, MissingFileGivesDefaultsAndTheLoaderCreatesTheFile) {
+TEST_F(SettingsTest, MissingFileGivesDefaultsAndTheLoaderCreatesTheFile)
+{
     s.ConnectionType = "stale";
     s.QuietMode = "Y";
     LoadSettings(app);
@@ -75,7 +77,8 @@ TEST_F(SettingsTest, MissingFileGivesDefaultsAndTheLoaderCreatesTheFile) {
     EXPECT_EQ(t.SettingsText(), "[Main]\r\nNTPServer=" + string(kDefaultEntry) + "\r\nDelay=3\r\n");
 }
 
-TEST_F(SettingsTest, FirstConfigurationWritesTheKeysInTheirOrder) {
+TEST_F(SettingsTest, FirstConfigurationWritesTheKeysInTheirOrder)
+{
     LoadSettings(app);  // the dialog opening
     s.ConnectionType = "LAN";
     s.Connectoid = "";
@@ -85,7 +88,8 @@ TEST_F(SettingsTest, FirstConfigurationWritesTheKeysInTheirOrder) {
     EXPECT_EQ(t.SettingsText(), IniFixture("first_configuration.ini"));
 }
 
-TEST_F(SettingsTest, CompleteFileLoadsAsItStandsWithoutWrites) {
+TEST_F(SettingsTest, CompleteFileLoadsAsItStandsWithoutWrites)
+{
     t.WriteSettings(IniFixture("first_configuration.ini"));
     LoadSettings(app);
     EXPECT_EQ(s.NTPServer, kDefaultEntry);
@@ -113,7 +117,8 @@ void PrintTo(const DelayCase& c, std::ostream* os)
 
 class DelayTest : public SettingsTest, public ::testing::WithParamInterface<DelayCase> {};
 
-TEST_P(DelayTest, ClampedToThreeToSixtyWithRepairWrite) {
+TEST_P(DelayTest, ClampedToThreeToSixtyWithRepairWrite)
+{
     const DelayCase& c = GetParam();
     const string before = "[Main]\r\nNTPServer=time.example (Test, Here)\r\n" +
                           (c.line ? "Delay=" + *c.line + "\r\n" : string()) + "QuietMode=Y\r\n";
@@ -140,13 +145,15 @@ INSTANTIATE_TEST_SUITE_P(
                       DelayCase{"60.5", 60, "60.5", false}, DelayCase{"2.51", 3, "2.51", false},
                       DelayCase{"10.4", 10, "10.4", false}, DelayCase{" 7 seconds", 7, "7 seconds", false}));
 
-TEST_F(SettingsTest, DelayRepairReplacesTheLineWhereItStands) {
+TEST_F(SettingsTest, DelayRepairReplacesTheLineWhereItStands)
+{
     t.WriteSettings("[Main]\r\nDelay = 500\r\nNTPServer=a b\r\n");
     LoadSettings(app);
     EXPECT_EQ(t.SettingsText(), "[Main]\r\nDelay = 60\r\nNTPServer=a b\r\n");
 }
 
-TEST_F(SettingsTest, BlankNTPServerIsReplacedByTheDefaultInRecordAndFile) {
+TEST_F(SettingsTest, BlankNTPServerIsReplacedByTheDefaultInRecordAndFile)
+{
     for (const string line : {"NTPServer=", "NTPServer=     ", "NTPServer=\"   \""}) {
         t.WriteSettings("[Main]\r\n" + line + "\r\nDelay=5\r\n");
         LoadSettings(app);
@@ -171,26 +178,30 @@ void PrintTo(const NumberCase& c, std::ostream* os)
 
 class ToleranceTest : public SettingsTest, public ::testing::WithParamInterface<NumberCase> {};
 
-TEST_P(ToleranceTest, NumberOrDefault) {
+TEST_P(ToleranceTest, NumberOrDefault)
+{
     const NumberCase& c = GetParam();
-    const string before = "[Main]\r\nNTPServer=a\r\nDelay=5\r\n" + (c.line ? "Tolerance=" + *c.line + "\r\n" : string());
+    const string before =
+        "[Main]\r\nNTPServer=a\r\nDelay=5\r\n" + (c.line ? "Tolerance=" + *c.line + "\r\n" : string());
     t.WriteSettings(before);
     LoadSettings(app);
     EXPECT_EQ(s.Tolerance, c.value);
     EXPECT_EQ(t.SettingsText(), before);  // never written
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Tolerance, ToleranceTest,
-    ::testing::Values(NumberCase{std::nullopt, 30}, NumberCase{"", 30}, NumberCase{"word", 0}, NumberCase{"nan", 0},
-                      NumberCase{"12.5", 12}, NumberCase{"13.5", 14}, NumberCase{"-45", -45}, NumberCase{"0", 0},
-                      NumberCase{"2147483647", 2147483647}, NumberCase{"-2147483648", -2147483647 - 1},
-                      NumberCase{"2147483648", 30}, NumberCase{"-2147483649", 30}, NumberCase{"4294967326", 30},
-                      NumberCase{"1e999", 30}, NumberCase{"-1e999", 30}, NumberCase{"1e10", 30}));
+INSTANTIATE_TEST_SUITE_P(Tolerance, ToleranceTest,
+                         ::testing::Values(NumberCase{std::nullopt, 30}, NumberCase{"", 30}, NumberCase{"word", 0},
+                                           NumberCase{"nan", 0}, NumberCase{"12.5", 12}, NumberCase{"13.5", 14},
+                                           NumberCase{"-45", -45}, NumberCase{"0", 0},
+                                           NumberCase{"2147483647", 2147483647},
+                                           NumberCase{"-2147483648", -2147483647 - 1}, NumberCase{"2147483648", 30},
+                                           NumberCase{"-2147483649", 30}, NumberCase{"4294967326", 30},
+                                           NumberCase{"1e999", 30}, NumberCase{"-1e999", 30}, NumberCase{"1e10", 30}));
 
 class PCOffsetTest : public SettingsTest, public ::testing::WithParamInterface<NumberCase> {};
 
-TEST_P(PCOffsetTest, NumberOrDefault) {
+TEST_P(PCOffsetTest, NumberOrDefault)
+{
     const NumberCase& c = GetParam();
     t.WriteSettings("[Main]\r\nNTPServer=a\r\nDelay=5\r\n" + (c.line ? "PCOffset=" + *c.line + "\r\n" : string()));
     s.PCOffset = 77;
@@ -201,10 +212,10 @@ TEST_P(PCOffsetTest, NumberOrDefault) {
 INSTANTIATE_TEST_SUITE_P(PCOffset, PCOffsetTest,
                          ::testing::Values(NumberCase{std::nullopt, 0}, NumberCase{"", 0}, NumberCase{"word", 0},
                                            NumberCase{"-2", -2}, NumberCase{"7.5", 8}, NumberCase{"3600", 3600},
-                                           NumberCase{"2147483648", 0}, NumberCase{"-9e9", 0},
-                                           NumberCase{"1e999", 0}));
+                                           NumberCase{"2147483648", 0}, NumberCase{"-9e9", 0}, NumberCase{"1e999", 0}));
 
-TEST_F(SettingsTest, TextKeysComeAsTheyAre) {
+TEST_F(SettingsTest, TextKeysComeAsTheyAre)
+{
     t.WriteSettings(
         "[Main]\r\nNTPServer=a\r\nDelay=5\r\nConnectionType=lan\r\nConnectoid=  My ISP (fast)  \r\n"
         "QuietMode=y\r\nOnlyIfConnected=Yes\r\n");
@@ -215,7 +226,8 @@ TEST_F(SettingsTest, TextKeysComeAsTheyAre) {
     EXPECT_EQ(s.OnlyIfConnected, "Yes");
 }
 
-TEST_F(SettingsTest, HandEditedFileIsReadWithoutCaseOrBlanks) {
+TEST_F(SettingsTest, HandEditedFileIsReadWithoutCaseOrBlanks)
+{
     t.WriteSettings(IniFixture("hand_edited.ini"));
     LoadSettings(app);
     EXPECT_EQ(s.NTPServer, "time-a.nist.gov (NIST, Gaithersburg, Maryland)");
@@ -227,7 +239,8 @@ TEST_F(SettingsTest, HandEditedFileIsReadWithoutCaseOrBlanks) {
     EXPECT_EQ(t.profile.writes, 0);
 }
 
-TEST_F(SettingsTest, LongValueIsReadAsItsFirst259Characters) {
+TEST_F(SettingsTest, LongValueIsReadAsItsFirst259Characters)
+{
     const string value(300, 'h');
     t.WriteSettings("[Main]\r\nNTPServer=" + value + "\r\nConnectoid=" + value + "\r\nDelay=5\r\n");
     const IniValue read = ReadIniValue(app, t.SettingsPath(), "Main", "Connectoid");
@@ -238,7 +251,8 @@ TEST_F(SettingsTest, LongValueIsReadAsItsFirst259Characters) {
     EXPECT_EQ(s.Connectoid, string(259, 'h'));
 }
 
-TEST_F(SettingsTest, ReadIniValueEndsAValueAtANul) {
+TEST_F(SettingsTest, ReadIniValueEndsAValueAtANul)
+{
     t.WriteSettings("[Main]\r\nA=" + string("ab\0cd", 5) + "\r\nB=" + string("\0x", 2) + "\r\n");
     EXPECT_EQ(ReadIniValue(app, t.SettingsPath(), "Main", "A").value, "ab");
     EXPECT_EQ(ReadIniValue(app, t.SettingsPath(), "Main", "B").value, "");
@@ -247,7 +261,8 @@ TEST_F(SettingsTest, ReadIniValueEndsAValueAtANul) {
     EXPECT_EQ(missing.count, 0);
 }
 
-TEST_F(SettingsTest, DuplicateSectionsAndKeys) {
+TEST_F(SettingsTest, DuplicateSectionsAndKeys)
+{
     t.WriteSettings(IniFixture("duplicate_sections.ini"));
     LoadSettings(app);
     EXPECT_EQ(s.NTPServer, "ntp-s1.cise.ufl.edu (University of Florida, Gainesville, FL)");
@@ -262,9 +277,11 @@ TEST_F(SettingsTest, DuplicateSectionsAndKeys) {
               string::npos);
 }
 
-TEST_F(SettingsTest, GarbageOrSectionlessFileGivesDefaultsAndKeepsItsBytes) {
+TEST_F(SettingsTest, GarbageOrSectionlessFileGivesDefaultsAndKeepsItsBytes)
+{
     string garbage = "NTPServer=not in a section\r\n";
-    for (int i = 0; i < 512; ++i) garbage += static_cast<char>((i * 131 + 7) % 256);
+    for (int i = 0; i < 512; ++i)
+        garbage += static_cast<char>((i * 131 + 7) % 256);
     t.WriteSettings(garbage);
     LoadSettings(app);
     EXPECT_EQ(s.NTPServer, kDefaultEntry);
@@ -278,7 +295,8 @@ TEST_F(SettingsTest, GarbageOrSectionlessFileGivesDefaultsAndKeepsItsBytes) {
 
 // ---- Saving ----------------------------------------------------------------
 
-TEST_F(SettingsTest, SaveNormalisesYesNoToExactlyYOrN) {
+TEST_F(SettingsTest, SaveNormalisesYesNoToExactlyYOrN)
+{
     t.WriteSettings("[Main]\r\nNTPServer=a\r\nDelay=5\r\n");
     LoadSettings(app);
     const struct {
@@ -296,7 +314,8 @@ TEST_F(SettingsTest, SaveNormalisesYesNoToExactlyYOrN) {
     }
 }
 
-TEST_F(SettingsTest, SaveOfAHandEditedFileKeepsEverythingElse) {
+TEST_F(SettingsTest, SaveOfAHandEditedFileKeepsEverythingElse)
+{
     t.WriteSettings(IniFixture("hand_edited.ini"));
     LoadSettings(app);
     SaveSettings(app);
@@ -304,7 +323,8 @@ TEST_F(SettingsTest, SaveOfAHandEditedFileKeepsEverythingElse) {
     EXPECT_EQ(s.QuietMode, "N");
 }
 
-TEST_F(SettingsTest, HandAddedToleranceAndPCOffsetSurviveSaves) {
+TEST_F(SettingsTest, HandAddedToleranceAndPCOffsetSurviveSaves)
+{
     t.WriteSettings(IniFixture("first_configuration.ini") + "Tolerance=120\r\nPCOffset=-3600\r\n");
     for (int run = 0; run < 5; ++run) {
         LoadSettings(app);
@@ -324,7 +344,8 @@ TEST_F(SettingsTest, HandAddedToleranceAndPCOffsetSurviveSaves) {
                   "Tolerance=120\r\nPCOffset=-3600\r\n");
 }
 
-TEST_F(SettingsTest, SaveWritesTheDelayTextAndLeavesDelaySecondsAlone) {
+TEST_F(SettingsTest, SaveWritesTheDelayTextAndLeavesDelaySecondsAlone)
+{
     t.WriteSettings(IniFixture("first_configuration.ini"));
     LoadSettings(app);
     s.Delay = "0";  // typed into the dialog; the next load repairs it
@@ -340,7 +361,8 @@ TEST_F(SettingsTest, SaveWritesTheDelayTextAndLeavesDelaySecondsAlone) {
 
 // ---- A file that cannot be written ------------------------------------------
 
-TEST_F(SettingsTest, UnwritableFolderChangesNothingAndTheRecordHoldsTheDefaults) {
+TEST_F(SettingsTest, UnwritableFolderChangesNothingAndTheRecordHoldsTheDefaults)
+{
     t.env.writable = false;
     LoadSettings(app);
     EXPECT_FALSE(FileExists());
@@ -354,7 +376,8 @@ TEST_F(SettingsTest, UnwritableFolderChangesNothingAndTheRecordHoldsTheDefaults)
     EXPECT_EQ(WriteIniValue(app, t.SettingsPath(), "Main", "Delay", "3"), 0);
 }
 
-TEST_F(SettingsTest, FolderAtTheSettingsPath) {
+TEST_F(SettingsTest, FolderAtTheSettingsPath)
+{
     t.env.folders.insert(t.SettingsPath());
     LoadSettings(app);
     EXPECT_EQ(s.NTPServer, kDefaultEntry);
@@ -366,7 +389,8 @@ TEST_F(SettingsTest, FolderAtTheSettingsPath) {
 
 // ---- Saves that fail, files too large -----------------------------------------
 
-TEST_F(SettingsTest, ASaveThatFailsIsReportedWithTheFileAndTheReason) {
+TEST_F(SettingsTest, ASaveThatFailsIsReportedWithTheFileAndTheReason)
+{
     LoadSettings(app);
     EXPECT_TRUE(SaveSettings(app));
     EXPECT_EQ(app.SettingsSaveError, "");
@@ -382,7 +406,8 @@ TEST_F(SettingsTest, ASaveThatFailsIsReportedWithTheFileAndTheReason) {
     EXPECT_EQ(error.number, EISDIR);
 }
 
-TEST_F(SettingsTest, AFileBeyondTheReadersLimitLeavesAWarning) {
+TEST_F(SettingsTest, AFileBeyondTheReadersLimitLeavesAWarning)
+{
     t.profile.sizeLimit = 64;
     const string text = "[Main]\r\nNTPServer=time.example\r\nQuietMode=Y\r\n; padding padding padding\r\nDelay=9\r\n";
     ASSERT_GT(text.size(), 64u);
@@ -404,7 +429,8 @@ TEST_F(SettingsTest, AFileBeyondTheReadersLimitLeavesAWarning) {
 // The settings routines over this system's INI back end, in a temporary folder.
 class SettingsOnDiskTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         std::random_device random;
         for (int attempt = 0; attempt < 100 && folder.empty(); ++attempt) {
             const auto candidate =
@@ -415,11 +441,13 @@ protected:
         ASSERT_FALSE(folder.empty());
         t.env.programFolder = folder;
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         std::error_code ignored;
         std::filesystem::remove_all(folder, ignored);
     }
-    string DiskText() {
+    string DiskText()
+    {
         std::ifstream in(folder + "/Veltrane.INI", std::ios::binary);
         std::ostringstream text;
         text << in.rdbuf();
@@ -432,7 +460,8 @@ protected:
     string folder;
 };
 
-TEST_F(SettingsOnDiskTest, FirstLoadAndSaveMakeTheFile) {
+TEST_F(SettingsOnDiskTest, FirstLoadAndSaveMakeTheFile)
+{
     LoadSettings(app);
     EXPECT_EQ(DiskText(), "[Main]\r\nNTPServer=" + string(kDefaultEntry) + "\r\nDelay=3\r\n");
     app.settings.ConnectionType = "LAN";
@@ -443,7 +472,8 @@ TEST_F(SettingsOnDiskTest, FirstLoadAndSaveMakeTheFile) {
     EXPECT_EQ(app.settings.Tolerance, 30);
 }
 
-TEST_F(SettingsOnDiskTest, FolderThatIsNotThereLeavesTheDefaults) {
+TEST_F(SettingsOnDiskTest, FolderThatIsNotThereLeavesTheDefaults)
+{
     t.env.programFolder = folder + "/missing";
     LoadSettings(app);
     SaveSettings(app);

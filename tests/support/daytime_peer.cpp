@@ -8,8 +8,7 @@ namespace vel::test {
 namespace {
 
 const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-const char* const kUpperMonths[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                    "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+const char* const kUpperMonths[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 const char* const kWeekdays[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};  // 1970-01-01 was a Thursday
 
 platform::Span SpanOfSeconds(double seconds)
@@ -59,20 +58,20 @@ std::string DaytimePeer::Line(const platform::Instant& second) const
     const std::int64_t days = second.seconds >= 0 ? second.seconds / 86400 : -((-second.seconds + 86399) / 86400);
     char text[128];
     switch (layout) {
-    case Layout::NistOnTime:
-    case Layout::NistLike:
-        std::snprintf(text, sizeof text, "\n%05lld %02d-%02d-%02d %02d:%02d:%02d 00 0 %d %5.1f%s\n",
-                      static_cast<long long>(days + 40587), t.year % 100, t.month, t.day, t.hour, t.minute, t.second,
-                      health, advance * 1000, layout == Layout::NistOnTime ? " UTC(NIST) * " : "");
-        break;
-    case Layout::Short:
-        std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %04d\r\n", kWeekdays[((days % 7) + 7) % 7],
-                      kMonths[t.month - 1], t.day, t.hour, t.minute, t.second, t.year);
-        break;
-    case Layout::Xinetd:
-        std::snprintf(text, sizeof text, "%02d %s %04d %02d:%02d:%02d UTC\r\n", t.day, kUpperMonths[t.month - 1],
-                      t.year, t.hour, t.minute, t.second);
-        break;
+        case Layout::NistOnTime:
+        case Layout::NistLike:
+            std::snprintf(text, sizeof text, "\n%05lld %02d-%02d-%02d %02d:%02d:%02d 00 0 %d %5.1f%s\n",
+                          static_cast<long long>(days + 40587), t.year % 100, t.month, t.day, t.hour, t.minute,
+                          t.second, health, advance * 1000, layout == Layout::NistOnTime ? " UTC(NIST) * " : "");
+            break;
+        case Layout::Short:
+            std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %04d\r\n", kWeekdays[((days % 7) + 7) % 7],
+                          kMonths[t.month - 1], t.day, t.hour, t.minute, t.second, t.year);
+            break;
+        case Layout::Xinetd:
+            std::snprintf(text, sizeof text, "%02d %s %04d %02d:%02d:%02d UTC\r\n", t.day, kUpperMonths[t.month - 1],
+                          t.year, t.hour, t.minute, t.second);
+            break;
     }
     return text;
 }

@@ -24,9 +24,9 @@ public:
     DaytimePeer(VirtualClock& clock, VirtualPump& pump, FakeSocket& socket);
 
     Layout layout = Layout::NistOnTime;
-    double transit = 0;   // seconds from the server's sending to the arrival
-    double advance = 0;   // msADV, in seconds
-    int health = 0;       // H of the NIST line
+    double transit = 0;  // seconds from the server's sending to the arrival
+    double advance = 0;  // msADV, in seconds
+    int health = 0;      // H of the NIST line
 
     // The PC clock is `seconds` ahead of the true time now (0 at the start).
     // The true time then runs on with monotonic time, whatever is done to the

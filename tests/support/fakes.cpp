@@ -107,8 +107,7 @@ bool FakeEnvironment::RemoveFile(const std::string& path)
     return true;
 }
 
-std::unique_ptr<platform::OutputFile> FakeEnvironment::OpenAppend(const std::string& path,
-                                                                  platform::SystemError& error)
+std::unique_ptr<platform::OutputFile> FakeEnvironment::OpenAppend(const std::string& path, platform::SystemError& error)
 {
     if (folders.count(path)) {
         error = {EISDIR, "Is a directory"};

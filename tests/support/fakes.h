@@ -26,14 +26,14 @@ public:
     std::string commandLine;
     std::string programFolder = "/app";
     std::map<std::string, std::string> variables;
-    std::map<std::string, std::string> files;   // path -> content
-    std::set<std::string> folders;              // paths that are folders, not files
-    bool writable = true;                       // false: every write fails with EACCES
+    std::map<std::string, std::string> files;  // path -> content
+    std::set<std::string> folders;             // paths that are folders, not files
+    bool writable = true;                      // false: every write fails with EACCES
     // A write that would take the file's total written bytes beyond this fails
     // (a full disk). Negative: no limit.
     long long writeBudget = -1;
     std::optional<std::string> systemInformationProgram;  // the platform's, by full path
-    std::map<std::string, std::string> registry;         // "root\key\value" -> text
+    std::map<std::string, std::string> registry;          // "root\key\value" -> text
     std::vector<std::vector<std::string>> startedPrograms;
     bool startProgramResult = true;
 

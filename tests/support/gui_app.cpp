@@ -20,9 +20,9 @@ platform::ClockReading SteadyClock::Read()
     const QTime time = now.time();
     const qint64 ms = now.toMSecsSinceEpoch();
     const qint64 seconds = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
-    return {{seconds, static_cast<std::int32_t>((ms - seconds * 1000) * 1000000)},
-            {{date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()},
-             time.msec() * 1000000}};
+    return {
+        {seconds, static_cast<std::int32_t>((ms - seconds * 1000) * 1000000)},
+        {{date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()}, time.msec() * 1000000}};
 }
 
 double SteadyClock::MonotonicSeconds()
@@ -91,9 +91,16 @@ QString Placement(QWidget* window)
     const QRect frame = window->frameGeometry();
     const QRect client = window->geometry();
     return QString("frame %1,%2 %3x%4, client %5,%6 %7x%8, free area %9x%10")
-        .arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height())
-        .arg(client.x()).arg(client.y()).arg(client.width()).arg(client.height())
-        .arg(area.width()).arg(area.height());
+        .arg(frame.x())
+        .arg(frame.y())
+        .arg(frame.width())
+        .arg(frame.height())
+        .arg(client.x())
+        .arg(client.y())
+        .arg(client.width())
+        .arg(client.height())
+        .arg(area.width())
+        .arg(area.height());
 }
 
 }  // namespace vel::test

@@ -16,9 +16,9 @@ platform::Span SpanOf(double seconds)
 
 std::int32_t OffsetSeconds(const ZoneState& state)
 {
-    const std::int64_t bias = static_cast<std::int64_t>(state.info.Bias) +
-                              (state.id == platform::TimeZoneId::Daylight ? state.info.DaylightBias
-                                                                            : state.info.StandardBias);
+    const std::int64_t bias =
+        static_cast<std::int64_t>(state.info.Bias) +
+        (state.id == platform::TimeZoneId::Daylight ? state.info.DaylightBias : state.info.StandardBias);
     // A record beyond a day off UTC is broken: held at a day.
     const std::int64_t seconds = -bias * 60;
     constexpr std::int64_t kDay = 86400;

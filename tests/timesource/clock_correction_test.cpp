@@ -148,8 +148,8 @@ TEST_F(CorrectionTest, ToleranceZeroAndNegative)
         c.PcAheadBy(0);
         const double before = c.t.clock.WallSerial();
         CompareAndCorrect(c.t.app);
-        EXPECT_EQ(c.t.LogLines(), (Lines{"*** VEL started ***", "system clock off by ",
-                                         "system clock corrected to 02.03.25 09:07"}));
+        EXPECT_EQ(c.t.LogLines(),
+                  (Lines{"*** VEL started ***", "system clock off by ", "system clock corrected to 02.03.25 09:07"}));
         EXPECT_EQ(c.Label(), "System clock is off by ");
         ASSERT_EQ(c.t.clock.sets.size(), 1u);
         EXPECT_NEAR(c.t.clock.WallSerial() - before, 3.0, 1e-6);

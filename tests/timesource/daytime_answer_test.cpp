@@ -184,8 +184,7 @@ TEST(DaytimeAnswer, EmptyShortAndBinaryAnswersAreInvalidWithoutFailing)
 TEST(DaytimeAnswer, NistYearsAreThisCentury)
 {
     // The two-digit year would make 30 into 1930 and set the clock back a century.
-    EXPECT_EQ(ReadParsedAnswer(ParseDaytimeAnswer(Nist("30-01-02", "03:04:05"))),
-              (LocalDateTime{2030, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(ReadParsedAnswer(ParseDaytimeAnswer(Nist("30-01-02", "03:04:05"))), (LocalDateTime{2030, 1, 2, 3, 4, 5}));
     EXPECT_EQ(ReadParsedAnswer(ParseDaytimeAnswer(Nist("99-12-31", "23:59:59"))),
               (LocalDateTime{2099, 12, 31, 23, 59, 59}));
     EXPECT_EQ(ReadParsedAnswer(ParseDaytimeAnswer(Nist("00-02-29", "00:00:00"))),
@@ -249,18 +248,18 @@ TEST(TimeZone, BiasFollowsTheZoneIdAndHoursRoundHalvesToEven)
         std::int16_t expectHours;
     };
     const Case cases[] = {
-        {platform::TimeZoneId::Daylight, 300, 0, -60, 240, -4},    // New York in summer
-        {platform::TimeZoneId::Standard, 300, 0, -60, 300, -5},    // and in winter
-        {platform::TimeZoneId::Unknown, -60, 0, -60, -60, 1},      // no daylight rule: standard
-        {platform::TimeZoneId::Invalid, -60, 0, -60, -60, 1},      // failure: standard of the record
-        {platform::TimeZoneId::Standard, -330, 0, 0, -330, 6},     // Kolkata +5:30
-        {platform::TimeZoneId::Standard, -570, 0, 0, -570, 10},    // +9:30
-        {platform::TimeZoneId::Standard, -630, 0, 0, -630, 10},    // +10:30
-        {platform::TimeZoneId::Standard, 210, 0, 0, 210, -4},      // -3:30
-        {platform::TimeZoneId::Standard, 150, 0, 0, 150, -2},      // -2:30
-        {platform::TimeZoneId::Standard, -345, 0, 0, -345, 6},     // +5:45
+        {platform::TimeZoneId::Daylight, 300, 0, -60, 240, -4},  // New York in summer
+        {platform::TimeZoneId::Standard, 300, 0, -60, 300, -5},  // and in winter
+        {platform::TimeZoneId::Unknown, -60, 0, -60, -60, 1},    // no daylight rule: standard
+        {platform::TimeZoneId::Invalid, -60, 0, -60, -60, 1},    // failure: standard of the record
+        {platform::TimeZoneId::Standard, -330, 0, 0, -330, 6},   // Kolkata +5:30
+        {platform::TimeZoneId::Standard, -570, 0, 0, -570, 10},  // +9:30
+        {platform::TimeZoneId::Standard, -630, 0, 0, -630, 10},  // +10:30
+        {platform::TimeZoneId::Standard, 210, 0, 0, 210, -4},    // -3:30
+        {platform::TimeZoneId::Standard, 150, 0, 0, 150, -2},    // -2:30
+        {platform::TimeZoneId::Standard, -345, 0, 0, -345, 6},   // +5:45
         {platform::TimeZoneId::Standard, -20, 0, 0, -20, 0},
-        {platform::TimeZoneId::Standard, 0, 10, -60, 10, 0},       // StandardBias counts
+        {platform::TimeZoneId::Standard, 0, 10, -60, 10, 0},  // StandardBias counts
         {platform::TimeZoneId::Daylight, 0, 10, -60, -60, 1},
     };
     for (const Case& c : cases) {

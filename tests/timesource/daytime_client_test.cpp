@@ -62,10 +62,7 @@ struct ClientScene {
             SendError(socket, attempt, delay, number, description);
         });
     }
-    void Silent()
-    {
-        Peer(nullptr);
-    }
+    void Silent() { Peer(nullptr); }
     const TimeQueryState& Query() const { return t.app.query; }
 };
 
@@ -190,8 +187,8 @@ TEST_F(ClientTest, WallClockJumpsDoNotChangeTheTimeOut)
 {
     Peer([this](FakeSocket&, int attempt) {
         if (attempt == 1) {
-            t.pump.After(3, [this] { t.clock.JumpWallClock(3600); });    // forward an hour
-            t.pump.After(5, [this] { t.clock.JumpWallClock(-7200); });   // back two
+            t.pump.After(3, [this] { t.clock.JumpWallClock(3600); });   // forward an hour
+            t.pump.After(5, [this] { t.clock.JumpWallClock(-7200); });  // back two
         }
     });
     EXPECT_FALSE(GetServerTime(t.app));
@@ -225,9 +222,8 @@ TEST_F(ClientTest, AnUnhealthyServerIsNotBelievedAndAskedAgainFourSecondsLater)
     EXPECT_DOUBLE_EQ(connectTimes[2], 8.0);
 
     ClientScene never;
-    never.Peer([&never, unhealthy](FakeSocket& socket, int attempt) {
-        never.SendData(socket, attempt, 0.3, unhealthy);
-    });
+    never.Peer(
+        [&never, unhealthy](FakeSocket& socket, int attempt) { never.SendData(socket, attempt, 0.3, unhealthy); });
     EXPECT_FALSE(GetServerTime(never.t.app));
     EXPECT_EQ(never.Query().TimeError, "NTP server returned invalid time: " + PrintableAnswer(unhealthy));
 }

@@ -69,7 +69,8 @@ struct FakeSystem {
             const RasLayout layout = RasEntryNameLayout();
             auto* base = static_cast<std::uint8_t*>(records);
             for (std::size_t i = 0; i < entries.size(); ++i)
-                std::memcpy(base + i * layout.recordSize + layout.nameOffset, entries[i].c_str(), entries[i].size() + 1);
+                std::memcpy(base + i * layout.recordSize + layout.nameOffset, entries[i].c_str(),
+                            entries[i].size() + 1);
             count = static_cast<std::uint32_t>(entries.size());
             return enumCode;
         };
@@ -90,9 +91,7 @@ struct FakeSystem {
             started.emplace_back(commandLine, shown);
             return true;
         };
-        api.getVariable = [this](const std::string& name) {
-            return name == "OS" ? os : std::nullopt;
-        };
+        api.getVariable = [this](const std::string& name) { return name == "OS" ? os : std::nullopt; };
         return api;
     }
 };

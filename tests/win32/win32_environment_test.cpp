@@ -172,8 +172,8 @@ TEST(Win32Environment, ProgramsStartWithoutBeingWaitedFor)
     // cmd waits two seconds before it writes the marker: StartProgram has long
     // returned by then.
     const DWORD start = ::GetTickCount();
-    ASSERT_TRUE(env.StartProgram({"cmd.exe", "/c", "ping -n 3 127.0.0.1 >nul & echo started>" + Narrow(marker)},
-                                 false));
+    ASSERT_TRUE(
+        env.StartProgram({"cmd.exe", "/c", "ping -n 3 127.0.0.1 >nul & echo started>" + Narrow(marker)}, false));
     EXPECT_LT(::GetTickCount() - start, 1500u);
     bool found = false;
     for (int i = 0; i < 200 && !found; ++i) {

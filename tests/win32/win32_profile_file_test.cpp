@@ -58,8 +58,8 @@ TEST(Win32ProfileFile, WritesTheSameBytesAsTheProgramsRules)
     const std::string hand = test::IniFixture("hand_edited.ini");
     WriteBytes(path, hand);
     std::string expected = hand;
-    for (const auto& [key, value] : {std::pair<std::string, std::string>{"Delay", "25"}, {"QuietMode", "Y"},
-                                     {"Connectoid", "Home \xC3\xA9"}}) {
+    for (const auto& [key, value] :
+         {std::pair<std::string, std::string>{"Delay", "25"}, {"QuietMode", "Y"}, {"Connectoid", "Home \xC3\xA9"}}) {
         ASSERT_TRUE(ini.WriteString("Main", key, value, file));
         expected = ini::WriteValue(expected, "Main", key, value);
     }

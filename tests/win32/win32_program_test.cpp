@@ -69,8 +69,8 @@ TEST(Win32Program, AGuiProgramWithIconAndManifest)
     ::FreeLibrary(program);
 
     // The PE header: the Windows GUI subsystem, not the console one.
-    const HANDLE file = ::CreateFileW(ProgramPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      0, nullptr);
+    const HANDLE file =
+        ::CreateFileW(ProgramPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     std::vector<char> head(4096);
     DWORD got = 0;

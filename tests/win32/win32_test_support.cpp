@@ -64,8 +64,9 @@ std::string TempFolder::Utf8File(const std::wstring& name) const
 std::string ReadBytes(const std::wstring& path, bool* found)
 {
     std::string bytes;
-    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (found != nullptr)
         *found = file != INVALID_HANDLE_VALUE;
     if (file == INVALID_HANDLE_VALUE)

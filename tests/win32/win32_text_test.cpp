@@ -26,7 +26,9 @@ TEST(Win32Text, Utf8AndUtf16RoundTrip)
     EXPECT_EQ(Widen(""), L"");
     EXPECT_EQ(Narrow(L""), "");
     // A byte that is no UTF-8 does not vanish.
-    EXPECT_EQ(Widen("a\xFF" "b"), L"a\uFFFDb");
+    EXPECT_EQ(Widen("a\xFF"
+                    "b"),
+              L"a\uFFFDb");
 }
 
 TEST(Win32Text, SystemErrorTextsAreTheSystemsOwnWithoutLineEnd)
@@ -56,8 +58,17 @@ std::vector<std::wstring> ReadBack(const std::wstring& commandLine)
 TEST(Win32Text, QuotedArgumentsComeBackAsTheyWere)
 {
     const std::vector<std::wstring> cases = {
-        L"plain", L"two words", L"", L"tab\there", L"say \"hi\"", L"C:\\Program Files\\", L"ends in \\\\",
-        L"back\\slash\\\"quote", L"\\\\server\\share", L"\"", L"caf\u00E9",
+        L"plain",
+        L"two words",
+        L"",
+        L"tab\there",
+        L"say \"hi\"",
+        L"C:\\Program Files\\",
+        L"ends in \\\\",
+        L"back\\slash\\\"quote",
+        L"\\\\server\\share",
+        L"\"",
+        L"caf\u00E9",
     };
     for (const std::wstring& argument : cases) {
         const std::vector<std::wstring> args = ReadBack(QuoteArgument(argument));

@@ -75,7 +75,10 @@ protected:
         return true;
     }
 
-    void Settle() { PumpUntil([] { return false; }, 0.2); }
+    void Settle()
+    {
+        PumpUntil([] { return false; }, 0.2);
+    }
 
     Win32EventPump pump;
     Win32WindowSystem windows{pump};
@@ -212,23 +215,23 @@ TEST_F(Win32WindowsTest, NoCaptionIsClipped)
             ::GetClientRect(window, &rect);
             const SIZE line = TextSize(window, control.caption);
             switch (control.kind) {
-            case ControlKind::Button:
-                EXPECT_LE(line.cx + 8, rect.right) << control.name;
-                EXPECT_LE(line.cy + 4, rect.bottom) << control.name;
-                break;
-            case ControlKind::OptionButton:
-            case ControlKind::CheckBox:
-                EXPECT_LE(check + 4 + line.cx, rect.right) << control.name;
-                EXPECT_LE(line.cy, rect.bottom) << control.name;
-                break;
-            case ControlKind::Frame:
-                EXPECT_LE(line.cx + 16, rect.right) << control.name;
-                break;
-            case ControlKind::Label:
-                EXPECT_LE(TextSize(window, control.caption, rect.right).cy, rect.bottom) << control.name;
-                break;
-            default:
-                break;
+                case ControlKind::Button:
+                    EXPECT_LE(line.cx + 8, rect.right) << control.name;
+                    EXPECT_LE(line.cy + 4, rect.bottom) << control.name;
+                    break;
+                case ControlKind::OptionButton:
+                case ControlKind::CheckBox:
+                    EXPECT_LE(check + 4 + line.cx, rect.right) << control.name;
+                    EXPECT_LE(line.cy, rect.bottom) << control.name;
+                    break;
+                case ControlKind::Frame:
+                    EXPECT_LE(line.cx + 16, rect.right) << control.name;
+                    break;
+                case ControlKind::Label:
+                    EXPECT_LE(TextSize(window, control.caption, rect.right).cy, rect.bottom) << control.name;
+                    break;
+                default:
+                    break;
             }
         }
     }
@@ -244,8 +247,9 @@ TEST_F(Win32WindowsTest, NoCaptionIsClipped)
     const HWND box = status->Control("txtStatus");
     RECT inner;
     ::SendMessageW(box, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&inner));
-    const std::string countdown = "Connection will initiate in 60 secs.  To cancel out of program, click CANCEL.  "
-                                  "To connect now, click GO.";
+    const std::string countdown =
+        "Connection will initiate in 60 secs.  To cancel out of program, click CANCEL.  "
+        "To connect now, click GO.";
     EXPECT_LE(TextSize(box, countdown, inner.right - inner.left).cy, inner.bottom - inner.top);
 }
 
@@ -297,9 +301,9 @@ TEST_F(Win32WindowsTest, TabVisitsTheControlsByTabIndex)
                 visited.push_back(control.name);
         at = ::GetNextDlgTabItem(form->Window(), at, FALSE);
     } while (at != nullptr && at != first && visited.size() < 20);
-    EXPECT_EQ(visited, (std::vector<std::string>{"optLAN", "optModem", "cboISPList", "cmdOK", "cmdCancel", "optBoth",
-                                                 "txtStartDelay", "cboNTPServer", "chkQuietMode",
-                                                 "chkOnlyIfConnected"}));
+    EXPECT_EQ(visited,
+              (std::vector<std::string>{"optLAN", "optModem", "cboISPList", "cmdOK", "cmdCancel", "optBoth",
+                                        "txtStartDelay", "cboNTPServer", "chkQuietMode", "chkOnlyIfConnected"}));
 }
 
 TEST_F(Win32WindowsTest, ClicksOptionsAndCheckBoxes)
@@ -377,7 +381,7 @@ TEST_F(Win32WindowsTest, DropDownListsArePickOnly)
     EXPECT_EQ(form->SelectedIndex("cboISPList"), -1);  // adding selects nothing
     EXPECT_EQ(form->ItemCount("cboISPList"), 2);
     EXPECT_EQ(form->ItemText("cboISPList", 1), "alpha");  // in the order added
-    form->SetText("cboISPList", "ALPHA");                // only an exact entry
+    form->SetText("cboISPList", "ALPHA");                 // only an exact entry
     EXPECT_EQ(form->SelectedIndex("cboISPList"), -1);
     form->SetText("cboISPList", "alpha");
     EXPECT_EQ(form->SelectedIndex("cboISPList"), 1);
@@ -492,8 +496,7 @@ TEST_F(Win32WindowsTest, TheBusyPointerIsTheArrowWithTheHourglass)
 struct BoxAnswerer {
     BoxAnswerer(Win32EventPump& pump, std::wstring title, int button)
         : pump(pump), title(std::move(title)), button(button)
-    {
-    }
+    {}
     Win32EventPump& pump;
     std::wstring title;
     int button;

@@ -265,8 +265,8 @@ void Serve(int fd, const Options& options)
             block[i] = '\n';
         long long left = options.floodBytes;
         while (left > 0) {
-            const std::size_t size = left < static_cast<long long>(block.size()) ? static_cast<std::size_t>(left)
-                                                                                   : block.size();
+            const std::size_t size =
+                left < static_cast<long long>(block.size()) ? static_cast<std::size_t>(left) : block.size();
             if (!SendAll(fd, block.data(), size))
                 break;  // the client has had enough
             left -= static_cast<long long>(size);
@@ -300,8 +300,7 @@ int main(int argc, char** argv)
     if (::inet_pton(AF_INET, options.address.c_str(), &address.sin_addr) != 1)
         Fail("not an IPv4 address: " + options.address);
     if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        Fail("cannot listen on " + options.address + ":" + std::to_string(options.port) + ": " +
-             std::strerror(errno));
+        Fail("cannot listen on " + options.address + ":" + std::to_string(options.port) + ": " + std::strerror(errno));
     if (::listen(listener, 16) != 0)
         Fail(std::string("listen: ") + std::strerror(errno));
     socklen_t length = sizeof address;

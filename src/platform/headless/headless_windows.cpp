@@ -312,9 +312,10 @@ std::unique_ptr<Form> HeadlessWindowSystem::CreateForm(const FormSpec& spec)
 }
 
 MessageResult HeadlessWindowSystem::ShowMessageBox(const std::string& text, const std::string& title,
-                                               MessageButtons buttons, MessageIcon icon)
+                                                   MessageButtons buttons, MessageIcon icon)
 {
-    MessageRecord record{text, title, buttons, icon, buttons == MessageButtons::Ok ? MessageResult::Ok : MessageResult::No};
+    MessageRecord record{text, title, buttons, icon,
+                         buttons == MessageButtons::Ok ? MessageResult::Ok : MessageResult::No};
     if (answerMessage) {
         record.answer = answerMessage(record);
     } else {

@@ -55,8 +55,8 @@ public:
     bool Click(const std::string& control);
     bool Type(const std::string& control, const std::string& characters);  // key by key, through OnKeyPress
     bool PressBackspace(const std::string& control);
-    bool Paste(const std::string& control, const std::string& text);       // no key presses
-    bool Select(const std::string& control, int index);                     // pick from a drop-down list
+    bool Paste(const std::string& control, const std::string& text);  // no key presses
+    bool Select(const std::string& control, int index);               // pick from a drop-down list
     void MoveMouseOver(const std::string& control);
     void CloseBox();  // the window's close box
     void Activate();  // the user switches back to the window
@@ -114,7 +114,7 @@ public:
     bool IsInteractive() const override { return false; }
     std::unique_ptr<Form> CreateForm(const FormSpec& spec) override;
     MessageResult ShowMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
-                             MessageIcon icon) override;
+                                 MessageIcon icon) override;
     void SetPointer(PointerShape shape, const Form* form = nullptr, const std::string& control = {}) override;
     PointerShape Pointer() const override { return pointer_; }
 

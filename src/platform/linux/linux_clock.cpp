@@ -20,8 +20,8 @@ std::optional<LocalTimestamp> LocalOf(const Instant& t)
         return std::nullopt;
     LocalTimestamp result;
     // A leap second (tm_sec 60) is shown as the last second of its minute.
-    result.time = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                   local.tm_sec > 59 ? 59 : local.tm_sec};
+    result.time = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                   local.tm_hour,        local.tm_min,     local.tm_sec > 59 ? 59 : local.tm_sec};
     result.nanoseconds = t.nanoseconds;
     return result;
 }

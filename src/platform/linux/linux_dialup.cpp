@@ -19,11 +19,9 @@ void AddOnce(std::vector<std::string>& names, std::string name)
 
 LinuxDialUp::LinuxDialUp(LinuxDialUpConfig config)
     : routes_(config.procRoot, config.sysRoot),
-      pppd_(PppdPlaces{config.peersFolder, config.procRoot, config.pon, config.poff},
-            ProgramRunner(config.searchPath)),
+      pppd_(PppdPlaces{config.peersFolder, config.procRoot, config.pon, config.poff}, ProgramRunner(config.searchPath)),
       networkManager_(std::make_unique<NetworkManagerModems>(config.busAddress, config.networkManagerTimeoutMs))
-{
-}
+{}
 
 LinuxDialUp::~LinuxDialUp() = default;
 
@@ -42,8 +40,8 @@ ConnectedState LinuxDialUp::GetConnectedState()
     // A modem whose interface has another name (a USB network device):
     // NetworkManager knows the kind of the connection that holds the default
     // route.
-    const bool modem = (route && routes_.IsModemInterface(route->interface)) ||
-                       (manager && networkManager_->PrimaryIsModem(*manager));
+    const bool modem =
+        (route && routes_.IsModemInterface(route->interface)) || (manager && networkManager_->PrimaryIsModem(*manager));
     return {true, (modem ? ConnectionFlags::Modem : ConnectionFlags::Lan) | installed};
 }
 

@@ -34,9 +34,9 @@ namespace vel::platform {
 // Where the back end looks: every file and program location, so that tests
 // can point it at a tree of their own.
 struct LinuxDialUpConfig {
-    std::string procRoot = "/proc";               // net/route, net/ipv6_route, <pid>/cmdline
-    std::string sysRoot = "/sys";                 // class/net/<interface>/flags, type, uevent
-    std::string peersFolder = "/etc/ppp/peers";   // one file per pppd peer
+    std::string procRoot = "/proc";              // net/route, net/ipv6_route, <pid>/cmdline
+    std::string sysRoot = "/sys";                // class/net/<interface>/flags, type, uevent
+    std::string peersFolder = "/etc/ppp/peers";  // one file per pppd peer
     // Folders the programs are looked for in, separated by ':' as in PATH;
     // empty: the process's PATH. A program named with a '/' is taken as it is.
     std::string searchPath;

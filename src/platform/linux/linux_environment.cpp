@@ -70,7 +70,8 @@ public:
                     return LockResult::Busy;
                 return LockResult::Unsupported;  // ENOLCK, EINVAL, ...: no locks here
             }
-            struct stat open {}, named {};
+            struct stat open {
+            }, named{};
             if (::fstat(fd_, &open) == 0 && ::stat(path_.c_str(), &named) == 0 && SameFile(open, named))
                 return LockResult::Locked;
             // The path names another file now (or none for a moment): open it.

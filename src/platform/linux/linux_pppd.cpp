@@ -53,7 +53,8 @@ std::optional<std::string> PeerOfPppdCommandLine(std::string_view commandLine)
     return std::nullopt;
 }
 
-Pppd::Pppd(PppdPlaces places, ProgramRunner programs) : places_(std::move(places)), programs_(std::move(programs)) {}
+Pppd::Pppd(PppdPlaces places, ProgramRunner programs) : places_(std::move(places)), programs_(std::move(programs))
+{}
 
 bool Pppd::Installed() const
 {

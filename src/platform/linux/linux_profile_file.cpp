@@ -29,7 +29,8 @@ struct FileText {
     int error = 0;  // why it failed: an errno value
 };
 
-FileText ReadFileText(const std::string& path, std::size_t limit) {
+FileText ReadFileText(const std::string& path, std::size_t limit)
+{
     FileText result;
     // O_NONBLOCK: opening a named pipe must not wait for a writer.
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
@@ -53,17 +54,20 @@ FileText ReadFileText(const std::string& path, std::size_t limit) {
     std::size_t used = 0;
     for (;;) {
         if (used == text.size()) {
-            if (used > limit) break;  // more than the limit: stop reading
+            if (used > limit)
+                break;  // more than the limit: stop reading
             std::size_t grown = text.size() * 2;
             text.resize(grown > limit + 1 ? limit + 1 : grown);
         }
         ssize_t got = ::read(fd.get(), text.data() + used, text.size() - used);
         if (got < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             result.error = errno;
             return result;
         }
-        if (got == 0) break;
+        if (got == 0)
+            break;
         used += static_cast<std::size_t>(got);
     }
     result.whole = used <= limit;
@@ -75,11 +79,14 @@ FileText ReadFileText(const std::string& path, std::size_t limit) {
 
 // The file a write must replace: the path itself, or what a symbolic link
 // at the path points to.
-std::optional<std::string> WriteTarget(const std::string& path) {
+std::optional<std::string> WriteTarget(const std::string& path)
+{
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+        return path;
     char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) return std::nullopt;  // a dangling link
+    if (resolved == nullptr)
+        return std::nullopt;  // a dangling link
     std::string target(resolved);
     std::free(resolved);
     return target;
@@ -89,7 +96,8 @@ std::optional<std::string> WriteTarget(const std::string& path) {
 // a writable file). What the file gains is written first, beyond its old end:
 // a disk too full for it leaves the file as it was. Only then the old length
 // is overwritten, which needs no new room, and the file cut to the new length.
-bool RewriteInPlace(const std::string& target, const std::string& text, std::size_t oldSize, SystemError& error) {
+bool RewriteInPlace(const std::string& target, const std::string& text, std::size_t oldSize, SystemError& error)
+{
     FileDescriptor fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!fd.valid()) {
         error = ErrorOf(errno);
@@ -104,7 +112,8 @@ bool RewriteInPlace(const std::string& target, const std::string& text, std::siz
         return false;
     }
     const std::size_t overlap = text.size() < oldSize ? text.size() : oldSize;
-    if (!writeAt(0, overlap) || (text.size() < oldSize && ::ftruncate(fd.get(), static_cast<off_t>(text.size())) != 0) ||
+    if (!writeAt(0, overlap) ||
+        (text.size() < oldSize && ::ftruncate(fd.get(), static_cast<off_t>(text.size())) != 0) ||
         ::fsync(fd.get()) != 0) {
         error = ErrorOf(errno);
         return false;
@@ -119,7 +128,8 @@ bool RewriteInPlace(const std::string& target, const std::string& text, std::siz
 }  // namespace
 
 int LinuxProfileFile::GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
-                                std::string& value, int bufferSize, const std::string& file) {
+                                std::string& value, int bufferSize, const std::string& file)
+{
     try {
         std::string found = defaultValue;
         FileText read = ReadFileText(file, sizeLimit_);
@@ -129,10 +139,12 @@ int LinuxProfileFile::GetString(const std::string& section, const std::string& k
                 std::size_t lastBreak = read.text.find_last_of("\r\n");
                 read.text.resize(lastBreak == std::string::npos ? 0 : lastBreak + 1);
             }
-            if (std::optional<std::string> stored = ini::ReadValue(read.text, section, key)) found = std::move(*stored);
+            if (std::optional<std::string> stored = ini::ReadValue(read.text, section, key))
+                found = std::move(*stored);
         }
         const std::size_t room = bufferSize > 0 ? static_cast<std::size_t>(bufferSize) - 1 : 0;
-        if (found.size() > room) found.resize(room);
+        if (found.size() > room)
+            found.resize(room);
         value = std::move(found);
         return static_cast<int>(value.size());
     } catch (...) {
@@ -142,7 +154,8 @@ int LinuxProfileFile::GetString(const std::string& section, const std::string& k
 }
 
 bool LinuxProfileFile::WriteString(const std::string& section, const std::string& key, const std::string& value,
-                                   const std::string& file, SystemError& error) {
+                                   const std::string& file, SystemError& error)
+{
     try {
         const std::optional<std::string> target = WriteTarget(file);
         if (!target) {
@@ -169,22 +182,24 @@ bool LinuxProfileFile::WriteString(const std::string& section, const std::string
             }
         }
         std::string text = ini::WriteValue(read.text, section, key, value);
-        if (existed && text == read.text) return true;
+        if (existed && text == read.text)
+            return true;
 
         // A stop signal waits until the file is whole again.
         DeferStopSignals defer;
         const auto fill = [&text](int fd) { return WriteAll(fd, text.data(), text.size()); };
         switch (ReplaceFileWhole(*target, fill, existed ? &read.info : nullptr, error)) {
-        case ReplaceOutcome::Replaced:
-            return true;
-        case ReplaceOutcome::Failed:
-            return false;
-        case ReplaceOutcome::NoTemporaryFile:
-            break;
+            case ReplaceOutcome::Replaced:
+                return true;
+            case ReplaceOutcome::Failed:
+                return false;
+            case ReplaceOutcome::NoTemporaryFile:
+                break;
         }
         // The folder takes no new file but the file may be written: in place,
         // as the Windows call writes it.
-        if (!existed || (error.number != EACCES && error.number != EPERM)) return false;
+        if (!existed || (error.number != EACCES && error.number != EPERM))
+            return false;
         return RewriteInPlace(*target, text, read.text.size(), error);
     } catch (...) {
         error = ErrorOf(ENOMEM);

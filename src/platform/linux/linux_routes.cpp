@@ -96,8 +96,7 @@ std::optional<DefaultRoute> Ipv6DefaultRoute(std::string_view routeTable)
 
 LinuxRoutes::LinuxRoutes(std::string procRoot, std::string sysRoot)
     : procRoot_(std::move(procRoot)), sysRoot_(std::move(sysRoot))
-{
-}
+{}
 
 std::optional<DefaultRoute> LinuxRoutes::Default() const
 {

@@ -136,14 +136,14 @@ DeferStopSignals::~DeferStopSignals()
 std::string SignalName(int number)
 {
     switch (number) {
-    case SIGTERM:
-        return "SIGTERM";
-    case SIGINT:
-        return "SIGINT";
-    case SIGHUP:
-        return "SIGHUP";
-    default:
-        return "signal " + std::to_string(number);
+        case SIGTERM:
+            return "SIGTERM";
+        case SIGINT:
+            return "SIGINT";
+        case SIGHUP:
+            return "SIGHUP";
+        default:
+            return "signal " + std::to_string(number);
     }
 }
 

@@ -20,8 +20,7 @@ bool IsModemProfileType(std::string_view type, std::string_view bluetoothType)
 
 NetworkManagerModems::NetworkManagerModems(std::string busAddress, int timeoutMs)
     : client_(std::move(busAddress), timeoutMs)
-{
-}
+{}
 
 std::optional<std::vector<NmProfile>> NetworkManagerModems::Profiles()
 {

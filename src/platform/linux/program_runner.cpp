@@ -22,7 +22,8 @@ QProcessEnvironment SystemToolEnvironment()
 
 }  // namespace
 
-ProgramRunner::ProgramRunner(std::string searchPath) : searchPath_(std::move(searchPath)) {}
+ProgramRunner::ProgramRunner(std::string searchPath) : searchPath_(std::move(searchPath))
+{}
 
 std::optional<std::string> ProgramRunner::Find(const std::string& program) const
 {

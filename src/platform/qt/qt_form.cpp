@@ -30,14 +30,14 @@ constexpr double kFormFontPoints = 7.5;
 bool IsFocusable(ControlKind kind)
 {
     switch (kind) {
-    case ControlKind::TextBox:
-    case ControlKind::Button:
-    case ControlKind::ComboBox:
-    case ControlKind::OptionButton:
-    case ControlKind::CheckBox:
-        return true;
-    default:
-        return false;
+        case ControlKind::TextBox:
+        case ControlKind::Button:
+        case ControlKind::ComboBox:
+        case ControlKind::OptionButton:
+        case ControlKind::CheckBox:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -154,98 +154,98 @@ QWidget* QtForm::CreateWidget(const ControlSpec& control, QWidget* parent)
     const std::string name = control.name;
 
     switch (control.kind) {
-    case ControlKind::Label: {
-        auto* label = new ClickLabel(link, name, parent);
-        label->setTextFormat(Qt::PlainText);
-        label->setWordWrap(true);
-        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        label->setText(caption);
-        if (control.bold) {
-            QFont font = label->font();
-            font.setBold(true);
-            label->setFont(font);
+        case ControlKind::Label: {
+            auto* label = new ClickLabel(link, name, parent);
+            label->setTextFormat(Qt::PlainText);
+            label->setWordWrap(true);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            label->setText(caption);
+            if (control.bold) {
+                QFont font = label->font();
+                font.setBold(true);
+                label->setFont(font);
+            }
+            widget = label;
+            break;
         }
-        widget = label;
-        break;
-    }
-    case ControlKind::TextBox:
-        if (control.multiLine) {
-            auto* text = new QPlainTextEdit(parent);
-            text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-            text->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-            text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-            text->setTabChangesFocus(true);
-            text->document()->setDocumentMargin(2);
-            text->setPlainText(caption);
-            controls_[name].multiLineText = control.caption;
-            controls_[name].multiLineShown = text->toPlainText();
-            widget = text;
-        } else {
-            auto* line = new QLineEdit(parent);
-            line->setText(caption);
-            widget = line;
-        }
-        widget->installEventFilter(new KeyFilter(link, name, widget));
-        break;
-    case ControlKind::Button: {
-        auto* button = new QPushButton(caption, parent);
-        // Enter presses the focused button, as Space does.
-        button->setAutoDefault(true);
-        button->setDefault(control.isDefault);
-        QObject::connect(button, &QAbstractButton::clicked, button, [link, name] {
-            if (*link)
-                (*link)->DeliverClick(name);
-        });
-        widget = button;
-        break;
-    }
-    case ControlKind::ComboBox: {
-        auto* combo = new QComboBox(parent);
-        combo->setEditable(false);  // pick-only
-        QObject::connect(combo, &QComboBox::activated, combo, [link] {
-            if (*link)
-                (*link)->DeliverSelection();
-        });
-        widget = combo;
-        break;
-    }
-    case ControlKind::OptionButton:
-    case ControlKind::CheckBox: {
-        QAbstractButton* button = nullptr;
-        if (control.kind == ControlKind::OptionButton) {
-            button = new OptionWidget(link, caption, parent);  // exclusive within its container
-            QObject::connect(button, &QAbstractButton::toggled, button, [link, parent] {
+        case ControlKind::TextBox:
+            if (control.multiLine) {
+                auto* text = new QPlainTextEdit(parent);
+                text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+                text->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+                text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+                text->setTabChangesFocus(true);
+                text->document()->setDocumentMargin(2);
+                text->setPlainText(caption);
+                controls_[name].multiLineText = control.caption;
+                controls_[name].multiLineShown = text->toPlainText();
+                widget = text;
+            } else {
+                auto* line = new QLineEdit(parent);
+                line->setText(caption);
+                widget = line;
+            }
+            widget->installEventFilter(new KeyFilter(link, name, widget));
+            break;
+        case ControlKind::Button: {
+            auto* button = new QPushButton(caption, parent);
+            // Enter presses the focused button, as Space does.
+            button->setAutoDefault(true);
+            button->setDefault(control.isDefault);
+            QObject::connect(button, &QAbstractButton::clicked, button, [link, name] {
                 if (*link)
-                    (*link)->UpdateOptionTabStop(parent);
+                    (*link)->DeliverClick(name);
             });
-        } else {
-            button = new WholeAreaButton<QCheckBox>(caption, parent);
+            widget = button;
+            break;
         }
-        QObject::connect(button, &QAbstractButton::clicked, button, [link, name] {
-            if (*link)
-                (*link)->DeliverClick(name);
-        });
-        widget = button;
-        break;
-    }
-    case ControlKind::Frame:
-        widget = new QGroupBox(caption, parent);
-        break;
-    case ControlKind::Picture: {
-        auto* picture = new QLabel(parent);
-        picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        picture->setPixmap(ProgramIconPixmap(std::max(1, std::min(geometry.width(), geometry.height()))));
-        controls_[name].caption = control.caption;
-        widget = picture;
-        break;
-    }
-    case ControlKind::Line: {
-        const QPoint from(TwipsToPixels(control.left), TwipsToPixels(control.top));
-        const QPoint to(TwipsToPixels(control.left + control.width), TwipsToPixels(control.top + control.height));
-        widget = new LineWidget(parent, from, to, ToQColor(control.lineColour), control.lineWidth);
-        controls_[name].caption = control.caption;
-        break;
-    }
+        case ControlKind::ComboBox: {
+            auto* combo = new QComboBox(parent);
+            combo->setEditable(false);  // pick-only
+            QObject::connect(combo, &QComboBox::activated, combo, [link] {
+                if (*link)
+                    (*link)->DeliverSelection();
+            });
+            widget = combo;
+            break;
+        }
+        case ControlKind::OptionButton:
+        case ControlKind::CheckBox: {
+            QAbstractButton* button = nullptr;
+            if (control.kind == ControlKind::OptionButton) {
+                button = new OptionWidget(link, caption, parent);  // exclusive within its container
+                QObject::connect(button, &QAbstractButton::toggled, button, [link, parent] {
+                    if (*link)
+                        (*link)->UpdateOptionTabStop(parent);
+                });
+            } else {
+                button = new WholeAreaButton<QCheckBox>(caption, parent);
+            }
+            QObject::connect(button, &QAbstractButton::clicked, button, [link, name] {
+                if (*link)
+                    (*link)->DeliverClick(name);
+            });
+            widget = button;
+            break;
+        }
+        case ControlKind::Frame:
+            widget = new QGroupBox(caption, parent);
+            break;
+        case ControlKind::Picture: {
+            auto* picture = new QLabel(parent);
+            picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            picture->setPixmap(ProgramIconPixmap(std::max(1, std::min(geometry.width(), geometry.height()))));
+            controls_[name].caption = control.caption;
+            widget = picture;
+            break;
+        }
+        case ControlKind::Line: {
+            const QPoint from(TwipsToPixels(control.left), TwipsToPixels(control.top));
+            const QPoint to(TwipsToPixels(control.left + control.width), TwipsToPixels(control.top + control.height));
+            widget = new LineWidget(parent, from, to, ToQColor(control.lineColour), control.lineWidth);
+            controls_[name].caption = control.caption;
+            break;
+        }
     }
 
     widget->setObjectName(ToQString(name));
@@ -324,8 +324,7 @@ void QtForm::Centre()
         frame = window_->windowHandle()->frameMargins();
     const QRect area = screen->availableGeometry();
     const QSize size = window_->size().grownBy(frame);
-    const QPoint position(area.x() + (area.width() - size.width()) / 2,
-                          area.y() + (area.height() - size.height()) / 2);
+    const QPoint position(area.x() + (area.width() - size.width()) / 2, area.y() + (area.height() - size.height()) / 2);
     if (window_->pos() != position)
         window_->move(position);
 }

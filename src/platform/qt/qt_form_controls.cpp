@@ -65,39 +65,39 @@ void QtForm::SetText(const std::string& control, const std::string& text)
     ControlState& state = At(control);
     QWidget* widget = state.widget;
     switch (state.spec->kind) {
-    case ControlKind::Label:
-        static_cast<QLabel*>(widget)->setText(ToQString(text));
-        UpdateLabelBuddy(control);
-        break;
-    case ControlKind::TextBox:
-        if (auto* box = qobject_cast<QPlainTextEdit*>(widget)) {
-            box->setPlainText(ToQString(text));
-            state.multiLineText = text;
-            state.multiLineShown = box->toPlainText();
-        } else {
-            static_cast<QLineEdit*>(widget)->setText(ToQString(text));
+        case ControlKind::Label:
+            static_cast<QLabel*>(widget)->setText(ToQString(text));
+            UpdateLabelBuddy(control);
+            break;
+        case ControlKind::TextBox:
+            if (auto* box = qobject_cast<QPlainTextEdit*>(widget)) {
+                box->setPlainText(ToQString(text));
+                state.multiLineText = text;
+                state.multiLineShown = box->toPlainText();
+            } else {
+                static_cast<QLineEdit*>(widget)->setText(ToQString(text));
+            }
+            break;
+        case ControlKind::Button:
+        case ControlKind::OptionButton:
+        case ControlKind::CheckBox:
+            static_cast<QAbstractButton*>(widget)->setText(ToQString(text));
+            break;
+        case ControlKind::ComboBox: {
+            // A pick-only list takes a text only by selecting that item.
+            auto* combo = static_cast<QComboBox*>(widget);
+            const int index = combo->findText(ToQString(text), Qt::MatchExactly | Qt::MatchCaseSensitive);
+            if (index >= 0)
+                combo->setCurrentIndex(index);
+            break;
         }
-        break;
-    case ControlKind::Button:
-    case ControlKind::OptionButton:
-    case ControlKind::CheckBox:
-        static_cast<QAbstractButton*>(widget)->setText(ToQString(text));
-        break;
-    case ControlKind::ComboBox: {
-        // A pick-only list takes a text only by selecting that item.
-        auto* combo = static_cast<QComboBox*>(widget);
-        const int index = combo->findText(ToQString(text), Qt::MatchExactly | Qt::MatchCaseSensitive);
-        if (index >= 0)
-            combo->setCurrentIndex(index);
-        break;
-    }
-    case ControlKind::Frame:
-        static_cast<QGroupBox*>(widget)->setTitle(ToQString(text));
-        break;
-    case ControlKind::Picture:
-    case ControlKind::Line:
-        state.caption = text;
-        break;
+        case ControlKind::Frame:
+            static_cast<QGroupBox*>(widget)->setTitle(ToQString(text));
+            break;
+        case ControlKind::Picture:
+        case ControlKind::Line:
+            state.caption = text;
+            break;
     }
 }
 
@@ -106,27 +106,27 @@ std::string QtForm::Text(const std::string& control) const
     const ControlState& state = At(control);
     QWidget* widget = state.widget;
     switch (state.spec->kind) {
-    case ControlKind::Label:
-        return ToStdString(static_cast<QLabel*>(widget)->text());
-    case ControlKind::TextBox:
-        if (auto* box = qobject_cast<QPlainTextEdit*>(widget)) {
-            // Line ends come back as they were set while the user has not
-            // changed the text.
-            const QString shown = box->toPlainText();
-            return shown == state.multiLineShown ? state.multiLineText : ToStdString(shown);
-        }
-        return ToStdString(static_cast<QLineEdit*>(widget)->text());
-    case ControlKind::Button:
-    case ControlKind::OptionButton:
-    case ControlKind::CheckBox:
-        return ToStdString(static_cast<QAbstractButton*>(widget)->text());
-    case ControlKind::ComboBox:
-        return ToStdString(static_cast<QComboBox*>(widget)->currentText());
-    case ControlKind::Frame:
-        return ToStdString(static_cast<QGroupBox*>(widget)->title());
-    case ControlKind::Picture:
-    case ControlKind::Line:
-        return state.caption;
+        case ControlKind::Label:
+            return ToStdString(static_cast<QLabel*>(widget)->text());
+        case ControlKind::TextBox:
+            if (auto* box = qobject_cast<QPlainTextEdit*>(widget)) {
+                // Line ends come back as they were set while the user has not
+                // changed the text.
+                const QString shown = box->toPlainText();
+                return shown == state.multiLineShown ? state.multiLineText : ToStdString(shown);
+            }
+            return ToStdString(static_cast<QLineEdit*>(widget)->text());
+        case ControlKind::Button:
+        case ControlKind::OptionButton:
+        case ControlKind::CheckBox:
+            return ToStdString(static_cast<QAbstractButton*>(widget)->text());
+        case ControlKind::ComboBox:
+            return ToStdString(static_cast<QComboBox*>(widget)->currentText());
+        case ControlKind::Frame:
+            return ToStdString(static_cast<QGroupBox*>(widget)->title());
+        case ControlKind::Picture:
+        case ControlKind::Line:
+            return state.caption;
     }
     return {};
 }

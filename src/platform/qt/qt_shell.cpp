@@ -7,8 +7,8 @@ namespace vel::platform {
 namespace {
 
 constexpr int kOpened = 42;
-constexpr int kFileNotFound = 2;   // ERROR_FILE_NOT_FOUND
-constexpr int kNoAssociation = 31; // SE_ERR_NOASSOC
+constexpr int kFileNotFound = 2;    // ERROR_FILE_NOT_FOUND
+constexpr int kNoAssociation = 31;  // SE_ERR_NOASSOC
 
 }  // namespace
 

@@ -58,7 +58,8 @@ void QtSocket::Connect()
     open_ = true;
     // Even a failure that is known at once arrives as an event, from the pump.
     const unsigned generation = ++generation_;
-    QMetaObject::invokeMethod(this, [this, generation] { Start(generation); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, generation] { Start(generation); }, Qt::QueuedConnection);
 }
 
 void QtSocket::Start(unsigned generation)
@@ -87,7 +88,8 @@ void QtSocket::LookedUp(const QHostInfo& info)
     }
     const QString text = info.error() == QHostInfo::NoError ? QStringLiteral("Host not found") : info.errorString();
     // Not found, or no answer from the name server (try again later).
-    Report(info.error() == QHostInfo::UnknownError ? SocketError::TryAgain : SocketError::HostNotFound, text.toStdString());
+    Report(info.error() == QHostInfo::UnknownError ? SocketError::TryAgain : SocketError::HostNotFound,
+           text.toStdString());
 }
 
 // One connection per address, in the order the lookup gave them; the first
@@ -112,7 +114,8 @@ void QtSocket::TryNextAddress()
             const Q_IPV6ADDR bytes = address.toIPv6Address();
             std::memcpy(&in6->sin6_addr, &bytes, sizeof in6->sin6_addr);
             if (!address.scopeId().isEmpty())
-                in6->sin6_scope_id = static_cast<uint32_t>(QNetworkInterface::interfaceIndexFromName(address.scopeId()));
+                in6->sin6_scope_id =
+                    static_cast<uint32_t>(QNetworkInterface::interfaceIndexFromName(address.scopeId()));
             length = sizeof *in6;
         } else {
             lastError_ = EAFNOSUPPORT;
@@ -247,83 +250,83 @@ void QtSocket::ErrorOccurred(QAbstractSocket::SocketError error)
 int QtSocket::WinsockNumberOfErrno(int error)
 {
     switch (error) {
-    case ECONNREFUSED:
-        return SocketError::ConnectionRefused;
-    case ETIMEDOUT:
-        return SocketError::TimedOut;
-    case EHOSTUNREACH:
-        return SocketError::HostUnreachable;
-    case ENETUNREACH:
-        return SocketError::NetworkUnreachable;
-    case ECONNRESET:
-        return SocketError::ConnectionReset;
-    case EACCES:
-    case EPERM:
-        return kWsaEacces;
-    case EADDRNOTAVAIL:
-        return kWsaEaddrnotavail;
-    case EAFNOSUPPORT:
-        return kWsaEafnosupport;
-    case ENOBUFS:
-    case ENOMEM:
-    case EMFILE:
-    case ENFILE:
-        return kWsaEnobufs;
-    default:
-        return SocketError::NetworkDown;
+        case ECONNREFUSED:
+            return SocketError::ConnectionRefused;
+        case ETIMEDOUT:
+            return SocketError::TimedOut;
+        case EHOSTUNREACH:
+            return SocketError::HostUnreachable;
+        case ENETUNREACH:
+            return SocketError::NetworkUnreachable;
+        case ECONNRESET:
+            return SocketError::ConnectionReset;
+        case EACCES:
+        case EPERM:
+            return kWsaEacces;
+        case EADDRNOTAVAIL:
+            return kWsaEaddrnotavail;
+        case EAFNOSUPPORT:
+            return kWsaEafnosupport;
+        case ENOBUFS:
+        case ENOMEM:
+        case EMFILE:
+        case ENFILE:
+            return kWsaEnobufs;
+        default:
+            return SocketError::NetworkDown;
     }
 }
 
 std::string QtSocket::ConnectErrorText(int error)
 {
     switch (error) {
-    case ECONNREFUSED:
-        return "Connection refused";
-    case ETIMEDOUT:
-        return "Connection timed out";
-    case EHOSTUNREACH:
-        return "Host unreachable";
-    case ENETUNREACH:
-        return "Network unreachable";
-    case ECONNRESET:
-        return "Connection reset by peer";
-    default:
-        return error == 0 ? "Network error" : std::strerror(error);
+        case ECONNREFUSED:
+            return "Connection refused";
+        case ETIMEDOUT:
+            return "Connection timed out";
+        case EHOSTUNREACH:
+            return "Host unreachable";
+        case ENETUNREACH:
+            return "Network unreachable";
+        case ECONNRESET:
+            return "Connection reset by peer";
+        default:
+            return error == 0 ? "Network error" : std::strerror(error);
     }
 }
 
 int QtSocket::WinsockNumber(QAbstractSocket::SocketError error, const QString& description)
 {
     switch (error) {
-    case QAbstractSocket::ConnectionRefusedError:
-        return SocketError::ConnectionRefused;
-    case QAbstractSocket::RemoteHostClosedError:
-        return SocketError::ConnectionReset;
-    case QAbstractSocket::HostNotFoundError:
-        return SocketError::HostNotFound;
-    case QAbstractSocket::SocketTimeoutError:
-        return SocketError::TimedOut;
-    case QAbstractSocket::SocketAccessError:
-        return kWsaEacces;
-    case QAbstractSocket::SocketResourceError:
-        return kWsaEnobufs;
-    case QAbstractSocket::DatagramTooLargeError:
-        return kWsaEmsgsize;
-    case QAbstractSocket::AddressInUseError:
-        return kWsaEaddrinuse;
-    case QAbstractSocket::UnsupportedSocketOperationError:
-    case QAbstractSocket::OperationError:
-        return kWsaEopnotsupp;
-    case QAbstractSocket::NetworkError:
-        // Qt folds unreachable hosts and networks into one code; its text
-        // tells them apart.
-        if (description.contains(QLatin1String("host unreachable"), Qt::CaseInsensitive))
-            return SocketError::HostUnreachable;
-        if (description.contains(QLatin1String("network unreachable"), Qt::CaseInsensitive))
-            return SocketError::NetworkUnreachable;
-        return SocketError::NetworkDown;
-    default:
-        return SocketError::NetworkDown;
+        case QAbstractSocket::ConnectionRefusedError:
+            return SocketError::ConnectionRefused;
+        case QAbstractSocket::RemoteHostClosedError:
+            return SocketError::ConnectionReset;
+        case QAbstractSocket::HostNotFoundError:
+            return SocketError::HostNotFound;
+        case QAbstractSocket::SocketTimeoutError:
+            return SocketError::TimedOut;
+        case QAbstractSocket::SocketAccessError:
+            return kWsaEacces;
+        case QAbstractSocket::SocketResourceError:
+            return kWsaEnobufs;
+        case QAbstractSocket::DatagramTooLargeError:
+            return kWsaEmsgsize;
+        case QAbstractSocket::AddressInUseError:
+            return kWsaEaddrinuse;
+        case QAbstractSocket::UnsupportedSocketOperationError:
+        case QAbstractSocket::OperationError:
+            return kWsaEopnotsupp;
+        case QAbstractSocket::NetworkError:
+            // Qt folds unreachable hosts and networks into one code; its text
+            // tells them apart.
+            if (description.contains(QLatin1String("host unreachable"), Qt::CaseInsensitive))
+                return SocketError::HostUnreachable;
+            if (description.contains(QLatin1String("network unreachable"), Qt::CaseInsensitive))
+                return SocketError::NetworkUnreachable;
+            return SocketError::NetworkDown;
+        default:
+            return SocketError::NetworkDown;
     }
 }
 

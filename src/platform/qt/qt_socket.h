@@ -62,14 +62,14 @@ private:
     QTcpSocket socket_;
     QString host_;
     quint16 port_ = 0;
-    bool open_ = false;        // between Connect and Close: events go to the handler
-    bool gotData_ = false;     // this connection has delivered data
-    unsigned generation_ = 0;  // counts Connect and Close: a late callback of an older one is dropped
-    int lookupId_ = -1;        // the host lookup under way
+    bool open_ = false;              // between Connect and Close: events go to the handler
+    bool gotData_ = false;           // this connection has delivered data
+    unsigned generation_ = 0;        // counts Connect and Close: a late callback of an older one is dropped
+    int lookupId_ = -1;              // the host lookup under way
     QList<QHostAddress> addresses_;  // those not tried yet
-    int connecting_ = -1;      // the descriptor whose connect is under way
+    int connecting_ = -1;            // the descriptor whose connect is under way
     std::unique_ptr<QSocketNotifier> writable_;
-    int lastError_ = 0;        // errno of the last failed connect
+    int lastError_ = 0;  // errno of the last failed connect
 };
 
 }  // namespace vel::platform

@@ -19,8 +19,7 @@ FormWindow::FormWindow(FormLink link)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint),
       link_(std::move(link))
-{
-}
+{}
 
 bool FormWindow::event(QEvent* event)
 {
@@ -45,8 +44,7 @@ void FormWindow::closeEvent(QCloseEvent* event)
 void FormWindow::keyPressEvent(QKeyEvent* event)
 {
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
-    const bool enter =
-        (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && modifiers == Qt::NoModifier;
+    const bool enter = (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && modifiers == Qt::NoModifier;
     const bool escape = event->key() == Qt::Key_Escape && modifiers == Qt::NoModifier;
     if ((enter || escape) && *link_ && (*link_)->PressDefaultButton(escape)) {
         event->accept();
@@ -85,8 +83,7 @@ void ClickLabel::mouseMoveEvent(QMouseEvent* event)
 
 OptionWidget::OptionWidget(FormLink link, const QString& caption, QWidget* parent)
     : WholeAreaButton<QRadioButton>(caption, parent), link_(std::move(link))
-{
-}
+{}
 
 void OptionWidget::focusInEvent(QFocusEvent* event)
 {
@@ -127,8 +124,7 @@ void LineWidget::paintEvent(QPaintEvent*)
 
 KeyFilter::KeyFilter(FormLink link, std::string name, QObject* parent)
     : QObject(parent), link_(std::move(link)), name_(std::move(name))
-{
-}
+{}
 
 bool KeyFilter::eventFilter(QObject* watched, QEvent* event)
 {

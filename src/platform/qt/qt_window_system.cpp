@@ -28,22 +28,22 @@ std::unique_ptr<Form> QtWindowSystem::CreateForm(const FormSpec& spec)
 }
 
 MessageResult QtWindowSystem::ShowMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
-                                         MessageIcon icon)
+                                             MessageIcon icon)
 {
     QMessageBox box;
     box.setWindowTitle(ToQString(title));
     box.setTextFormat(Qt::PlainText);
     box.setText(ToQString(text));
     switch (icon) {
-    case MessageIcon::None:
-        box.setIcon(QMessageBox::NoIcon);
-        break;
-    case MessageIcon::Question:
-        box.setIcon(QMessageBox::Question);
-        break;
-    case MessageIcon::Critical:
-        box.setIcon(QMessageBox::Critical);
-        break;
+        case MessageIcon::None:
+            box.setIcon(QMessageBox::NoIcon);
+            break;
+        case MessageIcon::Question:
+            box.setIcon(QMessageBox::Question);
+            break;
+        case MessageIcon::Critical:
+            box.setIcon(QMessageBox::Critical);
+            break;
     }
     if (buttons == MessageButtons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
@@ -65,20 +65,20 @@ void QtWindowSystem::SetPointer(PointerShape shape, const Form* form, const std:
     pointer_ = shape;
     QCursor cursor(Qt::ArrowCursor);
     switch (shape) {
-    case PointerShape::Default:
-        if (overridden_) {
-            QGuiApplication::restoreOverrideCursor();
-            overridden_ = false;
-        }
-        return;
-    case PointerShape::Busy:
-        cursor = QCursor(Qt::BusyCursor);
-        break;
-    case PointerShape::Custom:
-        if (const auto* qtForm = dynamic_cast<const QtForm*>(form))
-            if (const QCursor* own = qtForm->ControlCursor(control))
-                cursor = *own;
-        break;
+        case PointerShape::Default:
+            if (overridden_) {
+                QGuiApplication::restoreOverrideCursor();
+                overridden_ = false;
+            }
+            return;
+        case PointerShape::Busy:
+            cursor = QCursor(Qt::BusyCursor);
+            break;
+        case PointerShape::Custom:
+            if (const auto* qtForm = dynamic_cast<const QtForm*>(form))
+                if (const QCursor* own = qtForm->ControlCursor(control))
+                    cursor = *own;
+            break;
     }
     if (overridden_) {
         QGuiApplication::changeOverrideCursor(cursor);

@@ -31,10 +31,9 @@ std::uint64_t SystemTicksNow()
     using Precise = void(WINAPI*)(LPFILETIME);
     static const Precise precise = [] {
         const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-        return kernel != nullptr
-                   ? reinterpret_cast<Precise>(
-                         reinterpret_cast<void*>(::GetProcAddress(kernel, "GetSystemTimePreciseAsFileTime")))
-                   : nullptr;
+        return kernel != nullptr ? reinterpret_cast<Precise>(reinterpret_cast<void*>(
+                                       ::GetProcAddress(kernel, "GetSystemTimePreciseAsFileTime")))
+                                 : nullptr;
     }();
     FILETIME ft;
     if (precise != nullptr)
@@ -142,12 +141,12 @@ int Win32Clock::GetTimeZoneInformation(TimeZoneInformation& info)
     info.StandardBias = record.StandardBias;
     info.DaylightBias = record.DaylightBias;
     switch (id) {
-    case TIME_ZONE_ID_STANDARD:
-        return TimeZoneId::Standard;
-    case TIME_ZONE_ID_DAYLIGHT:
-        return TimeZoneId::Daylight;
-    default:
-        return TimeZoneId::Unknown;
+        case TIME_ZONE_ID_STANDARD:
+            return TimeZoneId::Standard;
+        case TIME_ZONE_ID_DAYLIGHT:
+            return TimeZoneId::Daylight;
+        default:
+            return TimeZoneId::Unknown;
     }
 }
 

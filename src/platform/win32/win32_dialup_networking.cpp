@@ -240,9 +240,8 @@ std::string Win32DialUpNetworking::DefaultEntry()
 void Win32DialUpNetworking::StartDialer(const std::string& entry)
 {
     if (api_.startCommandLine)
-        api_.startCommandLine(win32::DialCommandLine(IsNt() ? win32::WindowsFamily::NT : win32::WindowsFamily::Win9x,
-                                                     entry),
-                              true);
+        api_.startCommandLine(
+            win32::DialCommandLine(IsNt() ? win32::WindowsFamily::NT : win32::WindowsFamily::Win9x, entry), true);
 }
 
 void Win32DialUpNetworking::HangUp(const std::string& entry)

@@ -132,7 +132,6 @@ private:
     std::string path_;
 };
 
-
 HKEY RootKey(const std::string& root)
 {
     if (root == "HKEY_LOCAL_MACHINE")
@@ -146,8 +145,7 @@ HKEY RootKey(const std::string& root)
 
 Win32Environment::Win32Environment(std::vector<std::string> args, std::string programFolder)
     : args_(std::move(args)), programFolder_(std::move(programFolder))
-{
-}
+{}
 
 std::vector<std::string> Win32Environment::ProcessArguments()
 {
@@ -195,7 +193,8 @@ std::optional<std::string> Win32Environment::GetVariable(const std::string& name
     std::wstring value(64, L'\0');
     for (;;) {
         ::SetLastError(ERROR_SUCCESS);
-        const DWORD length = ::GetEnvironmentVariableW(wideName.c_str(), value.data(), static_cast<DWORD>(value.size()));
+        const DWORD length =
+            ::GetEnvironmentVariableW(wideName.c_str(), value.data(), static_cast<DWORD>(value.size()));
         if (length == 0) {
             if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND)
                 return std::nullopt;

@@ -25,8 +25,8 @@ Win32EventPump::Win32EventPump() : nextMessage_(kFirstFreeMessage)
         return ::RegisterClassExW(&wc) != 0;
     }();
     (void)registered;
-    window_ = ::CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                ::GetModuleHandleW(nullptr), nullptr);
+    window_ = ::CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, ::GetModuleHandleW(nullptr),
+                                nullptr);
     ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 

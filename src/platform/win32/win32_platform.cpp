@@ -32,8 +32,7 @@ public:
           socket_(pump_),
           dialUp_(SystemDialUpApi()),
           windows_(pump_)
-    {
-    }
+    {}
 
     Platform Get() override { return Platform{clock_, pump_, env_, profile_, windows_, socket_, dialUp_, shell_}; }
 

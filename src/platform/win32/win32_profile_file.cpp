@@ -102,8 +102,8 @@ bool ReplaceWith(const std::wstring& target, const std::string& text, bool exist
     for (int attempt = 0; attempt < 100 && created == INVALID_HANDLE_VALUE; ++attempt) {
         temporary = folder + L"\\~veltrane-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                     std::to_wstring(counter++) + L".tmp";
-        created = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                nullptr);
+        created =
+            ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (created == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS &&
             ::GetLastError() != ERROR_ALREADY_EXISTS)
             return false;
@@ -113,13 +113,12 @@ bool ReplaceWith(const std::wstring& target, const std::string& text, bool exist
         return false;
 
     DWORD wrote = 0;
-    bool ok = text.empty() ||
-              (::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr) &&
-               wrote == text.size());
+    bool ok = text.empty() || (::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr) &&
+                               wrote == text.size());
     ok = ok && ::FlushFileBuffers(file.get());
     ok = file.Close() && ok;
-    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    constexpr DWORD kKept =
+        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     if (ok && existed && (attributes & kKept) != 0)
         ::SetFileAttributesW(temporary.c_str(), attributes & kKept);
     if (ok) {

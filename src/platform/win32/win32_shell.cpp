@@ -9,8 +9,7 @@ namespace vel::platform {
 
 int Win32Shell::Execute(const std::string& target)
 {
-    const HINSTANCE result =
-        ::ShellExecuteW(nullptr, nullptr, Widen(target).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    const HINSTANCE result = ::ShellExecuteW(nullptr, nullptr, Widen(target).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     return static_cast<int>(reinterpret_cast<INT_PTR>(result));
 }
 

@@ -101,7 +101,8 @@ void Win32Socket::StartLookup()
         std::thread([lookup = lookup_, host = host_, port = std::to_string(port_), window, message, attempt] {
             const addrinfo hints = StreamHints(0);
             addrinfo* list = nullptr;
-            const int error = host.empty() ? WSAHOST_NOT_FOUND : ::getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
+            const int error =
+                host.empty() ? WSAHOST_NOT_FOUND : ::getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
             {
                 std::lock_guard<std::mutex> lock(lookup->mutex);
                 lookup->error = error;
@@ -188,38 +189,38 @@ bool Win32Socket::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 void Win32Socket::SocketEvent(WORD event, WORD error)
 {
     switch (event) {
-    case FD_CONNECT:
-        if (error == 0)
-            return;
-        // The next address of the name, where there is one.
-        if (nextAddress_ < addresses_.size()) {
-            TryNextAddress();
-            return;
-        }
-        Fail(error);
-        return;
-    case FD_READ:
-    case FD_CLOSE: {
-        if (error != 0) {
+        case FD_CONNECT:
+            if (error == 0)
+                return;
+            // The next address of the name, where there is one.
+            if (nextAddress_ < addresses_.size()) {
+                TryNextAddress();
+                return;
+            }
             Fail(error);
             return;
-        }
-        u_long available = 0;
-        ::ioctlsocket(socket_, FIONREAD, &available);
-        if (available > 0) {
-            gotData_ = true;
-            if (handler_)
-                handler_->OnDataArrival();
-            pump_.Wake();
+        case FD_READ:
+        case FD_CLOSE: {
+            if (error != 0) {
+                Fail(error);
+                return;
+            }
+            u_long available = 0;
+            ::ioctlsocket(socket_, FIONREAD, &available);
+            if (available > 0) {
+                gotData_ = true;
+                if (handler_)
+                    handler_->OnDataArrival();
+                pump_.Wake();
+                return;
+            }
+            // A server that closes without a word: the connection is over.
+            if (event == FD_CLOSE && !gotData_)
+                Fail(WSAECONNRESET);
             return;
         }
-        // A server that closes without a word: the connection is over.
-        if (event == FD_CLOSE && !gotData_)
-            Fail(WSAECONNRESET);
-        return;
-    }
-    default:
-        return;
+        default:
+            return;
     }
 }
 

@@ -58,13 +58,13 @@ private:
     SocketEvents* handler_ = nullptr;
     std::string host_;
     int port_ = 0;
-    bool started_ = false;          // WSAStartup succeeded
-    UINT firstMessage_ = 0;         // kAttemptTags event numbers, then these two:
-    UINT lookupMessage_ = 0;        // wParam: the attempt whose lookup ended
-    UINT errorMessage_ = 0;         // wParam: the attempt; lParam: the error number
-    unsigned attempt_ = 0;          // counts every Connect and Close
+    bool started_ = false;    // WSAStartup succeeded
+    UINT firstMessage_ = 0;   // kAttemptTags event numbers, then these two:
+    UINT lookupMessage_ = 0;  // wParam: the attempt whose lookup ended
+    UINT errorMessage_ = 0;   // wParam: the attempt; lParam: the error number
+    unsigned attempt_ = 0;    // counts every Connect and Close
     SOCKET socket_ = INVALID_SOCKET;
-    bool open_ = false;             // between Connect and Close or the first error
+    bool open_ = false;  // between Connect and Close or the first error
     bool gotData_ = false;
     std::shared_ptr<Lookup> lookup_;
     std::vector<sockaddr_storage> addresses_;

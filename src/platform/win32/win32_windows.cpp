@@ -18,21 +18,21 @@ constexpr wchar_t kSuccessorFace[] = L"Microsoft Sans Serif";
 constexpr int kFontPoints = 8;
 constexpr int kFirstControlId = 1000;  // clear of IDOK, IDCANCEL and the like
 constexpr UINT_PTR kSubclassId = 1;
-constexpr int kDropDownItems = 8;      // rows a drop-down list shows when open
+constexpr int kDropDownItems = 8;  // rows a drop-down list shows when open
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN;
 constexpr DWORD kFormExStyle = WS_EX_APPWINDOW;
 
 bool IsFocusable(ControlKind kind)
 {
     switch (kind) {
-    case ControlKind::TextBox:
-    case ControlKind::Button:
-    case ControlKind::ComboBox:
-    case ControlKind::OptionButton:
-    case ControlKind::CheckBox:
-        return true;
-    default:
-        return false;
+        case ControlKind::TextBox:
+        case ControlKind::Button:
+        case ControlKind::ComboBox:
+        case ControlKind::OptionButton:
+        case ControlKind::CheckBox:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -304,48 +304,48 @@ void Win32Form::CreateControl(ControlState& state)
     DWORD exStyle = 0;
     std::wstring caption = Widen(control.caption);
     switch (control.kind) {
-    case ControlKind::Label:
-        style |= SS_LEFT | SS_NOTIFY;
-        break;
-    case ControlKind::TextBox:
-        className = L"EDIT";
-        exStyle = WS_EX_CLIENTEDGE;
-        style |= ES_LEFT | (control.multiLine ? ES_MULTILINE | ES_AUTOVSCROLL : ES_AUTOHSCROLL);
-        if (control.multiLine) {
-            state.multiLineText = control.caption;
-            caption = Widen(ToWindowsLineEnds(control.caption));
-            state.multiLineShown = caption;
-        }
-        break;
-    case ControlKind::Button:
-        className = L"BUTTON";
-        style |= control.isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
-        break;
-    case ControlKind::OptionButton:
-        className = L"BUTTON";
-        style |= BS_RADIOBUTTON;  // the form keeps the options of a container exclusive
-        break;
-    case ControlKind::CheckBox:
-        className = L"BUTTON";
-        style |= BS_AUTOCHECKBOX;
-        break;
-    case ControlKind::ComboBox:
-        className = L"COMBOBOX";
-        style |= CBS_DROPDOWNLIST | WS_VSCROLL;  // pick-only
-        caption.clear();
-        break;
-    case ControlKind::Frame:
-        className = L"BUTTON";
-        style |= BS_GROUPBOX;
-        break;
-    case ControlKind::Picture:
-        style |= SS_OWNERDRAW;
-        state.caption = control.caption;
-        caption.clear();
-        break;
-    case ControlKind::Line:
-        state.caption = control.caption;
-        return;  // painted by the form
+        case ControlKind::Label:
+            style |= SS_LEFT | SS_NOTIFY;
+            break;
+        case ControlKind::TextBox:
+            className = L"EDIT";
+            exStyle = WS_EX_CLIENTEDGE;
+            style |= ES_LEFT | (control.multiLine ? ES_MULTILINE | ES_AUTOVSCROLL : ES_AUTOHSCROLL);
+            if (control.multiLine) {
+                state.multiLineText = control.caption;
+                caption = Widen(ToWindowsLineEnds(control.caption));
+                state.multiLineShown = caption;
+            }
+            break;
+        case ControlKind::Button:
+            className = L"BUTTON";
+            style |= control.isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
+            break;
+        case ControlKind::OptionButton:
+            className = L"BUTTON";
+            style |= BS_RADIOBUTTON;  // the form keeps the options of a container exclusive
+            break;
+        case ControlKind::CheckBox:
+            className = L"BUTTON";
+            style |= BS_AUTOCHECKBOX;
+            break;
+        case ControlKind::ComboBox:
+            className = L"COMBOBOX";
+            style |= CBS_DROPDOWNLIST | WS_VSCROLL;  // pick-only
+            caption.clear();
+            break;
+        case ControlKind::Frame:
+            className = L"BUTTON";
+            style |= BS_GROUPBOX;
+            break;
+        case ControlKind::Picture:
+            style |= SS_OWNERDRAW;
+            state.caption = control.caption;
+            caption.clear();
+            break;
+        case ControlKind::Line:
+            state.caption = control.caption;
+            return;  // painted by the form
     }
     if (IsFocusable(control.kind)) {
         // Every control a group of its own: arrows never move the focus or
@@ -496,79 +496,79 @@ LRESULT CALLBACK Win32Form::WindowProcedure(HWND window, UINT message, WPARAM wP
 LRESULT Win32Form::Handle(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_ACTIVATE:
-        if (LOWORD(wParam) == WA_INACTIVE) {
-            // Keep the focus for the next activation.
-            if (const std::string focused = FocusedControl(); !focused.empty())
-                focus_ = focused;
-            active_ = false;
+        case WM_ACTIVATE:
+            if (LOWORD(wParam) == WA_INACTIVE) {
+                // Keep the focus for the next activation.
+                if (const std::string focused = FocusedControl(); !focused.empty())
+                    focus_ = focused;
+                active_ = false;
+                return 0;
+            }
+            if (HIWORD(wParam) == 0)  // not minimised
+                FocusFirstControl();
+            DeliverActivation();
+            return 0;
+        case WM_CLOSE:
+            // The close box, Alt+F4, the task bar: a close request, never refused.
+            if (visible_)
+                Close();
+            return 0;
+        case WM_ENDSESSION:
+            if (wParam != FALSE && visible_)
+                Close();
+            return 0;
+        case WM_COMMAND:
+            Command(LOWORD(wParam), HIWORD(wParam));
+            return 0;
+        case DM_GETDEFID: {
+            // Enter presses the focused button, else the window's default one.
+            const HWND focus = ::GetFocus();
+            for (const auto& [name, state] : controls_)
+                if (state.spec->kind == ControlKind::Button && state.window == focus && ::IsWindowEnabled(focus))
+                    return MAKELRESULT(state.id, DC_HASDEFID);
+            for (const auto& [name, state] : controls_)
+                if (state.spec->kind == ControlKind::Button && state.spec->isDefault && ::IsWindowEnabled(state.window))
+                    return MAKELRESULT(state.id, DC_HASDEFID);
             return 0;
         }
-        if (HIWORD(wParam) == 0)  // not minimised
-            FocusFirstControl();
-        DeliverActivation();
-        return 0;
-    case WM_CLOSE:
-        // The close box, Alt+F4, the task bar: a close request, never refused.
-        if (visible_)
-            Close();
-        return 0;
-    case WM_ENDSESSION:
-        if (wParam != FALSE && visible_)
-            Close();
-        return 0;
-    case WM_COMMAND:
-        Command(LOWORD(wParam), HIWORD(wParam));
-        return 0;
-    case DM_GETDEFID: {
-        // Enter presses the focused button, else the window's default one.
-        const HWND focus = ::GetFocus();
-        for (const auto& [name, state] : controls_)
-            if (state.spec->kind == ControlKind::Button && state.window == focus && ::IsWindowEnabled(focus))
-                return MAKELRESULT(state.id, DC_HASDEFID);
-        for (const auto& [name, state] : controls_)
-            if (state.spec->kind == ControlKind::Button && state.spec->isDefault && ::IsWindowEnabled(state.window))
-                return MAKELRESULT(state.id, DC_HASDEFID);
-        return 0;
-    }
-    case WM_CTLCOLORSTATIC: {
-        const HWND control = reinterpret_cast<HWND>(lParam);
-        for (const auto& [name, state] : controls_)
-            if (state.window == control && state.hasColour) {
-                const HDC dc = reinterpret_cast<HDC>(wParam);
-                ::SetTextColor(dc, state.colour);
-                ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
-                return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+        case WM_CTLCOLORSTATIC: {
+            const HWND control = reinterpret_cast<HWND>(lParam);
+            for (const auto& [name, state] : controls_)
+                if (state.window == control && state.hasColour) {
+                    const HDC dc = reinterpret_cast<HDC>(wParam);
+                    ::SetTextColor(dc, state.colour);
+                    ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
+                    return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+                }
+            break;
+        }
+        case WM_SETCURSOR:
+            if (LOWORD(lParam) == HTCLIENT && system_.CurrentCursor() != nullptr) {
+                ::SetCursor(system_.CurrentCursor());
+                return TRUE;
             }
-        break;
-    }
-    case WM_SETCURSOR:
-        if (LOWORD(lParam) == HTCLIENT && system_.CurrentCursor() != nullptr) {
-            ::SetCursor(system_.CurrentCursor());
-            return TRUE;
+            break;
+        case WM_PAINT:
+            Paint();
+            return 0;
+        case WM_DRAWITEM: {
+            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+            if (item->CtlType == ODT_STATIC) {
+                DrawPicture(*item);
+                return TRUE;
+            }
+            break;
         }
-        break;
-    case WM_PAINT:
-        Paint();
-        return 0;
-    case WM_DRAWITEM: {
-        const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-        if (item->CtlType == ODT_STATIC) {
-            DrawPicture(*item);
-            return TRUE;
+        case WM_DPICHANGED: {
+            dpi_ = HIWORD(wParam);
+            Layout();
+            const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+            ::SetWindowPos(window_, nullptr, suggested->left, suggested->top, 0, 0,
+                           SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+            return 0;
         }
-        break;
-    }
-    case WM_DPICHANGED: {
-        dpi_ = HIWORD(wParam);
-        Layout();
-        const auto* suggested = reinterpret_cast<const RECT*>(lParam);
-        ::SetWindowPos(window_, nullptr, suggested->left, suggested->top, 0, 0,
-                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-        return 0;
-    }
-    default:
-        break;
+        default:
+            break;
     }
     return ::DefWindowProcW(window_, message, wParam, lParam);
 }
@@ -591,55 +591,55 @@ LRESULT Win32Form::HandleControl(ControlState& state, HWND window, UINT message,
 {
     const ControlSpec& control = *state.spec;
     switch (message) {
-    case WM_ERASEBKGND:
-        if (control.kind == ControlKind::Frame) {
-            // A group box paints only its border and caption; the form does not
-            // paint under its children: the frame fills its inside itself.
-            RECT rect;
-            ::GetClientRect(window, &rect);
-            ::FillRect(reinterpret_cast<HDC>(wParam), &rect, ::GetSysColorBrush(COLOR_BTNFACE));
-            return TRUE;
-        }
-        break;
-    case WM_MOUSEMOVE:
-        if (control.kind == ControlKind::Label) {
+        case WM_ERASEBKGND:
+            if (control.kind == ControlKind::Frame) {
+                // A group box paints only its border and caption; the form does not
+                // paint under its children: the frame fills its inside itself.
+                RECT rect;
+                ::GetClientRect(window, &rect);
+                ::FillRect(reinterpret_cast<HDC>(wParam), &rect, ::GetSysColorBrush(COLOR_BTNFACE));
+                return TRUE;
+            }
+            break;
+        case WM_MOUSEMOVE:
+            if (control.kind == ControlKind::Label) {
+                const std::string name = control.name;
+                const std::shared_ptr<bool> alive = alive_;
+                DeliverMouseMove(name);
+                if (!*alive)
+                    return 0;
+            }
+            break;
+        case WM_GETDLGCODE:
+            if (control.kind == ControlKind::TextBox && control.multiLine) {
+                // Tab moves on and Enter belongs to the window, as in a one-line box.
+                const LRESULT code = ::DefSubclassProc(window, message, wParam, lParam);
+                const auto* msg = reinterpret_cast<const MSG*>(lParam);
+                if (msg != nullptr && msg->message == WM_KEYDOWN &&
+                    (msg->wParam == VK_TAB || msg->wParam == VK_RETURN || msg->wParam == VK_ESCAPE))
+                    return code & ~(DLGC_WANTALLKEYS | DLGC_WANTTAB | DLGC_WANTMESSAGE);
+                return code & ~(DLGC_WANTALLKEYS | DLGC_WANTTAB);
+            }
+            break;
+        case WM_CHAR: {
+            if (control.kind != ControlKind::TextBox || handler_ == nullptr)
+                break;
+            int code = static_cast<int>(wParam);
+            // Control characters other than Backspace (Enter, Tab, Ctrl+V, ...)
+            // are no typed characters.
+            if ((code < 32 && code != kKeyBackspace) || code == 127)
+                break;
             const std::string name = control.name;
             const std::shared_ptr<bool> alive = alive_;
-            DeliverMouseMove(name);
+            Dispatch([&](FormEvents& handler) { handler.OnKeyPress(name, code); });
             if (!*alive)
                 return 0;
+            if (code == 0)
+                return 0;  // swallowed
+            return ::DefSubclassProc(window, message, static_cast<WPARAM>(code), lParam);
         }
-        break;
-    case WM_GETDLGCODE:
-        if (control.kind == ControlKind::TextBox && control.multiLine) {
-            // Tab moves on and Enter belongs to the window, as in a one-line box.
-            const LRESULT code = ::DefSubclassProc(window, message, wParam, lParam);
-            const auto* msg = reinterpret_cast<const MSG*>(lParam);
-            if (msg != nullptr && msg->message == WM_KEYDOWN && (msg->wParam == VK_TAB || msg->wParam == VK_RETURN ||
-                                                                 msg->wParam == VK_ESCAPE))
-                return code & ~(DLGC_WANTALLKEYS | DLGC_WANTTAB | DLGC_WANTMESSAGE);
-            return code & ~(DLGC_WANTALLKEYS | DLGC_WANTTAB);
-        }
-        break;
-    case WM_CHAR: {
-        if (control.kind != ControlKind::TextBox || handler_ == nullptr)
+        default:
             break;
-        int code = static_cast<int>(wParam);
-        // Control characters other than Backspace (Enter, Tab, Ctrl+V, ...)
-        // are no typed characters.
-        if ((code < 32 && code != kKeyBackspace) || code == 127)
-            break;
-        const std::string name = control.name;
-        const std::shared_ptr<bool> alive = alive_;
-        Dispatch([&](FormEvents& handler) { handler.OnKeyPress(name, code); });
-        if (!*alive)
-            return 0;
-        if (code == 0)
-            return 0;  // swallowed
-        return ::DefSubclassProc(window, message, static_cast<WPARAM>(code), lParam);
-    }
-    default:
-        break;
     }
     return ::DefSubclassProc(window, message, wParam, lParam);
 }
@@ -665,27 +665,27 @@ void Win32Form::Command(int id, int code)
         return;
     const std::string name = state->spec->name;
     switch (state->spec->kind) {
-    case ControlKind::Button:
-    case ControlKind::CheckBox:
-        if (code == BN_CLICKED)
-            DeliverClick(name);
-        break;
-    case ControlKind::OptionButton:
-        if (code == BN_CLICKED || code == BN_DOUBLECLICKED) {
-            SelectOption(*state);
-            DeliverClick(name);
-        }
-        break;
-    case ControlKind::Label:
-        if (code == STN_CLICKED)
-            DeliverClick(name);
-        break;
-    case ControlKind::ComboBox:
-        if (code == CBN_SELCHANGE)
-            system_.pump_.Wake();
-        break;
-    default:
-        break;
+        case ControlKind::Button:
+        case ControlKind::CheckBox:
+            if (code == BN_CLICKED)
+                DeliverClick(name);
+            break;
+        case ControlKind::OptionButton:
+            if (code == BN_CLICKED || code == BN_DOUBLECLICKED) {
+                SelectOption(*state);
+                DeliverClick(name);
+            }
+            break;
+        case ControlKind::Label:
+            if (code == STN_CLICKED)
+                DeliverClick(name);
+            break;
+        case ControlKind::ComboBox:
+            if (code == CBN_SELCHANGE)
+                system_.pump_.Wake();
+            break;
+        default:
+            break;
     }
 }
 
@@ -868,33 +868,33 @@ void Win32Form::SetText(const std::string& control, const std::string& text)
 {
     ControlState& state = At(control);
     switch (state.spec->kind) {
-    case ControlKind::TextBox:
-        if (state.spec->multiLine) {
-            state.multiLineText = text;
-            state.multiLineShown = Widen(ToWindowsLineEnds(text));
-            ::SetWindowTextW(state.window, state.multiLineShown.c_str());
-            state.multiLineShown = WindowText(state.window);
-            return;
-        }
-        ::SetWindowTextW(state.window, Widen(text).c_str());
-        return;
-    case ControlKind::ComboBox: {
-        // A pick-only list takes a text only by selecting that item.
-        const int count = ItemCount(control);
-        for (int i = 0; i < count; ++i)
-            if (ItemText(control, i) == text) {
-                SetSelectedIndex(control, i);
+        case ControlKind::TextBox:
+            if (state.spec->multiLine) {
+                state.multiLineText = text;
+                state.multiLineShown = Widen(ToWindowsLineEnds(text));
+                ::SetWindowTextW(state.window, state.multiLineShown.c_str());
+                state.multiLineShown = WindowText(state.window);
                 return;
             }
-        return;
-    }
-    case ControlKind::Picture:
-    case ControlKind::Line:
-        state.caption = text;
-        return;
-    default:
-        ::SetWindowTextW(state.window, Widen(text).c_str());
-        return;
+            ::SetWindowTextW(state.window, Widen(text).c_str());
+            return;
+        case ControlKind::ComboBox: {
+            // A pick-only list takes a text only by selecting that item.
+            const int count = ItemCount(control);
+            for (int i = 0; i < count; ++i)
+                if (ItemText(control, i) == text) {
+                    SetSelectedIndex(control, i);
+                    return;
+                }
+            return;
+        }
+        case ControlKind::Picture:
+        case ControlKind::Line:
+            state.caption = text;
+            return;
+        default:
+            ::SetWindowTextW(state.window, Widen(text).c_str());
+            return;
     }
 }
 
@@ -902,21 +902,21 @@ std::string Win32Form::Text(const std::string& control) const
 {
     const ControlState& state = At(control);
     switch (state.spec->kind) {
-    case ControlKind::TextBox:
-        if (state.spec->multiLine) {
-            // Line ends come back as they were set while the user has not
-            // changed the text.
-            const std::wstring shown = WindowText(state.window);
-            return shown == state.multiLineShown ? state.multiLineText : Narrow(shown);
-        }
-        return Narrow(WindowText(state.window));
-    case ControlKind::ComboBox:
-        return ItemText(control, SelectedIndex(control));
-    case ControlKind::Picture:
-    case ControlKind::Line:
-        return state.caption;
-    default:
-        return Narrow(WindowText(state.window));
+        case ControlKind::TextBox:
+            if (state.spec->multiLine) {
+                // Line ends come back as they were set while the user has not
+                // changed the text.
+                const std::wstring shown = WindowText(state.window);
+                return shown == state.multiLineShown ? state.multiLineText : Narrow(shown);
+            }
+            return Narrow(WindowText(state.window));
+        case ControlKind::ComboBox:
+            return ItemText(control, SelectedIndex(control));
+        case ControlKind::Picture:
+        case ControlKind::Line:
+            return state.caption;
+        default:
+            return Narrow(WindowText(state.window));
     }
 }
 
@@ -1001,8 +1001,8 @@ void Win32Form::SetSelectedIndex(const std::string& control, int index)
     if (state.spec->kind != ControlKind::ComboBox)
         return;
     const int count = ItemCount(control);
-    ::SendMessageW(state.window, CB_SETCURSEL, index >= 0 && index < count ? static_cast<WPARAM>(index)
-                                                                           : static_cast<WPARAM>(-1), 0);
+    ::SendMessageW(state.window, CB_SETCURSEL,
+                   index >= 0 && index < count ? static_cast<WPARAM>(index) : static_cast<WPARAM>(-1), 0);
 }
 
 int Win32Form::SelectedIndex(const std::string& control) const
@@ -1146,20 +1146,20 @@ MessageResult Win32WindowSystem::ShowMessageBox(const std::string& text, const s
 {
     UINT type = buttons == MessageButtons::YesNo ? MB_YESNO : MB_OK;
     switch (icon) {
-    case MessageIcon::None:
-        break;
-    case MessageIcon::Question:
-        type |= MB_ICONQUESTION;
-        break;
-    case MessageIcon::Critical:
-        type |= MB_ICONERROR;
-        break;
+        case MessageIcon::None:
+            break;
+        case MessageIcon::Question:
+            type |= MB_ICONQUESTION;
+            break;
+        case MessageIcon::Critical:
+            type |= MB_ICONERROR;
+            break;
     }
     const Win32Form* owner = ActiveForm();
     // Without a window of ours to own it, the box still disables them all.
     type |= MB_SETFOREGROUND | (owner == nullptr ? MB_TASKMODAL : 0);
-    const int answer = ::MessageBoxW(owner != nullptr ? owner->window_ : nullptr, Widen(text).c_str(),
-                                     Widen(title).c_str(), type);
+    const int answer =
+        ::MessageBoxW(owner != nullptr ? owner->window_ : nullptr, Widen(text).c_str(), Widen(title).c_str(), type);
     pump_.Wake();
     if (buttons == MessageButtons::Ok)
         return MessageResult::Ok;
@@ -1170,20 +1170,20 @@ void Win32WindowSystem::SetPointer(PointerShape shape, const Form* form, const s
 {
     pointer_ = shape;
     switch (shape) {
-    case PointerShape::Default:
-        cursor_ = nullptr;
-        break;
-    case PointerShape::Busy:
-        cursor_ = ::LoadCursorW(nullptr, IDC_APPSTARTING);  // the arrow with the hourglass
-        break;
-    case PointerShape::Custom: {
-        cursor_ = nullptr;
-        if (const auto* win32Form = dynamic_cast<const Win32Form*>(form))
-            cursor_ = win32Form->ControlCursor(control);
-        if (cursor_ == nullptr)
-            cursor_ = ::LoadCursorW(nullptr, IDC_ARROW);
-        break;
-    }
+        case PointerShape::Default:
+            cursor_ = nullptr;
+            break;
+        case PointerShape::Busy:
+            cursor_ = ::LoadCursorW(nullptr, IDC_APPSTARTING);  // the arrow with the hourglass
+            break;
+        case PointerShape::Custom: {
+            cursor_ = nullptr;
+            if (const auto* win32Form = dynamic_cast<const Win32Form*>(form))
+                cursor_ = win32Form->ControlCursor(control);
+            if (cursor_ == nullptr)
+                cursor_ = ::LoadCursorW(nullptr, IDC_ARROW);
+            break;
+        }
     }
     // Shown at once where the mouse is over a window of ours.
     POINT point;

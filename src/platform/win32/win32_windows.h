@@ -101,14 +101,14 @@ private:
         Colour colour = 0;
         bool underline = false;
         HCURSOR cursor = nullptr;
-        std::string caption;            // pictures and lines: the text as set
-        std::string multiLineText;      // multi-line text box: the text as set ...
-        std::wstring multiLineShown;    // ... and as the box showed it then
+        std::string caption;          // pictures and lines: the text as set
+        std::string multiLineText;    // multi-line text box: the text as set ...
+        std::wstring multiLineShown;  // ... and as the box showed it then
     };
 
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK ControlProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                             UINT_PTR id, DWORD_PTR data);
+    static LRESULT CALLBACK ControlProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                             DWORD_PTR data);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleControl(ControlState& state, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -177,10 +177,7 @@ public:
     // What happens when a window cannot be made (the program cannot go on):
     // the program's own report, which does not return. Without one, a
     // message box, then the process ends with kFailureExitStatus.
-    void SetFailureHandler(std::function<void(const std::string& message)> handler)
-    {
-        onFailure_ = std::move(handler);
-    }
+    void SetFailureHandler(std::function<void(const std::string& message)> handler) { onFailure_ = std::move(handler); }
     static constexpr unsigned kFailureExitStatus = 5;
     [[noreturn]] void Stop(const std::string& message);
 

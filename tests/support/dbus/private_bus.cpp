@@ -25,7 +25,6 @@ namespace {
 // python3 comes first on the PATH.
 constexpr const char* kPython = "/usr/bin/python3";
 
-
 // The child dies with the test process, even one that crashed.
 void DieWithParent()
 {
@@ -80,8 +79,8 @@ PrivateSystemBus::PrivateSystemBus()
 
     daemon_ = std::make_unique<QProcess>();
     daemon_->setProgram("dbus-daemon");
-    daemon_->setArguments({QString::fromStdString("--config-file=" + folder_ + "/bus.conf"), "--nofork",
-                           "--print-address=1"});
+    daemon_->setArguments(
+        {QString::fromStdString("--config-file=" + folder_ + "/bus.conf"), "--nofork", "--print-address=1"});
     daemon_->setStandardErrorFile(QString::fromStdString(folder_ + "/daemon.err"));
     daemon_->setChildProcessModifier(DieWithParent);
     daemon_->start();
@@ -144,8 +143,8 @@ bool PrivateSystemBus::StartMock(const std::string& templateName, const std::str
     while (!bus.interface()->isServiceRegistered(QString::fromStdString(busName))) {
         if (mock->state() != QProcess::Running || std::chrono::steady_clock::now() > deadline) {
             Stop(*mock);
-            error_ = "python-dbusmock (" + templateName + ") did not come up: " +
-                     ReadWhole(folder_ + "/" + busName + ".out");
+            error_ = "python-dbusmock (" + templateName +
+                     ") did not come up: " + ReadWhole(folder_ + "/" + busName + ".out");
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -209,9 +208,9 @@ std::vector<double> PrivateSystemBus::TimesOf(const std::string& busName, const 
 QDBusMessage PrivateSystemBus::Call(const std::string& service, const std::string& path, const std::string& interface,
                                     const std::string& method, const QVariantList& arguments)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(QString::fromStdString(service), QString::fromStdString(path),
-                                                       QString::fromStdString(interface),
-                                                       QString::fromStdString(method));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QString::fromStdString(service), QString::fromStdString(path),
+                                       QString::fromStdString(interface), QString::fromStdString(method));
     call.setArguments(arguments);
     return QDBusConnection(connectionName_).call(call, QDBus::Block, 5000);
 }

@@ -39,8 +39,7 @@ public:
     // Starts python-dbusmock with a template (one of the package's by name,
     // or a path to a .py file) and its parameters (a JSON object), and waits
     // until `busName` is owned on the bus. False (and Error()) when not.
-    bool StartMock(const std::string& templateName, const std::string& busName,
-                   const std::string& parameters = "{}");
+    bool StartMock(const std::string& templateName, const std::string& busName, const std::string& parameters = "{}");
 
     // Ends a mock at once, as a crash would.
     void KillMock(const std::string& busName);
