@@ -144,21 +144,10 @@ int Win32ProfileFile::GetString(const std::string& section, const std::string& k
                                 std::string& value, int bufferSize, const std::string& file)
 {
     try {
-        std::string found = defaultValue;
-        FileText read = ReadFileText(Widen(file), sizeLimit_);
-        if (read.outcome == ReadOutcome::Read) {
-            if (!read.whole) {
-                // Only whole lines count: a line cut by the limit is dropped.
-                const std::size_t lastBreak = read.text.find_last_of("\r\n");
-                read.text.resize(lastBreak == std::string::npos ? 0 : lastBreak + 1);
-            }
-            if (std::optional<std::string> stored = ini::ReadValue(read.text, section, key))
-                found = std::move(*stored);
-        }
-        const std::size_t room = bufferSize > 0 ? static_cast<std::size_t>(bufferSize) - 1 : 0;
-        if (found.size() > room)
-            found.resize(room);
-        value = std::move(found);
+        const FileText read = ReadFileText(Widen(file), sizeLimit_);
+        value = read.outcome == ReadOutcome::Read
+                    ? ini::ProfileValue(read.text, read.whole, section, key, defaultValue, bufferSize)
+                    : ini::ProfileValue({}, true, section, key, defaultValue, bufferSize);
         return static_cast<int>(value.size());
     } catch (...) {
         value.clear();
