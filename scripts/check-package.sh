@@ -2,14 +2,16 @@
 # Builds the Debian package (scripts/package.sh) and checks it: lintian with
 # no error and no warning, desktop-file-validate on both desktop entries,
 # appstreamcli on the AppStream metadata, the manual page through groff and
-# man without a warning, the icon sizes, nothing enabled or made active at
-# installation, the example polkit rule, and the packaged program itself,
-# extracted (never installed) and run in private namespaces.
+# man without a warning, the icon sizes, the systemd units (systemd-analyze
+# verify, and the offline security rating of both services), the polkit rule,
+# installation, removal and purge by dpkg into a root of the test's own, and
+# the packaged program itself, extracted and run in private namespaces. No
+# unit is ever enabled or started and nothing is installed on this machine.
 # Non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(lintian desktop-file-utils appstream groff man-db nodejs imagemagick dpkg-dev util-linux iproute2)
+packages=(lintian desktop-file-utils appstream groff man-db nodejs imagemagick dpkg-dev util-linux iproute2 systemd strace)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
@@ -94,25 +96,69 @@ icons_sized() {
 }
 check "icons: the SVG and PNG sizes as their folders say" icons_sized
 
-nothing_active() {
-  # No maintainer script (nothing enabled at installation), nothing in /etc,
-  # no unit linked into a target, and the polkit rule only as an example.
-  ls "$work/control" | grep -vx -e control -e md5sums | sed 's/^/maintainer script: /'
-  [[ ! -e $work/root/etc ]] || echo "files in /etc"
-  find "$work/root" -name '*.wants' -o -path '*polkit-1*' | sed 's/^/active: /'
-  [[ -f $share/doc/veltrane/examples/50-veltrane-set-time.rules ]] || echo "no example polkit rule"
+installed_disabled() {
+  # Units and the polkit rule in their places, none linked into a target;
+  # /etc holds the machine's settings alone (a conffile).
+  find "$work/root" -name '*.wants' -o -name '*.requires' | sed 's/^/linked: /'
+  [[ $(cd "$work/root" && find etc -type f) == etc/veltrane/Veltrane.INI ]] || echo "/etc holds more than the settings"
+  grep -qx /etc/veltrane/Veltrane.INI "$work/control/conffiles" || echo "the settings are not a conffile"
+  find "$share/doc" -name '*.rules' | sed 's/^/a polkit rule among the documents: /'
+  [[ -f $share/polkit-1/rules.d/50-veltrane-set-time.rules ]] || echo "no polkit rule"
+  grep -qx 'ExecStart=/usr/bin/veltrane --machine' "$work/root/usr/lib/systemd/system/veltrane-sync.service" ||
+    echo "the system service does not run /usr/bin/veltrane --machine"
   grep -qx 'ExecStart=/usr/bin/veltrane' "$work/root/usr/lib/systemd/user/veltrane.service" ||
-    echo "the service does not run /usr/bin/veltrane"
-  grep -qx 'WantedBy=timers.target' "$work/root/usr/lib/systemd/user/veltrane.timer" ||
-    echo "the timer is not for timers.target"
+    echo "the user service does not run /usr/bin/veltrane"
+  local timer
+  for timer in system/veltrane-sync.timer user/veltrane.timer; do
+    grep -qx 'WantedBy=timers.target' "$work/root/usr/lib/systemd/$timer" || echo "$timer is not for timers.target"
+  done
 }
-check "nothing enabled or active at installation" nothing_active
+check "units installed, none enabled" installed_disabled
+
+machine_settings() {
+  local ini=$work/root/etc/veltrane/Veltrane.INI
+  grep -vn $'\r$' "$ini" | sed 's/^/a line without CR LF: /'
+  grep -qx $'\\[Main\\]\r' "$ini" || echo "no [Main]"
+  grep -qx $'ConnectionType=LAN\r' "$ini" || echo "the machine's runs do not use the LAN"
+}
+check "the machine's settings: [Main], LAN, CR LF" machine_settings
+
+# The units as they would be on this machine: the package's /usr laid over
+# this machine's (an overlay in a private mount namespace), where their
+# targets, the program and the manual page are found.
+mkdir -m 700 "$work/runtime"
+units_verify() {
+  unshare -r -m sh -c '
+    mount -t overlay overlay -o lowerdir="$1/usr:/usr" /usr || exit 97
+    systemd-analyze verify /usr/lib/systemd/system/veltrane-sync.service /usr/lib/systemd/system/veltrane-sync.timer
+    XDG_RUNTIME_DIR=$2 systemd-analyze --user verify /usr/lib/systemd/user/veltrane.service \
+      /usr/lib/systemd/user/veltrane.timer' units_verify "$work/root" "$work/runtime"
+}
+check "systemd-analyze verify: the system and user units" units_verify
+
+# exposure --system|--user UNIT: the figure of the unit's offline rating.
+exposure() {
+  XDG_RUNTIME_DIR=$work/runtime systemd-analyze "$1" security --offline=yes "$2" 2>&1 |
+    sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\) .*/\1/p'
+}
+at_most() { awk -v got="$1" -v most="$2" 'BEGIN { exit !(got != "" && got + 0 <= most + 0) }' || echo "exposure '$1'"; }
+figure=$(exposure --system "$work/root/usr/lib/systemd/system/veltrane-sync.service")
+check "systemd-analyze security: veltrane-sync.service at $figure, at most 3.0" at_most "$figure" 3.0
+# A user service cannot drop capabilities or use namespaces without one of
+# users, so its figure counts rights the user does not have; it must not grow.
+figure=$(exposure --user "$work/root/usr/lib/systemd/user/veltrane.service")
+check "systemd-analyze security: the user's veltrane.service at $figure, at most 6.3" at_most "$figure" 6.3
 
 polkit_rule() {
-  node tests/package/polkit_rule_test.js "$share/doc/veltrane/examples/50-veltrane-set-time.rules" >"$work/polkit.out" ||
+  node tests/package/polkit_rule_test.js "$share/polkit-1/rules.d/50-veltrane-set-time.rules" >"$work/polkit.out" ||
     { cat "$work/polkit.out"; return 1; }
 }
-check "the example polkit rule" polkit_rule
+check "the polkit rule: active local members of veltrane set the time" polkit_rule
+
+maintainer_scripts() {
+  bash tests/package/maintainer_scripts_test.sh "$deb" >"$work/maintainer.out" || { cat "$work/maintainer.out"; return 1; }
+}
+check "dpkg --root: installation, removal and purge" maintainer_scripts
 
 extracted_program() {
   bash tests/package/extracted_package_test.sh "$deb" build/package/daytime-server >"$work/extracted.out" ||

@@ -6,6 +6,8 @@
 # 95 seconds ahead), a user namespace where setting the clock fails, and the
 # extracted /usr mounted read-only as on an installed system. HOME is a
 # temporary folder and nothing else of the caller's environment is passed.
+# A run under strace shows that the units' sandboxes (system calls, address
+# families, no writable executable memory) leave the program what it uses.
 #
 # Usage: extracted_package_test.sh PACKAGE.deb DAYTIME-SERVER
 set -uo pipefail
@@ -37,15 +39,18 @@ check() {  # check DESCRIPTION COMMAND...: counts, and names a failure
   fi
 }
 
-# run ARGUMENTS...: the extracted program once; sets status.
+# run ARGUMENTS...: the extracted program once; sets status. With TRACE set,
+# under strace, which writes every system call to the file $TRACE.
 run() {
   env -i PATH=/usr/bin:/bin HOME="$work/home" LANG=C.UTF-8 ROOT="$work/root" SERVER="$server" \
-    DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/veltrane-test \
+    DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/veltrane-test TRACE="${TRACE:-}" \
     unshare -r -n -m sh -c '
       mount --bind "$ROOT/usr" "$ROOT/usr" && mount -o remount,bind,ro "$ROOT/usr" || exit 97
       ip link set lo up && ip route add default dev lo || exit 98
       pid=$("$SERVER" --address 127.0.0.1 --port 13 --offset -95 --background | tail -n 1)
-      timeout -s KILL 60 "$ROOT/usr/bin/veltrane" "$@"
+      set -- "$ROOT/usr/bin/veltrane" "$@"
+      if [ -n "$TRACE" ]; then set -- strace -f -qq -o "$TRACE" "$@"; fi
+      timeout -s KILL 60 "$@"
       rc=$?
       kill "$pid"
       exit $rc' veltrane "$@" >"$work/out" 2>"$work/err"
@@ -90,6 +95,61 @@ check "the settings kept their server" settings_have "NTPServer=127.0.0.1 (local
 check "the settings kept quiet mode" settings_have "QuietMode=Y"
 check "the program folder holds the settings and the log only" \
   test "$(ls -A "$folder" | tr '\n' ' ')" = "Veltrane.INI Veltrane.log "
+
+# The units' filters against what a run does that sets the clock (refused
+# here, so it also asks for systemd-timedated on a bus that is not there).
+TRACE=$work/trace run
+check "the traced run could not set the clock" test "$status" -eq 2
+# expand NAME...: the system calls a name or a @group stands for, one a line.
+expand() {
+  local name
+  for name; do
+    case $name in
+      @*) expand $(systemd-analyze syscall-filter "$name" | sed -n 's/^    \([^ #][^ ]*\)$/\1/p') ;;
+      *) echo "$name" ;;
+    esac
+  done
+}
+# unit_list UNIT KEY: the words of the unit's KEY= lines.
+unit_list() { sed -n "s/^$2=//p" "$1" | tr ' ' '\n' | sed '/^$/d'; }
+# filter_list UNIT allow|deny: the words of its SystemCallFilter= lines that
+# admit, or (after "~") refuse.
+filter_list() {
+  local line
+  sed -n 's/^SystemCallFilter=//p' "$1" | while read -r line; do
+    case $line in
+      "~"*) [[ $2 == deny ]] && echo "${line#\~}" ;;
+      *) [[ $2 == allow ]] && echo "$line" ;;
+    esac
+  done
+}
+sed -n 's/^[0-9][0-9]* \{1,\}\([a-z0-9_]*\)(.*/\1/p' "$work/trace" | sort -u >"$work/calls"
+# admitted UNIT REFUSED...: the run uses no system call, address family or
+# writable executable memory the unit refuses, apart from REFUSED (calls the
+# run does without the right anyway).
+admitted() {
+  local unit=$work/root/$1
+  shift
+  {
+    # Always admitted, whatever the list says.
+    printf '%s\n' execve exit exit_group getrlimit rt_sigreturn sigreturn
+    expand $(filter_list "$unit" allow)
+  } | sort -u >"$work/allowed"
+  expand $(filter_list "$unit" deny) | sort -u >"$work/denied"
+  comm -23 "$work/allowed" "$work/denied" | sort -u - <(printf '%s\n' "$@") >"$work/admitted"
+  comm -23 "$work/calls" "$work/admitted" >"$work/refused"
+  grep -o 'socket(AF_[A-Z0-9]*' "$work/trace" | cut -d'(' -f2 | sort -u |
+    comm -23 - <(unit_list "$unit" RestrictAddressFamilies | sort -u) >>"$work/refused"
+  if grep -q '^MemoryDenyWriteExecute=yes' "$unit"; then
+    grep -o 'PROT_WRITE|PROT_EXEC' "$work/trace" | sort -u >>"$work/refused"
+  fi
+  [[ ! -s $work/refused ]] || { echo "  refused: $(tr '\n' ' ' <"$work/refused")" >>"$work/err"; return 1; }
+}
+check "the system service's sandbox admits the run" admitted usr/lib/systemd/system/veltrane-sync.service
+check "the user service's sandbox admits the run" admitted usr/lib/systemd/user/veltrane.service \
+  $(expand @clock)
+check "the traced run used the network and the bus" grep -qx connect "$work/calls"
+
 find "$work/root" | sort >"$work/files-after"
 check "the extracted tree is unchanged" cmp -s "$work/files-before" "$work/files-after"
 

@@ -1,4 +1,4 @@
-// The example polkit rule, evaluated as polkitd evaluates a rules file: the
+// The package's polkit rule, evaluated as polkitd evaluates a rules file: the
 // file's code runs once with a global `polkit`, and each registered rule is
 // asked about an action for a subject. Usage: node polkit_rule_test.js FILE
 "use strict";
@@ -33,16 +33,19 @@ function decide(actionId, subject) {
 
 const setTime = "org.freedesktop.timedate1.set-time";
 const cases = [
-    ["a member at an active local session sets the time", setTime, { groups: ["timeset"] }, "yes"],
-    ["a member among other groups", setTime, { groups: ["users", "timeset", "audio"] }, "yes"],
+    ["a member at an active local session sets the time", setTime, { groups: ["veltrane"] }, "yes"],
+    ["a member among other groups", setTime, { groups: ["users", "veltrane", "audio"] }, "yes"],
     ["no member", setTime, { groups: ["users", "sudo"] }, "not handled"],
-    ["a member at a remote session", setTime, { groups: ["timeset"], local: false }, "not handled"],
-    ["a member at an inactive session", setTime, { groups: ["timeset"], active: false }, "not handled"],
-    ["the time zone stays the administrator's", "org.freedesktop.timedate1.set-timezone", { groups: ["timeset"] },
+    ["a group of a similar name", setTime, { groups: ["veltrane-admins", "timeset"] }, "not handled"],
+    ["a member at a remote session", setTime, { groups: ["veltrane"], local: false }, "not handled"],
+    ["a member at an inactive session", setTime, { groups: ["veltrane"], active: false }, "not handled"],
+    ["the time zone stays the administrator's", "org.freedesktop.timedate1.set-timezone", { groups: ["veltrane"] },
      "not handled"],
-    ["NTP stays the administrator's", "org.freedesktop.timedate1.set-ntp", { groups: ["timeset"] }, "not handled"],
+    ["NTP stays the administrator's", "org.freedesktop.timedate1.set-ntp", { groups: ["veltrane"] }, "not handled"],
     ["the hardware clock's mode stays the administrator's", "org.freedesktop.timedate1.set-local-rtc",
-     { groups: ["timeset"] }, "not handled"],
+     { groups: ["veltrane"] }, "not handled"],
+    ["another service's action is not touched", "org.freedesktop.login1.reboot", { groups: ["veltrane"] },
+     "not handled"],
 ];
 
 let passed = 0, failed = 0;
