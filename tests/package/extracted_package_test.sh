@@ -114,17 +114,6 @@ expand() {
     esac
   done
 }
-# filter_list UNIT allow|deny: the words of its SystemCallFilter= lines that
-# admit, or (after "~") refuse.
-filter_list() {
-  local line
-  sed -n 's/^SystemCallFilter=//p' "$1" | while read -r line; do
-    case $line in
-      "~"*) [[ $2 == deny ]] && echo "${line#\~}" ;;
-      *) [[ $2 == allow ]] && echo "$line" ;;
-    esac
-  done
-}
 # What the run asked for: system calls, socket families, writable executable memory.
 {
   sed -n 's/^[0-9][0-9]* \{1,\}\([a-z0-9_]*\)(.*/\1/p' "$work/trace"
@@ -136,11 +125,12 @@ filter_list() {
 admitted() {
   local unit=$work/root/$1
   shift
-  expand $(filter_list "$unit" deny) | sort -u >"$work/denied"
+  # SystemCallFilter= lines admit their calls, or refuse them after "~".
+  expand $(sed -n 's/^SystemCallFilter=~//p' "$unit") | sort -u >"$work/denied"
   {
     # Always admitted, whatever the list says.
     printf '%s\n' execve exit exit_group getrlimit rt_sigreturn sigreturn "$@"
-    expand $(filter_list "$unit" allow) | sort -u | comm -23 - "$work/denied"
+    expand $(sed -n 's/^SystemCallFilter=\([^~]\)/\1/p' "$unit") | sort -u | comm -23 - "$work/denied"
     sed -n 's/^RestrictAddressFamilies=//p' "$unit" | tr ' ' '\n'
     grep -q '^MemoryDenyWriteExecute=yes' "$unit" || echo 'PROT_WRITE|PROT_EXEC'
   } | sort -u >"$work/admitted"
