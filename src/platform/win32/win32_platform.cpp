@@ -34,8 +34,11 @@ std::string WindowFailure()
 {
     const HWND probe = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
                                          ::GetModuleHandleW(nullptr), nullptr);
-    if (probe == nullptr)
-        return "no window can be created: " + SystemErrorText(::GetLastError());
+    if (probe == nullptr) {
+        // Wine without a display fails without a reason.
+        const DWORD error = ::GetLastError();
+        return error != 0 ? "no window can be created: " + SystemErrorText(error) : "no window can be created";
+    }
     ::DestroyWindow(probe);
     return {};
 }
