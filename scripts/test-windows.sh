@@ -9,7 +9,8 @@
 #   - black-box runs of veltrane.exe: a quiet run with a correct clock, one off
 #     by 95 seconds with "noupdate", a refused connection, a clock that cannot
 #     be set (an ERROR line, exit status 2), "debug" showing its message box in
-#     a quiet run, window runs pressing Go and Cancel;
+#     a quiet run, window runs pressing Go and Cancel, a second window run of
+#     the folder, quiet and window runs without a display;
 #     the quiet runs' log lines compared with the Linux build's where there is
 #     one (build/veltrane);
 #   - the installer and the portable zips, with the silent switches.
@@ -354,12 +355,49 @@ system clock not corrected - user cancelled'
   expect_log "$folder" '\*\*\* VEL started \*\*\*
 ERROR: user cancelled before connect started'
   check cancel "settings saved at the close" "$(saved "$folder")"
+
+  echo "== Black-box, $bits-bit: a second window run of the folder brings the first to the front"
+  prepare $arch twice N 30
+  (cd "$folder" && exec wine ./veltrane.exe) >"$folder/output.txt" 2>&1 &
+  program=$!
+  for _ in $(seq 300); do xdotool search --name '^Veltrane$' >/dev/null 2>&1 && break; sleep 0.1; done
+  status=0
+  (cd "$folder" && wine ./veltrane.exe) >"$folder/output2.txt" 2>&1 || status=$?
+  check twice "the second ends with status 0 (got $status)" $((status != 0))
+  xdotool key alt+c || true
+  status=0
+  wait "$program" || status=$?
+  check twice "the first goes on to its end, cancelled (got $status)" $((status != 3))
+  expect_log "$folder" '\*\*\* VEL started \*\*\*
+\*\*\* VEL started \*\*\*
+another window run of this folder is in progress: its window was brought to the front
+ERROR: user cancelled before connect started'
+
+  # Without a display no window can be made: the run goes on without one,
+  # and the "debug" box, which nobody could see, is its text on standard error.
+  echo "== Black-box, $bits-bit: quiet and window runs without a display, \"debug\""
+  for quiet in Y N; do
+    prepare $arch nodisplay-$quiet $quiet 3
+    status=0
+    (cd "$folder" && exec env -u DISPLAY timeout 60 wine ./veltrane.exe debug) >"$folder/output.txt" 2>&1 || status=$?
+    check nodisplay-$quiet "exit status 1, no time (got $status)" $((status != 1))
+    if [[ $quiet == Y ]]; then second='started in quiet mode'; else
+      second='WARNING: running without windows, as in quiet mode: no window can be created.*'; fi
+    expect_log "$folder" "\*\*\* VEL started \*\*\*
+$second
+detected current connection via LAN
+starting connect to 127\.0\.0\.1 \(local test server\)
+ERROR: winsock error - 10061 .+"
+    grep -q '^ERROR: winsock error - 10061' "$folder/output.txt" && r=0 || r=1
+    check nodisplay-$quiet "the error on standard error" $r
+    check nodisplay-$quiet "settings saved at the end" "$(saved "$folder")"
+  done
 done
 if ((bbfailed)); then
   failures=$((failures + 1))
-  note "black-box runs of veltrane.exe: 14 runs, $bbfailed of $((bbpassed + bbfailed)) checks FAILED"
+  note "black-box runs of veltrane.exe: 20 runs, $bbfailed of $((bbpassed + bbfailed)) checks FAILED"
 else
-  note "black-box runs of veltrane.exe: 14 runs (7 cases in each width), $bbpassed checks passed"
+  note "black-box runs of veltrane.exe: 20 runs (10 cases in each width), $bbpassed checks passed"
 fi
 
 # ---- The installer and the portable zips --------------------------------------

@@ -7,6 +7,7 @@
 
 #include "app/settings_record.h"
 #include "platform/platform.h"
+#include "platform/window_run_claim.h"
 
 namespace vel {
 
@@ -71,6 +72,15 @@ public:
     // What the latest LoadSettings found wrong with the file, for the log
     // once it is open; empty when nothing.
     std::string SettingsWarning;
+
+    // Why no window can be shown in this process (no display could be
+    // opened): a run that would show its window goes on without one, as a
+    // quiet run does. Empty when windows can show.
+    std::string WindowsUnavailable;
+
+    // Keeps a second window run of the same folder from opening a second
+    // status window; null: window runs are not coordinated.
+    platform::WindowRunClaim* windowRuns = nullptr;
 
     // Stops the program with a message (the log cannot be written). The
     // message does not name the program ("cannot open its log file ...");

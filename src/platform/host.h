@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/window_run_claim.h"
 
 namespace vel::platform {
 
@@ -21,6 +22,13 @@ public:
     // message after the program's name) where the user sees it, and ends the
     // process with the fatal exit status. Does not return.
     virtual std::function<void(const std::string& message)> FatalHandler() = 0;
+
+    // Why no window can be shown in this process (no display could be
+    // opened); empty when windows can show, or when the start needs none.
+    virtual std::string WindowsUnavailable() const = 0;
+
+    // The claim of a window run, valid while the host lives.
+    virtual WindowRunClaim& WindowRuns() = 0;
 
     // Hands a stop request of the system (a signal on Linux, the session's
     // end) to `stop` from the event loop; one at a time.

@@ -155,13 +155,17 @@ class WindowSystem {
 public:
     virtual ~WindowSystem() = default;
 
-    // Whether windows can be shown to a user (false for the headless back end).
+    // Whether a person can see the windows and answer a box: false for the
+    // headless back end, a display nobody looks at (Qt's offscreen platform),
+    // a Windows session without a visible window station.
     virtual bool IsInteractive() const = 0;
 
     // Creates the window (hidden) from its declaration.
     virtual std::unique_ptr<Form> CreateForm(const FormSpec& spec) = 0;
 
-    // A modal message box; returns the button pressed.
+    // A modal message box; returns the button pressed. Where nobody can see
+    // it (IsInteractive false) no box waits: the text goes to standard error
+    // and the answer is OK, or No for a question.
     virtual MessageResult ShowMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
                                          MessageIcon icon) = 0;
 
@@ -169,6 +173,11 @@ public:
     // control under the mouse (`form`, `control`), as SetControlCursor gave it.
     virtual void SetPointer(PointerShape shape, const Form* form = nullptr, const std::string& control = {}) = 0;
     virtual PointerShape Pointer() const = 0;
+
+    // Brings the program's windows to the front and activates the one the
+    // user works in (a modal window over the one it holds); nothing when
+    // none is shown.
+    virtual void BringToFront() = 0;
 };
 
 }  // namespace vel::platform

@@ -1,6 +1,7 @@
 #include "run/entry.h"
 
 #include "common/text.h"
+#include "log/log.h"
 #include "run/run_sync.h"
 #include "run/status_window.h"
 #include "settings/config_dialog.h"
@@ -21,6 +22,28 @@ bool WantsWindows(platform::Environment& environment, platform::ProfileFile& pro
     return ReadIniValue(profile, SettingsFilePath(environment), kSettingsSection, "QuietMode").value != "Y";
 }
 
+namespace {
+
+// One window run per folder: a later one asks the first to come to the front
+// and ends, logging why, with its settings file untouched.
+bool ClaimWindowRun(App& app)
+{
+    if (app.windowRuns == nullptr)
+        return true;
+    const std::string folder = app.platform.environment.ProgramFolder();
+    if (app.windowRuns->Claim(folder)) {
+        app.windowRuns->OnFrontRequest([&app] { app.platform.windows.BringToFront(); });
+        return true;
+    }
+    const bool reached = app.windowRuns->AskHolderToFront(folder);
+    OpenLog(app);
+    WriteLog(app, reached ? "another window run of this folder is in progress: its window was brought to the front"
+                          : "another window run of this folder is in progress: this start ends");
+    return false;
+}
+
+}  // namespace
+
 void ProgramEntry(App& app)
 {
     app.flags.RunStarted = false;
@@ -37,9 +60,14 @@ void ProgramEntry(App& app)
 
     LoadSettings(app);
 
+    // Without a display a window run goes on as a quiet one (RunSync says why).
+    const bool shown = app.settings.QuietMode != "Y" && app.WindowsUnavailable.empty();
+    if (shown && !ClaimWindowRun(app))
+        return;
+
     // A run is chosen: its status window exists from here on, shown or not.
     StatusWindow& window = frmVEL(app);
-    if (app.settings.QuietMode == "Y") {
+    if (!shown) {
         RunSync(app);
         return;
     }

@@ -18,6 +18,8 @@ int ProgramMain(int argc, char** argv)
 
     App app(host->Get());
     app.fatal = host->FatalHandler();
+    app.WindowsUnavailable = host->WindowsUnavailable();
+    app.windowRuns = &host->WindowRuns();
     host->OnStopRequest([&app](int number, const std::string& name) { StopBySignal(app, number, name); });
     status = static_cast<int>(RunProgram(app));
     host->Exit(status);

@@ -1,5 +1,7 @@
 #include "run/run_sync.h"
 
+#include <cstdio>
+
 #include "app/app.h"
 #include "connection/connection_strategy.h"
 #include "connection/dun_library.h"
@@ -31,11 +33,14 @@ void RunSteps(App& app)
     StatusWindow& window = frmVEL(app);
     const Settings& settings = app.settings;
 
-    if (settings.QuietMode != "Y") {
+    if (settings.QuietMode == "Y") {
+        WriteLog(app, "started in quiet mode");
+    } else if (!app.WindowsUnavailable.empty()) {
+        // Nobody could press a button: no start delay.
+        WriteLog(app, "WARNING: running without windows, as in quiet mode: " + app.WindowsUnavailable);
+    } else {
         ShowCountdown(app, "Waiting to start connection", "Connection will initiate in ", settings.DelaySeconds,
                       " secs.  To cancel out of program, click CANCEL.  To connect now, click GO.", "&Cancel");
-    } else {
-        WriteLog(app, "started in quiet mode");
     }
 
     if (app.flags.UserCancelled && !app.flags.GoPressed && !app.flags.ConfigurePressed) {
@@ -80,9 +85,16 @@ void RunSteps(App& app)
         const std::string error = "ERROR: " + app.query.TimeError;
         WriteLog(app, error);
         app.exitStatus = ExitStatus::NoTime;
-        if (app.CommandLineHas("debug"))
+        if (app.CommandLineHas("debug")) {
+            // The text goes to standard error as well; a window system that
+            // shows no box (nobody could see it) puts it there itself.
+            if (app.platform.windows.IsInteractive()) {
+                std::fprintf(stderr, "%s\n", error.c_str());
+                std::fflush(stderr);
+            }
             app.platform.windows.ShowMessageBox(error, "Veltrane", platform::MessageButtons::Ok,
                                                 platform::MessageIcon::None);
+        }
     }
 
     // Hang up a dial-up line that this run brought up.

@@ -72,6 +72,8 @@ std::string ProgramCommand(const RunOptions& options, const fs::path& scratch)
         command += "QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR='" + scratch.string() + "' ";
     if (!options.timeZone.empty())
         command += "TZ='" + options.timeZone + "' ";
+    if (!options.environment.empty())
+        command += options.environment + " ";
     if (!options.clockStandIn.empty())
         // A preloaded library comes before a sanitizer's runtime: let it.
         command += "LD_PRELOAD='" CLOCK_STAND_IN_LIBRARY "' VELTRANE_STAND_IN_CLOCK='" + options.clockStandIn +

@@ -28,6 +28,7 @@ struct RunOptions {
     std::string home;          // VELTRANE_HOME; empty: the fixture's folder
     std::string systemBus;     // DBUS_SYSTEM_BUS_ADDRESS; empty: an address where no bus is
     bool offscreen = false;    // a display: Qt's offscreen platform
+    std::string environment;   // more of the program's environment, "NAME=value ..."
     int instances = 1;         // programs started at once, in one namespace
     std::string timeZone;      // TZ of the program; empty: inherited
     // The stand-in for clock_settime (tests/preload), preloaded into the

@@ -1,9 +1,11 @@
 // Start-up paths of the real program that end before, or beside, the run:
 // a log that cannot be written, the configuration dialog with no display,
-// and "debug" in a quiet run.
-#include <csignal>
+// "debug" in a quiet run, a window run without a display, and two window
+// runs at once.
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "program_run.h"
 
@@ -97,44 +99,90 @@ TEST_F(ProgramStart, DebugInAQuietRunWritesTheErrorToStandardError)
     EXPECT_NE(run.output.find("ERROR: winsock error - 10061 Connection refused\n"), std::string::npos) << run.output;
 }
 
-// Where a display exists, a quiet run shows its boxes as a window run does:
-// the "debug" box holds the run until it is dismissed (here: until a stop),
-// and its text does not go to standard error.
-TEST_F(ProgramStart, DebugInAQuietRunWithADisplayShowsTheErrorInABox)
+// Where nobody can see a box (Qt's offscreen platform), "debug" shows none:
+// the run ends, and the text is on standard error.
+TEST_F(ProgramStart, DebugWhereNobodySeesABoxEndsWithTheErrorOnStandardError)
 {
     WriteSettings(kSettings);
     RunOptions options;
     options.arguments = "debug noupdate";
     options.offscreen = true;
-    auto program = Start(options);  // nothing listens on port 13
-    ASSERT_TRUE(program->WaitForLogLine("ERROR: winsock error - 10061", 20));
-    EXPECT_TRUE(program->StillRunningAfter(1.5)) << "no box held the run";
-    program->Signal(SIGTERM);
-    const ProgramRun run = program->Finish(10);
-    EXPECT_EQ(run.exitStatus, 143);
-    EXPECT_TRUE(
-        InOrder(run.log, {"ERROR: winsock error - 10061 Connection refused", "WARNING: stopped by signal SIGTERM"}));
-    EXPECT_EQ(run.output.find("ERROR: winsock error"), std::string::npos) << run.output;
+    const ProgramRun run = Run(options);  // nothing listens on port 13
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_TRUE(InOrder(run.log, {"*** VEL started ***", "ERROR: winsock error - 10061 Connection refused"}));
+    EXPECT_NE(run.output.find("ERROR: winsock error - 10061 Connection refused\n"), std::string::npos) << run.output;
 }
 
-// The box of a log that cannot be written, in a quiet run with a display:
-// shown by a process of its own (a quiet run makes no QApplication), which
-// the program waits for. Ending the box ends the program with status 5.
-TEST_F(ProgramStart, ALogThatCannotBeWrittenInAQuietRunWithADisplayShowsABox)
+// The box of a log that cannot be written, where nobody can see one: none
+// holds the program, which ends at once with status 5 and the error on
+// standard error.
+TEST_F(ProgramStart, ALogThatCannotBeWrittenWhereNobodySeesABoxEndsAtOnce)
 {
-    WriteSettings(kSettings);
     fs::create_directory(home / "Veltrane.log");
+    for (const char* quiet : {"Y", "N"}) {
+        SCOPED_TRACE(quiet);
+        WriteSettings(std::string("[Main]\r\nQuietMode=") + quiet + "\r\n");
+        RunOptions options;
+        options.offscreen = true;
+        const ProgramRun run = Run(options);
+        EXPECT_EQ(run.exitStatus, 5);
+        EXPECT_LT(run.seconds, 10.0);
+        EXPECT_NE(run.output.find("Veltrane: cannot open its log file " + (home / "Veltrane.log").string()),
+                  std::string::npos)
+            << run.output;
+    }
+}
+
+// A run that would show its window where no display opens (one that names
+// no server, a platform that is missing or cannot start) goes on without
+// windows, as a quiet run does, and says why in the log: Qt never gets to
+// end the process.
+TEST_F(ProgramStart, AWindowRunWithoutADisplayGoesOnWithoutWindows)
+{
+    struct Case {
+        const char* environment;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"DISPLAY=:5797", "could not connect to display :5797"},
+        {"QT_QPA_PLATFORM=xcb", "could not connect to display"},
+        {"WAYLAND_DISPLAY=wayland-5797", "Could not find the Qt platform plugin \"wayland\" in \"\""},
+        {"QT_QPA_PLATFORM=nosuchplatform", "Could not find the Qt platform plugin \"nosuchplatform\" in \"\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.environment);
+        WriteSettings("[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=3\r\nConnectionType=LAN\r\n");
+        RunOptions options;
+        options.environment = c.environment;
+        const ProgramRun run = Run(options);  // nothing listens on port 13
+        EXPECT_EQ(run.signal, 0) << run.output;
+        EXPECT_EQ(run.exitStatus, 1) << run.output;
+        EXPECT_TRUE(InOrder(run.log, {"*** VEL started ***",
+                                      std::string("WARNING: running without windows, as in quiet mode: ") + c.reason,
+                                      "ERROR: winsock error - 10061 Connection refused"}))
+            << run.output;
+        EXPECT_NE(ReadSettings().find("OnlyIfConnected=N"), std::string::npos);
+    }
+}
+
+// Two window runs of one folder at once: the second brings the first to the
+// front and ends with status 0; the first runs to its end.
+TEST_F(ProgramStart, ASecondWindowRunOfTheFolderEndsAndLeavesTheRunToTheFirst)
+{
+    WriteSettings("[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=3\r\nConnectionType=LAN\r\n");
     RunOptions options;
     options.offscreen = true;
-    auto program = Start(options);
-    EXPECT_TRUE(program->StillRunningAfter(2.0)) << "no box held the program";
-    program->SignalGroup(SIGTERM);  // the box's process with it
-    const ProgramRun run = program->Finish(10);
-    EXPECT_EQ(run.exitStatus, 5);
-    EXPECT_NE(run.output.find("Veltrane: cannot open its log file " + (home / "Veltrane.log").string()),
-              std::string::npos)
-        << run.output;
-    EXPECT_EQ(ReadSettings(), kSettings);
+    options.instances = 2;
+    const ProgramRun run = Run(options);  // nothing listens on port 13
+    std::vector<int> statuses = run.exitStatuses;
+    std::sort(statuses.begin(), statuses.end());
+    EXPECT_EQ(statuses, (std::vector<int>{0, 1})) << run.output;
+    EXPECT_EQ(std::count_if(run.log.begin(), run.log.end(),
+                            [](const std::string& line) {
+                                return line.rfind("another window run of this folder is in progress: ", 0) == 0;
+                            }),
+              1);
+    EXPECT_EQ(std::count(run.log.begin(), run.log.end(), "ERROR: winsock error - 10061 Connection refused"), 1);
 }
 
 }  // namespace

@@ -101,6 +101,95 @@ TEST(ProgramEntry, ClosingTheWindowDuringTheDelayEndsTheProgramWithTheSettingsSa
     EXPECT_DOUBLE_EQ(t.clock.MonotonicSeconds(), 2.0);
 }
 
+// Where no window can be shown (no display opened), a run that would show
+// its window goes on as a quiet one: no start delay, one WARNING line in
+// place of "started in quiet mode", its settings saved as they were. Only a
+// run with its window shown claims the folder.
+TEST(ProgramEntry, WithoutWindowsAWindowRunGoesOnAsAQuietOne)
+{
+    struct Case {
+        const char* settings;
+        const char* unavailable;
+        const char* secondLine;  // after the start marker; null: the start delay's place has none
+        bool shown;
+    };
+    const Case cases[] = {
+        {kQuietSettings, "", "started in quiet mode", false},
+        {kQuietSettings, "could not connect to display :99", "started in quiet mode", false},
+        {kWindowSettings, "could not connect to display :99",
+         "WARNING: running without windows, as in quiet mode: could not connect to display :99", false},
+        {kWindowSettings, "", nullptr, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.settings) + " / " + c.unavailable);
+        TestApp t;
+        t.WriteSettings(c.settings);
+        t.app.WindowsUnavailable = c.unavailable;
+        double connectedAt = -1;
+        t.socket.onConnect = [&](test::FakeSocket& socket, int) {
+            connectedAt = t.clock.MonotonicSeconds();
+            socket.DeliverError(10061, "Connection refused");
+        };
+        RunProgram(t.app);
+        EXPECT_TRUE(t.app.RunFinished);
+        EXPECT_EQ(t.Window()->WasShown(), c.shown);
+        EXPECT_EQ(t.windowRuns.claimed.size(), c.shown ? 1u : 0u);
+        EXPECT_EQ(connectedAt >= 3.0, c.shown) << connectedAt;  // the start delay, only with the window
+        const auto lines = t.LogLines();
+        ASSERT_GE(lines.size(), 2u);
+        if (c.secondLine)
+            EXPECT_EQ(lines[1], c.secondLine);
+        else
+            EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                    [](const std::string& line) {
+                                        return line == "started in quiet mode" ||
+                                               line.rfind("WARNING: running", 0) == 0;
+                                    }),
+                      0);
+        EXPECT_NE(t.SettingsText().find(c.settings == kQuietSettings ? "QuietMode=Y" : "QuietMode=N"),
+                  std::string::npos);
+    }
+}
+
+// A second window run of the folder (the log-on entry, then a click) opens no
+// second status window: it asks the first one to come to the front, logs
+// that, and ends with status 0, its settings file untouched.
+TEST(ProgramEntry, ASecondWindowRunOfTheFolderBringsTheFirstToTheFront)
+{
+    for (const bool reached : {true, false}) {
+        SCOPED_TRACE(reached);
+        TestApp t;
+        t.WriteSettings(kWindowSettings);
+        t.windowRuns.heldElsewhere.insert("/app");
+        t.windowRuns.holderAnswers = reached;
+        EXPECT_EQ(RunProgram(t.app), ExitStatus::Ok);
+        EXPECT_FALSE(t.app.HasStatusWindow());
+        EXPECT_EQ(t.windowRuns.asked, std::vector<std::string>{"/app"});
+        EXPECT_EQ(t.LogLines(),
+                  (std::vector<std::string>{"*** VEL started ***",
+                                            reached ? "another window run of this folder is in progress: its window "
+                                                      "was brought to the front"
+                                                    : "another window run of this folder is in progress: this start "
+                                                      "ends"}));
+        EXPECT_EQ(t.SettingsText(), kWindowSettings);
+    }
+}
+
+// The holder brings its windows to the front whenever a later start asks,
+// and its run goes on.
+TEST(ProgramEntry, TheFirstWindowRunComesToTheFrontWhenAsked)
+{
+    TestApp t;
+    t.WriteSettings(kWindowSettings);
+    t.pump.At(1.0, [&] {
+        ASSERT_TRUE(t.windowRuns.comeToFront);
+        t.windowRuns.comeToFront();
+    });
+    RunProgram(t.app);
+    EXPECT_EQ(t.windows.frontRequests, 1);
+    EXPECT_TRUE(t.app.RunFinished);
+}
+
 // The start decision as the composition root asks it, before any App or
 // window exists: it only reads, and agrees with what the entry point does.
 TEST(StartDecision, WindowsForTheConfigurationOrAnyQuietModeButExactlyY)

@@ -17,6 +17,7 @@
 #include "platform/profile_file.h"
 #include "platform/shell.h"
 #include "platform/socket.h"
+#include "platform/window_run_claim.h"
 
 namespace vel::test {
 
@@ -146,6 +147,31 @@ public:
     void SetLan() { state = {true, platform::ConnectionFlags::Lan}; }
     void SetOffline() { state = {false, platform::ConnectionFlags::Offline}; }
     void SetModemUp(const std::string& entry);
+};
+
+// Window runs of other processes: the folders they hold, and what this one
+// asked of them. `comeToFront` is what a later start would set off here.
+class FakeWindowRunClaim : public platform::WindowRunClaim {
+public:
+    std::set<std::string> heldElsewhere;
+    bool holderAnswers = true;
+    std::vector<std::string> claimed;
+    std::vector<std::string> asked;
+    std::function<void()> comeToFront;
+
+    bool Claim(const std::string& folder) override
+    {
+        if (heldElsewhere.count(folder) != 0)
+            return false;
+        claimed.push_back(folder);
+        return true;
+    }
+    bool AskHolderToFront(const std::string& folder) override
+    {
+        asked.push_back(folder);
+        return holderAnswers;
+    }
+    void OnFrontRequest(std::function<void()> handler) override { comeToFront = std::move(handler); }
 };
 
 class FakeShell : public platform::Shell {

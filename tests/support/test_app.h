@@ -75,6 +75,8 @@ private:
 struct TestApp : AppOver<VirtualClock, VirtualPump, platform::HeadlessWindowSystem> {
     TestApp();
 
+    FakeWindowRunClaim windowRuns;
+
     // The status window as the headless back end holds it (null before it exists).
     platform::HeadlessForm* Window(const std::string& name = "frmVEL") const { return windows.FindForm(name); }
 };

@@ -117,6 +117,9 @@ public:
                                  MessageIcon icon) override;
     void SetPointer(PointerShape shape, const Form* form = nullptr, const std::string& control = {}) override;
     PointerShape Pointer() const override { return pointer_; }
+    void BringToFront() override { ++frontRequests; }
+
+    int frontRequests = 0;  // BringToFront calls
 
     // Answers a message box. Unset: the text goes to standard error (a run
     // without a display) and the answer is OK, or No for a question.

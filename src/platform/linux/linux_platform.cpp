@@ -24,6 +24,8 @@
 #include "platform/linux/linux_environment.h"
 #include "platform/linux/linux_profile_file.h"
 #include "platform/linux/linux_stop_signals.h"
+#include "platform/linux/linux_window_run_claim.h"
+#include "platform/qt/qt_display_probe.h"
 #include "platform/qt/qt_event_pump.h"
 #include "platform/qt/qt_shell.h"
 #include "platform/qt/qt_socket.h"
@@ -81,6 +83,12 @@ bool HasDisplay()
     return false;
 }
 
+std::string RuntimeFolder()
+{
+    const char* folder = std::getenv("XDG_RUNTIME_DIR");
+    return folder != nullptr ? folder : "";
+}
+
 std::unique_ptr<QCoreApplication> CreateApplication(int& argc, char** argv, bool windows)
 {
     if (!windows)
@@ -91,20 +99,27 @@ std::unique_ptr<QCoreApplication> CreateApplication(int& argc, char** argv, bool
     return qt;
 }
 
+// What this start found of the display.
+struct DisplayChoice {
+    bool windows = false;     // Qt's windows (a QApplication), else the headless ones
+    bool seen = false;        // a person looks at the display
+    bool elsewhere = false;   // a display may exist for a process of our own (a quiet run's error box)
+    std::string unavailable;  // why a start that would show windows cannot
+};
+
 class LinuxHost : public Host {
 public:
-    // `windows`: Qt's windows (a QApplication) rather than the headless ones
-    // (a QCoreApplication). `display`: a display exists.
     LinuxHost(int& argc, char** argv, std::unique_ptr<LinuxEnvironment> environment,
-              std::unique_ptr<ProfileFile> profile, bool windows, bool display)
+              std::unique_ptr<ProfileFile> profile, DisplayChoice display)
         : environment_(std::move(environment)),
           profile_(std::move(profile)),
-          display_(display),
-          qt_(CreateApplication(argc, argv, windows))
+          display_(std::move(display)),
+          qt_(CreateApplication(argc, argv, display_.windows)),
+          windowRuns_(RuntimeFolder())
     {
         socket_ = std::make_unique<QtSocket>(pump_);
-        if (windows)
-            windowSystem_ = std::make_unique<QtWindowSystem>(pump_);
+        if (display_.windows)
+            windowSystem_ = std::make_unique<QtWindowSystem>(pump_, display_.seen);
         else
             windowSystem_ = std::make_unique<HeadlessWindowSystem>(pump_);
     }
@@ -121,11 +136,15 @@ public:
             std::fflush(stderr);
             if (windowSystem_->IsInteractive())
                 ShowCriticalBox(*windowSystem_, "Veltrane " + message);
-            else if (display_)
+            else if (!display_.windows && display_.elsewhere)
                 ShowErrorBoxInOwnProcess("Veltrane " + message);
             std::_Exit(kFatalStatus);
         };
     }
+
+    std::string WindowsUnavailable() const override { return display_.unavailable; }
+
+    WindowRunClaim& WindowRuns() override { return windowRuns_; }
 
     // SIGTERM, SIGINT and SIGHUP close the program from the event loop.
     void OnStopRequest(std::function<void(int number, const std::string& name)> stop) override
@@ -147,8 +166,9 @@ public:
 private:
     std::unique_ptr<LinuxEnvironment> environment_;
     std::unique_ptr<ProfileFile> profile_;
-    bool display_;
+    DisplayChoice display_;
     std::unique_ptr<QCoreApplication> qt_;  // made before every back end below, gone after them
+    LinuxWindowRunClaim windowRuns_;
     LinuxClock clock_;
     QtEventPump pump_;
     LinuxDialUp dialUp_;
@@ -166,11 +186,14 @@ std::unique_ptr<Host> CreatePlatform(int& argc, char** argv, int& exitStatus)
     if (const char* text = std::getenv(kErrorBoxVariable)) {
         const std::string message = text;
         ::unsetenv(kErrorBoxVariable);
+        exitStatus = kFatalStatus;
+        // Only a box a person can see: any other would wait for ever.
+        if (!ProbeDisplay(argc, argv).seen)
+            return nullptr;
         QApplication qt(argc, argv);
         QtEventPump pump;
         QtWindowSystem windows(pump);
         ShowCriticalBox(windows, message);
-        exitStatus = kFatalStatus;
         return nullptr;
     }
 
@@ -186,19 +209,29 @@ std::unique_ptr<Host> CreatePlatform(int& argc, char** argv, int& exitStatus)
     auto profile = std::make_unique<LinuxProfileFile>();
 
     // A quiet run needs no display: it makes only a QCoreApplication. With
-    // "debug" it may show its box, and where there is a display it does.
-    const bool display = HasDisplay();
+    // "debug" it may show its box, and where a display opens it does. Qt ends
+    // the process where its display cannot start, so a child tries it first;
+    // a run that finds none goes on without windows.
+    const bool wantsWindows = WantsWindows(*environment, *profile);
     const bool debug = ToLower(environment->CommandLine()).find("debug") != std::string::npos;
-    const bool windows = (WantsWindows(*environment, *profile) || debug) && display;
-    if (!display && WantsConfiguration(*environment)) {
-        std::fprintf(stderr,
-                     "Veltrane: the configuration dialog needs a display (none found: DISPLAY and WAYLAND_DISPLAY "
-                     "are not set); settings file: %s\n",
-                     SettingsFilePath(*environment).c_str());
+    DisplayChoice display;
+    display.elsewhere = HasDisplay();
+    if (wantsWindows || debug) {
+        const DisplayProbe probe = ProbeDisplay(argc, argv);
+        display.windows = probe.opened;
+        display.seen = probe.seen;
+        if (wantsWindows)
+            display.unavailable = probe.failure;
+    }
+    if (!display.windows && WantsConfiguration(*environment)) {
+        std::fprintf(
+            stderr,
+            "Veltrane: the configuration dialog needs a display (none could be opened: %s); settings file: %s\n",
+            display.unavailable.c_str(), SettingsFilePath(*environment).c_str());
         exitStatus = kFatalStatus;
         return nullptr;
     }
-    return std::make_unique<LinuxHost>(argc, argv, std::move(environment), std::move(profile), windows, display);
+    return std::make_unique<LinuxHost>(argc, argv, std::move(environment), std::move(profile), std::move(display));
 }
 
 }  // namespace vel::platform

@@ -2,13 +2,15 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QWidget>
+#include <cstdio>
 
 #include "platform/qt/qt_drawing.h"
 #include "platform/qt/qt_text.h"
 
 namespace vel::platform {
 
-QtWindowSystem::QtWindowSystem(EventPump& pump) : pump_(pump)
+QtWindowSystem::QtWindowSystem(EventPump& pump, bool seen) : pump_(pump), seen_(seen)
 {
     // The program ends by itself; the last window closing must not stop the
     // event loop of a wait.
@@ -30,6 +32,12 @@ std::unique_ptr<Form> QtWindowSystem::CreateForm(const FormSpec& spec)
 MessageResult QtWindowSystem::ShowMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
                                              MessageIcon icon)
 {
+    if (!seen_) {
+        // A box nobody can see would wait for ever.
+        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fflush(stderr);
+        return buttons == MessageButtons::Ok ? MessageResult::Ok : MessageResult::No;
+    }
     QMessageBox box;
     box.setWindowTitle(ToQString(title));
     box.setTextFormat(Qt::PlainText);
@@ -86,6 +94,19 @@ void QtWindowSystem::SetPointer(PointerShape shape, const Form* form, const std:
         QGuiApplication::setOverrideCursor(cursor);
         overridden_ = true;
     }
+}
+
+void QtWindowSystem::BringToFront()
+{
+    QWidget* front = QApplication::activeModalWidget();
+    for (auto it = forms_.rbegin(); front == nullptr && it != forms_.rend(); ++it)
+        if ((*it)->visible_)
+            front = (*it)->Window();
+    if (front == nullptr)
+        return;
+    front->setWindowState(front->windowState() & ~Qt::WindowMinimized);
+    front->raise();
+    front->activateWindow();
 }
 
 QtForm* QtWindowSystem::FindForm(const std::string& name) const

@@ -15,16 +15,18 @@ namespace vel::platform {
 
 class QtWindowSystem : public WindowSystem {
 public:
-    // Needs a QApplication.
-    explicit QtWindowSystem(EventPump& pump);
+    // Needs a QApplication. `seen`: a person looks at its display (false on
+    // the offscreen and minimal platforms): boxes are shown only then.
+    explicit QtWindowSystem(EventPump& pump, bool seen = true);
     ~QtWindowSystem() override;
 
-    bool IsInteractive() const override { return true; }
+    bool IsInteractive() const override { return seen_; }
     std::unique_ptr<Form> CreateForm(const FormSpec& spec) override;
     MessageResult ShowMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
                                  MessageIcon icon) override;
     void SetPointer(PointerShape shape, const Form* form = nullptr, const std::string& control = {}) override;
     PointerShape Pointer() const override { return pointer_; }
+    void BringToFront() override;
 
     EventPump& Pump() { return pump_; }
 
@@ -37,6 +39,7 @@ private:
     void Reactivate(const QtForm* closing);
 
     EventPump& pump_;
+    bool seen_;
     std::vector<QtForm*> forms_;
     QMargins frameMargins_;  // of the last window the window manager framed
     PointerShape pointer_ = PointerShape::Default;

@@ -3,9 +3,11 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
+#include "platform/headless/headless_windows.h"
 #include "platform/host.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_dialup_networking.h"
@@ -15,13 +17,42 @@
 #include "platform/win32/win32_shell.h"
 #include "platform/win32/win32_socket.h"
 #include "platform/win32/win32_text.h"
+#include "platform/win32/win32_window_run_claim.h"
 #include "platform/win32/win32_windows.h"
+#include "run/entry.h"
+#include "settings/settings.h"
 
 namespace vel::platform {
 
 namespace {
 
 constexpr int kFatalStatus = 5;
+
+// Why no window can be made here (a session without a desktop, Wine without
+// a display); empty when one can.
+std::string WindowFailure()
+{
+    const HWND probe = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                         ::GetModuleHandleW(nullptr), nullptr);
+    if (probe == nullptr) {
+        // Wine without a display fails without a reason.
+        const DWORD error = ::GetLastError();
+        return error != 0 ? "no window can be created: " + SystemErrorText(error) : "no window can be created";
+    }
+    ::DestroyWindow(probe);
+    return {};
+}
+
+// Whether a person sees this process's windows: not so in a task that runs
+// whether or not the user is logged on, or in a service.
+bool WindowStationIsVisible()
+{
+    USEROBJECTFLAGS flags{};
+    DWORD size = 0;
+    if (!::GetUserObjectInformationW(::GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags, &size))
+        return true;  // as before, where the system cannot say
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
 
 class Win32Host : public Host {
 public:
@@ -31,22 +62,41 @@ public:
           clock_(&SetSystemClock),
           socket_(pump_),
           dialUp_(SystemDialUpApi()),
-          windows_(pump_)
-    {}
+          windowFailure_(WindowFailure()),
+          windowRuns_(pump_)
+    {
+        // Without windows the run goes on as a quiet one, its status window
+        // kept in memory.
+        if (windowFailure_.empty()) {
+            auto windows = std::make_unique<Win32WindowSystem>(pump_, WindowStationIsVisible());
+            win32Windows_ = windows.get();
+            windows_ = std::move(windows);
+        } else {
+            windows_ = std::make_unique<HeadlessWindowSystem>(pump_);
+        }
+    }
 
-    Platform Get() override { return Platform{clock_, pump_, env_, profile_, windows_, socket_, dialUp_, shell_}; }
+    Platform Get() override { return Platform{clock_, pump_, env_, profile_, *windows_, socket_, dialUp_, shell_}; }
 
     std::function<void(const std::string& message)> FatalHandler() override
     {
         // Also what stops the program when a window cannot be made.
-        auto handler = [](const std::string& message) {
-            ::MessageBoxW(nullptr, Widen("Veltrane " + message).c_str(), L"Veltrane",
-                          MB_OK | MB_ICONERROR | MB_TASKMODAL);
+        auto handler = [this](const std::string& message) {
+            std::fprintf(stderr, "Veltrane: %s\n", message.c_str());
+            std::fflush(stderr);
+            if (windows_->IsInteractive())
+                ::MessageBoxW(nullptr, Widen("Veltrane " + message).c_str(), L"Veltrane",
+                              MB_OK | MB_ICONERROR | MB_TASKMODAL);
             ::ExitProcess(static_cast<UINT>(kFatalStatus));
         };
-        windows_.SetFailureHandler(handler);
+        if (win32Windows_ != nullptr)
+            win32Windows_->SetFailureHandler(handler);
         return handler;
     }
+
+    std::string WindowsUnavailable() const override { return windowFailure_; }
+
+    WindowRunClaim& WindowRuns() override { return windowRuns_; }
 
     // Windows asks a program to end by closing its windows; the status window
     // takes that as a close request of its own.
@@ -60,6 +110,8 @@ public:
         ::ExitProcess(static_cast<UINT>(status));
     }
 
+    Win32Environment& Environment() { return env_; }
+
 private:
     Win32Environment env_;
     Win32ProfileFile profile_;
@@ -68,16 +120,28 @@ private:
     Win32Socket socket_;
     Win32DialUpNetworking dialUp_;
     Win32Shell shell_;
-    Win32WindowSystem windows_;
+    std::string windowFailure_;
+    Win32WindowRunClaim windowRuns_;
+    std::unique_ptr<WindowSystem> windows_;
+    Win32WindowSystem* win32Windows_ = nullptr;  // windows_ where it is one
 };
 
 }  // namespace
 
-std::unique_ptr<Host> CreatePlatform(int&, char**, int&)
+std::unique_ptr<Host> CreatePlatform(int&, char**, int& exitStatus)
 {
+    exitStatus = 0;
     // Links and the system information tool go through the shell.
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-    return std::make_unique<Win32Host>();
+    auto host = std::make_unique<Win32Host>();
+    if (!host->WindowsUnavailable().empty() && WantsConfiguration(host->Environment())) {
+        std::fprintf(stderr, "Veltrane: the configuration dialog needs a desktop (%s); settings file: %s\n",
+                     host->WindowsUnavailable().c_str(), SettingsFilePath(host->Environment()).c_str());
+        std::fflush(stderr);
+        exitStatus = kFatalStatus;
+        return nullptr;
+    }
+    return host;
 }
 
 }  // namespace vel::platform

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/win32/win32_form_parts.h"
 #include "platform/win32/win32_text.h"
@@ -78,7 +79,7 @@ void Win32WindowSystem::Stop(const std::string& message)
     ::ExitProcess(kFailureExitStatus);
 }
 
-Win32WindowSystem::Win32WindowSystem(Win32EventPump& pump) : pump_(pump)
+Win32WindowSystem::Win32WindowSystem(Win32EventPump& pump, bool seen) : pump_(pump), seen_(seen)
 {
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
@@ -112,6 +113,12 @@ std::unique_ptr<Form> Win32WindowSystem::CreateForm(const FormSpec& spec)
 MessageResult Win32WindowSystem::ShowMessageBox(const std::string& text, const std::string& title,
                                                 MessageButtons buttons, MessageIcon icon)
 {
+    if (!seen_) {
+        // A box nobody can see would wait for ever.
+        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fflush(stderr);
+        return buttons == MessageButtons::Ok ? MessageResult::Ok : MessageResult::No;
+    }
     UINT type = buttons == MessageButtons::YesNo ? MB_YESNO : MB_OK;
     switch (icon) {
         case MessageIcon::None:
@@ -162,6 +169,16 @@ void Win32WindowSystem::SetPointer(PointerShape shape, const Form* form, const s
             if (shown->window_ == root && shown->visible_)
                 ::SetCursor(cursor_ != nullptr ? cursor_ : ::LoadCursorW(nullptr, IDC_ARROW));
     }
+}
+
+void Win32WindowSystem::BringToFront()
+{
+    const Win32Form* front = ActiveForm();
+    if (front == nullptr)
+        return;
+    if (::IsIconic(front->window_))
+        ::ShowWindow(front->window_, SW_RESTORE);
+    ::SetForegroundWindow(front->window_);
 }
 
 Win32Form* Win32WindowSystem::FindForm(const std::string& name) const

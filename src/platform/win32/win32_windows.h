@@ -155,10 +155,13 @@ private:
 
 class Win32WindowSystem : public WindowSystem {
 public:
-    explicit Win32WindowSystem(Win32EventPump& pump);
+    // `seen`: the process's window station is visible (a task that runs
+    // whether or not the user is logged on has one nobody sees): boxes are
+    // shown only then.
+    explicit Win32WindowSystem(Win32EventPump& pump, bool seen = true);
     ~Win32WindowSystem() override;
 
-    bool IsInteractive() const override { return true; }
+    bool IsInteractive() const override { return seen_; }
     std::unique_ptr<Form> CreateForm(const FormSpec& spec) override;
     // MessageBoxW over the active window of the program (all of them
     // disabled meanwhile); its own loop runs until it is answered.
@@ -166,6 +169,7 @@ public:
                                  MessageIcon icon) override;
     void SetPointer(PointerShape shape, const Form* form = nullptr, const std::string& control = {}) override;
     PointerShape Pointer() const override { return pointer_; }
+    void BringToFront() override;
 
     Win32EventPump& Pump() { return pump_; }
     // The cursor every window of the program shows now; null: each window's own.
@@ -189,6 +193,7 @@ private:
     bool FilterMessage(MSG& msg);
 
     Win32EventPump& pump_;
+    bool seen_;
     std::vector<Win32Form*> forms_;
     PointerShape pointer_ = PointerShape::Default;
     HCURSOR cursor_ = nullptr;
