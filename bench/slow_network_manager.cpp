@@ -100,9 +100,7 @@ public:
     {
         timer_.setTimerType(Qt::PreciseTimer);
         timer_.setInterval(2);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            longest_ = std::max(longest_, since_.restart());
-        });
+        QObject::connect(&timer_, &QTimer::timeout, [this] { longest_ = std::max(longest_, since_.restart()); });
     }
     void Start()
     {
@@ -170,9 +168,9 @@ double InProcess(const std::string& address, const fs::path& tree)
 }
 
 struct Stop {
-    double afterStart = 0;   // when the signal was sent, seconds after the start
-    double toLogLine = -1;   // from the signal to its log line, ms; negative: none
-    double toExit = -1;      // from the signal to the end of the program, ms
+    double afterStart = 0;  // when the signal was sent, seconds after the start
+    double toLogLine = -1;  // from the signal to its log line, ms; negative: none
+    double toExit = -1;     // from the signal to the end of the program, ms
 };
 
 Stop StopAt(double moment, const fs::path& home, const std::string& address)
@@ -204,7 +202,9 @@ Stop StopAt(double moment, const fs::path& home, const std::string& address)
         return stop;  // the run was over
     const auto signalled = Clock::now();
     ::kill(child, SIGTERM);
-    const auto ms = [&](Clock::time_point t) { return std::chrono::duration<double, std::milli>(t - signalled).count(); };
+    const auto ms = [&](Clock::time_point t) {
+        return std::chrono::duration<double, std::milli>(t - signalled).count();
+    };
     for (;;) {
         if (stop.toLogLine < 0) {
             std::ifstream in(home / "Veltrane.log", std::ios::binary);

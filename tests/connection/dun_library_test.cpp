@@ -263,8 +263,7 @@ TEST(HangUpConnection, EventsAreHandledDuringTheWait)
 TEST(HangUpConnection, AHangUpThatCannotStartSaysWhyAndIsNotWaitedFor)
 {
     const std::pair<std::string, std::string> cases[] = {
-        {"ISP\" & shutdown -s & \"",
-         "its name holds a double quote or a control character (ISP\" & shutdown -s & \")"},
+        {"ISP\" & shutdown -s & \"", "its name holds a double quote or a control character (ISP\" & shutdown -s & \")"},
         {"ISP", "poff was not found (the ppp package installs it) (ISP)"},
     };
     for (const auto& [entry, reason] : cases) {

@@ -179,8 +179,9 @@ void SystemServices::ExpectDialEndsInTime(const std::string& method)
     Lines expected = {kNoAnswer, "ERROR: connection failed to Mobile", "ERROR: could not connect to any DUN",
                       "no current internet connection found"};
     if (!found)
-        expected.insert(expected.begin() + 1, "ERROR: dial-up entry not dialled: there is no such entry: no pppd "
-                                              "peer in /etc/ppp/peers has that name (Mobile)");
+        expected.insert(expected.begin() + 1,
+                        "ERROR: dial-up entry not dialled: there is no such entry: no pppd "
+                        "peer in /etc/ppp/peers has that name (Mobile)");
     EXPECT_TRUE(InOrder(run.log, expected)) << run.output;
     EXPECT_EQ(Count(run.log, kNoAnswer), 1);
     EXPECT_EQ(run.exitStatus, 4);

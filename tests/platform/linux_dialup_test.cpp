@@ -487,8 +487,10 @@ TEST_F(NetworkManagerTest, ADialActivatesTheProfileAndTheActiveConnectionIsHungU
     LinuxDialUp dialUp(config);
 
     // Not a modem profile and no peer: nothing is started.
-    EXPECT_EQ(dialUp.StartDialer("Home Wi-Fi"), "there is no such entry: no NetworkManager modem profile and no "
-                                                "pppd peer in " + config.peersFolder + " has that name");
+    EXPECT_EQ(dialUp.StartDialer("Home Wi-Fi"),
+              "there is no such entry: no NetworkManager modem profile and no "
+              "pppd peer in " +
+                  config.peersFolder + " has that name");
     EXPECT_EQ(dialUp.StartDialer(kTeleNet), "");
     ASSERT_TRUE(Eventually([&] { return !dialUp.ActiveConnections().empty(); }));
     EXPECT_EQ(bus.CallsOf(kNetworkManager, "ActivateConnection").size(), 1u);

@@ -246,8 +246,8 @@ TEST(Win32DialUp, WithoutTheLibrariesEveryAnswerIsEmpty)
     EXPECT_TRUE(dialUp.ActiveConnections().empty());
     EXPECT_TRUE(dialUp.Entries().empty());
     EXPECT_EQ(dialUp.DefaultEntry(), "");
-    EXPECT_NE(dialUp.StartDialer("My ISP"), "");
-    EXPECT_NE(dialUp.HangUp("My ISP"), "");
+    EXPECT_EQ(dialUp.StartDialer("My ISP"), "the system's dialer cannot be started");
+    EXPECT_EQ(dialUp.HangUp("My ISP"), "");  // 95/98: no connection listed to hang up
 }
 
 // The dialer and the hang-up program start from the system folder by their

@@ -109,8 +109,8 @@ std::string LinuxDialUp::StartDialer(const std::string& entry)
     // Not NetworkManager's: a pppd peer, dialled with pon.
     if (!pppd_.HasPeerFile(entry))
         return std::string("there is no such entry: no ") +
-               (lookup.answered ? "NetworkManager modem profile and no " : "") + "pppd peer in " +
-               pppd_.PeersFolder() + " has that name";
+               (lookup.answered ? "NetworkManager modem profile and no " : "") + "pppd peer in " + pppd_.PeersFolder() +
+               " has that name";
     return pppd_.Dial(entry);
 }
 

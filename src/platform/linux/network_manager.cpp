@@ -197,14 +197,14 @@ std::string NetworkManagerClient::Activate(const std::string& profilePath)
 {
     const QDBusObjectPath none(QStringLiteral("/"));
     return Request(QStringLiteral("ActivateConnection"),
-                {QVariant::fromValue(QDBusObjectPath(QString::fromStdString(profilePath))), QVariant::fromValue(none),
-                 QVariant::fromValue(none)});
+                   {QVariant::fromValue(QDBusObjectPath(QString::fromStdString(profilePath))),
+                    QVariant::fromValue(none), QVariant::fromValue(none)});
 }
 
 std::string NetworkManagerClient::Deactivate(const std::string& activePath)
 {
     return Request(QStringLiteral("DeactivateConnection"),
-                {QVariant::fromValue(QDBusObjectPath(QString::fromStdString(activePath)))});
+                   {QVariant::fromValue(QDBusObjectPath(QString::fromStdString(activePath)))});
 }
 
 std::vector<std::string> NetworkManagerClient::TakeWarnings()

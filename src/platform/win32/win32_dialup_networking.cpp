@@ -79,8 +79,8 @@ std::string StartSystemProgram(const std::string& program, const std::string& co
     if (!::CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                           &process)) {
         const DWORD error = ::GetLastError();
-        return Narrow(path) + " could not be started: " + SystemErrorText(error) + " (error " +
-               std::to_string(error) + ")";
+        return Narrow(path) + " could not be started: " + SystemErrorText(error) + " (error " + std::to_string(error) +
+               ")";
     }
     // Never waited for.
     ::CloseHandle(process.hThread);
