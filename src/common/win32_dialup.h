@@ -38,6 +38,16 @@ inline constexpr const char* kNtHangUpPrefix = "rasdial ";
 inline constexpr const char* kNtHangUpSuffix = " /disconnect";
 std::string HangUpCommandLine(const std::string& entry);
 
+// The programs of these command lines, by their file names: each is started
+// from the system's own folders, never from the program's folder or the PATH.
+inline constexpr const char* kNtDialProgram = "rasphone.exe";
+inline constexpr const char* kWin9xDialProgram = "rundll.exe";
+inline constexpr const char* kNtHangUpProgram = "rasdial.exe";
+inline const char* DialProgram(WindowsFamily family)
+{
+    return family == WindowsFamily::NT ? kNtDialProgram : kWin9xDialProgram;
+}
+
 // The 95/98 hang-up: the positions of every listed connection whose entry
 // name equals `entry`, both without leading and trailing blanks, exactly and
 // case-sensitively.

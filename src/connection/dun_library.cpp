@@ -92,23 +92,31 @@ bool StartDialer(App& app, const std::string& entry)
         RefuseUnsafeName(app, "dialled", entry);
         return false;
     }
-    if (const std::string refusal = WarningsLogged(app, app.platform.dialUp.DialRefusal(entry)); !refusal.empty()) {
-        RefuseEntryName(app, "dialled", refusal, entry);
+    if (const std::string failure = WarningsLogged(app, app.platform.dialUp.StartDialer(entry)); !failure.empty()) {
+        RefuseEntryName(app, "dialled", failure, entry);
         return false;
     }
-    app.platform.dialUp.StartDialer(entry);
-    LogDialUpWarnings(app);
+    return true;
+}
+
+bool StartHangUp(App& app, const std::string& entry)
+{
+    if (!IsSafeEntryName(entry)) {
+        RefuseUnsafeName(app, "hung up", entry);
+        return false;
+    }
+    if (const std::string failure = WarningsLogged(app, app.platform.dialUp.HangUp(entry)); !failure.empty()) {
+        RefuseEntryName(app, "hung up", failure, entry);
+        return false;
+    }
     return true;
 }
 
 void HangUpConnection(App& app, const std::string& entry)
 {
-    if (!IsSafeEntryName(entry)) {
-        RefuseUnsafeName(app, "hung up", entry);
+    // Nothing was started that could take the link down: no wait.
+    if (!StartHangUp(app, entry))
         return;
-    }
-    app.platform.dialUp.HangUp(entry);
-    LogDialUpWarnings(app);
     WaitSeconds(app.platform.pump, app.platform.clock, kHangUpFirstWaitSeconds);
 
     // A hang-up that did not take effect, or another link that stays up, must

@@ -42,13 +42,19 @@ bool IsSafeEntryName(std::string_view entry);
 std::string PrintableEntryName(std::string_view entry);
 
 // Starts the system's dialer for the entry and returns at once; true when
-// it was started. An unsafe name, or one the system's dialer cannot take as
-// it stands, is refused with an error line in the log (false).
+// it was started. Otherwise (an unsafe name, no entry of that name, a name
+// the system's dialer cannot take, a dialer that cannot be started) an error
+// line in the log says why, "ERROR: dial-up entry not dialled: ", and false.
 bool StartDialer(App& app, const std::string& entry);
 
-// Hangs the entry up, then waits until no link is reported (bounded; a link
-// still up at the bound is logged as a warning). An unsafe name is refused
-// with an error line in the log, and nothing is waited for.
+// Starts hanging the entry up and returns at once; true when it was started
+// or nothing of that name is up. Otherwise (an unsafe name, a hang-up program
+// that cannot be started) an error line in the log says why, and false.
+bool StartHangUp(App& app, const std::string& entry);
+
+// StartHangUp, then waits until no link is reported (bounded; a link still
+// up at the bound is logged as a warning). When the hang-up could not be
+// started, nothing is waited for.
 void HangUpConnection(App& app, const std::string& entry);
 
 // The phonebook's entries (at most 256), sorted by plain character codes.

@@ -44,17 +44,16 @@ public:
     // The user's default entry; empty when none is recorded.
     virtual std::string DefaultEntry() = 0;
 
-    // Why the system's dialer cannot take the entry's name as it stands (a
-    // sentence for the log); empty when it can. Asked before StartDialer.
-    virtual std::string DialRefusal(const std::string& /*entry*/) { return {}; }
-
     // Starts the system's dialer for the entry, its window shown and
-    // activated; returns at once.
-    virtual void StartDialer(const std::string& entry) = 0;
+    // activated; returns at once. Empty when it was started, else why not (a
+    // sentence for the log): no entry of that name, a name the dialer cannot
+    // take as it stands, a dialer that could not be started.
+    virtual std::string StartDialer(const std::string& entry) = 0;
 
     // Starts hanging the entry up; returns at once (the caller waits for the
-    // link to go).
-    virtual void HangUp(const std::string& entry) = 0;
+    // link to go). Empty when it was started or nothing of that name is up,
+    // else why it could not be (a sentence for the log).
+    virtual std::string HangUp(const std::string& entry) = 0;
 
     // Warnings for the log met since the last call (a system service that
     // does not answer), each complete with its "WARNING: ".

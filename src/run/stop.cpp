@@ -32,11 +32,8 @@ void HangUpBounded(App& app)
     const std::string entry = GetDefaultConnectoid(app);
     if (entry.empty())
         return;
-    if (!IsSafeEntryName(entry)) {
-        HangUpConnection(app, entry);  // refuses it with its log line, waits for nothing
-        return;
-    }
-    app.platform.dialUp.HangUp(entry);
+    if (!StartHangUp(app, entry))
+        return;  // its log line says why; nothing to wait for
     platform::Clock& clock = app.platform.clock;
     const double start = clock.MonotonicSeconds();
     while (IsDialUpConnected(app)) {

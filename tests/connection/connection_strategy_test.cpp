@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "connection/dun_library.h"
@@ -374,27 +375,35 @@ TEST(DialConnectoid, UnsafeNamesAreNeitherDialledNorWaitedFor)
     }
 }
 
-TEST(DialConnectoid, ANameTheSystemsDialerCannotTakeIsRefusedAtOnce)
+TEST(DialConnectoid, ADialThatCannotStartSaysWhyAtOnce)
 {
-    TestApp t;
-    t.app.settings.ConnectionType = "MODEM";
-    t.app.settings.Connectoid = "my isp";
-    t.dialUp.SetOffline();
-    t.dialUp.refusal = [](const std::string& entry) {
-        return entry == "my isp" ? std::string("pon cannot take a name with a blank in it") : std::string();
+    // No entry of that name, a name the dialer cannot take, a dialer that
+    // cannot be started: each reason as the platform gives it.
+    const std::pair<std::string, std::string> cases[] = {
+        {"Mobile", "there is no such entry: no pppd peer in /etc/ppp/peers has that name"},
+        {"my isp", "pon cannot take a name with a blank in it"},
+        {"ISP", "C:\\windows\\system32\\rasphone.exe could not be started: File not found (error 2)"},
     };
-    DialerConnectsAtOnce(t);
+    for (const auto& [entry, reason] : cases) {
+        SCOPED_TRACE(entry);
+        TestApp t;
+        t.app.settings.ConnectionType = "MODEM";
+        t.app.settings.Connectoid = entry;
+        t.dialUp.SetOffline();
+        t.dialUp.refusal = [&](const std::string& name) { return name == entry ? reason : std::string(); };
+        DialerConnectsAtOnce(t);
 
-    EXPECT_FALSE(ConnectToInternet(t.app));
-    EXPECT_TRUE(t.dialUp.dialled.empty());
-    EXPECT_DOUBLE_EQ(Now(t), 0.0);  // no 15-second wait for a dial that never started
-    EXPECT_EQ(Logged(t), (Lines{"ERROR: dial-up entry not dialled: pon cannot take a name with a blank in it (my isp)",
-                                "ERROR: connection failed to my isp", "ERROR: could not connect to any DUN"}));
+        EXPECT_FALSE(ConnectToInternet(t.app));
+        EXPECT_TRUE(t.dialUp.dialled.empty());
+        EXPECT_DOUBLE_EQ(Now(t), 0.0);  // no 15-second wait for a dial that never started
+        EXPECT_EQ(Logged(t), (Lines{"ERROR: dial-up entry not dialled: " + reason + " (" + entry + ")",
+                                    "ERROR: connection failed to " + entry, "ERROR: could not connect to any DUN"}));
 
-    // A name it takes is dialled as before.
-    t.app.settings.Connectoid = "my-isp";
-    EXPECT_TRUE(ConnectToInternet(t.app));
-    EXPECT_EQ(t.dialUp.dialled, Lines{"my-isp"});
+        // Another name is dialled as before.
+        t.app.settings.Connectoid = "my-isp";
+        EXPECT_TRUE(ConnectToInternet(t.app));
+        EXPECT_EQ(t.dialUp.dialled, Lines{"my-isp"});
+    }
 }
 
 TEST(DialConnectoid, NamesWithBlanksAndLettersBeyondAsciiAreDialledAsTheyAre)

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "log/log.h"
@@ -259,15 +260,24 @@ TEST(HangUpConnection, EventsAreHandledDuringTheWait)
     EXPECT_DOUBLE_EQ(t.clock.MonotonicSeconds(), 5.0);
 }
 
-TEST(HangUpConnection, UnsafeNameIsRefusedAndNotWaitedFor)
+TEST(HangUpConnection, AHangUpThatCannotStartSaysWhyAndIsNotWaitedFor)
 {
-    TestApp t;
-    t.dialUp.SetModemUp("ISP");
-    HangUpConnection(t.app, "ISP\" & shutdown -s & \"");
-    EXPECT_TRUE(t.dialUp.hungUp.empty());
-    EXPECT_DOUBLE_EQ(t.clock.MonotonicSeconds(), 0.0);
-    EXPECT_EQ(Logged(t), Lines{"ERROR: dial-up entry not hung up: its name holds a double quote or a control "
-                               "character (ISP\" & shutdown -s & \")"});
+    const std::pair<std::string, std::string> cases[] = {
+        {"ISP\" & shutdown -s & \"", "its name holds a double quote or a control character (ISP\" & shutdown -s & \")"},
+        {"ISP", "poff was not found (the ppp package installs it) (ISP)"},
+    };
+    for (const auto& [entry, reason] : cases) {
+        SCOPED_TRACE(entry);
+        TestApp t;
+        t.dialUp.SetModemUp("ISP");
+        t.dialUp.hangUpFailure = [](const std::string&) {
+            return std::string("poff was not found (the ppp package installs it)");
+        };
+        HangUpConnection(t.app, entry);
+        EXPECT_TRUE(t.dialUp.hungUp.empty());
+        EXPECT_DOUBLE_EQ(t.clock.MonotonicSeconds(), 0.0);
+        EXPECT_EQ(Logged(t), Lines{"ERROR: dial-up entry not hung up: " + reason});
+    }
 }
 
 }  // namespace

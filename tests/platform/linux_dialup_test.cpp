@@ -347,13 +347,23 @@ TEST_F(LinuxDialUpTest, PonAndPoffGetTheNameAsOneArgument)
     Peers({"provider", kMuller, "o'brien", "my isp"});
     LinuxDialUp dialUp(config);
 
-    // Names pon would split or read as options, and names without a peer:
-    // nothing is started.
-    for (const std::string name : {"my isp", "-a", "", "absent", "../provider"})
-        dialUp.StartDialer(name);
-    dialUp.StartDialer(kMuller);
-    dialUp.StartDialer("o'brien");
+    // Names without a peer, and peers pon would split or read as options:
+    // nothing is started, and the reason says why.
+    const std::string noPeer = "there is no such entry: no pppd peer in " + config.peersFolder + " has that name";
+    const std::pair<std::string, std::string> refused[] = {
+        {"absent", noPeer},
+        {"", noPeer},
+        {"../provider", noPeer},
+        {"my isp", "pon cannot take a name with a blank in it"},
+    };
+    for (const auto& [name, reason] : refused)
+        EXPECT_EQ(dialUp.StartDialer(name), reason) << name;
+    EXPECT_EQ(dialUp.StartDialer(kMuller), "");
+    EXPECT_EQ(dialUp.StartDialer("o'brien"), "");
     EXPECT_EQ(WaitForActions("pon", 2), (Lines{"[" + kMuller + "]", "[o'brien]"}));
+    // Without pon (no ppp package), a peer cannot be dialled.
+    fs::remove(root + "/bin/pon");
+    EXPECT_EQ(dialUp.StartDialer("provider"), "pon was not found (the ppp package installs it)");
 
     // poff with no name or an option would stop every pppd.
     for (const std::string name : {"", "-a", "my isp", "absent"})
@@ -475,11 +485,13 @@ TEST_F(NetworkManagerTest, ADialActivatesTheProfileAndTheActiveConnectionIsHungU
     StartNetworkManager(std::string(kProfiles) + R"(, "ListedAfter": 0, "UpAfter": 0.5, "DownAfter": 0.2)");
     Peers({"provider"});
     LinuxDialUp dialUp(config);
-    EXPECT_EQ(dialUp.DialRefusal(kTeleNet), "");
 
     // Not a modem profile and no peer: nothing is started.
-    dialUp.StartDialer("Home Wi-Fi");
-    dialUp.StartDialer(kTeleNet);
+    EXPECT_EQ(dialUp.StartDialer("Home Wi-Fi"),
+              "there is no such entry: no NetworkManager modem profile and no "
+              "pppd peer in " +
+                  config.peersFolder + " has that name");
+    EXPECT_EQ(dialUp.StartDialer(kTeleNet), "");
     ASSERT_TRUE(Eventually([&] { return !dialUp.ActiveConnections().empty(); }));
     EXPECT_EQ(bus.CallsOf(kNetworkManager, "ActivateConnection").size(), 1u);
     EXPECT_EQ(dialUp.ActiveConnections(), Lines{kTeleNet});
@@ -564,9 +576,9 @@ TEST_F(NetworkManagerTest, WhenItIsNotRunningThePeersAreUsed)
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(dialUp.Entries(), Lines{"provider"});
     EXPECT_EQ(dialUp.DefaultEntry(), "provider");
-    EXPECT_EQ(dialUp.DialRefusal("Mobile Broadband"), "pon cannot take a name with a blank in it");
-    dialUp.StartDialer("Mobile");
-    dialUp.StartDialer("provider");
+    EXPECT_EQ(dialUp.StartDialer("Mobile Broadband"),
+              "there is no such entry: no pppd peer in " + config.peersFolder + " has that name");
+    EXPECT_EQ(dialUp.StartDialer("provider"), "");
     EXPECT_EQ(dialUp.GetConnectedState().flags,
               std::uint32_t{ConnectionFlags::Offline | ConnectionFlags::RasInstalled});
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));

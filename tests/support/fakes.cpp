@@ -223,18 +223,24 @@ void FakeSocket::DeliverError(int number, const std::string& description)
     pump_.Wake();
 }
 
-void FakeDialUp::StartDialer(const std::string& entry)
+std::string FakeDialUp::StartDialer(const std::string& entry)
 {
+    if (std::string failure = refusal ? refusal(entry) : std::string(); !failure.empty())
+        return failure;
     dialled.push_back(entry);
     if (onStartDialer)
         onStartDialer(entry);
+    return {};
 }
 
-void FakeDialUp::HangUp(const std::string& entry)
+std::string FakeDialUp::HangUp(const std::string& entry)
 {
+    if (std::string failure = hangUpFailure ? hangUpFailure(entry) : std::string(); !failure.empty())
+        return failure;
     hungUp.push_back(entry);
     if (onHangUp)
         onHangUp(entry);
+    return {};
 }
 
 void FakeDialUp::SetModemUp(const std::string& entry)

@@ -128,8 +128,10 @@ public:
     std::vector<std::string> hungUp;
     std::function<void(const std::string&)> onStartDialer;
     std::function<void(const std::string&)> onHangUp;
-    // What DialRefusal answers for a name (empty: the dialer takes it).
+    // Why StartDialer or HangUp did not start for a name (empty: they did;
+    // only started ones are recorded and passed on).
     std::function<std::string(const std::string&)> refusal;
+    std::function<std::string(const std::string&)> hangUpFailure;
     // Handed out, and emptied, by the next TakeWarnings.
     std::vector<std::string> warnings;
 
@@ -138,9 +140,8 @@ public:
     std::vector<std::string> ActiveConnections() override { return active; }
     std::vector<std::string> Entries() override { return entries; }
     std::string DefaultEntry() override { return defaultEntry; }
-    std::string DialRefusal(const std::string& entry) override { return refusal ? refusal(entry) : std::string(); }
-    void StartDialer(const std::string& entry) override;
-    void HangUp(const std::string& entry) override;
+    std::string StartDialer(const std::string& entry) override;
+    std::string HangUp(const std::string& entry) override;
     std::vector<std::string> TakeWarnings() override { return std::exchange(warnings, {}); }
 
     // Helpers for the usual states.

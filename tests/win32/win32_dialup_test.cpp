@@ -8,10 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <map>
 
 #include "common/win32_dialup.h"
+#include "platform/win32/win32_text.h"
 #include "win32_test_support.h"
 
 namespace vel::platform {
@@ -33,7 +35,13 @@ struct FakeSystem {
     std::vector<std::uint32_t> connectionBytes, connectionRecordSizes;
     std::vector<std::uint32_t> entryBytes, entryRecordSizes;
     std::vector<std::uintptr_t> hungUp;
-    std::vector<std::pair<std::string, bool>> started;
+    struct Started {
+        std::string program, commandLine;
+        bool shown;
+        bool operator==(const Started&) const = default;
+    };
+    std::vector<Started> started;
+    std::string startFailure;  // what starting a program answers
     std::vector<std::pair<std::string, std::uint32_t>> registryReads;
 
     static std::uint32_t FirstSize(const void* records)
@@ -87,9 +95,9 @@ struct FakeSystem {
                 return std::nullopt;
             return it->second;
         };
-        api.startCommandLine = [this](const std::string& commandLine, bool shown) {
-            started.emplace_back(commandLine, shown);
-            return true;
+        api.startSystemProgram = [this](const std::string& program, const std::string& commandLine, bool shown) {
+            started.push_back({program, commandLine, shown});
+            return startFailure;
         };
         api.getVariable = [this](const std::string& name) { return name == "OS" ? os : std::nullopt; };
         return api;
@@ -145,12 +153,18 @@ TEST(Win32DialUp, TheNtFamilyDialsAndHangsUpWithTheSystemsPrograms)
     system.connections = {{7, "My ISP"}};
     Win32DialUpNetworking dialUp(system.Api());
 
-    dialUp.StartDialer("My ISP");
-    dialUp.HangUp("My ISP");
+    EXPECT_EQ(dialUp.StartDialer("My ISP"), "");
+    EXPECT_EQ(dialUp.HangUp("My ISP"), "");
     ASSERT_EQ(system.started.size(), 2u);
-    EXPECT_EQ(system.started[0], std::make_pair(std::string("rasphone -d \"My ISP\""), true));
-    EXPECT_EQ(system.started[1], std::make_pair(std::string("rasdial \"My ISP\" /disconnect"), false));
+    EXPECT_EQ(system.started[0], (FakeSystem::Started{"rasphone.exe", "rasphone -d \"My ISP\"", true}));
+    EXPECT_EQ(system.started[1], (FakeSystem::Started{"rasdial.exe", "rasdial \"My ISP\" /disconnect", false}));
     EXPECT_TRUE(system.hungUp.empty());
+
+    // A program that does not start says why (Wine has neither).
+    system.startFailure = "C:\\windows\\system32\\rasphone.exe could not be started: File not found (error 2)";
+    EXPECT_EQ(dialUp.StartDialer("My ISP"), system.startFailure);
+    EXPECT_EQ(dialUp.HangUp("My ISP"), system.startFailure);
+    system.startFailure.clear();
 
     // The link: the modem bit of the connected state.
     system.flags = ConnectionFlags::Lan;
@@ -162,7 +176,7 @@ TEST(Win32DialUp, TheNtFamilyDialsAndHangsUpWithTheSystemsPrograms)
     // The variable's case does not matter.
     system.os = "windows_nt";
     dialUp.StartDialer("x");
-    EXPECT_EQ(system.started.back().first, "rasphone -d \"x\"");
+    EXPECT_EQ(system.started.back().commandLine, "rasphone -d \"x\"");
 }
 
 TEST(Win32DialUp, The95FamilyDialsWithRnaAndHangsUpThroughRas)
@@ -173,7 +187,7 @@ TEST(Win32DialUp, The95FamilyDialsWithRnaAndHangsUpThroughRas)
 
     dialUp.StartDialer("My ISP");
     ASSERT_EQ(system.started.size(), 1u);
-    EXPECT_EQ(system.started[0], std::make_pair(std::string("rundll rnaui.dll,RnaDial My ISP"), true));
+    EXPECT_EQ(system.started[0], (FakeSystem::Started{"rundll.exe", "rundll rnaui.dll,RnaDial My ISP", true}));
 
     // Every listed connection of that entry, blanks around it ignored, case not.
     dialUp.HangUp("  My ISP");
@@ -232,8 +246,34 @@ TEST(Win32DialUp, WithoutTheLibrariesEveryAnswerIsEmpty)
     EXPECT_TRUE(dialUp.ActiveConnections().empty());
     EXPECT_TRUE(dialUp.Entries().empty());
     EXPECT_EQ(dialUp.DefaultEntry(), "");
-    dialUp.StartDialer("My ISP");
-    dialUp.HangUp("My ISP");
+    EXPECT_EQ(dialUp.StartDialer("My ISP"), "the system's dialer cannot be started");
+    EXPECT_EQ(dialUp.HangUp("My ISP"), "");  // 95/98: no connection listed to hang up
+}
+
+// The dialer and the hang-up program start from the system folder by their
+// full path: a program of the same name beside this one or on the PATH is
+// never tried (a file that is no program would fail with another error).
+TEST(Win32DialUp, SystemProgramsStartFromTheSystemFolderOnly)
+{
+    wchar_t module[MAX_PATH];
+    std::wstring folder(module, ::GetModuleFileNameW(nullptr, module, MAX_PATH));
+    folder.resize(folder.rfind(L'\\'));
+    wchar_t system[MAX_PATH];
+    const std::wstring systemFolder(system, ::GetSystemDirectoryW(system, MAX_PATH));
+    const DialUpApi api = SystemDialUpApi();
+    for (const char* program : {"rasphone.exe", "rasdial.exe"}) {
+        SCOPED_TRACE(program);
+        const std::wstring planted = folder + L"\\" + Widen(program);
+        ::CloseHandle(::CreateFileW(planted.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        const std::wstring path = Widen(::getenv("PATH") ? ::getenv("PATH") : "");
+        ::SetEnvironmentVariableW(L"PATH", (folder + L";" + path).c_str());
+        const std::string failure = api.startSystemProgram(program, std::string(program) + " \"x\"", false);
+        ::SetEnvironmentVariableW(L"PATH", path.c_str());
+        ::DeleteFileW(planted.c_str());
+        // Wine has neither program.
+        EXPECT_EQ(failure, Narrow(systemFolder) + "\\" + program +
+                               " could not be started: " + SystemErrorText(ERROR_FILE_NOT_FOUND) + " (error 2)");
+    }
 }
 
 TEST(Win32DialUp, TheSystemsOwnLibraries)

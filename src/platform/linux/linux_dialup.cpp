@@ -101,40 +101,36 @@ std::string LinuxDialUp::DefaultEntry()
     return {};
 }
 
-std::string LinuxDialUp::DialRefusal(const std::string& entry)
+std::string LinuxDialUp::StartDialer(const std::string& entry)
 {
-    if (networkManager_->ProfileNamed(entry))
+    const NetworkManagerModems::Lookup lookup = networkManager_->ProfileNamed(entry);
+    if (lookup.profile)
+        return networkManager_->Activate(lookup.profile->path);
+    // Not NetworkManager's: a pppd peer, dialled with pon.
+    if (!pppd_.HasPeerFile(entry))
+        return std::string("there is no such entry: no ") +
+               (lookup.answered ? "NetworkManager modem profile and no " : "") + "pppd peer in " + pppd_.PeersFolder() +
+               " has that name";
+    return pppd_.Dial(entry);
+}
+
+std::string LinuxDialUp::HangUp(const std::string& entry)
+{
+    if (entry.empty())
         return {};
-    // Not NetworkManager's: it goes to pon.
-    return PonNameProblem(entry);
-}
-
-void LinuxDialUp::StartDialer(const std::string& entry)
-{
-    if (entry.empty())
-        return;
-    if (const auto profile = networkManager_->ProfileNamed(entry)) {
-        networkManager_->Activate(profile->path);
-        return;
-    }
-    pppd_.Dial(entry);
-}
-
-void LinuxDialUp::HangUp(const std::string& entry)
-{
-    if (entry.empty())
-        return;
     bool managed = false;
+    std::string failure;
     if (const auto active = networkManager_->Connections())
         for (const auto& connection : *active)
             if (connection.id == entry) {
-                networkManager_->Deactivate(connection.path);
                 managed = true;
+                if (std::string why = networkManager_->Deactivate(connection.path); !why.empty())
+                    failure = std::move(why);
             }
-    // NetworkManager's, and not up: nothing to hang up.
-    if (managed || networkManager_->ProfileNamed(entry))
-        return;
-    pppd_.HangUp(entry);
+    if (managed)
+        return failure;
+    // A pppd peer, or nothing of that name is up.
+    return pppd_.HangUp(entry);
 }
 
 std::vector<std::string> LinuxDialUp::TakeWarnings()

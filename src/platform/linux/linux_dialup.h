@@ -6,8 +6,9 @@
 // NetworkManager: the entries are its connection profiles of the modem kinds;
 // a dial activates the profile, a hang-up deactivates its active connection,
 // neither waiting for the outcome. Each call to it waits a few hundred
-// milliseconds at most; one that does not answer is logged once and not asked
-// again, and the back end goes on as without it. Otherwise pppd: the entries
+// milliseconds at most, the event loop running meanwhile; one that does not
+// answer is logged once and not asked again, and the back end goes on as
+// without it. A dial reads the profiles only until the one of its name. Otherwise pppd: the entries
 // are the peers in /etc/ppp/peers, a dial is `pon NAME`, a hang-up
 // `poff NAME`, an active connection a running `pppd call NAME`, a link a ppp
 // interface that is up.
@@ -17,8 +18,8 @@
 // through a ppp or wwan interface, or NetworkManager's primary connection of
 // a modem kind. The default entry (what the run hangs up) is the first active
 // dial-up connection; with none up, NetworkManager's autoconnect modem
-// profile, else pppd's "provider". A name pon cannot take is refused before
-// any dial.
+// profile, else pppd's "provider". A dial that cannot start (no entry of
+// that name, a name pon cannot take, pon missing) says why at once.
 #pragma once
 
 #include <memory>
@@ -45,7 +46,7 @@ struct LinuxDialUpConfig {
     // The bus NetworkManager is asked on: a D-Bus address; empty: the system
     // bus (DBUS_SYSTEM_BUS_ADDRESS, else the usual socket).
     std::string busAddress;
-    // The longest one call to NetworkManager may hold the window (milliseconds).
+    // The longest one answer of NetworkManager is waited for (milliseconds).
     int networkManagerTimeoutMs = 300;
 };
 
@@ -63,9 +64,8 @@ public:
     std::vector<std::string> ActiveConnections() override;
     std::vector<std::string> Entries() override;
     std::string DefaultEntry() override;
-    std::string DialRefusal(const std::string& entry) override;
-    void StartDialer(const std::string& entry) override;
-    void HangUp(const std::string& entry) override;
+    std::string StartDialer(const std::string& entry) override;
+    std::string HangUp(const std::string& entry) override;
     std::vector<std::string> TakeWarnings() override;
 
 private:

@@ -80,6 +80,12 @@ bool Pppd::HasPeer(const std::string& name) const
     return IsPeerNameForPon(name) && IsOrdinaryFileAt(places_.peersFolder + "/" + name);
 }
 
+bool Pppd::HasPeerFile(const std::string& name) const
+{
+    const QDir folder(QString::fromStdString(places_.peersFolder));
+    return folder.entryList(QDir::Files | QDir::Hidden).contains(QString::fromStdString(name));
+}
+
 std::vector<std::string> Pppd::RunningPeers() const
 {
     const QDir proc(QString::fromStdString(places_.procRoot));
@@ -103,16 +109,29 @@ std::vector<std::string> Pppd::RunningPeers() const
     return peers;
 }
 
-void Pppd::Dial(const std::string& name) const
+std::string Pppd::Dial(const std::string& name) const
 {
-    if (HasPeer(name))
-        programs_.StartDetached({places_.pon, name}, StartAs::SystemTool);
+    if (const std::string problem = PonNameProblem(name); !problem.empty())
+        return problem;
+    if (!HasPeer(name))
+        return "there is no pppd peer of that name in " + places_.peersFolder;
+    return Start(places_.pon, name);
 }
 
-void Pppd::HangUp(const std::string& name) const
+std::string Pppd::HangUp(const std::string& name) const
 {
     if (HasPeer(name) || (IsPeerNameForPon(name) && IsRunning(name)))
-        programs_.StartDetached({places_.poff, name}, StartAs::SystemTool);
+        return Start(places_.poff, name);
+    return {};
+}
+
+std::string Pppd::Start(const std::string& program, const std::string& name) const
+{
+    if (!programs_.Find(program))
+        return program + " was not found (the ppp package installs it)";
+    if (!programs_.StartDetached({program, name}, StartAs::SystemTool))
+        return program + " could not be started";
+    return {};
 }
 
 bool Pppd::IsRunning(const std::string& name) const

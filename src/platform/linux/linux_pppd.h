@@ -42,18 +42,26 @@ public:
     // The peers pon can dial as they are named, sorted (editor backups left out).
     std::vector<std::string> Peers() const;
     bool HasPeer(const std::string& name) const;
+    // A file of that name is in the peers folder, whether pon can take the
+    // name or not.
+    bool HasPeerFile(const std::string& name) const;
 
     // The peers of the running `pppd call NAME`, in process order, each once.
     std::vector<std::string> RunningPeers() const;
 
     // `pon NAME` for a peer of the folder; `poff NAME` for a peer of the
     // folder or one still running. Nothing for a name pon cannot take: poff
-    // with no name, or with an option, would stop every pppd.
-    void Dial(const std::string& name) const;
-    void HangUp(const std::string& name) const;
+    // with no name, or with an option, would stop every pppd. Empty when the
+    // program was started (or, for poff, nothing of that name is there),
+    // else why not.
+    std::string Dial(const std::string& name) const;
+    std::string HangUp(const std::string& name) const;
+
+    const std::string& PeersFolder() const { return places_.peersFolder; }
 
 private:
     bool IsRunning(const std::string& name) const;
+    std::string Start(const std::string& program, const std::string& name) const;
 
     PppdPlaces places_;
     ProgramRunner programs_;

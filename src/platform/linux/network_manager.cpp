@@ -6,6 +6,8 @@
 #include <QDBusObjectPath>
 #include <utility>
 
+#include "platform/linux/dbus_call.h"
+
 namespace vel::platform {
 
 namespace {
@@ -51,47 +53,30 @@ std::vector<std::string> Paths(const QVariant& value)
     return paths;
 }
 
-bool TimedOut(const QDBusMessage& reply)
-{
-    const QString name = reply.errorName();
-    return name == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
-           name == QLatin1String("org.freedesktop.DBus.Error.Timeout") ||
-           name == QLatin1String("org.freedesktop.DBus.Error.TimedOut");
-}
-
 }  // namespace
 
 NetworkManagerClient::NetworkManagerClient(std::string busAddress, int timeoutMs)
-    : busAddress_(std::move(busAddress)), timeoutMs_(timeoutMs)
-{
-    if (!busAddress_.empty()) {
-        connectionName_ = QStringLiteral("veltrane-networkmanager-%1").arg(reinterpret_cast<quintptr>(this), 0, 16);
-        QDBusConnection::connectToBus(QString::fromStdString(busAddress_), connectionName_);
-    }
-}
+    : bus_(std::make_unique<BusConnection>(busAddress, QStringLiteral("networkmanager"))), timeoutMs_(timeoutMs)
+{}
 
-NetworkManagerClient::~NetworkManagerClient()
-{
-    if (!connectionName_.isEmpty())
-        QDBusConnection::disconnectFromBus(connectionName_);
-}
+NetworkManagerClient::~NetworkManagerClient() = default;
 
 std::optional<QDBusMessage> NetworkManagerClient::Call(const QString& path, const QString& interface,
                                                        const QString& method, const QList<QVariant>& arguments)
 {
     if (hung_)
         return std::nullopt;
-    QDBusConnection bus = connectionName_.isEmpty() ? QDBusConnection::systemBus() : QDBusConnection(connectionName_);
+    const QDBusConnection bus = bus_->Get();
     if (!bus.isConnected())
         return std::nullopt;
     QDBusMessage call = QDBusMessage::createMethodCall(kService, path, interface, method);
     call.setArguments(arguments);
     // A NetworkManager that is not running is not started for us.
     call.setAutoStartService(false);
-    const QDBusMessage reply = bus.call(call, QDBus::Block, timeoutMs_);
+    const QDBusMessage reply = CallAndWait(bus, call, timeoutMs_);
     if (reply.type() == QDBusMessage::ReplyMessage)
         return reply;
-    if (TimedOut(reply)) {
+    if (IsNoAnswer(reply)) {
         hung_ = true;
         warnings_.push_back("WARNING: NetworkManager does not answer");
     }
@@ -106,19 +91,28 @@ std::optional<QVariantMap> NetworkManagerClient::Properties(const QString& path,
     return Unmarshalled<QVariantMap>(reply->arguments().constFirst());
 }
 
-bool NetworkManagerClient::Send(const QString& method, const QList<QVariant>& arguments)
+std::string NetworkManagerClient::Request(const QString& method, const QList<QVariant>& arguments)
 {
     if (hung_)
-        return false;
-    QDBusConnection bus = connectionName_.isEmpty() ? QDBusConnection::systemBus() : QDBusConnection(connectionName_);
+        return "NetworkManager does not answer";
+    const QDBusConnection bus = bus_->Get();
     if (!bus.isConnected())
-        return false;
+        return "NetworkManager cannot be reached";
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kManagerPath, kManagerInterface, method);
     call.setArguments(arguments);
     call.setAutoStartService(false);
     // As the dialer would: polkit may ask the desktop's user.
     call.setInteractiveAuthorizationAllowed(true);
-    return bus.send(call);
+    const QDBusMessage reply = CallAndWait(bus, call, timeoutMs_);
+    // No word yet is no refusal: polkit may still be asking.
+    if (reply.type() == QDBusMessage::ReplyMessage || IsNoAnswer(reply))
+        return {};
+    std::string reason = "NetworkManager refused";
+    if (!reply.errorMessage().isEmpty())
+        reason += ": " + reply.errorMessage().toStdString();
+    if (!reply.errorName().isEmpty())
+        reason += " (" + reply.errorName().toStdString() + ")";
+    return reason;
 }
 
 std::optional<NmManagerState> NetworkManagerClient::Manager()
@@ -152,13 +146,21 @@ std::optional<NmProfile> NetworkManagerClient::Profile(const std::string& path)
     return profile;
 }
 
-std::optional<std::vector<NmProfile>> NetworkManagerClient::Profiles()
+std::optional<std::vector<std::string>> NetworkManagerClient::ProfilePaths()
 {
     const auto reply = Call(kSettingsPath, kSettingsInterface, QStringLiteral("ListConnections"), {});
     if (!reply || reply->arguments().isEmpty())
         return std::nullopt;
+    return Paths(reply->arguments().constFirst());
+}
+
+std::optional<std::vector<NmProfile>> NetworkManagerClient::Profiles()
+{
+    const auto paths = ProfilePaths();
+    if (!paths)
+        return std::nullopt;
     std::vector<NmProfile> profiles;
-    for (const std::string& path : Paths(reply->arguments().constFirst())) {
+    for (const std::string& path : *paths) {
         // A profile that went meanwhile is left out.
         if (auto profile = Profile(path))
             profiles.push_back(std::move(*profile));
@@ -191,18 +193,18 @@ std::optional<std::vector<NmActiveConnection>> NetworkManagerClient::ActiveConne
     return connections;
 }
 
-bool NetworkManagerClient::Activate(const std::string& profilePath)
+std::string NetworkManagerClient::Activate(const std::string& profilePath)
 {
     const QDBusObjectPath none(QStringLiteral("/"));
-    return Send(QStringLiteral("ActivateConnection"),
-                {QVariant::fromValue(QDBusObjectPath(QString::fromStdString(profilePath))), QVariant::fromValue(none),
-                 QVariant::fromValue(none)});
+    return Request(QStringLiteral("ActivateConnection"),
+                   {QVariant::fromValue(QDBusObjectPath(QString::fromStdString(profilePath))),
+                    QVariant::fromValue(none), QVariant::fromValue(none)});
 }
 
-bool NetworkManagerClient::Deactivate(const std::string& activePath)
+std::string NetworkManagerClient::Deactivate(const std::string& activePath)
 {
-    return Send(QStringLiteral("DeactivateConnection"),
-                {QVariant::fromValue(QDBusObjectPath(QString::fromStdString(activePath)))});
+    return Request(QStringLiteral("DeactivateConnection"),
+                   {QVariant::fromValue(QDBusObjectPath(QString::fromStdString(activePath)))});
 }
 
 std::vector<std::string> NetworkManagerClient::TakeWarnings()

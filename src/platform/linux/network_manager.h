@@ -3,13 +3,16 @@
 // active connections and their state, the primary connection, the global
 // state, activating and deactivating a profile.
 //
-// Every call waits at most the time-out (a few hundred milliseconds), on the
-// caller's thread. A NetworkManager that lets a call run out is taken as hung:
-// this object does not ask it again, and says so once (TakeWarnings). One that
-// is not running, or a system without a bus, simply gives no answer.
+// Every call waits at most the time-out (a few hundred milliseconds) for its
+// answer, with the thread's event loop running meanwhile (dbus_call), so the
+// windows answer while NetworkManager thinks. A NetworkManager that lets a
+// question run out is taken as hung: this object does not ask it again, and
+// says so once (TakeWarnings). One that is not running, or a system without a
+// bus, simply gives no answer.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +23,8 @@
 class QDBusMessage;
 
 namespace vel::platform {
+
+class BusConnection;
 
 // Global states of NetworkManager (NMState).
 enum : std::uint32_t {
@@ -70,18 +75,22 @@ public:
 
     // nullopt: no NetworkManager to ask (not running, hung, no bus).
     std::optional<NmManagerState> Manager();
-    // Profiles in NetworkManager's order.
+    // The object paths of the profiles, in NetworkManager's order: one call.
+    std::optional<std::vector<std::string>> ProfilePaths();
+    // Profiles in NetworkManager's order: one call, and one per profile.
     std::optional<std::vector<NmProfile>> Profiles();
     // Active connections in NetworkManager's order.
     std::optional<std::vector<NmActiveConnection>> ActiveConnections();
     // One profile's settings; nullopt when it cannot be read.
     std::optional<NmProfile> Profile(const std::string& path);
 
-    // Sent without waiting for the outcome (it shows in the active
-    // connections later); polkit may ask the user. False when nothing could
-    // be sent.
-    bool Activate(const std::string& profilePath);
-    bool Deactivate(const std::string& activePath);
+    // The outcome is not waited for (it shows in the active connections
+    // later), only NetworkManager's first word, for the time-out at most:
+    // polkit may be asking the user, and an answer that takes longer is left
+    // to come. Empty when the request went out and was not refused; else why
+    // not, for the log.
+    std::string Activate(const std::string& profilePath);
+    std::string Deactivate(const std::string& activePath);
 
     // True once a call has run out of time.
     bool Hung() const { return hung_; }
@@ -94,10 +103,9 @@ private:
     std::optional<QDBusMessage> Call(const QString& path, const QString& interface, const QString& method,
                                      const QList<QVariant>& arguments);
     std::optional<QVariantMap> Properties(const QString& path, const QString& interface);
-    bool Send(const QString& method, const QList<QVariant>& arguments);
+    std::string Request(const QString& method, const QList<QVariant>& arguments);
 
-    std::string busAddress_;
-    QString connectionName_;
+    std::unique_ptr<BusConnection> bus_;
     int timeoutMs_;
     bool hung_ = false;
     std::vector<std::string> warnings_;

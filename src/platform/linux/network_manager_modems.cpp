@@ -31,13 +31,25 @@ std::optional<std::vector<NmProfile>> NetworkManagerModems::Profiles()
     return profiles;
 }
 
-std::optional<NmProfile> NetworkManagerModems::ProfileNamed(const std::string& name)
+NetworkManagerModems::Lookup NetworkManagerModems::ProfileNamed(const std::string& name)
 {
-    if (const auto profiles = Profiles())
-        for (const auto& profile : *profiles)
-            if (profile.id == name)
-                return profile;
-    return std::nullopt;
+    Lookup lookup;
+    const auto paths = client_.ProfilePaths();
+    if (!paths || name.empty())
+        return lookup;
+    lookup.answered = true;
+    for (const std::string& path : *paths) {
+        auto profile = client_.Profile(path);
+        if (client_.Hung()) {
+            lookup.answered = false;
+            break;
+        }
+        if (profile && profile->id == name && IsModemProfile(*profile)) {
+            lookup.profile = std::move(profile);
+            break;
+        }
+    }
+    return lookup;
 }
 
 std::optional<std::vector<NmActiveConnection>> NetworkManagerModems::Connections()

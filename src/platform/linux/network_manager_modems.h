@@ -29,8 +29,13 @@ public:
 
     // The modem profiles that have a name, in NetworkManager's order.
     std::optional<std::vector<NmProfile>> Profiles();
-    // The one of these with that name.
-    std::optional<NmProfile> ProfileNamed(const std::string& name);
+
+    struct Lookup {
+        bool answered = false;             // NetworkManager listed its profiles
+        std::optional<NmProfile> profile;  // the first modem profile of that name
+    };
+    // Reads the profiles one by one only until the one of that name.
+    Lookup ProfileNamed(const std::string& name);
 
     // Activating or activated, of a modem kind, with a name, in
     // NetworkManager's order (going down is no longer active).
@@ -39,9 +44,9 @@ public:
     // The connection that holds the default route is of a modem kind.
     bool PrimaryIsModem(const NmManagerState& manager);
 
-    // Sent without waiting for the outcome.
-    void Activate(const std::string& profilePath) { client_.Activate(profilePath); }
-    void Deactivate(const std::string& activePath) { client_.Deactivate(activePath); }
+    // Not waiting for the outcome; empty, or why the request failed.
+    std::string Activate(const std::string& profilePath) { return client_.Activate(profilePath); }
+    std::string Deactivate(const std::string& activePath) { return client_.Deactivate(activePath); }
 
     // "WARNING: NetworkManager does not answer", once.
     std::vector<std::string> TakeWarnings() { return client_.TakeWarnings(); }

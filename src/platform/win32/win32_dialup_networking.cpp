@@ -39,6 +39,55 @@ Function Find(HMODULE library, const char* name)
     return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(library, name)));
 }
 
+// The first of the system folder and the Windows folder that holds the
+// program (95/98 keeps rundll.exe in the latter); the system folder's path
+// when neither does, so that the error names it.
+std::wstring SystemProgramPath(const std::wstring& program)
+{
+    std::wstring first;
+    for (const auto folderOf : {&::GetSystemDirectoryW, &::GetSystemWindowsDirectoryW}) {
+        wchar_t folder[MAX_PATH];
+        const UINT length = folderOf(folder, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH)
+            continue;
+        const std::wstring path = std::wstring(folder, length) + L"\\" + program;
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            return path;
+        if (first.empty())
+            first = path;
+    }
+    return first;
+}
+
+std::string StartSystemProgram(const std::string& program, const std::string& commandLine, bool shown)
+{
+    const std::wstring path = SystemProgramPath(Widen(program));
+    if (path.empty())
+        return "the system folder is not known, so " + program + " cannot be started";
+    std::wstring line = Widen(commandLine);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(shown ? SW_SHOWNORMAL : SW_HIDE);
+    PROCESS_INFORMATION process{};
+    // A program started shown may take the foreground from us (the dialer).
+    if (shown)
+        ::AllowSetForegroundWindow(ASFW_ANY);
+    // The full path as the program to run: nothing is looked for in the
+    // program's folder, the current folder or on the PATH.
+    if (!::CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process)) {
+        const DWORD error = ::GetLastError();
+        return Narrow(path) + " could not be started: " + SystemErrorText(error) + " (error " + std::to_string(error) +
+               ")";
+    }
+    // Never waited for.
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return {};
+}
+
 using InternetGetConnectedStateFn = BOOL(WINAPI*)(LPDWORD, DWORD);
 using RasEnumConnectionsFn = DWORD(WINAPI*)(LPRASCONNA, LPDWORD, LPDWORD);
 using RasEnumEntriesFn = DWORD(WINAPI*)(LPCSTR, LPCSTR, LPRASENTRYNAMEA, LPDWORD, LPDWORD);
@@ -147,7 +196,7 @@ DialUpApi SystemDialUpApi()
             return static_cast<std::uint32_t>(hangUp(reinterpret_cast<HRASCONN>(handle)));
         };
     api.readRegistryValue = &ReadRegistryValue;
-    api.startCommandLine = &Win32Environment::StartCommandLine;
+    api.startSystemProgram = &StartSystemProgram;
     api.getVariable = [](const std::string& name) -> std::optional<std::string> {
         Win32Environment environment({}, {});
         return environment.GetVariable(name);
@@ -237,29 +286,31 @@ std::string Win32DialUpNetworking::DefaultEntry()
         api_.readRegistryValue(false, win32::kUserRemoteAccessKey, win32::kDefaultEntryValue, 0));
 }
 
-void Win32DialUpNetworking::StartDialer(const std::string& entry)
+std::string Win32DialUpNetworking::StartDialer(const std::string& entry)
 {
-    if (api_.startCommandLine)
-        api_.startCommandLine(
-            win32::DialCommandLine(IsNt() ? win32::WindowsFamily::NT : win32::WindowsFamily::Win9x, entry), true);
+    const win32::WindowsFamily family = IsNt() ? win32::WindowsFamily::NT : win32::WindowsFamily::Win9x;
+    if (!api_.startSystemProgram)
+        return "the system's dialer cannot be started";
+    return api_.startSystemProgram(win32::DialProgram(family), win32::DialCommandLine(family, entry), true);
 }
 
-void Win32DialUpNetworking::HangUp(const std::string& entry)
+std::string Win32DialUpNetworking::HangUp(const std::string& entry)
 {
     if (IsNt()) {
-        if (api_.startCommandLine)
-            api_.startCommandLine(win32::HangUpCommandLine(entry), false);
-        return;
+        if (!api_.startSystemProgram)
+            return "the system's hang-up program cannot be started";
+        return api_.startSystemProgram(win32::kNtHangUpProgram, win32::HangUpCommandLine(entry), false);
     }
     bool ok = false;
     const std::vector<Connection> connections = EnumConnections(ok);
     if (!ok || !api_.rasHangUp)
-        return;
+        return {};
     std::vector<std::string> names;
     for (const auto& connection : connections)
         names.push_back(connection.entryName);
     for (const std::size_t index : win32::ConnectionsToHangUp(names, entry))
         api_.rasHangUp(connections[index].handle);
+    return {};
 }
 
 }  // namespace vel::platform

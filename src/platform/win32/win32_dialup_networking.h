@@ -36,14 +36,20 @@ struct DialUpApi {
     std::function<std::optional<std::vector<std::uint8_t>>(bool localMachine, const std::string& key,
                                                            const std::string& value, std::uint32_t maxBytes)>
         readRegistryValue;
-    // Starts a command line without waiting; shown and activated, or hidden.
-    std::function<bool(const std::string& commandLine, bool shown)> startCommandLine;
+    // Starts a system program (its file name, looked for in the system
+    // folder, then the Windows folder; never in the program's folder or on
+    // the PATH) with the command line, without waiting; shown and activated,
+    // or hidden. Empty when it started, else why not (its path and the
+    // system's error).
+    std::function<std::string(const std::string& program, const std::string& commandLine, bool shown)>
+        startSystemProgram;
     // An environment variable ("OS").
     std::function<std::optional<std::string>(const std::string& name)> getVariable;
 };
 
 // The table of this system: rasapi32.dll and wininet.dll from the system
-// folder, loaded once and kept; advapi32's registry calls; CreateProcessW.
+// folder, loaded once and kept; advapi32's registry calls; CreateProcessW
+// with the program's full path.
 DialUpApi SystemDialUpApi();
 
 // Where the fields of one record lie: RASCONN and RASENTRYNAME as this build
@@ -69,10 +75,11 @@ public:
     std::vector<std::string> ActiveConnections() override;
     std::vector<std::string> Entries() override;
     std::string DefaultEntry() override;
-    void StartDialer(const std::string& entry) override;
+    // NT: rasphone -d ...; 95/98: rundll rnaui.dll,RnaDial ...; shown.
+    std::string StartDialer(const std::string& entry) override;
     // NT: rasdial ... /disconnect, hidden; 95/98: RasHangUpA on every listed
     // connection of that entry.
-    void HangUp(const std::string& entry) override;
+    std::string HangUp(const std::string& entry) override;
 
 private:
     struct Connection {

@@ -21,6 +21,8 @@ Parameters (a JSON object), besides those of the networkmanager template:
   Hang             "ListConnections", "ActivateConnection" or "GetAll" on
                    the manager: that call never answers, and since the mock
                    answers one call at a time, nothing does after it
+  Delay            seconds every call waits before it is answered (one call
+                   at a time: a call sent meanwhile waits its turn)
 '''
 
 import time
@@ -45,6 +47,21 @@ ACTIVATED = dbus.UInt32(2)
 DEACTIVATED = dbus.UInt32(4)
 NM_STATE_DISCONNECTED = 20
 NM_STATE_CONNECTED_GLOBAL = 70
+
+
+# Every call of every object is looked up here first: a slow service is one
+# whose lookups sleep (the Delay parameter).
+DELAY = [0.0]
+_method_lookup = dbus.service._method_lookup  # pylint: disable=protected-access
+
+
+def _slow_method_lookup(obj, method_name, dbus_interface):
+    if DELAY[0] > 0:
+        time.sleep(DELAY[0])
+    return _method_lookup(obj, method_name, dbus_interface)
+
+
+dbus.service._method_lookup = _slow_method_lookup  # pylint: disable=protected-access
 
 
 def seconds(parameters, name, default):
@@ -125,6 +142,7 @@ def take_away(main, path):
 
 def load(mock, parameters):
     stock.load(mock, parameters)
+    DELAY[0] = seconds(parameters, 'Delay', 0)
     main = mock
     manager = dbusmock.get_object(stock.MANAGER_OBJ)
     settings_obj = dbusmock.get_object(stock.SETTINGS_OBJ)
