@@ -44,6 +44,11 @@ public:
     // The user's default entry; empty when none is recorded.
     virtual std::string DefaultEntry() = 0;
 
+    // Whether two entry names (UTF-8) are the same name when the case of
+    // their letters is ignored, in any script ("zÜrich" and "Zürich"), as
+    // this system compares text without case (lstrcmpi on Windows).
+    virtual bool SameEntryNameIgnoringCase(const std::string& a, const std::string& b) = 0;
+
     // Why the system's dialer cannot take the entry's name as it stands (a
     // sentence for the log); empty when it can. Asked before StartDialer.
     virtual std::string DialRefusal(const std::string& /*entry*/) { return {}; }

@@ -4,6 +4,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/controls.h"
@@ -315,6 +316,26 @@ TEST_F(ConfigDialog, OfTwoEntriesDifferingOnlyInCaseTheLaterIsSelected)
     });
     Show();
     EXPECT_EQ(File(), SavedFile(Entry(0), "5", "BOTH", "myisp"));
+}
+
+// Which names match is the platform's word (the fake folds ASCII, Latin-1 and
+// Greek); OK keeps the entry the user had.
+TEST_F(ConfigDialog, TheStoredEntryMatchesWithoutCaseInAnyScript)
+{
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        // stored, listed after "Bern", stored by OK
+        {"z\u00DCrich", "Z\u00FCrich", "Z\u00FCrich"},                                         // zÜrich: Zürich
+        {"\u039F\u0394\u039F\u03A3", "\u03BF\u03B4\u03BF\u03C2", "\u03BF\u03B4\u03BF\u03C2"},  // ΟΔΟΣ: οδος
+        {"\u0130STANBUL", "istanbul", "Bern"},  // İ is no I here: the first entry
+    };
+    for (const auto& [stored, entry, selected] : cases) {
+        TestApp u;
+        u.dialUp.entries = {entry, "Bern"};
+        u.WriteSettings(SavedFile(Entry(0), "5", "MODEM", stored));
+        u.pump.After(0.5, [&u] { u.windows.FindForm(kDialog)->Click("cmdOK"); });
+        ShowConfigurationDialog(u.app);
+        EXPECT_EQ(u.app.settings.Connectoid, selected) << stored;
+    }
 }
 
 TEST_F(ConfigDialog, UnknownOrEmptyConnectoidSelectsTheFirstEntryAndOkStoresIt)

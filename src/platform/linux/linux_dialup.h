@@ -63,6 +63,7 @@ public:
     std::vector<std::string> ActiveConnections() override;
     std::vector<std::string> Entries() override;
     std::string DefaultEntry() override;
+    bool SameEntryNameIgnoringCase(const std::string& a, const std::string& b) override;  // linux_entry_names.cpp
     std::string DialRefusal(const std::string& entry) override;
     void StartDialer(const std::string& entry) override;
     void HangUp(const std::string& entry) override;

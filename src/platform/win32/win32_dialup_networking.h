@@ -69,6 +69,7 @@ public:
     std::vector<std::string> ActiveConnections() override;
     std::vector<std::string> Entries() override;
     std::string DefaultEntry() override;
+    bool SameEntryNameIgnoringCase(const std::string& a, const std::string& b) override;  // win32_entry_names.cpp
     void StartDialer(const std::string& entry) override;
     // NT: rasdial ... /disconnect, hidden; 95/98: RasHangUpA on every listed
     // connection of that entry.
