@@ -296,33 +296,45 @@ TEST_F(Win32WindowsTest, FramesAndLinesArePainted)
 }
 
 // Where two labels overlap (a pixel or two at some resolutions), the shared
-// columns show the lower label's text as they do with the upper one hidden.
+// columns show the lower label's text as it looks alone, after a change too.
 TEST_F(Win32WindowsTest, LabelsThatOverlapBothShowTheirText)
 {
     const std::tuple<FormSpec, const char*, const char*, std::string> overlaps[] = {
         {StatusWindowSpec(), "lblStatus", "lblClockStatus", "Waiting to start connection"},
         {AboutDialogSpec(), "lblEMail", "lblEMailLink", kSupportEMail}};
+    int ink = 0;  // text in the shared columns (at 96 dpi, only the status window's)
     for (const auto& [spec, upper, lower, text] : overlaps) {
         auto form = Make(spec);
-        form->SetText(lower, text);
         form->Show();
         ASSERT_TRUE(PumpUntil([&] { return ::GetActiveWindow() == form->Window(); }));
-        const RECT top = ClientRectOf(form->Control(upper), form->Window());
-        const RECT shared{ClientRectOf(form->Control(lower), form->Window()).left, top.top, top.right, top.bottom};
-        ASSERT_LT(shared.left, shared.right) << lower;
-        auto columns = [&] {
-            std::vector<COLORREF> pixels;
-            for (int y = shared.top; y < shared.bottom; ++y)
-                for (int x = shared.left; x < shared.right; ++x)
-                    pixels.push_back(PixelAt(form->Window(), x, y));
-            return pixels;
-        };
-        const std::vector<COLORREF> both = columns();
-        ::ShowWindow(form->Control(upper), SW_HIDE);
-        const std::vector<COLORREF> alone = columns();
-        EXPECT_EQ(both, alone) << lower;
-        EXPECT_NE(std::count(alone.begin(), alone.end(), ::GetSysColor(COLOR_BTNFACE)), std::ssize(alone)) << lower;
+        form->SetText(lower, "A longer text, which goes");
+        form->SetText(lower, text);
+        const HWND label = form->Control(lower);
+        const RECT at = ClientRectOf(label, form->Window());
+        const RECT above = ClientRectOf(form->Control(upper), form->Window());
+        const int shared = above.right - at.left;  // columns; the rows are the upper label's
+        ASSERT_TRUE(shared > 0 && above.top == at.top) << lower;
+        const HDC screen = ::GetDC(nullptr);
+        const HDC alone = ::CreateCompatibleDC(screen);
+        RECT area{0, 0, at.right - at.left, at.bottom - at.top};
+        const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, area.right, area.bottom);
+        ::SelectObject(alone, bitmap);
+        ::SelectObject(alone, reinterpret_cast<HFONT>(::SendMessageW(label, WM_GETFONT, 0, 0)));
+        ::FillRect(alone, &area, ::GetSysColorBrush(COLOR_BTNFACE));
+        ::SetBkMode(alone, TRANSPARENT);
+        ::SetTextColor(alone, ::GetSysColor(COLOR_WINDOWTEXT));
+        ::DrawTextW(alone, Widen(text).c_str(), -1, &area, DT_LEFT | DT_EXPANDTABS | DT_WORDBREAK);
+        for (int y = 0; y < above.bottom - above.top; ++y)
+            for (int x = 0; x < shared; ++x) {
+                const COLORREF expected = ::GetPixel(alone, x, y);
+                ink += expected != ::GetSysColor(COLOR_BTNFACE) ? 1 : 0;
+                EXPECT_EQ(PixelAt(form->Window(), at.left + x, at.top + y), expected) << lower << " " << x << "," << y;
+            }
+        ::DeleteDC(alone);
+        ::DeleteObject(bitmap);
+        ::ReleaseDC(nullptr, screen);
     }
+    EXPECT_GT(ink, 0);
 }
 
 TEST_F(Win32WindowsTest, TheServerListOpensWithEightRows)
@@ -333,7 +345,8 @@ TEST_F(Win32WindowsTest, TheServerListOpensWithEightRows)
     form->Show();
     ASSERT_TRUE(PumpUntil([&] { return recorder.Count("activate") == 1; }));
     ::SendMessageW(form->Control("cboNTPServer"), CB_SHOWDROPDOWN, TRUE, 0);
-    COMBOBOXINFO info{sizeof(COMBOBOXINFO)};
+    COMBOBOXINFO info{};
+    info.cbSize = sizeof info;
     ASSERT_TRUE(::GetComboBoxInfo(form->Control("cboNTPServer"), &info));
     RECT list;
     ::GetClientRect(info.hwndList, &list);
@@ -651,6 +664,7 @@ TEST_F(Win32WindowsTest, TheAboutBoxLinksOpenThroughTheShellWithTheHandPointer)
     HCURSOR shownOverLink = nullptr;
     Colour webColour = 0, mailColour = 0;
     bool underlined = false;
+    HWND underMouse = nullptr, webLink = nullptr;
     std::function<void()> step = [&] {
         Win32Form* about = windows.FindForm("frmAbout");
         if (about == nullptr || !about->IsVisible()) {
@@ -658,10 +672,15 @@ TEST_F(Win32WindowsTest, TheAboutBoxLinksOpenThroughTheShellWithTheHandPointer)
             return;
         }
         webColour = about->ForeColour("lblWebLink");
+        // A transparent label still takes the mouse.
+        RECT link;
+        ::GetWindowRect(about->Control("lblWebLink"), &link);
+        underMouse = ::WindowFromPoint({(link.left + link.right) / 2, (link.top + link.bottom) / 2});
         underlined = about->IsUnderlined("lblWebLink") && FontOf(about->Control("lblWebLink")).lfUnderline;
         // The mouse over a link: the program-wide pointer is its hand.
         ::SendMessageW(about->Control("lblWebLink"), WM_MOUSEMOVE, 0, MAKELPARAM(3, 3));
         hand = about->ControlCursor("lblWebLink");
+        webLink = about->Control("lblWebLink");
         ::SendMessageW(about->Window(), WM_SETCURSOR, reinterpret_cast<WPARAM>(about->Control("lblWebLink")),
                        MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
         shownOverLink = ::GetCursor();
@@ -677,6 +696,7 @@ TEST_F(Win32WindowsTest, TheAboutBoxLinksOpenThroughTheShellWithTheHandPointer)
     ASSERT_TRUE(done) << failure;
     EXPECT_EQ(webColour, 0xFF0000u);  // blue: not opened yet
     EXPECT_TRUE(underlined);
+    EXPECT_EQ(underMouse, webLink);
     EXPECT_NE(hand, nullptr);
     EXPECT_EQ(windows.Pointer(), PointerShape::Custom);
     EXPECT_EQ(shownOverLink, hand);

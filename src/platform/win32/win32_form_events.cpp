@@ -65,14 +65,14 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wParam, LPARAM lParam)
                 if (state.window != control)
                     continue;
                 const HDC dc = reinterpret_cast<HDC>(wParam);
-                if (state.hasColour)
-                    ::SetTextColor(dc, state.colour);
                 if (state.spec->kind == ControlKind::Label) {
                     // Only the text: the window has painted the background.
+                    ::SetTextColor(dc, state.hasColour ? state.colour : ::GetSysColor(COLOR_WINDOWTEXT));
                     ::SetBkMode(dc, TRANSPARENT);
                     return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
                 }
                 if (state.hasColour) {
+                    ::SetTextColor(dc, state.colour);
                     ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
                     return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
                 }
