@@ -1,8 +1,15 @@
 // Pairs of entry names, and whether each system's comparison without case
-// takes them for one name (Windows: lstrcmpi in an English locale).
+// takes them for one name (Windows: lstrcmpi in an English locale). The
+// back ends' tests check them; FakeDialUp answers with them.
 #pragma once
 
 namespace vel::test {
+
+#ifdef _WIN32
+inline constexpr bool kWindows = true;
+#else
+inline constexpr bool kWindows = false;
+#endif
 
 struct EntryNameCase {
     const char* a;

@@ -3,6 +3,8 @@
 #include <cerrno>
 
 #include "common/ini_text.h"
+#include "common/text.h"
+#include "support/entry_name_cases.h"
 
 namespace vel::test {
 
@@ -225,22 +227,10 @@ void FakeSocket::DeliverError(int number, const std::string& description)
 
 bool FakeDialUp::SameEntryNameIgnoringCase(const std::string& a, const std::string& b)
 {
-    // Code points, the capitals of ASCII, Latin-1 and Greek made small.
-    auto folded = [](const std::string& text) {
-        std::u32string out;
-        for (std::size_t i = 0; i < text.size();) {
-            const auto lead = static_cast<unsigned char>(text[i++]);
-            const int more = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-            char32_t c = more == 0 ? lead : lead & (0x3F >> more);
-            for (int k = 0; k < more && i < text.size(); ++k)
-                c = (c << 6) | (static_cast<unsigned char>(text[i++]) & 0x3F);
-            const bool capital =
-                (c >= U'A' && c <= U'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB);
-            out += static_cast<char32_t>(capital ? c + 0x20 : c == 0x3C2 ? 0x3C3 : c);  // final sigma: sigma
-        }
-        return out;
-    };
-    return folded(a) == folded(b);
+    for (const EntryNameCase& c : kEntryNameCases)
+        if ((a == c.a && b == c.b) || (a == c.b && b == c.a))
+            return kWindows ? c.onWindows : c.onLinux;
+    return ToLower(a) == ToLower(b);
 }
 
 void FakeDialUp::StartDialer(const std::string& entry)
