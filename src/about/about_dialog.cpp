@@ -117,6 +117,7 @@ platform::FormSpec AboutDialogSpec()
     spec.caption = std::string("About ") + kVersionInfo.ProductName;
     spec.clientWidth = 6600;
     spec.clientHeight = 3255;
+    spec.resizable = false;
 
     auto control = [&spec](ControlKind kind, const char* name, std::string caption, int left, int top, int width,
                            int height, int tabIndex = -1) -> platform::ControlSpec& {

@@ -44,6 +44,11 @@ public:
     // The user's default entry; empty when none is recorded.
     virtual std::string DefaultEntry() = 0;
 
+    // Whether two entry names (UTF-8) are the same name when the case of
+    // their letters is ignored, in any script ("zÜrich" and "Zürich"), as
+    // this system compares text without case (lstrcmpi on Windows).
+    virtual bool SameEntryNameIgnoringCase(const std::string& a, const std::string& b) = 0;
+
     // Starts the system's dialer for the entry, its window shown and
     // activated; returns at once. Empty when it was started, else why not (a
     // sentence for the log): no entry of that name, a name the dialer cannot

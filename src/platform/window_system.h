@@ -56,9 +56,11 @@ struct FormSpec {
     std::string name;                       // "frmVEL"
     std::string caption;                    // title bar
     int clientWidth = 0, clientHeight = 0;  // twips
-    // Resizable border with a close box, no minimise or maximise button,
-    // centred on the screen, shown in the task bar: how every window of the
-    // program looks.
+    // A close box, no minimise or maximise button, centred on the screen:
+    // how every window of the program looks. A resizable border, or a fixed
+    // dialog frame. Shown in the task bar unless it is a modal window above
+    // another window of the program.
+    bool resizable = true;
     std::vector<ControlSpec> controls;
 };
 

@@ -117,11 +117,11 @@ void ConfigurationDialog::Open()
     if (count > 0) {
         for (const auto& entry : entries)
             cboISPList.AddItem(entry);
-        // The last entry whose name matches without regard to case; else the first.
-        const std::string wanted = ToLower(settings.Connectoid);
+        // The last entry whose name matches without regard to case (in any
+        // script, as the system compares names); else the first.
         int selected = 0;
         for (int i = 0; i < cboISPList.ListCount(); ++i)
-            if (ToLower(cboISPList.List(i)) == wanted)
+            if (app_.platform.dialUp.SameEntryNameIgnoringCase(cboISPList.List(i), settings.Connectoid))
                 selected = i;
         cboISPList.SetListIndex(selected);
     } else {

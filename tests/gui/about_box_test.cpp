@@ -77,7 +77,8 @@ private slots:
         WhileOpen(t, [&](platform::QtForm& about) {
             QWidget* window = about.Window();
             QCOMPARE(window->windowTitle(), QString("About Veltrane"));
-            QCOMPARE(window->size(), QSize(440, 217));  // 6600 x 3255 twips
+            QCOMPARE(window->size(), QSize(440, 217));               // 6600 x 3255 twips
+            QCOMPARE(window->minimumSize(), window->maximumSize());  // a fixed frame
             QVERIFY(window->isModal());
             QCOMPARE(window->windowModality(), Qt::ApplicationModal);
             QVERIFY(!window->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));

@@ -150,6 +150,7 @@ private slots:
         QTest::mouseClick(Widget(t.app, "cmdGo"), Qt::LeftButton);
         QVERIFY(flags.GoPressed);
         QVERIFY(!Widget(t.app, "cmdGo")->isEnabled());
+        QCOMPARE(frmVEL(t.app).Form().FocusedControl(), std::string("cmdCancel"));  // handed on
         QVERIFY(!flags.UserCancelled && !flags.ConfigurePressed);
         flags.GoPressed = false;
         QTest::mouseClick(Widget(t.app, "cmdGo"), Qt::LeftButton);  // disabled: nothing
@@ -245,7 +246,10 @@ private slots:
         After(900, [&] {
             platform::QtForm* about = t.windows.FindForm("frmAbout");
             QVERIFY(about != nullptr);
-            aboutWasModal = about->Window()->isModal() && about->Window()->isVisible();
+            // Modal, above the status window (no task bar entry of its own).
+            aboutWasModal =
+                about->Window()->isModal() && about->Window()->isVisible() &&
+                about->Window()->windowHandle()->transientParent() == QtWindow(t.app).Window()->windowHandle();
             seen << status();
         });
         After(2400, [&] {

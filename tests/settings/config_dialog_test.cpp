@@ -13,6 +13,7 @@
 #include "settings/config_dialog.h"
 #include "settings/config_form.h"
 #include "settings/settings.h"
+#include "support/entry_name_cases.h"
 #include "support/test_app.h"
 
 namespace vel {
@@ -315,6 +316,20 @@ TEST_F(ConfigDialog, OfTwoEntriesDifferingOnlyInCaseTheLaterIsSelected)
     });
     Show();
     EXPECT_EQ(File(), SavedFile(Entry(0), "5", "BOTH", "myisp"));
+}
+
+// Which names match is the system's word (the fake answers as this build's
+// system does); OK keeps the entry the user had.
+TEST_F(ConfigDialog, TheStoredEntryMatchesWithoutCaseInAnyScript)
+{
+    for (const test::EntryNameCase& c : test::kEntryNameCases) {
+        TestApp u;
+        u.dialUp.entries = {c.b, "0 first"};
+        u.WriteSettings(SavedFile(Entry(0), "5", "MODEM", c.a));
+        u.pump.After(0.5, [&u] { u.windows.FindForm(kDialog)->Click("cmdOK"); });
+        ShowConfigurationDialog(u.app);
+        EXPECT_EQ(u.app.settings.Connectoid, (test::kWindows ? c.onWindows : c.onLinux) ? c.b : "0 first") << c.a;
+    }
 }
 
 TEST_F(ConfigDialog, UnknownOrEmptyConnectoidSelectsTheFirstEntryAndOkStoresIt)

@@ -3,6 +3,8 @@
 #include <cerrno>
 
 #include "common/ini_text.h"
+#include "common/text.h"
+#include "support/entry_name_cases.h"
 
 namespace vel::test {
 
@@ -221,6 +223,14 @@ void FakeSocket::DeliverError(int number, const std::string& description)
     if (handler_)
         handler_->OnError(number, description);
     pump_.Wake();
+}
+
+bool FakeDialUp::SameEntryNameIgnoringCase(const std::string& a, const std::string& b)
+{
+    for (const EntryNameCase& c : kEntryNameCases)
+        if ((a == c.a && b == c.b) || (a == c.b && b == c.a))
+            return kWindows ? c.onWindows : c.onLinux;
+    return ToLower(a) == ToLower(b);
 }
 
 std::string FakeDialUp::StartDialer(const std::string& entry)

@@ -140,6 +140,9 @@ public:
     std::vector<std::string> ActiveConnections() override { return active; }
     std::vector<std::string> Entries() override { return entries; }
     std::string DefaultEntry() override { return defaultEntry; }
+    // As this build's system answers for the names of kEntryNameCases;
+    // other names match without regard to ASCII case.
+    bool SameEntryNameIgnoringCase(const std::string& a, const std::string& b) override;
     std::string StartDialer(const std::string& entry) override;
     std::string HangUp(const std::string& entry) override;
     std::vector<std::string> TakeWarnings() override { return std::exchange(warnings, {}); }

@@ -1,9 +1,10 @@
 // The Win32 windows (under Xvfb in the test script): the program's own form
 // tables rendered with CreateWindowExW at twips x dpi / 1440 in their font,
-// nothing clipped, the tab order, clicks, option groups, the key filter, the
-// close box, the first activation, Enter, Escape and the access keys through
-// IsDialogMessage, the busy pointer, message boxes with their icons, and the
-// About box's links with a recording shell (never a real browser).
+// nothing clipped, overlapping labels, the frames and the task bar, the tab
+// order and the focus, clicks, option groups, the key filter, the drop-down
+// rows, the close box, the first activation, Enter, Escape and the access keys
+// through IsDialogMessage, the busy pointer, message boxes with their icons,
+// and the About box's links with a recording shell (never a real browser).
 #include "platform/win32/win32_windows.h"
 
 #include <windows.h>
@@ -13,6 +14,8 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "about/about_dialog.h"
@@ -172,6 +175,10 @@ TEST_F(Win32WindowsTest, EveryControlSitsAtTwipsTimesDpiInTheLayoutsFont)
         if (const std::string wanted = test::TestVariable("VELTRANE_TEST_DPI"); !wanted.empty()) {
             EXPECT_EQ(dpi, std::stoi(wanted));
         }
+        // Only the About box has a fixed frame; none asks for a task bar button.
+        const LONG_PTR style = ::GetWindowLongPtrW(form->Window(), GWL_STYLE);
+        EXPECT_EQ((style & WS_THICKFRAME) != 0, spec.name != "frmAbout") << spec.name;
+        EXPECT_EQ(::GetWindowLongPtrW(form->Window(), GWL_EXSTYLE) & WS_EX_APPWINDOW, 0) << spec.name;
         RECT client;
         ::GetClientRect(form->Window(), &client);
         EXPECT_EQ(client.right, TwipsToPixels(spec.clientWidth, dpi)) << spec.name;
@@ -286,6 +293,86 @@ TEST_F(Win32WindowsTest, FramesAndLinesArePainted)
     EXPECT_EQ(PixelAt(about->Window(), x, TwipsToPixels(1845, dpi)), RGB(0x80, 0x80, 0x80));
     EXPECT_EQ(PixelAt(about->Window(), x, TwipsToPixels(1860, dpi)), RGB(0xFF, 0xFF, 0xFF));
     EXPECT_EQ(PixelAt(about->Window(), x, TwipsToPixels(1860, dpi) + 1), RGB(0xFF, 0xFF, 0xFF));
+}
+
+// Where two labels overlap (a pixel or two at some resolutions), the shared
+// columns show the lower label's text as it looks alone, after a change too.
+TEST_F(Win32WindowsTest, LabelsThatOverlapBothShowTheirText)
+{
+    const std::tuple<FormSpec, const char*, const char*, std::string> overlaps[] = {
+        {StatusWindowSpec(), "lblStatus", "lblClockStatus", "Waiting to start connection"},
+        {AboutDialogSpec(), "lblEMail", "lblEMailLink", kSupportEMail}};
+    int ink = 0;  // text in the shared columns (at 96 dpi, only the status window's)
+    for (const auto& [spec, upper, lower, text] : overlaps) {
+        auto form = Make(spec);
+        form->Show();
+        ASSERT_TRUE(PumpUntil([&] { return ::GetActiveWindow() == form->Window(); }));
+        form->SetText(lower, "A longer text, which goes");
+        form->SetText(lower, text);
+        const HWND label = form->Control(lower);
+        const RECT at = ClientRectOf(label, form->Window());
+        const RECT above = ClientRectOf(form->Control(upper), form->Window());
+        const int shared = above.right - at.left;  // columns; the rows are the upper label's
+        ASSERT_TRUE(shared > 0 && above.top == at.top) << lower;
+        const HDC screen = ::GetDC(nullptr);
+        const HDC alone = ::CreateCompatibleDC(screen);
+        RECT area{0, 0, at.right - at.left, at.bottom - at.top};
+        const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, area.right, area.bottom);
+        ::SelectObject(alone, bitmap);
+        ::SelectObject(alone, reinterpret_cast<HFONT>(::SendMessageW(label, WM_GETFONT, 0, 0)));
+        ::FillRect(alone, &area, ::GetSysColorBrush(COLOR_BTNFACE));
+        ::SetBkMode(alone, TRANSPARENT);
+        ::SetTextColor(alone, ::GetSysColor(COLOR_WINDOWTEXT));
+        ::DrawTextW(alone, Widen(text).c_str(), -1, &area, DT_LEFT | DT_EXPANDTABS | DT_WORDBREAK);
+        for (int y = 0; y < above.bottom - above.top; ++y)
+            for (int x = 0; x < shared; ++x) {
+                const COLORREF expected = ::GetPixel(alone, x, y);
+                ink += expected != ::GetSysColor(COLOR_BTNFACE) ? 1 : 0;
+                EXPECT_EQ(PixelAt(form->Window(), at.left + x, at.top + y), expected) << lower << " " << x << "," << y;
+            }
+        ::DeleteDC(alone);
+        ::DeleteObject(bitmap);
+        ::ReleaseDC(nullptr, screen);
+    }
+    EXPECT_GT(ink, 0);
+}
+
+TEST_F(Win32WindowsTest, TheServerListOpensWithEightRows)
+{
+    auto form = Make(ConfigurationDialogSpec());
+    for (std::string_view server : kTimeServers)
+        form->AddItem("cboNTPServer", std::string(server));
+    form->Show();
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count("activate") == 1; }));
+    ::SendMessageW(form->Control("cboNTPServer"), CB_SHOWDROPDOWN, TRUE, 0);
+    COMBOBOXINFO info{};
+    info.cbSize = sizeof info;
+    ASSERT_TRUE(::GetComboBoxInfo(form->Control("cboNTPServer"), &info));
+    RECT list;
+    ::GetClientRect(info.hwndList, &list);
+    EXPECT_EQ(list.bottom / std::max<LRESULT>(1, ::SendMessageW(info.hwndList, LB_GETITEMHEIGHT, 0, 0)), 8);
+}
+
+// Disabled while it has the focus, a control hands it to the next one of the
+// Tab order that can take it: Go disables itself (mouse or Alt+G).
+TEST_F(Win32WindowsTest, ADisabledControlHandsTheFocusOn)
+{
+    auto status = Make(StatusWindowSpec());
+    recorder.onClick = [&](const std::string& control) { status->SetEnabled(control, false); };
+    status->Show();
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count("activate") == 1; }));
+    ::SendMessageW(status->Control("cmdGo"), BM_CLICK, 0, 0);  // Go takes the focus, then loses it
+    EXPECT_EQ(status->FocusedControl(), "cmdCancel");
+    status->SetEnabled("cmdGo", true);
+    ::PostMessageW(::GetFocus(), WM_SYSCHAR, 'g', 1 | (1 << 29));
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count("click cmdGo") == 2; }));
+    EXPECT_EQ(status->FocusedControl(), "cmdCancel");
+    // Past the disabled ones; a hidden window keeps the name.
+    auto config = Make(ConfigurationDialogSpec());
+    config->SetEnabled("cboISPList", false);
+    config->SetFocus("optModem");
+    config->SetEnabled("optModem", false);
+    EXPECT_EQ(config->FocusedControl(), "cmdOK");
 }
 
 TEST_F(Win32WindowsTest, TabVisitsTheControlsByTabIndex)
@@ -464,7 +551,8 @@ TEST_F(Win32WindowsTest, ModalWindowsHoldTheWaitAndDisableTheOthers)
     bool checked = false;
     pump.Post([&] {
         // Inside the modal loop.
-        checked = ::IsWindowVisible(about->Window()) && !::IsWindowEnabled(status->Window());
+        checked = ::IsWindowVisible(about->Window()) && !::IsWindowEnabled(status->Window()) &&
+                  ::GetWindow(about->Window(), GW_OWNER) == status->Window();  // no task bar button
         about->Close();
     });
     about->ShowModal();
@@ -576,6 +664,7 @@ TEST_F(Win32WindowsTest, TheAboutBoxLinksOpenThroughTheShellWithTheHandPointer)
     HCURSOR shownOverLink = nullptr;
     Colour webColour = 0, mailColour = 0;
     bool underlined = false;
+    HWND underMouse = nullptr, webLink = nullptr;
     std::function<void()> step = [&] {
         Win32Form* about = windows.FindForm("frmAbout");
         if (about == nullptr || !about->IsVisible()) {
@@ -583,10 +672,15 @@ TEST_F(Win32WindowsTest, TheAboutBoxLinksOpenThroughTheShellWithTheHandPointer)
             return;
         }
         webColour = about->ForeColour("lblWebLink");
+        // A transparent label still takes the mouse.
+        RECT link;
+        ::GetWindowRect(about->Control("lblWebLink"), &link);
+        underMouse = ::WindowFromPoint({(link.left + link.right) / 2, (link.top + link.bottom) / 2});
         underlined = about->IsUnderlined("lblWebLink") && FontOf(about->Control("lblWebLink")).lfUnderline;
         // The mouse over a link: the program-wide pointer is its hand.
         ::SendMessageW(about->Control("lblWebLink"), WM_MOUSEMOVE, 0, MAKELPARAM(3, 3));
         hand = about->ControlCursor("lblWebLink");
+        webLink = about->Control("lblWebLink");
         ::SendMessageW(about->Window(), WM_SETCURSOR, reinterpret_cast<WPARAM>(about->Control("lblWebLink")),
                        MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
         shownOverLink = ::GetCursor();
@@ -602,6 +696,7 @@ TEST_F(Win32WindowsTest, TheAboutBoxLinksOpenThroughTheShellWithTheHandPointer)
     ASSERT_TRUE(done) << failure;
     EXPECT_EQ(webColour, 0xFF0000u);  // blue: not opened yet
     EXPECT_TRUE(underlined);
+    EXPECT_EQ(underMouse, webLink);
     EXPECT_NE(hand, nullptr);
     EXPECT_EQ(windows.Pointer(), PointerShape::Custom);
     EXPECT_EQ(shownOverLink, hand);

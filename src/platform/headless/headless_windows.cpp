@@ -6,6 +6,16 @@
 
 namespace vel::platform {
 
+namespace {
+
+bool TakesFocus(ControlKind kind)
+{
+    return kind == ControlKind::TextBox || kind == ControlKind::Button || kind == ControlKind::ComboBox ||
+           kind == ControlKind::OptionButton || kind == ControlKind::CheckBox;
+}
+
+}  // namespace
+
 HeadlessForm::HeadlessForm(HeadlessWindowSystem& system, FormSpec spec)
     : system_(system), spec_(std::move(spec)), title_(spec_.caption)
 {
@@ -118,6 +128,31 @@ std::string HeadlessForm::Text(const std::string& control) const
 void HeadlessForm::SetEnabled(const std::string& control, bool enabled)
 {
     At(control).enabled = enabled;
+    // The focus moves on to the next control of the Tab order that can take it.
+    if (!enabled && focus_ == control)
+        focus_ = NextFocus(control);
+}
+
+// The next enabled control of the Tab order after `from` (from the start when
+// `from` is none of them), around to the beginning; empty when there is none.
+std::string HeadlessForm::NextFocus(const std::string& from) const
+{
+    std::vector<const ControlSpec*> order;
+    for (const auto& c : spec_.controls)
+        if (TakesFocus(c.kind) && c.tabIndex >= 0)
+            order.push_back(&c);
+    std::stable_sort(order.begin(), order.end(),
+                     [](const ControlSpec* a, const ControlSpec* b) { return a->tabIndex < b->tabIndex; });
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < order.size(); ++i)
+        if (order[i]->name == from)
+            start = i + 1;
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const ControlSpec* c = order[(start + k) % order.size()];
+        if (c->name != from && At(c->name).enabled)
+            return c->name;
+    }
+    return {};
 }
 
 bool HeadlessForm::IsEnabled(const std::string& control) const
@@ -226,6 +261,8 @@ bool HeadlessForm::Click(const std::string& control)
     for (const auto& c : spec_.controls) {
         if (c.name != control)
             continue;
+        if (TakesFocus(c.kind))
+            focus_ = control;  // a click takes the focus
         if (c.kind == ControlKind::CheckBox)
             state.checked = !state.checked;
         else if (c.kind == ControlKind::OptionButton)
@@ -301,6 +338,9 @@ void HeadlessForm::Activate()
 {
     if (!visible_)
         return;
+    // The focus where it was, else on the first control of the Tab order.
+    if (focus_.empty() || !At(focus_).enabled)
+        focus_ = NextFocus({});
     ++activations_;
     if (handler_)
         handler_->OnActivate();

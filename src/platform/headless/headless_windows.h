@@ -83,6 +83,7 @@ private:
     State& At(const std::string& control);
     const State& At(const std::string& control) const;
     void PostActivation();
+    std::string NextFocus(const std::string& from) const;
 
     HeadlessWindowSystem& system_;
     FormSpec spec_;

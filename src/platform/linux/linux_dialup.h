@@ -64,6 +64,7 @@ public:
     std::vector<std::string> ActiveConnections() override;
     std::vector<std::string> Entries() override;
     std::string DefaultEntry() override;
+    bool SameEntryNameIgnoringCase(const std::string& a, const std::string& b) override;  // linux_entry_names.cpp
     std::string StartDialer(const std::string& entry) override;
     std::string HangUp(const std::string& entry) override;
     std::vector<std::string> TakeWarnings() override;

@@ -97,6 +97,8 @@ void QtForm::Build()
     font.setPointSizeF(kFormFontPoints);
     window_->setFont(font);
     window_->resize(TwipsToPixels(spec_.clientWidth), TwipsToPixels(spec_.clientHeight));
+    if (!spec_.resizable)
+        window_->setFixedSize(window_->size());
 
     for (const auto& control : spec_.controls) {
         if (controls_.count(control.name) != 0) {
@@ -427,6 +429,13 @@ void QtForm::ShowModal()
     if (visible_)
         window_->hide();  // modality can change only while hidden
     window_->setWindowModality(Qt::ApplicationModal);
+    // Above the window it was opened from, and no task bar entry of its own.
+    QWindow* owner = nullptr;
+    for (auto it = system_.forms_.rbegin(); it != system_.forms_.rend() && owner == nullptr; ++it)
+        if (*it != this && (*it)->visible_)
+            owner = (*it)->window_->windowHandle();
+    window_->winId();  // the native window, which carries the owner
+    window_->windowHandle()->setTransientParent(owner);
     if (visible_)
         window_->show();
     Show();

@@ -75,6 +75,7 @@ public:
     std::vector<std::string> ActiveConnections() override;
     std::vector<std::string> Entries() override;
     std::string DefaultEntry() override;
+    bool SameEntryNameIgnoringCase(const std::string& a, const std::string& b) override;  // win32_entry_names.cpp
     // NT: rasphone -d ...; 95/98: rundll rnaui.dll,RnaDial ...; shown.
     std::string StartDialer(const std::string& entry) override;
     // NT: rasdial ... /disconnect, hidden; 95/98: RasHangUpA on every listed

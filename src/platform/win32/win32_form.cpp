@@ -113,8 +113,9 @@ void Win32Form::Build()
             system_.Stop("internal error: " + spec_.name + " has no frame " + control.parent);
         }
 
-    window_ = ::CreateWindowExW(kFormExStyle, kFormClass, Widen(spec_.caption).c_str(), kFormStyle, CW_USEDEFAULT,
-                                CW_USEDEFAULT, 100, 100, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    window_ =
+        ::CreateWindowExW(FormExStyle(spec_), kFormClass, Widen(spec_.caption).c_str(), FormStyle(spec_), CW_USEDEFAULT,
+                          CW_USEDEFAULT, 100, 100, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     if (window_ == nullptr) {
         system_.Stop("the window " + spec_.name + " could not be created: " + SystemErrorText(::GetLastError()));
     }
@@ -144,7 +145,10 @@ void Win32Form::CreateControl(ControlState& state)
     std::wstring caption = Widen(control.caption);
     switch (control.kind) {
         case ControlKind::Label:
+            // Transparent: labels that overlap (the layouts have some by a
+            // pixel or two) both show their text; the window paints under them.
             style |= SS_LEFT | SS_NOTIFY;
+            exStyle = WS_EX_TRANSPARENT;
             break;
         case ControlKind::TextBox:
             className = L"EDIT";
@@ -200,6 +204,10 @@ void Win32Form::CreateControl(ControlState& state)
         system_.Stop("the control " + control.name + " could not be created: " + SystemErrorText(::GetLastError()));
     }
     ::SetWindowSubclass(state.window, &Win32Form::ControlProcedure, kSubclassId, 0);
+    // Common controls 6 open a list as tall as it needs, up to 30 rows,
+    // whatever the window's height: ask for the layout's rows.
+    if (control.kind == ControlKind::ComboBox)
+        ::SendMessageW(state.window, CB_SETMINVISIBLE, kDropDownItems, 0);
 }
 
 POINT Win32Form::Origin(const ControlSpec& control) const
@@ -250,7 +258,8 @@ void Win32Form::Layout()
         const bool bold = control.kind == ControlKind::Label && control.bold;
         ::SendMessageW(state.window, WM_SETFONT, reinterpret_cast<WPARAM>(Font(bold, state.underline)), TRUE);
     }
-    const RECT frame = FrameFor(TwipsToPixels(spec_.clientWidth, dpi_), TwipsToPixels(spec_.clientHeight, dpi_), dpi_);
+    const RECT frame =
+        FrameFor(spec_, TwipsToPixels(spec_.clientWidth, dpi_), TwipsToPixels(spec_.clientHeight, dpi_), dpi_);
     ::SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     ::InvalidateRect(window_, nullptr, TRUE);

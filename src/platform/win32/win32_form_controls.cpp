@@ -66,8 +66,20 @@ void Win32Form::SetText(const std::string& control, const std::string& text)
             return;
         default:
             ::SetWindowTextW(state.window, Widen(text).c_str());
+            RepaintLabel(state);
             return;
     }
+}
+
+// A label paints only its text: the window erases the old one under it.
+void Win32Form::RepaintLabel(const ControlState& state)
+{
+    if (state.spec->kind != ControlKind::Label || state.window == nullptr)
+        return;
+    RECT rect;
+    ::GetWindowRect(state.window, &rect);
+    ::MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&rect), 2);
+    ::RedrawWindow(window_, &rect, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
 std::string Win32Form::Text(const std::string& control) const
@@ -97,11 +109,31 @@ void Win32Form::SetEnabled(const std::string& control, bool enabled)
     const ControlState& state = At(control);
     if (state.window == nullptr)
         return;
-    // A control that loses the focus by being disabled hands it on.
-    const bool hadFocus = enabled == false && ::GetFocus() == state.window;
+    const bool hadFocus = !enabled && ::GetFocus() == state.window;
     ::EnableWindow(state.window, enabled ? TRUE : FALSE);
-    if (hadFocus && visible_)
-        ::SendMessageW(window_, WM_NEXTDLGCTL, 0, FALSE);
+    RepaintLabel(state);
+    // A control that loses the focus by being disabled hands it on to the
+    // next one that can take it, as in a dialog (the dialog manager's
+    // WM_NEXTDLGCTL would need the dialog's own window procedure); the
+    // window keeps it when no control can. The same for the focus a hidden
+    // or inactive window keeps.
+    if (hadFocus) {
+        const std::string next = NextFocus(state.window);
+        ::SetFocus(next.empty() ? window_ : At(next).window);
+    } else if (!enabled && focus_ == control) {
+        focus_ = NextFocus(state.window);
+    }
+}
+
+// The next control of the Tab order after `from` that is enabled.
+std::string Win32Form::NextFocus(HWND from) const
+{
+    const HWND next = ::GetNextDlgTabItem(window_, from, FALSE);
+    if (next != nullptr && next != from)
+        for (const auto& [name, state] : controls_)
+            if (state.window == next)
+                return name;
+    return {};
 }
 
 bool Win32Form::IsEnabled(const std::string& control) const
@@ -191,7 +223,9 @@ void Win32Form::SetForeColour(const std::string& control, Colour colour)
     ControlState& state = At(control);
     state.hasColour = true;
     state.colour = colour;
-    if (state.window != nullptr)
+    if (state.spec->kind == ControlKind::Label)
+        RepaintLabel(state);
+    else if (state.window != nullptr)
         ::InvalidateRect(state.window, nullptr, TRUE);
 }
 
@@ -208,6 +242,7 @@ void Win32Form::SetUnderline(const std::string& control, bool underline)
     if (state.window != nullptr) {
         const bool bold = state.spec->kind == ControlKind::Label && state.spec->bold;
         ::SendMessageW(state.window, WM_SETFONT, reinterpret_cast<WPARAM>(Font(bold, underline)), TRUE);
+        RepaintLabel(state);
     }
 }
 

@@ -61,13 +61,22 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         }
         case WM_CTLCOLORSTATIC: {
             const HWND control = reinterpret_cast<HWND>(lParam);
-            for (const auto& [name, state] : controls_)
-                if (state.window == control && state.hasColour) {
-                    const HDC dc = reinterpret_cast<HDC>(wParam);
+            for (const auto& [name, state] : controls_) {
+                if (state.window != control)
+                    continue;
+                const HDC dc = reinterpret_cast<HDC>(wParam);
+                if (state.spec->kind == ControlKind::Label) {
+                    // Only the text: the window has painted the background.
+                    ::SetTextColor(dc, state.hasColour ? state.colour : ::GetSysColor(COLOR_WINDOWTEXT));
+                    ::SetBkMode(dc, TRANSPARENT);
+                    return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
+                }
+                if (state.hasColour) {
                     ::SetTextColor(dc, state.colour);
                     ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
                     return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
                 }
+            }
             break;
         }
         case WM_SETCURSOR:

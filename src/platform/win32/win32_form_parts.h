@@ -19,8 +19,18 @@ constexpr int kFontPoints = 8;
 constexpr int kFirstControlId = 1000;  // clear of IDOK, IDCANCEL and the like
 constexpr UINT_PTR kSubclassId = 1;
 constexpr int kDropDownItems = 8;  // rows a drop-down list shows when open
-constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN;
-constexpr DWORD kFormExStyle = WS_EX_APPWINDOW;
+
+// No WS_EX_APPWINDOW: a window that nothing owns has its task bar button
+// anyway, and a modal one, owned by the window it was opened from, has none.
+inline DWORD FormStyle(const FormSpec& spec)
+{
+    return WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN | (spec.resizable ? WS_THICKFRAME : 0);
+}
+
+inline DWORD FormExStyle(const FormSpec& spec)
+{
+    return spec.resizable ? 0 : WS_EX_DLGMODALFRAME;
+}
 
 inline bool IsFocusable(ControlKind kind)
 {
@@ -60,13 +70,15 @@ inline int WindowDpi(HWND window)
     return dpi > 0 ? dpi : 96;
 }
 
-inline RECT FrameFor(int clientWidth, int clientHeight, int dpi)
+inline RECT FrameFor(const FormSpec& spec, int clientWidth, int clientHeight, int dpi)
 {
     RECT rect{0, 0, clientWidth, clientHeight};
     using AdjustForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
     static const auto adjustForDpi = User32Function<AdjustForDpiFn>("AdjustWindowRectExForDpi");
-    if (adjustForDpi == nullptr || !adjustForDpi(&rect, kFormStyle, FALSE, kFormExStyle, static_cast<UINT>(dpi)))
-        ::AdjustWindowRectEx(&rect, kFormStyle, FALSE, kFormExStyle);
+    const DWORD style = FormStyle(spec);
+    const DWORD exStyle = FormExStyle(spec);
+    if (adjustForDpi == nullptr || !adjustForDpi(&rect, style, FALSE, exStyle, static_cast<UINT>(dpi)))
+        ::AdjustWindowRectEx(&rect, style, FALSE, exStyle);
     return rect;
 }
 

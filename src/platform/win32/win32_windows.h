@@ -121,6 +121,8 @@ private:
     void DrawPicture(const DRAWITEMSTRUCT& item);
     void Centre();
     void FocusFirstControl();
+    std::string NextFocus(HWND from) const;
+    void RepaintLabel(const ControlState& state);
     void RequestActivation();
     void Command(int id, int code);
     bool PressDefaultButton(bool cancel);
