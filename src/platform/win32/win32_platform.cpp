@@ -4,13 +4,16 @@
 #include <objbase.h>
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/host.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_dialup_networking.h"
 #include "platform/win32/win32_environment.h"
 #include "platform/win32/win32_event_pump.h"
+#include "platform/win32/win32_machine.h"
 #include "platform/win32/win32_profile_file.h"
 #include "platform/win32/win32_shell.h"
 #include "platform/win32/win32_socket.h"
@@ -23,12 +26,20 @@ namespace {
 
 constexpr int kFatalStatus = 5;
 
+// The machine's run, a user's run of the copy installed for all users, or a
+// run of the user's own copy: each keeps its files in a folder of its own.
+win32::RunKind ThisRunsKind()
+{
+    return RunKindOf(Win32Environment::ProcessArguments(), Win32Environment::ExecutableFolder());
+}
+
 class Win32Host : public Host {
 public:
     Win32Host()
-        : env_(Win32Environment::ProcessArguments(), Win32Environment::ExecutableFolder()),
+        : env_(Win32Environment::ProcessArguments(),
+               ProgramFolderFor(ThisRunsKind(), Win32Environment::ExecutableFolder())),
           // The only place that hands the clock the real setter.
-          clock_(&SetSystemClock),
+          clock_(&SetSystemClock, win32::ClockRightFix(ThisRunsKind())),
           socket_(pump_),
           dialUp_(SystemDialUpApi()),
           windows_(pump_)
@@ -73,10 +84,22 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Host> CreatePlatform(int&, char**, int&)
+std::unique_ptr<Host> CreatePlatform(int&, char**, int& exitStatus)
 {
-    // Links and the system information tool go through the shell.
+    // Links, the system information tool and a start as administrator go
+    // through the shell.
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+
+    const std::vector<std::string> args = Win32Environment::ProcessArguments();
+    // The installers' own commands: done before anything else is made.
+    if (const std::optional<int> status = RunInstallerCommand(args)) {
+        exitStatus = *status;
+        return nullptr;
+    }
+    if (win32::StartsAgainAsAdministrator(args, IsElevated())) {
+        exitStatus = StartElevated(args);
+        return nullptr;
+    }
     return std::make_unique<Win32Host>();
 }
 
