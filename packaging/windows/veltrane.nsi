@@ -42,9 +42,9 @@ SetCompressor /SOLID lzma
 !define MULTIUSER_USE_PROGRAMFILES64
 !define MULTIUSER_INSTALLMODE_FUNCTION OnInstallMode
 ; (Strings on one line each: a continued line would bring its indent along.)
-!define MULTIUSER_INSTALLMODEPAGE_TEXT_TOP "Setting the clock needs the right to change the system time, which a standard user does not have, nor a program of an administrator's that was not started with $\"Run as administrator$\".$\r$\n$\r$\nFor anyone who uses this computer, a task sets the clock at start-up, at each log-on and daily, with settings that only administrators change."
-!define MULTIUSER_INSTALLMODEPAGE_TEXT_ALLUSERS "Anyone who uses this computer: the task sets the clock"
-!define MULTIUSER_INSTALLMODEPAGE_TEXT_CURRENTUSER "Only for me: sets the clock only when run as administrator"
+!define MULTIUSER_INSTALLMODEPAGE_TEXT_TOP "Setting the clock needs the right to change the system time. Installed for anyone who uses this computer, a task sets the clock at start-up, at each log-on and daily. Installed only for you, Veltrane sets it only when started with $\"Run as administrator$\"."
+!define MULTIUSER_INSTALLMODEPAGE_TEXT_ALLUSERS "Anyone who uses this computer (the task sets the clock)"
+!define MULTIUSER_INSTALLMODEPAGE_TEXT_CURRENTUSER "Only for me (the clock is set only as administrator)"
 
 !include "MultiUser.nsh"
 !include "MUI2.nsh"
@@ -73,6 +73,10 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) The Veltrane develope
 !define MUI_ICON "src/platform/win32/resources/veltrane.ico"
 !define MUI_UNICON "src/platform/win32/resources/veltrane.ico"
 !insertmacro MULTIUSER_PAGE_INSTALLMODE
+; Said before the Startup entry is ticked; for all users there is nothing to
+; choose.
+!define MUI_PAGE_CUSTOMFUNCTION_PRE SkipComponentsForAllUsers
+!define MUI_COMPONENTSPAGE_TEXT_TOP "Started at each log-on, Veltrane sets the clock only with the right to change the system time, which standard users lack, and administrators too unless it runs $\"as administrator$\"."
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
@@ -127,13 +131,13 @@ Section "Veltrane" SecProgram
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
-Section "Start at each log-on (needs the right to change the time)" SecStartup
+Section "Start at each log-on" SecStartup
   CreateShortcut "$SMSTARTUP\Veltrane.lnk" "$INSTDIR\veltrane.exe" "" "$INSTDIR\veltrane.exe" 0
 SectionEnd
 
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} "veltrane.exe and its notes, and its entries in the Start menu."
-  !insertmacro MUI_DESCRIPTION_TEXT ${SecStartup} "Starts Veltrane at each log-on. It sets the clock only with the right to change the system time: a standard user's log-on, or an administrator's without $\"Run as administrator$\", leaves the clock as it is and says so in the log. Installed for anyone who uses this computer, its task sets the clock instead."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecStartup} "Starts Veltrane at each log-on. Without the right to change the time, its log says so and the clock stays as it is."
 !insertmacro MUI_FUNCTION_DESCRIPTION_END
 
 ; The Startup shortcut belongs to an install for the user alone: for all
@@ -143,7 +147,7 @@ Function OnInstallMode
     !insertmacro UnselectSection ${SecStartup}
     SectionSetText ${SecStartup} ""
   ${Else}
-    SectionSetText ${SecStartup} "Start at each log-on (needs the right to change the time)"
+    SectionSetText ${SecStartup} "Start at each log-on"
     ${GetParameters} $R0
     ClearErrors
     ${GetOptions} $R0 "/NOSTARTUP" $R1
@@ -152,6 +156,12 @@ Function OnInstallMode
     ${Else}
       !insertmacro UnselectSection ${SecStartup}
     ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+Function SkipComponentsForAllUsers
+  ${If} $MultiUser.InstallMode == "AllUsers"
+    Abort
   ${EndIf}
 FunctionEnd
 
