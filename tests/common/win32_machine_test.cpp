@@ -1,13 +1,14 @@
 // The install for all users on Windows: the task's XML against what Task
-// Scheduler's schema (1.2) requires, the installers' commands, the folders of
-// each kind of run, the machine's option.
+// Scheduler's schema (1.2) requires, the settings as installed, the
+// installers' commands, each kind of run's folder, the machine's option.
 #include "common/win32_machine.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
-#include <memory>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "common/ini_text.h"
@@ -16,161 +17,116 @@
 namespace vel::win32 {
 namespace {
 
-// Just enough XML for the task: elements, attributes, text, the five
-// entities; a mismatched end tag fails the test.
-struct Element {
-    std::string name;
-    std::map<std::string, std::string> attributes;
-    std::string text;
-    std::vector<std::unique_ptr<Element>> children;
+using Strings = std::vector<std::string>;
 
-    const Element& Child(const std::string& childName) const
-    {
-        for (const auto& child : children) {
-            if (child->name == childName)
-                return *child;
-        }
-        ADD_FAILURE() << name << " has no " << childName;
-        static const Element none;
-        return none;
-    }
-    std::vector<std::string> Names() const
-    {
-        std::vector<std::string> names;
-        for (const auto& child : children)
-            names.push_back(child->name);
-        return names;
-    }
-};
-
-std::string Unescape(const std::string& text)
+// The elements of the task's XML in document order, each as its path
+// ("Task/Principals/Principal/UserId") with its text (the entities of & < >
+// read back); attributes as "path@name". An end tag that does not close the
+// open element fails the test.
+std::vector<std::pair<std::string, std::string>> Elements(const std::string& xml)
 {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '&') {
-            out += text[i];
-            continue;
-        }
-        const std::size_t end = text.find(';', i);
-        const std::string entity = text.substr(i + 1, end - i - 1);
-        const std::map<std::string, char> known{{"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
-        EXPECT_TRUE(known.count(entity)) << entity;
-        out += known.count(entity) ? known.at(entity) : '?';
-        i = end;
-    }
-    return out;
-}
-
-std::unique_ptr<Element> Parse(const std::string& xml)
-{
-    auto root = std::make_unique<Element>();
-    std::vector<Element*> open{root.get()};
-    std::size_t at = xml.find("?>") + 2;  // after the declaration
-    while ((at = xml.find('<', at)) != std::string::npos) {
+    const std::map<std::string, std::string> entities{{"&amp;", "&"}, {"&lt;", "<"}, {"&gt;", ">"}};
+    std::vector<std::pair<std::string, std::string>> elements;
+    Strings open;
+    for (std::size_t at = xml.find("?>"); (at = xml.find('<', at)) != std::string::npos;) {
         const std::size_t end = xml.find('>', at);
-        std::string tag = xml.substr(at + 1, end - at - 1);
+        const std::string tag = xml.substr(at + 1, end - at - 1);
         if (tag[0] == '/') {
-            EXPECT_EQ(tag.substr(1), open.back()->name);
+            EXPECT_EQ(tag.substr(1), open.empty() ? "" : open.back());
             open.pop_back();
         } else {
-            const bool empty = tag.back() == '/';
-            auto element = std::make_unique<Element>();
-            element->name = tag.substr(0, tag.find_first_of(" /"));
-            for (std::size_t eq = tag.find('='); eq != std::string::npos; eq = tag.find('=', eq + 1)) {
-                const std::size_t nameStart = tag.rfind(' ', eq) + 1;
-                const std::size_t valueEnd = tag.find('"', eq + 2);
-                element->attributes[tag.substr(nameStart, eq - nameStart)] = tag.substr(eq + 2, valueEnd - eq - 2);
+            open.push_back(tag.substr(0, tag.find(' ')));
+            std::string path;
+            for (const auto& name : open)
+                path += (path.empty() ? "" : "/") + name;
+            std::string text = xml.substr(end + 1, xml.find('<', end) - end - 1);
+            for (const auto& [entity, character] : entities) {
+                for (std::size_t e; (e = text.find(entity)) != std::string::npos;)
+                    text.replace(e, entity.size(), character);
             }
-            const std::size_t next = xml.find('<', end);
-            element->text = Unescape(xml.substr(end + 1, next - end - 1));
-            Element* added = element.get();
-            open.back()->children.push_back(std::move(element));
-            if (!empty)
-                open.push_back(added);
+            elements.emplace_back(path, text);
+            for (std::size_t eq = tag.find("=\""); eq != std::string::npos; eq = tag.find("=\"", eq + 2)) {
+                const std::size_t name = tag.rfind(' ', eq) + 1;
+                elements.emplace_back(path + "@" + tag.substr(name, eq - name),
+                                      tag.substr(eq + 2, tag.find('"', eq + 2) - eq - 2));
+            }
         }
         at = end;
     }
-    EXPECT_EQ(open.size(), 1u) << "unclosed elements";
-    return root;
+    EXPECT_TRUE(open.empty());
+    return elements;
 }
 
-TEST(TaskXml, DeclaresUtf16AndEndsItsLinesInCrLf)
+std::string Text(const std::string& xml, const std::string& path)
 {
-    const std::string xml = TaskXml("C:\\Program Files\\Veltrane\\veltrane.exe");
+    for (const auto& [at, text] : Elements(xml)) {
+        if (at == path)
+            return text;
+    }
+    return "(none)";
+}
+
+// The names of the element's children, in order.
+Strings Children(const std::string& xml, const std::string& path)
+{
+    Strings names;
+    for (const auto& [at, text] : Elements(xml)) {
+        if (at.rfind(path + "/", 0) == 0 && at.find_first_of("/@", path.size() + 1) == std::string::npos)
+            names.push_back(at.substr(path.size() + 1));
+    }
+    return names;
+}
+
+const std::string kProgram = "C:\\Program Files\\Veltrane\\veltrane.exe";
+
+TEST(TaskXml, Utf16DeclaredAndCrLfLineEnds)
+{
+    const std::string xml = TaskXml(kProgram);
     EXPECT_EQ(xml.rfind("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n", 0), 0u);
-    std::size_t lines = 0;
-    for (std::size_t i = 1; i < xml.size(); ++i) {
-        if (xml[i] == '\n') {
-            ++lines;
-            EXPECT_EQ(xml[i - 1], '\r') << "line " << lines;
-        }
-    }
-    EXPECT_GT(lines, 10u);
-    EXPECT_EQ(xml.substr(xml.size() - 9), "</Task>\r\n");
+    for (std::size_t i = xml.find('\n'); i != std::string::npos; i = xml.find('\n', i + 1))
+        EXPECT_EQ(xml[i - 1], '\r') << i;
+    EXPECT_EQ(Text(xml, "Task@version"), "1.2");
 }
 
-TEST(TaskXml, RunsTheProgramForTheMachineAsLocalServiceWithoutElevation)
+TEST(TaskXml, LocalServiceWithoutElevationRunsTheProgramForTheMachine)
 {
-    const auto root = Parse(TaskXml("C:\\Program Files\\Veltrane\\veltrane.exe"));
-    const Element& task = root->Child("Task");
-    EXPECT_EQ(task.attributes.at("version"), "1.2");
-    EXPECT_EQ(task.attributes.at("xmlns"), "http://schemas.microsoft.com/windows/2004/02/mit/task");
-
-    const Element& principal = task.Child("Principals").Child("Principal");
-    EXPECT_EQ(principal.Child("UserId").text, "S-1-5-19");
-    EXPECT_EQ(principal.Child("RunLevel").text, "LeastPrivilege");
-    // The schema's LogonType knows no service account: the SID says it.
-    EXPECT_EQ(principal.Names(), (std::vector<std::string>{"UserId", "RunLevel"}));
-
-    const Element& actions = task.Child("Actions");
-    EXPECT_EQ(actions.attributes.at("Context"), principal.attributes.at("id"));
-    EXPECT_EQ(actions.Names(), std::vector<std::string>{"Exec"});
-    EXPECT_EQ(actions.Child("Exec").Child("Command").text, "C:\\Program Files\\Veltrane\\veltrane.exe");
-    EXPECT_EQ(actions.Child("Exec").Child("Arguments").text, kMachineOption);
+    const std::string xml = TaskXml(kProgram);
+    // The schema's LogonType has no service account: the SID says it.
+    EXPECT_EQ(Children(xml, "Task/Principals/Principal"), (Strings{"UserId", "RunLevel"}));
+    EXPECT_EQ(Text(xml, "Task/Principals/Principal/UserId"), "S-1-5-19");
+    EXPECT_EQ(Text(xml, "Task/Principals/Principal/RunLevel"), "LeastPrivilege");
+    EXPECT_EQ(Text(xml, "Task/Actions@Context"), Text(xml, "Task/Principals/Principal@id"));
+    EXPECT_EQ(Children(xml, "Task/Actions"), Strings{"Exec"});
+    EXPECT_EQ(Text(xml, "Task/Actions/Exec/Command"), kProgram);
+    EXPECT_EQ(Text(xml, "Task/Actions/Exec/Arguments"), kMachineOption);
 }
 
-TEST(TaskXml, TriggersAtStartUpAtAnyLogOnAndDailyInTheSchemasOrder)
+TEST(TaskXml, StartUpAnyLogOnAndDailyInTheSchemasOrderWithItsLimits)
 {
-    const auto root = Parse(TaskXml("C:\\v.exe"));
-    const Element& triggers = root->Child("Task").Child("Triggers");
-    EXPECT_EQ(triggers.Names(), (std::vector<std::string>{"BootTrigger", "LogonTrigger", "CalendarTrigger"}));
-    // Each trigger's elements in the order of the schema's sequences.
-    const std::vector<std::pair<std::string, std::vector<std::string>>> expected{
-        {"BootTrigger", {"Enabled", "Delay"}},
-        {"LogonTrigger", {"Enabled", "Delay"}},  // no UserId: anyone's log-on
-        {"CalendarTrigger", {"Enabled", "StartBoundary", "RandomDelay", "ScheduleByDay"}},
-    };
-    for (const auto& [name, children] : expected) {
-        EXPECT_EQ(triggers.Child(name).Names(), children) << name;
-        EXPECT_EQ(triggers.Child(name).Child("Enabled").text, "true") << name;
-    }
-    const Element& daily = triggers.Child("CalendarTrigger");
-    EXPECT_EQ(daily.Child("ScheduleByDay").Child("DaysInterval").text, "1");
-    EXPECT_EQ(daily.Child("RandomDelay").text, "PT10M");
-    EXPECT_EQ(triggers.Child("BootTrigger").Child("Delay").text, "PT1M");
-}
-
-TEST(TaskXml, BoundedNeverTwiceOnlyWithANetworkAndOnBatteries)
-{
-    const auto root = Parse(TaskXml("C:\\v.exe"));
-    const Element& settings = root->Child("Task").Child("Settings");
-    const std::map<std::string, std::string> expected{
+    const std::string xml = TaskXml(kProgram);
+    EXPECT_EQ(Children(xml, "Task/Triggers"), (Strings{"BootTrigger", "LogonTrigger", "CalendarTrigger"}));
+    // The schema's sequences; no UserId: anyone's log-on.
+    EXPECT_EQ(Children(xml, "Task/Triggers/BootTrigger"), (Strings{"Enabled", "Delay"}));
+    EXPECT_EQ(Children(xml, "Task/Triggers/LogonTrigger"), (Strings{"Enabled", "Delay"}));
+    EXPECT_EQ(Children(xml, "Task/Triggers/CalendarTrigger"),
+              (Strings{"Enabled", "StartBoundary", "RandomDelay", "ScheduleByDay"}));
+    EXPECT_EQ(Text(xml, "Task/Triggers/CalendarTrigger/ScheduleByDay/DaysInterval"), "1");
+    EXPECT_EQ(Text(xml, "Task/Triggers/CalendarTrigger/RandomDelay"), "PT10M");
+    const std::map<std::string, std::string> settings{
         {"MultipleInstancesPolicy", "IgnoreNew"}, {"ExecutionTimeLimit", "PT10M"},
         {"RunOnlyIfNetworkAvailable", "true"},    {"StartWhenAvailable", "true"},
-        {"DisallowStartIfOnBatteries", "false"},  {"StopIfGoingOnBatteries", "false"},
-    };
-    EXPECT_EQ(settings.children.size(), expected.size());
-    for (const auto& [name, value] : expected)
-        EXPECT_EQ(settings.Child(name).text, value) << name;
+        {"DisallowStartIfOnBatteries", "false"},  {"StopIfGoingOnBatteries", "false"}};
+    EXPECT_EQ(Children(xml, "Task/Settings").size(), settings.size());
+    for (const auto& [name, value] : settings)
+        EXPECT_EQ(Text(xml, "Task/Settings/" + name), value) << name;
 }
 
-TEST(TaskXml, AProgramPathIsEscaped)
+TEST(TaskXml, TheProgramsPathIsEscaped)
 {
     for (const std::string path : {"C:\\Tools & More\\veltrane.exe", "D:\\<odd>\\v.exe", "C:\\Ärger\\\"x\".exe"}) {
         const std::string xml = TaskXml(path);
-        EXPECT_EQ(Parse(xml)->Child("Task").Child("Actions").Child("Exec").Child("Command").text, path);
-        EXPECT_EQ(xml.find("& "), std::string::npos) << path;
-        EXPECT_EQ(xml.find("<odd>"), std::string::npos) << path;
+        EXPECT_EQ(Text(xml, "Task/Actions/Exec/Command"), path);
+        EXPECT_EQ(xml.find("<odd>"), std::string::npos);
     }
 }
 
@@ -178,74 +134,54 @@ TEST(MachineSettings, AsInstalledTheLanAndTheRestInComments)
 {
     const std::string text = MachineSettingsAsInstalled();
     EXPECT_EQ(ini::ReadValue(text, "Main", "ConnectionType"), "LAN");
-    for (const char* key : {"NTPServer", "Delay", "Tolerance", "PCOffset", "QuietMode", "OnlyIfConnected"})
+    for (const char* key : {"NTPServer", "Delay", "Tolerance", "PCOffset", "QuietMode"})
         EXPECT_EQ(ini::ReadValue(text, "Main", key), std::nullopt) << key;
-    // A preset lands in the section, after its comments.
-    EXPECT_EQ(ini::ReadValue(ini::WriteValue(text, "Main", "NTPServer", "a.example"), "Main", "NTPServer"),
-              "a.example");
-    EXPECT_EQ(text.find('\n'), text.find("\r\n") + 1);
 }
 
 TEST(InstallerCommand, TheFirstArgumentDecidesAndWrongArgumentsDoNothing)
 {
     using Kind = InstallerCommand::Kind;
-    struct Case {
-        std::vector<std::string> args;
-        Kind kind;
-        std::vector<std::pair<std::string, std::string>> presets;
-        bool error;
-    };
-    const std::vector<Case> cases{
+    using Presets = std::vector<std::pair<std::string, std::string>>;
+    const std::vector<std::tuple<Strings, Kind, Presets, bool>> cases{
         {{}, Kind::None, {}, false},
-        {{"config"}, Kind::None, {}, false},
         {{"--machine", "--install-machine"}, Kind::None, {}, false},
-        {{"--install-machine"}, Kind::Install, {}, false},
-        {{"--install-machine", "NTPServer=time.example.org (Example, Town)", "Delay=10", "Tolerance=-5"},
+        {{"--install-machine", "NTPServer=a.example (A, Town)", "Delay=10", "Tolerance=-5"},
          Kind::Install,
-         {{"NTPServer", "time.example.org (Example, Town)"}, {"Delay", "10"}, {"Tolerance", "-5"}},
+         {{"NTPServer", "a.example (A, Town)"}, {"Delay", "10"}, {"Tolerance", "-5"}},
          false},
-        // Keys in any case, values trimmed, an empty value (an unset MSI property) presets nothing.
+        // Keys in any case, values trimmed; an empty value (an unset MSI property) presets nothing.
         {{"--install-machine", " ntpserver = a.example ", "DELAY=", "tolerance= "},
          Kind::Install,
          {{"NTPServer", "a.example"}},
          false},
         {{"--install-machine", "Server=a"}, Kind::Install, {}, true},
-        {{"--install-machine", "Delay=ten"}, Kind::Install, {}, true},
         {{"--install-machine", "Delay=1.5"}, Kind::Install, {}, true},
         {{"--install-machine", "Tolerance=1234567890"}, Kind::Install, {}, true},
         {{"--install-machine", "NTPServer=a\r\nQuietMode=N"}, Kind::Install, {}, true},
         {{"--install-machine", "Delay=5", "NTPServer"}, Kind::Install, {}, true},
         {{"--uninstall-machine", "--all"}, Kind::Uninstall, {}, true},
-        {{"--write-task-xml"}, Kind::WriteTaskXml, {}, true},
         {{"--write-task-xml", "a.xml", "b.xml"}, Kind::WriteTaskXml, {}, true},
     };
-    for (const auto& c : cases) {
-        const InstallerCommand command = ParseInstallerCommand(c.args);
-        const std::string label = c.args.empty() ? "(none)" : c.args.back();
-        EXPECT_EQ(command.kind, c.kind) << label;
-        EXPECT_EQ(!command.error.empty(), c.error) << label << ": " << command.error;
-        std::vector<std::pair<std::string, std::string>> presets;
+    for (const auto& [args, kind, presets, error] : cases) {
+        const InstallerCommand command = ParseInstallerCommand(args);
+        const std::string label = args.empty() ? "(none)" : args.back();
+        EXPECT_EQ(command.kind, kind) << label;
+        EXPECT_EQ(!command.error.empty(), error) << label << ": " << command.error;
+        Presets got;
         for (const auto& preset : command.presets)
-            presets.emplace_back(preset.key, preset.value);
-        EXPECT_EQ(presets, c.presets) << label;
+            got.emplace_back(preset.key, preset.value);
+        EXPECT_EQ(got, presets) << label;
     }
     EXPECT_TRUE(ParseInstallerCommand({"--uninstall-machine", "--purge"}).purge);
-    EXPECT_FALSE(ParseInstallerCommand({"--uninstall-machine"}).purge);
     EXPECT_EQ(ParseInstallerCommand({"--write-task-xml", "C:\\t.xml"}).file, "C:\\t.xml");
 }
 
-TEST(MachineMode, TheOptionAsAWholeArgument)
+TEST(MachineMode, TheOptionAsAWholeArgumentAndTheDialogAsAdministratorOnce)
 {
-    EXPECT_TRUE(IsMachineMode({"--machine"}));
     EXPECT_TRUE(IsMachineMode({"config", "--machine"}));
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {}, {"machine"}, {"--machines"}, {"--MACHINE"}, {"--machine=1"}, {"x --machine"}})
+    for (const auto& args : std::vector<Strings>{{}, {"machine"}, {"--machines"}, {"--MACHINE"}, {"x --machine"}})
         EXPECT_FALSE(IsMachineMode(args)) << (args.empty() ? "" : args[0]);
-}
 
-TEST(MachineMode, OnlyTheMachinesDialogStartsAgainAsAdministratorAndOnce)
-{
-    EXPECT_TRUE(StartsAgainAsAdministrator({"--machine", "config"}, false));
     EXPECT_TRUE(StartsAgainAsAdministrator({"RECONFIGURE", "--machine"}, false));
     EXPECT_FALSE(StartsAgainAsAdministrator({"--machine", "config"}, true));
     EXPECT_FALSE(StartsAgainAsAdministrator({"--machine", "config", kElevatedOption}, false));
@@ -253,7 +189,7 @@ TEST(MachineMode, OnlyTheMachinesDialogStartsAgainAsAdministratorAndOnce)
     EXPECT_FALSE(StartsAgainAsAdministrator({"config"}, false));     // a user's own settings
 }
 
-TEST(RunFolders, EachKindOfRunHasItsOwn)
+TEST(RunFolders, EachKindOfRunHasItsOwnAndEachFixFitsIt)
 {
     const Folders folders{"C:\\Program Files\\Veltrane", "C:\\ProgramData", "C:\\Users\\ann\\AppData\\Local"};
     EXPECT_EQ(ChooseProgramFolder(RunKind::OwnCopy, folders), "C:\\Program Files\\Veltrane");
@@ -261,11 +197,7 @@ TEST(RunFolders, EachKindOfRunHasItsOwn)
     EXPECT_EQ(ChooseProgramFolder(RunKind::Machine, folders), "C:\\ProgramData\\Veltrane");
     // A folder the system does not name: the program's own.
     EXPECT_EQ(ChooseProgramFolder(RunKind::Machine, {"C:\\V", "", ""}), "C:\\V");
-    EXPECT_EQ(ChooseProgramFolder(RunKind::SharedCopy, {"C:\\V", "", ""}), "C:\\V");
-}
 
-TEST(RunFolders, ARefusedSettingNamesTheFixThatFitsTheRun)
-{
     EXPECT_NE(ClockRightFix(RunKind::OwnCopy).find("install Veltrane for all users"), std::string::npos);
     EXPECT_NE(ClockRightFix(RunKind::SharedCopy).find(std::string("\"") + kTaskName + "\""), std::string::npos);
     EXPECT_NE(ClockRightFix(RunKind::Machine).find("LOCAL SERVICE"), std::string::npos);
