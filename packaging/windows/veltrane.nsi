@@ -1,19 +1,52 @@
 ; Veltrane's installer for Windows, built with NSIS by scripts/build-windows.sh:
-;   makensis -NOCD -DVERSION=1.55 -DEXE32=... -DEXE64=... -DREADME=... -DOUTFILE=... packaging/windows/veltrane.nsi
+;   makensis -NOCD -DVERSION=1.55 -DEXE32=... -DEXE64=... -DREADME=... -DALLUSERS_MARK_FILE=... -DOUTFILE=...
+;     packaging/windows/veltrane.nsi
 ;
-; A per-user install: no administrator needed. The program goes to
-; %LOCALAPPDATA%\Programs\Veltrane, a folder the user may write, since the
-; settings (Veltrane.INI) and the log (Veltrane.log, OldLog.log) live next to
-; the executable. Start-menu entries for Veltrane and its configuration, and
-; (a component, on unless /NOSTARTUP is given) a shortcut in the Startup
-; folder, so that the clock is set at every log-on. The uninstaller removes
-; what the installer put there and leaves the settings and the logs.
+; Two ways to install, asked on the first page (an administrator is asked;
+; anyone else gets the second):
 ;
-; Silent: setup.exe /S [/NOSTARTUP] [/D=folder]; uninstall.exe /S.
+; - Anyone who uses this computer (needs an administrator): the program in
+;   Program Files; the machine's settings and log in %ProgramData%\Veltrane,
+;   which only administrators and the task may change and users may read;
+;   the Task Scheduler task "Veltrane\Set the clock", which runs
+;   "veltrane.exe --machine" as LOCAL SERVICE, the account that may set the
+;   clock, at start-up, at each log-on and daily (veltrane.exe
+;   --install-machine makes the folder, writes the settings as installed, the
+;   LAN and the built-in server, where it has none, and registers the task);
+;   Start-menu entries for
+;   everyone: Veltrane (each user's own run, whose files live in the user's
+;   %LOCALAPPDATA%\Veltrane) and "Veltrane settings for all users"
+;   (veltrane.exe --machine config, which asks for an administrator).
+; - Only for me (as before): %LOCALAPPDATA%\Programs\Veltrane, a folder the
+;   user may write, since the settings (Veltrane.INI) and the log
+;   (Veltrane.log, OldLog.log) live next to the executable. Start-menu entries
+;   for Veltrane and its configuration, and (a component, on unless
+;   /NOSTARTUP is given) a shortcut in the Startup folder. Its runs set the
+;   clock only with the right to change the time, which the page and the
+;   component say.
+;
+; The uninstaller removes what the installer put there: the program, the
+; entries, the task. The settings and the logs stay, unless /PURGE is given
+; to the uninstaller of an install for all users.
+;
+; Silent: setup.exe /S [/ALLUSERS | /CURRENTUSER] [/NOSTARTUP] [/D=folder];
+; uninstall.exe /S [/PURGE].
 Unicode true
 SetCompressor /SOLID lzma
-RequestExecutionLevel user
 
+!define MULTIUSER_EXECUTIONLEVEL Highest
+!define MULTIUSER_MUI
+!define MULTIUSER_INSTALLMODE_COMMANDLINE
+!define MULTIUSER_INSTALLMODE_DEFAULT_CURRENTUSER
+!define MULTIUSER_INSTALLMODE_INSTDIR "Veltrane"
+!define MULTIUSER_USE_PROGRAMFILES64
+!define MULTIUSER_INSTALLMODE_FUNCTION OnInstallMode
+; (Strings on one line each: a continued line would bring its indent along.)
+!define MULTIUSER_INSTALLMODEPAGE_TEXT_TOP "Setting the clock needs the right to change the system time. Installed for anyone who uses this computer, a task sets the clock at start-up, at each log-on and daily. Installed only for you, Veltrane sets it only when started with $\"Run as administrator$\"."
+!define MULTIUSER_INSTALLMODEPAGE_TEXT_ALLUSERS "Anyone who uses this computer (the task sets the clock)"
+!define MULTIUSER_INSTALLMODEPAGE_TEXT_CURRENTUSER "Only for me (the clock is set only as administrator)"
+
+!include "MultiUser.nsh"
 !include "MUI2.nsh"
 !include "x64.nsh"
 !include "FileFunc.nsh"
@@ -21,10 +54,12 @@ RequestExecutionLevel user
 !include "Sections.nsh"
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Veltrane"
+; Beside the program of an install for all users (the program reads it too:
+; each user's own files then live in %LOCALAPPDATA%\Veltrane).
+!define ALLUSERS_MARK "installed-for-all-users.txt"
 
 Name "Veltrane ${VERSION}"
 OutFile "${OUTFILE}"
-InstallDir "$LOCALAPPDATA\Programs\Veltrane"
 ShowInstDetails nevershow
 ShowUninstDetails nevershow
 
@@ -37,14 +72,19 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) The Veltrane develope
 
 !define MUI_ICON "src/platform/win32/resources/veltrane.ico"
 !define MUI_UNICON "src/platform/win32/resources/veltrane.ico"
-!define MUI_COMPONENTSPAGE_NODESC
+!insertmacro MULTIUSER_PAGE_INSTALLMODE
+; Said before the Startup entry is ticked; for all users there is nothing to
+; choose.
+!define MUI_PAGE_CUSTOMFUNCTION_PRE SkipComponentsForAllUsers
+!define MUI_COMPONENTSPAGE_TEXT_TOP "Started at each log-on, Veltrane sets the clock only with the right to change the system time, which standard users lack, and administrators too unless it runs $\"as administrator$\"."
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
-; The first start finds no settings and opens the configuration dialog.
-!define MUI_FINISHPAGE_RUN "$INSTDIR\veltrane.exe"
-!define MUI_FINISHPAGE_RUN_TEXT "Configure Veltrane now"
-!define MUI_FINISHPAGE_RUN_PARAMETERS "config"
+; The first start finds no settings and opens the configuration dialog; for
+; all users, the machine's settings.
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_TEXT "Choose the time server now"
+!define MUI_FINISHPAGE_RUN_FUNCTION OpenSettings
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
@@ -52,7 +92,6 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) The Veltrane develope
 
 Section "Veltrane" SecProgram
   SectionIn RO
-  SetShellVarContext current
   SetOutPath "$INSTDIR"
   ${If} ${RunningX64}
     File "/oname=veltrane.exe" "${EXE64}"
@@ -64,36 +103,119 @@ Section "Veltrane" SecProgram
 
   CreateDirectory "$SMPROGRAMS\Veltrane"
   CreateShortcut "$SMPROGRAMS\Veltrane\Veltrane.lnk" "$INSTDIR\veltrane.exe" "" "$INSTDIR\veltrane.exe" 0
-  CreateShortcut "$SMPROGRAMS\Veltrane\Veltrane Configuration.lnk" "$INSTDIR\veltrane.exe" "config" \
-    "$INSTDIR\veltrane.exe" 0
+  ${If} $MultiUser.InstallMode == "AllUsers"
+    File "/oname=${ALLUSERS_MARK}" "${ALLUSERS_MARK_FILE}"
+    CreateShortcut "$SMPROGRAMS\Veltrane\Veltrane settings for all users.lnk" "$INSTDIR\veltrane.exe" \
+      "--machine config" "$INSTDIR\veltrane.exe" 0
+    ; The machine's folder, its settings as installed (where it has none)
+    ; and the task, by the program itself.
+    nsExec::ExecToLog '"$INSTDIR\veltrane.exe" --install-machine'
+    Pop $0
+    ${If} $0 != 0
+      SetErrorLevel 2
+      Abort "Veltrane could not set up the machine's folder and task (status $0)."
+    ${EndIf}
+  ${Else}
+    CreateShortcut "$SMPROGRAMS\Veltrane\Veltrane Configuration.lnk" "$INSTDIR\veltrane.exe" "config" \
+      "$INSTDIR\veltrane.exe" 0
+  ${EndIf}
 
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "Veltrane"
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "The Veltrane developers"
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\veltrane.exe"
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
-  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
-  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "Veltrane"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "Publisher" "The Veltrane developers"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\veltrane.exe"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
-Section "Set the clock at every log-on" SecStartup
-  SetShellVarContext current
+Section "Start at each log-on" SecStartup
   CreateShortcut "$SMSTARTUP\Veltrane.lnk" "$INSTDIR\veltrane.exe" "" "$INSTDIR\veltrane.exe" 0
 SectionEnd
 
-Function .onInit
-  ${GetParameters} $R0
-  ClearErrors
-  ${GetOptions} $R0 "/NOSTARTUP" $R1
-  ${IfNot} ${Errors}
+!insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} "veltrane.exe and its notes, and its entries in the Start menu."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecStartup} "Starts Veltrane at each log-on. Without the right to change the time, its log says so and the clock stays as it is."
+!insertmacro MUI_FUNCTION_DESCRIPTION_END
+
+; The Startup shortcut belongs to an install for the user alone: for all
+; users the task sets the clock.
+Function OnInstallMode
+  ${If} $MultiUser.InstallMode == "AllUsers"
     !insertmacro UnselectSection ${SecStartup}
+    SectionSetText ${SecStartup} ""
+  ${Else}
+    SectionSetText ${SecStartup} "Start at each log-on"
+    ${GetParameters} $R0
+    ClearErrors
+    ${GetOptions} $R0 "/NOSTARTUP" $R1
+    ${If} ${Errors}
+      !insertmacro SelectSection ${SecStartup}
+    ${Else}
+      !insertmacro UnselectSection ${SecStartup}
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+Function SkipComponentsForAllUsers
+  ${If} $MultiUser.InstallMode == "AllUsers"
+    Abort
+  ${EndIf}
+FunctionEnd
+
+Function OpenSettings
+  ${If} $MultiUser.InstallMode == "AllUsers"
+    Exec '"$INSTDIR\veltrane.exe" --machine config'
+  ${Else}
+    Exec '"$INSTDIR\veltrane.exe" config'
+  ${EndIf}
+FunctionEnd
+
+Function .onInit
+  ; The uninstall entry of a 64-bit program in the 64-bit registry.
+  ${If} ${RunningX64}
+    SetRegView 64
+  ${EndIf}
+  !insertmacro MULTIUSER_INIT
+FunctionEnd
+
+Function un.onInit
+  ${If} ${RunningX64}
+    SetRegView 64
+  ${EndIf}
+  !insertmacro MULTIUSER_UNINIT
+  ; The uninstaller's own folder says which install it belongs to.
+  ${If} ${FileExists} "$INSTDIR\${ALLUSERS_MARK}"
+    ${If} $MultiUser.Privileges != "Admin"
+    ${AndIf} $MultiUser.Privileges != "Power"
+      MessageBox MB_OK|MB_ICONSTOP "Veltrane was installed for all users: only an administrator can remove it." \
+        /SD IDOK
+      SetErrorLevel 2
+      Quit
+    ${EndIf}
+    Call un.MultiUser.InstallMode.AllUsers
+  ${Else}
+    Call un.MultiUser.InstallMode.CurrentUser
   ${EndIf}
 FunctionEnd
 
 Section "Uninstall"
-  SetShellVarContext current
+  ${If} $MultiUser.InstallMode == "AllUsers"
+    ; The task; with /PURGE also the machine's settings and log.
+    ${GetParameters} $R0
+    ClearErrors
+    ${GetOptions} $R0 "/PURGE" $R1
+    ${If} ${Errors}
+      nsExec::ExecToLog '"$INSTDIR\veltrane.exe" --uninstall-machine'
+    ${Else}
+      nsExec::ExecToLog '"$INSTDIR\veltrane.exe" --uninstall-machine --purge'
+    ${EndIf}
+    Pop $0
+    Delete "$INSTDIR\${ALLUSERS_MARK}"
+    Delete "$SMPROGRAMS\Veltrane\Veltrane settings for all users.lnk"
+  ${EndIf}
   Delete "$INSTDIR\veltrane.exe"
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\uninstall.exe"
@@ -101,8 +223,8 @@ Section "Uninstall"
   Delete "$SMPROGRAMS\Veltrane\Veltrane Configuration.lnk"
   RMDir "$SMPROGRAMS\Veltrane"
   Delete "$SMSTARTUP\Veltrane.lnk"
-  DeleteRegKey HKCU "${UNINSTALL_KEY}"
-  ; Veltrane.INI, Veltrane.log and OldLog.log are the user's: they stay, and
-  ; with them the folder.
+  DeleteRegKey SHCTX "${UNINSTALL_KEY}"
+  ; For the user alone, Veltrane.INI, Veltrane.log and OldLog.log are the
+  ; user's: they stay, and with them the folder.
   RMDir "$INSTDIR"
 SectionEnd

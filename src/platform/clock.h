@@ -43,6 +43,9 @@ struct ClockSetResult {
     bool ok = false;
     int errorNumber = 0;      // errno (or the platform's own number) when !ok
     std::string description;  // a sentence for the log when !ok
+    // When !ok, what would let the program set it, in plain words; often
+    // empty (`= {}`: a brace initialiser may leave it out).
+    std::string remedy = {};
 };
 
 class Clock {

@@ -36,6 +36,8 @@ std::string DescribeSetFailure(const platform::ClockSetResult& result)
     std::string text = "the system clock could not be set: ";
     text += result.description.empty() ? std::string("the system gave no reason") : result.description;
     text += " (error " + std::to_string(result.errorNumber) + ")";
+    if (!result.remedy.empty())
+        text += "; " + result.remedy;
     return text;
 }
 

@@ -250,6 +250,17 @@ TEST_F(CorrectionTest, AFailedSettingIsReportedAndTheRunGoesOn)
     EXPECT_NEAR(t.clock.MonotonicSeconds(), 6.25, 1e-9);
 }
 
+TEST_F(CorrectionTest, ARefusalSaysWhatWouldLetTheProgramSetTheClock)
+{
+    t.clock.setResult = {false, 1314, "A required privilege is not held by the client", "install it for all users"};
+    PcAheadBy(95);
+    CompareAndCorrect(t.app);
+    EXPECT_EQ(t.LogLines().back(),
+              "ERROR: the system clock could not be set: A required privilege is not held by the client (error 1314); "
+              "install it for all users");
+    EXPECT_EQ(Label(), "System clock could not be set! See .LOG file for details");
+}
+
 TEST(ClockCorrectionRange, DifferencesBeyond32BitsAreMeasuredShownAndCorrected)
 {
     TestApp t;

@@ -66,6 +66,9 @@ TEST(Win32Program, AGuiProgramWithIconAndManifest)
     EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
     EXPECT_NE(manifest.find("PerMonitorV2"), std::string::npos);
     EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
+    // From Windows 7 up, not Vista.
+    EXPECT_NE(manifest.find("{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"), std::string::npos);
+    EXPECT_EQ(manifest.find("{e2011457-1546-4b8f-9f43-8e1e5a7a9d15}"), std::string::npos);
     ::FreeLibrary(program);
 
     // The PE header: the Windows GUI subsystem, not the console one.
@@ -82,6 +85,11 @@ TEST(Win32Program, AGuiProgramWithIconAndManifest)
     ASSERT_LT(static_cast<DWORD>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS), got);
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(head.data() + dos->e_lfanew);
     EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    // Windows 7 (6.1) is the oldest system that loads it, as the manifest says.
+    EXPECT_EQ(nt->OptionalHeader.MajorSubsystemVersion, 6);
+    EXPECT_EQ(nt->OptionalHeader.MinorSubsystemVersion, 1);
+    EXPECT_EQ(nt->OptionalHeader.MajorOperatingSystemVersion, 6);
+    EXPECT_EQ(nt->OptionalHeader.MinorOperatingSystemVersion, 1);
 }
 
 }  // namespace

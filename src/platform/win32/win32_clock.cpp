@@ -157,7 +157,10 @@ ClockSetResult Win32Clock::SetTime(const Instant& utc)
                 "the time " + ToIsoText(UtcDateTime(utc)) + " UTC cannot be set on this system"};
     if (!setter_)
         return ClockSetFailure(ERROR_NOT_SUPPORTED);
-    return setter_(utc);
+    ClockSetResult result = setter_(utc);
+    if (!result.ok && result.errorNumber == ERROR_PRIVILEGE_NOT_HELD && result.remedy.empty())
+        result.remedy = privilegeFix_;
+    return result;
 }
 
 std::string Win32Clock::TimeSeparator()

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "platform/clock.h"
 
@@ -29,7 +30,11 @@ UtcInstant FileTimeTicksToInstant(std::uint64_t ticks);
 
 class Win32Clock : public Clock {
 public:
-    explicit Win32Clock(ClockSetter setter) : setter_(std::move(setter)) {}
+    // privilegeFix: what would let the program set the clock when the setter
+    // is refused for want of the right (error 1314), for the log.
+    explicit Win32Clock(ClockSetter setter, std::string privilegeFix = {})
+        : setter_(std::move(setter)), privilegeFix_(std::move(privilegeFix))
+    {}
 
     // GetSystemTimePreciseAsFileTime (where the system has it), and the local
     // time by the time-zone rules for that instant.
@@ -37,7 +42,8 @@ public:
     // QueryPerformanceCounter.
     double MonotonicSeconds() override;
     int GetTimeZoneInformation(TimeZoneInformation& info) override;
-    // Hands the instant to the setter.
+    // Hands the instant to the setter; a refusal for want of the right
+    // carries the fix.
     ClockSetResult SetTime(const Instant& utc) override;
     // LOCALE_STIME of the user's locale.
     std::string TimeSeparator() override;
@@ -48,6 +54,7 @@ public:
 
 private:
     ClockSetter setter_;
+    std::string privilegeFix_;
 };
 
 }  // namespace vel::platform

@@ -5,7 +5,9 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/headless/headless_windows.h"
 #include "platform/host.h"
@@ -13,6 +15,7 @@
 #include "platform/win32/win32_dialup_networking.h"
 #include "platform/win32/win32_environment.h"
 #include "platform/win32/win32_event_pump.h"
+#include "platform/win32/win32_machine.h"
 #include "platform/win32/win32_profile_file.h"
 #include "platform/win32/win32_shell.h"
 #include "platform/win32/win32_socket.h"
@@ -54,12 +57,20 @@ bool WindowStationIsVisible()
     return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
+// The machine's run, a user's run of the copy installed for all users, or a
+// run of the user's own copy: each keeps its files in a folder of its own.
+win32::RunKind ThisRunsKind()
+{
+    return RunKindOf(Win32Environment::ProcessArguments(), Win32Environment::ExecutableFolder());
+}
+
 class Win32Host : public Host {
 public:
     Win32Host()
-        : env_(Win32Environment::ProcessArguments(), Win32Environment::ExecutableFolder()),
+        : env_(Win32Environment::ProcessArguments(),
+               ProgramFolderFor(ThisRunsKind(), Win32Environment::ExecutableFolder())),
           // The only place that hands the clock the real setter.
-          clock_(&SetSystemClock),
+          clock_(&SetSystemClock, win32::ClockRightFix(ThisRunsKind())),
           socket_(pump_),
           dialUp_(SystemDialUpApi()),
           windowFailure_(WindowFailure()),
@@ -131,8 +142,20 @@ private:
 std::unique_ptr<Host> CreatePlatform(int&, char**, int& exitStatus)
 {
     exitStatus = 0;
-    // Links and the system information tool go through the shell.
+    // Links, the system information tool and a start as administrator go
+    // through the shell.
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+
+    const std::vector<std::string> args = Win32Environment::ProcessArguments();
+    // The installers' own commands: done before anything else is made.
+    if (const std::optional<int> status = RunInstallerCommand(args)) {
+        exitStatus = *status;
+        return nullptr;
+    }
+    if (win32::StartsAgainAsAdministrator(args, IsElevated())) {
+        exitStatus = StartElevated(args);
+        return nullptr;
+    }
     auto host = std::make_unique<Win32Host>();
     if (!host->WindowsUnavailable().empty() && WantsConfiguration(host->Environment())) {
         std::fprintf(stderr, "Veltrane: the configuration dialog needs a desktop (%s); settings file: %s\n",
