@@ -353,14 +353,62 @@ TEST_F(LinuxProfileFileTest, SymbolicLinkWritesItsTargetAndStays)
     EXPECT_TRUE(fs::is_symlink(dangling));
 }
 
+// Another user's link at the name (in a folder others may write) is not
+// followed: the file it leads to is neither read nor written.
+TEST_F(LinuxProfileFileTest, AnotherUsersLinkIsNeitherReadNorWritten)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "making a link of another user needs root";
+    const string notes = folder + "/notes.txt";
+    Put(notes, "[Main]\nDelay=5\n");
+    fs::create_symlink("notes.txt", path);
+    ASSERT_EQ(::lchown(path.c_str(), 4242, 4242), 0);
+    SystemError why;
+    EXPECT_FALSE(profile.Usable(path, why));
+    EXPECT_EQ(why.description, "a symbolic link that belongs to another user");
+    EXPECT_EQ(Get("Delay"), "");
+    SystemError error;
+    EXPECT_FALSE(profile.WriteString("Main", "Delay", "8", path, error));
+    EXPECT_EQ(error.number, EPERM);
+    EXPECT_EQ(Text(notes), "[Main]\nDelay=5\n");
+    EXPECT_TRUE(fs::is_symlink(path));
+    EXPECT_EQ(Names(), (std::set<string>{"Veltrane.INI", "notes.txt"}));
+}
+
 TEST_F(LinuxProfileFileTest, NamedPipeNeitherHangsNorIsWritten)
 {
     ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
     EXPECT_EQ(Get("Delay"), "");
+    SystemError why;
+    EXPECT_FALSE(profile.Usable(path, why));
+    EXPECT_EQ(why.description, "not a regular file");
     EXPECT_FALSE(profile.WriteString("Main", "Delay", "3", path));
     struct stat info {};
     ASSERT_EQ(::lstat(path.c_str(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
+// Notepad's "Unicode": the file stays UTF-16 LE with its mark, in place or
+// in a temporary file renamed over it.
+TEST_F(LinuxProfileFileTest, AUtf16FileIsReadAndWrittenInUtf16)
+{
+    const auto utf16 = [](const string& ascii) {
+        string bytes = "\xFF\xFE";
+        for (const char c : ascii)
+            bytes += string{c, '\0'};
+        return bytes;
+    };
+    Put(path, utf16("[Main]\r\nNTPServer=127.0.0.1 (here)\r\n"));
+    EXPECT_EQ(Get("NTPServer"), "127.0.0.1 (here)");
+    ASSERT_TRUE(profile.WriteString("Main", "QuietMode", "Y", path));
+    EXPECT_EQ(Text(path), utf16("[Main]\r\nNTPServer=127.0.0.1 (here)\r\nQuietMode=Y\r\n"));
+    {
+        WithoutPermissionOverride unprivileged;
+        ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+        ASSERT_TRUE(profile.WriteString("Main", "QuietMode", "N", path));
+        ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+    }
+    EXPECT_EQ(Text(path), utf16("[Main]\r\nNTPServer=127.0.0.1 (here)\r\nQuietMode=N\r\n"));
 }
 
 TEST_F(LinuxProfileFileTest, BinaryGarbageIsKeptAndTheSectionAdded)
