@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <algorithm>
 #include <fstream>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -148,82 +147,6 @@ TEST_F(FileWritingTest, AbandonedTemporaryFilesGoAndOnesInUseStay)
     ASSERT_EQ(ReplaceFileWhole(Path("settings"), fill, nullptr, error), ReplaceOutcome::Replaced);
     EXPECT_EQ(Names(), (std::vector<std::string>{".other.tmp-99999-0", ".settings.tmp-99999-1", "settings"}));
     EXPECT_EQ(Read(Path("settings")), "new");
-}
-
-// Links at a name are followed only where they and the file they lead to are
-// this user's; only regular files open, and none blocks.
-TEST_F(FileWritingTest, OnlyTheUsersOwnLinksAreFollowedAndOnlyToRegularFiles)
-{
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "making files of another user needs root";
-    constexpr uid_t kOther = 4242;
-    fs::create_directory(Path("elsewhere"));
-    Write(Path("elsewhere/mine"), "mine");
-    Write(Path("elsewhere/theirs"), "theirs");
-    ASSERT_EQ(::chown(Path("elsewhere/theirs").c_str(), kOther, kOther), 0);
-    ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0666), 0);
-    fs::create_directory(Path("folder"));
-    const auto link = [&](const char* name, const std::string& target, bool ours) {
-        fs::create_symlink(target, Path(name));
-        if (!ours) {
-            ASSERT_EQ(::lchown(Path(name).c_str(), kOther, kOther), 0);
-        }
-    };
-    Write(Path("plain"), "plain");
-    link("own", "elsewhere/mine", true);
-    link("own-absolute", Path("elsewhere/mine"), true);
-    link("own-to-own", "own", true);
-    link("planted", "elsewhere/mine", false);
-    link("own-to-planted", "planted", true);
-    link("own-to-theirs", "elsewhere/theirs", true);
-    link("own-to-nothing", "elsewhere/new", true);
-    link("planted-to-nothing", "elsewhere/other-new", false);
-    link("loop", "loop", true);
-    link("own-to-pipe", "pipe", true);
-    struct Case {
-        const char* name;
-        int error;          // 0: opened
-        const char* where;  // where the file lies, when it opened
-    } cases[] = {
-        {"plain", 0, "plain"},
-        {"own", 0, "elsewhere/mine"},
-        {"own-absolute", 0, "elsewhere/mine"},
-        {"own-to-own", 0, "elsewhere/mine"},
-        {"own-to-nothing", 0, "elsewhere/new"},  // created there
-        {"planted", EPERM, nullptr},
-        {"own-to-planted", EPERM, nullptr},
-        {"own-to-theirs", EPERM, nullptr},
-        {"planted-to-nothing", EPERM, nullptr},
-        {"loop", ELOOP, nullptr},
-        {"pipe", EINVAL, nullptr},  // nobody reads it: no wait
-        {"own-to-pipe", EINVAL, nullptr},
-        {"folder", EISDIR, nullptr},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        SystemError error;
-        std::string where;
-        FileDescriptor fd(OpenOwnFile(Path(c.name), O_WRONLY | O_APPEND | O_CREAT, 0644, &where, error));
-        const std::optional<std::string> resolved = ResolveOwnLinks(Path(c.name), error);
-        if (c.error != 0) {
-            EXPECT_FALSE(fd.valid());
-            EXPECT_EQ(error.number, c.error);
-            if (c.error == EPERM) {
-                EXPECT_FALSE(resolved.has_value());
-            }
-            continue;
-        }
-        ASSERT_TRUE(fd.valid()) << error.description;
-        EXPECT_EQ(::fcntl(fd.get(), F_GETFL) & O_NONBLOCK, 0);
-        EXPECT_TRUE(WriteAll(fd.get(), "+", 1));
-        EXPECT_EQ(fs::canonical(where), fs::canonical(Path(c.where)));
-        ASSERT_TRUE(resolved.has_value());
-        EXPECT_EQ(fs::canonical(*resolved), fs::canonical(Path(c.where)));
-    }
-    // Nothing of another user's was written, nothing where a link was refused.
-    EXPECT_EQ(Read(Path("elsewhere/theirs")), "theirs");
-    EXPECT_FALSE(fs::exists(Path("elsewhere/other-new")));
-    EXPECT_EQ(Read(Path("elsewhere/mine")), "mine+++");
 }
 
 }  // namespace

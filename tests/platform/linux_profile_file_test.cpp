@@ -353,28 +353,6 @@ TEST_F(LinuxProfileFileTest, SymbolicLinkWritesItsTargetAndStays)
     EXPECT_TRUE(fs::is_symlink(dangling));
 }
 
-// Another user's link at the name (in a folder others may write) is not
-// followed: the file it leads to is neither read nor written.
-TEST_F(LinuxProfileFileTest, AnotherUsersLinkIsNeitherReadNorWritten)
-{
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "making a link of another user needs root";
-    const string notes = folder + "/notes.txt";
-    Put(notes, "[Main]\nDelay=5\n");
-    fs::create_symlink("notes.txt", path);
-    ASSERT_EQ(::lchown(path.c_str(), 4242, 4242), 0);
-    SystemError why;
-    EXPECT_FALSE(profile.Usable(path, why));
-    EXPECT_EQ(why.description, "a symbolic link that belongs to another user");
-    EXPECT_EQ(Get("Delay"), "");
-    SystemError error;
-    EXPECT_FALSE(profile.WriteString("Main", "Delay", "8", path, error));
-    EXPECT_EQ(error.number, EPERM);
-    EXPECT_EQ(Text(notes), "[Main]\nDelay=5\n");
-    EXPECT_TRUE(fs::is_symlink(path));
-    EXPECT_EQ(Names(), (std::set<string>{"Veltrane.INI", "notes.txt"}));
-}
-
 TEST_F(LinuxProfileFileTest, NamedPipeNeitherHangsNorIsWritten)
 {
     ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
