@@ -147,70 +147,63 @@ protected:
 // a name that the rotation replaces.
 TEST_F(SharedFolder, OnlyTheUsersOwnLinksAreFollowedAndOnlyRegularFilesUsed)
 {
+    struct Entry {
+        const char* at;  // below the test's folder
+        char kind;       // a file with `text` ('f', or 'v' one that must stay so), 'l' a link to `text`, 'p' a pipe
+        std::string text;
+        uid_t owner;
+    };
     struct Case {
         const char* name;
-        std::function<void(const fs::path& victim, const fs::path& shared)> plant;
+        std::vector<Entry> plant;
         int status;
-        std::string said;                          // in the output or the log
-        std::map<std::string, std::string> files;  // what they hold afterwards, by path below the test folder
+        const char* said;  // in the output or the log
+        std::map<std::string, std::string> after;
         uid_t runAs = kVictim;
     } cases[] = {
         {"another user's OldLog.log to the victim's .bashrc",
-         [](const fs::path& v, const fs::path& s) {
-             Put(v / ".bashrc", "alias ls='ls -F'\n", kVictim);
-             Put(s / "Veltrane.log", EarlierLog(), kVictim);
-             Link(v / ".bashrc", s / "OldLog.log", kOther);
-         },
+         {{"victim/.bashrc", 'v', "alias ls='ls -F'\n", kVictim},
+          {"shared/Veltrane.log", 'f', EarlierLog(), kVictim},
+          {"shared/OldLog.log", 'l', "../victim/.bashrc", kOther}},
          5,
          "cannot rotate its log file",
-         {{"victim/.bashrc", "alias ls='ls -F'\n"}, {"shared/Veltrane.log", EarlierLog()}}},
+         {{"shared/Veltrane.log", EarlierLog()}}},
         {"another user's Veltrane.log to the victim's thesis",
-         [](const fs::path& v, const fs::path& s) {
-             Put(v / "thesis.txt", "Chapter 1\n", kVictim);
-             Link(v / "thesis.txt", s / "Veltrane.log", kOther);
-         },
+         {{"victim/thesis.txt", 'v', "Chapter 1\n", kVictim},
+          {"shared/Veltrane.log", 'l', "../victim/thesis.txt", kOther}},
          5,
          "cannot open its log file",
-         {{"victim/thesis.txt", "Chapter 1\n"}}},
+         {}},
         {"another user's Veltrane.INI to the victim's notes",
-         [](const fs::path& v, const fs::path& s) {
-             Put(v / "notes.txt", "[Main]\r\nQuietMode=Y\r\n", kVictim);
-             Link(v / "notes.txt", s / "Veltrane.INI", kOther);
-         },
+         {{"victim/notes.txt", 'v', "[Main]\r\nQuietMode=Y\r\n", kVictim},
+          {"shared/Veltrane.INI", 'l', "../victim/notes.txt", kOther}},
          1,
          "WARNING: the settings file ",
-         {{"victim/notes.txt", "[Main]\r\nQuietMode=Y\r\n"}}},
+         {}},
         {"the victim's own links at all three names",
-         [](const fs::path& v, const fs::path& s) {
-             Put(v / "logs/current.log", EarlierLog(), kVictim);
-             Put(v / "veltrane.ini", kSettings, kVictim);
-             Link(v / "logs/current.log", s / "Veltrane.log", kVictim);
-             Link(v / "logs/previous.log", s / "OldLog.log", kVictim);  // nothing there yet
-             Link(v / "veltrane.ini", s / "Veltrane.INI", kVictim);
-         },
+         {{"victim/logs/current.log", 'f', EarlierLog(), kVictim},
+          {"victim/veltrane.ini", 'f', kSettings, kVictim},
+          {"shared/Veltrane.log", 'l', "../victim/logs/current.log", kVictim},
+          {"shared/OldLog.log", 'l', "../victim/logs/previous.log", kVictim},
+          {"shared/Veltrane.INI", 'l', "../victim/veltrane.ini", kVictim}},
          1,
          "ERROR: winsock error - 10061",
          {{"victim/logs/previous.log", EarlierLog()}}},
         {"root's run, a user's OldLog.log to root's file",
-         [](const fs::path& v, const fs::path& s) {
-             Put(v / "root-file", "root's own\n", 0);
-             Put(s / "Veltrane.log", EarlierLog(), 0);
-             Link(v / "root-file", s / "OldLog.log", kOther);
-         },
+         {{"victim/root-file", 'v', "root's own\n", 0},
+          {"shared/Veltrane.log", 'f', EarlierLog(), 0},
+          {"shared/OldLog.log", 'l', "../victim/root-file", kOther}},
          5,
          "(a symbolic link that belongs to another user).",
-         {{"victim/root-file", "root's own\n"}},
+         {},
          0},
         {"a pipe at Veltrane.log",
-         [](const fs::path&, const fs::path& s) { MakePipe(s / "Veltrane.log"); },
+         {{"shared/Veltrane.log", 'p', "", kVictim}},
          5,
          ": error 22 (not a regular file).",
          {}},
         {"a pipe at OldLog.log, the log due for rotation",
-         [](const fs::path&, const fs::path& s) {
-             Put(s / "Veltrane.log", EarlierLog(), kVictim);
-             MakePipe(s / "OldLog.log");
-         },
+         {{"shared/Veltrane.log", 'f', EarlierLog(), kVictim}, {"shared/OldLog.log", 'p', "", kVictim}},
          1,
          "ERROR: winsock error - 10061",
          {{"shared/OldLog.log", EarlierLog()}}},
@@ -219,23 +212,32 @@ TEST_F(SharedFolder, OnlyTheUsersOwnLinksAreFollowedAndOnlyRegularFilesUsed)
         SCOPED_TRACE(c.name);
         TearDown();
         SetUp();
-        c.plant(victim, shared);
+        for (const Entry& e : c.plant) {
+            if (e.kind == 'f' || e.kind == 'v')
+                Put(root / e.at, e.text, e.owner);
+            if (e.kind == 'l')
+                Link(e.text, root / e.at, e.owner);
+            if (e.kind == 'p')
+                MakePipe(root / e.at);
+        }
         if (!fs::exists(fs::symlink_status(shared / "Veltrane.INI")))
             Put(shared / "Veltrane.INI", kSettings, c.runAs);
-        std::map<std::string, bool> links;
-        for (const auto& entry : fs::directory_iterator(shared))
-            links[entry.path().filename()] = entry.is_symlink();
 
         const Outcome run = Run(c.runAs, root / "veltrane", c.runAs == 0 ? root : victim, shared);
-        const fs::path log =
-            fs::is_regular_file(shared / "Veltrane.log") ? shared / "Veltrane.log" : victim / "logs/current.log";
         EXPECT_EQ(run.status, c.status) << run.output;
         EXPECT_LT(run.seconds, 30);
-        EXPECT_NE((run.output + ReadFile(log)).find(c.said), std::string::npos) << run.output;
-        for (const auto& [file, text] : c.files)
+        const std::string log = ReadFile(fs::is_regular_file(shared / "Veltrane.log") ? shared / "Veltrane.log" : root);
+        EXPECT_NE((run.output + log).find(c.said), std::string::npos) << run.output;
+        // Links stay links, the victim's files as they were.
+        for (const Entry& e : c.plant) {
+            if (e.kind == 'l') {
+                EXPECT_TRUE(fs::is_symlink(fs::symlink_status(root / e.at))) << e.at;
+            } else if (e.kind == 'v') {
+                EXPECT_EQ(ReadFile(root / e.at), e.text) << e.at;
+            }
+        }
+        for (const auto& [file, text] : c.after)
             EXPECT_EQ(ReadFile(root / file), text) << file;
-        for (const auto& [name, link] : links)
-            EXPECT_EQ(fs::is_symlink(fs::symlink_status(shared / name)), link) << name;
     }
 }
 
