@@ -194,7 +194,7 @@ TEST_F(SharedFolder, OnlyTheUsersOwnLinksAreFollowedAndOnlyRegularFilesUsed)
           {"shared/Veltrane.log", 'f', EarlierLog(), 0},
           {"shared/OldLog.log", 'l', "../victim/root-file", kOther}},
          5,
-         "(a symbolic link that belongs to another user).",
+         "OldLog.log: a symbolic link that belongs to another user).",
          {},
          0},
         {"a pipe at Veltrane.log",

@@ -271,9 +271,13 @@ bool LinuxEnvironment::MoveFileTo(const std::string& from, const std::string& to
     // nobody else's link is followed. Without links this renames a name of
     // the folder over another, which never reaches a file elsewhere.
     const std::optional<std::string> source = ResolveOwnLinks(from, error);
-    const std::optional<std::string> target = source ? ResolveOwnLinks(to, error) : std::nullopt;
-    if (!source || !target)
+    if (!source)
         return false;
+    const std::optional<std::string> target = ResolveOwnLinks(to, error);
+    if (!target) {
+        error.description = to + ": " + error.description;  // the caller names only `from`
+        return false;
+    }
     return MoveResolved(*source, *target, error);
 }
 
