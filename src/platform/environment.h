@@ -80,7 +80,8 @@ public:
     virtual bool RemoveFile(const std::string& path) = 0;
 
     // Opens for appending; a missing file is created, an existing one is
-    // never emptied.
+    // never emptied. Only a regular file opens, and the open never waits (a
+    // named pipe is an error at once).
     virtual std::unique_ptr<OutputFile> OpenAppend(const std::string& path, SystemError& error) = 0;
 
     // Starts a program with an argument vector (never through a shell) and
