@@ -90,8 +90,7 @@ int main(int argc, char** argv)
     // Settings and log, if anything wrote them, would go to a folder of our own.
     QTemporaryDir home;
     qputenv("VELTRANE_HOME", home.path().toUtf8());
-    platform::LinuxEnvironment env({}, platform::LinuxEnvironment::ExecutableFolder() + "/countdown_cpu",
-                                   kSettingsFileName);
+    platform::LinuxEnvironment env({}, platform::LinuxEnvironment::ExecutableFolder() + "/countdown_cpu");
     ReadOnlyClock clock;
     platform::QtEventPump pump;
     platform::LinuxProfileFile profile;

@@ -6,7 +6,9 @@
 // - after a write with a sane section and key and a value without line
 //   breaks, the value reads back trimmed and unquoted, and other keys read as
 //   before;
-// - writing the same value twice gives the text of writing it once.
+// - writing the same value twice gives the text of writing it once;
+// - the text as a file's bytes comes back from them byte for byte (UTF-16 or
+//   not), and a write to a UTF-16 file's text reads back from its bytes.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -80,6 +82,34 @@ std::string Expected(std::string_view value)
     return std::string(value);
 }
 
+// Well-formed UTF-8, without the three-byte forms of surrogates (which a
+// UTF-16 file's lone surrogates decode to).
+bool IsUtf8(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const std::size_t n = c < 0x80                ? 1
+                              : c >= 0xC2 && c < 0xE0 ? 2
+                              : c >= 0xE0 && c < 0xF0 ? 3
+                              : c >= 0xF0 && c < 0xF5 ? 4
+                                                      : 0;
+        if (n == 0 || i + n > text.size())
+            return false;
+        unsigned value = c & (0xFF >> (n + 1));
+        for (std::size_t k = 1; k < n; ++k) {
+            const auto d = static_cast<unsigned char>(text[i + k]);
+            if ((d & 0xC0) != 0x80)
+                return false;
+            value = value << 6 | (d & 0x3F);
+        }
+        if ((n == 3 && (value < 0x800 || (value >= 0xD800 && value < 0xE000))) ||
+            (n == 4 && (value < 0x10000 || value > 0x10FFFF)))
+            return false;
+        i += n;
+    }
+    return true;
+}
+
 void Check(bool condition)
 {
     if (!condition)
@@ -97,6 +127,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string otherSection = input.ConsumeRandomLengthString(32);
     const std::string otherKey = input.ConsumeRandomLengthString(32);
     const std::string content = input.ConsumeRemainingBytesAsString();
+
+    const vel::ini::FileContent file = vel::ini::DecodeFile(content);
+    Check(vel::ini::EncodeFile(file) == content);
+    const std::string utf16 = "\xFF\xFE" + content;
+    const vel::ini::FileContent wide = vel::ini::DecodeFile(utf16);
+    Check(wide.encoding == vel::ini::Encoding::Utf16LE && vel::ini::EncodeFile(wide) == utf16);
+    vel::ini::FileContent written = wide;
+    written.text = vel::ini::WriteValue(wide.text, section, key, value);
+    const vel::ini::FileContent again = vel::ini::DecodeFile(vel::ini::EncodeFile(written));
+    if (IsUtf8(section) && IsUtf8(key) && IsUtf8(value))
+        Check(again.text == written.text);
 
     const std::optional<std::string> before = vel::ini::ReadValue(content, section, key);
     if (before)

@@ -35,6 +35,9 @@ struct TimeQueryState {
 
 struct LogState {
     std::unique_ptr<platform::OutputFile> file;  // null: the log is not open
+    // Another run held the lock past the bound once: this run writes without
+    // the lock from then on.
+    bool withoutLock = false;
 };
 
 // Exit status of the process, for a scheduler.

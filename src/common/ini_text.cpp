@@ -1,6 +1,7 @@
 #include "common/ini_text.h"
 
 #include <cstddef>
+#include <cstdint>
 
 #include "common/text.h"
 
@@ -255,6 +256,113 @@ std::string ProfileValue(std::string_view text, bool whole, std::string_view sec
     if (found.size() > room)
         found.resize(room);
     return found;
+}
+
+namespace {
+
+constexpr std::string_view kUtf16ByteOrderMark = "\xFF\xFE";
+
+void AppendUtf8(std::string& out, std::uint32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+void AppendUtf16(std::string& out, std::uint32_t unit)
+{
+    out += static_cast<char>(unit & 0xFF);
+    out += static_cast<char>(unit >> 8);
+}
+
+// The code point of the UTF-8 sequence at `at` (a surrogate's three-byte form
+// included), and its length; U+FFFD and 1 for a byte that begins none.
+std::uint32_t NextCodePoint(std::string_view text, std::size_t at, std::size_t& length)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[at + i]); };
+    const std::uint8_t first = byte(0);
+    length = 1;
+    if (first < 0x80)
+        return first;
+    const std::size_t need = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 0;
+    if (need == 0 || first > 0xF4 || at + need > text.size())
+        return 0xFFFD;
+    std::uint32_t c = first & (0x7F >> need);
+    for (std::size_t i = 1; i < need; ++i) {
+        if ((byte(i) & 0xC0) != 0x80)
+            return 0xFFFD;
+        c = (c << 6) | (byte(i) & 0x3F);
+    }
+    static constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (c < kLeast[need] || c > 0x10FFFF)
+        return 0xFFFD;
+    length = need;
+    return c;
+}
+
+}  // namespace
+
+FileContent DecodeFile(std::string_view bytes)
+{
+    FileContent content;
+    if (bytes.substr(0, kUtf16ByteOrderMark.size()) != kUtf16ByteOrderMark) {
+        content.text = std::string(bytes);
+        return content;
+    }
+    content.encoding = Encoding::Utf16LE;
+    bytes.remove_prefix(kUtf16ByteOrderMark.size());
+    if (bytes.size() % 2 != 0) {
+        content.oddByte = std::string(bytes.substr(bytes.size() - 1));
+        bytes.remove_suffix(1);
+    }
+    content.text.reserve(bytes.size());
+    const auto unit = [&](std::size_t i) {
+        return static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[i])) |
+               static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[i + 1])) << 8;
+    };
+    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+        const std::uint32_t c = unit(i);
+        if (c >= 0xD800 && c < 0xDC00 && i + 2 < bytes.size()) {
+            const std::uint32_t low = unit(i + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                AppendUtf8(content.text, 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
+                i += 2;
+                continue;
+            }
+        }
+        AppendUtf8(content.text, c);  // a lone surrogate too
+    }
+    return content;
+}
+
+std::string EncodeFile(const FileContent& content)
+{
+    if (content.encoding == Encoding::Bytes)
+        return content.text;
+    std::string bytes(kUtf16ByteOrderMark);
+    bytes.reserve(2 + content.text.size() * 2 + content.oddByte.size());
+    for (std::size_t at = 0, length = 0; at < content.text.size(); at += length) {
+        const std::uint32_t c = NextCodePoint(content.text, at, length);
+        if (c >= 0x10000) {
+            AppendUtf16(bytes, 0xD800 + ((c - 0x10000) >> 10));
+            AppendUtf16(bytes, 0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            AppendUtf16(bytes, c);
+        }
+    }
+    return bytes + content.oddByte;
 }
 
 }  // namespace vel::ini

@@ -32,8 +32,14 @@
 // - Section, key and value are cut at their first CR or LF: one call writes
 //   one line and cannot add sections or keys of its own.
 //
-// Any input is safe: binary bytes and NUL are ordinary characters, and both
-// functions take time linear in the size of the text.
+// Files in UTF-16: a file that begins with the UTF-16 LE byte order mark
+// (Notepad's "Unicode") holds its text in UTF-16, as the Windows profile calls
+// read it. DecodeFile gives its text in UTF-8, to which the rules above
+// apply as to any other; EncodeFile makes the file's bytes of it again. Any
+// other file is its text byte for byte.
+//
+// Any input is safe: binary bytes and NUL are ordinary characters, and every
+// function takes time linear in the size of the text.
 #pragma once
 
 #include <optional>
@@ -55,5 +61,24 @@ std::string ProfileValue(std::string_view text, bool whole, std::string_view sec
 // WritePrivateProfileString semantics on the file's text; returns the new text.
 std::string WriteValue(std::string_view content, std::string_view section, std::string_view key,
                        std::string_view value);
+
+enum class Encoding { Bytes, Utf16LE };
+
+// A file's text and how its bytes hold it.
+struct FileContent {
+    Encoding encoding = Encoding::Bytes;
+    // Bytes: the file as it is. Utf16LE: the text after the byte order mark
+    // in UTF-8; a surrogate without its partner has its own three-byte form
+    // (as in WTF-8), so that it comes back as it was.
+    std::string text;
+    std::string oddByte;  // Utf16LE: the last byte of a file of odd length, kept
+};
+
+// The text of a file's bytes; EncodeFile(DecodeFile(bytes)) == bytes.
+FileContent DecodeFile(std::string_view bytes);
+
+// The file's bytes for `content`: a UTF-16 file's mark, its text in UTF-16 LE
+// (a byte that is no part of UTF-8 as U+FFFD) and its odd byte.
+std::string EncodeFile(const FileContent& content);
 
 }  // namespace vel::ini

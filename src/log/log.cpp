@@ -16,8 +16,8 @@ using platform::LockResult;
 // lock: exclusive around the size test, the rotation and the start marker,
 // shared around each later line. Another run holds it for a moment only; one
 // that holds it longer (stopped in a debugger, say) is waited for up to the
-// bound, and then this run goes on without the lock: appending is still
-// safe, rotating is left to a later run.
+// bound once, and then this run goes on without the lock for the rest of its
+// life: appending is still safe, rotating is left to a later run.
 constexpr double kLockWaitSeconds = 10.0;
 constexpr float kLockPollSeconds = 0.05f;
 
@@ -30,15 +30,21 @@ std::string Describe(const std::string& what, const std::string& path, const pla
 }
 
 // Waits for the lock through the event pump (windows stay alive meanwhile).
-// Busy: the bound ran out.
+// Busy: the bound ran out, now or earlier in this run.
 LockResult LockLog(App& app, platform::OutputFile& file, bool exclusive, platform::SystemError& error)
 {
+    if (app.log.withoutLock)
+        return LockResult::Busy;
     platform::Clock& clock = app.platform.clock;
     const double start = clock.MonotonicSeconds();
     for (;;) {
         const LockResult result = file.TryLock(exclusive, error);
-        if (result != LockResult::Busy || clock.MonotonicSeconds() - start >= kLockWaitSeconds)
+        if (result != LockResult::Busy)
             return result;
+        if (clock.MonotonicSeconds() - start >= kLockWaitSeconds) {
+            app.log.withoutLock = true;
+            return result;
+        }
         WaitSeconds(app.platform.pump, app.platform.clock, kLockPollSeconds);
     }
 }

@@ -71,14 +71,17 @@ public:
     // Moves the file at `from` to `to`, replacing what is there: one rename
     // where both lie on one file system, else a complete copy renamed into
     // place and then the removal of `from`. A symbolic link at either name
-    // stays a link: the move takes and replaces the files the links name.
+    // that the back end follows stays a link: the move takes and replaces the
+    // files the links name. On Linux only the user's own links are followed;
+    // another's is an error that names it.
     virtual bool MoveFileTo(const std::string& from, const std::string& to, SystemError& error) = 0;
 
     // Deletes an ordinary file; false when there was none or it could not go.
     virtual bool RemoveFile(const std::string& path) = 0;
 
     // Opens for appending; a missing file is created, an existing one is
-    // never emptied.
+    // never emptied. Only a regular file opens, and the open never waits (a
+    // named pipe is an error at once).
     virtual std::unique_ptr<OutputFile> OpenAppend(const std::string& path, SystemError& error) = 0;
 
     // Starts a program with an argument vector (never through a shell) and

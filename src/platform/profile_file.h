@@ -33,6 +33,12 @@ public:
         return WriteString(section, key, value, file, ignored);
     }
 
+    // False when something at the file's name must not be read or written:
+    // a symbolic link that is not this user's or that leads to another
+    // user's file, or anything but a regular file; `why` says which. Such a
+    // file reads as missing and is never written. A missing file is usable.
+    virtual bool Usable(const std::string& file, SystemError& why) = 0;
+
     // A file larger than this many bytes is read only in part (its lines
     // within the limit) and never rewritten.
     virtual std::size_t SizeLimit() const = 0;

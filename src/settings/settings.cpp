@@ -66,11 +66,17 @@ void LoadSettings(App& app)
     const std::string path = SettingsFilePath(app);
     auto read = [&](const char* key) { return ReadIniValue(app, path, kSettingsSection, key).value; };
 
-    // Keys beyond the reader's limit read as missing: say so rather than run
-    // on defaults in silence.
+    // A file that must not be used (another user's link, a pipe) reads as
+    // missing and is never written; keys beyond the reader's limit read as
+    // missing too: say so rather than run on defaults in silence.
     app.SettingsWarning.clear();
     const std::size_t limit = app.platform.profile.SizeLimit();
-    if (const auto size = app.platform.environment.FileSize(path); size && static_cast<std::uint64_t>(*size) > limit)
+    platform::SystemError unusable;
+    if (!app.platform.profile.Usable(path, unusable))
+        app.SettingsWarning = "WARNING: the settings file " + path + " is not used (" + unusable.description +
+                              "): the default settings apply, and nothing is written to it";
+    else if (const auto size = app.platform.environment.FileSize(path);
+             size && static_cast<std::uint64_t>(*size) > limit)
         app.SettingsWarning = "WARNING: the settings file " + path + " is larger than " + std::to_string(limit) +
                               " bytes; only the keys within its first " + std::to_string(limit) + " bytes were read";
 

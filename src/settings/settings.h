@@ -43,8 +43,9 @@ std::int16_t WriteIniValue(App& app, const std::string& fileName, const std::str
                            const std::string& value, platform::SystemError* error = nullptr);
 
 // Fills the record from the file with every default and range clamp; may
-// write NTPServer and Delay back. A file larger than the reader takes leaves
-// a warning in app.SettingsWarning, for the log.
+// write NTPServer and Delay back. A file that must not be used (another
+// user's link, anything but a regular file) or that is larger than the
+// reader takes leaves a warning in app.SettingsWarning, for the log.
 void LoadSettings(App& app);
 
 // Writes six keys from the record (Tolerance and PCOffset are never written).

@@ -280,6 +280,60 @@ TEST(IniWrite, ValueReadBackAsWritten)
     EXPECT_EQ(ReadValue(text, "Main", "NTPServer"), optional<string>("x"));
 }
 
+// ---- Files in UTF-16 ---------------------------------------------------------
+
+// UTF-16 LE bytes of a text of ASCII, BMP and astral characters (with the mark).
+string Utf16(const std::u16string& text)
+{
+    string bytes = "\xFF\xFE";
+    for (const char16_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
+TEST(IniUtf16, AUtf16FileIsReadAndWrittenInItsOwnEncoding)
+{
+    const string file = Utf16(u"[Main]\r\nConnectoid=Z\u00FCrich \U0001F600\r\nDelay=10\r\n");
+    const FileContent content = DecodeFile(file);
+    EXPECT_EQ(content.encoding, Encoding::Utf16LE);
+    EXPECT_EQ(ReadValue(content.text, "Main", "Connectoid"), optional<string>("Z\xC3\xBCrich \xF0\x9F\x98\x80"));
+    FileContent written = content;
+    written.text = WriteValue(content.text, "Main", "Delay", "25");
+    EXPECT_EQ(EncodeFile(written), Utf16(u"[Main]\r\nConnectoid=Z\u00FCrich \U0001F600\r\nDelay=25\r\n"));
+}
+
+// Whatever the bytes, a file comes back as it was; only a UTF-16 file is
+// decoded.
+TEST(IniUtf16, EveryFileComesBackByteForByte)
+{
+    const string cases[] = {
+        "",
+        "[Main]\r\nDelay=3\r\n",
+        string("\xFE\xFF\0[\0M", 6),              // big-endian mark: bytes as they are
+        "\xEF\xBB\xBF[Main]\r\n",                 // UTF-8 mark: bytes as they are
+        "\xFF\xFE",                               // the mark alone
+        Utf16(u"[Main]\r\nA=\xD800x\xDC00\r\n"),  // surrogates without partners
+        Utf16(u"A=\xDBFF") + "\x41",              // an odd last byte
+        Utf16(u"A=\xDBFF\xDFFF\0\xFFFF"),         // the last astral character, a NUL, U+FFFF
+    };
+    for (const string& bytes : cases) {
+        const FileContent content = DecodeFile(bytes);
+        EXPECT_EQ(content.encoding, bytes.rfind("\xFF\xFE", 0) == 0 ? Encoding::Utf16LE : Encoding::Bytes);
+        EXPECT_EQ(EncodeFile(content), bytes);
+        if (content.encoding == Encoding::Bytes) {
+            EXPECT_EQ(content.text, bytes);
+        }
+    }
+}
+
+TEST(IniUtf16, BytesThatAreNoUtf8BecomeTheReplacementCharacter)
+{
+    FileContent content{Encoding::Utf16LE, "a\xFF\xC3(\xE0\x80\x80\xF4\x90\x80\x80", ""};
+    EXPECT_EQ(EncodeFile(content), Utf16(u"a\xFFFD\xFFFD(\xFFFD\xFFFD\xFFFD\xFFFD\xFFFD\xFFFD\xFFFD"));
+}
+
 TEST(IniText, HugeInputTakesLinearTime)
 {
     // 400 000 lines in one section, the key at the end: a reader or writer

@@ -19,9 +19,9 @@ constexpr const char* kSettings =
 
 class ProgramStart : public ProgramTest {};
 
-// A log that cannot be opened, or whose first line cannot be written (a full
-// disk), stops the program at once: the error is named on standard error, the
-// exit status is not 0, and the settings file is left as it was.
+// A log that cannot be opened (a folder, a device) stops the program at
+// once: the error is named on standard error, the exit status is not 0, and
+// the settings file is left as it was.
 TEST_F(ProgramStart, ALogThatCannotBeWrittenStopsTheProgramWithTheError)
 {
     WriteSettings(kSettings);
@@ -35,11 +35,13 @@ TEST_F(ProgramStart, ALogThatCannotBeWrittenStopsTheProgramWithTheError)
     EXPECT_EQ(ReadSettings(), kSettings);
     EXPECT_LT(run.seconds, 3.0);  // stopped before the start delay
 
+    // A device (an endless full disk) is no log, even through one's own link.
     fs::remove(home / "Veltrane.log");
     fs::create_symlink("/dev/full", home / "Veltrane.log");
     run = Run({});
     EXPECT_EQ(run.exitStatus, 5);
-    EXPECT_NE(run.output.find("cannot write its log file " + (home / "Veltrane.log").string() + ": error 28"),
+    EXPECT_NE(run.output.find("cannot open its log file " + (home / "Veltrane.log").string() +
+                              ": error 22 (not a regular file)."),
               std::string::npos)
         << run.output;
     EXPECT_EQ(ReadSettings(), kSettings);

@@ -82,30 +82,5 @@ TEST_F(OverlappingRuns, FiveRunsAtOnceOnALogDueForRotationLoseNoLineAndKeepTheOl
     }
 }
 
-// Links at both names stay links through a rotation by the real program.
-TEST_F(OverlappingRuns, LinksAtTheLogsNamesAreWrittenThrough)
-{
-    WriteSettings(
-        "[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=3\r\nConnectionType=LAN\r\n"
-        "QuietMode=Y\r\n");
-    const fs::path logs = home.string() + ".logs";
-    fs::create_directories(logs);
-    const std::string earlier = EarlierLog(0);
-    std::ofstream(logs / "current.log", std::ios::binary) << earlier;
-    fs::create_symlink(logs / "current.log", home / "Veltrane.log");
-    fs::create_symlink(logs / "previous.log", home / "OldLog.log");  // nothing there yet
-
-    RunOptions options;
-    options.arguments = "noupdate";
-    const ProgramRun run = Run(options);
-    EXPECT_EQ(run.exitStatus, 1) << run.output;
-    EXPECT_TRUE(fs::is_symlink(home / "Veltrane.log"));
-    EXPECT_TRUE(fs::is_symlink(home / "OldLog.log"));
-    EXPECT_EQ(ReadFile(logs / "previous.log"), earlier);
-    EXPECT_EQ(run.log.front(), "*** VEL started ***");
-    EXPECT_EQ(ReadFile(logs / "current.log").rfind(run.stampedLog.front(), 0), 0u);
-    fs::remove_all(logs);
-}
-
 }  // namespace
 }  // namespace vel::integration

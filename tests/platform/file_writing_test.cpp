@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -130,6 +131,22 @@ TEST_F(FileWritingTest, AFolderThatTakesNoNewFileIsToldApart)
     EXPECT_EQ(ReplaceFileWhole(Path("") + "/", fill, nullptr, error), ReplaceOutcome::Failed);
     EXPECT_EQ(error.number, EISDIR);
     EXPECT_TRUE(Names().empty());
+}
+
+// A temporary file whose replacement was killed goes at the next replacement;
+// one that a running replacement holds (its lock taken) stays.
+TEST_F(FileWritingTest, AbandonedTemporaryFilesGoAndOnesInUseStay)
+{
+    Write(Path(".settings.tmp-99999-0"), "killed save");
+    Write(Path(".settings.tmp-99999-1"), "running save");
+    Write(Path(".other.tmp-99999-0"), "another file's");
+    FileDescriptor running(::open(Path(".settings.tmp-99999-1").c_str(), O_WRONLY | O_CLOEXEC));
+    ASSERT_EQ(::flock(running.get(), LOCK_EX | LOCK_NB), 0);
+    SystemError error;
+    const auto fill = [](int fd) { return WriteAll(fd, "new", 3); };
+    ASSERT_EQ(ReplaceFileWhole(Path("settings"), fill, nullptr, error), ReplaceOutcome::Replaced);
+    EXPECT_EQ(Names(), (std::vector<std::string>{".other.tmp-99999-0", ".settings.tmp-99999-1", "settings"}));
+    EXPECT_EQ(Read(Path("settings")), "new");
 }
 
 }  // namespace

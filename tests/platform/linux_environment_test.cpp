@@ -16,33 +16,24 @@ namespace fs = std::filesystem;
 
 using Facts = LinuxEnvironment::FolderFacts;
 
-constexpr const char* kSettingsFile = "Veltrane.INI";
-
-TEST(ProgramFolder, TheExecutablesFolderWhenItHoldsTheSettingsOrCanBeWritten)
+// An installed copy never keeps its files beside itself, whatever its
+// folder allows; a portable one always does; VELTRANE_HOME overrides both.
+TEST(ProgramFolder, ChosenByTheInstallMarkNeverByWhatTheFolderAllows)
 {
-    Facts facts{"/opt/veltrane", true, false, "", "/home/u/.cfg", "/home/u"};
-    EXPECT_EQ(LinuxEnvironment::ChooseProgramFolder(facts), "/opt/veltrane");
-    facts.executableFolderHasSettings = false;
-    facts.executableFolderWritable = true;
-    EXPECT_EQ(LinuxEnvironment::ChooseProgramFolder(facts), "/opt/veltrane");
-}
-
-TEST(ProgramFolder, AnInstalledCopyUsesTheUsersConfigurationFolder)
-{
-    Facts facts{"/usr/bin", false, false, "", "/home/u/.cfg", "/home/u"};
-    EXPECT_EQ(LinuxEnvironment::ChooseProgramFolder(facts), "/home/u/.cfg/veltrane");
-    facts.xdgConfigHome = "";
-    EXPECT_EQ(LinuxEnvironment::ChooseProgramFolder(facts), "/home/u/.config/veltrane");
-    facts.xdgConfigHome = "relative/cfg";  // not absolute: ignored
-    EXPECT_EQ(LinuxEnvironment::ChooseProgramFolder(facts), "/home/u/.config/veltrane");
-    facts.home = "";
-    EXPECT_EQ(LinuxEnvironment::ChooseProgramFolder(facts), "/usr/bin");
-}
-
-TEST(ProgramFolder, VeltraneHomeOverridesBoth)
-{
-    Facts facts{"/opt/veltrane", true, true, "/srv/clock//", "/x", "/y"};
-    EXPECT_EQ(LinuxEnvironment::ChooseProgramFolder(facts), "/srv/clock");
+    struct Case {
+        Facts facts;
+        const char* folder;
+    } cases[] = {
+        {{"/opt/veltrane", false, "", "/home/u/.cfg", "/home/u"}, "/opt/veltrane"},
+        {{"/usr/bin", true, "", "/home/u/.cfg", "/home/u"}, "/home/u/.cfg/veltrane"},
+        {{"/usr/bin", true, "", "", "/home/u"}, "/home/u/.config/veltrane"},
+        {{"/usr/bin", true, "", "relative/cfg", "/home/u"}, "/home/u/.config/veltrane"},  // not absolute: ignored
+        {{"/usr/bin", true, "", "", ""}, "/usr/bin"},
+        {{"/opt/veltrane", false, "/srv/clock//", "/x", "/y"}, "/srv/clock"},
+        {{"/usr/bin", true, "/srv/clock", "/x", "/y"}, "/srv/clock"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(LinuxEnvironment::ChooseProgramFolder(c.facts), c.folder) << c.facts.executableFolder;
 }
 
 struct LinuxFiles : ::testing::Test {
@@ -71,7 +62,7 @@ struct LinuxFiles : ::testing::Test {
 
 TEST_F(LinuxFiles, CommandLineAndFolderFromTheProcess)
 {
-    LinuxEnvironment env({"Config", "noUpdate", "a b"}, "/nowhere/veltrane", kSettingsFile);
+    LinuxEnvironment env({"Config", "noUpdate", "a b"}, "/nowhere/veltrane");
     EXPECT_EQ(env.CommandLine(), "Config noUpdate a b");
     EXPECT_EQ(env.ProgramFolder(), dir.string());
     EXPECT_EQ(env.GetVariable("VELTRANE_HOME"), dir.string());
@@ -80,7 +71,7 @@ TEST_F(LinuxFiles, CommandLineAndFolderFromTheProcess)
 
 TEST_F(LinuxFiles, AFolderIsNoOrdinaryFile)
 {
-    LinuxEnvironment env({}, "/x/veltrane", kSettingsFile);
+    LinuxEnvironment env({}, "/x/veltrane");
     fs::create_directory(P("Veltrane.INI"));
     EXPECT_FALSE(env.IsOrdinaryFile(P("Veltrane.INI")));
     EXPECT_FALSE(env.FileSize(P("Veltrane.INI")).has_value());
@@ -93,7 +84,7 @@ TEST_F(LinuxFiles, AFolderIsNoOrdinaryFile)
 
 TEST_F(LinuxFiles, AppendMoveAndDelete)
 {
-    LinuxEnvironment env({}, "/x/veltrane", kSettingsFile);
+    LinuxEnvironment env({}, "/x/veltrane");
     platform::SystemError error;
     {
         auto log = env.OpenAppend(P("Veltrane.log"), error);
@@ -120,7 +111,7 @@ TEST_F(LinuxFiles, AppendMoveAndDelete)
 
 TEST_F(LinuxFiles, AFailedMoveKeepsTheTarget)
 {
-    LinuxEnvironment env({}, "/x/veltrane", kSettingsFile);
+    LinuxEnvironment env({}, "/x/veltrane");
     std::ofstream(P("OldLog.log")) << "older";
     platform::SystemError error;
     EXPECT_FALSE(env.MoveFileTo(P("missing.log"), P("OldLog.log"), error));
@@ -136,7 +127,7 @@ TEST_F(LinuxFiles, AFailedMoveKeepsTheTarget)
 // waited while the other rotated finds the new log, not the moved one.
 TEST_F(LinuxFiles, TheLockFollowsTheLogToItsNewFileAfterARotation)
 {
-    LinuxEnvironment env({}, "/x/veltrane", kSettingsFile);
+    LinuxEnvironment env({}, "/x/veltrane");
     platform::SystemError error;
     auto first = env.OpenAppend(P("Veltrane.log"), error);
     auto second = env.OpenAppend(P("Veltrane.log"), error);
@@ -169,7 +160,7 @@ TEST_F(LinuxFiles, TheLockFollowsTheLogToItsNewFileAfterARotation)
 // and written.
 TEST_F(LinuxFiles, LinksAtBothNamesAreKeptThroughARotation)
 {
-    LinuxEnvironment env({}, "/x/veltrane", kSettingsFile);
+    LinuxEnvironment env({}, "/x/veltrane");
     fs::create_directory(P("logs"));
     std::ofstream(P("logs/current.log")) << "full log";
     std::ofstream(P("logs/previous.log")) << "older";
@@ -201,7 +192,7 @@ TEST_F(LinuxFiles, LinksAtBothNamesAreKeptThroughARotation)
 
 TEST_F(LinuxFiles, OpenInAMissingFolderGivesTheErrorNumber)
 {
-    LinuxEnvironment env({}, "/x/veltrane", kSettingsFile);
+    LinuxEnvironment env({}, "/x/veltrane");
     platform::SystemError error;
     EXPECT_EQ(env.OpenAppend(P("no-such-folder/Veltrane.log"), error), nullptr);
     EXPECT_EQ(error.number, ENOENT);
@@ -210,7 +201,7 @@ TEST_F(LinuxFiles, OpenInAMissingFolderGivesTheErrorNumber)
 
 TEST_F(LinuxFiles, ProgramsAreFoundOnThePathAndStartedWithoutAShell)
 {
-    LinuxEnvironment env({}, "/x/veltrane", kSettingsFile);
+    LinuxEnvironment env({}, "/x/veltrane");
     ASSERT_TRUE(env.FindProgram("sh").has_value());
     EXPECT_FALSE(env.FindProgram("veltrane-no-such-program").has_value());
     const std::string marker = P("started; touch injected");
@@ -232,7 +223,7 @@ TEST_F(LinuxFiles, TheSystemInformationProgramIsTheFirstOfThreeOnThePath)
         fs::permissions(dir / name, fs::perms::owner_all);
         return (dir / name).string();
     };
-    LinuxEnvironment env({}, "/x/veltrane", kSettingsFile);
+    LinuxEnvironment env({}, "/x/veltrane");
     const bool noneAtFirst = !env.SystemInformationProgram().has_value();
     // The last choice, then the second, then the first wins over both.
     const std::string monitor = program("gnome-system-monitor");

@@ -357,10 +357,36 @@ TEST_F(LinuxProfileFileTest, NamedPipeNeitherHangsNorIsWritten)
 {
     ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
     EXPECT_EQ(Get("Delay"), "");
+    SystemError why;
+    EXPECT_FALSE(profile.Usable(path, why));
+    EXPECT_EQ(why.description, "not a regular file");
     EXPECT_FALSE(profile.WriteString("Main", "Delay", "3", path));
     struct stat info {};
     ASSERT_EQ(::lstat(path.c_str(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
+// Notepad's "Unicode": the file stays UTF-16 LE with its mark, in place or
+// in a temporary file renamed over it.
+TEST_F(LinuxProfileFileTest, AUtf16FileIsReadAndWrittenInUtf16)
+{
+    const auto utf16 = [](const string& ascii) {
+        string bytes = "\xFF\xFE";
+        for (const char c : ascii)
+            bytes += string{c, '\0'};
+        return bytes;
+    };
+    Put(path, utf16("[Main]\r\nNTPServer=127.0.0.1 (here)\r\n"));
+    EXPECT_EQ(Get("NTPServer"), "127.0.0.1 (here)");
+    ASSERT_TRUE(profile.WriteString("Main", "QuietMode", "Y", path));
+    EXPECT_EQ(Text(path), utf16("[Main]\r\nNTPServer=127.0.0.1 (here)\r\nQuietMode=Y\r\n"));
+    {
+        WithoutPermissionOverride unprivileged;
+        ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+        ASSERT_TRUE(profile.WriteString("Main", "QuietMode", "N", path));
+        ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+    }
+    EXPECT_EQ(Text(path), utf16("[Main]\r\nNTPServer=127.0.0.1 (here)\r\nQuietMode=N\r\n"));
 }
 
 TEST_F(LinuxProfileFileTest, BinaryGarbageIsKeptAndTheSectionAdded)

@@ -424,6 +424,24 @@ TEST_F(SettingsTest, AFileBeyondTheReadersLimitLeavesAWarning)
     EXPECT_EQ(app.SettingsWarning, "");
 }
 
+// Another user's link at the name: the file is not read, the defaults apply,
+// no repair and no save reaches it, and the log will say so.
+TEST_F(SettingsTest, AFileThatMustNotBeUsedLeavesAWarningAndTheDefaults)
+{
+    t.WriteSettings("[Main]\r\nNTPServer=time.example\r\nDelay=99\r\nQuietMode=Y\r\n");
+    t.profile.unusable[t.SettingsPath()] = "a symbolic link that belongs to another user";
+    LoadSettings(app);
+    EXPECT_EQ(app.SettingsWarning,
+              "WARNING: the settings file /app/Veltrane.INI is not used (a symbolic link that "
+              "belongs to another user): the default settings apply, and nothing is written to it");
+    EXPECT_EQ(s.NTPServer, kDefaultNTPServer);
+    EXPECT_EQ(s.QuietMode, "");
+    EXPECT_EQ(s.DelaySeconds, 3);
+    EXPECT_FALSE(SaveSettings(app));
+    EXPECT_EQ(t.profile.writes, 0);
+    EXPECT_EQ(t.env.files[t.SettingsPath()], "[Main]\r\nNTPServer=time.example\r\nDelay=99\r\nQuietMode=Y\r\n");
+}
+
 // ---- On real files ------------------------------------------------------------
 
 // The settings routines over this system's INI back end, in a temporary folder.

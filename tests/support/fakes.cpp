@@ -142,7 +142,7 @@ int FakeProfileFile::GetString(const std::string& section, const std::string& ke
                                std::string& value, int bufferSize, const std::string& file)
 {
     std::optional<std::string> found;
-    if (env_.IsOrdinaryFile(file)) {
+    if (env_.IsOrdinaryFile(file) && !unusable.count(file)) {
         std::string text = env_.files[file];
         if (text.size() > sizeLimit) {
             // Only the whole lines within the limit count.
@@ -170,6 +170,10 @@ bool FakeProfileFile::WriteString(const std::string& section, const std::string&
         error = AccessDenied();
         return false;
     }
+    if (unusable.count(file)) {
+        error = {EPERM, unusable[file]};
+        return false;
+    }
     const std::string current = env_.IsOrdinaryFile(file) ? env_.files[file] : std::string();
     if (current.size() > sizeLimit) {
         error = {EFBIG, "File too large"};
@@ -178,6 +182,14 @@ bool FakeProfileFile::WriteString(const std::string& section, const std::string&
     env_.files[file] = ini::WriteValue(current, section, key, value);
     ++writes;
     return true;
+}
+
+bool FakeProfileFile::Usable(const std::string& file, platform::SystemError& why)
+{
+    if (!unusable.count(file))
+        return true;
+    why = {EPERM, unusable[file]};
+    return false;
 }
 
 void FakeSocket::Connect()

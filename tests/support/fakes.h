@@ -73,8 +73,11 @@ public:
     using platform::ProfileFile::WriteString;
     bool WriteString(const std::string& section, const std::string& key, const std::string& value,
                      const std::string& file, platform::SystemError& error) override;
+    bool Usable(const std::string& file, platform::SystemError& why) override;
     std::size_t SizeLimit() const override { return sizeLimit; }
     int writes = 0;
+    // Files that are there but must not be used, with the reason.
+    std::map<std::string, std::string> unusable;
     // Beyond this a file is read only in part and never written.
     std::size_t sizeLimit = 16u * 1024u * 1024u;
 

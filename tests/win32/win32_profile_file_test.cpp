@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "common/ini_text.h"
 #include "platform/win32/win32_text.h"
 #include "support/test_app.h"
@@ -140,6 +142,54 @@ TEST(Win32ProfileFile, WritesThatCannotBeMadeChangeNothing)
     EXPECT_EQ(Get(small, Narrow(big), "QuietMode"), "(default)");
     EXPECT_FALSE(small.WriteString("Main", "Delay", "20", Narrow(big)));
     EXPECT_EQ(ReadBytes(big), text);
+}
+
+// Notepad's "Unicode": read and written in UTF-16 LE with its mark, as the
+// Windows profile calls read it.
+TEST(Win32ProfileFile, AUtf16FileIsReadAndWrittenInUtf16)
+{
+    TempFolder folder;
+    Win32ProfileFile ini;
+    const std::wstring path = folder.File(L"Veltrane.INI");
+    const auto utf16 = [](const std::wstring& text) {
+        std::string bytes = "\xFF\xFE";
+        for (const wchar_t c : text)
+            bytes += std::string{static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+        return bytes;
+    };
+    WriteBytes(path, utf16(L"[Main]\r\nNTPServer=127.0.0.1 (here)\r\nConnectoid=Z\u00FCrich\r\n"));
+    EXPECT_EQ(Get(ini, Narrow(path), "NTPServer"), "127.0.0.1 (here)");
+    EXPECT_EQ(Get(ini, Narrow(path), "Connectoid"), "Z\xC3\xBCrich");
+    ASSERT_TRUE(ini.WriteString("Main", "QuietMode", "Y", Narrow(path)));
+    EXPECT_EQ(ReadBytes(path),
+              utf16(L"[Main]\r\nNTPServer=127.0.0.1 (here)\r\nConnectoid=Z\u00FCrich\r\nQuietMode=Y\r\n"));
+    // What the system's own call reads from it.
+    wchar_t value[64] = {};
+    ::GetPrivateProfileStringW(L"Main", L"QuietMode", L"", value, 64, path.c_str());
+    EXPECT_EQ(std::wstring(value), L"Y");
+}
+
+// The temporary file of a write that was killed goes at the next write; one
+// that a running write holds open stays.
+TEST(Win32ProfileFile, AbandonedTemporaryFilesGoAndOnesInUseStay)
+{
+    TempFolder folder;
+    Win32ProfileFile ini;
+    WriteBytes(folder.File(L"~veltrane-99999-0.tmp"), "killed");
+    WriteBytes(folder.File(L"~veltrane-99999-1.tmp"), "running");
+    const HANDLE running = ::CreateFileW(folder.File(L"~veltrane-99999-1.tmp").c_str(), GENERIC_WRITE, 0, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(running, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(ini.WriteString("Main", "Delay", "3", folder.Utf8File(L"Veltrane.INI")));
+    ::CloseHandle(running);
+    std::vector<std::wstring> names = FolderNames(folder.Path());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"Veltrane.INI", L"~veltrane-99999-1.tmp"}));
+    // What is no file is no settings file.
+    ::CreateDirectoryW(folder.File(L"folder.ini").c_str(), nullptr);
+    SystemError why;
+    EXPECT_FALSE(ini.Usable(folder.Utf8File(L"folder.ini"), why));
+    EXPECT_TRUE(ini.Usable(folder.Utf8File(L"missing.ini"), why));
 }
 
 }  // namespace

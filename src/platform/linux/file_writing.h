@@ -1,7 +1,9 @@
-// Writing files on Linux so that none is ever left half written: every write
-// carried to its end, and a file replaced by a whole new one in one rename.
-// LinuxEnvironment (the log, its moves) and LinuxProfileFile (the settings)
-// share these.
+// Opening and writing files on Linux: in a folder that other users may write
+// (a shared program folder), nobody else's symbolic link is followed and only
+// regular files are opened, without blocking; no file is ever left half
+// written: every write carried to its end, and a file replaced by a whole new
+// one in one rename. LinuxEnvironment (the log, its moves) and
+// LinuxProfileFile (the settings) share these.
 #pragma once
 
 #include <sys/stat.h>
@@ -9,6 +11,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "platform/environment.h"
@@ -22,8 +25,24 @@ public:
     ~FileDescriptor();
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.Release()) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept
+    {
+        if (this != &other) {
+            Close();
+            fd_ = other.Release();
+        }
+        return *this;
+    }
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
+    // Hands the descriptor over: it is no longer closed here.
+    int Release()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
     // Closes now; false when the close reports an error (a late write error).
     bool Close();
 
@@ -43,6 +62,29 @@ bool WriteAll(int fd, const char* data, std::size_t size);
 // The same at `offset`, without moving the file position.
 bool WriteAllAt(int fd, const char* data, std::size_t size, off_t offset);
 
+// The files at our names, and how links are followed: a symbolic link at a
+// name is followed only when the link belongs to this process's user (its
+// effective uid, so root's own when root runs the program), and so on for a
+// link it leads to; the file at the end of links must be the user's too.
+// Anything else is refused with EPERM, so that nobody who may write the folder
+// can make a run write, move or read a file of the user's elsewhere. A file
+// at the name itself, not reached through a link, may be anyone's. Each link
+// is read from the link that was checked (opened as itself, never by name
+// twice), so that swapping links in between wins nothing.
+
+// Opens a file at `path` as open(2) would with `flags` (and `mode` with
+// O_CREAT), links followed by the rule above. Only a regular file is opened:
+// the open does not block (a named pipe with nobody at the other end), and a
+// folder is EISDIR, a pipe, device or socket EINVAL, at once. `where`: the
+// path the file lies at (the name itself, or where the last link leads), also
+// when the open fails there, for a missing file. -1 and `error` on failure.
+int OpenOwnFile(const std::string& path, int flags, mode_t mode, std::string* where, SystemError& error);
+
+// Where a name finally leads by the same rule (the name itself when it is no
+// link); the place may hold nothing (yet). What is there when reached through
+// a link must be the user's regular file. nullopt and `error` when refused.
+std::optional<std::string> ResolveOwnLinks(const std::string& path, SystemError& error);
+
 // Flushes a folder's entries (a rename, a new or removed name) to the disk.
 void SyncFolder(const std::string& folder);
 
@@ -55,6 +97,9 @@ enum class ReplaceOutcome { Replaced, NoTemporaryFile, Failed };
 // removes the temporary file. `original`: the file replaced, whose owner
 // (where allowed) and permissions the new one takes; null for a new file.
 // NoTemporaryFile: the folder takes no new file. `error` says why it failed.
+// The temporary file is locked (flock) until it has been renamed; one whose
+// lock is free was left by a replacement that was killed, and the next
+// replacement of the same target removes it (never one that is in use).
 ReplaceOutcome ReplaceFileWhole(const std::string& target, const std::function<bool(int fd)>& fill,
                                 const struct stat* original, SystemError& error);
 

@@ -1,6 +1,7 @@
 #include "platform/linux/linux_environment.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "platform/linux/file_writing.h"
 #include "platform/linux/linux_stop_signals.h"
@@ -24,17 +26,11 @@ SystemError LastError()
     return {number, std::strerror(number)};
 }
 
+// The log: only a regular file, links followed only where they are the
+// user's (file_writing.h), never blocking on a named pipe.
 int OpenDescriptor(const std::string& path, SystemError& error)
 {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        error = {EISDIR, std::strerror(EISDIR)};
-        return -1;
-    }
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
-    if (fd < 0)
-        error = LastError();
-    return fd;
+    return OpenOwnFile(path, O_WRONLY | O_APPEND | O_CREAT, 0644, nullptr, error);
 }
 
 bool SameFile(const struct stat& a, const struct stat& b)
@@ -107,33 +103,11 @@ std::unique_ptr<OutputFile> Open(const std::string& path, SystemError& error)
     return std::make_unique<PosixOutputFile>(fd, path);
 }
 
-// The file a name finally stands for: symbolic links followed, also where the
-// last one points at nothing yet.
-std::string FinalTarget(const std::string& path, SystemError& error)
-{
-    std::string current = path;
-    for (int depth = 0; depth < 40; ++depth) {
-        struct stat st {};
-        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return current;
-        std::string link(PATH_MAX, '\0');
-        const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
-        if (n < 0) {
-            error = LastError();
-            return {};
-        }
-        link.resize(static_cast<std::size_t>(n));
-        current = !link.empty() && link.front() == '/' ? link : FolderOf(current) + "/" + link;
-    }
-    error = {ELOOP, std::strerror(ELOOP)};
-    return {};
-}
-
 // Copies `from` into a new file replacing `to` (see ReplaceFileWhole): the
 // target is the whole copy or its old self, never half of either.
 bool CopyOver(const std::string& from, const std::string& to, SystemError& error)
 {
-    FileDescriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor in(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (!in.valid()) {
         error = LastError();
         return false;
@@ -153,18 +127,57 @@ bool CopyOver(const std::string& from, const std::string& to, SystemError& error
     return ReplaceFileWhole(to, copy, nullptr, error) == ReplaceOutcome::Replaced;
 }
 
+// Moves the file at `source` to `target`: one rename, or across file systems
+// a whole copy and then the removal of the original.
+bool MoveResolved(const std::string& source, const std::string& target, SystemError& error)
+{
+    // A stop signal waits until the move is whole (no temporary file left).
+    DeferStopSignals defer;
+    if (::rename(source.c_str(), target.c_str()) == 0) {
+        SyncFolder(FolderOf(target));
+        if (FolderOf(source) != FolderOf(target))
+            SyncFolder(FolderOf(source));
+        return true;
+    }
+    if (errno != EXDEV) {
+        error = LastError();
+        return false;
+    }
+    // The links lead to two file systems: copy, then remove the original.
+    if (!CopyOver(source, target, error))
+        return false;
+    if (::unlink(source.c_str()) != 0) {
+        error = LastError();
+        return false;
+    }
+    SyncFolder(FolderOf(source));
+    return true;
+}
+
 }  // namespace
 
-LinuxEnvironment::LinuxEnvironment(std::vector<std::string> args, std::string executablePath,
-                                   const std::string& settingsFileName)
-    : args_(std::move(args)),
-      programFolder_(ChooseProgramFolder(GatherFolderFacts(FolderOf(executablePath), settingsFileName)))
+LinuxEnvironment::LinuxEnvironment(std::vector<std::string> args, std::string executablePath) : args_(std::move(args))
 {
-    // The stand-in folder under the user's configuration may not exist yet.
-    if (programFolder_ != FolderOf(executablePath)) {
-        std::error_code ec;
+    const FolderFacts facts = GatherFolderFacts(FolderOf(executablePath));
+    programFolder_ = ChooseProgramFolder(facts);
+    if (programFolder_ == facts.executableFolder)
+        return;
+    std::error_code ec;
+    if (!facts.veltraneHome.empty()) {
         std::filesystem::create_directories(programFolder_, ec);
+        return;
     }
+    // The user's configuration folder may not exist yet: what is missing of
+    // it is made private to the user, as configuration folders are.
+    for (std::size_t slash = programFolder_.find('/', 1); slash != std::string::npos;
+         slash = programFolder_.find('/', slash + 1))
+        ::mkdir(programFolder_.substr(0, slash).c_str(), 0700);
+    ::mkdir(programFolder_.c_str(), 0700);
+}
+
+const char* LinuxEnvironment::InstalledMark()
+{
+    return VELTRANE_INSTALL_MARK;
 }
 
 std::string LinuxEnvironment::ExecutableFolder()
@@ -184,7 +197,7 @@ std::string LinuxEnvironment::ChooseProgramFolder(const FolderFacts& facts)
             folder.pop_back();
         return folder;
     }
-    if (facts.executableFolderHasSettings || facts.executableFolderWritable)
+    if (!facts.installed)
         return facts.executableFolder;
     // Only an absolute XDG_CONFIG_HOME counts; a relative one is to be ignored.
     if (!facts.xdgConfigHome.empty() && facts.xdgConfigHome.front() == '/')
@@ -194,15 +207,13 @@ std::string LinuxEnvironment::ChooseProgramFolder(const FolderFacts& facts)
     return facts.executableFolder;
 }
 
-LinuxEnvironment::FolderFacts LinuxEnvironment::GatherFolderFacts(const std::string& executableFolder,
-                                                                  const std::string& settingsFileName)
+LinuxEnvironment::FolderFacts LinuxEnvironment::GatherFolderFacts(const std::string& executableFolder)
 {
     FolderFacts facts;
     facts.executableFolder = executableFolder;
     struct stat st {};
-    const std::string settings = executableFolder + "/" + settingsFileName;
-    facts.executableFolderHasSettings = ::stat(settings.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-    facts.executableFolderWritable = ::access(executableFolder.c_str(), W_OK) == 0;
+    const std::string mark = executableFolder + "/" + InstalledMark();
+    facts.installed = ::stat(mark.c_str(), &st) == 0 && S_ISREG(st.st_mode);
     auto variable = [](const char* name) {
         const char* value = std::getenv(name);
         return std::string(value ? value : "");
@@ -210,6 +221,14 @@ LinuxEnvironment::FolderFacts LinuxEnvironment::GatherFolderFacts(const std::str
     facts.veltraneHome = variable("VELTRANE_HOME");
     facts.xdgConfigHome = variable("XDG_CONFIG_HOME");
     facts.home = variable("HOME");
+    if (facts.home.empty()) {  // a service without HOME, say
+        struct passwd entry {};
+        struct passwd* found = nullptr;
+        std::string buffer(16384, '\0');
+        if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+            found->pw_dir != nullptr)
+            facts.home = found->pw_dir;
+    }
     return facts;
 }
 
@@ -248,31 +267,18 @@ std::optional<std::int64_t> LinuxEnvironment::FileSize(const std::string& path)
 
 bool LinuxEnvironment::MoveFileTo(const std::string& from, const std::string& to, SystemError& error)
 {
-    const std::string source = FinalTarget(from, error);
-    const std::string target = source.empty() ? std::string() : FinalTarget(to, error);
-    if (source.empty() || target.empty())
+    // The names themselves, or where the user's own links at them lead;
+    // nobody else's link is followed. Without links this renames a name of
+    // the folder over another, which never reaches a file elsewhere.
+    const std::optional<std::string> source = ResolveOwnLinks(from, error);
+    if (!source)
         return false;
-    // A stop signal waits until the move is whole (no temporary file left).
-    DeferStopSignals defer;
-    if (::rename(source.c_str(), target.c_str()) == 0) {
-        SyncFolder(FolderOf(target));
-        if (FolderOf(source) != FolderOf(target))
-            SyncFolder(FolderOf(source));
-        return true;
-    }
-    if (errno != EXDEV) {
-        error = LastError();
+    const std::optional<std::string> target = ResolveOwnLinks(to, error);
+    if (!target) {
+        error.description = to + ": " + error.description;  // the caller names only `from`
         return false;
     }
-    // The links lead to two file systems: copy, then remove the original.
-    if (!CopyOver(source, target, error))
-        return false;
-    if (::unlink(source.c_str()) != 0) {
-        error = LastError();
-        return false;
-    }
-    SyncFolder(FolderOf(source));
-    return true;
+    return MoveResolved(*source, *target, error);
 }
 
 bool LinuxEnvironment::RemoveFile(const std::string& path)

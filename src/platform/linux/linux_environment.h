@@ -12,10 +12,8 @@ namespace vel::platform {
 class LinuxEnvironment : public Environment {
 public:
     // args: the arguments after the program name. executablePath: where the
-    // program lies (normally /proc/self/exe resolved). settingsFileName: the
-    // program's settings file, which keeps the executable's folder the
-    // program folder where it lies.
-    LinuxEnvironment(std::vector<std::string> args, std::string executablePath, const std::string& settingsFileName);
+    // program lies (normally /proc/self/exe resolved).
+    LinuxEnvironment(std::vector<std::string> args, std::string executablePath);
 
     std::string CommandLine() override;
     std::string ProgramFolder() override { return programFolder_; }
@@ -35,21 +33,26 @@ public:
     // What the choice of the program folder depends on.
     struct FolderFacts {
         std::string executableFolder;
-        bool executableFolderHasSettings = false;
-        bool executableFolderWritable = false;
+        // The install step's mark lies beside the executable (a package's or
+        // `cmake --install`'s copy); a copy without it is a portable one.
+        bool installed = false;
         std::string veltraneHome;   // $VELTRANE_HOME, empty when unset
         std::string xdgConfigHome;  // $XDG_CONFIG_HOME, empty when unset
-        std::string home;           // $HOME, empty when unset
+        std::string home;           // $HOME, else the user's home in the password database; empty when neither
     };
 
-    // The folder of the settings and the log: VELTRANE_HOME when set; else the
-    // executable's folder, unless it holds no settings file and cannot be
-    // written (an installed copy), then $XDG_CONFIG_HOME/veltrane (by default
-    // ~/.config/veltrane).
+    // The folder of the settings and the log: VELTRANE_HOME when set; else,
+    // for an installed copy, $XDG_CONFIG_HOME/veltrane (by default
+    // ~/.config/veltrane); for a portable copy the executable's folder. Never
+    // decided by what the folders allow.
     static std::string ChooseProgramFolder(const FolderFacts& facts);
 
     // The facts as this process finds them.
-    static FolderFacts GatherFolderFacts(const std::string& executableFolder, const std::string& settingsFileName);
+    static FolderFacts GatherFolderFacts(const std::string& executableFolder);
+
+    // Where the install step leaves its mark, relative to the executable's
+    // folder.
+    static const char* InstalledMark();
 
     // The folder of the running executable.
     static std::string ExecutableFolder();

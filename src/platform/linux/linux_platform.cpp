@@ -204,8 +204,7 @@ std::unique_ptr<Host> CreatePlatform(int& argc, char** argv, int& exitStatus)
         exitStatus = std::fflush(stdout) == 0 ? 0 : 1;
         return nullptr;
     }
-    auto environment =
-        std::make_unique<LinuxEnvironment>(args, LinuxEnvironment::ExecutableFolder() + "/veltrane", kSettingsFileName);
+    auto environment = std::make_unique<LinuxEnvironment>(args, LinuxEnvironment::ExecutableFolder() + "/veltrane");
     auto profile = std::make_unique<LinuxProfileFile>();
 
     // A quiet run needs no display: it makes only a QCoreApplication. With

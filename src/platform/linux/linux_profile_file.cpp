@@ -5,10 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <optional>
 
 #include "common/ini_text.h"
 #include "platform/linux/file_writing.h"
@@ -17,53 +14,49 @@
 namespace vel::platform {
 namespace {
 
-enum class ReadOutcome { Read, Missing, Failed };
-
-// An ordinary file's text, at most `limit` bytes of it. `whole` tells
-// whether that was the whole file.
+// What is at a settings file's name, read.
 struct FileText {
-    ReadOutcome outcome = ReadOutcome::Failed;
-    std::string text;
-    bool whole = true;
+    FileDescriptor fd{-1};  // the file, open; not valid when it is missing or was refused
+    std::string where;      // where the file lies (the name, or where the user's link leads)
+    ini::FileContent content;
+    std::size_t size = 0;  // the bytes read
+    bool whole = true;     // they were the whole file (not cut at the limit)
     struct stat info {};
-    int error = 0;  // why it failed: an errno value
+    SystemError error;  // why it is missing (ENOENT) or refused
 };
 
-FileText ReadFileText(const std::string& path, std::size_t limit)
+// Opens the file by the rules of OpenOwnFile (nobody else's link, a regular
+// file only, never blocking) and reads at most `limit` bytes of it.
+// `flags`: O_RDONLY, or O_RDWR to keep it open for a write.
+FileText ReadFileText(const std::string& path, int flags, std::size_t limit)
 {
     FileText result;
-    // O_NONBLOCK: opening a named pipe must not wait for a writer.
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!fd.valid()) {
-        result.error = errno;
-        result.outcome = errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Failed;
+    result.fd = FileDescriptor(OpenOwnFile(path, flags, 0, &result.where, result.error));
+    if (!result.fd.valid())
+        return result;
+    const int fd = result.fd.get();
+    if (::fstat(fd, &result.info) != 0) {
+        result.error = ErrorOf(errno);
+        result.fd.Close();
         return result;
     }
-    if (::fstat(fd.get(), &result.info) != 0) {
-        result.error = errno;
-        return result;
-    }
-    if (!S_ISREG(result.info.st_mode)) {
-        result.error = S_ISDIR(result.info.st_mode) ? EISDIR : EINVAL;
-        return result;
-    }
-
     std::size_t expected = result.info.st_size > 0 ? static_cast<std::size_t>(result.info.st_size) : 0;
-    std::string text;
-    text.resize((expected < limit ? expected : limit) + 1);
+    std::string bytes;
+    bytes.resize((expected < limit ? expected : limit) + 1);
     std::size_t used = 0;
     for (;;) {
-        if (used == text.size()) {
+        if (used == bytes.size()) {
             if (used > limit)
                 break;  // more than the limit: stop reading
-            std::size_t grown = text.size() * 2;
-            text.resize(grown > limit + 1 ? limit + 1 : grown);
+            std::size_t grown = bytes.size() * 2;
+            bytes.resize(grown > limit + 1 ? limit + 1 : grown);
         }
-        ssize_t got = ::read(fd.get(), text.data() + used, text.size() - used);
+        ssize_t got = ::read(fd, bytes.data() + used, bytes.size() - used);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            result.error = errno;
+            result.error = ErrorOf(errno);
+            result.fd.Close();
             return result;
         }
         if (got == 0)
@@ -71,54 +64,29 @@ FileText ReadFileText(const std::string& path, std::size_t limit)
         used += static_cast<std::size_t>(got);
     }
     result.whole = used <= limit;
-    text.resize(result.whole ? used : limit);
-    result.text = std::move(text);
-    result.outcome = ReadOutcome::Read;
+    result.size = result.whole ? used : limit;
+    bytes.resize(result.size);
+    result.content = ini::DecodeFile(bytes);
     return result;
 }
 
-// The file a write must replace: the path itself, or what a symbolic link
-// at the path points to.
-std::optional<std::string> WriteTarget(const std::string& path)
-{
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-        return path;
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr)
-        return std::nullopt;  // a dangling link
-    std::string target(resolved);
-    std::free(resolved);
-    return target;
-}
-
-// Rewrites an existing file where it stands (a folder that takes no new file,
+// Rewrites an open file where it stands (a folder that takes no new file,
 // a writable file). What the file gains is written first, beyond its old end:
 // a disk too full for it leaves the file as it was. Only then the old length
 // is overwritten, which needs no new room, and the file cut to the new length.
-bool RewriteInPlace(const std::string& target, const std::string& text, std::size_t oldSize, SystemError& error)
+bool RewriteInPlace(int fd, const std::string& text, std::size_t oldSize, SystemError& error)
 {
-    FileDescriptor fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!fd.valid()) {
-        error = ErrorOf(errno);
-        return false;
-    }
     auto writeAt = [&](std::size_t from, std::size_t to) {
-        return WriteAllAt(fd.get(), text.data() + from, to - from, static_cast<off_t>(from));
+        return WriteAllAt(fd, text.data() + from, to - from, static_cast<off_t>(from));
     };
-    if (text.size() > oldSize && (!writeAt(oldSize, text.size()) || ::fsync(fd.get()) != 0)) {
+    if (text.size() > oldSize && (!writeAt(oldSize, text.size()) || ::fsync(fd) != 0)) {
         error = ErrorOf(errno);
-        (void)!::ftruncate(fd.get(), static_cast<off_t>(oldSize));
+        (void)!::ftruncate(fd, static_cast<off_t>(oldSize));
         return false;
     }
     const std::size_t overlap = text.size() < oldSize ? text.size() : oldSize;
-    if (!writeAt(0, overlap) ||
-        (text.size() < oldSize && ::ftruncate(fd.get(), static_cast<off_t>(text.size())) != 0) ||
-        ::fsync(fd.get()) != 0) {
-        error = ErrorOf(errno);
-        return false;
-    }
-    if (!fd.Close()) {
+    if (!writeAt(0, overlap) || (text.size() < oldSize && ::ftruncate(fd, static_cast<off_t>(text.size())) != 0) ||
+        ::fsync(fd) != 0) {
         error = ErrorOf(errno);
         return false;
     }
@@ -131,10 +99,9 @@ int LinuxProfileFile::GetString(const std::string& section, const std::string& k
                                 std::string& value, int bufferSize, const std::string& file)
 {
     try {
-        const FileText read = ReadFileText(file, sizeLimit_);
-        value = read.outcome == ReadOutcome::Read
-                    ? ini::ProfileValue(read.text, read.whole, section, key, defaultValue, bufferSize)
-                    : ini::ProfileValue({}, true, section, key, defaultValue, bufferSize);
+        const FileText read = ReadFileText(file, O_RDONLY, sizeLimit_);
+        value = ini::ProfileValue(read.fd.valid() ? read.content.text : std::string(), read.whole, section, key,
+                                  defaultValue, bufferSize);
         return static_cast<int>(value.size());
     } catch (...) {
         value.clear();
@@ -142,42 +109,45 @@ int LinuxProfileFile::GetString(const std::string& section, const std::string& k
     }
 }
 
+bool LinuxProfileFile::Usable(const std::string& file, SystemError& why)
+{
+    const FileText read = ReadFileText(file, O_RDONLY, 0);
+    if (read.fd.valid() || read.error.number == ENOENT)
+        return true;
+    why = read.error;
+    return false;
+}
+
 bool LinuxProfileFile::WriteString(const std::string& section, const std::string& key, const std::string& value,
                                    const std::string& file, SystemError& error)
 {
     try {
-        const std::optional<std::string> target = WriteTarget(file);
-        if (!target) {
-            error = {ENOENT, "a symbolic link that points at nothing"};
+        // Open for writing as well: a file that may not be written
+        // (read-only) is not replaced either, though the folder would allow it.
+        FileText read = ReadFileText(file, O_RDWR, sizeLimit_);
+        const bool existed = read.fd.valid();
+        if (!existed && read.error.number != ENOENT) {
+            error = read.error;
             return false;
         }
-        FileText read = ReadFileText(*target, sizeLimit_);
-        if (read.outcome == ReadOutcome::Failed) {
-            error = ErrorOf(read.error);
+        if (!existed && read.where != file) {
+            error = {ENOENT, "a symbolic link that points at nothing"};
             return false;
         }
         if (!read.whole) {
             error = {EFBIG, "larger than the " + std::to_string(sizeLimit_) + " bytes a settings file may have"};
             return false;
         }
-        const bool existed = read.outcome == ReadOutcome::Read;
-        // A file that may not be written (read-only) is not replaced either,
-        // though the folder would allow the rename.
-        if (existed) {
-            FileDescriptor probe(::open(target->c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-            if (!probe.valid()) {
-                error = ErrorOf(errno);
-                return false;
-            }
-        }
-        std::string text = ini::WriteValue(read.text, section, key, value);
-        if (existed && text == read.text)
+        ini::FileContent content = read.content;
+        content.text = ini::WriteValue(read.content.text, section, key, value);
+        if (existed && content.text == read.content.text)
             return true;
+        const std::string bytes = ini::EncodeFile(content);
 
         // A stop signal waits until the file is whole again.
         DeferStopSignals defer;
-        const auto fill = [&text](int fd) { return WriteAll(fd, text.data(), text.size()); };
-        switch (ReplaceFileWhole(*target, fill, existed ? &read.info : nullptr, error)) {
+        const auto fill = [&bytes](int fd) { return WriteAll(fd, bytes.data(), bytes.size()); };
+        switch (ReplaceFileWhole(read.where, fill, existed ? &read.info : nullptr, error)) {
             case ReplaceOutcome::Replaced:
                 return true;
             case ReplaceOutcome::Failed:
@@ -189,7 +159,7 @@ bool LinuxProfileFile::WriteString(const std::string& section, const std::string
         // as the Windows call writes it.
         if (!existed || (error.number != EACCES && error.number != EPERM))
             return false;
-        return RewriteInPlace(*target, text, read.text.size(), error);
+        return RewriteInPlace(read.fd.get(), bytes, read.size, error);
     } catch (...) {
         error = ErrorOf(ENOMEM);
         return false;

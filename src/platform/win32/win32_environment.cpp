@@ -43,8 +43,13 @@ HANDLE OpenHandle(const std::string& path, SystemError& error)
     const HANDLE file = ::CreateFileW(Widen(path).c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    if (file == INVALID_HANDLE_VALUE) {
         error = LastError();
+    } else if (::GetFileType(file) != FILE_TYPE_DISK) {  // a pipe or a device: never a log
+        ::CloseHandle(file);
+        error = {ERROR_INVALID_FUNCTION, SystemErrorText(ERROR_INVALID_FUNCTION)};
+        return INVALID_HANDLE_VALUE;
+    }
     return file;
 }
 

@@ -1,7 +1,10 @@
 #include "platform/win32/win32_profile_file.h"
 
 #include <windows.h>
+#include <aclapi.h>
 
+#include <cstddef>
+#include <cstring>
 #include <optional>
 
 #include "common/ini_text.h"
@@ -15,9 +18,10 @@ enum class ReadOutcome { Read, Missing, Failed };
 
 struct FileText {
     ReadOutcome outcome = ReadOutcome::Failed;
-    std::string text;
+    ini::FileContent content;
     bool whole = true;
     DWORD attributes = 0;
+    DWORD error = ERROR_SUCCESS;  // why it failed
 };
 
 class Handle {
@@ -49,36 +53,41 @@ FileText ReadFileText(const std::wstring& path, std::size_t limit)
     Handle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
-        const DWORD error = ::GetLastError();
-        result.outcome =
-            error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadOutcome::Missing : ReadOutcome::Failed;
+        result.error = ::GetLastError();
+        result.outcome = result.error == ERROR_FILE_NOT_FOUND || result.error == ERROR_PATH_NOT_FOUND
+                             ? ReadOutcome::Missing
+                             : ReadOutcome::Failed;
         return result;
     }
     BY_HANDLE_FILE_INFORMATION info;
     if (!::GetFileInformationByHandle(file.get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-        ::GetFileType(file.get()) != FILE_TYPE_DISK)
+        ::GetFileType(file.get()) != FILE_TYPE_DISK) {
+        result.error = ERROR_INVALID_FUNCTION;  // not a file
         return result;
+    }
     result.attributes = info.dwFileAttributes;
     const std::uint64_t size = static_cast<std::uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
-    std::string text(static_cast<std::size_t>(size < limit ? size : limit) + 1, '\0');
+    std::string bytes(static_cast<std::size_t>(size < limit ? size : limit) + 1, '\0');
     std::size_t used = 0;
     for (;;) {
-        if (used == text.size()) {
+        if (used == bytes.size()) {
             if (used > limit)
                 break;
-            const std::size_t grown = text.size() * 2;
-            text.resize(grown > limit + 1 ? limit + 1 : grown);
+            const std::size_t grown = bytes.size() * 2;
+            bytes.resize(grown > limit + 1 ? limit + 1 : grown);
         }
         DWORD got = 0;
-        if (!::ReadFile(file.get(), text.data() + used, static_cast<DWORD>(text.size() - used), &got, nullptr))
+        if (!::ReadFile(file.get(), bytes.data() + used, static_cast<DWORD>(bytes.size() - used), &got, nullptr)) {
+            result.error = ::GetLastError();
             return result;
+        }
         if (got == 0)
             break;
         used += got;
     }
     result.whole = used <= limit;
-    text.resize(result.whole ? used : limit);
-    result.text = std::move(text);
+    bytes.resize(result.whole ? used : limit);
+    result.content = ini::DecodeFile(bytes);
     result.outcome = ReadOutcome::Read;
     return result;
 }
@@ -91,19 +100,59 @@ std::wstring FolderOf(const std::wstring& path)
     return path.substr(0, slash == 0 ? 1 : slash);
 }
 
-// Writes `text` to a new file beside `target` and puts it in the target's
-// place, with the old file's attributes (hidden, say).
-bool ReplaceWith(const std::wstring& target, const std::string& text, bool existed, DWORD attributes)
+constexpr const wchar_t* kTemporaryPrefix = L"~veltrane-";
+
+// Removes the temporary files that writes killed before their rename left in
+// `folder`. A write keeps its temporary file open, shared with nobody, until
+// the file has its new name, so a delete succeeds only on a file that nobody
+// has open: one whose write is gone.
+void RemoveAbandonedTemporaries(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found;
+    const HANDLE search = ::FindFirstFileW((folder + L"\\" + kTemporaryPrefix + L"*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0)
+            ::DeleteFileW((folder + L"\\" + found.cFileName).c_str());
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+}
+
+// The old file's own access rules go to the new one (inherited ones come from
+// the folder again), where this process may read and set them.
+void CopyAccessRules(const std::wstring& from, HANDLE to)
+{
+    PACL rules = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoW(from.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &rules,
+                                nullptr, &descriptor) != ERROR_SUCCESS)
+        return;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (rules != nullptr && ::GetSecurityDescriptorControl(descriptor, &control, &revision)) {
+        const SECURITY_INFORMATION what =
+            DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                                            : UNPROTECTED_DACL_SECURITY_INFORMATION);
+        ::SetSecurityInfo(to, SE_FILE_OBJECT, what, nullptr, nullptr, rules, nullptr);
+    }
+    ::LocalFree(descriptor);
+}
+
+// Writes `bytes` to a new file beside `target` and gives it the target's name
+// in one step, with the old file's attributes (hidden, say) and access rules.
+// The new file stays open, shared with nobody, until it has that name.
+bool ReplaceWith(const std::wstring& target, const std::string& bytes, bool existed, DWORD attributes)
 {
     const std::wstring folder = FolderOf(target);
+    RemoveAbandonedTemporaries(folder);
     static unsigned counter = 0;
-    std::wstring temporary;
     HANDLE created = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 100 && created == INVALID_HANDLE_VALUE; ++attempt) {
-        temporary = folder + L"\\~veltrane-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                    std::to_wstring(counter++) + L".tmp";
-        created =
-            ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const std::wstring temporary = folder + L"\\" + kTemporaryPrefix + std::to_wstring(::GetCurrentProcessId()) +
+                                       L"-" + std::to_wstring(counter++) + L".tmp";
+        created = ::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC | FILE_WRITE_ATTRIBUTES, 0,
+                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (created == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS &&
             ::GetLastError() != ERROR_ALREADY_EXISTS)
             return false;
@@ -113,29 +162,38 @@ bool ReplaceWith(const std::wstring& target, const std::string& text, bool exist
         return false;
 
     DWORD wrote = 0;
-    bool ok = text.empty() || (::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr) &&
-                               wrote == text.size());
+    bool ok =
+        bytes.empty() || (::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr) &&
+                          wrote == bytes.size());
     ok = ok && ::FlushFileBuffers(file.get());
-    ok = file.Close() && ok;
-    constexpr DWORD kKept =
-        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-    if (ok && existed && (attributes & kKept) != 0)
-        ::SetFileAttributesW(temporary.c_str(), attributes & kKept);
+    if (ok && existed) {
+        constexpr DWORD kKept =
+            FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+        if ((attributes & kKept) != 0) {
+            FILE_BASIC_INFO basic{};
+            basic.FileAttributes = attributes & kKept;
+            ::SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
+        }
+        CopyAccessRules(target, file.get());
+    }
     if (ok) {
-        if (existed)
-            ok = ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                                nullptr) ||
-                 // Where ReplaceFileW cannot (some file systems), a plain move.
-                 ::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        else
-            ok = ::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
+        // FILE_RENAME_INFO ends in the name, of any length.
+        std::string buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t), '\0');
+        auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+        rename->ReplaceIfExists = TRUE;
+        rename->RootDirectory = nullptr;
+        rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+        std::memcpy(buffer.data() + offsetof(FILE_RENAME_INFO, FileName), target.data(), rename->FileNameLength);
+        ok = ::SetFileInformationByHandle(file.get(), FileRenameInfo, rename, static_cast<DWORD>(buffer.size()));
     }
     if (!ok) {
         const DWORD why = ::GetLastError();
-        ::DeleteFileW(temporary.c_str());
+        FILE_DISPOSITION_INFO remove{TRUE};
+        ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &remove, sizeof remove);
         ::SetLastError(why);
+        return false;
     }
-    return ok;
+    return file.Close();
 }
 
 }  // namespace
@@ -145,14 +203,22 @@ int Win32ProfileFile::GetString(const std::string& section, const std::string& k
 {
     try {
         const FileText read = ReadFileText(Widen(file), sizeLimit_);
-        value = read.outcome == ReadOutcome::Read
-                    ? ini::ProfileValue(read.text, read.whole, section, key, defaultValue, bufferSize)
-                    : ini::ProfileValue({}, true, section, key, defaultValue, bufferSize);
+        value = ini::ProfileValue(read.outcome == ReadOutcome::Read ? read.content.text : std::string(), read.whole,
+                                  section, key, defaultValue, bufferSize);
         return static_cast<int>(value.size());
     } catch (...) {
         value.clear();
         return 0;
     }
+}
+
+bool Win32ProfileFile::Usable(const std::string& file, SystemError& why)
+{
+    const FileText read = ReadFileText(Widen(file), 0);
+    if (read.outcome != ReadOutcome::Failed)
+        return true;
+    why = {static_cast<int>(read.error), SystemErrorText(read.error)};
+    return false;
 }
 
 bool Win32ProfileFile::WriteString(const std::string& section, const std::string& key, const std::string& value,
@@ -166,19 +232,20 @@ bool Win32ProfileFile::WriteString(const std::string& section, const std::string
         const std::wstring target = Widen(file);
         if (target.empty())
             return fail(ERROR_INVALID_NAME);
-        FileText read = ReadFileText(target, sizeLimit_);
+        const FileText read = ReadFileText(target, sizeLimit_);
         if (read.outcome == ReadOutcome::Failed)
-            return fail(::GetLastError() != ERROR_SUCCESS ? ::GetLastError() : ERROR_READ_FAULT);
+            return fail(read.error != ERROR_SUCCESS ? read.error : ERROR_READ_FAULT);
         if (!read.whole)
             return fail(ERROR_FILE_TOO_LARGE);
         const bool existed = read.outcome == ReadOutcome::Read;
         // A read-only file is not replaced, though the folder would allow it.
         if (existed && (read.attributes & FILE_ATTRIBUTE_READONLY) != 0)
             return fail(ERROR_ACCESS_DENIED);
-        const std::string text = ini::WriteValue(read.text, section, key, value);
-        if (existed && text == read.text)
+        ini::FileContent content = read.content;
+        content.text = ini::WriteValue(read.content.text, section, key, value);
+        if (existed && content.text == read.content.text)
             return true;
-        if (!ReplaceWith(target, text, existed, read.attributes))
+        if (!ReplaceWith(target, ini::EncodeFile(content), existed, read.attributes))
             return fail(::GetLastError() != ERROR_SUCCESS ? ::GetLastError() : ERROR_WRITE_FAULT);
         return true;
     } catch (...) {

@@ -4,12 +4,16 @@
 //
 // Reading takes the whole file; a missing or unreadable file reads as empty,
 // so the default comes back, and reading never creates anything. A write
-// puts the new text into a temporary file in the same folder, flushes it and
-// then replaces the old file in one step (ReplaceFileW, which keeps the old
-// file's attributes and security; MoveFileExW for a new file). A crash or a
-// full disk leaves the old file or the new one, never a part of either. A
+// puts the new text into a temporary file in the same folder, flushes it,
+// gives it the old file's attributes and access rules and then the file's
+// name in one step (a rename through its own handle, replacing the old file).
+// A crash or a full disk leaves the old file or the new one, never a part of
+// either. The temporary file is open and shared with nobody until then: one
+// that a killed write left is removed by the next write, one in use never. A
 // read-only file is not replaced. A write that would not change the text does
-// not touch the file.
+// not touch the file. A file that begins with the UTF-16 LE byte order mark
+// is read and written in UTF-16 (ini::DecodeFile), as the Windows profile
+// calls read it; any other byte for byte.
 #pragma once
 
 #include <cstddef>
@@ -33,6 +37,8 @@ public:
     using ProfileFile::WriteString;
     bool WriteString(const std::string& section, const std::string& key, const std::string& value,
                      const std::string& file, SystemError& error) override;
+    // False for what is no file (a folder, a device) or cannot be read.
+    bool Usable(const std::string& file, SystemError& why) override;
     std::size_t SizeLimit() const override { return sizeLimit_; }
 
 private:
