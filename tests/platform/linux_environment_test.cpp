@@ -23,17 +23,23 @@ TEST(ProgramFolder, ChosenByTheInstallMarkNeverByWhatTheFolderAllows)
     struct Case {
         Facts facts;
         const char* folder;
+        const char* logFolder;  // null: the same
     } cases[] = {
-        {{"/opt/veltrane", false, "", "/home/u/.cfg", "/home/u"}, "/opt/veltrane"},
-        {{"/usr/bin", true, "", "/home/u/.cfg", "/home/u"}, "/home/u/.cfg/veltrane"},
-        {{"/usr/bin", true, "", "", "/home/u"}, "/home/u/.config/veltrane"},
-        {{"/usr/bin", true, "", "relative/cfg", "/home/u"}, "/home/u/.config/veltrane"},  // not absolute: ignored
-        {{"/usr/bin", true, "", "", ""}, "/usr/bin"},
-        {{"/opt/veltrane", false, "/srv/clock//", "/x", "/y"}, "/srv/clock"},
-        {{"/usr/bin", true, "/srv/clock", "/x", "/y"}, "/srv/clock"},
+        {{"/opt/veltrane", false, "", "/home/u/.cfg", "/home/u"}, "/opt/veltrane", nullptr},
+        {{"/usr/bin", true, "", "/home/u/.cfg", "/home/u"}, "/home/u/.cfg/veltrane", nullptr},
+        {{"/usr/bin", true, "", "", "/home/u"}, "/home/u/.config/veltrane", nullptr},
+        {{"/usr/bin", true, "", "relative/cfg", "/home/u"}, "/home/u/.config/veltrane", nullptr},  // not absolute
+        {{"/usr/bin", true, "", "", ""}, "/usr/bin", nullptr},
+        {{"/opt/veltrane", false, "/srv/clock//", "/x", "/y"}, "/srv/clock", nullptr},
+        {{"/usr/bin", true, "/srv/clock", "/x", "/y"}, "/srv/clock", nullptr},
+        // The machine's run: its own two folders, whatever else is set.
+        {{"/usr/bin", true, "/srv/clock", "/x", "/y", true}, "/etc/veltrane", "/var/log/veltrane"},
+        {{"/opt/veltrane", false, "", "", "", true}, "/etc/veltrane", "/var/log/veltrane"},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(LinuxEnvironment::ChooseProgramFolder(c.facts), c.folder) << c.facts.executableFolder;
+        EXPECT_EQ(LinuxEnvironment::ChooseLogFolder(c.facts), c.logFolder ? c.logFolder : c.folder);
+    }
 }
 
 struct LinuxFiles : ::testing::Test {

@@ -60,7 +60,7 @@ TEST(ProgramEntry, QuietModeRunsWithoutShowingAWindow)
     t.WriteSettings(kQuietSettings);
     t.env.commandLine = "NoUpdate";
     RunProgram(t.app);
-    EXPECT_EQ(t.app.commandLine, "noupdate");
+    EXPECT_TRUE(t.app.options.noUpdate);
     EXPECT_TRUE(t.app.RunFinished);
     ASSERT_NE(t.Window(), nullptr);
     EXPECT_FALSE(t.Window()->WasShown());
