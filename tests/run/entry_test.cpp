@@ -192,7 +192,7 @@ TEST(ProgramEntry, TheFirstWindowRunComesToTheFrontWhenAsked)
 
 // The start decision as the composition root asks it, before any App or
 // window exists: it only reads, and agrees with what the entry point does.
-TEST(StartDecision, WindowsForTheConfigurationOrAnyQuietModeButExactlyY)
+TEST(StartDecision, WindowsForTheConfigurationOrAnyQuietModeButExactlyYOrAQuietStart)
 {
     struct Case {
         const char* commandLine;
@@ -208,6 +208,15 @@ TEST(StartDecision, WindowsForTheConfigurationOrAnyQuietModeButExactlyY)
         {"", "[Main]\r\nQuietMode=Y \r\n", false, false},  // the INI rules drop the trailing blank
         {"", "[Main]\r\nNTPServer=x\r\n", false, true},
         {"", "[Other]\r\nQuietMode=Y\r\n", false, true},
+        // This start quiet, whatever the file says; the machine's run too, and
+        // without a file it runs on the defaults rather than ask.
+        {"--quiet", kWindowSettings, false, false},
+        {"-q", kWindowSettings, false, false},
+        {"/Quiet", kWindowSettings, false, false},
+        {"--machine", kWindowSettings, false, false},
+        {"--machine", nullptr, false, false},
+        {"--machine config", nullptr, true, true},
+        {"-q", nullptr, true, true},  // a first start still opens the dialog
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.commandLine) + " / " + (c.settings ? c.settings : "no file"));
@@ -228,6 +237,104 @@ TEST(StartDecision, AFolderNamedLikeTheSettingsFileIsNoSettingsFile)
     t.env.folders.insert(t.SettingsPath());
     EXPECT_TRUE(WantsConfiguration(t.env));
     EXPECT_TRUE(WantsWindows(t.env, t.profile));
+}
+
+// The machine's run: quiet whatever QuietMode says, its log in a folder of
+// its own, its settings file (the administrator's) never written: no repair,
+// no save at the end; without one, the defaults and one warning.
+TEST(ProgramEntry, TheMachinesRunReadsItsSettingsAndNeverWritesThem)
+{
+    struct Case {
+        const char* settings;  // null: no file
+        const char* warning;   // the line after the start marker; null: none
+    };
+    const Case cases[] = {
+        {"[Main]\r\nNTPServer=127.0.0.1 (local)\r\nDelay=1\r\nQuietMode=N\r\n", nullptr},  // Delay out of range
+        {"[Main]\r\nDelay=3\r\n", nullptr},                                                  // no NTPServer
+        {nullptr, "WARNING: the settings file /etc/veltrane/Veltrane.INI does not exist: the default settings apply"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.settings ? c.settings : "no file");
+        TestApp t;
+        t.env.programFolder = "/etc/veltrane";
+        t.env.logFolder = "/var/log/veltrane";
+        t.env.commandLine = "--machine";
+        if (c.settings)
+            t.env.files["/etc/veltrane/Veltrane.INI"] = c.settings;
+        t.socket.onConnect = [](test::FakeSocket& socket, int) { socket.DeliverError(10061, "Connection refused"); };
+        EXPECT_EQ(RunProgram(t.app), ExitStatus::NoTime);
+        EXPECT_EQ(t.profile.writes, 0);
+        const auto settings = t.env.files.find("/etc/veltrane/Veltrane.INI");
+        EXPECT_EQ(settings != t.env.files.end(), c.settings != nullptr);
+        EXPECT_EQ(settings != t.env.files.end() ? settings->second : "", c.settings ? c.settings : "");
+        EXPECT_FALSE(t.Window()->WasShown());
+        EXPECT_TRUE(t.windowRuns.claimed.empty());
+        EXPECT_LT(t.clock.MonotonicSeconds(), 20.0);  // no start delay: three attempts, the exit countdown
+        const auto lines = test::SplitLogLines(t.env.files["/var/log/veltrane/Veltrane.log"], false);
+        std::vector<std::string> start{"*** VEL started ***"};
+        if (c.warning)
+            start.push_back(c.warning);
+        start.push_back("started in quiet mode");
+        ASSERT_GE(lines.size(), start.size());
+        EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + start.size()), start);
+        EXPECT_EQ(t.env.files.count("/etc/veltrane/Veltrane.log"), 0u);
+    }
+}
+
+// --quiet runs this start quiet; the file keeps its QuietMode.
+TEST(ProgramEntry, AQuietStartLeavesQuietModeAsItWas)
+{
+    TestApp t;
+    t.WriteSettings(kWindowSettings);
+    t.env.commandLine = "-q";
+    RunProgram(t.app);
+    EXPECT_FALSE(t.Window()->WasShown());
+    EXPECT_EQ(t.LogLines().at(1), "started in quiet mode");
+    EXPECT_NE(t.SettingsText().find("QuietMode=N"), std::string::npos);  // "y" saved as ever, not "Y"
+}
+
+// A quiet run's lines go to standard error as well where someone reads it
+// later (a file, a pipe, the journal, which stamps them itself); never to a
+// terminal, and never from a run with its window.
+TEST(ProgramEntry, AQuietRunsLogGoesToStandardErrorUnlessThatIsATerminal)
+{
+    using platform::ErrorStream;
+    struct Case {
+        const char* settings;
+        const char* unavailable;  // no display
+        ErrorStream stream;
+        const char* secondLine;  // on standard error; null: nothing there
+    };
+    const Case cases[] = {
+        {kQuietSettings, "", ErrorStream::Other, "02.03.2025 09:07 started in quiet mode"},
+        {kQuietSettings, "", ErrorStream::Journal, "started in quiet mode"},
+        {kWindowSettings, "no display", ErrorStream::Journal, "WARNING: running without windows, as in quiet mode: "
+                                                              "no display"},
+        {kQuietSettings, "", ErrorStream::Terminal, nullptr},
+        {kQuietSettings, "", ErrorStream::None, nullptr},
+        {kWindowSettings, "", ErrorStream::Other, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.settings) + " / " + std::to_string(static_cast<int>(c.stream)));
+        TestApp t;
+        t.WriteSettings(c.settings);
+        t.app.WindowsUnavailable = c.unavailable;
+        t.env.errorStream = c.stream;
+        t.socket.onConnect = [](test::FakeSocket& socket, int) { socket.DeliverError(10061, "Connection refused"); };
+        RunProgram(t.app);
+        if (!c.secondLine) {
+            EXPECT_EQ(t.env.standardError, "");
+            continue;
+        }
+        // Every line of the log, in order, each ended by a line feed alone.
+        const auto log = t.LogLines(c.stream != ErrorStream::Journal);
+        std::string expected;
+        for (const std::string& line : log)
+            expected += line + "\n";
+        EXPECT_EQ(t.env.standardError, expected);
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ(log[1], c.secondLine);
+    }
 }
 
 }  // namespace

@@ -26,6 +26,13 @@ TEST(InformationRequested, OnlyTheWholeCommandLineAsksForIt)
         EXPECT_FALSE(InformationRequested(args).has_value()) << ::testing::PrintToString(args);
 }
 
+TEST(InformationRequested, AnUnknownOptionIsNamedWithThePointerToHelp)
+{
+    EXPECT_EQ(ArgumentsRefused({"noupdate", "--verbose"}),
+              "veltrane: unrecognized option '--verbose'\nTry 'veltrane --help' for more information.\n");
+    EXPECT_EQ(ArgumentsRefused({"--dry-run", "-quiet"}), std::nullopt);
+}
+
 TEST(InformationRequested, TheVersionIsTheProjectsAsTheAboutBoxShowsIt)
 {
     const std::string expected = "Veltrane " + std::to_string(kVersionInfo.Major) + "." +
@@ -38,11 +45,14 @@ TEST(InformationRequested, TheVersionIsTheProjectsAsTheAboutBoxShowsIt)
 TEST(InformationRequested, TheUsageNamesTheWordsTheFilesAndEveryExitStatus)
 {
     const std::string usage = UsageText();
-    for (const char* text : {"config", "noupdate", "debug", "--help", "--version", "Veltrane.INI", "Veltrane.log",
-                             "OldLog.log", "VELTRANE_HOME", "~/.config/veltrane", "veltrane(1)"})
+    for (const char* text : {"config", "noupdate", "debug", "quiet", "--quiet", "-q", "--dry-run", "-n", "--config",
+                             "--debug", "--machine", "--help", "--version", "Veltrane.INI", "Veltrane.log",
+                             "OldLog.log", "VELTRANE_HOME", "~/.config/veltrane", "/etc/veltrane",
+                             "/var/log/veltrane", "veltrane(1)"})
         EXPECT_NE(usage.find(text), std::string::npos) << text;
     for (ExitStatus status : {ExitStatus::Ok, ExitStatus::NoTime, ExitStatus::ClockNotSet, ExitStatus::Cancelled,
-                              ExitStatus::NotConnected, ExitStatus::Fatal})
+                              ExitStatus::NotConnected, ExitStatus::Fatal, ExitStatus::KeptByTimeService,
+                              ExitStatus::Usage, ExitStatus::NotPermitted})
         EXPECT_NE(usage.find("\n  " + std::to_string(static_cast<int>(status)) + "  "), std::string::npos)
             << static_cast<int>(status);
     // A terminal of 80 columns shows every line whole.
