@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -244,6 +245,45 @@ TEST_F(LinuxFiles, TheSystemInformationProgramIsTheFirstOfThreeOnThePath)
     EXPECT_EQ(third, monitor);
     EXPECT_EQ(second, kinfocenter);
     EXPECT_EQ(first, hardinfo);
+}
+
+// Standard error as the run finds it: the journal only where JOURNAL_STREAM
+// names that very file; a pipe whose reader has gone takes nothing more and
+// never ends the program (SIGPIPE).
+TEST_F(LinuxFiles, StandardErrorIsTheJournalOnlyWhereJournalStreamNamesIt)
+{
+    const int saved = ::dup(STDERR_FILENO);
+    const int file = ::open(P("stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(file, STDERR_FILENO);
+    struct stat st {};
+    ::fstat(file, &st);
+    LinuxEnvironment env({}, "/x/veltrane");
+    const ErrorStream plain = env.StandardError();
+    ::setenv("JOURNAL_STREAM", (std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)).c_str(), 1);
+    const ErrorStream journal = env.StandardError();
+    ::setenv("JOURNAL_STREAM", (std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino + 1)).c_str(), 1);
+    const ErrorStream elsewhere = env.StandardError();
+    ::unsetenv("JOURNAL_STREAM");
+    env.WriteStandardError("a line\n");
+
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    ::close(pipe[0]);
+    ::dup2(pipe[1], STDERR_FILENO);
+    LinuxEnvironment broken({}, "/x/veltrane");
+    const ErrorStream piped = broken.StandardError();
+    broken.WriteStandardError("lost\n");  // would end the test with SIGPIPE
+    broken.WriteStandardError("lost\n");
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    ::close(file);
+    ::close(pipe[1]);
+
+    EXPECT_EQ(plain, ErrorStream::Other);
+    EXPECT_EQ(journal, ErrorStream::Journal);
+    EXPECT_EQ(elsewhere, ErrorStream::Other);
+    EXPECT_EQ(piped, ErrorStream::Other);
+    EXPECT_EQ(Read(P("stderr.txt")), "a line\n");
 }
 
 }  // namespace
