@@ -48,12 +48,12 @@ struct LogState {
 
 // Exit status of the process, for a scheduler.
 enum class ExitStatus : int {
-    Ok = 0,            // clock found correct, corrected, or measured with "noupdate"; or configuration ended
-    NoTime = 1,        // no time was obtained from the server
-    ClockNotSet = 2,   // the clock was off and could not be set
-    Cancelled = 3,     // the user stopped the run before the clock was checked or set
-    NotConnected = 4,  // "only if connected" and no connection
-    Fatal = 5,         // the log could not be written, or another failure stopped the program
+    Ok = 0,                 // clock found correct, corrected, or measured with "noupdate"; or configuration ended
+    NoTime = 1,             // no time was obtained from the server
+    ClockNotSet = 2,        // the clock was off and could not be set
+    Cancelled = 3,          // the user stopped the run before the clock was checked or set
+    NotConnected = 4,       // "only if connected" and no connection
+    Fatal = 5,              // the log could not be written, or another failure stopped the program
     KeptByTimeService = 6,  // another time service keeps the clock: compared, not set
     Usage = 64,             // an option the program does not know: nothing was done
     NotPermitted = 77,      // the machine's settings, asked for by someone who may not change them

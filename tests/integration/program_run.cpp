@@ -73,12 +73,14 @@ std::string MachineMounts(const fs::path& scratch, const fs::path& settings, con
 {
     const std::string o = "'" + scratch.string() + "/overlay'";
     std::string script = "mkdir -p " + o + " && mount -t tmpfs tmpfs " + o + " && ";
-    for (const auto& [system, ours] : {std::pair{std::string("/etc"), settings}, std::pair{std::string("/var/log"), log}}) {
+    for (const auto& [system, ours] :
+         {std::pair{std::string("/etc"), settings}, std::pair{std::string("/var/log"), log}}) {
         const std::string name = system == "/etc" ? "etc" : "log";
-        script += "mkdir " + o + "/" + name + " " + o + "/" + name + "-work && mount -t overlay overlay -o lowerdir=" +
-                  system + ",upperdir=" + scratch.string() + "/overlay/" + name + ",workdir=" + scratch.string() +
-                  "/overlay/" + name + "-work " + system + " && mkdir -p " + system + "/veltrane && mount --bind '" +
-                  ours.string() + "' " + system + "/veltrane && ";
+        script += "mkdir " + o + "/" + name + " " + o + "/" + name +
+                  "-work && mount -t overlay overlay -o lowerdir=" + system + ",upperdir=" + scratch.string() +
+                  "/overlay/" + name + ",workdir=" + scratch.string() + "/overlay/" + name + "-work " + system +
+                  " && mkdir -p " + system + "/veltrane && mount --bind '" + ours.string() + "' " + system +
+                  "/veltrane && ";
     }
     return script + "true || exit 96; ";
 }

@@ -108,8 +108,8 @@ TEST_F(ProgramStart, AnUnknownOptionEndsTheStartAtOnce)
         const ProgramRun run = Run(options);
         EXPECT_EQ(run.exitStatus, 64);
         const std::string option = std::string(arguments).substr(std::string(arguments).rfind(' ') + 1);
-        EXPECT_EQ(run.output, "veltrane: unrecognized option '" + option +
-                                  "'\nTry 'veltrane --help' for more information.\n");
+        EXPECT_EQ(run.output,
+                  "veltrane: unrecognized option '" + option + "'\nTry 'veltrane --help' for more information.\n");
         EXPECT_EQ(run.serverConnections, 0);
         EXPECT_TRUE(run.clockSettings.empty());
         EXPECT_EQ(ReadSettings(), kSettings);
@@ -127,8 +127,9 @@ TEST_F(ProgramStart, TheMachinesDialogIsRefusedToAnyoneButRoot)
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 77);
-    EXPECT_EQ(ReadFile(output), "veltrane: only root may change the machine's settings /etc/veltrane/Veltrane.INI: "
-                                "sudo veltrane --machine config\n");
+    EXPECT_EQ(ReadFile(output),
+              "veltrane: only root may change the machine's settings /etc/veltrane/Veltrane.INI: "
+              "sudo veltrane --machine config\n");
 }
 
 // The program folder is VELTRANE_HOME, given in any case of the switch.

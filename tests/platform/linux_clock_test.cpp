@@ -88,9 +88,10 @@ TEST(LinuxClock, TheRecordsOffsetTurnsUtcIntoTheLocalTimeShownInEveryZone)
 // A refused setting names what would let the program set the clock.
 TEST(LinuxClock, ARefusalNamesTheFixThatFitsIt)
 {
-    const std::string group = "to let alice set it without a password, an administrator adds alice to the group "
-                              "veltrane: sudo adduser alice veltrane (then alice logs in again); or has the machine "
-                              "set it for every user: sudo systemctl enable --now veltrane-sync.timer";
+    const std::string group =
+        "to let alice set it without a password, an administrator adds alice to the group "
+        "veltrane: sudo adduser alice veltrane (then alice logs in again); or has the machine "
+        "set it for every user: sudo systemctl enable --now veltrane-sync.timer";
     struct Case {
         const char* error;
         bool machine;

@@ -37,9 +37,9 @@ TEST_P(TimeServicesTest, TheFirstActiveUnitOrTimedatedsNtpWithTheWayToTurnItOff)
     for (const char* unit : c.active) {
         const bool start = unit[0] != '-';
         const QString name = QString::fromLatin1(start ? unit : unit + 1);
-        ASSERT_EQ(bus.Call(kSystemd, "/org/freedesktop/systemd1", "org.freedesktop.DBus.Mock", "AddMockUnit", {name})
-                      .type(),
-                  QDBusMessage::ReplyMessage);
+        ASSERT_EQ(
+            bus.Call(kSystemd, "/org/freedesktop/systemd1", "org.freedesktop.DBus.Mock", "AddMockUnit", {name}).type(),
+            QDBusMessage::ReplyMessage);
         if (start)
             bus.Call(kSystemd, "/org/freedesktop/systemd1", "org.freedesktop.systemd1.Manager", "StartUnit",
                      {name, QString("replace")});
@@ -55,7 +55,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"false", {}, {}}, Case{nullptr, {}, {}},
         Case{"true", {}, {"systemd-timedated's network time synchronisation", "timedatectl set-ntp false"}},
         Case{"true", {"systemd-timesyncd.service"}, {"systemd-timesyncd.service", "timedatectl set-ntp false"}},
-        Case{"false", {"-ntpsec.service", "chrony.service"}, {"chrony.service", "systemctl disable --now chrony.service"}},
+        Case{"false",
+             {"-ntpsec.service", "chrony.service"},
+             {"chrony.service", "systemctl disable --now chrony.service"}},
         Case{nullptr, {"openntpd.service"}, {"openntpd.service", "systemctl disable --now openntpd.service"}},
         Case{"false", {"-systemd-timesyncd.service", "-chronyd.service"}, {}}));
 

@@ -250,7 +250,7 @@ TEST(ProgramEntry, TheMachinesRunReadsItsSettingsAndNeverWritesThem)
     };
     const Case cases[] = {
         {"[Main]\r\nNTPServer=127.0.0.1 (local)\r\nDelay=1\r\nQuietMode=N\r\n", nullptr},  // Delay out of range
-        {"[Main]\r\nDelay=3\r\n", nullptr},                                                  // no NTPServer
+        {"[Main]\r\nDelay=3\r\n", nullptr},                                                // no NTPServer
         {nullptr, "WARNING: the settings file /etc/veltrane/Veltrane.INI does not exist: the default settings apply"},
     };
     for (const Case& c : cases) {
@@ -308,8 +308,9 @@ TEST(ProgramEntry, AQuietRunsLogGoesToStandardErrorUnlessThatIsATerminal)
     const Case cases[] = {
         {kQuietSettings, "", ErrorStream::Other, "02.03.2025 09:07 started in quiet mode"},
         {kQuietSettings, "", ErrorStream::Journal, "started in quiet mode"},
-        {kWindowSettings, "no display", ErrorStream::Journal, "WARNING: running without windows, as in quiet mode: "
-                                                              "no display"},
+        {kWindowSettings, "no display", ErrorStream::Journal,
+         "WARNING: running without windows, as in quiet mode: "
+         "no display"},
         {kQuietSettings, "", ErrorStream::Terminal, nullptr},
         {kQuietSettings, "", ErrorStream::None, nullptr},
         {kWindowSettings, "", ErrorStream::Other, nullptr},

@@ -48,14 +48,21 @@ TEST(InformationRequested, TheVersionIsTheProjectsAsTheAboutBoxShowsIt)
 TEST(InformationRequested, TheUsageNamesTheWordsTheFilesAndEveryExitStatus)
 {
     const std::string usage = UsageText();
-    for (const char* text : {"config", "noupdate", "debug", "quiet", "--quiet", "-q", "--dry-run", "-n", "--config",
-                             "--debug", "--machine", "--help", "--version", "Veltrane.INI", "Veltrane.log",
-                             "OldLog.log", "VELTRANE_HOME", "~/.config/veltrane", "/etc/veltrane",
-                             "/var/log/veltrane", "veltrane(1)"})
+    for (const char* text : {"config",        "noupdate",
+                             "debug",         "quiet",
+                             "--quiet",       "-q",
+                             "--dry-run",     "-n",
+                             "--config",      "--debug",
+                             "--machine",     "--help",
+                             "--version",     "Veltrane.INI",
+                             "Veltrane.log",  "OldLog.log",
+                             "VELTRANE_HOME", "~/.config/veltrane",
+                             "/etc/veltrane", "/var/log/veltrane",
+                             "veltrane(1)"})
         EXPECT_NE(usage.find(text), std::string::npos) << text;
-    for (ExitStatus status : {ExitStatus::Ok, ExitStatus::NoTime, ExitStatus::ClockNotSet, ExitStatus::Cancelled,
-                              ExitStatus::NotConnected, ExitStatus::Fatal, ExitStatus::KeptByTimeService,
-                              ExitStatus::Usage, ExitStatus::NotPermitted})
+    for (ExitStatus status :
+         {ExitStatus::Ok, ExitStatus::NoTime, ExitStatus::ClockNotSet, ExitStatus::Cancelled, ExitStatus::NotConnected,
+          ExitStatus::Fatal, ExitStatus::KeptByTimeService, ExitStatus::Usage, ExitStatus::NotPermitted})
         EXPECT_NE(usage.find("\n  " + std::to_string(static_cast<int>(status)) + "  "), std::string::npos)
             << static_cast<int>(status);
     // A terminal of 80 columns shows every line whole.

@@ -217,7 +217,8 @@ std::unique_ptr<Host> CreatePlatform(int& argc, char** argv, int& exitStatus)
     auto profile = std::make_unique<LinuxProfileFile>();
     // The machine's settings are root's to change (the service only reads them).
     if (IsMachineMode(args) && WantsConfiguration(*environment) && ::geteuid() != 0) {
-        std::fprintf(stderr, "veltrane: only root may change the machine's settings %s: sudo veltrane --machine config\n",
+        std::fprintf(stderr,
+                     "veltrane: only root may change the machine's settings %s: sudo veltrane --machine config\n",
                      SettingsFilePath(*environment).c_str());
         exitStatus = static_cast<int>(ExitStatus::NotPermitted);
         return nullptr;

@@ -36,10 +36,9 @@ public:
     // The systemd unit's object, where the unit is loaded; nullopt otherwise.
     std::optional<QString> LoadedUnit(const QString& unit)
     {
-        QDBusMessage call =
-            QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.systemd1"),
-                                           QStringLiteral("/org/freedesktop/systemd1"),
-                                           QStringLiteral("org.freedesktop.systemd1.Manager"), QStringLiteral("GetUnit"));
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.systemd1"), QStringLiteral("/org/freedesktop/systemd1"),
+            QStringLiteral("org.freedesktop.systemd1.Manager"), QStringLiteral("GetUnit"));
         call << unit;
         const std::optional<QDBusMessage> reply = Ask(call);
         if (!reply || reply->arguments().isEmpty())

@@ -18,8 +18,8 @@ struct TimeServiceOptions {
 // The units looked at, in this order: systemd-timesyncd, chrony (Debian's
 // name and Fedora's), ntpsec, ntp (ntpd) and OpenNTPD.
 inline constexpr const char* kTimeServiceUnits[] = {
-    "systemd-timesyncd.service", "chrony.service", "chronyd.service", "ntpsec.service",
-    "ntp.service",               "ntpd.service",   "openntpd.service"};
+    "systemd-timesyncd.service", "chrony.service", "chronyd.service", "ntpsec.service", "ntp.service", "ntpd.service",
+    "openntpd.service"};
 
 // The first of those units that is active (or starting), or timedated's NTP
 // when it is on: named, with the command that turns it off (timedatectl

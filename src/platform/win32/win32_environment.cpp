@@ -198,13 +198,13 @@ ErrorStream Win32Environment::StandardError()
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
         return ErrorStream::None;
     switch (::GetFileType(handle)) {
-    case FILE_TYPE_CHAR:
-        return ErrorStream::Terminal;
-    case FILE_TYPE_DISK:
-    case FILE_TYPE_PIPE:
-        return ErrorStream::Other;
-    default:
-        return ErrorStream::None;
+        case FILE_TYPE_CHAR:
+            return ErrorStream::Terminal;
+        case FILE_TYPE_DISK:
+        case FILE_TYPE_PIPE:
+            return ErrorStream::Other;
+        default:
+            return ErrorStream::None;
     }
 }
 
