@@ -94,42 +94,34 @@ TEST_F(ProgramStart, HelpAndVersionAnswerWithoutTouchingAnything)
 }
 
 // An option the program does not know ends it at once with status 64 and
-// the usual two lines on standard error: no file read or written, no
-// connection, the clock untouched.
+// the usual two lines on standard error: no file touched, no connection.
 TEST_F(ProgramStart, AnUnknownOptionEndsTheStartAtOnce)
 {
-    for (const char* arguments : {"-x", "--verbose", "noupdate --no-update", "--dry-run -nq", "--MACHINE"}) {
-        SCOPED_TRACE(arguments);
-        WriteSettings(kSettings);
+    WriteSettings(kSettings);
+    for (const std::string option : {"-x", "--verbose", "--no-update", "-nq", "--MACHINE"}) {
         RunOptions options;
-        options.arguments = arguments;
+        options.arguments = "noupdate " + option;
         options.server = "--offset -95";
-        options.clockStandIn = "succeed";
         const ProgramRun run = Run(options);
         EXPECT_EQ(run.exitStatus, 64);
-        const std::string option = std::string(arguments).substr(std::string(arguments).rfind(' ') + 1);
         EXPECT_EQ(run.output,
                   "veltrane: unrecognized option '" + option + "'\nTry 'veltrane --help' for more information.\n");
         EXPECT_EQ(run.serverConnections, 0);
-        EXPECT_TRUE(run.clockSettings.empty());
         EXPECT_EQ(ReadSettings(), kSettings);
         EXPECT_FALSE(fs::exists(home / "Veltrane.log"));
     }
 }
 
-// The machine's settings are root's: anyone else asking for their dialog is
-// told so at once (status 77), and nothing is opened.
+// The machine's settings are root's: anyone else is told so at once.
 TEST_F(ProgramStart, TheMachinesDialogIsRefusedToAnyoneButRoot)
 {
-    const fs::path output = home / "output.txt";
-    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY unshare --map-user=65534 --map-group=65534 -n '" +
-                                std::string(VELTRANE_EXE) + "' --machine config >'" + output.string() + "' 2>&1";
+    const std::string command = "env -u DISPLAY unshare --map-user=65534 -n '" VELTRANE_EXE "' --machine config >'" +
+                                (home / "out").string() + "' 2>&1";
     const int status = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 77);
-    EXPECT_EQ(ReadFile(output),
-              "veltrane: only root may change the machine's settings /etc/veltrane/Veltrane.INI: "
-              "sudo veltrane --machine config\n");
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 77);
+    EXPECT_EQ(ReadFile(home / "out"),
+              "veltrane: only root may change the machine's settings "
+              "/etc/veltrane/Veltrane.INI: sudo veltrane --machine config\n");
 }
 
 // The program folder is VELTRANE_HOME, given in any case of the switch.
