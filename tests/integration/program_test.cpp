@@ -174,33 +174,37 @@ TEST_F(ProgramStart, ALogThatCannotBeWrittenWhereNobodySeesABoxEndsAtOnce)
 // no server, a platform that is missing or cannot start) goes on without
 // windows, as a quiet run does, and says why in the log: Qt never gets to
 // end the process.
-TEST_F(ProgramStart, AWindowRunWithoutADisplayGoesOnWithoutWindows)
+struct NoDisplay {
+    const char* environment;
+    const char* reason;
+};
+
+class AWindowRunWithoutADisplay : public ProgramTest, public ::testing::WithParamInterface<NoDisplay> {};
+
+TEST_P(AWindowRunWithoutADisplay, GoesOnWithoutWindows)
 {
-    struct Case {
-        const char* environment;
-        const char* reason;
-    };
-    const Case cases[] = {
-        {"DISPLAY=:5797", "could not connect to display :5797"},
-        {"QT_QPA_PLATFORM=xcb", "could not connect to display"},
-        {"WAYLAND_DISPLAY=wayland-5797", "Could not find the Qt platform plugin \"wayland\" in \"\""},
-        {"QT_QPA_PLATFORM=nosuchplatform", "Could not find the Qt platform plugin \"nosuchplatform\" in \"\""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.environment);
-        WriteSettings("[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=3\r\nConnectionType=LAN\r\n");
-        RunOptions options;
-        options.environment = c.environment;
-        const ProgramRun run = Run(options);  // nothing listens on port 13
-        EXPECT_EQ(run.signal, 0) << run.output;
-        EXPECT_EQ(run.exitStatus, 1) << run.output;
-        EXPECT_TRUE(InOrder(run.log, {"*** VEL started ***",
-                                      std::string("WARNING: running without windows, as in quiet mode: ") + c.reason,
-                                      "ERROR: winsock error - 10061 Connection refused"}))
-            << run.output;
-        EXPECT_NE(ReadSettings().find("OnlyIfConnected=N"), std::string::npos);
-    }
+    WriteSettings("[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=3\r\nConnectionType=LAN\r\n");
+    RunOptions options;
+    options.environment = GetParam().environment;
+    const ProgramRun run = Run(options);  // nothing listens on port 13
+    EXPECT_EQ(run.signal, 0) << run.output;
+    EXPECT_EQ(run.exitStatus, 1) << run.output;
+    EXPECT_TRUE(InOrder(
+        run.log,
+        {"*** VEL started ***", std::string("WARNING: running without windows, as in quiet mode: ") + GetParam().reason,
+         "ERROR: winsock error - 10061 Connection refused"}))
+        << run.output;
+    EXPECT_NE(ReadSettings().find("OnlyIfConnected=N"), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(ProgramStart, AWindowRunWithoutADisplay,
+                         ::testing::Values(NoDisplay{"DISPLAY=:5797", "could not connect to display :5797"},
+                                           NoDisplay{"QT_QPA_PLATFORM=xcb", "could not connect to display"},
+                                           NoDisplay{"WAYLAND_DISPLAY=wayland-5797",
+                                                     "Could not find the Qt platform plugin \"wayland\" in \"\""},
+                                           NoDisplay{
+                                               "QT_QPA_PLATFORM=nosuchplatform",
+                                               "Could not find the Qt platform plugin \"nosuchplatform\" in \"\""}));
 
 // Two window runs of one folder at once: the second brings the first to the
 // front and ends with status 0; the first runs to its end.

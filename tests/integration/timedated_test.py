@@ -7,7 +7,8 @@ program runs inside `unshare -r -n` (setting the clock directly fails there
 with EPERM, and the test server answers on 127.0.0.1:13 with the clock 95
 seconds ahead). What polkit would answer is played by the mock's SetTime.
 
-Usage: timedated_test.py VELTRANE DAYTIME-SERVER (exit status 77: skipped)
+Usage: timedated_test.py VELTRANE DAYTIME-SERVER [TEST...] (exit status 77:
+skipped); a TEST is a method name, all of them when none is given.
 """
 
 import os
@@ -128,4 +129,4 @@ class SetTimeThroughTimedated(dbusmock.DBusTestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(argv=sys.argv[:1] + [f"SetTimeThroughTimedated.{name}" for name in sys.argv[3:]], verbosity=2)
