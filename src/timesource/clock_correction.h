@@ -15,9 +15,11 @@ struct TimeQueryState;
 inline constexpr std::int16_t CorrectionCountdown = 3;
 
 // After a successful query: compares (AnswerTime - PCOffset) with ServerTime
-// and, when the difference exceeds Tolerance, counts down and sets the clock
-// (unless cancelled or "noupdate") to the current instant less the precise
-// difference. Logs the outcome and sets app.exitStatus.
+// and, when the difference exceeds Tolerance, counts down and (unless
+// cancelled or "noupdate") measures the server's time more precisely where
+// its answer names only its second (RefineServerTime), then sets the clock to
+// the current instant less the precise difference. Logs the outcome (and,
+// after a setting, how precise it was) and sets app.exitStatus.
 void CompareAndCorrect(App& app);
 
 // Seconds the PC clock is ahead of where it should be (server's time plus

@@ -199,6 +199,8 @@ void FakeSocket::Connect()
     open = true;
     pending_.clear();
     ++connects;
+    if (handler_)
+        handler_->OnConnecting();
     if (onConnect)
         onConnect(*this, connects);
 }
@@ -216,6 +218,12 @@ void FakeSocket::Close()
     if (open)
         ++closes;
     open = false;
+}
+
+void FakeSocket::DeliverConnected()
+{
+    if (open && handler_)
+        handler_->OnConnected();
 }
 
 void FakeSocket::DeliverData(const std::string& data)
