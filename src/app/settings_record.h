@@ -17,7 +17,7 @@ struct Settings {
     std::string Connectoid;         // dial-up entry to dial; empty: none
     std::string QuietMode;          // exactly "Y": no window
     std::string OnlyIfConnected;    // exactly "Y": no query without a connection
-    std::string Precise;            // exactly "N": no further queries to find the server's second (never written)
+    std::string Precise;            // "Y" or empty: further queries find the server's second (read only)
 };
 
 }  // namespace vel

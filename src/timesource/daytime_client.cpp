@@ -237,11 +237,13 @@ void AskAgain(App& app, Exchange& exchange, double deadline)
     StartConnect(app, exchange);
     while (exchange.waiting) {
         pump.DoEvents();
-        if (app.flags.UserCancelled || !exchange.waiting)
+        if (!exchange.waiting)
             return;
         const double left = deadline - clock.MonotonicSeconds();
-        if (left <= 0) {
-            exchange.error = "Connection timed out";
+        if (app.flags.UserCancelled || left <= 0) {
+            if (!app.flags.UserCancelled)
+                exchange.error = "Connection timed out";
+            app.platform.socket.Close();
             return;
         }
         pump.WaitForEvents(left);
@@ -261,12 +263,17 @@ platform::Span SpanOfSeconds(double seconds)
 
 }  // namespace
 
+bool WantsPrecision(const Settings& settings)
+{
+    return settings.Precise.empty() || settings.Precise == "Y";
+}
+
 bool RefineServerTime(App& app)
 {
     TimeQueryState& query = app.query;
     platform::Clock& clock = app.platform.clock;
     const auto firstNamed = NamedInstant(query.ServerAnswer);
-    if (query.Answers != 1 || !firstNamed || IsOnTimeAnswer(query.ServerAnswer) || app.settings.Precise == "N")
+    if (query.Answers != 1 || !firstNamed || IsOnTimeAnswer(query.ServerAnswer) || !WantsPrecision(app.settings))
         return true;
 
     // PC times from the first answer's arrival, server times from the second

@@ -7,6 +7,7 @@
 namespace vel {
 
 class App;
+struct Settings;
 struct TimeQueryState;
 
 inline constexpr int DaytimePort = 13;
@@ -23,8 +24,12 @@ inline constexpr std::size_t kDaytimeReadLimit = 64 * 1024;  // bytes read from 
 // False: app.query.TimeError says why and ServerTime is zero.
 bool GetServerTime(App& app);
 
+// Precise: "Y" or missing (the default) asks for the further answers below;
+// like every yes/no key, anything else is no.
+bool WantsPrecision(const Settings& settings);
+
 // After GetServerTime, for an answer that names only its second (every one
-// but an on-time NIST line) and unless Precise is exactly "N": asks the same
+// but an on-time NIST line) and when WantsPrecision: asks the same
 // server up to 7 more times, each connect timed so that the server reads its
 // clock as one of its seconds begins, at least 1 second apart (4 for a
 // server of NIST's layout) and all within 12 seconds, and sets ServerInstant

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/daytime_peer.h"
@@ -370,6 +371,18 @@ TEST_F(ClientTest, AFloodIsReadOnlyUpTo64KiB)
     EXPECT_EQ(t.socket.lastReadLimit, 65536u);
     EXPECT_EQ(Query().ServerAnswer.size(), 65536u);
     EXPECT_EQ(Query().TimeError, "NTP server returned invalid time: " + std::string(200, 'x') + "... (65536 bytes)");
+}
+
+// The further answers are asked for unless the key says no, as every yes/no
+// key does: only "Y" (or no value at all) is yes.
+TEST(Precise, OnlyYOrNothingAsksForMoreAnswers)
+{
+    for (const auto& [value, wanted] : std::vector<std::pair<std::string, bool>>{
+             {"", true}, {"Y", true}, {"N", false}, {"y", false}, {"yes", false}, {"0", false}}) {
+        Settings settings;
+        settings.Precise = value;
+        EXPECT_EQ(WantsPrecision(settings), wanted) << value;
+    }
 }
 
 }  // namespace
