@@ -139,19 +139,19 @@ int main(int argc, char** argv)
 
     int failed = 0;
     for (const bool precise : {true, false}) {
-        std::printf("\nLargest error of the instant set over %d runs, Precise=%s (mean answers in brackets)\n\n", runs,
+        std::printf("\nError of the instant set over %d runs, Precise=%s: largest / median (mean answers)\n\n", runs,
                     precise ? "Y" : "N");
         std::printf("| %-24s |", "server");
         for (const Path& path : kPaths)
-            std::printf(" %-16s |", path.name);
+            std::printf(" %-22s |", path.name);
         std::printf("\n|%s|", std::string(26, '-').c_str());
         for (std::size_t p = 0; p < std::size(kPaths); ++p)
-            std::printf("%s|", std::string(18, '-').c_str());
+            std::printf("%s|", std::string(24, '-').c_str());
         std::printf("\n");
         for (int l = 0; l < 3; ++l) {
             std::printf("| %-24s |", kLayouts[l].name);
             for (int p = 0; p < 5; ++p) {
-                double largest = 0;
+                std::vector<double> errors;
                 int answers = 0, count = 0;
                 for (const Task& t : tasks) {
                     if (t.path != p || t.layout != l || t.precise != precise)
@@ -160,13 +160,16 @@ int main(int argc, char** argv)
                         ++failed;
                         continue;
                     }
-                    largest = std::max(largest, std::fabs(t.outcome.error));
+                    errors.push_back(std::fabs(t.outcome.error));
                     answers += t.outcome.answers;
                     ++count;
                 }
-                char cell[40];
-                std::snprintf(cell, sizeof cell, "%.1f ms (%.1f)", largest * 1000, count ? 1.0 * answers / count : 0.0);
-                std::printf(" %-16s |", count ? cell : "no run");
+                std::sort(errors.begin(), errors.end());
+                char cell[48] = "no run";
+                if (count)
+                    std::snprintf(cell, sizeof cell, "%.1f / %.1f ms (%.1f)", errors.back() * 1000,
+                                  errors[errors.size() / 2] * 1000, 1.0 * answers / count);
+                std::printf(" %-22s |", cell);
             }
             std::printf("\n");
         }
