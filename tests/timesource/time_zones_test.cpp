@@ -297,6 +297,7 @@ TEST(Accuracy, TheSearchEndsWithWhatIsKnown)
         EXPECT_EQ(s.t.clock.sets.size(), 1u);
         EXPECT_EQ(s.server.connectTimes.size(), c.connects);
         EXPECT_EQ(s.Log().at(2), c.line);
+        EXPECT_LE(s.t.clock.MonotonicSeconds(), 0.8 + 3 + 12);  // the answer, the countdown, the limit
     }
 }
 
