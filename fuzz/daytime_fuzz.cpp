@@ -30,11 +30,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::abort();
         if (parsed.size() > 32)
             std::abort();
-        // The instant it names is that date-time, exactly when the line is an
-        // on-time NIST one and half a second on otherwise.
+        // The instant it names is that date-time; an on-time line's advance
+        // is less than a second.
         const auto named = vel::NamedInstant(answer);
         const bool onTime = vel::IsOnTimeAnswer(answer);
-        if (!named || *named != vel::platform::InstantOfUtc(*utc, onTime ? 0 : 500000000))
+        if (!named || *named != vel::platform::InstantOfUtc(*utc))
+            std::abort();
+        if (const auto advance = vel::OnTimeAdvance(answer); advance && (advance->seconds != 0))
             std::abort();
         // Only a NIST line is on time, and only UTC is taken from xinetd's layout.
         auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };

@@ -27,11 +27,22 @@ struct TimeQueryState {
     platform::LocalDateTime AnswerTime;  // the PC clock when that text arrived
     platform::LocalDateTime ServerTime;  // the server's time as local time; zero when not obtained
     // The same two precisely: the PC clock's reading at the arrival, to the
-    // nanosecond, and the instant the answer names (UTC).
+    // nanosecond, and where the server's clock stood then (UTC, estimated).
     platform::Instant AnswerInstant;
     platform::Instant ServerInstant;
     std::string TimeError;  // why the query failed; empty on success
     bool WaitingForAnswer = false;
+
+    // How ServerInstant was measured: the answer's connection began its
+    // handshake at ConnectInstant (PC clock) and had its reply RoundTrip
+    // later (zero when the socket did not say); ServerInstant is off by at
+    // most Bound, and rests on Answers answers (0: not measured).
+    platform::Instant ConnectInstant;
+    platform::Span RoundTrip;
+    platform::Span Bound;
+    int Answers = 0;
+    std::string MeasureNote;        // why no more answers were asked for, when that was not planned
+    double LastConnectSeconds = 0;  // monotonic clock: the latest connect to the server began
 };
 
 struct LogState {

@@ -17,6 +17,7 @@ struct Settings {
     std::string Connectoid;         // dial-up entry to dial; empty: none
     std::string QuietMode;          // exactly "Y": no window
     std::string OnlyIfConnected;    // exactly "Y": no query without a connection
+    std::string Precise;            // "Y" or empty: further queries find the server's second (read only)
 };
 
 }  // namespace vel

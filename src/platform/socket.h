@@ -30,6 +30,12 @@ public:
     // The connection failed or broke. `number` is a Windows Sockets number;
     // `description` is the socket component's own text (may be empty).
     virtual void OnError(int number, const std::string& description) = 0;
+    // The TCP handshake with an address begins (after any name lookup; once
+    // per address tried), and the server's answer to it has come: between
+    // the two lies one round trip. These two may come inside Connect(); a
+    // handler only notes the time.
+    virtual void OnConnecting() = 0;
+    virtual void OnConnected() = 0;
 };
 
 class Socket {

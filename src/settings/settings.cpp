@@ -116,6 +116,7 @@ void LoadSettings(App& app)
     s.Connectoid = read("Connectoid");
     s.QuietMode = read("QuietMode");
     s.OnlyIfConnected = read("OnlyIfConnected");
+    s.Precise = read("Precise");
 }
 
 bool SaveSettings(App& app)

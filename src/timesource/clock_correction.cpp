@@ -5,6 +5,7 @@
 #include "app/app.h"
 #include "log/log.h"
 #include "run/countdown.h"
+#include "timesource/daytime_client.h"
 
 namespace vel {
 
@@ -151,9 +152,17 @@ void CompareAndCorrect(App& app)
         return;
     }
 
-    // Whole seconds decided; the clock moves by the precise difference. It
-    // was measured at the answer's arrival and is applied to the reading now,
-    // so the countdown in between does not count. The clock is given an
+    // Whole seconds decided: where the answer names only its second, a few
+    // more answers find where the server's second begins.
+    if (!RefineServerTime(app)) {
+        WriteLog(app, "system clock not corrected - user cancelled");
+        app.exitStatus = ExitStatus::Cancelled;
+        return;
+    }
+
+    // The clock moves by the precise difference. It was measured at the
+    // answer's arrival and is applied to the reading now, so the countdown
+    // and the further answers in between do not count. The clock is given an
     // instant: local wall times are ambiguous near a change of daylight saving.
     const platform::Span precise = PreciseClockDifference(query, app.settings.PCOffset);
     const platform::ClockReading before = clock.Read();
@@ -174,6 +183,8 @@ void CompareAndCorrect(App& app)
     if (offsetAfter != offsetBefore)
         newTime = platform::FromSerialSeconds((target + offsetAfter).seconds);
 
+    if (query.Answers > 0)
+        WriteLog(app, DescribePrecision(query));
     WriteLog(app, "system clock corrected to " + FormatCorrectedTime(newTime, clock.TimeSeparator()));
     app.exitStatus = ExitStatus::Ok;
 }

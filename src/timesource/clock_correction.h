@@ -19,10 +19,12 @@ inline constexpr std::int16_t CorrectionCountdown = 3;
 inline constexpr const char* kKeptByTimeServiceText = "Another time service keeps the clock! See .LOG file for details";
 
 // After a successful query: compares (AnswerTime - PCOffset) with ServerTime
-// and, when the difference exceeds Tolerance, counts down and sets the clock
-// (unless cancelled or "noupdate") to the current instant less the precise
-// difference. Where another time service keeps the clock, it is compared and
-// left alone (ExitStatus::KeptByTimeService). Logs the outcome and sets
+// and, when the difference exceeds Tolerance, counts down and (unless
+// cancelled or "noupdate") measures the server's time more precisely where
+// its answer names only its second (RefineServerTime), then sets the clock to
+// the current instant less the precise difference. Where another time service
+// keeps the clock, it is compared and left alone (ExitStatus::KeptByTimeService).
+// Logs the outcome (and, after a setting, how precise it was) and sets
 // app.exitStatus.
 void CompareAndCorrect(App& app);
 

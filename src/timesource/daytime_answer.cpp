@@ -243,12 +243,41 @@ std::optional<LocalDateTime> ReadParsedAnswer(std::string_view parsed)
     return t;
 }
 
-bool IsOnTimeAnswer(std::string_view answer)
+std::optional<platform::Span> OnTimeAdvance(std::string_view answer)
 {
     if (HasXinetdLayout(answer) || (answer.size() >= 4 && answer[3] == ' '))
-        return false;
+        return std::nullopt;
     const std::vector<std::string_view> fields = NistFields(answer);
-    return fields.size() == 6 && fields[4] == "UTC(NIST)" && (fields[5] == "*" || fields[5] == "#");
+    if (fields.size() != 6 || fields[4] != "UTC(NIST)" || (fields[5] != "*" && fields[5] != "#"))
+        return std::nullopt;
+    // msADV: up to three digits of milliseconds, a point and a few decimals.
+    const std::string_view advance = fields[3];
+    const std::size_t point = advance.find('.');
+    const std::string_view whole = advance.substr(0, point);
+    const std::string_view fraction = point == std::string_view::npos ? "" : advance.substr(point + 1);
+    if (whole.empty() || whole.size() > 3 || fraction.size() > 6 ||
+        (point != std::string_view::npos && fraction.empty()))
+        return std::nullopt;
+    std::int64_t nanoseconds = 0;
+    for (const char c : whole) {
+        if (!IsDigit(c))
+            return std::nullopt;
+        nanoseconds = nanoseconds * 10 + (c - '0');
+    }
+    nanoseconds *= 1000000;
+    std::int64_t scale = 100000;
+    for (const char c : fraction) {
+        if (!IsDigit(c))
+            return std::nullopt;
+        nanoseconds += (c - '0') * scale;
+        scale /= 10;
+    }
+    return platform::MakeSpan(0, nanoseconds);
+}
+
+bool IsOnTimeAnswer(std::string_view answer)
+{
+    return OnTimeAdvance(answer).has_value();
 }
 
 std::optional<platform::Instant> NamedInstant(std::string_view answer)
@@ -256,7 +285,20 @@ std::optional<platform::Instant> NamedInstant(std::string_view answer)
     const auto utc = ReadParsedAnswer(ParseDaytimeAnswer(answer));
     if (!utc)
         return std::nullopt;
-    return platform::InstantOfUtc(*utc, IsOnTimeAnswer(answer) ? 0 : 500000000);
+    return platform::InstantOfUtc(*utc);
+}
+
+std::optional<ServerEstimate> EstimateServerTime(std::string_view answer, platform::Span roundTrip)
+{
+    const auto named = NamedInstant(answer);
+    if (!named)
+        return std::nullopt;
+    const platform::Span halfTrip =
+        platform::MakeSpan(roundTrip.seconds / 2, (roundTrip.seconds % 2) * 500000000 + roundTrip.nanoseconds / 2);
+    if (const auto advance = OnTimeAdvance(answer))
+        return ServerEstimate{*named - *advance + halfTrip, halfTrip};
+    const platform::Span half = platform::MakeSpan(0, 500000000);
+    return ServerEstimate{*named + half + halfTrip, half + halfTrip};
 }
 
 platform::LocalDateTime ConvertAnswerToLocal(App& app, const std::string& parsed)

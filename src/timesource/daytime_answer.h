@@ -31,15 +31,28 @@ std::string ParseDaytimeAnswer(std::string_view answer);
 std::optional<platform::LocalDateTime> ReadParsedAnswer(std::string_view parsed);
 
 // A NIST line that names the instant at which its on-time marker arrives: the
-// NIST layout ending in the label "UTC(NIST)" and the marker "*" or "#". The
-// server sends such a line early by msADV milliseconds to make up for the
-// network, so the second it names begins as the line arrives.
+// NIST layout ending in the label "UTC(NIST)" and the marker "*" or "#", with
+// msADV a number of milliseconds (0 to 999.9). The server sends such a line
+// msADV early to make up for the network; OnTimeAdvance reads that advance,
+// and is nullopt for every other answer.
+std::optional<platform::Span> OnTimeAdvance(std::string_view answer);
 bool IsOnTimeAnswer(std::string_view answer);
 
-// The instant a valid answer names: its date and time as UTC, exactly for an
-// on-time NIST line, and with the named second taken as half over for every
-// other answer (it was sent at some moment within that second).
+// The beginning of the second a valid answer names, as UTC.
 std::optional<platform::Instant> NamedInstant(std::string_view answer);
+
+// Where the server's clock stood as a valid answer arrived, and how far that
+// may be off (assuming the server's clock itself is right), given the round
+// trip of the connection's handshake (zero when it was not measured). An
+// on-time line left msADV before the second it names and was half the round
+// trip on its way: the bound is half the round trip, the part of the transit
+// no client can tell from its way there. Any other line was sent within the
+// second it names, taken as half over: half a second more.
+struct ServerEstimate {
+    platform::Instant atArrival;
+    platform::Span bound;
+};
+std::optional<ServerEstimate> EstimateServerTime(std::string_view answer, platform::Span roundTrip);
 
 // The server's time (UTC in the answer) as the PC's local date-time: the
 // non-empty result of ParseDaytimeAnswer plus the PC's exact offset from UTC

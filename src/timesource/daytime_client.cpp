@@ -1,50 +1,90 @@
 #include "timesource/daytime_client.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <vector>
 
 #include "app/app.h"
 #include "timesource/daytime_answer.h"
+#include "timesource/second_edge.h"
 
 namespace vel {
 
 namespace {
 
+// One connection's story, as the socket's events tell it.
+struct Exchange {
+    bool waiting = false;
+    std::string answer;
+    platform::ClockReading arrival;
+    platform::Instant connecting;  // the handshake began (or, failing word of it, the connect was asked for)
+    platform::Instant connected;
+    bool handshakeSeen = false;
+    std::string error;
+
+    platform::Span RoundTrip() const { return handshakeSeen ? connected - connecting : platform::Span{}; }
+};
+
 // frmVEL's handlers for the socket: they only note what happened and close
-// the socket; GetServerTime's wait reads the state.
+// the socket; the waits read the state. Those of the time query proper also
+// keep the query's state (`query`); the further queries that time the
+// server's second only their own.
 class DaytimeHandler : public platform::SocketEvents {
 public:
-    explicit DaytimeHandler(App& app) : app_(app) {}
+    DaytimeHandler(App& app, Exchange& exchange, TimeQueryState* query) : app_(app), exchange_(exchange), query_(query)
+    {}
 
     void OnDataArrival() override
     {
-        TimeQueryState& query = app_.query;
         // The clock first: the moment of arrival is what the answer is
         // measured against, to the nanosecond.
-        const platform::ClockReading arrival = app_.platform.clock.Read();
-        query.ServerAnswer = app_.platform.socket.GetData(kDaytimeReadLimit);
-        query.AnswerTime = arrival.local.time;
-        query.AnswerInstant = arrival.utc;
-        query.WaitingForAnswer = false;
+        exchange_.arrival = app_.platform.clock.Read();
+        exchange_.answer = app_.platform.socket.GetData(kDaytimeReadLimit);
+        exchange_.waiting = false;
+        if (query_) {
+            query_->ServerAnswer = exchange_.answer;
+            query_->AnswerTime = exchange_.arrival.local.time;
+            query_->AnswerInstant = exchange_.arrival.utc;
+            query_->WaitingForAnswer = false;
+        }
         app_.platform.socket.Close();
     }
 
     void OnError(int number, const std::string& description) override
     {
-        TimeQueryState& query = app_.query;
         if (description.empty())
-            query.TimeError = "unknown winsock error";
+            exchange_.error = "unknown winsock error";
         else
-            query.TimeError = "winsock error - " + std::to_string(number) + " " + description;
-        query.WaitingForAnswer = false;
+            exchange_.error = "winsock error - " + std::to_string(number) + " " + description;
+        exchange_.waiting = false;
+        if (query_) {
+            query_->TimeError = exchange_.error;
+            query_->WaitingForAnswer = false;
+        }
         app_.platform.socket.Close();
+    }
+
+    void OnConnecting() override
+    {
+        exchange_.connecting = app_.platform.clock.Read().utc;
+        exchange_.handshakeSeen = false;
+    }
+
+    void OnConnected() override
+    {
+        exchange_.connected = app_.platform.clock.Read().utc;
+        exchange_.handshakeSeen = true;
     }
 
 private:
     App& app_;
+    Exchange& exchange_;
+    TimeQueryState* query_;
 };
 
 // Installs the handler for the time of the query and takes it away again, so
-// that no event can reach it once GetServerTime has returned.
+// that no event can reach it once the query has returned.
 class HandlerInstalled {
 public:
     HandlerInstalled(platform::Socket& socket, platform::SocketEvents* handler) : socket_(socket)
@@ -70,23 +110,31 @@ double WholeSeconds(double seconds)
     return std::floor(seconds);
 }
 
-// Time servers refuse a client that asks more often than once every 4
-// seconds: the next attempt waits until 4 seconds after the last connect,
-// with the window's events handled. False when Cancel ended the wait.
-bool SpacedFromLastConnect(App& app, double lastConnect)
+// Waits until the monotonic clock reaches `until`, with the window's events
+// handled. False when Cancel ended the wait.
+bool WaitUntil(App& app, double until)
 {
     platform::Clock& clock = app.platform.clock;
     platform::EventPump& pump = app.platform.pump;
-    const double start = lastConnect + kDaytimeAttemptSpacingSeconds;
     while (!app.flags.UserCancelled) {
-        if (clock.MonotonicSeconds() >= start)
+        if (clock.MonotonicSeconds() >= until)
             return true;
         pump.DoEvents();
-        const double left = start - clock.MonotonicSeconds();
+        const double left = until - clock.MonotonicSeconds();
         if (!app.flags.UserCancelled && left > 0)
             pump.WaitForEvents(left);
     }
     return false;
+}
+
+// Starts a connect to the server, noting when.
+void StartConnect(App& app, Exchange& exchange)
+{
+    exchange.waiting = true;
+    exchange.connecting = app.platform.clock.Read().utc;
+    exchange.handshakeSeen = false;
+    app.query.LastConnectSeconds = app.platform.clock.MonotonicSeconds();
+    app.platform.socket.Connect();
 }
 
 }  // namespace
@@ -104,16 +152,20 @@ bool GetServerTime(App& app)
     platform::Clock& clock = app.platform.clock;
     TimeQueryState& query = app.query;
 
-    DaytimeHandler handler(app);
+    Exchange exchange;
+    DaytimeHandler handler(app, exchange, &query);
     HandlerInstalled installed(socket, &handler);
     socket.SetRemoteHost(ServerHost(app.settings.NTPServer));
     socket.SetRemotePort(DaytimePort);
 
     std::string parsed;
     bool timedOut = false;
-    double lastConnect = 0;
+    query.Answers = 0;
+    query.MeasureNote.clear();
     for (int attempt = 1; attempt <= kDaytimeAttempts; ++attempt) {
-        if (attempt > 1 && !SpacedFromLastConnect(app, lastConnect))
+        // Time servers refuse a client that asks more often than once every
+        // 4 seconds.
+        if (attempt > 1 && !WaitUntil(app, query.LastConnectSeconds + kDaytimeAttemptSpacingSeconds))
             break;  // cancelled while waiting
         query.WaitingForAnswer = true;
         // Noticed once the whole-second reading is past the deadline: 10 to
@@ -122,8 +174,7 @@ bool GetServerTime(App& app)
         timedOut = false;
         query.TimeError.clear();
 
-        lastConnect = clock.MonotonicSeconds();
-        socket.Connect();
+        StartConnect(app, exchange);
 
         while (query.WaitingForAnswer) {
             pump.DoEvents();
@@ -146,7 +197,13 @@ bool GetServerTime(App& app)
 
     if (!parsed.empty()) {
         query.ServerTime = ConvertAnswerToLocal(app, parsed);
-        query.ServerInstant = *NamedInstant(query.ServerAnswer);
+        // The answer parsed is the latest arrival, that of this exchange.
+        query.ConnectInstant = exchange.connecting;
+        query.RoundTrip = exchange.RoundTrip();
+        const ServerEstimate estimate = *EstimateServerTime(query.ServerAnswer, query.RoundTrip);
+        query.ServerInstant = estimate.atArrival;
+        query.Bound = estimate.bound;
+        query.Answers = 1;
         return true;
     }
 
@@ -162,6 +219,129 @@ bool GetServerTime(App& app)
         query.TimeError = "NTP server returned invalid time: " + PrintableAnswer(query.ServerAnswer);
     }
     return false;
+}
+
+namespace {
+
+// One further connection to the server, bounded by `deadline` (monotonic).
+// Its answer, or why none came, in `exchange`.
+void AskAgain(App& app, Exchange& exchange, double deadline)
+{
+    platform::Clock& clock = app.platform.clock;
+    platform::EventPump& pump = app.platform.pump;
+    exchange = {};
+    DaytimeHandler handler(app, exchange, nullptr);
+    HandlerInstalled installed(app.platform.socket, &handler);
+    app.platform.socket.SetRemoteHost(ServerHost(app.settings.NTPServer));
+    app.platform.socket.SetRemotePort(DaytimePort);
+    StartConnect(app, exchange);
+    while (exchange.waiting) {
+        pump.DoEvents();
+        if (!exchange.waiting)
+            return;
+        const double left = deadline - clock.MonotonicSeconds();
+        if (app.flags.UserCancelled || left <= 0) {
+            if (!app.flags.UserCancelled)
+                exchange.error = "Connection timed out";
+            app.platform.socket.Close();
+            return;
+        }
+        pump.WaitForEvents(left);
+    }
+}
+
+double SecondsOf(const platform::Span& span)
+{
+    return platform::ToDouble(span);
+}
+
+platform::Span SpanOfSeconds(double seconds)
+{
+    const double whole = std::floor(seconds);
+    return platform::MakeSpan(static_cast<std::int64_t>(whole), std::llround((seconds - whole) * 1e9));
+}
+
+}  // namespace
+
+bool WantsPrecision(const Settings& settings)
+{
+    return settings.Precise.empty() || settings.Precise == "Y";
+}
+
+bool RefineServerTime(App& app)
+{
+    TimeQueryState& query = app.query;
+    platform::Clock& clock = app.platform.clock;
+    const auto firstNamed = NamedInstant(query.ServerAnswer);
+    if (query.Answers != 1 || !firstNamed || IsOnTimeAnswer(query.ServerAnswer) || !WantsPrecision(app.settings))
+        return true;
+
+    // PC times from the first answer's arrival, server times from the second
+    // it named: the offsets found are PC minus server less their difference.
+    const platform::Instant pcOrigin = query.AnswerInstant;
+    auto pcTime = [&](const platform::Instant& t) { return SecondsOf(t - pcOrigin); };
+    std::vector<EdgeAnswer> answers{{pcTime(query.ConnectInstant), 0.0, SecondsOf(query.RoundTrip), 0.0}};
+    OffsetInterval allowed = *AllowedOffsets(answers);
+
+    // A server of NIST's layout refuses clients that ask more often than
+    // once every 4 seconds.
+    const bool nistLayout = std::isdigit(static_cast<unsigned char>(ParseDaytimeAnswer(query.ServerAnswer).front()));
+    const double spacing = nistLayout ? kDaytimeAttemptSpacingSeconds : kEdgeQuerySpacingSeconds;
+    const double limit = clock.MonotonicSeconds() + kEdgeTimeLimitSeconds;
+    Exchange exchange;
+    while (WorthAnotherAnswer(allowed, answers)) {
+        const double now = clock.MonotonicSeconds();
+        const double pcNow = pcTime(clock.Read().utc);
+        const double earliest = pcNow + std::max(0.0, query.LastConnectSeconds + spacing - now);
+        const double start = now + NextConnectTime(allowed, answers.back(), earliest) - pcNow;
+        const double expected = answers.back().arrival - answers.back().connecting;
+        if (start + expected > limit)
+            break;
+        if (!WaitUntil(app, start))
+            return false;
+        AskAgain(app, exchange, std::min(limit, start + kDaytimeTimeoutSeconds));
+        if (app.flags.UserCancelled)
+            return false;
+        const auto named = NamedInstant(exchange.answer);
+        if (!named || IsOnTimeAnswer(exchange.answer)) {
+            query.MeasureNote =
+                "no further answer: " + (!exchange.error.empty() ? exchange.error
+                                         : exchange.answer.empty()
+                                             ? std::string("Connection timed out")
+                                             : "NTP server returned invalid time: " + PrintableAnswer(exchange.answer));
+            break;
+        }
+        answers.push_back({pcTime(exchange.connecting), pcTime(exchange.arrival.utc), SecondsOf(exchange.RoundTrip()),
+                           SecondsOf(*named - *firstNamed)});
+        const auto narrower = AllowedOffsets(answers);
+        if (!narrower) {
+            // The answers contradict each other: the first one stands alone.
+            query.MeasureNote = "the server's later answers contradicted it";
+            return true;
+        }
+        allowed = *narrower;
+    }
+    if (answers.size() > 1) {
+        double longestTrip = 0;
+        for (const EdgeAnswer& answer : answers)
+            longestTrip = std::max(longestTrip, answer.roundTrip);
+        query.ServerInstant = *firstNamed - SpanOfSeconds(allowed.Middle());
+        query.Bound = SpanOfSeconds(allowed.Width() / 2 + longestTrip / 2);
+        query.Answers = static_cast<int>(answers.size());
+    }
+    return true;
+}
+
+std::string DescribePrecision(const TimeQueryState& query)
+{
+    // Whole milliseconds, rounded up: never more precise than measured.
+    const std::int64_t nanoseconds = query.Bound.seconds * 1000000000 + query.Bound.nanoseconds;
+    const std::int64_t milliseconds = (nanoseconds + 999999) / 1000000;
+    std::string text = "measured to within " + std::to_string(milliseconds) + " ms over " +
+                       std::to_string(query.Answers) + (query.Answers == 1 ? " answer" : " answers");
+    if (!query.MeasureNote.empty())
+        text += "; " + query.MeasureNote;
+    return text;
 }
 
 }  // namespace vel

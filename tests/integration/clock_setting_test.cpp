@@ -2,7 +2,12 @@
 // machine's clock: inside `unshare -r -n`, with the system bus unreachable and
 // clock_settime replaced by a stand-in (tests/preload) that records the instant
 // asked for and refuses or pretends success.
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cmath>
+#include <ctime>
 #include <string>
 
 #include "program_run.h"
@@ -37,9 +42,11 @@ const char* const kOnTimeBehind = "--layout nist --mode ontime --advance 0 --off
 TEST_F(ClockSettingRun, TheInstantAskedForIsTheServersTimeWithin20Milliseconds)
 {
     const ProgramRun run = RunProgram(kOnTimeBehind, "succeed");
-    ASSERT_EQ(run.log.size(), 6u) << run.output;
+    ASSERT_EQ(run.log.size(), 7u) << run.output;
     EXPECT_EQ(run.log[4], "system clock off by 1 minute 35 seconds");
-    EXPECT_EQ(run.log[5].rfind("system clock corrected to ", 0), 0u) << run.log[5];
+    EXPECT_TRUE(InOrder(run.log, {"measured to within *"}));
+    EXPECT_TRUE(run.log[5].ends_with(" ms over 1 answer")) << run.log[5];
+    EXPECT_EQ(run.log[6].rfind("system clock corrected to ", 0), 0u) << run.log[6];
     EXPECT_EQ(run.exitStatus, 0) << run.output;
     ASSERT_EQ(run.clockSettings.size(), 1u);
     EXPECT_EQ(run.clockSettings[0].clock, 0);  // CLOCK_REALTIME
@@ -68,19 +75,71 @@ TEST_F(ClockSettingRun, InAZoneThatIsNotWholeHours)
 {
     const ProgramRun behind =
         RunProgram("--layout nist --mode ontime --advance 0 --offset 95", "succeed", "Asia/Kolkata");
-    ASSERT_GE(behind.log.size(), 2u) << behind.output;
-    EXPECT_EQ(behind.log[behind.log.size() - 2], "system clock off by 1 minute 35 seconds");
+    ASSERT_GE(behind.log.size(), 3u) << behind.output;
+    EXPECT_EQ(behind.log[behind.log.size() - 3], "system clock off by 1 minute 35 seconds");
     ASSERT_EQ(behind.clockSettings.size(), 1u);
     EXPECT_NEAR(behind.clockSettings[0].FromNow(), 95.0, 0.020);
 }
 
-// Without an on-time marker the named second is taken as half over.
-TEST_F(ClockSettingRun, TheXinetdLayoutIsSetToWithinHalfASecond)
+// Precise=N in the file: a line without an on-time marker is asked for once,
+// and its second is taken as half over.
+TEST_F(ClockSettingRun, WithPreciseNTheXinetdLayoutIsSetToWithinHalfASecond)
 {
+    WriteSettings("[Main]\r\nNTPServer=127.0.0.1\r\nConnectionType=LAN\r\nQuietMode=Y\r\nPrecise=N\r\n");
     const ProgramRun run = RunProgram("--layout xinetd --offset -95", "succeed");
-    ASSERT_EQ(run.log.size(), 6u) << run.output;
-    ASSERT_EQ(run.clockSettings.size(), 1u);
+    ASSERT_EQ(run.clockSettings.size(), 1u) << run.output;
     EXPECT_NEAR(run.clockSettings[0].FromNow(), -95.0, 0.520);
+    EXPECT_EQ(run.connections.size(), 1u);
+}
+
+// A server of the short layout 50 ms away each way (through the delay line):
+// the further connects, timed onto its second's edges, find its offset.
+TEST_F(ClockSettingRun, OverASlowPathTheServersSecondIsFound)
+{
+    if (::access("/dev/net/tun", R_OK | W_OK) != 0)
+        GTEST_SKIP() << "no /dev/net/tun here: the delay line needs TUN devices";
+    WriteSettings("[Main]\r\nNTPServer=10.13.0.2 (behind a delay line)\r\nConnectionType=LAN\r\nQuietMode=Y\r\n");
+    RunOptions options;
+    options.server = "--layout short --offset -95.37";
+    options.delayLine = "50 50";
+    options.clockStandIn = "succeed";
+    const ProgramRun run = Run(options);
+    EXPECT_TRUE(InOrder(
+        run.log, {"system clock off by 1 minute 35 seconds", "measured to within *", "system clock corrected to *"}))
+        << run.output;
+    ASSERT_EQ(run.clockSettings.size(), 1u);
+    EXPECT_NEAR(run.clockSettings[0].FromNow(), -95.37, 0.020);
+    ASSERT_GE(run.connections.size(), 6u);
+    EXPECT_LE(run.connections.size(), 8u);
+    for (std::size_t i = 1; i < run.connections.size(); ++i)
+        EXPECT_GE(run.connections[i].monotonic - run.connections[i - 1].monotonic, 1.0);
+}
+
+// The stand-in moves the program's own clock: a correction that carries it
+// into summer time logs the new time in summer time.
+TEST_F(ClockSettingRun, ACorrectionIntoSummerTimeLogsTheTimeInSummerTime)
+{
+    using namespace std::chrono;
+    const sys_seconds now = time_point_cast<seconds>(system_clock::now());
+    int year = static_cast<int>(year_month_day(floor<days>(now)).year());
+    auto change = [](int y) { return sys_seconds(sys_days(std::chrono::year(y) / March / Sunday[last]) + 1h); };
+    if (change(year) <= now + 10min)
+        ++year;
+    // A server two hours after Berlin's spring change; the PC before it.
+    const double offset = duration<double>(change(year) + 2h - now).count();
+    const ProgramRun run = RunProgram("--layout nist --mode ontime --advance 0 --offset " + std::to_string(offset),
+                                      "move", "Europe/Berlin");
+    ASSERT_EQ(run.clockSettings.size(), 1u) << run.output;
+    const ClockSetting& set = run.clockSettings[0];
+    EXPECT_NEAR(set.FromNow(), offset, 0.020);
+    const std::time_t summer = static_cast<std::time_t>(set.seconds) + 2 * 3600;
+    std::tm local{};
+    ::gmtime_r(&summer, &local);
+    char expected[64];
+    std::strftime(expected, sizeof expected, "system clock corrected to %m.%d.%y %H:%M", &local);
+    ASSERT_FALSE(run.log.empty());
+    EXPECT_EQ(run.log.back(), expected);
+    EXPECT_EQ(run.exitStatus, 0);
 }
 
 // One attempt, one connection: a refusal is one connect, not Qt's two.

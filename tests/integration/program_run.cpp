@@ -156,10 +156,14 @@ ProgramRun ProgramTest::Run(const RunOptions& options) const
     fs::create_directories(scratch);
     const std::string programHome = options.home.empty() ? home.string() : options.home;
 
-    std::string script = Prelude(options, scratch);
+    // Over a delay line, delay-net.sh makes the network and starts the server.
+    const bool delayed = !options.delayLine.empty();
+    std::string script = delayed ? "" : Prelude(options, scratch);
     if (options.machineFolders)
         script += MachineMounts(scratch, MachineSettingsFolder(), MachineLogFolder());
-    const std::string program = "timeout -s KILL 60 " + ProgramCommand(options, scratch);
+    std::string program = "timeout -s KILL 60 " + ProgramCommand(options, scratch);
+    if (delayed)
+        program = "sh '" DELAY_NET_SCRIPT "' " + options.delayLine + " '" + options.server + "' " + program;
     if (options.instances <= 1) {
         script += program + "; rc=$?; ";
     } else {
@@ -170,7 +174,7 @@ ProgramRun ProgramTest::Run(const RunOptions& options) const
             script += "wait $p" + std::to_string(i) + "; echo $? >>'" + scratch.string() + "/statuses'; ";
         script += "rc=0; ";
     }
-    if (!options.server.empty())
+    if (!options.server.empty() && !delayed)
         script += "kill $pid; ";
     script += "exit $rc";
 

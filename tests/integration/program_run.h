@@ -21,8 +21,11 @@ namespace vel::integration {
 using Lines = std::vector<std::string>;
 
 struct RunOptions {
-    std::string arguments;     // the program's command line
-    std::string server;        // options of tools/daytime-server on 127.0.0.1:13; empty: none (refused)
+    std::string arguments;  // the program's command line
+    std::string server;     // options of tools/daytime-server on 127.0.0.1:13; empty: none (refused)
+    // "OUT BACK": milliseconds each way to the server, which is then
+    // 10.13.0.2:13, one delay line away (tools/delay-line); empty: loopback.
+    std::string delayLine;
     bool defaultRoute = true;  // a default route over loopback
     std::string path;          // the program's PATH; empty: inherited
     std::string home;          // VELTRANE_HOME; empty: the fixture's folder
@@ -32,7 +35,8 @@ struct RunOptions {
     int instances = 1;         // programs started at once, in one namespace
     std::string timeZone;      // TZ of the program; empty: inherited
     // The stand-in for clock_settime (tests/preload), preloaded into the
-    // program: "refuse" or "succeed"; empty: none.
+    // program: "refuse", "succeed" or "move" (the program's own clock moves);
+    // empty: none.
     std::string clockStandIn;
     // The machine's folders are the test's: MachineSettingsFolder() bound
     // over /etc/veltrane and MachineLogFolder() over /var/log/veltrane, in a

@@ -73,15 +73,21 @@ public:
     void OnDataArrival() override
     {
         events.push_back({"data", 0, socket_.GetData(64 * 1024)});
+        progress += 'd';
         if (closeOnData)
             socket_.Close();
     }
     void OnError(int number, const std::string& description) override
     {
         events.push_back({"error", number, description});
+        progress += 'e';
         socket_.Close();
     }
+    // The handshake's start ('c') and answer ('C'), arrivals ('d') and errors ('e'), in order.
+    void OnConnecting() override { progress += 'c'; }
+    void OnConnected() override { progress += 'C'; }
     std::vector<Event> events;
+    std::string progress;
     bool closeOnData = true;
 
 private:
@@ -134,6 +140,8 @@ TEST_F(QtSocketTest, AnswerArrivesAsOneDataEventAndTheCloseIsNoError)
         ASSERT_EQ(recorder.events.size(), 1u);
         EXPECT_EQ(recorder.events[0].kind, "data");
         EXPECT_NE(ParseDaytimeAnswer(recorder.events[0].text), "") << recorder.events[0].text;
+        EXPECT_EQ(recorder.progress, "cCd");
+        recorder.progress.clear();
         socket.Close();
     }
 }
@@ -168,6 +176,7 @@ TEST_F(QtSocketTest, RefusedIs10061WithADescription)
     EXPECT_EQ(recorder.events[0].kind, "error");
     EXPECT_EQ(recorder.events[0].number, 10061);
     EXPECT_FALSE(recorder.events[0].text.empty());
+    EXPECT_EQ(recorder.progress, "ce");  // begun, never answered
 }
 
 TEST_F(QtSocketTest, AResetWithoutDataIsAnError)
@@ -184,7 +193,9 @@ TEST_F(QtSocketTest, SilenceGivesNoEventAndCloseStopsIt)
 {
     DaytimeServer server("--mode silent");
     Connect(server.port);
+    EXPECT_EQ(recorder.progress, "");  // never inside Connect
     EXPECT_FALSE(WaitFor([&] { return HasEvents(); }, 0.5));
+    EXPECT_EQ(recorder.progress, "cC");  // the handshake is reported on its own
     socket.Close();
     EXPECT_FALSE(WaitFor([&] { return HasEvents(); }, 0.2));
     // The socket can be used again.

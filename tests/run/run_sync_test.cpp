@@ -128,11 +128,12 @@ TEST(RunSync, WindowRunWithTheClockOffIsCorrectedAndShowsEachStep)
 
     EXPECT_DOUBLE_EQ(s.connectedAt, 5.0);  // right after the whole start delay
     const Lines log = s.t.LogLines();
-    ASSERT_EQ(log.size(), 5u);
-    EXPECT_EQ(Lines(log.begin(), log.begin() + 4),
+    ASSERT_EQ(log.size(), 6u);
+    EXPECT_EQ(Lines(log.begin(), log.begin() + 5),
               (Lines{"*** VEL started ***", "detected current connection via LAN",
-                     std::string("starting connect to ") + kServer, "system clock off by 1 minute 40 seconds"}));
-    EXPECT_EQ(log[4].rfind("system clock corrected to 02.03.25 09:0", 0), 0u) << log[4];
+                     std::string("starting connect to ") + kServer, "system clock off by 1 minute 40 seconds",
+                     "measured to within 0 ms over 1 answer"}));
+    EXPECT_EQ(log[5].rfind("system clock corrected to 02.03.25 09:0", 0), 0u) << log[5];
     ASSERT_EQ(s.t.clock.sets.size(), 1u);
     EXPECT_FALSE(s.Window().IsVisible());
     EXPECT_NE(s.t.SettingsText().find("OnlyIfConnected="), std::string::npos);  // saved at the close

@@ -323,9 +323,9 @@ TEST_F(SettingsTest, SaveOfAHandEditedFileKeepsEverythingElse)
     EXPECT_EQ(s.QuietMode, "N");
 }
 
-TEST_F(SettingsTest, HandAddedToleranceAndPCOffsetSurviveSaves)
+TEST_F(SettingsTest, HandAddedToleranceAndPCOffsetAndPreciseSurviveSaves)
 {
-    t.WriteSettings(IniFixture("first_configuration.ini") + "Tolerance=120\r\nPCOffset=-3600\r\n");
+    t.WriteSettings(IniFixture("first_configuration.ini") + "Tolerance=120\r\nPCOffset=-3600\r\nPrecise=N\r\n");
     for (int run = 0; run < 5; ++run) {
         LoadSettings(app);
         s.Delay = std::to_string(10 + run);
@@ -333,15 +333,17 @@ TEST_F(SettingsTest, HandAddedToleranceAndPCOffsetSurviveSaves)
         SaveSettings(app);
         EXPECT_EQ(FileValue("Tolerance"), std::optional<string>("120"));
         EXPECT_EQ(FileValue("PCOffset"), std::optional<string>("-3600"));
+        EXPECT_EQ(FileValue("Precise"), std::optional<string>("N"));
     }
     LoadSettings(app);
     EXPECT_EQ(s.Tolerance, 120);
     EXPECT_EQ(s.PCOffset, -3600);
+    EXPECT_EQ(s.Precise, "N");
     EXPECT_EQ(s.Delay, "14");
     EXPECT_EQ(t.SettingsText(),
               "[Main]\r\nNTPServer=" + string(kDefaultEntry) +
                   "\r\nDelay=14\r\nConnectionType=LAN\r\nConnectoid=Entry 4\r\nQuietMode=N\r\nOnlyIfConnected=N\r\n"
-                  "Tolerance=120\r\nPCOffset=-3600\r\n");
+                  "Tolerance=120\r\nPCOffset=-3600\r\nPrecise=N\r\n");
 }
 
 TEST_F(SettingsTest, SaveWritesTheDelayTextAndLeavesDelaySecondsAlone)

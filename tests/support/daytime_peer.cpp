@@ -24,20 +24,36 @@ DaytimePeer::DaytimePeer(VirtualClock& clock, VirtualPump& pump, FakeSocket& soc
     PcAheadBy(0);
     socket.onConnect = [this](FakeSocket& peer, int attempt) {
         connectTimes.push_back(clock_.MonotonicSeconds());
-        const platform::Instant now = TrueTime();
-        // The second the line names, and how long before it is sent.
-        platform::Instant named{now.seconds, 0};
-        double wait = 0;
-        if (layout == Layout::NistOnTime) {
-            // Sent when the next second less msADV comes (this one, if that is still ahead).
-            const double intoSecond = now.nanoseconds / 1e9;
-            named.seconds += intoSecond <= 1.0 - advance ? 1 : 2;
-            wait = platform::ToDouble(named - now) - advance;
+        auto current = [&peer, attempt] { return peer.connects == attempt; };
+        if (refuseFrom > 0 && attempt >= refuseFrom) {
+            pump_.After(outbound + transit, [&peer, current] {
+                if (current())
+                    peer.DeliverError(10061, "Connection refused");
+            });
+            return;
         }
-        const std::string line = Line(named);
-        pump_.After(wait + transit, [&peer, attempt, line] {
-            if (peer.connects == attempt)
-                peer.DeliverData(line);
+        pump_.After(outbound + transit, [&peer, current] {
+            if (current())
+                peer.DeliverConnected();
+        });
+        if (silentFrom > 0 && attempt >= silentFrom)
+            return;
+        pump_.After(2 * outbound + transit, [this, &peer, current] {
+            const platform::Instant now = TrueTime();
+            // The second the line names, and how long before it is sent.
+            platform::Instant named{now.seconds, 0};
+            double wait = 0;
+            if (layout == Layout::NistOnTime) {
+                // Sent when the next second less msADV comes (this one, if that is still ahead).
+                const double intoSecond = now.nanoseconds / 1e9;
+                named.seconds += intoSecond <= 1.0 - advance ? 1 : 2;
+                wait = platform::ToDouble(named - now) - advance;
+            }
+            const std::string line = Line(named);
+            pump_.After(wait + transit, [&peer, current, line] {
+                if (current())
+                    peer.DeliverData(line);
+            });
         });
     };
 }

@@ -24,9 +24,16 @@ public:
     DaytimePeer(VirtualClock& clock, VirtualPump& pump, FakeSocket& socket);
 
     Layout layout = Layout::NistOnTime;
-    double transit = 0;  // seconds from the server's sending to the arrival
-    double advance = 0;  // msADV, in seconds
-    int health = 0;      // H of the NIST line
+    // One-way delays in seconds. A connect's handshake answer comes back after
+    // outbound + transit; the server takes the connection (and reads its
+    // clock) once the handshake's last packet has come, another outbound
+    // later, and its line arrives transit after its sending.
+    double transit = 0;   // server to PC
+    double outbound = 0;  // PC to server
+    double advance = 0;   // msADV, in seconds
+    int health = 0;       // H of the NIST line
+    int refuseFrom = 0;   // connections from this one on are refused (10061); 0: none
+    int silentFrom = 0;   // connections from this one on get no answer; 0: none
 
     // The PC clock is `seconds` ahead of the true time now (0 at the start).
     // The true time then runs on with monotonic time, whatever is done to the

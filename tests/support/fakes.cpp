@@ -207,6 +207,8 @@ void FakeSocket::Connect()
     open = true;
     pending_.clear();
     ++connects;
+    if (handler_)
+        handler_->OnConnecting();
     if (onConnect)
         onConnect(*this, connects);
 }
@@ -224,6 +226,12 @@ void FakeSocket::Close()
     if (open)
         ++closes;
     open = false;
+}
+
+void FakeSocket::DeliverConnected()
+{
+    if (open && handler_)
+        handler_->OnConnected();
 }
 
 void FakeSocket::DeliverData(const std::string& data)

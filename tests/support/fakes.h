@@ -108,8 +108,10 @@ public:
     std::string GetData(std::size_t maxBytes) override;
     void Close() override;
 
-    // The peer's side: data arrives (event raised at once, inside the pump),
-    // or the connection fails.
+    // The peer's side: the handshake's answer (Connect itself reports the
+    // handshake's start), data arrives (event raised at once, inside the
+    // pump), or the connection fails.
+    void DeliverConnected();
     void DeliverData(const std::string& data);
     void DeliverError(int number, const std::string& description);
 

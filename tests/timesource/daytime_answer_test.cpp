@@ -127,30 +127,54 @@ TEST(DaytimeAnswer, XinetdLayoutInUtc)
     EXPECT_EQ(ParseDaytimeAnswer("Mon Dec  7 13:53:33 2026\r\n"), "Dec  7 2026 13:53:33");
 }
 
-TEST(DaytimeAnswer, OnlyAnOnTimeNistLineNamesTheExactInstant)
+// Where the server's clock stood at the arrival, with a round trip of 40 ms:
+// an on-time line left msADV (read from it) before its second and was 20 ms
+// on its way; any other line names a second taken as half over.
+TEST(DaytimeAnswer, OnlyAnOnTimeNistLineIsExactUpToHalfTheRoundTrip)
 {
-    const std::string onTime = "\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(NIST) * \n";
     const platform::Instant second = platform::InstantOfUtc({2026, 12, 7, 13, 53, 33});
-    const platform::Instant half = second + platform::MakeSpan(0, 500000000);
-    EXPECT_TRUE(IsOnTimeAnswer(onTime));
-    EXPECT_EQ(NamedInstant(onTime), second);
-    EXPECT_TRUE(IsOnTimeAnswer("\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(NIST) #"));
-    // Without the label or the marker, or with something after them, it is a
-    // NIST-like line that names a second somewhere within which it was sent.
-    for (const std::string& line : {std::string("\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(NIST)\n"),
-                                    std::string("\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(USNO) *\n"),
-                                    std::string("\n61382 26-12-07 13:53:33 00 0 0  50.0 * \n"),
-                                    std::string("\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(NIST) + \n"),
-                                    std::string("\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(NIST) * extra\n"),
-                                    std::string("\n61382 26-12-07 13:53:33")}) {
-        SCOPED_TRACE(PrintableAnswer(line));
-        EXPECT_FALSE(IsOnTimeAnswer(line));
-        EXPECT_EQ(NamedInstant(line), half);
+    const platform::Span trip = platform::MakeSpan(0, 40000000);
+    auto ms = [](std::int64_t milliseconds) { return platform::MakeSpan(0, milliseconds * 1000000); };
+    struct Case {
+        std::string line;
+        std::int64_t advanceMs;  // -1: not an on-time line
+    };
+    const Case cases[] = {
+        {"\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(NIST) * \n", 50},
+        {"\n61382 26-12-07 13:53:33 00 0 0 405.3 UTC(NIST) #", -2},  // 405.3 ms
+        {"\n61382 26-12-07 13:53:33 00 0 0 0 UTC(NIST) *\n", 0},
+        // Without the label, the marker or msADV, or with something after
+        // them, it is a NIST-like line that names a second within which it was sent.
+        {"\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(NIST)\n", -1},
+        {"\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(USNO) *\n", -1},
+        {"\n61382 26-12-07 13:53:33 00 0 0 UTC(NIST) * \n", -1},
+        {"\n61382 26-12-07 13:53:33 00 0 0 5O.0 UTC(NIST) * \n", -1},
+        {"\n61382 26-12-07 13:53:33 00 0 0 1000 UTC(NIST) * \n", -1},
+        {"\n61382 26-12-07 13:53:33 00 0 0 50. UTC(NIST) * \n", -1},
+        {"\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(NIST) + \n", -1},
+        {"\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(NIST) * extra\n", -1},
+        {"\n61382 26-12-07 13:53:33", -1},
+        {"Mon Dec  7 13:53:33 2026\r\n", -1},
+        {"07 DEC 2026 13:53:33 UTC\r\n", -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(PrintableAnswer(c.line));
+        EXPECT_EQ(NamedInstant(c.line), second);
+        const auto estimate = EstimateServerTime(c.line, trip);
+        ASSERT_TRUE(estimate);
+        if (c.advanceMs == -1) {
+            EXPECT_FALSE(IsOnTimeAnswer(c.line));
+            EXPECT_EQ(estimate->atArrival, second + ms(520));
+            EXPECT_EQ(estimate->bound, ms(520));
+        } else {
+            const platform::Span advance = c.advanceMs == -2 ? platform::MakeSpan(0, 405300000) : ms(c.advanceMs);
+            EXPECT_EQ(OnTimeAdvance(c.line), advance);
+            EXPECT_EQ(estimate->atArrival, second - advance + ms(20));
+            EXPECT_EQ(estimate->bound, ms(20));
+        }
     }
-    EXPECT_EQ(NamedInstant("Mon Dec  7 13:53:33 2026\r\n"), half);
-    EXPECT_EQ(NamedInstant("07 DEC 2026 13:53:33 UTC\r\n"), half);
     EXPECT_FALSE(NamedInstant("07 DEC 2026 13:53:33 EST\r\n"));
-    EXPECT_FALSE(NamedInstant(NistWithHealth("2")));
+    EXPECT_FALSE(EstimateServerTime(NistWithHealth("2"), trip));
 }
 
 TEST(DaytimeAnswer, TheSpecimenWithoutItsLineFeedIsInvalid)

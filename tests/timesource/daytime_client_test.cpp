@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/daytime_peer.h"
@@ -89,9 +90,11 @@ TEST_F(ClientTest, AnswerGivesServerTimeAsLocalTimeAndTheArrivalTime)
     EXPECT_EQ(Query().ServerTime, (LocalDateTime{2025, 2, 3, 9, 6, 55}));
     EXPECT_EQ(Query().AnswerTime, (LocalDateTime{2025, 2, 3, 9, 7, 1}));
     EXPECT_EQ(Query().ServerAnswer, kAnswer);
-    // The same precisely: the reading at the arrival, and the on-time line's second.
+    // The same precisely: the reading at the arrival, and the on-time line's
+    // second less its msADV (the peer did not report the handshake: no transit).
     EXPECT_EQ(Query().AnswerInstant, platform::InstantOfUtc({2025, 2, 3, 8, 7, 1}, 100000000));
-    EXPECT_EQ(Query().ServerInstant, platform::InstantOfUtc({2025, 2, 3, 8, 6, 55}));
+    EXPECT_EQ(Query().ServerInstant, platform::InstantOfUtc({2025, 2, 3, 8, 6, 54}, 950000000));
+    EXPECT_EQ(Query().Answers, 1);
     EXPECT_EQ(Query().TimeError, "");
     EXPECT_FALSE(Query().WaitingForAnswer);
     EXPECT_EQ(t.socket.connects, 1);
@@ -368,6 +371,18 @@ TEST_F(ClientTest, AFloodIsReadOnlyUpTo64KiB)
     EXPECT_EQ(t.socket.lastReadLimit, 65536u);
     EXPECT_EQ(Query().ServerAnswer.size(), 65536u);
     EXPECT_EQ(Query().TimeError, "NTP server returned invalid time: " + std::string(200, 'x') + "... (65536 bytes)");
+}
+
+// The further answers are asked for unless the key says no, as every yes/no
+// key does: only "Y" (or no value at all) is yes.
+TEST(Precise, OnlyYOrNothingAsksForMoreAnswers)
+{
+    for (const auto& [value, wanted] : std::vector<std::pair<std::string, bool>>{
+             {"", true}, {"Y", true}, {"N", false}, {"y", false}, {"yes", false}, {"0", false}}) {
+        Settings settings;
+        settings.Precise = value;
+        EXPECT_EQ(WantsPrecision(settings), wanted) << value;
+    }
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // server's instant, and a correct clock stays correct.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -81,14 +83,15 @@ TEST(TimeZones, AClockBehindIsMovedByExactlyWhatItIsBehind)
         const Instant before = s.t.clock.NowUtc();
         EXPECT_NEAR(s.Run(), 0, 1e-6);
         const Lines log = s.Log();
-        ASSERT_EQ(log.size(), 3u);
+        ASSERT_EQ(log.size(), 4u);
         EXPECT_EQ(log[1], "system clock off by 1 minute 35 seconds");
+        EXPECT_EQ(log[2], "measured to within 0 ms over 1 answer");
         ASSERT_EQ(s.t.clock.sets.size(), 1u);
         // Moved 95 seconds; the rest is the time the query and the countdown took.
         const double elapsed = s.t.clock.MonotonicSeconds();
         EXPECT_NEAR(platform::ToDouble(s.t.clock.NowUtc() - before) - elapsed, 95, 1e-6);
         // The time logged is the zone's own local time, not shifted by a rounding.
-        EXPECT_EQ(log[2], "system clock corrected to " + FormatCorrectedTime(s.t.clock.Now().time, ":"));
+        EXPECT_EQ(log[3], "system clock corrected to " + FormatCorrectedTime(s.t.clock.Now().time, ":"));
     }
 }
 
@@ -192,9 +195,9 @@ TEST(TimeZones, ACorrectionAcrossAChangeOfDaylightSavingEndsAtTheServersInstant)
         s.server.PcAheadBy(c.pcAhead);
         EXPECT_NEAR(s.Run(), 0, 1e-6);
         const Lines log = s.Log();
-        ASSERT_EQ(log.size(), 3u);
+        ASSERT_EQ(log.size(), 4u);
         EXPECT_EQ(log[1], std::string("system clock off by ") + c.offBy);
-        EXPECT_EQ(log[2], std::string("system clock corrected to ") + c.correctedTo);
+        EXPECT_EQ(log[3], std::string("system clock corrected to ") + c.correctedTo);
         // One setting: the instant was right the first time.
         EXPECT_EQ(s.t.clock.sets.size(), 1u);
     }
@@ -210,36 +213,143 @@ TEST(Accuracy, WholeSecondsAreShownAndThePreciseDifferenceIsApplied)
     EXPECT_EQ(s.Log()[1], "system clock off by 1 minute 36 seconds");
 }
 
-TEST(Accuracy, AnswersWithoutAnOnTimeMarkerAreTakenAsHalfwayThroughTheirSecond)
+// Answers that name only their second: after the countdown up to 7 more
+// connects, timed onto the server's second edges, find the offset to within a
+// few milliseconds at any phase and round trip (both ways alike here).
+TEST(Accuracy, TheServersSecondIsFoundAtEveryPhaseAndRoundTrip)
 {
-    for (const DaytimePeer::Layout layout :
-         {DaytimePeer::Layout::Short, DaytimePeer::Layout::Xinetd, DaytimePeer::Layout::NistLike}) {
-        for (const double phase : {0.0, 0.3, 0.7, 0.999}) {
-            ZoneScene s("Asia/Kolkata", {2026, 12, 7, 13, 53, 30}, -95);
-            s.server.layout = layout;
-            s.server.transit = 0.02;
-            s.t.clock.Advance(phase);
-            s.server.PcAheadBy(-95);
-            // Sent within the named second and 20 ms on the way: within half a
-            // second and the transit of the true time.
-            const double error = s.Run();
-            EXPECT_LE(error, 0.5 + 1e-9) << static_cast<int>(layout) << " " << phase;
-            EXPECT_GE(error, -0.5 - 0.02 - 1e-9) << static_cast<int>(layout) << " " << phase;
-            EXPECT_EQ(s.t.clock.sets.size(), 1u);
+    for (const DaytimePeer::Layout layout : {DaytimePeer::Layout::Short, DaytimePeer::Layout::Xinetd}) {
+        for (const double trip : {0.0, 0.02, 0.3}) {
+            for (const double phase : {0.0, 0.3, 0.7, 0.999}) {
+                SCOPED_TRACE(testing::Message() << static_cast<int>(layout) << " " << trip << " " << phase);
+                ZoneScene s("Asia/Kolkata", {2026, 12, 7, 13, 53, 30}, 0);
+                s.server.layout = layout;
+                s.server.outbound = s.server.transit = trip / 2;
+                s.t.clock.Advance(phase);
+                s.server.PcAheadBy(-95.37);
+                EXPECT_NEAR(s.Run(), 0, 0.006);
+                const std::vector<double>& connects = s.server.connectTimes;
+                ASSERT_GE(connects.size(), 7u);
+                ASSERT_LE(connects.size(), 8u);
+                for (std::size_t i = 1; i < connects.size(); ++i)
+                    EXPECT_GE(connects[i] - connects[i - 1], 1.0);
+                EXPECT_LE(connects.back() + 2 * trip, connects.front() + 3 + 12);  // the countdown, the limit
+                const Lines log = s.Log();
+                ASSERT_EQ(log.size(), 4u);
+                // 95.37 s behind shows as 95 or 96 whole seconds, by the phase.
+                EXPECT_EQ(log[1].rfind("system clock off by 1 minute 3", 0), 0u) << log[1];
+                EXPECT_EQ(log[2].rfind("measured to within ", 0), 0u) << log[2];
+                EXPECT_EQ(s.t.clock.sets.size(), 1u);
+            }
         }
     }
 }
 
-TEST(Accuracy, AnOnTimeLineIsExactUpToTheTransitThatMsAdvDoesNotMakeUpFor)
+// A server of NIST's layout is asked no more often than every 4 seconds:
+// within the 12 seconds that leaves two or three more answers.
+TEST(Accuracy, ANistLikeServerIsAskedEveryFourSecondsWithinTheLimit)
 {
-    for (const double advance : {0.0, 0.05}) {
-        for (const double transit : {0.0, 0.02, 0.05}) {
+    for (const double phase : {0.0, 0.5}) {
+        ZoneScene s("Europe/Berlin", {2026, 12, 7, 13, 53, 30}, 0);
+        s.server.layout = DaytimePeer::Layout::NistLike;
+        s.t.clock.Advance(phase);
+        s.server.PcAheadBy(-95.37);
+        EXPECT_NEAR(s.Run(), 0, 0.13);
+        const std::vector<double>& connects = s.server.connectTimes;
+        ASSERT_GE(connects.size(), 3u);
+        for (std::size_t i = 1; i < connects.size(); ++i)
+            EXPECT_GE(connects[i] - connects[i - 1], 4.0);
+        EXPECT_LE(s.t.clock.MonotonicSeconds(), phase + 3 + 12);
+    }
+}
+
+// Each way the search can end early, in the log line after the decision.
+TEST(Accuracy, TheSearchEndsWithWhatIsKnown)
+{
+    struct Case {
+        const char* what;
+        std::function<void(ZoneScene&)> arrange;
+        std::size_t connects;
+        const char* line;
+        double largestError;
+        double jump = 0;  // the server's clock jumps this far during the countdown
+    };
+    const Case cases[] = {
+        {"Precise=N", [](ZoneScene& s) { s.t.app.settings.Precise = "N"; }, 1,
+         "measured to within 500 ms over 1 answer", 0.5},
+        {"a refused query", [](ZoneScene& s) { s.server.refuseFrom = 4; }, 4,
+         "measured to within 127 ms over 3 answers; no further answer: winsock error - 10061 Connection refused",
+         0.127},
+        {"no answer before the limit", [](ZoneScene& s) { s.server.silentFrom = 3; }, 3,
+         "measured to within 252 ms over 2 answers; no further answer: Connection timed out", 0.252},
+        {"a server whose clock jumps", [](ZoneScene&) {}, 2,
+         "measured to within 500 ms over 1 answer; the server's later answers contradicted it", 0.5, 2.53},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ZoneScene s("UTC", {2026, 12, 7, 13, 53, 30}, 0);
+        s.server.layout = DaytimePeer::Layout::Short;
+        s.t.clock.Advance(0.8);
+        s.server.PcAheadBy(-95.37);
+        s.t.pump.At(2, [&s, jump = c.jump] { s.server.PcAheadBy(-95.37 - jump); });
+        c.arrange(s);
+        EXPECT_NEAR(s.Run() + c.jump, 0, c.largestError);
+        EXPECT_EQ(s.t.clock.sets.size(), 1u);
+        EXPECT_EQ(s.server.connectTimes.size(), c.connects);
+        EXPECT_EQ(s.Log().at(2), c.line);
+        EXPECT_LE(s.t.clock.MonotonicSeconds(), 0.8 + 3 + 12);  // the answer, the countdown, the limit
+    }
+}
+
+// Cancel during the search: no setting, and nothing more is asked.
+TEST(Accuracy, CancelDuringTheSearchLeavesTheClock)
+{
+    ZoneScene s("UTC", {2026, 12, 7, 13, 53, 30}, 0);
+    s.server.layout = DaytimePeer::Layout::Xinetd;
+    s.server.PcAheadBy(-95);
+    s.t.pump.At(6.5, [&s] { s.t.app.flags.UserCancelled = true; });
+    s.Run();
+    EXPECT_TRUE(s.t.clock.sets.empty());
+    EXPECT_EQ(s.Log(), (Lines{"*** VEL started ***", "system clock off by 1 minute 35 seconds",
+                              "system clock not corrected - user cancelled"}));
+    EXPECT_EQ(s.t.app.exitStatus, ExitStatus::Cancelled);
+    EXPECT_LE(s.server.connectTimes.back(), 6.5);
+    EXPECT_DOUBLE_EQ(s.t.clock.MonotonicSeconds(), 6.5);
+}
+
+// A correct clock, or "noupdate", asks nothing more and logs nothing new.
+TEST(Accuracy, NoFurtherQueryWithoutACorrection)
+{
+    for (const double ahead : {10.0, -95.0}) {
+        ZoneScene s("UTC", {2026, 12, 7, 13, 53, 30}, ahead);
+        s.server.layout = DaytimePeer::Layout::Short;
+        s.t.app.commandLine = "noupdate";
+        s.Run();
+        EXPECT_EQ(s.server.connectTimes.size(), 1u);
+        EXPECT_EQ(s.Log().size(), 2u);
+    }
+}
+
+// An on-time NIST line: the handshake's round trip measures the transit,
+// and msADV is read from the line. On a path alike both ways the clock ends
+// on the true time; on one that is not, off by half the difference, which
+// no client can see.
+TEST(Accuracy, AnOnTimeLineIsExactUpToTheAsymmetryOfThePath)
+{
+    struct Way {
+        double out, back;
+    };
+    for (const double advance : {0.0, 0.05, 0.1}) {
+        for (const Way way : {Way{0, 0}, Way{0.02, 0.02}, Way{0.05, 0.05}, Way{0.005, 0.095}}) {
             ZoneScene s("America/New_York", {2026, 12, 7, 13, 53, 30}, 120.37);
             s.server.advance = advance;
-            s.server.transit = transit;
+            s.server.outbound = way.out;
+            s.server.transit = way.back;
             s.server.PcAheadBy(120.37);
-            // Early by msADV, late by the transit: the PC ends that much behind or ahead.
-            EXPECT_NEAR(s.Run(), advance - transit, 1e-6) << advance << " " << transit;
+            EXPECT_NEAR(s.Run(), (way.out - way.back) / 2, 1e-6) << advance << " " << way.out << " " << way.back;
+            EXPECT_EQ(s.server.connectTimes.size(), 1u);
+            EXPECT_EQ(s.Log()[2], "measured to within " + std::to_string(std::lround((way.out + way.back) * 500)) +
+                                      " ms over 1 answer");
         }
     }
 }

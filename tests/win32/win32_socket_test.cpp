@@ -35,6 +35,7 @@ struct Recorder : SocketEvents {
     void OnDataArrival() override
     {
         ++arrivals;
+        progress += 'd';
         data += socket->GetData(65536);
         if (closeOnEvent)
             socket->Close();
@@ -43,10 +44,15 @@ struct Recorder : SocketEvents {
     {
         errors.push_back(number);
         descriptions.push_back(description);
+        progress += 'e';
         if (closeOnEvent)
             socket->Close();
     }
+    // The handshake's start ('c') and answer ('C'), each arrival ('d') and error ('e'), in order.
+    void OnConnecting() override { progress += 'c'; }
+    void OnConnected() override { progress += 'C'; }
     int Events() const { return arrivals + static_cast<int>(errors.size()); }
+    std::string progress;
 };
 
 class Win32SocketTest : public ::testing::Test {
@@ -100,14 +106,19 @@ TEST_F(Win32SocketTest, TheServersAnswerArrivesAsOneEvent)
     EXPECT_FALSE(ParseDaytimeAnswer(recorder.data).empty()) << recorder.data;
     Linger(0.5);
     EXPECT_EQ(recorder.Events(), 1);
+    // The handshake began inside Connect (a numeric address) and was answered
+    // (FD_CONNECT) before the data came.
+    EXPECT_EQ(recorder.progress, "cCd");
 }
 
 TEST_F(Win32SocketTest, AHostNameIsLookedUpWithoutBlocking)
 {
     Connect("localhost", kAnswering);
     EXPECT_EQ(recorder.Events(), 0);
+    EXPECT_EQ(recorder.progress, "");  // the handshake begins after the lookup
     WaitForEvent(10);
     EXPECT_EQ(recorder.arrivals, 1) << (recorder.descriptions.empty() ? "" : recorder.descriptions[0]);
+    EXPECT_EQ(recorder.progress.substr(recorder.progress.size() - 3), "cCd");
 }
 
 TEST_F(Win32SocketTest, ARefusedConnectionIs10061WithTheSystemsText)
@@ -120,6 +131,7 @@ TEST_F(Win32SocketTest, ARefusedConnectionIs10061WithTheSystemsText)
     EXPECT_FALSE(recorder.descriptions[0].empty());
     Linger(0.3);
     EXPECT_EQ(recorder.Events(), 1);
+    EXPECT_EQ(recorder.progress, "ce");  // begun, never answered
 }
 
 TEST_F(Win32SocketTest, AResetWithoutAnAnswerIsAnError)
@@ -137,6 +149,7 @@ TEST_F(Win32SocketTest, ASilentServerGivesNoEventAndACloseEndsIt)
     Connect("127.0.0.1", kSilent);
     WaitForEvent(1.0);
     EXPECT_EQ(recorder.Events(), 0);
+    EXPECT_EQ(recorder.progress, "cC");  // the handshake is reported on its own
     socket.Close();
     socket.Close();  // closing a closed socket does nothing
     Linger(0.5);

@@ -126,6 +126,9 @@ void QtSocket::TryNextAddress()
             lastError_ = errno;
             continue;
         }
+        // The handshake's round trip is timed from here to Connected.
+        if (handler_)
+            handler_->OnConnecting();
         if (::connect(descriptor, reinterpret_cast<const sockaddr*>(&peer), length) == 0) {
             Connected(descriptor);
             return;
@@ -174,7 +177,10 @@ void QtSocket::Connected(int descriptor)
     if (!socket_.setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState, QIODevice::ReadOnly)) {
         ::close(descriptor);
         Report(WinsockNumber(socket_.error(), socket_.errorString()), socket_.errorString().toStdString());
+        return;
     }
+    if (handler_)
+        handler_->OnConnected();
 }
 
 std::string QtSocket::GetData(std::size_t maxBytes)

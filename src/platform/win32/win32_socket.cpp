@@ -137,6 +137,9 @@ void Win32Socket::TryNextAddress()
             lastError = ::WSAGetLastError();
             continue;
         }
+        // The handshake's round trip is timed from here to FD_CONNECT.
+        if (handler_)
+            handler_->OnConnecting();
         if (::connect(socket_, reinterpret_cast<const sockaddr*>(&address), length) == 0)
             return;  // FD_CONNECT follows
         lastError = ::WSAGetLastError();
@@ -190,8 +193,11 @@ void Win32Socket::SocketEvent(WORD event, WORD error)
 {
     switch (event) {
         case FD_CONNECT:
-            if (error == 0)
+            if (error == 0) {
+                if (handler_)
+                    handler_->OnConnected();
                 return;
+            }
             // The next address of the name, where there is one.
             if (nextAddress_ < addresses_.size()) {
                 TryNextAddress();
