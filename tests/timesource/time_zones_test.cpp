@@ -323,7 +323,7 @@ TEST(Accuracy, NoFurtherQueryWithoutACorrection)
     for (const double ahead : {10.0, -95.0}) {
         ZoneScene s("UTC", {2026, 12, 7, 13, 53, 30}, ahead);
         s.server.layout = DaytimePeer::Layout::Short;
-        s.t.app.commandLine = "noupdate";
+        s.t.app.options.noUpdate = true;
         s.Run();
         EXPECT_EQ(s.server.connectTimes.size(), 1u);
         EXPECT_EQ(s.Log().size(), 2u);
