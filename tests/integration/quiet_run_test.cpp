@@ -122,9 +122,9 @@ TEST_F(QuietRun, TheMachinesRunUsesTheMachinesFoldersAndOnlyReadsItsSettings)
     options.machineFolders = true;
     const ProgramRun run = RunProgram("--offset -95", "--machine", "succeed", options);
     EXPECT_EQ(run.exitStatus, 0) << run.output;
-    ASSERT_EQ(run.log.size(), 6u) << run.output;
+    ASSERT_EQ(run.log.size(), 7u) << run.output;  // with how precise the setting was
     EXPECT_EQ(Lines(run.log.begin(), run.log.begin() + 4), kStart);
-    EXPECT_EQ(run.log[5].rfind("system clock corrected to ", 0), 0u) << run.log[5];
+    EXPECT_EQ(run.log[6].rfind("system clock corrected to ", 0), 0u) << run.log[6];
     EXPECT_EQ(run.clockSettings.size(), 1u);
     std::string stamped;
     for (const std::string& line : run.stampedLog)
