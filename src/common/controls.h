@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/window_system.h"
+#include "platform/form.h"
 
 namespace vel {
 
