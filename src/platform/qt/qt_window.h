@@ -63,7 +63,7 @@ private:
     void Centre();
 
     QtWindowSystem& system_;
-    const FormSpec& spec_;
+    const FormSpec spec_;  // the form's, which may go first
     WindowLink link_;
     QPointer<QWidget> window_;
     std::vector<QWidget*> widgets_;  // by control
