@@ -292,11 +292,6 @@ void Form::SetEnabled(const std::string& control, bool enabled)
         MoveFocus(NextStop(i, true), false);
 }
 
-bool Form::IsEnabled(const std::string& control) const
-{
-    return At(IndexOf(control)).enabled;
-}
-
 void Form::SetChecked(const std::string& control, bool checked)
 {
     const int i = IndexOf(control);
@@ -304,11 +299,6 @@ void Form::SetChecked(const std::string& control, bool checked)
         SelectOption(i);
     else if (SpecOf(i).kind == ControlKind::OptionButton || SpecOf(i).kind == ControlKind::CheckBox)
         PushChecked(i, checked);
-}
-
-bool Form::IsChecked(const std::string& control) const
-{
-    return At(IndexOf(control)).checked;
 }
 
 // The option buttons of one container are one group: one of them at most is
@@ -344,11 +334,6 @@ void Form::AddItem(const std::string& control, const std::string& item)
     PushList(i);
 }
 
-int Form::ItemCount(const std::string& control) const
-{
-    return static_cast<int>(At(IndexOf(control)).items.size());
-}
-
 std::string Form::ItemText(const std::string& control, int index) const
 {
     const Control& state = At(IndexOf(control));
@@ -361,11 +346,6 @@ void Form::SetSelectedIndex(const std::string& control, int index)
     const int i = IndexOf(control);
     At(i).selected = index >= 0 && index < static_cast<int>(At(i).items.size()) ? index : -1;
     PushList(i);
-}
-
-int Form::SelectedIndex(const std::string& control) const
-{
-    return At(IndexOf(control)).selected;
 }
 
 void Form::PushList(int control)
@@ -381,11 +361,6 @@ void Form::SetForeColour(const std::string& control, Colour colour)
     native_->SetAppearance(i, colour, At(i).underline);
 }
 
-Colour Form::ForeColour(const std::string& control) const
-{
-    return At(IndexOf(control)).colour.value_or(0);
-}
-
 void Form::SetUnderline(const std::string& control, bool underline)
 {
     const int i = IndexOf(control);
@@ -393,20 +368,11 @@ void Form::SetUnderline(const std::string& control, bool underline)
     native_->SetAppearance(i, At(i).colour, underline);
 }
 
-bool Form::IsUnderlined(const std::string& control) const
-{
-    return At(IndexOf(control)).underline;
-}
-
 void Form::SetControlCursor(const std::string& control, const CursorImage& cursor)
 {
-    At(IndexOf(control)).cursor = cursor;
-}
-
-const CursorImage* Form::ControlCursor(const std::string& control) const
-{
-    const Control& state = At(IndexOf(control));
-    return state.cursor ? &*state.cursor : nullptr;
+    const int i = IndexOf(control);
+    At(i).cursor = cursor;
+    native_->SetCursor(i, cursor);
 }
 
 // Form: the focus and the keyboard
@@ -529,11 +495,6 @@ bool Form::NativeKey(FormKey key)
 }
 
 // Form: what the native window reports
-
-void Form::NativeActivated()
-{
-    Activated();
-}
 
 void Form::NativeCloseRequest()
 {

@@ -52,29 +52,32 @@ public:
 
     // A disabled control takes no click, and the focus leaves it.
     void SetEnabled(const std::string& control, bool enabled);
-    bool IsEnabled(const std::string& control) const;
+    bool IsEnabled(const std::string& control) const { return State(control).enabled; }
 
     // Option buttons (selecting one clears the others of its container) and
     // check boxes. Setting a value does not raise OnClick.
     void SetChecked(const std::string& control, bool checked);
-    bool IsChecked(const std::string& control) const;
+    bool IsChecked(const std::string& control) const { return State(control).checked; }
 
     // Drop-down lists. Adding selects nothing.
     void ClearItems(const std::string& control);
     void AddItem(const std::string& control, const std::string& item);
-    int ItemCount(const std::string& control) const;
+    int ItemCount(const std::string& control) const { return static_cast<int>(State(control).items.size()); }
     std::string ItemText(const std::string& control, int index) const;
     void SetSelectedIndex(const std::string& control, int index);  // -1: none
-    int SelectedIndex(const std::string& control) const;
+    int SelectedIndex(const std::string& control) const { return State(control).selected; }
 
     // Labels as links.
     void SetForeColour(const std::string& control, Colour colour);
-    Colour ForeColour(const std::string& control) const;
+    Colour ForeColour(const std::string& control) const { return State(control).colour.value_or(0); }
     void SetUnderline(const std::string& control, bool underline);
-    bool IsUnderlined(const std::string& control) const;
+    bool IsUnderlined(const std::string& control) const { return State(control).underline; }
     // The control's own pointer, shown by WindowSystem::SetPointer(Custom).
     void SetControlCursor(const std::string& control, const CursorImage& cursor);
-    const CursorImage* ControlCursor(const std::string& control) const;  // null: none
+    const CursorImage* ControlCursor(const std::string& control) const  // null: none
+    {
+        return State(control).cursor ? &*State(control).cursor : nullptr;
+    }
 
     void SetFocus(const std::string& control);
     std::string FocusedControl() const;
@@ -87,7 +90,7 @@ public:
 
     // What the native window reports. Each one runs the handler, if any, then
     // wakes the event pump so that a wait in progress returns.
-    void NativeActivated();
+    void NativeActivated() { Activated(); }
     void NativeDeactivated() { active_ = false; }
     void NativeCloseRequest();  // the close box, the system's shutdown: never refused
     // A click (mouse, Space, access key); false when the control is disabled
@@ -118,6 +121,7 @@ private:
 
     const ControlSpec& SpecOf(int control) const { return spec_.controls[static_cast<std::size_t>(control)]; }
     Control& At(int control) { return controls_[static_cast<std::size_t>(control)]; }
+    const Control& State(const std::string& control) const { return At(IndexOf(control)); }
     const Control& At(int control) const { return controls_[static_cast<std::size_t>(control)]; }
     void Check() const;
     void Present();

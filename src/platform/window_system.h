@@ -137,6 +137,8 @@ public:
     virtual void SetAppearance(int control, std::optional<Colour> colour, bool underline) = 0;
     // -1: the window itself. `byKey`: Tab or an arrow moved it.
     virtual void SetFocus(int control, bool byKey) = 0;
+    // A control's own pointer, where the window system keeps one a control.
+    virtual void SetCursor(int /*control*/, const CursorImage& /*cursor*/) {}
 
     // The form has gone: nothing more is reported to it.
     void Detach() { form_ = nullptr; }

@@ -23,14 +23,18 @@ FormWindow::FormWindow(WindowLink link)
 
 bool FormWindow::event(QEvent* event)
 {
+    // A deferred delete ends this widget inside QWidget::event: what is used
+    // afterwards is copied first.
+    const QEvent::Type type = event->type();
+    const WindowLink link = link_;
     const bool handled = QWidget::event(event);
-    Form* form = FormOf(link_);
-    if (event->type() == QEvent::WindowActivate && form != nullptr)
+    Form* form = FormOf(link);
+    if (type == QEvent::WindowActivate && form != nullptr)
         form->NativeActivated();
-    else if (event->type() == QEvent::WindowDeactivate && form != nullptr)
+    else if (type == QEvent::WindowDeactivate && form != nullptr)
         form->NativeDeactivated();
-    else if ((event->type() == QEvent::Move || event->type() == QEvent::Expose) && *link_)
-        (*link_)->FrameMayHaveChanged();
+    else if ((type == QEvent::Move || type == QEvent::Expose) && *link)
+        (*link)->FrameMayHaveChanged();
     return handled;
 }
 

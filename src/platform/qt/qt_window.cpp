@@ -344,4 +344,9 @@ void QtWindow::SetFocus(int control, bool byKey)
     widget->setFocus(byKey ? Qt::TabFocusReason : Qt::OtherFocusReason);
 }
 
+void QtWindow::SetCursor(int control, const CursorImage& cursor)
+{
+    widgets_[static_cast<std::size_t>(control)]->setCursor(ToQCursor(cursor));
+}
+
 }  // namespace vel::platform

@@ -45,6 +45,7 @@ public:
     void SetList(int control, const std::vector<std::string>& items, int selected) override;
     void SetAppearance(int control, std::optional<Colour> colour, bool underline) override;
     void SetFocus(int control, bool byKey) override;
+    void SetCursor(int control, const CursorImage& cursor) override;
 
     Form* Owner() const { return form_; }
     // The real widgets, for tests.
