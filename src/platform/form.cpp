@@ -504,7 +504,7 @@ void Form::NativeCloseRequest()
 
 bool Form::NativeClick(int control)
 {
-    if (!visible_ || !At(control).enabled)
+    if (!At(control).enabled)
         return false;
     if (SpecOf(control).kind == ControlKind::CheckBox)
         PushChecked(control, !At(control).checked);
@@ -517,7 +517,7 @@ bool Form::NativeClick(int control)
 
 int Form::NativeKeyPress(int control, int code)
 {
-    if (!visible_ || !At(control).enabled)
+    if (!At(control).enabled)
         return code;
     const std::string name = SpecOf(control).name;
     Dispatch([&name, &code](FormEvents& handler) { handler.OnKeyPress(name, code); });

@@ -94,7 +94,7 @@ public:
     void NativeDeactivated() { active_ = false; }
     void NativeCloseRequest();  // the close box, the system's shutdown: never refused
     // A click (mouse, Space, access key); false when the control is disabled
-    // or the window not shown, and nothing happened.
+    // and nothing happened.
     bool NativeClick(int control);
     // A character typed into a text box: the code to use instead (0: none).
     int NativeKeyPress(int control, int code);
