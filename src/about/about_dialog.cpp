@@ -39,14 +39,7 @@ static_assert(std::all_of(kHandRows.begin(), kHandRows.end(), [](std::string_vie
 
 class AboutDialog : public platform::FormEvents {
 public:
-    explicit AboutDialog(App& app)
-        : app_(app),
-          form_(app.platform.windows.CreateForm(AboutDialogSpec())),
-          lblTitle(*form_, "lblTitle"),
-          lblVersion(*form_, "lblVersion"),
-          lblDescription(*form_, "lblDescription"),
-          lblWebLink(*form_, "lblWebLink"),
-          lblEMailLink(*form_, "lblEMailLink")
+    explicit AboutDialog(App& app) : app_(app), form_(app.platform.windows.CreateForm(AboutDialogSpec()))
     {
         form_->SetHandler(this);
         Load();
@@ -101,11 +94,11 @@ private:
     std::unique_ptr<HyperText> eMailLink_;
 
 public:
-    Label lblTitle;
-    Label lblVersion;
-    Label lblDescription;
-    Label lblWebLink;
-    Label lblEMailLink;
+    Label lblTitle{*form_, "lblTitle"};
+    Label lblVersion{*form_, "lblVersion"};
+    Label lblDescription{*form_, "lblDescription"};
+    Label lblWebLink{*form_, "lblWebLink"};
+    Label lblEMailLink{*form_, "lblEMailLink"};
 };
 
 }  // namespace

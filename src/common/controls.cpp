@@ -1,9 +1,5 @@
 #include "common/controls.h"
 
-#include <cassert>
-#include <cstdio>
-#include <cstdlib>
-
 namespace vel {
 
 const platform::ControlSpec* FindControl(const platform::FormSpec& spec, const std::string& name)
@@ -18,12 +14,7 @@ Control::Control(platform::Form& form, std::string name, platform::ControlKind k
     : form_(&form), name_(std::move(name))
 {
     // A handle on a control the window does not declare is a bug in the program.
-    const platform::ControlSpec* spec = FindControl(form.Spec(), name_);
-    if (spec == nullptr || spec->kind != kind) {
-        std::fprintf(stderr, "internal error: %s has no control %s of that kind\n", form.Spec().name.c_str(),
-                     name_.c_str());
-        std::abort();
-    }
+    form.IndexOf(name_, kind);
 }
 
 }  // namespace vel

@@ -3,15 +3,17 @@
 
 #include <string>
 
-#include "platform/window_system.h"
+#include "platform/form.h"
 
 namespace vel {
 
 class Control {
 public:
+    // A name the window does not declare, or not of that kind, stops the program.
     Control(platform::Form& form, std::string name, platform::ControlKind kind);
 
     const std::string& Name() const { return name_; }
+    platform::Form& Owner() const { return *form_; }
     void SetEnabled(bool enabled) { form_->SetEnabled(name_, enabled); }
     bool Enabled() const { return form_->IsEnabled(name_); }
     void Refresh() { form_->Refresh(name_); }
@@ -22,25 +24,26 @@ protected:
     std::string name_;
 };
 
-class Label : public Control {
+// A control with a caption: label or button.
+template <platform::ControlKind kKind>
+class Captioned : public Control {
 public:
-    Label(platform::Form& form, std::string name) : Control(form, std::move(name), platform::ControlKind::Label) {}
+    Captioned(platform::Form& form, std::string name) : Control(form, std::move(name), kKind) {}
     void SetCaption(const std::string& caption) { form_->SetText(name_, caption); }
     std::string Caption() const { return form_->Text(name_); }
+};
+
+class Label : public Captioned<platform::ControlKind::Label> {
+public:
+    using Captioned::Captioned;
     void SetForeColour(platform::Colour colour) { form_->SetForeColour(name_, colour); }
     platform::Colour ForeColour() const { return form_->ForeColour(name_); }
     void SetUnderline(bool underline) { form_->SetUnderline(name_, underline); }
     bool Underlined() const { return form_->IsUnderlined(name_); }
     void SetCursor(const platform::CursorImage& cursor) { form_->SetControlCursor(name_, cursor); }
-    platform::Form& Owner() const { return *form_; }
 };
 
-class Button : public Control {
-public:
-    Button(platform::Form& form, std::string name) : Control(form, std::move(name), platform::ControlKind::Button) {}
-    void SetCaption(const std::string& caption) { form_->SetText(name_, caption); }
-    std::string Caption() const { return form_->Text(name_); }
-};
+using Button = Captioned<platform::ControlKind::Button>;
 
 class TextBox : public Control {
 public:
@@ -62,30 +65,18 @@ public:
     std::string Text() const { return form_->Text(name_); }
 };
 
-class OptionButton : public Control {
+// An option button (selecting one clears the others of its container) or a
+// check box.
+template <platform::ControlKind kKind>
+class Checkable : public Control {
 public:
-    OptionButton(platform::Form& form, std::string name)
-        : Control(form, std::move(name), platform::ControlKind::OptionButton)
-    {}
-    void SetValue(bool selected) { form_->SetChecked(name_, selected); }
+    Checkable(platform::Form& form, std::string name) : Control(form, std::move(name), kKind) {}
+    void SetValue(bool value) { form_->SetChecked(name_, value); }
     bool Value() const { return form_->IsChecked(name_); }
 };
 
-class CheckBox : public Control {
-public:
-    CheckBox(platform::Form& form, std::string name) : Control(form, std::move(name), platform::ControlKind::CheckBox)
-    {}
-    void SetValue(bool ticked) { form_->SetChecked(name_, ticked); }
-    bool Value() const { return form_->IsChecked(name_); }
-};
-
-// A frame that groups controls; its option buttons form one group.
-class Frame : public Control {
-public:
-    Frame(platform::Form& form, std::string name) : Control(form, std::move(name), platform::ControlKind::Frame) {}
-    void SetCaption(const std::string& caption) { form_->SetText(name_, caption); }
-    std::string Caption() const { return form_->Text(name_); }
-};
+using OptionButton = Checkable<platform::ControlKind::OptionButton>;
+using CheckBox = Checkable<platform::ControlKind::CheckBox>;
 
 // The declaration of one control of a window by its name; null when none.
 const platform::ControlSpec* FindControl(const platform::FormSpec& spec, const std::string& name);

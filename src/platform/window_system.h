@@ -1,13 +1,18 @@
-// Windows declared as data, their controls reached by name, message boxes and
-// the mouse pointer.
+// Windows declared as data; the window system of the process (forms, message
+// boxes, the mouse pointer); and the primitives a back end supplies for it.
+// The rules of a window live once, in the form engine (platform/form.h).
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "platform/event_pump.h"
 
 namespace vel::platform {
 
@@ -81,6 +86,7 @@ enum class MessageResult { Ok, Yes, No };
 // Key code of Backspace in a key press.
 inline constexpr int kKeyBackspace = 8;
 
+// The program's handlers of one window. They run only inside the event pump.
 class FormEvents {
 public:
     virtual ~FormEvents() = default;
@@ -97,89 +103,112 @@ public:
     virtual void OnMouseMove(const std::string& /*control*/) {}
 };
 
-class Form {
+class Form;
+
+// Keys a window leaves to its form: Tab and Shift+Tab, Enter and Escape, and
+// the arrows (previous: up or left; next: down or right).
+enum class FormKey { Tab, BackTab, Enter, Escape, Previous, Next };
+
+// A back end's window of one form: the native controls at their places,
+// numbered as the declaration lists them. It shows what the form sets and
+// reports what the user does (Form::Native...); the rules are the form's.
+class NativeWindow {
 public:
-    virtual ~Form() = default;
+    explicit NativeWindow(Form& form) : form_(&form) {}
+    virtual ~NativeWindow() = default;
+    NativeWindow(const NativeWindow&) = delete;
+    NativeWindow& operator=(const NativeWindow&) = delete;
 
-    virtual const FormSpec& Spec() const = 0;
-    virtual void SetHandler(FormEvents* handler) = 0;
-
-    // Shows the window without waiting (modeless).
-    virtual void Show() = 0;
-    // Shows the window modally and returns when it has closed; events are
-    // dispatched meanwhile.
-    virtual void ShowModal() = 0;
-    // Closes the window: OnClose runs, then the window is gone. Closing a
-    // closed window does nothing.
-    virtual void Close() = 0;
-    virtual bool IsVisible() const = 0;
-
+    // Shows the window centred on the screen; a modal one above `owner`,
+    // every other window of the program blocked until it hides.
+    virtual void Show(bool modal, NativeWindow* owner) = 0;
+    virtual void Hide() = 0;
+    // Restores, raises and asks for the window to become the active one.
+    virtual void Activate() = 0;
     virtual void SetTitle(const std::string& title) = 0;
-    virtual std::string Title() const = 0;
+    virtual void Repaint(int control) = 0;  // -1: the whole window; at once
+    // A caption, or a text box's text; a text box's text as it shows it now.
+    virtual void SetText(int control, const std::string& text) = 0;
+    virtual std::string Text(int control) const = 0;
+    virtual void SetEnabled(int control, bool enabled) = 0;
+    virtual void SetChecked(int control, bool checked) = 0;
+    virtual void SetList(int control, const std::vector<std::string>& items, int selected) = 0;
+    // A label's text colour (none: the system's) and underline.
+    virtual void SetAppearance(int control, std::optional<Colour> colour, bool underline) = 0;
+    // -1: the window itself. `byKey`: Tab or an arrow moved it.
+    virtual void SetFocus(int control, bool byKey) = 0;
+    // A control's own pointer, where the window system keeps one a control.
+    virtual void SetCursor(int /*control*/, const CursorImage& /*cursor*/) {}
 
-    // Repaints the whole window (empty name) or one control, at once.
-    virtual void Refresh(const std::string& control = {}) = 0;
+    // The form has gone: nothing more is reported to it.
+    void Detach() { form_ = nullptr; }
 
-    // Caption of a label, button, option, check box or frame; text of a text
-    // box; the selected item's text of a drop-down list.
-    virtual void SetText(const std::string& control, const std::string& text) = 0;
-    virtual std::string Text(const std::string& control) const = 0;
-
-    virtual void SetEnabled(const std::string& control, bool enabled) = 0;
-    virtual bool IsEnabled(const std::string& control) const = 0;
-
-    // Option buttons (selecting one clears the others of its container) and
-    // check boxes. Setting a value does not raise OnClick.
-    virtual void SetChecked(const std::string& control, bool checked) = 0;
-    virtual bool IsChecked(const std::string& control) const = 0;
-
-    // Drop-down lists.
-    virtual void ClearItems(const std::string& control) = 0;
-    virtual void AddItem(const std::string& control, const std::string& item) = 0;
-    virtual int ItemCount(const std::string& control) const = 0;
-    virtual std::string ItemText(const std::string& control, int index) const = 0;
-    virtual void SetSelectedIndex(const std::string& control, int index) = 0;  // -1: none
-    virtual int SelectedIndex(const std::string& control) const = 0;
-
-    // Labels as links.
-    virtual void SetForeColour(const std::string& control, Colour colour) = 0;
-    virtual Colour ForeColour(const std::string& control) const = 0;
-    virtual void SetUnderline(const std::string& control, bool underline) = 0;
-    virtual bool IsUnderlined(const std::string& control) const = 0;
-    // The control's own pointer, shown by WindowSystem::SetPointer(Custom).
-    virtual void SetControlCursor(const std::string& control, const CursorImage& cursor) = 0;
-
-    virtual void SetFocus(const std::string& control) = 0;
-    virtual std::string FocusedControl() const = 0;
+protected:
+    Form* form_;  // null once the form has gone
 };
 
+// The window system of the process. The rules are kept here and in Form; a
+// back end derives and supplies the primitives below.
 class WindowSystem {
 public:
+    explicit WindowSystem(EventPump& pump) : pump_(pump) {}
     virtual ~WindowSystem() = default;
+    WindowSystem(const WindowSystem&) = delete;
+    WindowSystem& operator=(const WindowSystem&) = delete;
 
     // Whether a person can see the windows and answer a box: false for the
     // headless back end, a display nobody looks at (Qt's offscreen platform),
     // a Windows session without a visible window station.
     virtual bool IsInteractive() const = 0;
 
-    // Creates the window (hidden) from its declaration.
-    virtual std::unique_ptr<Form> CreateForm(const FormSpec& spec) = 0;
+    // Creates the window (hidden) from its declaration, which it checks first.
+    virtual std::unique_ptr<Form> CreateForm(const FormSpec& spec);
 
     // A modal message box; returns the button pressed. Where nobody can see
     // it (IsInteractive false) no box waits: the text goes to standard error
     // and the answer is OK, or No for a question.
-    virtual MessageResult ShowMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
-                                         MessageIcon icon) = 0;
+    MessageResult ShowMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
+                                 MessageIcon icon);
 
     // The application-wide mouse pointer. Custom: the custom pointer of the
     // control under the mouse (`form`, `control`), as SetControlCursor gave it.
-    virtual void SetPointer(PointerShape shape, const Form* form = nullptr, const std::string& control = {}) = 0;
-    virtual PointerShape Pointer() const = 0;
+    void SetPointer(PointerShape shape, const Form* form = nullptr, const std::string& control = {});
+    PointerShape Pointer() const { return pointer_; }
 
     // Brings the program's windows to the front and activates the one the
     // user works in (a modal window over the one it holds); nothing when
     // none is shown.
-    virtual void BringToFront() = 0;
+    void BringToFront();
+
+    // The window of that name created last that still exists; null when none.
+    Form* FindForm(const std::string& name) const;
+    EventPump& Pump() { return pump_; }
+
+    // A fault the program cannot go on from (a declaration that contradicts
+    // itself, a window that cannot be made): the handler reports it and does
+    // not return; without one, standard error and an abort.
+    void SetFailureHandler(std::function<void(const std::string& message)> handler) { onFailure_ = std::move(handler); }
+    [[noreturn]] void Stop(const std::string& message);
+
+protected:
+    // The native window of a new form.
+    virtual std::unique_ptr<NativeWindow> NewWindow(Form& form) = 0;
+    // Only where IsInteractive(); `owner` is the window the user works in.
+    virtual MessageResult NativeMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
+                                           MessageIcon icon, NativeWindow* owner) = 0;
+    virtual void NativePointer(PointerShape shape, const CursorImage* custom) = 0;
+    virtual void NativeBringToFront(NativeWindow& front) = 0;
+
+private:
+    friend class Form;
+    // The shown window the user works in: the active one, else the one shown
+    // last; never `except`.
+    Form* FrontForm(const Form* except = nullptr) const;
+
+    EventPump& pump_;
+    std::vector<Form*> forms_;  // in the order they were created
+    PointerShape pointer_ = PointerShape::Default;
+    std::function<void(const std::string& message)> onFailure_;
 };
 
 }  // namespace vel::platform

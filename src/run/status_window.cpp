@@ -37,16 +37,7 @@ StatusWindow& frmVEL(App& app)
     return static_cast<StatusWindow&>(*app.statusWindow);
 }
 
-StatusWindow::StatusWindow(App& app)
-    : app_(app),
-      form_(app.platform.windows.CreateForm(StatusWindowSpec())),
-      lblStatus(*form_, "lblStatus"),
-      lblClockStatus(*form_, "lblClockStatus"),
-      txtStatus(*form_, "txtStatus"),
-      cmdGo(*form_, "cmdGo"),
-      cmdConfigure(*form_, "cmdConfigure"),
-      cmdAbout(*form_, "cmdAbout"),
-      cmdCancel(*form_, "cmdCancel")
+StatusWindow::StatusWindow(App& app) : app_(app), form_(app.platform.windows.CreateForm(StatusWindowSpec()))
 {
     form_->SetHandler(this);
 }

@@ -34,13 +34,11 @@ private:
     std::unique_ptr<platform::Form> form_;
 
 public:
-    Label lblStatus;
-    Label lblClockStatus;
-    TextBox txtStatus;
-    Button cmdGo;
-    Button cmdConfigure;
-    Button cmdAbout;
-    Button cmdCancel;
+    Label lblClockStatus{*form_, "lblClockStatus"};
+    TextBox txtStatus{*form_, "txtStatus"};
+    Button cmdGo{*form_, "cmdGo"};
+    Button cmdConfigure{*form_, "cmdConfigure"};
+    Button cmdCancel{*form_, "cmdCancel"};
 };
 
 // frmVEL: created on first use, shown only in a run with the window.

@@ -53,22 +53,7 @@ platform::FormSpec ConfigurationDialogSpec()
 }
 
 ConfigurationDialog::ConfigurationDialog(App& app)
-    : app_(app),
-      form_(app.platform.windows.CreateForm(ConfigurationDialogSpec())),
-      lblNTPServer(*form_, "lblNTPServer"),
-      cboNTPServer(*form_, "cboNTPServer"),
-      fraHowToConnect(*form_, kFrame),
-      optLAN(*form_, "optLAN"),
-      optModem(*form_, "optModem"),
-      optBoth(*form_, "optBoth"),
-      lblConnectionToUse(*form_, "lblConnectionToUse"),
-      cboISPList(*form_, "cboISPList"),
-      txtStartDelay(*form_, "txtStartDelay"),
-      lblStartDelay(*form_, "lblStartDelay"),
-      chkQuietMode(*form_, "chkQuietMode"),
-      chkOnlyIfConnected(*form_, "chkOnlyIfConnected"),
-      cmdOK(*form_, "cmdOK"),
-      cmdCancel(*form_, "cmdCancel")
+    : app_(app), form_(app.platform.windows.CreateForm(ConfigurationDialogSpec()))
 {
     form_->SetHandler(this);
 }

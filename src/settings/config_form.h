@@ -78,20 +78,14 @@ private:
     bool ClosedWithoutSave = true;
 
 public:
-    Label lblNTPServer;
-    ComboBox cboNTPServer;
-    Frame fraHowToConnect;
-    OptionButton optLAN;
-    OptionButton optModem;
-    OptionButton optBoth;
-    Label lblConnectionToUse;
-    ComboBox cboISPList;
-    TextBox txtStartDelay;
-    Label lblStartDelay;
-    CheckBox chkQuietMode;
-    CheckBox chkOnlyIfConnected;
-    Button cmdOK;
-    Button cmdCancel;
+    ComboBox cboNTPServer{*form_, "cboNTPServer"};
+    OptionButton optLAN{*form_, "optLAN"};
+    OptionButton optModem{*form_, "optModem"};
+    OptionButton optBoth{*form_, "optBoth"};
+    ComboBox cboISPList{*form_, "cboISPList"};
+    TextBox txtStartDelay{*form_, "txtStartDelay"};
+    CheckBox chkQuietMode{*form_, "chkQuietMode"};
+    CheckBox chkOnlyIfConnected{*form_, "chkOnlyIfConnected"};
 };
 
 }  // namespace vel

@@ -51,16 +51,16 @@ public slots:
 
 private:
     // Opens the box; `actions` run once it is shown, then OK closes it.
-    void WhileOpen(test::GuiApp& t, std::function<void(platform::QtForm& about)> actions)
+    void WhileOpen(test::GuiApp& t, std::function<void(platform::QtWindow& about)> actions)
     {
         bool ran = false;
         After(100, [&] {
-            platform::QtForm* about = t.windows.FindForm("frmAbout");
+            platform::QtWindow* about = t.windows.Window("frmAbout");
             QVERIFY(about != nullptr);
             QVERIFY(QTest::qWaitForWindowActive(about->Window()));
             actions(*about);
             ran = true;
-            if (about->IsVisible())
+            if (about->Owner()->IsVisible())
                 QTest::mouseClick(about->Widget("cmdOK"), Qt::LeftButton);
         });
         ShowAboutDialog(t.app);
@@ -74,7 +74,7 @@ private slots:
     void everyControlAtItsPlace()
     {
         test::GuiApp t;
-        WhileOpen(t, [&](platform::QtForm& about) {
+        WhileOpen(t, [&](platform::QtWindow& about) {
             QWidget* window = about.Window();
             QCOMPARE(window->windowTitle(), QString("About Veltrane"));
             QCOMPARE(window->size(), QSize(440, 217));               // 6600 x 3255 twips
@@ -112,7 +112,7 @@ private slots:
     void theCaptionsFitTheirLabels()
     {
         test::GuiApp t;
-        WhileOpen(t, [&](platform::QtForm& about) {
+        WhileOpen(t, [&](platform::QtWindow& about) {
             const QFontInfo font(about.Widget("lblWeb")->font());
             if (font.family() != QLatin1String("DejaVu Sans Condensed"))
                 QSKIP("the layout is checked with DejaVu Sans Condensed (fonts-dejavu-extra)");
@@ -132,7 +132,7 @@ private slots:
     void theSeparatorIsEtched()
     {
         test::GuiApp t;
-        WhileOpen(t, [&](platform::QtForm& about) {
+        WhileOpen(t, [&](platform::QtWindow& about) {
             const QImage image = about.Window()->grab().toImage();
             const QRgb grey = qRgb(0x80, 0x80, 0x80);
             const QRgb white = qRgb(0xFF, 0xFF, 0xFF);
@@ -156,7 +156,7 @@ private slots:
             test::GuiApp t;
             bool pressed = false;
             After(100, [&] {
-                platform::QtForm* about = t.windows.FindForm("frmAbout");
+                platform::QtWindow* about = t.windows.Window("frmAbout");
                 QVERIFY(QTest::qWaitForWindowActive(about->Window()));
                 QVERIFY(qobject_cast<QPushButton*>(about->Widget("cmdOK"))->isDefault());
                 // Into the window, not the focused button.
@@ -165,8 +165,8 @@ private slots:
                 pressed = true;
             });
             After(3000, [&] {
-                if (platform::QtForm* about = t.windows.FindForm("frmAbout"))
-                    about->Close();  // keeps a failing test from hanging
+                if (platform::QtWindow* about = t.windows.Window("frmAbout"))
+                    about->Owner()->Close();  // keeps a failing test from hanging
             });
             QElapsedTimer clock;
             clock.start();
@@ -179,7 +179,7 @@ private slots:
     void linksAreBlueUnderlinedAndTurnRedWhenOpened()
     {
         test::GuiApp t;
-        WhileOpen(t, [&](platform::QtForm& about) {
+        WhileOpen(t, [&](platform::QtWindow& about) {
             auto* web = qobject_cast<QLabel*>(about.Widget("lblWebLink"));
             auto* mail = qobject_cast<QLabel*>(about.Widget("lblEMailLink"));
             for (QLabel* link : {web, mail}) {
@@ -208,14 +208,14 @@ private slots:
             QCOMPARE(icon, QMessageBox::Critical);
             QCOMPARE(t.shell.opened.back(), std::string("mailto:") + kSupportEMail);
             QCOMPARE(mail->palette().color(QPalette::WindowText), QColor(0, 0, 255));
-            QVERIFY(about.IsVisible());
+            QVERIFY(about.Owner()->IsVisible());
         });
     }
 
     void theLinksCarryTheHandAndShowItApplicationWide()
     {
         test::GuiApp t;
-        WhileOpen(t, [&](platform::QtForm& about) {
+        WhileOpen(t, [&](platform::QtWindow& about) {
             QWidget* web = about.Widget("lblWebLink");
             for (const char* name : {"lblWebLink", "lblEMailLink"}) {
                 const QCursor cursor = about.Widget(name)->cursor();
@@ -246,7 +246,7 @@ private slots:
     void systemInfoWithoutAToolSaysSo()
     {
         test::GuiApp t;
-        WhileOpen(t, [&](platform::QtForm& about) {
+        WhileOpen(t, [&](platform::QtWindow& about) {
             QString text;
             QMessageBox::Icon icon = QMessageBox::Critical;
             QList<QAbstractButton*> buttons;
@@ -259,7 +259,7 @@ private slots:
             QCOMPARE(text, QString("System Information Is Unavailable At This Time"));
             QCOMPARE(icon, QMessageBox::NoIcon);
             QCOMPARE(buttons.size(), 1);
-            QVERIFY(about.IsVisible());
+            QVERIFY(about.Owner()->IsVisible());
         });
     }
 

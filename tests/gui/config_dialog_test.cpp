@@ -130,13 +130,13 @@ private:
 
 // The open dialog's widgets.
 struct Dialog {
-    platform::QtForm& form;
+    platform::Form& form;
 
-    QWidget* Window() const { return form.Window(); }
+    QWidget* Window() const { return test::QtOf(form).Window(); }
     template <typename T = QWidget>
     T* Get(const char* name) const
     {
-        auto* widget = qobject_cast<T*>(form.Widget(name));
+        auto* widget = qobject_cast<T*>(test::QtOf(form).Widget(name));
         if (widget == nullptr)
             qFatal("no control %s of that kind", name);
         return widget;
@@ -167,19 +167,19 @@ void WhileOpen(test::GuiApp& t, const std::function<void(Dialog&)>& actions)
     QObject scope;  // the timer goes with this call
     bool ran = false;
     QTimer::singleShot(0, &scope, [&] {
-        platform::QtForm* form = t.windows.FindForm("frmVELConfigure");
+        platform::Form* form = t.windows.FindForm("frmVELConfigure");
         if (form == nullptr) {
             QTest::qFail("the dialog is not open", __FILE__, __LINE__);
             return;
         }
         [&] {
-            QVERIFY(QTest::qWaitForWindowActive(form->Window()));
+            QVERIFY(QTest::qWaitForWindowActive(test::QtOf(*form).Window()));
             Dialog dialog{*form};
             ran = true;
             actions(dialog);
         }();
         if (form->IsVisible())
-            form->Window()->close();
+            test::QtOf(*form).Window()->close();
     });
     ShowConfigurationDialog(t.app);
     QVERIFY(ran);

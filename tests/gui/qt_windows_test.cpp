@@ -128,11 +128,10 @@ struct Window {
     platform::QtEventPump pump;
     platform::QtWindowSystem system{pump};
     std::unique_ptr<platform::Form> owned;
-    platform::QtForm* form;
+    platform::Form* form;
     Recorder recorder;
 
-    explicit Window(const platform::FormSpec& spec)
-        : owned(system.CreateForm(spec)), form(dynamic_cast<platform::QtForm*>(owned.get()))
+    explicit Window(const platform::FormSpec& spec) : owned(system.CreateForm(spec)), form(owned.get())
     {
         recorder.form = form;
         form->SetHandler(&recorder);
@@ -142,7 +141,7 @@ struct Window {
     template <typename T = QWidget>
     T* Get(const char* name)
     {
-        auto* widget = qobject_cast<T*>(form->Widget(name));
+        auto* widget = qobject_cast<T*>(test::QtOf(*form).Widget(name));
         if (widget == nullptr)
             qFatal("no %s", name);
         return widget;
@@ -150,7 +149,7 @@ struct Window {
     bool ShowAndWait()
     {
         form->Show();
-        return QTest::qWaitForWindowActive(form->Window());
+        return QTest::qWaitForWindowActive(test::QtOf(*form).Window());
     }
 };
 
@@ -169,12 +168,12 @@ private slots:
         for (const char* name : {"optLAN", "optModem", "optBoth", "lblConnectionToUse", "cboISPList"})
             QCOMPARE(w.Get(name)->parentWidget(), frame);
         QCOMPARE(w.Get("optLAN")->geometry(), QRect(16, 24, 161, 17));
-        QCOMPARE(w.Get("optLAN")->mapTo(w.form->Window(), QPoint(0, 0)), QPoint(24 + 16, 72 + 24));
+        QCOMPARE(w.Get("optLAN")->mapTo(test::QtOf(*w.form).Window(), QPoint(0, 0)), QPoint(24 + 16, 72 + 24));
         QCOMPARE(w.Get("cboISPList")->geometry(), QRect(32, 128, 193, 21));
-        QCOMPARE(w.Get("optElsewhere")->parentWidget(), w.form->Window());
+        QCOMPARE(w.Get("optElsewhere")->parentWidget(), test::QtOf(*w.form).Window());
         // Twips become the nearest pixel: 1193 / 15 = 79.5 -> 80.
         QCOMPARE(w.Get("cmdOK")->geometry(), QRect(80, 336, 65, 25));
-        QCOMPARE(w.form->Window()->size(), QSize(328, 381));
+        QCOMPARE(test::QtOf(*w.form).Window()->size(), QSize(328, 381));
         QCOMPARE(w.Get<QLineEdit>("txtStartDelay")->text(), QString("0"));
     }
 
@@ -363,7 +362,7 @@ private slots:
         platform::QtWindowSystem system{pump};
 
         const auto first = system.CreateForm(EntrySpec());
-        QWidget* window = dynamic_cast<platform::QtForm&>(*first).Window();
+        QWidget* window = test::QtOf(*first).Window();
         first->Show();
         QVERIFY(QTest::qWaitForWindowExposed(window));
         if (framed)
@@ -375,7 +374,7 @@ private slots:
         // A window shown later is placed with the frame the first one got:
         // where it is asked to be is where it stays.
         const auto second = system.CreateForm(SettingsLikeSpec());
-        QWidget* other = dynamic_cast<platform::QtForm&>(*second).Window();
+        QWidget* other = test::QtOf(*second).Window();
         second->Show();
         const QPoint asked = other->pos();
         QVERIFY(QTest::qWaitForWindowExposed(other));
@@ -417,13 +416,13 @@ private slots:
         // A click as the window system delivers it, modal windows and all.
         QWidget* save = w.Get("cmdSave");
         auto clickSave = [&] {
-            QTest::mouseClick(w.form->Window()->windowHandle(), Qt::LeftButton, {},
-                              save->mapTo(w.form->Window(), save->rect().center()));
+            QTest::mouseClick(test::QtOf(*w.form).Window()->windowHandle(), Qt::LeftButton, {},
+                              save->mapTo(test::QtOf(*w.form).Window(), save->rect().center()));
         };
         std::unique_ptr<platform::Form> dialog = w.system.CreateForm(SettingsLikeSpec());
         bool modal = false;
         After(200, [&] {
-            auto* qt = dynamic_cast<platform::QtForm*>(dialog.get());
+            auto* qt = &test::QtOf(*dialog.get());
             modal = QApplication::activeModalWidget() == qt->Window();
             clickSave();  // blocked by the modal window
             dialog->Close();
@@ -433,7 +432,7 @@ private slots:
         QVERIFY(!dialog->IsVisible());
         QCOMPARE(w.recorder.Count("click cmdSave"), 0);
         QTRY_COMPARE(w.recorder.Count("activate"), 2);
-        QTRY_COMPARE(QApplication::activeWindow(), w.form->Window());
+        QTRY_COMPARE(QApplication::activeWindow(), test::QtOf(*w.form).Window());
         clickSave();
         QCOMPARE(w.recorder.Count("click cmdSave"), 1);
     }
@@ -461,9 +460,9 @@ private slots:
         }
         Window w(EntrySpec());
         QVERIFY(w.ShowAndWait());
-        w.form->Window()->close();  // the close box
+        test::QtOf(*w.form).Window()->close();  // the close box
         QVERIFY(!w.form->IsVisible());
-        QVERIFY(!w.form->Window()->isVisible());
+        QVERIFY(!test::QtOf(*w.form).Window()->isVisible());
         w.form->Close();
         QCOMPARE(w.recorder.Count("close"), 1);
 
@@ -483,7 +482,7 @@ private slots:
         recorder.clicked = [&](const std::string&) { form.reset(); };
         form->SetHandler(&recorder);
         form->Show();
-        auto* qt = dynamic_cast<platform::QtForm*>(form.get());
+        auto* qt = &test::QtOf(*form.get());
         QPointer<QWidget> window = qt->Window();
         QVERIFY(QTest::qWaitForWindowActive(window));
         QTest::mouseClick(qt->Widget("cmdSave"), Qt::LeftButton);
@@ -505,7 +504,7 @@ private slots:
             recorder.form = form.get();
             recorder.events.clear();
             form->SetHandler(&recorder);
-            return QPointer<QWidget>(dynamic_cast<platform::QtForm&>(*form).Window());
+            return QPointer<QWidget>(test::QtOf(*form).Window());
         };
 
         // Three characters at once; the first one's handler destroys the form.
@@ -513,7 +512,7 @@ private slots:
         recorder.keys = [&](const std::string&, int&) { form.reset(); };
         form->Show();
         QVERIFY(QTest::qWaitForWindowActive(window));
-        QPointer<QWidget> name = dynamic_cast<platform::QtForm&>(*form).Widget("txtName");
+        QPointer<QWidget> name = test::QtOf(*form).Widget("txtName");
         QInputMethodEvent composed;
         composed.setCommitString("abc");
         QApplication::sendEvent(name, &composed);
@@ -539,7 +538,7 @@ private slots:
         recorder.clicked = [&](const std::string&) { form.reset(); };
         test::After(200, [&] {
             if (form != nullptr)
-                QTest::mouseClick(dynamic_cast<platform::QtForm&>(*form).Widget("cmdClose"), Qt::LeftButton);
+                QTest::mouseClick(test::QtOf(*form).Widget("cmdClose"), Qt::LeftButton);
         });
         form->ShowModal();
         QVERIFY(form == nullptr);
@@ -572,7 +571,7 @@ private slots:
         QVERIFY(!w.form->IsVisible());
 
         QVERIFY(w.ShowAndWait());
-        QCOMPARE(w.form->Window()->windowTitle(), QString("Renamed"));
+        QCOMPARE(test::QtOf(*w.form).Window()->windowTitle(), QString("Renamed"));
         QCOMPARE(QApplication::focusWidget(), w.Get("cmdClose"));
     }
 
@@ -580,7 +579,7 @@ private slots:
     {
         Window w(EntrySpec());
         QVERIFY(w.ShowAndWait());
-        const QImage image = w.form->Window()->grab().toImage();
+        const QImage image = test::QtOf(*w.form).Window()->grab().toImage();
         // From (220, 40) to (280, 100), three pixels wide, red.
         const QRgb red = qRgb(255, 0, 0);
         QCOMPARE(image.pixel(250 + 1, 70 + 1), red);

@@ -41,9 +41,9 @@ const Expected kControls[] = {
     {"cmdCancel", "QPushButton", "&Cancel", Pixels(4200, 1680, 975, 375)},
 };
 
-platform::QtForm& QtWindow(App& app)
+platform::QtWindow& QtWindow(App& app)
 {
-    return dynamic_cast<platform::QtForm&>(frmVEL(app).Form());
+    return static_cast<platform::QtWindow&>(frmVEL(app).Form().Native());
 }
 
 // A run with the window over the LAN, after `delay` seconds.
@@ -244,7 +244,7 @@ private slots:
 
         After(400, [&] { QTest::mouseClick(Widget(t.app, "cmdAbout"), Qt::LeftButton); });
         After(900, [&] {
-            platform::QtForm* about = t.windows.FindForm("frmAbout");
+            platform::QtWindow* about = t.windows.Window("frmAbout");
             QVERIFY(about != nullptr);
             // Modal, above the status window (no task bar entry of its own).
             aboutWasModal =
@@ -254,7 +254,7 @@ private slots:
         });
         After(2400, [&] {
             seen << status();
-            QTest::mouseClick(t.windows.FindForm("frmAbout")->Widget("cmdOK"), Qt::LeftButton);
+            QTest::mouseClick(t.windows.Window("frmAbout")->Widget("cmdOK"), Qt::LeftButton);
         });
         After(2900, [&] {
             seen << status();

@@ -38,6 +38,12 @@ struct GuiApp : AppOver<SteadyClock, platform::QtEventPump, platform::QtWindowSy
     GuiApp();
 };
 
+// A form's Qt window, with its real widgets.
+inline platform::QtWindow& QtOf(platform::Form& form)
+{
+    return static_cast<platform::QtWindow&>(form.Native());
+}
+
 // Runs the action after `ms` milliseconds, from whichever event loop is
 // running then (the waits and modal windows run their own).
 void After(int ms, std::function<void()> action);

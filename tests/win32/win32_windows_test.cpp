@@ -56,14 +56,19 @@ struct Recorder : FormEvents {
     }
 };
 
+// A form's window, with its real controls.
+Win32Window& Native(Form& form)
+{
+    return static_cast<Win32Window&>(form.Native());
+}
+
 class Win32WindowsTest : public ::testing::Test {
 protected:
-    std::unique_ptr<Win32Form> Make(const FormSpec& spec)
+    std::unique_ptr<Form> Make(const FormSpec& spec)
     {
         std::unique_ptr<Form> form = windows.CreateForm(spec);
-        auto* win32 = dynamic_cast<Win32Form*>(form.release());
-        win32->SetHandler(&recorder);
-        return std::unique_ptr<Win32Form>(win32);
+        form->SetHandler(&recorder);
+        return form;
     }
 
     // Dispatches events until the condition holds or the time is up.
@@ -169,29 +174,29 @@ TEST_F(Win32WindowsTest, EveryControlSitsAtTwipsTimesDpiInTheLayoutsFont)
 {
     for (const FormSpec& spec : ProgramForms()) {
         auto form = Make(spec);
-        const int dpi = form->Dpi();
+        const int dpi = Native(*form).Dpi();
         EXPECT_GE(dpi, 96);
         // The test script also runs this at another resolution of the display.
         if (const std::string wanted = test::TestVariable("VELTRANE_TEST_DPI"); !wanted.empty()) {
             EXPECT_EQ(dpi, std::stoi(wanted));
         }
         // Only the About box has a fixed frame; none asks for a task bar button.
-        const LONG_PTR style = ::GetWindowLongPtrW(form->Window(), GWL_STYLE);
+        const LONG_PTR style = ::GetWindowLongPtrW(Native(*form).Window(), GWL_STYLE);
         EXPECT_EQ((style & WS_THICKFRAME) != 0, spec.name != "frmAbout") << spec.name;
-        EXPECT_EQ(::GetWindowLongPtrW(form->Window(), GWL_EXSTYLE) & WS_EX_APPWINDOW, 0) << spec.name;
+        EXPECT_EQ(::GetWindowLongPtrW(Native(*form).Window(), GWL_EXSTYLE) & WS_EX_APPWINDOW, 0) << spec.name;
         RECT client;
-        ::GetClientRect(form->Window(), &client);
+        ::GetClientRect(Native(*form).Window(), &client);
         EXPECT_EQ(client.right, TwipsToPixels(spec.clientWidth, dpi)) << spec.name;
         EXPECT_EQ(client.bottom, TwipsToPixels(spec.clientHeight, dpi)) << spec.name;
         for (const ControlSpec& control : spec.controls) {
-            const HWND window = form->Control(control.name);
+            const HWND window = Native(*form).Control(control.name);
             if (control.kind == ControlKind::Line) {
                 EXPECT_EQ(window, nullptr);  // painted by the window
                 continue;
             }
             ASSERT_NE(window, nullptr) << control.name;
             const POINT at = TwipsOrigin(spec, control);
-            const RECT rect = ClientRectOf(window, form->Window());
+            const RECT rect = ClientRectOf(window, Native(*form).Window());
             EXPECT_EQ(rect.left, TwipsToPixels(at.x, dpi)) << control.name;
             EXPECT_EQ(rect.top, TwipsToPixels(at.y, dpi)) << control.name;
             EXPECT_EQ(rect.right - rect.left, TwipsToPixels(control.width, dpi)) << control.name;
@@ -201,11 +206,11 @@ TEST_F(Win32WindowsTest, EveryControlSitsAtTwipsTimesDpiInTheLayoutsFont)
                 continue;
             const LOGFONTW font = FontOf(window);
             EXPECT_EQ(font.lfHeight, -::MulDiv(8, dpi, 72)) << control.name;
-            EXPECT_STREQ(font.lfFaceName, Win32Form::FontFace()) << control.name;
+            EXPECT_STREQ(font.lfFaceName, Win32Window::FontFace()) << control.name;
             EXPECT_EQ(font.lfWeight >= FW_BOLD, control.bold) << control.name;
         }
     }
-    const std::wstring face = Win32Form::FontFace();
+    const std::wstring face = Win32Window::FontFace();
     EXPECT_TRUE(face == L"MS Sans Serif" || face == L"Microsoft Sans Serif");
 }
 
@@ -217,7 +222,7 @@ TEST_F(Win32WindowsTest, NoCaptionIsClipped)
         for (const ControlSpec& control : spec.controls) {
             if (control.caption.empty())
                 continue;
-            const HWND window = form->Control(control.name);
+            const HWND window = Native(*form).Control(control.name);
             RECT rect;
             ::GetClientRect(window, &rect);
             const SIZE line = TextSize(window, control.caption);
@@ -244,14 +249,14 @@ TEST_F(Win32WindowsTest, NoCaptionIsClipped)
     }
     // The longest texts the run puts into the status window fit too.
     auto status = Make(StatusWindowSpec());
-    const HWND label = status->Control("lblClockStatus");
+    const HWND label = Native(*status).Control("lblClockStatus");
     RECT rect;
     ::GetClientRect(label, &rect);
     for (const char* text : {"Could not get current time! See .LOG file for details",
                              "System clock is off by 1 day 23 hours 59 minutes 59 seconds",
                              "System clock could not be set! See .LOG file for details"})
         EXPECT_LE(TextSize(label, text, rect.right).cy, rect.bottom) << text;
-    const HWND box = status->Control("txtStatus");
+    const HWND box = Native(*status).Control("txtStatus");
     RECT inner;
     ::SendMessageW(box, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&inner));
     const std::string countdown =
@@ -278,9 +283,9 @@ TEST_F(Win32WindowsTest, FramesAndLinesArePainted)
     config->Show();
     ASSERT_TRUE(PumpUntil([&] { return recorder.Count("activate") == 1; }));
     Settle();
-    const int dpi = config->Dpi();
+    const int dpi = Native(*config).Dpi();
     // Inside fraHowToConnect (360, 1080), below its last control: the face colour.
-    EXPECT_EQ(PixelAt(config->Window(), TwipsToPixels(360 + 3600, dpi), TwipsToPixels(1080 + 2400, dpi)),
+    EXPECT_EQ(PixelAt(Native(*config).Window(), TwipsToPixels(360 + 3600, dpi), TwipsToPixels(1080 + 2400, dpi)),
               ::GetSysColor(COLOR_BTNFACE));
     config->Close();
 
@@ -290,9 +295,9 @@ TEST_F(Win32WindowsTest, FramesAndLinesArePainted)
     Settle();
     // Line1: grey at y 1845, then white two pixels wide at y 1860.
     const int x = TwipsToPixels(3000, dpi);
-    EXPECT_EQ(PixelAt(about->Window(), x, TwipsToPixels(1845, dpi)), RGB(0x80, 0x80, 0x80));
-    EXPECT_EQ(PixelAt(about->Window(), x, TwipsToPixels(1860, dpi)), RGB(0xFF, 0xFF, 0xFF));
-    EXPECT_EQ(PixelAt(about->Window(), x, TwipsToPixels(1860, dpi) + 1), RGB(0xFF, 0xFF, 0xFF));
+    EXPECT_EQ(PixelAt(Native(*about).Window(), x, TwipsToPixels(1845, dpi)), RGB(0x80, 0x80, 0x80));
+    EXPECT_EQ(PixelAt(Native(*about).Window(), x, TwipsToPixels(1860, dpi)), RGB(0xFF, 0xFF, 0xFF));
+    EXPECT_EQ(PixelAt(Native(*about).Window(), x, TwipsToPixels(1860, dpi) + 1), RGB(0xFF, 0xFF, 0xFF));
 }
 
 // Where two labels overlap (a pixel or two at some resolutions), the shared
@@ -306,12 +311,12 @@ TEST_F(Win32WindowsTest, LabelsThatOverlapBothShowTheirText)
     for (const auto& [spec, upper, lower, text] : overlaps) {
         auto form = Make(spec);
         form->Show();
-        ASSERT_TRUE(PumpUntil([&] { return ::GetActiveWindow() == form->Window(); }));
+        ASSERT_TRUE(PumpUntil([&] { return ::GetActiveWindow() == Native(*form).Window(); }));
         form->SetText(lower, "A longer text, which goes");
         form->SetText(lower, text);
-        const HWND label = form->Control(lower);
-        const RECT at = ClientRectOf(label, form->Window());
-        const RECT above = ClientRectOf(form->Control(upper), form->Window());
+        const HWND label = Native(*form).Control(lower);
+        const RECT at = ClientRectOf(label, Native(*form).Window());
+        const RECT above = ClientRectOf(Native(*form).Control(upper), Native(*form).Window());
         const int shared = above.right - at.left;  // columns; the rows are the upper label's
         ASSERT_TRUE(shared > 0 && above.top == at.top) << lower;
         const HDC screen = ::GetDC(nullptr);
@@ -328,7 +333,8 @@ TEST_F(Win32WindowsTest, LabelsThatOverlapBothShowTheirText)
             for (int x = 0; x < shared; ++x) {
                 const COLORREF expected = ::GetPixel(alone, x, y);
                 ink += expected != ::GetSysColor(COLOR_BTNFACE) ? 1 : 0;
-                EXPECT_EQ(PixelAt(form->Window(), at.left + x, at.top + y), expected) << lower << " " << x << "," << y;
+                EXPECT_EQ(PixelAt(Native(*form).Window(), at.left + x, at.top + y), expected)
+                    << lower << " " << x << "," << y;
             }
         ::DeleteDC(alone);
         ::DeleteObject(bitmap);
@@ -344,10 +350,10 @@ TEST_F(Win32WindowsTest, TheServerListOpensWithEightRows)
         form->AddItem("cboNTPServer", std::string(server));
     form->Show();
     ASSERT_TRUE(PumpUntil([&] { return recorder.Count("activate") == 1; }));
-    ::SendMessageW(form->Control("cboNTPServer"), CB_SHOWDROPDOWN, TRUE, 0);
+    ::SendMessageW(Native(*form).Control("cboNTPServer"), CB_SHOWDROPDOWN, TRUE, 0);
     COMBOBOXINFO info{};
     info.cbSize = sizeof info;
-    ASSERT_TRUE(::GetComboBoxInfo(form->Control("cboNTPServer"), &info));
+    ASSERT_TRUE(::GetComboBoxInfo(Native(*form).Control("cboNTPServer"), &info));
     RECT list;
     ::GetClientRect(info.hwndList, &list);
     EXPECT_EQ(list.bottom / std::max<LRESULT>(1, ::SendMessageW(info.hwndList, LB_GETITEMHEIGHT, 0, 0)), 8);
@@ -361,7 +367,7 @@ TEST_F(Win32WindowsTest, ADisabledControlHandsTheFocusOn)
     recorder.onClick = [&](const std::string& control) { status->SetEnabled(control, false); };
     status->Show();
     ASSERT_TRUE(PumpUntil([&] { return recorder.Count("activate") == 1; }));
-    ::SendMessageW(status->Control("cmdGo"), BM_CLICK, 0, 0);  // Go takes the focus, then loses it
+    ::SendMessageW(Native(*status).Control("cmdGo"), BM_CLICK, 0, 0);  // Go takes the focus, then loses it
     EXPECT_EQ(status->FocusedControl(), "cmdCancel");
     status->SetEnabled("cmdGo", true);
     ::PostMessageW(::GetFocus(), WM_SYSCHAR, 'g', 1 | (1 << 29));
@@ -380,13 +386,13 @@ TEST_F(Win32WindowsTest, TabVisitsTheControlsByTabIndex)
     auto form = Make(ConfigurationDialogSpec());
     // The dialog opens with every control enabled.
     std::vector<std::string> visited;
-    const HWND first = form->Control("optLAN");
+    const HWND first = Native(*form).Control("optLAN");
     HWND at = first;
     do {
         for (const ControlSpec& control : form->Spec().controls)
-            if (form->Control(control.name) == at)
+            if (Native(*form).Control(control.name) == at)
                 visited.push_back(control.name);
-        at = ::GetNextDlgTabItem(form->Window(), at, FALSE);
+        at = ::GetNextDlgTabItem(Native(*form).Window(), at, FALSE);
     } while (at != nullptr && at != first && visited.size() < 20);
     EXPECT_EQ(visited,
               (std::vector<std::string>{"optLAN", "optModem", "cboISPList", "cmdOK", "cmdCancel", "optBoth",
@@ -401,12 +407,12 @@ TEST_F(Win32WindowsTest, ClicksOptionsAndCheckBoxes)
     std::vector<bool> checkedAtClick;
     recorder.onClick = [&](const std::string& control) { checkedAtClick.push_back(form->IsChecked(control)); };
 
-    ::SendMessageW(form->Control("optModem"), BM_CLICK, 0, 0);
+    ::SendMessageW(Native(*form).Control("optModem"), BM_CLICK, 0, 0);
     EXPECT_TRUE(form->IsChecked("optModem"));
     EXPECT_FALSE(form->IsChecked("optBoth"));
     EXPECT_FALSE(form->IsChecked("optLAN"));
-    ::SendMessageW(form->Control("chkQuietMode"), BM_CLICK, 0, 0);
-    ::SendMessageW(form->Control("cmdOK"), BM_CLICK, 0, 0);
+    ::SendMessageW(Native(*form).Control("chkQuietMode"), BM_CLICK, 0, 0);
+    ::SendMessageW(Native(*form).Control("cmdOK"), BM_CLICK, 0, 0);
     EXPECT_EQ(recorder.events, (std::vector<std::string>{"click optModem", "click chkQuietMode", "click cmdOK"}));
     // An option or a check box has its new value when the click arrives.
     EXPECT_EQ(checkedAtClick, (std::vector<bool>{true, true, false}));
@@ -414,7 +420,7 @@ TEST_F(Win32WindowsTest, ClicksOptionsAndCheckBoxes)
     // A disabled button takes no click.
     form->SetEnabled("cmdOK", false);
     EXPECT_FALSE(form->IsEnabled("cmdOK"));
-    ::SendMessageW(form->Control("cmdOK"), BM_CLICK, 0, 0);
+    ::SendMessageW(Native(*form).Control("cmdOK"), BM_CLICK, 0, 0);
     EXPECT_EQ(recorder.Count("click cmdOK"), 1);
 
     // Clearing an option leaves none of the group selected.
@@ -432,7 +438,7 @@ TEST_F(Win32WindowsTest, TypedCharactersGoThroughTheKeyFilter)
         else if (key != kKeyBackspace && (key < '0' || key > '9'))
             key = 0;
     };
-    const HWND box = form->Control("txtStartDelay");
+    const HWND box = Native(*form).Control("txtStartDelay");
     for (const wchar_t c : std::wstring(L"1a2x\u00E9"))
         ::SendMessageW(box, WM_CHAR, c, 1);
     EXPECT_EQ(form->Text("txtStartDelay"), "127");
@@ -450,7 +456,7 @@ TEST_F(Win32WindowsTest, TheMultiLineBoxGivesItsTextBackAsSet)
     auto form = Make(StatusWindowSpec());
     form->SetText("txtStatus", "first\nsecond");
     EXPECT_EQ(form->Text("txtStatus"), "first\nsecond");
-    const HWND box = form->Control("txtStatus");
+    const HWND box = Native(*form).Control("txtStatus");
     wchar_t shown[64] = {};
     ::GetWindowTextW(box, shown, 64);
     EXPECT_STREQ(shown, L"first\r\nsecond");
@@ -487,7 +493,7 @@ TEST_F(Win32WindowsTest, FirstActivationAndTheCloseBox)
     form->Show();
     ASSERT_TRUE(PumpUntil([&] { return recorder.Count("activate") == 1; }));
     EXPECT_TRUE(form->IsVisible());
-    EXPECT_TRUE(::IsWindowVisible(form->Window()));
+    EXPECT_TRUE(::IsWindowVisible(Native(*form).Window()));
     // The focus is on the first control of the tab order.
     EXPECT_EQ(form->FocusedControl(), "cmdCancel");
     form->Show();  // already the active window
@@ -495,10 +501,10 @@ TEST_F(Win32WindowsTest, FirstActivationAndTheCloseBox)
     EXPECT_EQ(recorder.Count("activate"), 1);
 
     // The close box is a close request: the window goes, once.
-    ::SendMessageW(form->Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    ::SendMessageW(Native(*form).Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_EQ(recorder.Count("close"), 1);
     EXPECT_FALSE(form->IsVisible());
-    EXPECT_FALSE(::IsWindowVisible(form->Window()));
+    EXPECT_FALSE(::IsWindowVisible(Native(*form).Window()));
     form->Close();
     EXPECT_EQ(recorder.Count("close"), 1);
 }
@@ -551,16 +557,16 @@ TEST_F(Win32WindowsTest, ModalWindowsHoldTheWaitAndDisableTheOthers)
     bool checked = false;
     pump.Post([&] {
         // Inside the modal loop.
-        checked = ::IsWindowVisible(about->Window()) && !::IsWindowEnabled(status->Window()) &&
-                  ::GetWindow(about->Window(), GW_OWNER) == status->Window();  // no task bar button
+        checked = ::IsWindowVisible(Native(*about).Window()) && !::IsWindowEnabled(Native(*status).Window()) &&
+                  ::GetWindow(Native(*about).Window(), GW_OWNER) == Native(*status).Window();  // no task bar button
         about->Close();
     });
     about->ShowModal();
     EXPECT_TRUE(checked);
-    EXPECT_TRUE(::IsWindowEnabled(status->Window()));
+    EXPECT_TRUE(::IsWindowEnabled(Native(*status).Window()));
     EXPECT_EQ(aboutEvents.Count("close"), 1);
     // The window under the dialog is active again.
-    ASSERT_TRUE(PumpUntil([&] { return ::GetActiveWindow() == status->Window(); }));
+    ASSERT_TRUE(PumpUntil([&] { return ::GetActiveWindow() == Native(*status).Window(); }));
 }
 
 TEST_F(Win32WindowsTest, TheBusyPointerIsTheArrowWithTheHourglass)
@@ -572,7 +578,7 @@ TEST_F(Win32WindowsTest, TheBusyPointerIsTheArrowWithTheHourglass)
     EXPECT_EQ(windows.CurrentCursor(), ::LoadCursorW(nullptr, IDC_APPSTARTING));
     // Every window of the program shows it.
     auto form = Make(StatusWindowSpec());
-    ::SendMessageW(form->Window(), WM_SETCURSOR, reinterpret_cast<WPARAM>(form->Control("cmdGo")),
+    ::SendMessageW(Native(*form).Window(), WM_SETCURSOR, reinterpret_cast<WPARAM>(Native(*form).Control("cmdGo")),
                    MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
     EXPECT_EQ(::GetCursor(), ::LoadCursorW(nullptr, IDC_APPSTARTING));
     windows.SetPointer(PointerShape::Default);
@@ -666,7 +672,7 @@ TEST_F(Win32WindowsTest, TheAboutBoxLinksOpenThroughTheShellWithTheHandPointer)
     bool underlined = false;
     HWND underMouse = nullptr, webLink = nullptr;
     std::function<void()> step = [&] {
-        Win32Form* about = windows.FindForm("frmAbout");
+        Form* about = windows.FindForm("frmAbout");
         if (about == nullptr || !about->IsVisible()) {
             pump.Post(step);
             return;
@@ -674,21 +680,22 @@ TEST_F(Win32WindowsTest, TheAboutBoxLinksOpenThroughTheShellWithTheHandPointer)
         webColour = about->ForeColour("lblWebLink");
         // A transparent label still takes the mouse.
         RECT link;
-        ::GetWindowRect(about->Control("lblWebLink"), &link);
+        ::GetWindowRect(Native(*about).Control("lblWebLink"), &link);
         underMouse = ::WindowFromPoint({(link.left + link.right) / 2, (link.top + link.bottom) / 2});
-        underlined = about->IsUnderlined("lblWebLink") && FontOf(about->Control("lblWebLink")).lfUnderline;
+        underlined = about->IsUnderlined("lblWebLink") && FontOf(Native(*about).Control("lblWebLink")).lfUnderline;
         // The mouse over a link: the program-wide pointer is its hand.
-        ::SendMessageW(about->Control("lblWebLink"), WM_MOUSEMOVE, 0, MAKELPARAM(3, 3));
-        hand = about->ControlCursor("lblWebLink");
-        webLink = about->Control("lblWebLink");
-        ::SendMessageW(about->Window(), WM_SETCURSOR, reinterpret_cast<WPARAM>(about->Control("lblWebLink")),
+        ::SendMessageW(Native(*about).Control("lblWebLink"), WM_MOUSEMOVE, 0, MAKELPARAM(3, 3));
+        hand = windows.CurrentCursor();
+        webLink = Native(*about).Control("lblWebLink");
+        ::SendMessageW(Native(*about).Window(), WM_SETCURSOR,
+                       reinterpret_cast<WPARAM>(Native(*about).Control("lblWebLink")),
                        MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
         shownOverLink = ::GetCursor();
         // A click on the e-mail link.
-        ::SendMessageW(about->Control("lblEMailLink"), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
-        ::SendMessageW(about->Control("lblEMailLink"), WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+        ::SendMessageW(Native(*about).Control("lblEMailLink"), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+        ::SendMessageW(Native(*about).Control("lblEMailLink"), WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
         mailColour = about->ForeColour("lblEMailLink");
-        ::SendMessageW(about->Control("cmdOK"), BM_CLICK, 0, 0);
+        ::SendMessageW(Native(*about).Control("cmdOK"), BM_CLICK, 0, 0);
         done = true;
     };
     pump.Post(step);

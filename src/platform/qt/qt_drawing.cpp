@@ -13,12 +13,6 @@ QColor ToQColor(Colour colour)
                   static_cast<int>((colour >> 16) & 0xFF));
 }
 
-Colour FromQColor(const QColor& colour)
-{
-    return static_cast<Colour>(colour.red()) | (static_cast<Colour>(colour.green()) << 8) |
-           (static_cast<Colour>(colour.blue()) << 16);
-}
-
 QCursor ToQCursor(const CursorImage& cursor)
 {
     uchar image[32 * 4];

@@ -12,9 +12,8 @@ class QColor;
 
 namespace vel::platform {
 
-// 0x00BBGGRR and back.
+// 0x00BBGGRR as a Qt colour.
 QColor ToQColor(Colour colour);
-Colour FromQColor(const QColor& colour);
 
 // The 32 x 32 monochrome image as a Qt cursor (black where image and mask
 // are 1, white where only the mask is 1, transparent elsewhere).

@@ -15,7 +15,7 @@ namespace vel::platform {
 
 // FormWindow
 
-FormWindow::FormWindow(FormLink link)
+FormWindow::FormWindow(WindowLink link)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint),
       link_(std::move(link))
@@ -23,21 +23,26 @@ FormWindow::FormWindow(FormLink link)
 
 bool FormWindow::event(QEvent* event)
 {
+    // A deferred delete ends this widget inside QWidget::event: what is used
+    // afterwards is copied first.
+    const QEvent::Type type = event->type();
+    const WindowLink link = link_;
     const bool handled = QWidget::event(event);
-    if (event->type() == QEvent::WindowActivate && *link_)
-        (*link_)->DeliverActivation();
-    else if (event->type() == QEvent::WindowDeactivate && *link_)
-        (*link_)->DeliverDeactivation();
-    else if ((event->type() == QEvent::Move || event->type() == QEvent::Expose) && *link_)
-        (*link_)->FrameMayHaveChanged();
+    Form* form = FormOf(link);
+    if (type == QEvent::WindowActivate && form != nullptr)
+        form->NativeActivated();
+    else if (type == QEvent::WindowDeactivate && form != nullptr)
+        form->NativeDeactivated();
+    else if ((type == QEvent::Move || type == QEvent::Expose) && *link)
+        (*link)->FrameMayHaveChanged();
     return handled;
 }
 
 void FormWindow::closeEvent(QCloseEvent* event)
 {
     // The close box (or the session ending): never refused.
-    if (*link_)
-        (*link_)->DeliverCloseBox();
+    if (Form* form = FormOf(link_))
+        form->NativeCloseRequest();
     event->accept();
 }
 
@@ -46,50 +51,20 @@ void FormWindow::keyPressEvent(QKeyEvent* event)
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
     const bool enter = (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && modifiers == Qt::NoModifier;
     const bool escape = event->key() == Qt::Key_Escape && modifiers == Qt::NoModifier;
-    if ((enter || escape) && *link_ && (*link_)->PressDefaultButton(escape)) {
+    Form* form = FormOf(link_);
+    if ((enter || escape) && form != nullptr && form->NativeKey(escape ? FormKey::Escape : FormKey::Enter)) {
         event->accept();
         return;
     }
     QWidget::keyPressEvent(event);
 }
 
-// ClickLabel
-
-ClickLabel::ClickLabel(FormLink link, std::string name, QWidget* parent)
-    : QLabel(parent), link_(std::move(link)), name_(std::move(name))
+// Tab and Shift+Tab of every control end here.
+bool FormWindow::focusNextPrevChild(bool next)
 {
-    setMouseTracking(true);
-}
-
-void ClickLabel::mousePressEvent(QMouseEvent* event)
-{
-    event->setAccepted(event->button() == Qt::LeftButton);
-}
-
-void ClickLabel::mouseReleaseEvent(QMouseEvent* event)
-{
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && *link_)
-        (*link_)->DeliverClick(name_);
-}
-
-void ClickLabel::mouseMoveEvent(QMouseEvent* event)
-{
-    if (*link_)
-        (*link_)->DeliverMouseMove(name_);
-    event->accept();
-}
-
-// OptionWidget
-
-OptionWidget::OptionWidget(FormLink link, const QString& caption, QWidget* parent)
-    : WholeAreaButton<QRadioButton>(caption, parent), link_(std::move(link))
-{}
-
-void OptionWidget::focusInEvent(QFocusEvent* event)
-{
-    WholeAreaButton<QRadioButton>::focusInEvent(event);  // moves the stop to this option
-    if (*link_)
-        (*link_)->UpdateOptionTabStop(parentWidget());
+    if (Form* form = FormOf(link_); form != nullptr && !(*link_)->ChangingWidgets())
+        form->NativeKey(next ? FormKey::Tab : FormKey::BackTab);
+    return true;
 }
 
 // LineWidget
@@ -120,16 +95,57 @@ void LineWidget::paintEvent(QPaintEvent*)
     }
 }
 
-// KeyFilter
+// ControlEvents
 
-KeyFilter::KeyFilter(FormLink link, std::string name, QObject* parent)
-    : QObject(parent), link_(std::move(link)), name_(std::move(name))
+ControlEvents::ControlEvents(WindowLink link, int control, ControlKind kind, QObject* parent)
+    : QObject(parent), link_(std::move(link)), control_(control), kind_(kind)
 {}
 
-bool KeyFilter::eventFilter(QObject* watched, QEvent* event)
+bool ControlEvents::eventFilter(QObject* watched, QEvent* event)
 {
-    if (!*link_)
+    Form* form = FormOf(link_);
+    if (form == nullptr)
         return false;
+    const bool label = kind_ == ControlKind::Label;
+    switch (event->type()) {
+        case QEvent::FocusIn:
+            form->NativeFocus(control_);
+            return false;
+        case QEvent::MouseButtonPress:  // a label's click is the release that follows
+            return label && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+        case QEvent::MouseButtonRelease: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (!label || mouse->button() != Qt::LeftButton)
+                return false;
+            if (static_cast<QWidget*>(watched)->rect().contains(mouse->position().toPoint()))
+                form->NativeClick(control_);
+            return true;
+        }
+        case QEvent::MouseMove:
+            if (label)
+                form->NativeMouseMove(control_);
+            return false;
+        case QEvent::KeyPress:
+            if (kind_ == ControlKind::OptionButton) {
+                auto* key = static_cast<QKeyEvent*>(event);
+                if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+                    return false;
+                if (key->key() == Qt::Key_Up || key->key() == Qt::Key_Left)
+                    return form->NativeKey(FormKey::Previous);
+                if (key->key() == Qt::Key_Down || key->key() == Qt::Key_Right)
+                    return form->NativeKey(FormKey::Next);
+                return false;
+            }
+            return kind_ == ControlKind::TextBox && TypedCharacters(watched, event);
+        case QEvent::InputMethod:
+            return kind_ == ControlKind::TextBox && TypedCharacters(watched, event);
+        default:
+            return false;
+    }
+}
+
+bool ControlEvents::TypedCharacters(QObject* box, QEvent* event)
+{
     std::vector<int> codes;
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
@@ -137,33 +153,33 @@ bool KeyFilter::eventFilter(QObject* watched, QEvent* event)
             (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) != Qt::NoModifier;
         if (command)
             return false;  // shortcuts, paste (Ctrl+V) and the like are no typed characters
-        if (key->key() == Qt::Key_Backspace) {
+        if (key->key() == Qt::Key_Backspace)
             codes.push_back(kKeyBackspace);
-        } else {
-            if (!Characters(key->text(), codes))
-                return false;
-        }
-    } else if (event->type() == QEvent::InputMethod) {
+        else if (!Characters(key->text(), codes))
+            return false;
+    } else {
         auto* input = static_cast<QInputMethodEvent*>(event);
         if (!input->preeditString().isEmpty() || input->replacementLength() != 0 ||
             !Characters(input->commitString(), codes))
             return false;
-    } else {
-        return false;
     }
-    if (codes.empty())
-        return false;
 
-    const std::vector<int> result = (*link_)->DeliverKeyPresses(name_, codes);
-    if (!*link_)
-        return true;  // the window went away while the handler ran
+    std::vector<int> result;
+    for (int code : codes) {
+        Form* form = FormOf(link_);
+        if (form == nullptr)
+            return true;  // the window went away while the handler ran
+        result.push_back(form->NativeKeyPress(control_, code));
+    }
+    if (FormOf(link_) == nullptr)
+        return true;
     if (result == codes)
         return false;
-    Apply(watched, result);
+    Apply(box, result);
     return true;
 }
 
-bool KeyFilter::Characters(const QString& text, std::vector<int>& codes)
+bool ControlEvents::Characters(const QString& text, std::vector<int>& codes)
 {
     if (text.isEmpty())
         return false;
@@ -175,7 +191,7 @@ bool KeyFilter::Characters(const QString& text, std::vector<int>& codes)
     return true;
 }
 
-void KeyFilter::Apply(QObject* box, const std::vector<int>& codes)
+void ControlEvents::Apply(QObject* box, const std::vector<int>& codes)
 {
     if (auto* line = qobject_cast<QLineEdit*>(box)) {
         if (line->isReadOnly())

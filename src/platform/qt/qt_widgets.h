@@ -1,73 +1,44 @@
-// The widgets a QtForm is made of, where Qt's own do not behave as the
-// program's windows must. Each holds the form's link and reports to the form
-// while it exists.
+// The widgets of a QtWindow where Qt's own do not behave as the program's
+// windows must, and the filter that turns a control's events into the form's.
 #pragma once
 
 #include <QColor>
-#include <QLabel>
 #include <QObject>
 #include <QPoint>
-#include <QRadioButton>
 #include <QWidget>
-#include <string>
 #include <vector>
 
-#include "platform/qt/qt_form.h"
+#include "platform/qt/qt_window.h"
 
 namespace vel::platform {
 
-// The top-level window of a form: reports activation, the close box and
-// Enter / Escape for the default and cancel buttons.
+// The top-level window: reports activation, the close box, and leaves Tab,
+// Enter and Escape to the form.
 class FormWindow : public QWidget {
 public:
-    explicit FormWindow(FormLink link);
+    explicit FormWindow(WindowLink link);
 
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
-    FormLink link_;
-};
-
-// A label that reports clicks and mouse moves.
-class ClickLabel : public QLabel {
-public:
-    ClickLabel(FormLink link, std::string name, QWidget* parent);
-
-protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-
-private:
-    FormLink link_;
-    std::string name_;
+    WindowLink link_;
 };
 
 // Option buttons and check boxes react to a click anywhere in their area,
-// not only on the mark and the caption.
+// not only on the mark and the caption, and never change their own state:
+// the form sets it (an option group's exclusivity is the form's).
 template <typename Base>
-class WholeAreaButton : public Base {
+class FormButton : public Base {
 public:
-    WholeAreaButton(const QString& caption, QWidget* parent) : Base(caption, parent) {}
+    FormButton(const QString& caption, QWidget* parent) : Base(caption, parent) {}
 
 protected:
     bool hitButton(const QPoint& pos) const override { return this->rect().contains(pos); }
-};
-
-// An option button. Qt makes whichever option last had the focus its group's
-// Tab stop; here, as on Windows, the stop is the selected option.
-class OptionWidget : public WholeAreaButton<QRadioButton> {
-public:
-    OptionWidget(FormLink link, const QString& caption, QWidget* parent);
-
-protected:
-    void focusInEvent(QFocusEvent* event) override;
-
-private:
-    FormLink link_;
+    void nextCheckState() override {}
 };
 
 // A line of the window's drawing. A line `width` pixels wide covers that
@@ -85,23 +56,27 @@ private:
     QPoint from_, to_;
 };
 
-// Typed characters in a text box go through OnKeyPress: unchanged they reach
+// A control's events for the form: the focus coming in; a label's clicks and
+// mouse moves; the arrows on an option button; the characters typed into a
+// text box, which go through the form's key handling: unchanged they reach
 // the box as usual; changed or dropped, the box gets what the handler left.
-class KeyFilter : public QObject {
+class ControlEvents : public QObject {
 public:
-    KeyFilter(FormLink link, std::string name, QObject* parent);
+    ControlEvents(WindowLink link, int control, ControlKind kind, QObject* parent);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    bool TypedCharacters(QObject* box, QEvent* event);
     // The characters of a key's text; false for control characters (Enter,
     // Tab, Escape) and empty texts, which are no typed characters.
     static bool Characters(const QString& text, std::vector<int>& codes);
     static void Apply(QObject* box, const std::vector<int>& codes);
 
-    FormLink link_;
-    std::string name_;
+    WindowLink link_;
+    int control_;
+    ControlKind kind_;
 };
 
 }  // namespace vel::platform

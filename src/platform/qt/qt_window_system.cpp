@@ -3,14 +3,13 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QWidget>
-#include <cstdio>
 
 #include "platform/qt/qt_drawing.h"
 #include "platform/qt/qt_text.h"
 
 namespace vel::platform {
 
-QtWindowSystem::QtWindowSystem(EventPump& pump, bool seen) : pump_(pump), seen_(seen)
+QtWindowSystem::QtWindowSystem(EventPump& pump, bool seen) : WindowSystem(pump), seen_(seen)
 {
     // The program ends by itself; the last window closing must not stop the
     // event loop of a wait.
@@ -24,20 +23,20 @@ QtWindowSystem::~QtWindowSystem()
         QGuiApplication::restoreOverrideCursor();
 }
 
-std::unique_ptr<Form> QtWindowSystem::CreateForm(const FormSpec& spec)
+std::unique_ptr<NativeWindow> QtWindowSystem::NewWindow(Form& form)
 {
-    return std::make_unique<QtForm>(*this, spec);
+    return std::make_unique<QtWindow>(*this, form);
 }
 
-MessageResult QtWindowSystem::ShowMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
-                                             MessageIcon icon)
+QtWindow* QtWindowSystem::Window(const std::string& form) const
 {
-    if (!seen_) {
-        // A box nobody can see would wait for ever.
-        std::fprintf(stderr, "%s\n", text.c_str());
-        std::fflush(stderr);
-        return buttons == MessageButtons::Ok ? MessageResult::Ok : MessageResult::No;
-    }
+    Form* found = FindForm(form);
+    return found != nullptr ? static_cast<QtWindow*>(&found->Native()) : nullptr;
+}
+
+MessageResult QtWindowSystem::NativeMessageBox(const std::string& text, const std::string& title,
+                                               MessageButtons buttons, MessageIcon icon, NativeWindow*)
+{
     QMessageBox box;
     box.setWindowTitle(ToQString(title));
     box.setTextFormat(Qt::PlainText);
@@ -68,9 +67,8 @@ MessageResult QtWindowSystem::ShowMessageBox(const std::string& text, const std:
     return answer == QMessageBox::Yes ? MessageResult::Yes : MessageResult::No;
 }
 
-void QtWindowSystem::SetPointer(PointerShape shape, const Form* form, const std::string& control)
+void QtWindowSystem::NativePointer(PointerShape shape, const CursorImage* custom)
 {
-    pointer_ = shape;
     QCursor cursor(Qt::ArrowCursor);
     switch (shape) {
         case PointerShape::Default:
@@ -83,9 +81,8 @@ void QtWindowSystem::SetPointer(PointerShape shape, const Form* form, const std:
             cursor = QCursor(Qt::BusyCursor);
             break;
         case PointerShape::Custom:
-            if (const auto* qtForm = dynamic_cast<const QtForm*>(form))
-                if (const QCursor* own = qtForm->ControlCursor(control))
-                    cursor = *own;
+            if (custom != nullptr)
+                cursor = ToQCursor(*custom);
             break;
     }
     if (overridden_) {
@@ -96,42 +93,17 @@ void QtWindowSystem::SetPointer(PointerShape shape, const Form* form, const std:
     }
 }
 
-void QtWindowSystem::BringToFront()
+void QtWindowSystem::NativeBringToFront(NativeWindow& front)
 {
-    QWidget* front = QApplication::activeModalWidget();
-    for (auto it = forms_.rbegin(); front == nullptr && it != forms_.rend(); ++it)
-        if ((*it)->visible_)
-            front = (*it)->Window();
-    if (front == nullptr)
+    // A message box over the windows is the one the user works in.
+    QWidget* box = QApplication::activeModalWidget();
+    if (box == nullptr) {
+        front.Activate();
         return;
-    front->setWindowState(front->windowState() & ~Qt::WindowMinimized);
-    front->raise();
-    front->activateWindow();
-}
-
-QtForm* QtWindowSystem::FindForm(const std::string& name) const
-{
-    for (auto it = forms_.rbegin(); it != forms_.rend(); ++it)
-        if ((*it)->Spec().name == name && (*it)->loaded_)
-            return *it;
-    return nullptr;
-}
-
-void QtWindowSystem::Activated(QtForm* form)
-{
-    // One window is the active one at a time.
-    for (QtForm* other : forms_)
-        if (other != form)
-            other->active_ = false;
-}
-
-void QtWindowSystem::Reactivate(const QtForm* closing)
-{
-    for (auto it = forms_.rbegin(); it != forms_.rend(); ++it)
-        if (*it != closing && (*it)->visible_) {
-            (*it)->RequestActivation();
-            return;
-        }
+    }
+    box->setWindowState(box->windowState() & ~Qt::WindowMinimized);
+    box->raise();
+    box->activateWindow();
 }
 
 }  // namespace vel::platform

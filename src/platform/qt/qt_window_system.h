@@ -1,14 +1,12 @@
-// The window system on Qt 6 Widgets: the forms, message boxes and the
-// program-wide mouse pointer.
+// The window system on Qt 6 Widgets: the native windows of the forms,
+// message boxes and the program-wide mouse pointer.
 #pragma once
 
 #include <QMargins>
 #include <memory>
 #include <string>
-#include <vector>
 
-#include "platform/event_pump.h"
-#include "platform/qt/qt_form.h"
+#include "platform/qt/qt_window.h"
 #include "platform/window_system.h"
 
 namespace vel::platform {
@@ -21,28 +19,22 @@ public:
     ~QtWindowSystem() override;
 
     bool IsInteractive() const override { return seen_; }
-    std::unique_ptr<Form> CreateForm(const FormSpec& spec) override;
-    MessageResult ShowMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
-                                 MessageIcon icon) override;
-    void SetPointer(PointerShape shape, const Form* form = nullptr, const std::string& control = {}) override;
-    PointerShape Pointer() const override { return pointer_; }
-    void BringToFront() override;
 
-    EventPump& Pump() { return pump_; }
+    // The native window of the form of that name created last; null when none.
+    QtWindow* Window(const std::string& form) const;
 
-    // The open window of that name created last; null when none.
-    QtForm* FindForm(const std::string& name) const;
+protected:
+    std::unique_ptr<NativeWindow> NewWindow(Form& form) override;
+    MessageResult NativeMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
+                                   MessageIcon icon, NativeWindow* owner) override;
+    void NativePointer(PointerShape shape, const CursorImage* custom) override;
+    void NativeBringToFront(NativeWindow& front) override;
 
 private:
-    friend class QtForm;
-    void Activated(QtForm* form);
-    void Reactivate(const QtForm* closing);
+    friend class QtWindow;
 
-    EventPump& pump_;
     bool seen_;
-    std::vector<QtForm*> forms_;
     QMargins frameMargins_;  // of the last window the window manager framed
-    PointerShape pointer_ = PointerShape::Default;
     bool overridden_ = false;
 };
 

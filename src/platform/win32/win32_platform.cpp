@@ -80,13 +80,10 @@ public:
     {
         // Without windows the run goes on as a quiet one, its status window
         // kept in memory.
-        if (windowFailure_.empty()) {
-            auto windows = std::make_unique<Win32WindowSystem>(pump_, WindowStationIsVisible());
-            win32Windows_ = windows.get();
-            windows_ = std::move(windows);
-        } else {
+        if (windowFailure_.empty())
+            windows_ = std::make_unique<Win32WindowSystem>(pump_, WindowStationIsVisible());
+        else
             windows_ = std::make_unique<HeadlessWindowSystem>(pump_);
-        }
     }
 
     Platform Get() override { return Platform{clock_, pump_, env_, profile_, *windows_, socket_, dialUp_, shell_}; }
@@ -102,8 +99,7 @@ public:
                               MB_OK | MB_ICONERROR | MB_TASKMODAL);
             ::ExitProcess(static_cast<UINT>(kFatalStatus));
         };
-        if (win32Windows_ != nullptr)
-            win32Windows_->SetFailureHandler(handler);
+        windows_->SetFailureHandler(handler);
         return handler;
     }
 
@@ -136,7 +132,6 @@ private:
     std::string windowFailure_;
     Win32WindowRunClaim windowRuns_;
     std::unique_ptr<WindowSystem> windows_;
-    Win32WindowSystem* win32Windows_ = nullptr;  // windows_ where it is one
 };
 
 }  // namespace

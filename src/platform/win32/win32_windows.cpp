@@ -1,4 +1,5 @@
-// The Win32 window system: forms, message boxes, the pointer, activation.
+// The Win32 window system: native windows, the keys the form takes, message
+// boxes and the pointer.
 #include "platform/win32/win32_windows.h"
 
 #include <commctrl.h>
@@ -6,12 +7,9 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/win32/win32_form_parts.h"
 #include "platform/win32/win32_text.h"
 
 namespace vel::platform {
-
-using namespace win32_form_parts;
 
 int TwipsToPixels(int twips, int dpi)
 {
@@ -68,57 +66,59 @@ std::vector<const ControlSpec*> CreationOrder(const std::vector<ControlSpec>& co
     return order;
 }
 
-void Win32WindowSystem::Stop(const std::string& message)
-{
-    if (onFailure_)
-        onFailure_(message);
-    // A program without a console: the message goes to a box and to the debugger.
-    const std::wstring text = Widen("Veltrane: " + message);
-    ::OutputDebugStringW(text.c_str());
-    ::MessageBoxW(nullptr, text.c_str(), L"Veltrane", MB_OK | MB_ICONERROR | MB_TASKMODAL);
-    ::ExitProcess(kFailureExitStatus);
-}
-
-Win32WindowSystem::Win32WindowSystem(Win32EventPump& pump, bool seen) : pump_(pump), seen_(seen)
+Win32WindowSystem::Win32WindowSystem(Win32EventPump& pump, bool seen) : WindowSystem(pump), pump_(pump), seen_(seen)
 {
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
     controls.dwICC = ICC_STANDARD_CLASSES;
     ::InitCommonControlsEx(&controls);
-    // Tab, the access keys, Enter and Escape work in every window of ours.
+    // Tab, the arrows, the access keys, Enter and Escape in every window of ours.
     pump_.SetMessageFilter([this](MSG& msg) { return FilterMessage(msg); });
 }
 
 Win32WindowSystem::~Win32WindowSystem()
 {
     pump_.SetMessageFilter(nullptr);
+    if (custom_ != nullptr)
+        ::DestroyCursor(custom_);
 }
 
+std::unique_ptr<NativeWindow> Win32WindowSystem::NewWindow(Form& form)
+{
+    return std::make_unique<Win32Window>(*this, form);
+}
+
+Win32Window* Win32WindowSystem::Window(const std::string& form) const
+{
+    Form* found = FindForm(form);
+    return found != nullptr ? static_cast<Win32Window*>(&found->Native()) : nullptr;
+}
+
+// Tab and the arrows on an option button are the form's; the dialog manager
+// keeps Enter, Escape and the access keys.
 bool Win32WindowSystem::FilterMessage(MSG& msg)
 {
     if (msg.hwnd == nullptr)
         return false;
     const HWND root = ::GetAncestor(msg.hwnd, GA_ROOT);
-    for (const Win32Form* form : forms_)
-        if (form->window_ == root && form->visible_)
-            return ::IsDialogMessageW(root, &msg) != FALSE;
-    return false;
-}
-
-std::unique_ptr<Form> Win32WindowSystem::CreateForm(const FormSpec& spec)
-{
-    return std::make_unique<Win32Form>(*this, spec);
-}
-
-MessageResult Win32WindowSystem::ShowMessageBox(const std::string& text, const std::string& title,
-                                                MessageButtons buttons, MessageIcon icon)
-{
-    if (!seen_) {
-        // A box nobody can see would wait for ever.
-        std::fprintf(stderr, "%s\n", text.c_str());
-        std::fflush(stderr);
-        return buttons == MessageButtons::Ok ? MessageResult::Ok : MessageResult::No;
+    const Win32Window* window = Win32Window::FromWindow(root);
+    if (window == nullptr || window->Owner() == nullptr || !::IsWindowVisible(root))
+        return false;
+    const bool pressed = msg.message == WM_KEYDOWN && (::GetKeyState(VK_CONTROL) & 0x8000) == 0 &&
+                         (::GetKeyState(VK_MENU) & 0x8000) == 0;
+    if (pressed && msg.wParam == VK_TAB) {
+        window->Owner()->NativeKey((::GetKeyState(VK_SHIFT) & 0x8000) != 0 ? FormKey::BackTab : FormKey::Tab);
+        return true;
     }
+    if (pressed && (msg.wParam == VK_UP || msg.wParam == VK_LEFT || msg.wParam == VK_DOWN || msg.wParam == VK_RIGHT) &&
+        window->Owner()->NativeKey(msg.wParam == VK_UP || msg.wParam == VK_LEFT ? FormKey::Previous : FormKey::Next))
+        return true;
+    return ::IsDialogMessageW(root, &msg) != FALSE;
+}
+
+MessageResult Win32WindowSystem::NativeMessageBox(const std::string& text, const std::string& title,
+                                                  MessageButtons buttons, MessageIcon icon, NativeWindow* owner)
+{
     UINT type = buttons == MessageButtons::YesNo ? MB_YESNO : MB_OK;
     switch (icon) {
         case MessageIcon::None:
@@ -130,20 +130,17 @@ MessageResult Win32WindowSystem::ShowMessageBox(const std::string& text, const s
             type |= MB_ICONERROR;
             break;
     }
-    const Win32Form* owner = ActiveForm();
     // Without a window of ours to own it, the box still disables them all.
     type |= MB_SETFOREGROUND | (owner == nullptr ? MB_TASKMODAL : 0);
-    const int answer =
-        ::MessageBoxW(owner != nullptr ? owner->window_ : nullptr, Widen(text).c_str(), Widen(title).c_str(), type);
-    pump_.Wake();
+    const HWND window = owner != nullptr ? static_cast<Win32Window*>(owner)->Window() : nullptr;
+    const int answer = ::MessageBoxW(window, Widen(text).c_str(), Widen(title).c_str(), type);
     if (buttons == MessageButtons::Ok)
         return MessageResult::Ok;
     return answer == IDYES ? MessageResult::Yes : MessageResult::No;
 }
 
-void Win32WindowSystem::SetPointer(PointerShape shape, const Form* form, const std::string& control)
+void Win32WindowSystem::NativePointer(PointerShape shape, const CursorImage* custom)
 {
-    pointer_ = shape;
     switch (shape) {
         case PointerShape::Default:
             cursor_ = nullptr;
@@ -151,71 +148,34 @@ void Win32WindowSystem::SetPointer(PointerShape shape, const Form* form, const s
         case PointerShape::Busy:
             cursor_ = ::LoadCursorW(nullptr, IDC_APPSTARTING);  // the arrow with the hourglass
             break;
-        case PointerShape::Custom: {
-            cursor_ = nullptr;
-            if (const auto* win32Form = dynamic_cast<const Win32Form*>(form))
-                cursor_ = win32Form->ControlCursor(control);
-            if (cursor_ == nullptr)
+        case PointerShape::Custom:
+            if (custom == nullptr) {
                 cursor_ = ::LoadCursorW(nullptr, IDC_ARROW);
+                break;
+            }
+            if (!customImage_ || customImage_->image != custom->image || customImage_->mask != custom->mask ||
+                customImage_->hotX != custom->hotX || customImage_->hotY != custom->hotY) {
+                const HCURSOR old = custom_;
+                const CursorPlanes planes = ToCursorPlanes(*custom);
+                custom_ = ::CreateCursor(::GetModuleHandleW(nullptr), custom->hotX, custom->hotY, 32, 32,
+                                         planes.andPlane.data(), planes.xorPlane.data());
+                customImage_ = *custom;
+                if (old != nullptr && ::GetCursor() == old)
+                    ::SetCursor(custom_);  // before the old one goes
+                if (old != nullptr)
+                    ::DestroyCursor(old);
+            }
+            cursor_ = custom_;
             break;
-        }
     }
     // Shown at once where the mouse is over a window of ours.
     POINT point;
     if (::GetCursorPos(&point)) {
         const HWND under = ::WindowFromPoint(point);
         const HWND root = under != nullptr ? ::GetAncestor(under, GA_ROOT) : nullptr;
-        for (const Win32Form* shown : forms_)
-            if (shown->window_ == root && shown->visible_)
-                ::SetCursor(cursor_ != nullptr ? cursor_ : ::LoadCursorW(nullptr, IDC_ARROW));
+        if (root != nullptr && Win32Window::FromWindow(root) != nullptr && ::IsWindowVisible(root))
+            ::SetCursor(cursor_ != nullptr ? cursor_ : ::LoadCursorW(nullptr, IDC_ARROW));
     }
-}
-
-void Win32WindowSystem::BringToFront()
-{
-    const Win32Form* front = ActiveForm();
-    if (front == nullptr)
-        return;
-    if (::IsIconic(front->window_))
-        ::ShowWindow(front->window_, SW_RESTORE);
-    ::SetForegroundWindow(front->window_);
-}
-
-Win32Form* Win32WindowSystem::FindForm(const std::string& name) const
-{
-    for (auto it = forms_.rbegin(); it != forms_.rend(); ++it)
-        if ((*it)->Spec().name == name && (*it)->loaded_)
-            return *it;
-    return nullptr;
-}
-
-void Win32WindowSystem::Activated(Win32Form* form)
-{
-    for (Win32Form* other : forms_)
-        if (other != form)
-            other->active_ = false;
-}
-
-Win32Form* Win32WindowSystem::ActiveForm() const
-{
-    const HWND active = ::GetActiveWindow();
-    for (Win32Form* form : forms_)
-        if (form->visible_ && form->window_ == active)
-            return form;
-    // The last shown one that is still visible.
-    for (auto it = forms_.rbegin(); it != forms_.rend(); ++it)
-        if ((*it)->visible_)
-            return *it;
-    return nullptr;
-}
-
-void Win32WindowSystem::Reactivate(const Win32Form* closing)
-{
-    for (auto it = forms_.rbegin(); it != forms_.rend(); ++it)
-        if (*it != closing && (*it)->visible_) {
-            (*it)->RequestActivation();
-            return;
-        }
 }
 
 }  // namespace vel::platform

@@ -1,0 +1,75 @@
+// A form's native window on Qt 6 Widgets: a top-level QWidget with one child
+// widget per control, placed at twips / 15 device-independent pixels in the
+// layouts' small font.
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/form.h"
+#include "platform/window_system.h"
+
+namespace vel::platform {
+
+class QtWindow;
+class QtWindowSystem;
+
+// What the widgets, timers and connections hold of their window: it while it
+// exists, null from its destructor on (its widgets go later, when Qt's event
+// loop is back where it can delete them).
+using WindowLink = std::shared_ptr<QtWindow*>;
+
+// The form a widget reports to; null once the window or the form has gone.
+Form* FormOf(const WindowLink& link);
+
+// Twips to device-independent pixels, rounded to the nearest pixel.
+int TwipsToPixels(int twips);
+
+class QtWindow : public NativeWindow {
+public:
+    QtWindow(QtWindowSystem& system, Form& form);
+    ~QtWindow() override;
+
+    void Show(bool modal, NativeWindow* owner) override;
+    void Hide() override;
+    void Activate() override;
+    void SetTitle(const std::string& title) override;
+    void Repaint(int control) override;
+    void SetText(int control, const std::string& text) override;
+    std::string Text(int control) const override;
+    void SetEnabled(int control, bool enabled) override;
+    void SetChecked(int control, bool checked) override;
+    void SetList(int control, const std::vector<std::string>& items, int selected) override;
+    void SetAppearance(int control, std::optional<Colour> colour, bool underline) override;
+    void SetFocus(int control, bool byKey) override;
+    void SetCursor(int control, const CursorImage& cursor) override;
+
+    Form* Owner() const { return form_; }
+    // The real widgets, for tests.
+    QWidget* Window() const { return window_; }
+    QWidget* Widget(const std::string& control) const;
+
+    // Qt moves the focus by itself while the window changes a widget (a
+    // focused one disabled): the form moves it instead.
+    bool ChangingWidgets() const { return changing_; }
+    // The window moved or was exposed: once the window manager's frame is
+    // known after a show, the frame is centred.
+    void FrameMayHaveChanged();
+
+private:
+    QWidget* CreateWidget(int control);
+    void Centre();
+
+    QtWindowSystem& system_;
+    const FormSpec spec_;  // the form's, which may go first
+    WindowLink link_;
+    QPointer<QWidget> window_;
+    std::vector<QWidget*> widgets_;  // by control
+    bool centring_ = false;          // shown, the frame not yet known
+    bool changing_ = false;
+};
+
+}  // namespace vel::platform

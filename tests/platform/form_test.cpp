@@ -1,0 +1,53 @@
+// The check of a window's declaration is the form engine's, so a table the
+// real program would stop on stops the headless windows of the tests too.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/test_app.h"
+
+namespace vel::platform {
+namespace {
+
+using test::FatalStop;
+
+struct Declaration {
+    const char* what;
+    std::vector<ControlSpec> controls;
+    const char* stop;  // null: accepted
+};
+
+TEST(FormDeclaration, ANameTwiceOrAMissingFrameStopsTheProgram)
+{
+    const ControlSpec frame = MakeControl(ControlKind::Frame, "fraGroup", "Group", 100, 100, 2000, 1000);
+    const ControlSpec option =
+        MakeControl(ControlKind::OptionButton, "optOne", "One", 100, 200, 1000, 255, 0, "fraGroup");
+    ControlSpec selfFramed = frame;
+    selfFramed.parent = "fraGroup";
+    const std::vector<Declaration> cases = {
+        {"a frame and its option", {frame, option}, nullptr},
+        {"a name twice", {frame, option, option}, "internal error: frmSample declares optOne twice"},
+        {"no such frame", {option}, "internal error: frmSample has no frame fraGroup"},
+        {"a frame inside itself", {selfFramed, option}, "internal error: frmSample has no frame fraGroup"},
+        {"a parent that is no frame",
+         {MakeControl(ControlKind::Label, "fraGroup", "", 0, 0, 10, 10), option},
+         "internal error: frmSample has no frame fraGroup"},
+    };
+    for (const Declaration& c : cases) {
+        test::TestApp t;
+        t.windows.SetFailureHandler([](const std::string& message) { throw FatalStop(message); });
+        FormSpec spec;
+        spec.name = "frmSample";
+        spec.controls = c.controls;
+        try {
+            t.windows.CreateForm(spec);
+            EXPECT_EQ(c.stop, nullptr) << c.what;
+        } catch (const FatalStop& stop) {
+            EXPECT_STREQ(stop.what(), c.stop) << c.what;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vel::platform
