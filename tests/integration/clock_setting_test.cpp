@@ -104,8 +104,9 @@ TEST_F(ClockSettingRun, OverASlowPathTheServersSecondIsFound)
     options.delayLine = "50 50";
     options.clockStandIn = "succeed";
     const ProgramRun run = Run(options);
-    EXPECT_TRUE(InOrder(
-        run.log, {"system clock off by 1 minute 35 seconds", "measured to within *", "system clock corrected to *"}))
+    // 35 or 36 seconds off, by the phase of the server's second.
+    EXPECT_TRUE(InOrder(run.log, {"system clock off by 1 minute 3*", "measured to within *",
+                                  "system clock corrected to *"}))
         << run.output;
     ASSERT_EQ(run.clockSettings.size(), 1u);
     EXPECT_NEAR(run.clockSettings[0].FromNow(), -95.37, 0.020);
