@@ -7,7 +7,7 @@
 # build dependencies are not checked (--nodeps) and the package's
 # requirements are checked by name. rpmlint must find no error.
 #
-# Usage: rpm_build_test.sh SOURCE.tar.xz TOPDIR
+# Usage: rpm_build_test.sh SOURCE.tar.xz TOPDIR   (JOBS: parallel jobs, default 2)
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -33,8 +33,16 @@ check() {  # check DESCRIPTION COMMAND...: counts, and names a failure
   fi
 }
 
+# The compiler's cache, where there is one: paths below the build folder
+# count as relative, so the next run's build finds this one's objects.
+if command -v ccache >/dev/null; then
+  export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR=$top
+  CCACHE_DIR=$(ccache -k cache_dir)
+  export CCACHE_DIR
+fi
 build() {
-  rpmbuild -bb --nodeps --define "_topdir $top" --load "$here/fedora.macros" "$spec" >"$top/build.log" 2>&1 ||
+  rpmbuild -bb --nodeps --define "_topdir $top" --define "_smp_mflags -j${JOBS:-2}" --load "$here/fedora.macros" \
+    "$spec" >"$top/build.log" 2>&1 ||
     { tail -n 40 "$top/build.log"; return 1; }
 }
 check "rpmbuild -bb: build, install and the spec's tests" build
