@@ -45,6 +45,7 @@ public:
         return {false, 1, "the benchmark does not set the clock"};
     }
     std::string TimeSeparator() override { return clock_->TimeSeparator(); }
+    vel::platform::TimeService TimeServiceInCharge() override { return {}; }
 
 private:
     std::unique_ptr<vel::platform::Clock> clock_;

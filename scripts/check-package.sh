@@ -99,6 +99,12 @@ appstream_valid() {
 }
 check "appstreamcli validate --pedantic --no-net" appstream_valid
 
+completion_installed() {
+  bash -c 'source "$1" && complete -p veltrane' completion "$share/bash-completion/completions/veltrane" >/dev/null ||
+    echo "bash completes nothing for veltrane"
+}
+check "bash completion: /usr/share/bash-completion/completions/veltrane completes veltrane" completion_installed
+
 zcat "$share/man/man1/veltrane.1.gz" >"$work/veltrane.1"
 check "groff -ww -z: the manual page" env LC_ALL=C.UTF-8 groff -ww -z -man "$work/veltrane.1"
 man_renders() {

@@ -28,9 +28,9 @@ void App::EndProcess(int status)
     std::_Exit(status);
 }
 
-std::string App::ProgramFile(const std::string& name)
+std::string App::LogFile(const std::string& name)
 {
-    return platform.environment.ProgramFolder() + platform.environment.PathSeparator() + name;
+    return platform.environment.LogFolder() + platform.environment.PathSeparator() + name;
 }
 
 }  // namespace vel

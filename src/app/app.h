@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/settings_record.h"
+#include "common/command_line.h"
 #include "platform/platform.h"
 #include "platform/window_run_claim.h"
 
@@ -38,16 +39,24 @@ struct LogState {
     // Another run held the lock past the bound once: this run writes without
     // the lock from then on.
     bool withoutLock = false;
+    // A quiet run whose standard error someone may read later (the journal,
+    // a file): every line goes there too, without its time stamp where the
+    // journal stamps it.
+    bool toStandardError = false;
+    bool stampedOnStandardError = true;
 };
 
 // Exit status of the process, for a scheduler.
 enum class ExitStatus : int {
-    Ok = 0,            // clock found correct, corrected, or measured with "noupdate"; or configuration ended
-    NoTime = 1,        // no time was obtained from the server
-    ClockNotSet = 2,   // the clock was off and could not be set
-    Cancelled = 3,     // the user stopped the run before the clock was checked or set
-    NotConnected = 4,  // "only if connected" and no connection
-    Fatal = 5,         // the log could not be written, or another failure stopped the program
+    Ok = 0,                 // clock found correct, corrected, or measured with "noupdate"; or configuration ended
+    NoTime = 1,             // no time was obtained from the server
+    ClockNotSet = 2,        // the clock was off and could not be set
+    Cancelled = 3,          // the user stopped the run before the clock was checked or set
+    NotConnected = 4,       // "only if connected" and no connection
+    Fatal = 5,              // the log could not be written, or another failure stopped the program
+    KeptByTimeService = 6,  // another time service keeps the clock: compared, not set
+    Usage = 64,             // an option the program does not know: nothing was done
+    NotPermitted = 77,      // the machine's settings, asked for by someone who may not change them
 };
 
 class App {
@@ -59,7 +68,10 @@ public:
 
     platform::Platform platform;
 
-    std::string commandLine;  // the whole command line, lower-cased
+    StartOptions options;  // what the command line asks for
+    // The machine's run (--machine, once a run is chosen): quiet, and the
+    // settings file is the administrator's, read and never written.
+    bool machineRun = false;
     Settings settings;
     RunFlags flags;
     bool AlreadyConnected = false;    // a connection was up before the run
@@ -97,10 +109,8 @@ public:
     std::function<void(int status)> endProcess;
     [[noreturn]] void EndProcess(int status);
 
-    // "<program folder><separator><name>"
-    std::string ProgramFile(const std::string& name);
-
-    bool CommandLineHas(const std::string& word) const { return commandLine.find(word) != std::string::npos; }
+    // "<log folder><separator><name>"
+    std::string LogFile(const std::string& name);
 
     // The status window frmVEL once a run has chosen it (run/status_window
     // creates it on first use); null before. Declared last, so it goes

@@ -51,11 +51,12 @@ LockResult LockLog(App& app, platform::OutputFile& file, bool exclusive, platfor
 
 void AppendLine(App& app, platform::OutputFile& file, const std::string& text)
 {
-    const std::string line =
-        FormatLogTimestamp(app.platform.clock.Now().time, app.platform.clock.TimeSeparator()) + " " + text + "\r\n";
+    const std::string stamp = FormatLogTimestamp(app.platform.clock.Now().time, app.platform.clock.TimeSeparator());
     platform::SystemError error;
-    if (!file.Write(line, error))
-        app.Fatal(Describe("write", app.ProgramFile(kLogFileName), error));
+    if (!file.Write(stamp + " " + text + "\r\n", error))
+        app.Fatal(Describe("write", app.LogFile(kLogFileName), error));
+    if (app.log.toStandardError)
+        app.platform.environment.WriteStandardError((app.log.stampedOnStandardError ? stamp + " " : "") + text + "\n");
 }
 
 }  // namespace
@@ -65,8 +66,8 @@ void OpenLog(App& app)
     if (app.log.file)
         return;
     platform::Environment& env = app.platform.environment;
-    const std::string logPath = app.ProgramFile(kLogFileName);
-    const std::string oldPath = app.ProgramFile(kOldLogFileName);
+    const std::string logPath = app.LogFile(kLogFileName);
+    const std::string oldPath = app.LogFile(kOldLogFileName);
 
     platform::SystemError error;
     std::unique_ptr<platform::OutputFile> file = env.OpenAppend(logPath, error);
@@ -111,7 +112,7 @@ void WriteLog(App& app, const std::string& text)
     platform::OutputFile& file = *app.log.file;
     platform::SystemError error;
     if (LockLog(app, file, false, error) == LockResult::Failed)
-        app.Fatal(Describe("write", app.ProgramFile(kLogFileName), error));
+        app.Fatal(Describe("write", app.LogFile(kLogFileName), error));
     AppendLine(app, file, text);
     file.Unlock();
 }

@@ -1,4 +1,5 @@
-// The log file next to the program: one time-stamped line per step.
+// The log file in the log folder (the program folder, or the machine's log
+// folder): one time-stamped line per step.
 #pragma once
 
 #include <string>
@@ -22,7 +23,8 @@ inline constexpr const char* kLogStartMarker = "*** VEL started ***";
 void OpenLog(App& app);
 
 // Appends "MM.DD.YYYY HH:MM text" and CR LF; the line is on disk when this
-// returns. Opens the log first if it is not open yet. A failed write stops the
+// returns. A quiet run writes it to standard error as well where asked
+// (LogState::toStandardError), with a line feed. Opens the log first if it is not open yet. A failed write stops the
 // program (App::Fatal).
 void WriteLog(App& app, const std::string& text);
 

@@ -48,6 +48,12 @@ struct ClockSetResult {
     std::string remedy = {};
 };
 
+// Another program that keeps the clock (automatic time synchronisation).
+struct TimeService {
+    std::string name;     // as the system knows it ("systemd-timesyncd.service"); empty: none does
+    std::string turnOff;  // the command that leaves the clock to this program ("timedatectl set-ntp false")
+};
+
 class Clock {
 public:
     virtual ~Clock() = default;
@@ -71,6 +77,11 @@ public:
     // exist or may exist twice, and a date and a time set apart could
     // straddle midnight.
     virtual ClockSetResult SetTime(const Instant& utc) = 0;
+
+    // The service that keeps the clock in step now, which a setting of ours
+    // would fight; an empty name when none does, or the system could not
+    // say within a moment. The event loop may run meanwhile.
+    virtual TimeService TimeServiceInCharge() = 0;
 
     // The locale's separator between hours and minutes (":" in most locales).
     virtual std::string TimeSeparator() = 0;

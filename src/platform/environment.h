@@ -16,6 +16,14 @@ struct SystemError {
     std::string description;
 };
 
+// Where this process's standard error goes.
+enum class ErrorStream {
+    None,      // nowhere: closed, or a program without a console
+    Terminal,  // a terminal: someone reads it there, as it comes
+    Journal,   // systemd's journal, which stamps each line itself
+    Other,     // a file, a pipe (cron, a scheduler's redirection)
+};
+
 // How an attempt to take an advisory lock went.
 enum class LockResult {
     Locked,       // held until Unlock
@@ -52,9 +60,15 @@ public:
     // name, joined by single blanks.
     virtual std::string CommandLine() = 0;
 
-    // The folder that holds the settings and the log, without a trailing
-    // separator.
+    // The same arguments one by one, as the program was given them.
+    virtual std::vector<std::string> Arguments() = 0;
+
+    // The folder that holds the settings, without a trailing separator.
     virtual std::string ProgramFolder() = 0;
+
+    // The folder that holds the log: the program folder, but for the
+    // machine's runs on Linux (/var/log/veltrane beside /etc/veltrane).
+    virtual std::string LogFolder() = 0;
 
     // The separator between a folder and a file name ("/" or "\").
     virtual std::string PathSeparator() = 0;
@@ -83,6 +97,10 @@ public:
     // never emptied. Only a regular file opens, and the open never waits (a
     // named pipe is an error at once).
     virtual std::unique_ptr<OutputFile> OpenAppend(const std::string& path, SystemError& error) = 0;
+
+    // Where standard error goes, and a text written there as it stands.
+    virtual ErrorStream StandardError() = 0;
+    virtual void WriteStandardError(const std::string& text) = 0;
 
     // Starts a program with an argument vector (never through a shell) and
     // does not wait for it. `shown`: its window is shown and activated.

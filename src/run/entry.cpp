@@ -1,6 +1,5 @@
 #include "run/entry.h"
 
-#include "common/text.h"
 #include "log/log.h"
 #include "run/run_sync.h"
 #include "run/status_window.h"
@@ -11,14 +10,19 @@ namespace vel {
 
 bool WantsConfiguration(platform::Environment& environment)
 {
-    return ToLower(environment.CommandLine()).find("config") != std::string::npos ||
-           !environment.IsOrdinaryFile(SettingsFilePath(environment));
+    const StartOptions options = ReadStartOptions(environment.Arguments());
+    // The machine's run goes on with the defaults where its file is missing:
+    // nobody is there to answer a dialog.
+    return options.configuration || (!options.machine && !environment.IsOrdinaryFile(SettingsFilePath(environment)));
 }
 
 bool WantsWindows(platform::Environment& environment, platform::ProfileFile& profile)
 {
     if (WantsConfiguration(environment))
         return true;
+    const StartOptions options = ReadStartOptions(environment.Arguments());
+    if (options.machine || options.quiet)
+        return false;
     return ReadIniValue(profile, SettingsFilePath(environment), kSettingsSection, "QuietMode").value != "Y";
 }
 
@@ -49,25 +53,33 @@ void ProgramEntry(App& app)
     app.flags.RunStarted = false;
     app.log.file.reset();
 
-    app.commandLine = ToLower(app.platform.environment.CommandLine());
+    platform::Environment& environment = app.platform.environment;
+    app.options = ReadStartOptions(environment.Arguments());
 
-    if (WantsConfiguration(app.platform.environment)) {
+    if (WantsConfiguration(environment)) {
         ShowConfigurationDialog(app);
         // A Yes to "run now" goes on as a normal start; anything else ends here.
         if (app.flags.UserCancelled)
             return;
     }
 
+    // From here on the machine's settings are only read.
+    app.machineRun = app.options.machine;
     LoadSettings(app);
 
     // Without a display a window run goes on as a quiet one (RunSync says why).
-    const bool shown = app.settings.QuietMode != "Y" && app.WindowsUnavailable.empty();
+    const bool shown = !RunsQuiet(app) && app.WindowsUnavailable.empty();
     if (shown && !ClaimWindowRun(app))
         return;
 
     // A run is chosen: its status window exists from here on, shown or not.
     StatusWindow& window = frmVEL(app);
     if (!shown) {
+        // Nobody watches a window: the log goes to standard error as well
+        // where that is kept (the journal, a file), not to a terminal.
+        const platform::ErrorStream errors = environment.StandardError();
+        app.log.toStandardError = errors == platform::ErrorStream::Journal || errors == platform::ErrorStream::Other;
+        app.log.stampedOnStandardError = errors != platform::ErrorStream::Journal;
         RunSync(app);
         return;
     }

@@ -33,7 +33,7 @@ void RunSteps(App& app)
     StatusWindow& window = frmVEL(app);
     const Settings& settings = app.settings;
 
-    if (settings.QuietMode == "Y") {
+    if (RunsQuiet(app)) {
         WriteLog(app, "started in quiet mode");
     } else if (!app.WindowsUnavailable.empty()) {
         // Nobody could press a button: no start delay.
@@ -85,7 +85,7 @@ void RunSteps(App& app)
         const std::string error = "ERROR: " + app.query.TimeError;
         WriteLog(app, error);
         app.exitStatus = ExitStatus::NoTime;
-        if (app.CommandLineHas("debug")) {
+        if (app.options.debug) {
             // The text goes to standard error as well; a window system that
             // shows no box (nobody could see it) puts it there itself.
             if (app.platform.windows.IsInteractive()) {
@@ -106,6 +106,11 @@ void RunSteps(App& app)
 }
 
 }  // namespace
+
+bool RunsQuiet(const App& app)
+{
+    return app.settings.QuietMode == "Y" || app.options.quiet || app.machineRun;
+}
 
 void RunSync(App& app)
 {

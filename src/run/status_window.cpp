@@ -80,6 +80,9 @@ void StatusWindow::OnActivate()
 void StatusWindow::OnClose()
 {
     app_.flags.UserCancelled = true;
+    // The machine's settings are the administrator's: its run never writes them.
+    if (app_.machineRun)
+        return;
     // A run's log is still open when its window closes: a save that failed
     // is said there, never taken for success.
     if (!SaveSettings(app_) && app_.log.file)

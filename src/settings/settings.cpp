@@ -72,7 +72,12 @@ void LoadSettings(App& app)
     app.SettingsWarning.clear();
     const std::size_t limit = app.platform.profile.SizeLimit();
     platform::SystemError unusable;
-    if (!app.platform.profile.Usable(path, unusable))
+    // The machine's settings are the administrator's: only read, and where
+    // there are none, the defaults apply.
+    const bool writable = !app.machineRun;
+    if (app.machineRun && !app.platform.environment.IsOrdinaryFile(path))
+        app.SettingsWarning = "WARNING: the settings file " + path + " does not exist: the default settings apply";
+    else if (!app.platform.profile.Usable(path, unusable))
         app.SettingsWarning = "WARNING: the settings file " + path + " is not used (" + unusable.description +
                               "): the default settings apply, and nothing is written to it";
     else if (const auto size = app.platform.environment.FileSize(path);
@@ -83,7 +88,8 @@ void LoadSettings(App& app)
     s.NTPServer = read("NTPServer");
     if (IsBlank(s.NTPServer)) {
         s.NTPServer = kDefaultNTPServer;
-        WriteIniValue(app, path, kSettingsSection, "NTPServer", s.NTPServer);
+        if (writable)
+            WriteIniValue(app, path, kSettingsSection, "NTPServer", s.NTPServer);
     }
 
     // Outside 3..60 the delay is clamped and the file repaired; within it the
@@ -94,7 +100,8 @@ void LoadSettings(App& app)
     if (delay < kLowestDelay || delay > kHighestDelay) {
         s.DelaySeconds = static_cast<std::int16_t>(delay < kLowestDelay ? kLowestDelay : kHighestDelay);
         s.Delay = std::to_string(s.DelaySeconds);
-        WriteIniValue(app, path, kSettingsSection, "Delay", s.Delay);
+        if (writable)
+            WriteIniValue(app, path, kSettingsSection, "Delay", s.Delay);
     } else {
         s.DelaySeconds = static_cast<std::int16_t>(delay);
     }

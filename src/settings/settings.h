@@ -43,7 +43,8 @@ std::int16_t WriteIniValue(App& app, const std::string& fileName, const std::str
                            const std::string& value, platform::SystemError* error = nullptr);
 
 // Fills the record from the file with every default and range clamp; may
-// write NTPServer and Delay back. A file that must not be used (another
+// write NTPServer and Delay back, except in the machine's run (App::machineRun),
+// which never writes the file and warns where there is none. A file that must not be used (another
 // user's link, anything but a regular file) or that is larger than the
 // reader takes leaves a warning in app.SettingsWarning, for the log.
 void LoadSettings(App& app);

@@ -52,6 +52,17 @@ void ReportSetFailure(App& app, const platform::ClockSetResult& result)
                   CorrectionCountdown, kExitSuffix, "&Quit");
 }
 
+// Compared, not set: the difference and why go into the log, the window
+// says so briefly, as for a setting that failed.
+void ReportKeptByTimeService(App& app, const std::string& duration, const platform::TimeService& keeper)
+{
+    WriteLog(app, "system clock off by " + duration);
+    WriteLog(app, "WARNING: system clock not corrected - another time service keeps it: " + keeper.name +
+                      "; to let Veltrane set the clock, turn that off: " + keeper.turnOff);
+    app.exitStatus = ExitStatus::KeptByTimeService;
+    ShowCountdown(app, kKeptByTimeServiceText, "Program will exit in ", CorrectionCountdown, kExitSuffix, "&Quit");
+}
+
 }  // namespace
 
 std::int64_t ClockDifference(const LocalDateTime& answerTime, std::int32_t pcOffset, const LocalDateTime& serverTime)
@@ -117,6 +128,15 @@ void CompareAndCorrect(App& app)
     }
 
     const std::string duration = FormatLongDuration(magnitude);
+    // A clock that another service keeps in step is left to it: two programs
+    // setting one clock each to its own server make it jump back and forth.
+    if (!app.options.noUpdate) {
+        const platform::TimeService keeper = clock.TimeServiceInCharge();
+        if (!keeper.name.empty()) {
+            ReportKeptByTimeService(app, duration, keeper);
+            return;
+        }
+    }
     ShowCountdown(app, "System clock is off by " + duration, "System clock will be updated in ", CorrectionCountdown,
                   " secs unless you click CANCEL...", "&Cancel");
     WriteLog(app, "system clock off by " + duration);
@@ -126,7 +146,7 @@ void CompareAndCorrect(App& app)
         app.exitStatus = ExitStatus::Cancelled;
         return;
     }
-    if (app.CommandLineHas("noupdate")) {
+    if (app.options.noUpdate) {
         app.exitStatus = ExitStatus::Ok;
         return;
     }

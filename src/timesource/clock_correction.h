@@ -14,10 +14,16 @@ struct TimeQueryState;
 
 inline constexpr std::int16_t CorrectionCountdown = 3;
 
+// What the status window's clock-status label says when another time service
+// keeps the clock (the log names the service and how to turn it off).
+inline constexpr const char* kKeptByTimeServiceText = "Another time service keeps the clock! See .LOG file for details";
+
 // After a successful query: compares (AnswerTime - PCOffset) with ServerTime
 // and, when the difference exceeds Tolerance, counts down and sets the clock
 // (unless cancelled or "noupdate") to the current instant less the precise
-// difference. Logs the outcome and sets app.exitStatus.
+// difference. Where another time service keeps the clock, it is compared and
+// left alone (ExitStatus::KeptByTimeService). Logs the outcome and sets
+// app.exitStatus.
 void CompareAndCorrect(App& app);
 
 // Seconds the PC clock is ahead of where it should be (server's time plus

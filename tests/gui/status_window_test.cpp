@@ -315,6 +315,22 @@ private slots:
         // The whole reason with the countdown would not have fitted.
         QVERIFY(!FitsTheBox(*status, QString::fromStdString(log.back()) + ".  " + shown));
     }
+
+    // Each text the clock-status label shows fits it, word-wrapped as drawn.
+    void everyClockStatusFitsItsLabel()
+    {
+        test::GuiApp t;
+        t.app.flags.RunStarted = true;
+        QtWindow(t.app).Window()->show();
+        auto* label = Widget<QLabel>(t.app, "lblClockStatus");
+        for (const char* text : {"Waiting to start connection", "Could not get current time! See .LOG file for details",
+                                 "System clock is off by 23 hours 59 minutes 59 seconds",
+                                 "System clock could not be set! See .LOG file for details", kKeptByTimeServiceText}) {
+            const QRect needed =
+                label->fontMetrics().boundingRect(QRect(0, 0, label->width(), 100000), Qt::TextWordWrap, text);
+            QVERIFY2(needed.height() <= label->height(), text);
+        }
+    }
 };
 
 QTEST_MAIN(StatusWindowTest)

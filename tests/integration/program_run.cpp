@@ -35,6 +35,8 @@ void ProgramTest::TearDown()
     std::error_code ignored;
     fs::permissions(home, fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(home, ignored);
+    for (const char* machine : {".etc-veltrane", ".log-veltrane"})
+        fs::remove_all(home.string() + machine, ignored);
 }
 
 void ProgramTest::WriteSettings(const std::string& text) const
@@ -47,7 +49,41 @@ std::string ProgramTest::ReadSettings() const
     return ReadFile(home / "Veltrane.INI");
 }
 
+// Beside the program folder, never in it.
+fs::path ProgramTest::MachineSettingsFolder() const
+{
+    const fs::path folder = home.string() + ".etc-veltrane";
+    fs::create_directories(folder);
+    return folder;
+}
+
+fs::path ProgramTest::MachineLogFolder() const
+{
+    const fs::path folder = home.string() + ".log-veltrane";
+    fs::create_directories(folder);
+    return folder;
+}
+
 namespace {
+
+// /etc and /var/log made overlays on a tmpfs of the namespace's own, where
+// the machine's folders can be made and the test's bound over them; this
+// machine's own are never written.
+std::string MachineMounts(const fs::path& scratch, const fs::path& settings, const fs::path& log)
+{
+    const std::string o = "'" + scratch.string() + "/overlay'";
+    std::string script = "mkdir -p " + o + " && mount -t tmpfs tmpfs " + o + " && ";
+    for (const auto& [system, ours] :
+         {std::pair{std::string("/etc"), settings}, std::pair{std::string("/var/log"), log}}) {
+        const std::string name = system == "/etc" ? "etc" : "log";
+        script += "mkdir " + o + "/" + name + " " + o + "/" + name +
+                  "-work && mount -t overlay overlay -o lowerdir=" + system + ",upperdir=" + scratch.string() +
+                  "/overlay/" + name + ",workdir=" + scratch.string() + "/overlay/" + name + "-work " + system +
+                  " && mkdir -p " + system + "/veltrane && mount --bind '" + ours.string() + "' " + system +
+                  "/veltrane && ";
+    }
+    return script + "true || exit 96; ";
+}
 
 // What the namespace's shell runs before the program: loopback up, a default
 // route over it, and the test server where one is asked for.
@@ -121,6 +157,8 @@ ProgramRun ProgramTest::Run(const RunOptions& options) const
     const std::string programHome = options.home.empty() ? home.string() : options.home;
 
     std::string script = Prelude(options, scratch);
+    if (options.machineFolders)
+        script += MachineMounts(scratch, MachineSettingsFolder(), MachineLogFolder());
     const std::string program = "timeout -s KILL 60 " + ProgramCommand(options, scratch);
     if (options.instances <= 1) {
         script += program + "; rc=$?; ";
@@ -137,19 +175,21 @@ ProgramRun ProgramTest::Run(const RunOptions& options) const
     script += "exit $rc";
 
     std::ofstream(scratch / "run.sh") << script << "\n";
-    const std::string command = NamespaceEnvironment(options, programHome) + "unshare -r -n sh '" + scratch.string() +
-                                "/run.sh' >'" + scratch.string() + "/output.txt' 2>&1";
+    const std::string command = NamespaceEnvironment(options, programHome) + "unshare -r -n" +
+                                (options.machineFolders ? " -m" : "") + " sh '" + scratch.string() + "/run.sh' >'" +
+                                scratch.string() + "/output.txt' 2>'" + scratch.string() + "/error.txt'";
     ProgramRun run;
     const auto start = std::chrono::steady_clock::now();
     const int status = std::system(command.c_str());
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.output = ReadFile(scratch / "output.txt");
+    run.standardError = ReadFile(scratch / "error.txt");
+    run.output = ReadFile(scratch / "output.txt") + run.standardError;
     std::istringstream statuses(ReadFile(scratch / "statuses"));
     for (int value; statuses >> value;)
         run.exitStatuses.push_back(value);
 
-    CollectLog(programHome, run);
+    CollectLog(options.machineFolders ? MachineLogFolder().string() : programHome, run);
     std::istringstream server(ReadFile(scratch / "server.err"));
     for (std::string line; std::getline(server, line);)
         if (line.rfind("connection ", 0) == 0)

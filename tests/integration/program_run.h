@@ -34,6 +34,11 @@ struct RunOptions {
     // The stand-in for clock_settime (tests/preload), preloaded into the
     // program: "refuse" or "succeed"; empty: none.
     std::string clockStandIn;
+    // The machine's folders are the test's: MachineSettingsFolder() bound
+    // over /etc/veltrane and MachineLogFolder() over /var/log/veltrane, in a
+    // mount namespace of the run's own (where /etc and /var/log are overlays
+    // that vanish with it); the log is collected from there.
+    bool machineFolders = false;
 };
 
 // A call the stand-in saw.
@@ -57,7 +62,8 @@ struct ProgramRun {
     double seconds = 0;             // wall time of the whole namespace
     Lines log;                      // the log's lines without their time stamps
     Lines stampedLog;               // the log's lines as written
-    std::string output;             // standard output and error together
+    std::string output;             // standard output, then standard error
+    std::string standardError;      // standard error alone
     int serverConnections = 0;      // connections the test server accepted
     // What the clock stand-in recorded (with clockStandIn only).
     std::vector<ClockSetting> clockSettings;
@@ -102,6 +108,10 @@ protected:
 
     void WriteSettings(const std::string& text) const;
     std::string ReadSettings() const;
+    // The folders that stand for /etc/veltrane and /var/log/veltrane (made
+    // on first use).
+    std::filesystem::path MachineSettingsFolder() const;
+    std::filesystem::path MachineLogFolder() const;
     ProgramRun Run(const RunOptions& options) const;
     // Starts the program (no server, one instance) and returns at once.
     std::unique_ptr<RunningProgram> Start(const RunOptions& options) const;

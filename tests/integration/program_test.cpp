@@ -2,7 +2,10 @@
 // a log that cannot be written, the configuration dialog with no display,
 // "debug" in a quiet run, a window run without a display, and two window
 // runs at once.
+#include <sys/wait.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -71,7 +74,8 @@ TEST_F(ProgramStart, HelpAndVersionAnswerWithoutTouchingAnything)
         options.arguments = request;
         const ProgramRun run = Run(options);
         EXPECT_EQ(run.exitStatus, 0) << request;
-        EXPECT_EQ(run.output.rfind("Usage: veltrane [config] [noupdate] [debug]\n", 0), 0u) << run.output;
+        EXPECT_EQ(run.output.rfind("Usage: veltrane [OPTION]... [config] [noupdate] [debug] [quiet]\n", 0), 0u)
+            << run.output;
         EXPECT_NE(run.output.find("Exit status:"), std::string::npos) << run.output;
     }
     RunOptions options;
@@ -87,6 +91,37 @@ TEST_F(ProgramStart, HelpAndVersionAnswerWithoutTouchingAnything)
     run = Run(options);
     EXPECT_EQ(run.exitStatus, 5);
     EXPECT_NE(run.output.find("the configuration dialog needs a display"), std::string::npos) << run.output;
+}
+
+// An option the program does not know ends it at once with status 64 and
+// the usual two lines on standard error: no file touched, no connection.
+TEST_F(ProgramStart, AnUnknownOptionEndsTheStartAtOnce)
+{
+    WriteSettings(kSettings);
+    for (const std::string option : {"-x", "--verbose", "--no-update", "-nq", "--MACHINE"}) {
+        RunOptions options;
+        options.arguments = "noupdate " + option;
+        options.server = "--offset -95";
+        const ProgramRun run = Run(options);
+        EXPECT_EQ(run.exitStatus, 64);
+        EXPECT_EQ(run.output,
+                  "veltrane: unrecognized option '" + option + "'\nTry 'veltrane --help' for more information.\n");
+        EXPECT_EQ(run.serverConnections, 0);
+        EXPECT_EQ(ReadSettings(), kSettings);
+        EXPECT_FALSE(fs::exists(home / "Veltrane.log"));
+    }
+}
+
+// The machine's settings are root's: anyone else is told so at once.
+TEST_F(ProgramStart, TheMachinesDialogIsRefusedToAnyoneButRoot)
+{
+    const std::string command = "env -u DISPLAY unshare --map-user=65534 -n '" VELTRANE_EXE "' --machine config >'" +
+                                (home / "out").string() + "' 2>&1";
+    const int status = std::system(command.c_str());
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 77);
+    EXPECT_EQ(ReadFile(home / "out"),
+              "veltrane: only root may change the machine's settings "
+              "/etc/veltrane/Veltrane.INI: sudo veltrane --machine config\n");
 }
 
 // The program folder is VELTRANE_HOME, given in any case of the switch.

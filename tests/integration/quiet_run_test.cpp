@@ -1,4 +1,6 @@
 // The real program in quiet mode against tools/daytime-server.
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 
@@ -6,6 +8,8 @@
 
 namespace vel::integration {
 namespace {
+
+namespace fs = std::filesystem;
 
 class QuietRun : public ProgramTest {
 protected:
@@ -19,9 +23,8 @@ protected:
 
     // server empty: no server at all (the port refuses). clockStandIn: see RunOptions.
     ProgramRun RunProgram(const std::string& server, const std::string& arguments = "",
-                          const std::string& clockStandIn = "")
+                          const std::string& clockStandIn = "", RunOptions options = {})
     {
-        RunOptions options;
         options.server = server;
         options.arguments = arguments;
         options.clockStandIn = clockStandIn;
@@ -147,6 +150,31 @@ TEST_F(QuietRun, AFloodIsCutAndLoggedOnOneLine)
     EXPECT_LT(error.size(), 400u);
     EXPECT_EQ(run.serverConnections, 3);
     EXPECT_EQ(run.exitStatus, 1);
+}
+
+// The machine's run, as the system service starts it: the machine's
+// settings (only read, whatever they hold) and log, every line on standard
+// error too (a file here), nothing in the user's folder.
+TEST_F(QuietRun, TheMachinesRunUsesTheMachinesFoldersAndOnlyReadsItsSettings)
+{
+    const std::string settings =
+        "[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=1\r\nConnectionType=LAN\r\nQuietMode=N\r\n";
+    std::ofstream(MachineSettingsFolder() / "Veltrane.INI", std::ios::binary) << settings;
+    fs::remove(home / "Veltrane.INI");
+    RunOptions options;
+    options.machineFolders = true;
+    const ProgramRun run = RunProgram("--offset -95", "--machine", "succeed", options);
+    EXPECT_EQ(run.exitStatus, 0) << run.output;
+    ASSERT_EQ(run.log.size(), 6u) << run.output;
+    EXPECT_EQ(Lines(run.log.begin(), run.log.begin() + 4), kStart);
+    EXPECT_EQ(run.log[5].rfind("system clock corrected to ", 0), 0u) << run.log[5];
+    EXPECT_EQ(run.clockSettings.size(), 1u);
+    std::string stamped;
+    for (const std::string& line : run.stampedLog)
+        stamped += line + "\n";
+    EXPECT_EQ(run.standardError, stamped);
+    EXPECT_EQ(ReadFile(MachineSettingsFolder() / "Veltrane.INI"), settings);
+    EXPECT_TRUE(fs::is_empty(home));
 }
 
 }  // namespace

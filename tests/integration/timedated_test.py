@@ -38,10 +38,13 @@ class SetTimeThroughTimedated(dbusmock.DBusTestCase):
         cls.dbus_con = cls.get_dbus(system_bus=True)
 
     def setUp(self):
-        self.server, self.mock = self.spawn_server_template("timedated", {}, stdout=subprocess.DEVNULL)
+        self.start_timedated(ntp=False)
         self.home = tempfile.mkdtemp()
         with open(os.path.join(self.home, "Veltrane.INI"), "w", newline="") as settings:
             settings.write(SETTINGS)
+
+    def start_timedated(self, ntp):
+        self.server, self.mock = self.spawn_server_template("timedated", {"NTP": ntp}, stdout=subprocess.DEVNULL)
 
     def tearDown(self):
         self.server.terminate()
@@ -93,7 +96,10 @@ class SetTimeThroughTimedated(dbusmock.DBusTestCase):
         self.assertEqual(len(errors), 1, lines)
         self.assertIn("clock_settime: operation not permitted; systemd-timedated refused: "
                       "Interactive authentication required. "
-                      "(org.freedesktop.DBus.Error.InteractiveAuthorizationRequired)", errors[0])
+                      "(org.freedesktop.DBus.Error.InteractiveAuthorizationRequired) (error 1); ", errors[0])
+        # The fix: the group, or the machine's timer.
+        self.assertRegex(errors[0], r"an administrator adds \S+ to the group veltrane: sudo adduser \S+ veltrane ")
+        self.assertIn("sudo systemctl enable --now veltrane-sync.timer", errors[0])
         self.assertEqual(len(self.mock.GetMethodCalls("SetTime")), 1)
 
     def test_a_user_who_declines_sees_the_refusal_in_the_log(self):
@@ -105,6 +111,20 @@ class SetTimeThroughTimedated(dbusmock.DBusTestCase):
         # The run still ends normally: the settings are saved.
         with open(os.path.join(self.home, "Veltrane.INI"), encoding="utf-8") as settings:
             self.assertIn("OnlyIfConnected=", settings.read())
+
+    def test_automatic_synchronisation_on_the_clock_is_compared_not_set(self):
+        self.server.terminate()
+        self.server.wait()
+        self.start_timedated(ntp=True)
+        run, lines, _ = self.run_program()
+        self.assertEqual(run.returncode, 6, run.stdout + run.stderr)
+        self.assertEqual(self.mock.GetMethodCalls("SetTime"), [])
+        self.assertRegex(lines[-2], r"^system clock off by 1 minute 3[56] seconds$")
+        self.assertEqual(lines[-1], "WARNING: system clock not corrected - another time service keeps it: "
+                                    "systemd-timedated's network time synchronisation; to let Veltrane set the "
+                                    "clock, turn that off: timedatectl set-ntp false")
+        # A quiet run with standard error in a pipe: every line there too.
+        self.assertIn(lines[-1] + "\n", run.stderr)
 
 
 if __name__ == "__main__":

@@ -40,12 +40,25 @@ check() {  # check DESCRIPTION COMMAND...: counts, and names a failure
 }
 
 # run ARGUMENTS...: the extracted program once; sets status. With TRACE set,
-# under strace, which writes every system call to the file $TRACE.
+# under strace, which writes every system call to the file $TRACE. With
+# MACHINE set, $work/etc-veltrane and $work/log-veltrane are the machine's
+# folders: bound over /etc/veltrane and /var/log/veltrane, made in overlays
+# of /etc and /var/log that vanish with the namespace.
 run() {
   env -i PATH=/usr/bin:/bin HOME="$work/home" LANG=C.UTF-8 ROOT="$work/root" SERVER="$server" \
-    DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/veltrane-test TRACE="${TRACE:-}" \
-    unshare -r -n -m sh -c '
+    DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/veltrane-test TRACE="${TRACE:-}" MACHINE="${MACHINE:-}" \
+    WORK="$work" unshare -r -n -m sh -c '
       mount --bind "$ROOT/usr" "$ROOT/usr" && mount -o remount,bind,ro "$ROOT/usr" || exit 97
+      if [ -n "$MACHINE" ]; then
+        o=$WORK/overlay
+        mkdir -p "$o" && mount -t tmpfs tmpfs "$o" || exit 96
+        for pair in etc:/etc log:/var/log; do
+          name=${pair%%:*} system=${pair#*:}
+          mkdir "$o/$name" "$o/$name-work" &&
+            mount -t overlay overlay -o "lowerdir=$system,upperdir=$o/$name,workdir=$o/$name-work" "$system" &&
+            mkdir -p "$system/veltrane" && mount --bind "$WORK/$name-veltrane" "$system/veltrane" || exit 96
+        done
+      fi
       ip link set lo up && ip route add default dev lo || exit 98
       pid=$("$SERVER" --address 127.0.0.1 --port 13 --offset -95 --background | tail -n 1)
       set -- "$ROOT/usr/bin/veltrane" "$@"
@@ -68,7 +81,7 @@ check "--version prints 1.55" grep -qx "Veltrane 1.55" "$work/out"
 check "--version ends with status 0" test "$status" -eq 0
 check "--version makes no file" home_is_empty
 run --help
-check "--help prints the usage" grep -q "^Usage: veltrane \[config\] \[noupdate\] \[debug\]" "$work/out"
+check "--help prints the usage" grep -q "^Usage: veltrane \[OPTION\]... \[config\] \[noupdate\] \[debug\] \[quiet\]" "$work/out"
 check "--help names the exit statuses" grep -q "^Exit status:" "$work/out"
 check "--help ends with status 0" test "$status" -eq 0
 check "--help makes no file" home_is_empty
@@ -96,12 +109,18 @@ check "the settings kept quiet mode" settings_have "QuietMode=Y"
 check "the program folder holds the settings and the log only" \
   test "$(ls -A "$folder" | tr '\n' ' ')" = "Veltrane.INI Veltrane.log "
 
-# The units' filters against what a run does that looks the server's name up
-# and sets the clock (refused here, so it also asks for systemd-timedated on
-# a bus that is not there).
-sed -i 's/^NTPServer=127.0.0.1/NTPServer=localhost/' "$folder/Veltrane.INI"
-TRACE=$work/trace run
+# The units' filters against what the machine's run does that looks the
+# server's name up and sets the clock (refused here, so it also asks for
+# systemd-timedated on a bus that is not there), as the system service runs
+# it: the machine's settings, only read, and its log.
+mkdir "$work/etc-veltrane" "$work/log-veltrane"
+sed 's/^NTPServer=127.0.0.1/NTPServer=localhost/' "$folder/Veltrane.INI" >"$work/etc-veltrane/Veltrane.INI"
+cp "$work/etc-veltrane/Veltrane.INI" "$work/settings-before"
+MACHINE=1 TRACE=$work/trace run --machine
 check "the traced run could not set the clock" test "$status" -eq 2
+check "the traced run wrote the machine's log" grep -qF "started in quiet mode" "$work/log-veltrane/Veltrane.log"
+check "the traced run left the machine's settings alone" \
+  cmp -s "$work/settings-before" "$work/etc-veltrane/Veltrane.INI"
 check "the traced run used the network and the bus" \
   test "$(grep -o 'socket(AF_IN\(ET\|ET6\)\|socket(AF_UNIX' "$work/trace" | sort -u | wc -l)" -ge 2
 # expand NAME...: the system calls a name or a @group stands for, one a line.

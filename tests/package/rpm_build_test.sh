@@ -69,9 +69,10 @@ files_in_place() {
   needs --list /usr/bin/veltrane /usr/lib/systemd/system/veltrane-sync.service /usr/lib/systemd/system/veltrane-sync.timer \
     /usr/lib/systemd/user/veltrane.timer /usr/lib/sysusers.d/veltrane.conf \
     /usr/share/polkit-1/rules.d/50-veltrane-set-time.rules /usr/share/licenses/veltrane/LICENSE \
-    /usr/share/applications/io.github.veltrane.veltrane.desktop && needs --configfiles /etc/veltrane/Veltrane.INI
+    /usr/share/applications/io.github.veltrane.veltrane.desktop /usr/share/bash-completion/completions/veltrane &&
+    needs --configfiles /etc/veltrane/Veltrane.INI
 }
-check "the units in Fedora's folders, the licence, the machine's settings as a configuration file" files_in_place
+check "the units in Fedora's folders, the licence, the completion, the machine's settings as a configuration file" files_in_place
 presets_decide() {
   rpm -qp --scripts "$rpm" | grep -q 'install-system-units veltrane-sync.service veltrane-sync.timer' &&
     rpm -qp --scripts "$rpm" | grep -q 'install-user-units veltrane.service veltrane.timer'

@@ -85,5 +85,19 @@ TEST(LinuxClock, TheRecordsOffsetTurnsUtcIntoTheLocalTimeShownInEveryZone)
     }
 }
 
+// A refused setting names what would let the program set the clock (the
+// group's words are checked against timedated itself, tests/integration).
+TEST(LinuxClock, ARefusalNamesTheFixThatFitsIt)
+{
+    using platform::SetTimeRemedy;
+    EXPECT_EQ(SetTimeRemedy("org.freedesktop.DBus.Error.AccessDenied", "alice", true),
+              "the machine's runs set it as the system service veltrane-sync.service, which holds the right to: "
+              "sudo systemctl start veltrane-sync.service");
+    EXPECT_NE(SetTimeRemedy("org.freedesktop.timedate1.AutomaticTimeSyncEnabled", "alice", false)
+                  .find("timedatectl set-ntp false"),
+              std::string::npos);
+    EXPECT_EQ(SetTimeRemedy("org.freedesktop.DBus.Error.ServiceUnknown", "alice", false), "");
+}
+
 }  // namespace
 }  // namespace vel

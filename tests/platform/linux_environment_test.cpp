@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "platform/linux/linux_environment.h"
 
@@ -32,8 +34,14 @@ TEST(ProgramFolder, ChosenByTheInstallMarkNeverByWhatTheFolderAllows)
         {{"/opt/veltrane", false, "/srv/clock//", "/x", "/y"}, "/srv/clock"},
         {{"/usr/bin", true, "/srv/clock", "/x", "/y"}, "/srv/clock"},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(LinuxEnvironment::ChooseProgramFolder(c.facts), c.folder) << c.facts.executableFolder;
+        EXPECT_EQ(LinuxEnvironment::ChooseLogFolder(c.facts), c.folder);
+    }
+    // The machine's run: its own two folders, whatever else is set.
+    const Facts machine{"/usr/bin", true, "/srv/clock", "/x", "/y", true};
+    EXPECT_EQ(LinuxEnvironment::ChooseProgramFolder(machine), "/etc/veltrane");
+    EXPECT_EQ(LinuxEnvironment::ChooseLogFolder(machine), "/var/log/veltrane");
 }
 
 struct LinuxFiles : ::testing::Test {
@@ -238,6 +246,33 @@ TEST_F(LinuxFiles, TheSystemInformationProgramIsTheFirstOfThreeOnThePath)
     EXPECT_EQ(third, monitor);
     EXPECT_EQ(second, kinfocenter);
     EXPECT_EQ(first, hardinfo);
+}
+
+// Standard error is the journal only where JOURNAL_STREAM names that very
+// file; a pipe whose reader has gone takes nothing more and never ends the
+// program (SIGPIPE).
+TEST_F(LinuxFiles, StandardErrorIsTheJournalOnlyWhereJournalStreamNamesIt)
+{
+    const int saved = ::dup(STDERR_FILENO);
+    ::dup2(::open(P("stderr.txt").c_str(), O_WRONLY | O_CREAT, 0644), STDERR_FILENO);
+    struct stat st {};
+    ::fstat(STDERR_FILENO, &st);
+    LinuxEnvironment env({}, "/x/veltrane");
+    std::vector<ErrorStream> seen{env.StandardError()};
+    for (ino_t inode : {st.st_ino, st.st_ino + 1}) {
+        ::setenv("JOURNAL_STREAM", (std::to_string(st.st_dev) + ":" + std::to_string(inode)).c_str(), 1);
+        seen.push_back(env.StandardError());
+    }
+    ::unsetenv("JOURNAL_STREAM");
+    env.WriteStandardError("a line\n");
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    ::close(pipe[0]);
+    ::dup2(pipe[1], STDERR_FILENO);
+    env.WriteStandardError("lost\n");
+    ::dup2(saved, STDERR_FILENO);
+    EXPECT_EQ(seen, (std::vector<ErrorStream>{ErrorStream::Other, ErrorStream::Journal, ErrorStream::Other}));
+    EXPECT_EQ(Read(P("stderr.txt")), "a line\n");
 }
 
 }  // namespace

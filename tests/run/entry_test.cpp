@@ -60,7 +60,7 @@ TEST(ProgramEntry, QuietModeRunsWithoutShowingAWindow)
     t.WriteSettings(kQuietSettings);
     t.env.commandLine = "NoUpdate";
     RunProgram(t.app);
-    EXPECT_EQ(t.app.commandLine, "noupdate");
+    EXPECT_TRUE(t.app.options.noUpdate);
     EXPECT_TRUE(t.app.RunFinished);
     ASSERT_NE(t.Window(), nullptr);
     EXPECT_FALSE(t.Window()->WasShown());
@@ -192,7 +192,7 @@ TEST(ProgramEntry, TheFirstWindowRunComesToTheFrontWhenAsked)
 
 // The start decision as the composition root asks it, before any App or
 // window exists: it only reads, and agrees with what the entry point does.
-TEST(StartDecision, WindowsForTheConfigurationOrAnyQuietModeButExactlyY)
+TEST(StartDecision, WindowsForTheConfigurationOrAnyQuietModeButExactlyYOrAQuietStart)
 {
     struct Case {
         const char* commandLine;
@@ -208,6 +208,15 @@ TEST(StartDecision, WindowsForTheConfigurationOrAnyQuietModeButExactlyY)
         {"", "[Main]\r\nQuietMode=Y \r\n", false, false},  // the INI rules drop the trailing blank
         {"", "[Main]\r\nNTPServer=x\r\n", false, true},
         {"", "[Other]\r\nQuietMode=Y\r\n", false, true},
+        // This start quiet, whatever the file says; the machine's run too, and
+        // without a file it runs on the defaults rather than ask.
+        {"--quiet", kWindowSettings, false, false},
+        {"-q", kWindowSettings, false, false},
+        {"/Quiet", kWindowSettings, false, false},
+        {"--machine", kWindowSettings, false, false},
+        {"--machine", nullptr, false, false},
+        {"--machine config", nullptr, true, true},
+        {"-q", nullptr, true, true},  // a first start still opens the dialog
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.commandLine) + " / " + (c.settings ? c.settings : "no file"));
@@ -228,6 +237,66 @@ TEST(StartDecision, AFolderNamedLikeTheSettingsFileIsNoSettingsFile)
     t.env.folders.insert(t.SettingsPath());
     EXPECT_TRUE(WantsConfiguration(t.env));
     EXPECT_TRUE(WantsWindows(t.env, t.profile));
+}
+
+// The machine's run: quiet whatever QuietMode says, its log in a folder of
+// its own, its settings file (the administrator's) never written: no repair
+// of Delay or NTPServer, no save at the end; without one, the defaults and a
+// warning. --quiet too leaves the file's QuietMode as it was.
+TEST(ProgramEntry, TheMachinesRunOnlyReadsItsSettingsAndAQuietStartKeepsQuietMode)
+{
+    for (const char* settings : {"[Main]\r\nDelay=1\r\nQuietMode=N\r\n", static_cast<const char*>(nullptr)}) {
+        TestApp t;
+        t.env.logFolder = "/log";
+        t.env.commandLine = "--machine";
+        if (settings)
+            t.WriteSettings(settings);
+        RunProgram(t.app);
+        EXPECT_EQ(t.profile.writes, 0);
+        EXPECT_EQ(t.env.files.count(t.SettingsPath()), settings ? 1u : 0u);
+        EXPECT_FALSE(t.Window()->WasShown());
+        const auto lines = test::SplitLogLines(t.env.files["/log/Veltrane.log"], false);
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(lines[1], settings ? "started in quiet mode"
+                                     : "WARNING: the settings file /app/Veltrane.INI does not exist: the default "
+                                       "settings apply");
+    }
+    TestApp t;
+    t.WriteSettings(kWindowSettings);
+    t.env.commandLine = "-q";
+    RunProgram(t.app);
+    EXPECT_FALSE(t.Window()->WasShown());
+    EXPECT_EQ(t.LogLines().at(1), "started in quiet mode");
+    EXPECT_NE(t.SettingsText().find("QuietMode=N"), std::string::npos);  // "y" saved as ever, not "Y"
+}
+
+// A quiet run's lines go to standard error as well where someone reads it
+// later (a file, a pipe, the journal, which stamps them itself); never to a
+// terminal, and never from a run with its window.
+TEST(ProgramEntry, AQuietRunsLogGoesToStandardErrorUnlessThatIsATerminal)
+{
+    using platform::ErrorStream;
+    const struct {
+        const char* settings;
+        const char* unavailable;  // no display
+        ErrorStream stream;
+        bool written;
+    } cases[] = {
+        {kQuietSettings, "", ErrorStream::Other, true},        {kQuietSettings, "", ErrorStream::Journal, true},
+        {kWindowSettings, "none", ErrorStream::Journal, true}, {kQuietSettings, "", ErrorStream::Terminal, false},
+        {kQuietSettings, "", ErrorStream::None, false},        {kWindowSettings, "", ErrorStream::Other, false},
+    };
+    for (const auto& c : cases) {
+        TestApp t;
+        t.WriteSettings(c.settings);
+        t.app.WindowsUnavailable = c.unavailable;
+        t.env.errorStream = c.stream;
+        RunProgram(t.app);
+        std::string expected;  // every line of the log, each ended by a line feed alone
+        for (const std::string& line : t.LogLines(c.stream != ErrorStream::Journal))
+            expected += line + "\n";
+        EXPECT_EQ(t.env.standardError, c.written ? expected : "") << static_cast<int>(c.stream);
+    }
 }
 
 }  // namespace

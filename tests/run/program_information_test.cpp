@@ -1,6 +1,9 @@
 // --help, -h and --version: only as the whole command line.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,13 @@ TEST(InformationRequested, OnlyTheWholeCommandLineAsksForIt)
         EXPECT_FALSE(InformationRequested(args).has_value()) << ::testing::PrintToString(args);
 }
 
+TEST(InformationRequested, AnUnknownOptionIsNamedWithThePointerToHelp)
+{
+    EXPECT_EQ(ArgumentsRefused({"noupdate", "--verbose"}),
+              "veltrane: unrecognized option '--verbose'\nTry 'veltrane --help' for more information.\n");
+    EXPECT_EQ(ArgumentsRefused({"--dry-run", "-quiet"}), std::nullopt);
+}
+
 TEST(InformationRequested, TheVersionIsTheProjectsAsTheAboutBoxShowsIt)
 {
     const std::string expected = "Veltrane " + std::to_string(kVersionInfo.Major) + "." +
@@ -38,11 +48,21 @@ TEST(InformationRequested, TheVersionIsTheProjectsAsTheAboutBoxShowsIt)
 TEST(InformationRequested, TheUsageNamesTheWordsTheFilesAndEveryExitStatus)
 {
     const std::string usage = UsageText();
-    for (const char* text : {"config", "noupdate", "debug", "--help", "--version", "Veltrane.INI", "Veltrane.log",
-                             "OldLog.log", "VELTRANE_HOME", "~/.config/veltrane", "veltrane(1)"})
+    for (const char* text : {"config",        "noupdate",
+                             "debug",         "quiet",
+                             "--quiet",       "-q",
+                             "--dry-run",     "-n",
+                             "--config",      "--debug",
+                             "--machine",     "--help",
+                             "--version",     "Veltrane.INI",
+                             "Veltrane.log",  "OldLog.log",
+                             "VELTRANE_HOME", "~/.config/veltrane",
+                             "/etc/veltrane", "/var/log/veltrane",
+                             "veltrane(1)"})
         EXPECT_NE(usage.find(text), std::string::npos) << text;
-    for (ExitStatus status : {ExitStatus::Ok, ExitStatus::NoTime, ExitStatus::ClockNotSet, ExitStatus::Cancelled,
-                              ExitStatus::NotConnected, ExitStatus::Fatal})
+    for (ExitStatus status :
+         {ExitStatus::Ok, ExitStatus::NoTime, ExitStatus::ClockNotSet, ExitStatus::Cancelled, ExitStatus::NotConnected,
+          ExitStatus::Fatal, ExitStatus::KeptByTimeService, ExitStatus::Usage, ExitStatus::NotPermitted})
         EXPECT_NE(usage.find("\n  " + std::to_string(static_cast<int>(status)) + "  "), std::string::npos)
             << static_cast<int>(status);
     // A terminal of 80 columns shows every line whole.
@@ -52,6 +72,24 @@ TEST(InformationRequested, TheUsageNamesTheWordsTheFilesAndEveryExitStatus)
         ASSERT_NE(end, std::string::npos) << "the text ends with a line end";
         EXPECT_LE(end - start, 79u) << usage.substr(start, end - start);
         start = end + 1;
+    }
+}
+
+// Every option the program takes is in the usage, the manual page and bash's
+// completion, as a whole word (with groff's escaped dashes in the manual page).
+TEST(InformationRequested, TheManualPageAndTheCompletionNameEveryOption)
+{
+    const auto read = [](const char* file) {
+        std::ifstream in(std::string(VELTRANE_TEST_DATA) + "/../../dist/" + file);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    for (const std::string option :
+         {"--quiet", "-q", "--dry-run", "-n", "--config", "--debug", "--machine", "--help", "-h", "--version"}) {
+        const std::string pattern = "[^-A-Za-z0-9]" + option + "[^-A-Za-z0-9]";
+        const std::string groff = "[^-A-Za-z0-9]" + std::regex_replace(option, std::regex("-"), "\\\\-") + "[ \n]";
+        EXPECT_TRUE(std::regex_search(" " + UsageText(), std::regex(pattern))) << option;
+        EXPECT_TRUE(std::regex_search(read("veltrane.1"), std::regex(groff))) << option;
+        EXPECT_TRUE(std::regex_search(read("bash-completion/veltrane"), std::regex(pattern))) << option;
     }
 }
 

@@ -61,6 +61,14 @@ bool FakeEnvironment::MayWrite(std::size_t bytes, platform::SystemError& error)
     return true;
 }
 
+std::vector<std::string> FakeEnvironment::Arguments()
+{
+    std::vector<std::string> arguments;
+    for (std::string_view word : SplitAtBlanksAndTabs(commandLine))
+        arguments.emplace_back(word);
+    return arguments;
+}
+
 std::optional<std::string> FakeEnvironment::GetVariable(const std::string& name)
 {
     auto it = variables.find(name);

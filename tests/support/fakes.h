@@ -24,8 +24,9 @@ namespace vel::test {
 // Files in memory. Paths are plain strings; the program folder is "/app".
 class FakeEnvironment : public platform::Environment {
 public:
-    std::string commandLine;
+    std::string commandLine;  // the arguments, each without blanks, joined by blanks
     std::string programFolder = "/app";
+    std::string logFolder;  // empty: the program folder
     std::map<std::string, std::string> variables;
     std::map<std::string, std::string> files;  // path -> content
     std::set<std::string> folders;             // paths that are folders, not files
@@ -46,8 +47,16 @@ public:
     int unlockedWrites = 0;
     std::vector<std::pair<std::string, std::string>> moves;  // from, to
 
+    // Standard error: where it goes, and what was written there.
+    platform::ErrorStream errorStream = platform::ErrorStream::Terminal;
+    std::string standardError;
+
     std::string CommandLine() override { return commandLine; }
+    std::vector<std::string> Arguments() override;
     std::string ProgramFolder() override { return programFolder; }
+    std::string LogFolder() override { return logFolder.empty() ? programFolder : logFolder; }
+    platform::ErrorStream StandardError() override { return errorStream; }
+    void WriteStandardError(const std::string& text) override { standardError += text; }
     std::string PathSeparator() override { return "/"; }
     std::optional<std::string> GetVariable(const std::string& name) override;
     bool IsOrdinaryFile(const std::string& path) override;

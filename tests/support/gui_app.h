@@ -26,9 +26,11 @@ public:
     int GetTimeZoneInformation(platform::TimeZoneInformation& info) override;
     platform::ClockSetResult SetTime(const platform::Instant& t) override;
     std::string TimeSeparator() override { return ":"; }
+    platform::TimeService TimeServiceInCharge() override { return timeService; }
 
     std::vector<platform::Instant> sets;
     std::string refusal = "the GUI tests never set the clock";
+    platform::TimeService timeService;  // an empty name: nobody else keeps the clock
 };
 
 // Needs a QApplication. A program stop fails the test at once.

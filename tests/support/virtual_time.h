@@ -44,6 +44,11 @@ public:
     int GetTimeZoneInformation(platform::TimeZoneInformation& info) override;
     platform::ClockSetResult SetTime(const platform::Instant& utc) override;
     std::string TimeSeparator() override { return timeSeparator; }
+    platform::TimeService TimeServiceInCharge() override
+    {
+        ++timeServiceQuestions;
+        return timeService;
+    }
 
     // Moves time on (only the pump and tests do).
     void Advance(double seconds) { monotonic_ += seconds; }
@@ -73,6 +78,10 @@ public:
     // Setting the clock: every request is recorded; `setResult` is what it answers.
     std::vector<platform::Instant> sets;
     platform::ClockSetResult setResult{true, 0, {}};
+    // Who keeps the clock besides us (an empty name: nobody), and how often
+    // that was asked.
+    platform::TimeService timeService;
+    int timeServiceQuestions = 0;
 
 private:
     double monotonic_ = 0;

@@ -171,13 +171,40 @@ TEST_F(CorrectionTest, CancelInTheCountdownLeavesTheClock)
 
 TEST_F(CorrectionTest, NoupdateMeasuresAndLogsOnly)
 {
-    t.app.commandLine = "/quiet noupdate";
+    t.app.options.noUpdate = true;
+    t.clock.timeService = {"chrony.service", "systemctl disable --now chrony.service"};
     PcAheadBy(95);
     CompareAndCorrect(t.app);
     EXPECT_EQ(t.LogLines(), (Lines{"*** VEL started ***", "system clock off by 1 minute 35 seconds"}));
     EXPECT_TRUE(t.clock.sets.empty());
+    EXPECT_EQ(t.clock.timeServiceQuestions, 0);  // nothing would be set: nobody is asked
     EXPECT_EQ(t.app.exitStatus, ExitStatus::Ok);
     EXPECT_EQ(Label(), "System clock is off by 1 minute 35 seconds");
+}
+
+// Another time service keeps the clock: asked only when a correction is due,
+// compared and logged, never set, and no countdown before a setting that
+// will not come.
+TEST_F(CorrectionTest, AClockThatAnotherServiceKeepsIsComparedNotSet)
+{
+    t.clock.timeService = {"chrony.service", "systemctl disable --now chrony.service"};
+    PcAheadBy(95);
+    CompareAndCorrect(t.app);
+    EXPECT_EQ(t.LogLines(), (Lines{"*** VEL started ***", "system clock off by 1 minute 35 seconds",
+                                   "WARNING: system clock not corrected - another time service keeps it: "
+                                   "chrony.service; to let Veltrane set the clock, turn that off: "
+                                   "systemctl disable --now chrony.service"}));
+    EXPECT_TRUE(t.clock.sets.empty());
+    EXPECT_EQ(t.app.exitStatus, ExitStatus::KeptByTimeService);
+    EXPECT_EQ(Label(), "Another time service keeps the clock! See .LOG file for details");
+    EXPECT_EQ(Button(), "&Quit");
+    EXPECT_NEAR(t.clock.MonotonicSeconds(), 3.25, 1e-9);  // the exit countdown only
+
+    Scene correct;
+    correct.t.clock.timeService = t.clock.timeService;
+    correct.PcAheadBy(30);
+    CompareAndCorrect(correct.t.app);
+    EXPECT_EQ(correct.t.clock.timeServiceQuestions, 0);
 }
 
 // A PC in Berlin that shows `local` when the answer arrives, and a server

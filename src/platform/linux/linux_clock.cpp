@@ -1,11 +1,14 @@
 #include "platform/linux/linux_clock.h"
 
 #include <langinfo.h>
+#include <pwd.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "platform/linux/linux_time_services.h"
 #include "platform/linux/linux_timedated.h"
 
 namespace vel::platform {
@@ -65,6 +68,18 @@ int LinuxClock::GetTimeZoneInformation(TimeZoneInformation& info)
 
 namespace {
 
+// The running user's name, for the fix of a refused setting.
+std::string UserName()
+{
+    passwd entry{};
+    passwd* found = nullptr;
+    std::string buffer(16384, '\0');
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_name != nullptr && *found->pw_name != '\0')
+        return found->pw_name;
+    return "NAME";
+}
+
 std::string ErrnoText(int number)
 {
     std::string text = std::strerror(number);
@@ -90,10 +105,33 @@ ClockSetResult LinuxClock::SetTime(const Instant& utc)
     if (error != EPERM)
         return {false, error, own};
     // No CAP_SYS_TIME: the system's time service may do it for us.
-    const std::string service = SetTimeThroughTimedated(ts);
+    std::string refusal;
+    const std::string service = SetTimeThroughTimedated(ts, {}, &refusal);
     if (service.empty())
         return {true, 0, {}};
-    return {false, error, own + "; " + service};
+    return {false, error, own + "; " + service, SetTimeRemedy(refusal, UserName(), machine_)};
+}
+
+TimeService LinuxClock::TimeServiceInCharge()
+{
+    return FindTimeServiceInCharge();
+}
+
+std::string SetTimeRemedy(const std::string& timedatedError, const std::string& user, bool machine)
+{
+    if (machine)
+        return "the machine's runs set it as the system service veltrane-sync.service, which holds the right to: "
+               "sudo systemctl start veltrane-sync.service";
+    if (timedatedError == "org.freedesktop.timedate1.AutomaticTimeSyncEnabled")
+        return "automatic time synchronisation keeps it; to let Veltrane set it, turn that off: "
+               "timedatectl set-ntp false";
+    if (timedatedError == "org.freedesktop.DBus.Error.AccessDenied" ||
+        timedatedError == "org.freedesktop.DBus.Error.InteractiveAuthorizationRequired")
+        return "to let " + user + " set it without a password, an administrator adds " + user +
+               " to the group veltrane: sudo adduser " + user + " veltrane (then " + user +
+               " logs in again); or has the machine set it for every user: "
+               "sudo systemctl enable --now veltrane-sync.timer";
+    return {};
 }
 
 std::string LinuxClock::TimeSeparator()

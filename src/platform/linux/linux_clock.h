@@ -15,14 +15,32 @@ std::optional<LocalTimestamp> LocalOf(const Instant& t);
 
 class LinuxClock : public Clock {
 public:
+    // machine: the machine's run, which only the system service may make
+    // set the clock (the fix a refusal names).
+    explicit LinuxClock(bool machine = false) : machine_(machine) {}
+
     ClockReading Read() override;
     double MonotonicSeconds() override;
     int GetTimeZoneInformation(TimeZoneInformation& info) override;
     // clock_settime(CLOCK_REALTIME); without the right to (EPERM), asks
     // systemd-timedated over the system bus, which lets polkit ask the user;
-    // the event loop runs meanwhile (linux_timedated.h).
+    // the event loop runs meanwhile (linux_timedated.h). A refusal names the
+    // fix (SetTimeRemedy).
     ClockSetResult SetTime(const Instant& utc) override;
     std::string TimeSeparator() override;
+    // timedated's automatic synchronisation and the time services' units
+    // (linux_time_services.h).
+    TimeService TimeServiceInCharge() override;
+
+private:
+    bool machine_;
 };
+
+// What would let the program set the clock, after clock_settime was refused
+// (EPERM) and then timedated too with the D-Bus error `timedatedError`, for
+// `user`: the group veltrane or the machine's timer where polkit said no,
+// the system service for the machine's run, automatic synchronisation
+// turned off where timedated refused for it. Empty where none is known.
+std::string SetTimeRemedy(const std::string& timedatedError, const std::string& user, bool machine);
 
 }  // namespace vel::platform

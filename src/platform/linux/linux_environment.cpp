@@ -2,17 +2,20 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 
+#include "common/machine_mode.h"
 #include "platform/linux/file_writing.h"
 #include "platform/linux/linux_stop_signals.h"
 
@@ -158,9 +161,12 @@ bool MoveResolved(const std::string& source, const std::string& target, SystemEr
 
 LinuxEnvironment::LinuxEnvironment(std::vector<std::string> args, std::string executablePath) : args_(std::move(args))
 {
-    const FolderFacts facts = GatherFolderFacts(FolderOf(executablePath));
+    FolderFacts facts = GatherFolderFacts(FolderOf(executablePath));
+    facts.machine = IsMachineMode(args_);
     programFolder_ = ChooseProgramFolder(facts);
-    if (programFolder_ == facts.executableFolder)
+    logFolder_ = ChooseLogFolder(facts);
+    // The machine's folders are the package's, made by the system.
+    if (programFolder_ == facts.executableFolder || facts.machine)
         return;
     std::error_code ec;
     if (!facts.veltraneHome.empty()) {
@@ -191,6 +197,8 @@ std::string LinuxEnvironment::ExecutableFolder()
 
 std::string LinuxEnvironment::ChooseProgramFolder(const FolderFacts& facts)
 {
+    if (facts.machine)
+        return kMachineSettingsFolder;
     if (!facts.veltraneHome.empty()) {
         std::string folder = facts.veltraneHome;
         while (folder.size() > 1 && folder.back() == '/')
@@ -205,6 +213,11 @@ std::string LinuxEnvironment::ChooseProgramFolder(const FolderFacts& facts)
     if (!facts.home.empty())
         return facts.home + "/.config/veltrane";
     return facts.executableFolder;
+}
+
+std::string LinuxEnvironment::ChooseLogFolder(const FolderFacts& facts)
+{
+    return facts.machine ? kMachineLogFolder : ChooseProgramFolder(facts);
 }
 
 LinuxEnvironment::FolderFacts LinuxEnvironment::GatherFolderFacts(const std::string& executableFolder)
@@ -289,6 +302,43 @@ bool LinuxEnvironment::RemoveFile(const std::string& path)
 std::unique_ptr<OutputFile> LinuxEnvironment::OpenAppend(const std::string& path, SystemError& error)
 {
     return Open(path, error);
+}
+
+ErrorStream LinuxEnvironment::StandardError()
+{
+    struct stat st {};
+    if (::fstat(STDERR_FILENO, &st) != 0)
+        return ErrorStream::None;
+    if (::isatty(STDERR_FILENO))
+        return ErrorStream::Terminal;
+    // systemd sets "DEVICE:INODE" of the stream it connected; a descendant
+    // whose standard error was redirected elsewhere still inherits it.
+    if (const char* journal = std::getenv("JOURNAL_STREAM")) {
+        unsigned long long device = 0, inode = 0;
+        if (std::sscanf(journal, "%llu:%llu", &device, &inode) == 2 && device == st.st_dev && inode == st.st_ino)
+            return ErrorStream::Journal;
+    }
+    return ErrorStream::Other;
+}
+
+void LinuxEnvironment::WriteStandardError(const std::string& text)
+{
+    // The log file holds every line: standard error that stopped taking them
+    // (a pipe whose reader has gone) is left alone from then on, and never
+    // ends the program by SIGPIPE.
+    if (standardErrorFailed_)
+        return;
+    sigset_t pipe{}, old{};
+    ::sigemptyset(&pipe);
+    ::sigaddset(&pipe, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipe, &old);
+    if (!WriteAll(STDERR_FILENO, text.data(), text.size())) {
+        standardErrorFailed_ = true;
+        const timespec now{};
+        if (errno == EPIPE && !::sigismember(&old, SIGPIPE))
+            ::sigtimedwait(&pipe, nullptr, &now);  // the signal of our own write, taken back
+    }
+    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
 
 bool LinuxEnvironment::StartProgram(const std::vector<std::string>& argv, bool)

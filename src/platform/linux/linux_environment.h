@@ -16,7 +16,9 @@ public:
     LinuxEnvironment(std::vector<std::string> args, std::string executablePath);
 
     std::string CommandLine() override;
+    std::vector<std::string> Arguments() override { return args_; }
     std::string ProgramFolder() override { return programFolder_; }
+    std::string LogFolder() override { return logFolder_; }
     std::string PathSeparator() override { return "/"; }
     std::optional<std::string> GetVariable(const std::string& name) override;
     bool IsOrdinaryFile(const std::string& path) override;
@@ -24,11 +26,19 @@ public:
     bool MoveFileTo(const std::string& from, const std::string& to, SystemError& error) override;
     bool RemoveFile(const std::string& path) override;
     std::unique_ptr<OutputFile> OpenAppend(const std::string& path, SystemError& error) override;
+    // A terminal (isatty), the journal (JOURNAL_STREAM names the device and
+    // inode of standard error), or anything else that is open.
+    ErrorStream StandardError() override;
+    void WriteStandardError(const std::string& text) override;
     bool StartProgram(const std::vector<std::string>& argv, bool shown) override;
     // The first of hardinfo, kinfocenter and gnome-system-monitor on the PATH.
     std::optional<std::string> SystemInformationProgram() override;
     std::optional<std::string> ReadRegistryString(const std::string& root, const std::string& key,
                                                   const std::string& value) override;
+
+    // The machine's settings and log, as the system units name them.
+    static constexpr const char* kMachineSettingsFolder = "/etc/veltrane";
+    static constexpr const char* kMachineLogFolder = "/var/log/veltrane";
 
     // What the choice of the program folder depends on.
     struct FolderFacts {
@@ -39,13 +49,17 @@ public:
         std::string veltraneHome;   // $VELTRANE_HOME, empty when unset
         std::string xdgConfigHome;  // $XDG_CONFIG_HOME, empty when unset
         std::string home;           // $HOME, else the user's home in the password database; empty when neither
+        bool machine = false;       // the machine's run (--machine)
     };
 
-    // The folder of the settings and the log: VELTRANE_HOME when set; else,
-    // for an installed copy, $XDG_CONFIG_HOME/veltrane (by default
-    // ~/.config/veltrane); for a portable copy the executable's folder. Never
-    // decided by what the folders allow.
+    // The folder of the settings and the log: the machine's for its run;
+    // else VELTRANE_HOME when set; else, for an installed copy,
+    // $XDG_CONFIG_HOME/veltrane (by default ~/.config/veltrane); for a
+    // portable copy the executable's folder. Never decided by what the
+    // folders allow.
     static std::string ChooseProgramFolder(const FolderFacts& facts);
+    // The log's: the program folder, but /var/log/veltrane for the machine's run.
+    static std::string ChooseLogFolder(const FolderFacts& facts);
 
     // The facts as this process finds them.
     static FolderFacts GatherFolderFacts(const std::string& executableFolder);
@@ -64,6 +78,8 @@ public:
 private:
     std::vector<std::string> args_;
     std::string programFolder_;
+    std::string logFolder_;
+    bool standardErrorFailed_ = false;
     ProgramRunner programs_;
 };
 

@@ -3,6 +3,7 @@
 // dial-up; the headless windows where nothing is to be shown.
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -16,7 +17,8 @@
 #include <vector>
 
 #include "app/app.h"
-#include "common/text.h"
+#include "common/command_line.h"
+#include "common/machine_mode.h"
 #include "platform/headless/headless_windows.h"
 #include "platform/host.h"
 #include "platform/linux/linux_clock.h"
@@ -123,7 +125,8 @@ public:
           profile_(std::move(profile)),
           display_(std::move(display)),
           qt_(CreateApplication(argc, argv, display_.windows)),
-          windowRuns_(RuntimeFolder())
+          windowRuns_(RuntimeFolder()),
+          clock_(IsMachineMode(environment_->Arguments()))
     {
         socket_ = std::make_unique<QtSocket>(pump_);
         if (display_.windows)
@@ -213,15 +216,29 @@ std::unique_ptr<Host> CreatePlatform(int& argc, char** argv, int& exitStatus)
         exitStatus = std::fflush(stdout) == 0 ? 0 : 1;
         return nullptr;
     }
+    // An option it does not know: said at once, and nothing is touched.
+    if (const std::optional<std::string> refusal = ArgumentsRefused(args)) {
+        std::fputs(refusal->c_str(), stderr);
+        exitStatus = static_cast<int>(ExitStatus::Usage);
+        return nullptr;
+    }
     auto environment = std::make_unique<LinuxEnvironment>(args, LinuxEnvironment::ExecutableFolder() + "/veltrane");
     auto profile = std::make_unique<LinuxProfileFile>();
+    // The machine's settings are root's to change (the service only reads them).
+    if (IsMachineMode(args) && WantsConfiguration(*environment) && ::geteuid() != 0) {
+        std::fprintf(stderr,
+                     "veltrane: only root may change the machine's settings %s: sudo veltrane --machine config\n",
+                     SettingsFilePath(*environment).c_str());
+        exitStatus = static_cast<int>(ExitStatus::NotPermitted);
+        return nullptr;
+    }
 
     // A quiet run needs no display: it makes only a QCoreApplication. With
     // "debug" it may show its box, and where a display opens it does. Qt ends
     // the process where its display cannot start, so a child tries it first;
     // a run that finds none goes on without windows.
     const bool wantsWindows = WantsWindows(*environment, *profile);
-    const bool debug = ToLower(environment->CommandLine()).find("debug") != std::string::npos;
+    const bool debug = ReadStartOptions(args).debug;
     DisplayChoice display;
     display.elsewhere = HasDisplay();
     if (wantsWindows || debug) {

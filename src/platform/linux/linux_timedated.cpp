@@ -9,7 +9,7 @@
 
 namespace vel::platform {
 
-std::string SetTimeThroughTimedated(const timespec& utc, const TimedatedOptions& options)
+std::string SetTimeThroughTimedated(const timespec& utc, const TimedatedOptions& options, std::string* errorName)
 {
     const BusConnection owner(options.busAddress, QStringLiteral("timedated"));
     const QDBusConnection bus = owner.Get();
@@ -29,6 +29,8 @@ std::string SetTimeThroughTimedated(const timespec& utc, const TimedatedOptions&
     const QDBusMessage reply = CallAndWait(bus, call, options.timeoutMs);
     if (reply.type() == QDBusMessage::ReplyMessage)
         return {};
+    if (errorName != nullptr)
+        *errorName = reply.errorName().toStdString();
     std::string reason = "systemd-timedated refused";
     if (!reply.errorMessage().isEmpty())
         reason += ": " + reply.errorMessage().toStdString();

@@ -16,7 +16,9 @@ struct TimedatedOptions {
 // since the epoch, absolute, interactive). Until the answer comes or the
 // time-out passes, the thread's event loop runs: windows repaint and buttons
 // answer while polkit asks. timedated itself allows for the time the question
-// took. Empty on success, else the reason for the log.
-std::string SetTimeThroughTimedated(const timespec& utc, const TimedatedOptions& options = {});
+// took. Empty on success, else the reason for the log; `errorName` (when
+// given) then holds the D-Bus error's name, empty where no call was answered.
+std::string SetTimeThroughTimedated(const timespec& utc, const TimedatedOptions& options = {},
+                                    std::string* errorName = nullptr);
 
 }  // namespace vel::platform

@@ -47,6 +47,9 @@ public:
     ClockSetResult SetTime(const Instant& utc) override;
     // LOCALE_STIME of the user's locale.
     std::string TimeSeparator() override;
+    // None: the Windows Time service runs on most machines, and setting the
+    // clock where it keeps it is what this program is installed for.
+    TimeService TimeServiceInCharge() override { return {}; }
 
     // The local date and time of an instant by the zone's rules for it;
     // false when the system cannot show that instant.

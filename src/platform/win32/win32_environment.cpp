@@ -192,6 +192,35 @@ std::string Win32Environment::CommandLine()
     return line;
 }
 
+ErrorStream Win32Environment::StandardError()
+{
+    const HANDLE handle = ::GetStdHandle(STD_ERROR_HANDLE);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
+        return ErrorStream::None;
+    switch (::GetFileType(handle)) {
+        case FILE_TYPE_CHAR:
+            return ErrorStream::Terminal;
+        case FILE_TYPE_DISK:
+        case FILE_TYPE_PIPE:
+            return ErrorStream::Other;
+        default:
+            return ErrorStream::None;
+    }
+}
+
+void Win32Environment::WriteStandardError(const std::string& text)
+{
+    const HANDLE handle = ::GetStdHandle(STD_ERROR_HANDLE);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
+        return;
+    // The log file holds every line; what standard error does not take is lost there only.
+    DWORD written = 0;
+    for (std::size_t at = 0; at < text.size(); at += written)
+        if (!::WriteFile(handle, text.data() + at, static_cast<DWORD>(text.size() - at), &written, nullptr) ||
+            written == 0)
+            return;
+}
+
 std::optional<std::string> Win32Environment::GetVariable(const std::string& name)
 {
     const std::wstring wideName = Widen(name);

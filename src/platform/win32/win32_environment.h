@@ -21,7 +21,10 @@ public:
     static std::string ExecutableFolder();
 
     std::string CommandLine() override;
+    std::vector<std::string> Arguments() override { return args_; }
     std::string ProgramFolder() override { return programFolder_; }
+    // The settings and the log share a folder on Windows, the machine's too.
+    std::string LogFolder() override { return programFolder_; }
     std::string PathSeparator() override { return "\\"; }
     std::optional<std::string> GetVariable(const std::string& name) override;
     // An ordinary file that is neither hidden nor a system file (the presence
@@ -32,6 +35,10 @@ public:
     bool MoveFileTo(const std::string& from, const std::string& to, SystemError& error) override;
     bool RemoveFile(const std::string& path) override;
     std::unique_ptr<OutputFile> OpenAppend(const std::string& path, SystemError& error) override;
+    // A GUI program has no console: its standard error is nowhere, unless
+    // whoever started it handed it a file or a pipe (or a console).
+    ErrorStream StandardError() override;
+    void WriteStandardError(const std::string& text) override;
     // CreateProcessW; the window shown normally and activated, or hidden.
     bool StartProgram(const std::vector<std::string>& argv, bool shown) override;
     std::optional<std::string> SystemInformationProgram() override;

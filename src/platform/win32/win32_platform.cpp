@@ -22,7 +22,9 @@
 #include "platform/win32/win32_text.h"
 #include "platform/win32/win32_window_run_claim.h"
 #include "platform/win32/win32_windows.h"
+#include "app/app.h"
 #include "run/entry.h"
+#include "run/program_information.h"
 #include "settings/settings.h"
 
 namespace vel::platform {
@@ -147,6 +149,20 @@ std::unique_ptr<Host> CreatePlatform(int&, char**, int& exitStatus)
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
 
     const std::vector<std::string> args = Win32Environment::ProcessArguments();
+    // --help, --version and an option it does not know: the answer, on the
+    // standard stream where whoever started it looks, and in a box where a
+    // person can see one (a GUI program has no console); nothing else.
+    const std::optional<std::string> information = InformationRequested(args);
+    const std::optional<std::string> refusal = information ? std::nullopt : ArgumentsRefused(args);
+    if (information || refusal) {
+        std::fputs((information ? *information : *refusal).c_str(), information ? stdout : stderr);
+        std::fflush(information ? stdout : stderr);
+        if (WindowFailure().empty() && WindowStationIsVisible())
+            ::MessageBoxW(nullptr, Widen(information ? *information : *refusal).c_str(), L"Veltrane",
+                          MB_OK | MB_TASKMODAL | (information ? MB_ICONINFORMATION : MB_ICONERROR));
+        exitStatus = information ? 0 : static_cast<int>(ExitStatus::Usage);
+        return nullptr;
+    }
     // The installers' own commands: done before anything else is made.
     if (const std::optional<int> status = RunInstallerCommand(args)) {
         exitStatus = *status;

@@ -1,0 +1,32 @@
+// The command line: the words read anywhere in it, in any case and even
+// inside a longer word ("Reconfigure" holds "config"), and the options of
+// the usual spelling that say the same.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vel {
+
+// What the arguments ask of this start.
+struct StartOptions {
+    bool configuration = false;  // "config", --config: the configuration dialog instead of a run
+    bool noUpdate = false;       // "noupdate", --dry-run, -n: measure, never set the clock
+    bool debug = false;          // "debug", --debug: the time query's error in a box as well
+    bool quiet = false;          // "quiet", --quiet, -q: this start runs quiet; the settings file unchanged
+    bool machine = false;        // --machine: the machine's settings and log (common/machine_mode.h)
+};
+
+// Reads the words from the arguments joined by blanks and lower-cased (as
+// the program always has), and the options as whole arguments.
+StartOptions ReadStartOptions(const std::vector<std::string>& arguments);
+
+// The first argument that looks like an option (it begins with "-") but is
+// none the program knows, and holds none of the words either: "-quiet" and
+// "--noupdate-please" are words, "-x" and "--verbose" are not. nullopt when
+// every argument is understood. The installers' options of the Windows
+// program count as known everywhere.
+std::optional<std::string> UnrecognizedOption(const std::vector<std::string>& arguments);
+
+}  // namespace vel
