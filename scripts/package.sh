@@ -55,6 +55,13 @@ if command -v ccache >/dev/null; then
   export CCACHE_DIR
 fi
 
+# As many compilers and tests at once as there are processors, unless the
+# caller says otherwise (parallel=N).
+if [[ " ${DEB_BUILD_OPTIONS:-} " != *" parallel="* ]]; then
+  DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:+$DEB_BUILD_OPTIONS }parallel=$(nproc)"
+  export DEB_BUILD_OPTIONS
+fi
+
 arguments=("$@")
 ((${#arguments[@]})) || arguments=(-us -uc)
 (cd "$source" && dpkg-buildpackage "${arguments[@]}")

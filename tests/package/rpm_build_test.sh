@@ -7,7 +7,7 @@
 # build dependencies are not checked (--nodeps) and the package's
 # requirements are checked by name. rpmlint must find no error.
 #
-# Usage: rpm_build_test.sh SOURCE.tar.xz TOPDIR   (JOBS: parallel jobs, default 2)
+# Usage: rpm_build_test.sh SOURCE.tar.xz TOPDIR   (JOBS: parallel jobs, default one per processor)
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -41,7 +41,7 @@ if command -v ccache >/dev/null; then
   export CCACHE_DIR
 fi
 build() {
-  rpmbuild -bb --nodeps --define "_topdir $top" --define "_smp_mflags -j${JOBS:-2}" --load "$here/fedora.macros" \
+  rpmbuild -bb --nodeps --define "_topdir $top" --define "_smp_mflags -j${JOBS:-$(nproc)}" --load "$here/fedora.macros" \
     "$spec" >"$top/build.log" 2>&1 ||
     { tail -n 40 "$top/build.log"; return 1; }
 }
