@@ -56,8 +56,9 @@ sed 's/$/\r/' packaging/windows/installed-for-all-users.txt >"$out/installed-for
 makensis -V2 -NOCD -DVERSION="$version" -DEXE32="${exe[i686]}" -DEXE64="${exe[x86_64]}" \
   -DREADME="$out/README.txt" -DALLUSERS_MARK_FILE="$out/installed-for-all-users.txt" \
   -DOUTFILE="$pkg/Veltrane-$version-setup.exe" "${sign[@]}" packaging/windows/veltrane.nsi
-# wixl finds the files by paths relative to this folder.
-wixl -a x64 -D Version="$version" -D Exe="${exe[x86_64]}" -D Readme="$out/README.txt" \
+# wixl finds the files by paths relative to this folder (a signed copy may be
+# elsewhere).
+wixl -a x64 -D Version="$version" -D Exe="$(realpath --relative-to=. "${exe[x86_64]}")" -D Readme="$out/README.txt" \
   -D Mark="$out/installed-for-all-users.txt" -D Icon=src/platform/win32/resources/veltrane.ico \
   -o "$pkg/Veltrane-$version.msi" packaging/windows/veltrane.wxs
 if ((${#sign[@]})); then bash scripts/sign-windows.sh "$pkg/Veltrane-$version.msi"; fi

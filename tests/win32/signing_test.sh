@@ -18,7 +18,7 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Veltrane test signi
 signed_build() {
   (cd "$root" && VELTRANE_SIGN_CERT=$signing/cert.pem VELTRANE_SIGN_KEY=$signing/key.pem \
     PACKAGE_DIR=$signing/package bash scripts/build-windows.sh) >"$signing/build.log" 2>&1 ||
-    { tail -n 20 "$signing/build.log"; return 1; }
+    { tail -n 20 "$signing/build.log" >&2; return 1; }
 }
 pcheck "build-windows.sh with VELTRANE_SIGN_CERT and VELTRANE_SIGN_KEY" "$(yes_no signed_build)"
 verified() { osslsigncode verify -CAfile "$signing/cert.pem" -in "$1" >"$signing/verify.log" 2>&1; }
