@@ -85,6 +85,12 @@ check "--help prints the usage" grep -q "^Usage: veltrane \[OPTION\]... \[config
 check "--help names the exit statuses" grep -q "^Exit status:" "$work/out"
 check "--help ends with status 0" test "$status" -eq 0
 check "--help makes no file" home_is_empty
+# An option it does not know, even beside a word: refused at once, nothing run.
+run noupdate --verbose
+check "an unknown option ends with status 64" test "$status" -eq 64
+check "and says so on standard error, nothing on standard output" test "$(cat "$work/err")" = \
+  "$(printf "veltrane: unrecognized option '--verbose'\nTry 'veltrane --help' for more information.")" -a ! -s "$work/out"
+check "and makes no file" home_is_empty
 
 # The first start without a display: the dialog cannot open, and the message
 # names the settings file in ~/.config/veltrane, not in the read-only /usr/bin.
