@@ -30,6 +30,9 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# Both builds of the check take the time of the commit checked out now.
+SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+export SOURCE_DATE_EPOCH
 echo "== Building the package"
 if ! bash scripts/package.sh >"$work/package.log" 2>&1; then
   cat "$work/package.log"

@@ -5,8 +5,8 @@
 # (veltrane_<version>.dsc, .tar.xz) and the binary ones
 # (veltrane_<version>_<arch>.deb and its -dbgsym) land in build/. Installs
 # only the build dependencies that debian/control names, where missing.
-# SOURCE_DATE_EPOCH is the last commit's time, so two builds of a commit are
-# the same byte for byte. Prints the .deb's path on the last line.
+# SOURCE_DATE_EPOCH is the last commit's time (unless the caller sets it), so
+# two builds of a commit are the same byte for byte. Prints the .deb's path on the last line.
 #
 # Extra arguments go to dpkg-buildpackage instead of the default "-us -uc"
 # (for example -b -us -uc: the binary packages alone). PACKAGE_DIR (default
@@ -40,7 +40,7 @@ if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
   git ls-files -z --cached --others --exclude-standard |
     while IFS= read -r -d '' file; do [[ -e $file ]] && printf '%s\0' "$file"; done |
     tar -c --null -T - | tar -x -C "$source"
-  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+  SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
   export SOURCE_DATE_EPOCH
 else
   tar -c --exclude=./build --exclude='./build-*' --exclude='./obj-*' . | tar -x -C "$source"
