@@ -46,6 +46,9 @@ dsc=$out/veltrane_$version.dsc
 echo "$dsc"
 echo "$deb"
 dpkg-deb -x "$deb" "$work/root"
+# As on a merged /usr (every Debian since 12): the system units the package
+# puts in /lib/systemd/system are in /usr/lib/systemd/system.
+if [[ -d $work/root/lib ]]; then cp -a "$work/root/lib/." "$work/root/usr/lib/" && rm -rf "$work/root/lib"; fi
 dpkg-deb -e "$deb" "$work/control"
 share=$work/root/usr/share
 

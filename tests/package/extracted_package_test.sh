@@ -17,6 +17,9 @@ server=$(realpath "$2")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 dpkg-deb -x "$deb" "$work/root" || exit 1
+# As on a merged /usr (every Debian since 12): the system units the package
+# puts in /lib/systemd/system are in /usr/lib/systemd/system.
+if [[ -d $work/root/lib ]]; then cp -a "$work/root/lib/." "$work/root/usr/lib/" && rm -rf "$work/root/lib"; fi
 version=$(dpkg-deb -f "$deb" Version)
 mkdir "$work/home"
 folder=$work/home/.config/veltrane
