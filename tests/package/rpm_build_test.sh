@@ -5,7 +5,8 @@
 # veltrane-VERSION/); Fedora's CMake and systemd macros come from
 # fedora.macros beside this script. Fedora's libraries are not here, so the
 # build dependencies are not checked (--nodeps) and the package's
-# requirements are checked by name. rpmlint must find no error.
+# requirements are checked by name. rpmlint, with Fedora's settings
+# (rpmlint-fedora.toml), must find no error.
 #
 # Usage: rpm_build_test.sh SOURCE.tar.xz TOPDIR   (JOBS: parallel jobs, default one per processor)
 set -uo pipefail
@@ -80,7 +81,7 @@ presets_decide() {
 check "installation hands the units to systemd's presets (nothing enabled by the package)" presets_decide
 
 rpmlint_no_error() {
-  rpmlint "$spec" "$rpm" >"$top/rpmlint.out" 2>&1
+  rpmlint -c "$here/rpmlint-fedora.toml" "$spec" "$rpm" >"$top/rpmlint.out" 2>&1
   cat "$top/rpmlint.out"
   grep -qE ' 0 errors' "$top/rpmlint.out"
 }
