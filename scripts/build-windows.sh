@@ -7,7 +7,16 @@
 #   build-windows/Veltrane-1.55-setup.exe
 #   build-windows/Veltrane-1.55.msi
 #   build-windows/Veltrane-1.55-win32.zip, build-windows/Veltrane-1.55-win64.zip
+# and winget's manifests of the release, with the setup's and the MSI's
+# SHA-256, validated against winget's schemas:
+#   build-windows/winget/manifests/v/Veltrane/Veltrane/1.55/
 # Extra arguments go to cmake (for example -DVELTRANE_WERROR=ON).
+#
+# PACKAGE_DIR (default build-windows) is where the setup, the MSI, the zips
+# and the manifests go. Where a certificate is given (VELTRANE_SIGN_PKCS12,
+# or VELTRANE_SIGN_CERT and VELTRANE_SIGN_KEY: see scripts/sign-windows.sh),
+# the programs (signed copies in PACKAGE_DIR/signed/), the setup with its
+# uninstaller, and the MSI are signed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -27,26 +36,44 @@ for arch in i686 x86_64; do
 done
 
 version=$(sed -n 's/^project(Veltrane VERSION \([0-9]*\.[0-9]*\).*/\1/p' CMakeLists.txt)
+pkg=${PACKAGE_DIR:-$out}
+mkdir -p "$pkg"
+declare -A exe=([i686]=$out/i686/veltrane.exe [x86_64]=$out/x86_64/veltrane.exe)
+sign=()
+if bash scripts/sign-windows.sh --enabled; then
+  echo "== Signing the programs"
+  for arch in i686 x86_64; do
+    mkdir -p "$pkg/signed/$arch"
+    bash scripts/sign-windows.sh "${exe[$arch]}" "$pkg/signed/$arch/veltrane.exe"
+    exe[$arch]=$pkg/signed/$arch/veltrane.exe
+  done
+  sign=(-DSIGN="bash $root/scripts/sign-windows.sh")
+fi
 echo "== Installer, MSI and portable zips of Veltrane $version"
 # The notes with Windows line ends.
 sed 's/$/\r/' packaging/windows/README.txt >"$out/README.txt"
 sed 's/$/\r/' packaging/windows/installed-for-all-users.txt >"$out/installed-for-all-users.txt"
-makensis -V2 -NOCD -DVERSION="$version" -DEXE32="$out/i686/veltrane.exe" -DEXE64="$out/x86_64/veltrane.exe" \
+makensis -V2 -NOCD -DVERSION="$version" -DEXE32="${exe[i686]}" -DEXE64="${exe[x86_64]}" \
   -DREADME="$out/README.txt" -DALLUSERS_MARK_FILE="$out/installed-for-all-users.txt" \
-  -DOUTFILE="$out/Veltrane-$version-setup.exe" packaging/windows/veltrane.nsi
-# wixl finds the files by paths relative to this folder.
-wixl -a x64 -D Version="$version" -D Exe="$out/x86_64/veltrane.exe" -D Readme="$out/README.txt" \
+  -DOUTFILE="$pkg/Veltrane-$version-setup.exe" "${sign[@]}" packaging/windows/veltrane.nsi
+# wixl finds the files by paths relative to this folder (a signed copy may be
+# elsewhere).
+wixl -a x64 -D Version="$version" -D Exe="$(realpath --relative-to=. "${exe[x86_64]}")" -D Readme="$out/README.txt" \
   -D Mark="$out/installed-for-all-users.txt" -D Icon=src/platform/win32/resources/veltrane.ico \
-  -o "$out/Veltrane-$version.msi" packaging/windows/veltrane.wxs
+  -o "$pkg/Veltrane-$version.msi" packaging/windows/veltrane.wxs
+if ((${#sign[@]})); then bash scripts/sign-windows.sh "$pkg/Veltrane-$version.msi"; fi
 for arch in i686 x86_64; do
   bits=$([[ $arch == i686 ]] && echo 32 || echo 64)
-  zipfile=$root/$out/Veltrane-$version-win$bits.zip
+  zipfile=$(realpath -m "$pkg/Veltrane-$version-win$bits.zip")
   rm -f "$zipfile"
   stage=$(mktemp -d)
   mkdir "$stage/Veltrane"
-  cp "$out/$arch/veltrane.exe" "$stage/Veltrane/"
+  cp "${exe[$arch]}" "$stage/Veltrane/veltrane.exe"
   cp "$out/README.txt" "$stage/Veltrane/README.txt"
   (cd "$stage" && zip -q -X -r "$zipfile" Veltrane)
   rm -rf "$stage"
 done
-ls -l "$out"/*.exe "$out"/*.msi "$out"/*.zip "$out"/i686/veltrane.exe "$out"/x86_64/veltrane.exe
+rm -rf "$pkg/winget"
+python3 packaging/winget/make-manifests.py "$version" "$pkg/Veltrane-$version-setup.exe" "$pkg/Veltrane-$version.msi" \
+  "$pkg/winget"
+ls -l "$pkg"/*.exe "$pkg"/*.msi "$pkg"/*.zip "${exe[i686]}" "${exe[x86_64]}"

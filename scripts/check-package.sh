@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
-# Builds the Debian package (scripts/package.sh) and checks it: lintian with
-# no error and no warning, desktop-file-validate on both desktop entries,
-# appstreamcli on the AppStream metadata, the manual page through groff and
+# Builds the Debian source and binary packages (scripts/package.sh, with
+# dpkg-buildpackage) and checks them: lintian --pedantic on both with no
+# error and no warning, a second build of the binary package byte for byte
+# the same, desktop-file-validate on both desktop entries, appstreamcli
+# --pedantic on the AppStream metadata, the manual page through groff and
 # man without a warning, the icon sizes, the systemd units (systemd-analyze
 # verify, and the offline security rating of both services), the polkit rule,
-# installation, removal and purge by dpkg into a root of the test's own, and
-# the packaged program itself, extracted and run in private namespaces. No
-# unit is ever enabled or started and nothing is installed on this machine.
-# Non-zero on any failure.
+# installation, removal and purge by dpkg into a root of the test's own, the
+# packaged program itself, extracted and run in private namespaces, and the
+# RPM of packaging/rpm/veltrane.spec built by rpmbuild from the same source.
+# No unit is ever enabled or started and nothing is installed on this
+# machine. Non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(lintian desktop-file-utils appstream groff man-db nodejs imagemagick dpkg-dev util-linux iproute2 systemd strace)
+packages=(lintian desktop-file-utils appstream groff man-db nodejs imagemagick dpkg-dev util-linux iproute2 systemd strace
+  rpm rpmlint)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
@@ -26,6 +30,9 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# Both builds of the check take the time of the commit checked out now.
+SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+export SOURCE_DATE_EPOCH
 echo "== Building the package"
 if ! bash scripts/package.sh >"$work/package.log" 2>&1; then
   cat "$work/package.log"
@@ -33,8 +40,15 @@ if ! bash scripts/package.sh >"$work/package.log" 2>&1; then
   exit 1
 fi
 deb=$(tail -n 1 "$work/package.log")
+out=$(dirname "$deb")
+version=$(dpkg-deb -f "$deb" Version)
+dsc=$out/veltrane_$version.dsc
+echo "$dsc"
 echo "$deb"
 dpkg-deb -x "$deb" "$work/root"
+# As on a merged /usr (every Debian since 12): the system units the package
+# puts in /lib/systemd/system are in /usr/lib/systemd/system.
+if [[ -d $work/root/lib ]]; then cp -a "$work/root/lib/." "$work/root/usr/lib/" && rm -rf "$work/root/lib"; fi
 dpkg-deb -e "$deb" "$work/control"
 share=$work/root/usr/share
 
@@ -55,27 +69,47 @@ check() {
 }
 
 lintian_clean() {
-  # Tags at error and warning level fail; an override needs its reason beside it.
-  lintian --fail-on error,warning "$deb" 2>&1 |
-    grep -v '^running with root privileges is not recommended!$'
+  # Tags at error and warning level fail, and every one is shown, down to the
+  # pedantic ones; an override needs its reason beside it.
+  lintian --pedantic --fail-on error,warning "$dsc" "$deb" 2>&1 |
+    grep -v -e '^running with root privileges is not recommended!$' -e '^[IPXN]: '
   return "${PIPESTATUS[0]}"
 }
-check "lintian" lintian_clean
+check "lintian --pedantic: the source and the binary package" lintian_clean
+
+# The binary package once more, in another folder and without the tests (the
+# compiler's cache makes it short), from the same commit: the same bytes.
+reproducible() {
+  PACKAGE_DIR=$out/reproducible DEB_BUILD_OPTIONS=nocheck bash scripts/package.sh -us -uc -b \
+    >"$work/again.log" 2>&1 || { tail -n 30 "$work/again.log"; return 1; }
+  cmp "$deb" "$(tail -n 1 "$work/again.log")"
+}
+SECONDS=0
+check "reproducible: a second build of the binary package is the same byte for byte" reproducible
+echo "(the second build took $SECONDS s)"
 
 check "desktop-file-validate: the menu entry" \
-  desktop-file-validate "$share/applications/example.veltrane.Veltrane.desktop"
+  desktop-file-validate "$share/applications/io.github.veltrane.veltrane.desktop"
 check "desktop-file-validate: the autostart entry" desktop-file-validate "$share/veltrane/veltrane-autostart.desktop"
 menu_entry_has_configure() {
-  grep -qx 'Actions=Configure;' "$share/applications/example.veltrane.Veltrane.desktop" &&
-    grep -qx 'Exec=veltrane config' "$share/applications/example.veltrane.Veltrane.desktop"
+  grep -qx 'Actions=Configure;' "$share/applications/io.github.veltrane.veltrane.desktop" &&
+    grep -qx 'Exec=veltrane config' "$share/applications/io.github.veltrane.veltrane.desktop"
 }
 check "the menu entry's Configure action runs veltrane config" menu_entry_has_configure
 
 appstream_valid() {
-  appstreamcli validate --no-net "$share/metainfo/example.veltrane.Veltrane.metainfo.xml" >"$work/appstream.out" 2>&1 ||
+  # Nothing but the line of success: no issue, not even a pedantic one.
+  appstreamcli validate --pedantic --no-net "$share/metainfo/io.github.veltrane.veltrane.metainfo.xml" \
+    >"$work/appstream.out" 2>&1 && [[ $(grep -cv 'Validation was successful' "$work/appstream.out") == 0 ]] ||
     { cat "$work/appstream.out"; return 1; }
 }
-check "appstreamcli validate --no-net" appstream_valid
+check "appstreamcli validate --pedantic --no-net" appstream_valid
+
+completion_installed() {
+  bash -c 'source "$1" && complete -p veltrane' completion "$share/bash-completion/completions/veltrane" >/dev/null ||
+    echo "bash completes nothing for veltrane"
+}
+check "bash completion: /usr/share/bash-completion/completions/veltrane completes veltrane" completion_installed
 
 zcat "$share/man/man1/veltrane.1.gz" >"$work/veltrane.1"
 check "groff -ww -z: the manual page" env LC_ALL=C.UTF-8 groff -ww -z -man "$work/veltrane.1"
@@ -144,10 +178,19 @@ maintainer_scripts() {
 check "dpkg --root: installation, removal and purge" maintainer_scripts
 
 extracted_program() {
-  bash tests/package/extracted_package_test.sh "$deb" build/package/daytime-server >"$work/extracted.out" ||
+  bash tests/package/extracted_package_test.sh "$deb" "$out/veltrane-$version"/obj-*/daytime-server \
+    >"$work/extracted.out" ||
     { cat "$work/extracted.out"; return 1; }
 }
 check "the extracted program in private namespaces" extracted_program
+
+rpm_built() {
+  bash tests/package/rpm_build_test.sh "$out/veltrane_$version.tar.xz" "$out/rpm" >"$work/rpm.out" 2>&1 ||
+    { cat "$work/rpm.out"; return 1; }
+}
+SECONDS=0
+check "rpmbuild -bb: the RPM from packaging/rpm/veltrane.spec, its tests, rpmlint" rpm_built
+echo "(the RPM took $SECONDS s)"
 
 echo "package: $passed passed, $failed failed"
 ((failed == 0))

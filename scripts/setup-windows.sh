@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages of the Windows build (argument "build":
-# mingw-w64, NSIS, wixl for the MSI, zip) or of the Windows build and its
+# mingw-w64, NSIS, wixl for the MSI, zip, osslsigncode, the validator of the
+# winget manifests) or of the Windows build and its
 # tests under Wine (argument "test": also 64- and 32-bit Wine, its fonts, Xvfb
 # and the tools the tests use, msiinfo among them), where missing. Works as root without prompts (and through
 # sudo otherwise).
 set -euo pipefail
 
-build=(cmake make ccache g++ g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools googletest nsis wixl zip)
+build=(cmake make ccache g++ g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools googletest nsis wixl zip
+  osslsigncode python3 python3-yaml python3-jsonschema)
 test=(wine wine64 wine32:i386 fonts-wine xvfb xauth x11-utils xdotool imagemagick unzip binutils iproute2 util-linux procps msitools)
 
 packages=("${build[@]}")

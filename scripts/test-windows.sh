@@ -15,7 +15,8 @@
 #     one (build/veltrane);
 #   - the installer and the portable zips, with the silent switches; the
 #     install for all users (the task, the machine's folder, its runs) and
-#     the MSI (tests/win32/install_for_all_users.sh).
+#     the MSI (tests/win32/install_for_all_users.sh); the signing round trip
+#     with a throw-away certificate (tests/win32/signing_test.sh).
 # It closes with the summaries of the runners.
 #
 # Safe to run anywhere: everything under Wine runs inside `unshare -r -n`, a
@@ -455,6 +456,12 @@ pcheck "the configuration entry starts veltrane.exe config" $r
 pcheck "Startup folder: Veltrane (started at log-on)" "$(exists "$startup/Veltrane.lnk")"
 wine reg query "$uninstall_key" /v DisplayVersion 2>/dev/null | grep -q "$version" && r=0 || r=1
 pcheck "listed under installed programs, version $version" $r
+entry=$(wine reg query "$uninstall_key" 2>/dev/null | tr -d '\r')
+size=$(sed -n 's/^ *EstimatedSize *REG_DWORD *0x\([0-9a-fA-F]*\)$/\1/p' <<<"$entry")
+[[ -n $size ]] && ((16#$size * 1024 >= $(stat -c %s "$out/x86_64/veltrane.exe"))) &&
+  grep -qE 'URLInfoAbout +REG_SZ +https://' <<<"$entry" && grep -qE 'HelpLink +REG_SZ +https://' <<<"$entry" &&
+  grep -qiE 'DisplayIcon +REG_SZ +.*\\veltrane\.exe,0$' <<<"$entry" && r=0 || r=1
+pcheck "the entry's size (at least the program's), addresses and icon" $r
 
 # The user's files: the uninstaller leaves them.
 printf '[Main]\r\nQuietMode=Y\r\n' >"$installed/Veltrane.INI"
@@ -480,6 +487,7 @@ uninstall
 
 # The install for all users and the MSI.
 source "$root/tests/win32/install_for_all_users.sh"
+source "$root/tests/win32/signing_test.sh"
 
 echo "== The program's imports"
 for arch in i686 x86_64; do

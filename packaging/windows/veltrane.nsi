@@ -1,6 +1,6 @@
 ; Veltrane's installer for Windows, built with NSIS by scripts/build-windows.sh:
 ;   makensis -NOCD -DVERSION=1.55 -DEXE32=... -DEXE64=... -DREADME=... -DALLUSERS_MARK_FILE=... -DOUTFILE=...
-;     packaging/windows/veltrane.nsi
+;     [-DSIGN="bash scripts/sign-windows.sh"] packaging/windows/veltrane.nsi
 ;
 ; Two ways to install, asked on the first page (an administrator is asked;
 ; anyone else gets the second):
@@ -54,12 +54,19 @@ SetCompressor /SOLID lzma
 !include "Sections.nsh"
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Veltrane"
+!define URL "https://github.com/veltrane/veltrane"
 ; Beside the program of an install for all users (the program reads it too:
 ; each user's own files then live in %LOCALAPPDATA%\Veltrane).
 !define ALLUSERS_MARK "installed-for-all-users.txt"
 
 Name "Veltrane ${VERSION}"
 OutFile "${OUTFILE}"
+; Signed where a certificate is given (scripts/sign-windows.sh): the
+; uninstaller as it is written into the setup, then the setup itself.
+!ifdef SIGN
+  !uninstfinalize '${SIGN} "%1"' = 0
+  !finalize '${SIGN} "%1"' = 0
+!endif
 ShowInstDetails nevershow
 ShowUninstDetails nevershow
 
@@ -123,12 +130,18 @@ Section "Veltrane" SecProgram
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "Veltrane"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "Publisher" "The Veltrane developers"
-  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\veltrane.exe"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\veltrane.exe,0"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "URLInfoAbout" "${URL}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "HelpLink" "${URL}#readme"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
+  ; The size Settings shows, in KiB: what this section put in the folder.
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  IntFmt $0 "0x%08X" $0
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "EstimatedSize" "$0"
 SectionEnd
 
 Section "Start at each log-on" SecStartup

@@ -17,6 +17,9 @@ server=$(realpath "$2")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 dpkg-deb -x "$deb" "$work/root" || exit 1
+# As on a merged /usr (every Debian since 12): the system units the package
+# puts in /lib/systemd/system are in /usr/lib/systemd/system.
+if [[ -d $work/root/lib ]]; then cp -a "$work/root/lib/." "$work/root/usr/lib/" && rm -rf "$work/root/lib"; fi
 version=$(dpkg-deb -f "$deb" Version)
 mkdir "$work/home"
 folder=$work/home/.config/veltrane
@@ -85,6 +88,15 @@ check "--help prints the usage" grep -q "^Usage: veltrane \[OPTION\]... \[config
 check "--help names the exit statuses" grep -q "^Exit status:" "$work/out"
 check "--help ends with status 0" test "$status" -eq 0
 check "--help makes no file" home_is_empty
+# An option it does not know, even beside a word: refused at once, nothing run.
+run noupdate --verbose
+check "an unknown option ends with status 64" test "$status" -eq 64
+refused_on_stderr() {
+  grep -qxF "veltrane: unrecognized option '--verbose'" "$work/err" &&
+    grep -qxF "Try 'veltrane --help' for more information." "$work/err" && [[ ! -s $work/out ]]
+}
+check "and says so on standard error, nothing on standard output" refused_on_stderr
+check "and makes no file" home_is_empty
 
 # The first start without a display: the dialog cannot open, and the message
 # names the settings file in ~/.config/veltrane, not in the read-only /usr/bin.

@@ -123,15 +123,18 @@ protected:
         return lines;
     }
 
-    // The program's calls, once `count` of them have been made (programs
-    // started detached record themselves a little later).
+    // The program's calls, once `count` of them have been made, sorted:
+    // programs started detached record themselves a little later, and two
+    // of them in either order.
     Lines WaitForActions(const std::string& program, std::size_t count) const
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (Calls(program).size() < count && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::this_thread::sleep_for(std::chrono::milliseconds(50));  // nothing more should come
-        return Calls(program);
+        Lines calls = Calls(program);
+        std::sort(calls.begin(), calls.end());
+        return calls;
     }
 
     void Peers(const Lines& names)

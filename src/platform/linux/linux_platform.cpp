@@ -91,10 +91,18 @@ std::string RuntimeFolder()
     return folder != nullptr ? folder : "";
 }
 
+// The desktop ties the windows to the menu entry by its name (the Wayland app
+// id; on X11 by WM_CLASS, "veltrane", the menu entry's StartupWMClass).
+void NameDesktopEntry()
+{
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.veltrane.veltrane"));
+}
+
 std::unique_ptr<QCoreApplication> CreateApplication(int& argc, char** argv, bool windows)
 {
     if (!windows)
         return std::make_unique<QCoreApplication>(argc, argv);
+    NameDesktopEntry();
     auto qt = std::make_unique<QApplication>(argc, argv);
     // The program ends when its run does, never because a box closed.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -193,6 +201,7 @@ std::unique_ptr<Host> CreatePlatform(int& argc, char** argv, int& exitStatus)
         // Only a box a person can see: any other would wait for ever.
         if (!ProbeDisplay(argc, argv).seen)
             return nullptr;
+        NameDesktopEntry();
         QApplication qt(argc, argv);
         QtEventPump pump;
         QtWindowSystem windows(pump);
