@@ -27,11 +27,9 @@ cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
 ldflags=$(dpkg-buildflags --get LDFLAGS)
 launcher=()
 if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
-# Build type None: the flags are Debian's alone.
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr "${launcher[@]}" \
-  -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
-  -DVELTRANE_TESTS=OFF -DVELTRANE_BENCH=OFF "$@" >/dev/null
-cmake --build "$dir" -j"$(nproc)"
+# The preset's build type None: the flags are Debian's alone.
+cmake --preset package "${launcher[@]}" -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" "$@" >/dev/null
+cmake --build --preset package -j"$(nproc)"
 
 rm -f "$dir"/veltrane_*.deb build/veltrane_*.deb
 (cd "$dir" && cpack -G DEB >/dev/null)
