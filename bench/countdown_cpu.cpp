@@ -24,8 +24,8 @@
 #include "platform/qt/qt_shell.h"
 #include "platform/qt/qt_socket.h"
 #include "platform/qt/qt_window_system.h"
-#include "run/countdown.h"
-#include "run/status_window.h"
+#include "status/countdown.h"
+#include "status/status_window.h"
 #include "settings/settings.h"
 
 namespace {

@@ -30,9 +30,8 @@ fi
 
 for arch in i686 x86_64; do
   echo "== Building $out/$arch"
-  cmake -S . -B "$out/$arch" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DVELTRANE_MINGW_ARCH=$arch \
-    -DCMAKE_BUILD_TYPE=Release -DVELTRANE_BENCH=ON "$@" >/dev/null
-  cmake --build "$out/$arch" -j"$jobs"
+  cmake --preset windows-$arch "$@" >/dev/null
+  cmake --build --preset windows-$arch -j"$jobs"
 done
 
 version=$(sed -n 's/^project(Veltrane VERSION \([0-9]*\.[0-9]*\).*/\1/p' CMakeLists.txt)

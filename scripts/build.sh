@@ -1,7 +1,17 @@
 #!/usr/bin/env bash
-# Configures and builds into a folder (default build/); extra arguments go to cmake.
+# Configures and builds with a preset of CMakePresets.json (PRESET, default
+# "default": build/); BUILD_DIR puts the build in another folder, BUILD_TYPE
+# chooses another build type. Extra arguments go to cmake (for example
+# -DVELTRANE_WERROR=ON -DCMAKE_CXX_COMPILER_LAUNCHER=ccache).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-dir=${BUILD_DIR:-build}
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} "$@" >/dev/null
-cmake --build "$dir" -j"$(nproc)"
+preset=${PRESET:-default}
+args=()
+if [[ -n ${BUILD_DIR:-} ]]; then args+=(-B "$BUILD_DIR"); fi
+if [[ -n ${BUILD_TYPE:-} ]]; then args+=(-DCMAKE_BUILD_TYPE="$BUILD_TYPE"); fi
+cmake --preset "$preset" "${args[@]}" "$@" >/dev/null
+if [[ -n ${BUILD_DIR:-} ]]; then
+  cmake --build "$BUILD_DIR" -j"$(nproc)"
+else
+  cmake --build --preset "$preset" -j"$(nproc)"
+fi

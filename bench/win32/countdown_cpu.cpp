@@ -24,8 +24,8 @@
 #include "platform/win32/win32_socket.h"
 #include "platform/win32/win32_text.h"
 #include "platform/win32/win32_windows.h"
-#include "run/countdown.h"
-#include "run/status_window.h"
+#include "status/countdown.h"
+#include "status/status_window.h"
 
 namespace {
 

@@ -120,6 +120,11 @@ public:
     std::function<void(int status)> endProcess;
     [[noreturn]] void EndProcess(int status);
 
+    // The run that the status window's first activation starts (RunSync):
+    // the run's code, which stands above the window, puts it here before the
+    // window is shown.
+    std::function<void(App& app)> startRun;
+
     // "<log folder><separator><name>"
     std::string LogFile(const std::string& name);
 

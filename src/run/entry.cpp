@@ -2,7 +2,7 @@
 
 #include "log/log.h"
 #include "run/run_sync.h"
-#include "run/status_window.h"
+#include "status/status_window.h"
 #include "settings/config_dialog.h"
 #include "settings/settings.h"
 
@@ -83,6 +83,7 @@ void ProgramEntry(App& app)
         RunSync(app);
         return;
     }
+    app.startRun = RunSync;
     window.Show();
 }
 

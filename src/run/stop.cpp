@@ -6,7 +6,7 @@
 #include "common/wait.h"
 #include "connection/dun_library.h"
 #include "log/log.h"
-#include "run/status_window.h"
+#include "status/status_window.h"
 
 namespace vel {
 

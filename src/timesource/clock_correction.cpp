@@ -4,7 +4,7 @@
 
 #include "app/app.h"
 #include "log/log.h"
-#include "run/countdown.h"
+#include "status/countdown.h"
 #include "timesource/daytime_client.h"
 
 namespace vel {

@@ -8,7 +8,7 @@
 #include "about/version_info.h"
 #include "log/log.h"
 #include "run/entry.h"
-#include "run/status_window.h"
+#include "status/status_window.h"
 #include "support/test_app.h"
 
 namespace vel {

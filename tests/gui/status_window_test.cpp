@@ -10,9 +10,9 @@
 #include <algorithm>
 
 #include "log/log.h"
-#include "run/countdown.h"
+#include "status/countdown.h"
 #include "run/entry.h"
-#include "run/status_window.h"
+#include "status/status_window.h"
 #include "support/gui_app.h"
 #include "timesource/clock_correction.h"
 

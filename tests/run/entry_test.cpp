@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "run/entry.h"
-#include "run/status_window.h"
+#include "status/status_window.h"
 #include "support/test_app.h"
 
 namespace vel {

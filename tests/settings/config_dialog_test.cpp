@@ -9,7 +9,7 @@
 #include "common/controls.h"
 #include "common/text.h"
 #include "run/entry.h"
-#include "run/status_window.h"
+#include "status/status_window.h"
 #include "settings/config_dialog.h"
 #include "settings/config_form.h"
 #include "settings/settings.h"

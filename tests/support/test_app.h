@@ -10,6 +10,7 @@
 
 #include "app/app.h"
 #include "platform/headless/headless_windows.h"
+#include "run/run_sync.h"
 #include "support/fakes.h"
 #include "support/virtual_time.h"
 
@@ -37,6 +38,8 @@ std::vector<std::string> SplitLogLines(const std::string& text, bool withTimesta
 // runs on the clock where it takes one (virtual time).
 template <typename ClockType, typename PumpType, typename WindowsType>
 struct AppOver {
+    AppOver() { app.startRun = RunSync; }
+
     ClockType clock;
     PumpType pump = MakePump();
     FakeEnvironment env;

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <map>
 
-#include "common/win32_dialup.h"
+#include "platform/win32/win32_dialup.h"
 #include "platform/win32/win32_text.h"
 #include "win32_test_support.h"
 

@@ -21,7 +21,7 @@
 #include "about/about_dialog.h"
 #include "about/version_info.h"
 #include "app/app.h"
-#include "run/status_window.h"
+#include "status/status_window.h"
 #include "settings/config_form.h"
 #include "support/test_app.h"
 #include "win32_test_support.h"

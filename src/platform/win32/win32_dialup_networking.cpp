@@ -9,7 +9,7 @@
 #include <memory>
 #include <span>
 
-#include "common/win32_dialup.h"
+#include "platform/win32/win32_dialup.h"
 #include "platform/win32/win32_environment.h"
 #include "platform/win32/win32_text.h"
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "common/controls.h"
-#include "run/countdown.h"
-#include "run/status_window.h"
+#include "status/countdown.h"
+#include "status/status_window.h"
 #include "settings/settings.h"
 #include "support/test_app.h"
 

@@ -1,5 +1,5 @@
 // The Windows dial-up pieces: family, command lines, record layouts, names.
-#include "common/win32_dialup.h"
+#include "platform/win32/win32_dialup.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "common/win32_dialup.h"
+#include "platform/win32/win32_dialup.h"
 
 #include <algorithm>
 

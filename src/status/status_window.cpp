@@ -1,9 +1,8 @@
-#include "run/status_window.h"
+#include "status/status_window.h"
 
 #include "about/about_dialog.h"
 #include "app/app.h"
 #include "log/log.h"
-#include "run/run_sync.h"
 #include "settings/settings.h"
 
 namespace vel {
@@ -65,7 +64,10 @@ void StatusWindow::OnActivate()
     // The run waits and dispatches events for many seconds: start it from the
     // event queue, not inside the window system's activation handling.
     App& app = app_;
-    app_.platform.pump.Post([&app] { RunSync(app); });
+    app_.platform.pump.Post([&app] {
+        if (app.startRun)
+            app.startRun(app);
+    });
 }
 
 void StatusWindow::OnClose()

@@ -1,9 +1,9 @@
-#include "run/countdown.h"
+#include "status/countdown.h"
 
 #include "app/app.h"
 #include "common/text.h"
 #include "common/wait.h"
-#include "run/status_window.h"
+#include "status/status_window.h"
 
 namespace vel {
 
