@@ -94,11 +94,6 @@ std::string FormatLongDuration(std::int64_t s)
     return text;
 }
 
-std::string FormatDuration(std::int32_t seconds)
-{
-    return FormatLongDuration(seconds);
-}
-
 std::string FormatCorrectedTime(const LocalDateTime& t, const std::string& timeSeparator)
 {
     char date[32];

@@ -38,9 +38,8 @@ std::int64_t ClockDifference(const platform::LocalDateTime& answerTime, std::int
 // ServerInstant, positive when the PC clock is ahead.
 platform::Span PreciseClockDifference(const TimeQueryState& query, std::int32_t pcOffset);
 
-// "1 day 1 hour 1 minute 1 second"; empty for 0 (and for a negative count).
-std::string FormatDuration(std::int32_t seconds);
-// The same for differences beyond the 32-bit range of seconds (68 years).
+// "1 day 1 hour 1 minute 1 second"; empty for 0 (and for a negative count);
+// any count of seconds, beyond the 32-bit range (68 years) too.
 std::string FormatLongDuration(std::int64_t seconds);
 
 // "MM.DD.YY HH:MM" with the locale's time separator: the corrected time in the log.

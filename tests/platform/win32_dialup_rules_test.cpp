@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "support/fakes.h"
-
 namespace vel::win32 {
 namespace {
 
@@ -29,16 +27,11 @@ void PutUint32(Bytes& buffer, std::size_t offset, std::uint32_t value)
 
 TEST(WindowsFamily, FromTheOsVariableInAnyCase)
 {
-    test::FakeEnvironment env;
-    EXPECT_EQ(GetWindowsFamily(env), WindowsFamily::Win9x);  // unset
-    for (const char* nt : {"Windows_NT", "WINDOWS_NT", "windows_nt", "wINDOWS_nT"}) {
-        env.variables["OS"] = nt;
-        EXPECT_EQ(GetWindowsFamily(env), WindowsFamily::NT) << nt;
-    }
-    for (const char* other : {"", "Windows", "Windows_NT ", " Windows_NT", "Windows_95", "Linux"}) {
-        env.variables["OS"] = other;
-        EXPECT_EQ(GetWindowsFamily(env), WindowsFamily::Win9x) << '"' << other << '"';
-    }
+    EXPECT_EQ(WindowsFamilyFromOs(std::nullopt), WindowsFamily::Win9x);  // unset
+    for (const char* nt : {"Windows_NT", "WINDOWS_NT", "windows_nt", "wINDOWS_nT"})
+        EXPECT_EQ(WindowsFamilyFromOs(nt), WindowsFamily::NT) << nt;
+    for (const char* other : {"", "Windows", "Windows_NT ", " Windows_NT", "Windows_95", "Linux"})
+        EXPECT_EQ(WindowsFamilyFromOs(other), WindowsFamily::Win9x) << '"' << other << '"';
 }
 
 TEST(CommandLines, NtQuotesTheNameAnd9xPassesItBare)

@@ -308,21 +308,21 @@ TEST(ClockCorrectionRange, DifferencesBeyond32BitsAreMeasuredShownAndCorrected)
               platform::DiffSeconds({2200, 1, 1, 0, 0, 0}, {1900, 1, 1, 0, 0, 0}) + 2147483648LL);
 }
 
-TEST(FormatDuration, PartsInOrderWithPlurals)
+TEST(FormatLongDuration, PartsInOrderWithPlurals)
 {
-    EXPECT_EQ(FormatDuration(0), "");
-    EXPECT_EQ(FormatDuration(-5), "");
-    EXPECT_EQ(FormatDuration(1), "1 second");
-    EXPECT_EQ(FormatDuration(45), "45 seconds");
-    EXPECT_EQ(FormatDuration(60), "1 minute");
-    EXPECT_EQ(FormatDuration(95), "1 minute 35 seconds");
-    EXPECT_EQ(FormatDuration(120), "2 minutes");
-    EXPECT_EQ(FormatDuration(3601), "1 hour 1 second");
-    EXPECT_EQ(FormatDuration(7322), "2 hours 2 minutes 2 seconds");
-    EXPECT_EQ(FormatDuration(86400), "1 day");
-    EXPECT_EQ(FormatDuration(90061), "1 day 1 hour 1 minute 1 second");
-    EXPECT_EQ(FormatDuration(172800), "2 days");
-    EXPECT_EQ(FormatDuration(std::numeric_limits<std::int32_t>::max()), "24855 days 3 hours 14 minutes 7 seconds");
+    EXPECT_EQ(FormatLongDuration(0), "");
+    EXPECT_EQ(FormatLongDuration(-5), "");
+    EXPECT_EQ(FormatLongDuration(1), "1 second");
+    EXPECT_EQ(FormatLongDuration(45), "45 seconds");
+    EXPECT_EQ(FormatLongDuration(60), "1 minute");
+    EXPECT_EQ(FormatLongDuration(95), "1 minute 35 seconds");
+    EXPECT_EQ(FormatLongDuration(120), "2 minutes");
+    EXPECT_EQ(FormatLongDuration(3601), "1 hour 1 second");
+    EXPECT_EQ(FormatLongDuration(7322), "2 hours 2 minutes 2 seconds");
+    EXPECT_EQ(FormatLongDuration(86400), "1 day");
+    EXPECT_EQ(FormatLongDuration(90061), "1 day 1 hour 1 minute 1 second");
+    EXPECT_EQ(FormatLongDuration(172800), "2 days");
+    EXPECT_EQ(FormatLongDuration(std::numeric_limits<std::int32_t>::max()), "24855 days 3 hours 14 minutes 7 seconds");
     EXPECT_EQ(FormatLongDuration(4294967296LL), "49710 days 6 hours 28 minutes 16 seconds");
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "common/text.h"
-#include "platform/environment.h"
 
 namespace vel::win32 {
 
@@ -54,11 +53,6 @@ std::string NameBeforeNul(std::span<const std::uint8_t> bytes)
 WindowsFamily WindowsFamilyFromOs(const std::optional<std::string>& os)
 {
     return os && ToUpper(*os) == "WINDOWS_NT" ? WindowsFamily::NT : WindowsFamily::Win9x;
-}
-
-WindowsFamily GetWindowsFamily(platform::Environment& environment)
-{
-    return WindowsFamilyFromOs(environment.GetVariable("OS"));
 }
 
 std::string DialCommandLine(WindowsFamily family, const std::string& entry)

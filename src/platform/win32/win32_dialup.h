@@ -13,10 +13,6 @@
 #include <string_view>
 #include <vector>
 
-namespace vel::platform {
-class Environment;
-}
-
 namespace vel::win32 {
 
 // Three dial-up operations differ between the families.
@@ -25,7 +21,6 @@ enum class WindowsFamily { NT, Win9x };
 // From the environment variable "OS", read at each call: upper-cased and
 // equal to "WINDOWS_NT" is the NT family; anything else, unset included, 95/98.
 WindowsFamily WindowsFamilyFromOs(const std::optional<std::string>& os);
-WindowsFamily GetWindowsFamily(platform::Environment& environment);
 
 // The dialer, started with its window shown and activated:
 // NT: rasphone -d "Entry"; 95/98: rundll rnaui.dll,RnaDial Entry (bare).
