@@ -105,8 +105,8 @@ TEST_F(ClockSettingRun, OverASlowPathTheServersSecondIsFound)
     options.clockStandIn = "succeed";
     const ProgramRun run = Run(options);
     // 35 or 36 seconds off, by the phase of the server's second.
-    EXPECT_TRUE(InOrder(run.log, {"system clock off by 1 minute 3*", "measured to within *",
-                                  "system clock corrected to *"}))
+    EXPECT_TRUE(
+        InOrder(run.log, {"system clock off by 1 minute 3*", "measured to within *", "system clock corrected to *"}))
         << run.output;
     ASSERT_EQ(run.clockSettings.size(), 1u);
     EXPECT_NEAR(run.clockSettings[0].FromNow(), -95.37, 0.020);
