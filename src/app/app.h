@@ -128,7 +128,7 @@ public:
     // "<log folder><separator><name>"
     std::string LogFile(const std::string& name);
 
-    // The status window frmVEL once a run has chosen it (run/status_window
+    // The status window frmVEL once a run has chosen it (status/status_window
     // creates it on first use); null before. Declared last, so it goes
     // first, while everything it uses is still there.
     std::unique_ptr<platform::FormEvents> statusWindow;
