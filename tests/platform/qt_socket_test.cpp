@@ -249,6 +249,24 @@ TEST_F(QtSocketTest, AFloodIsReadInBoundedPieces)
     }
 }
 
+// A task posted to a pump that is gone before it runs is dropped, not run
+// against the pump's remains.
+TEST(QtEventPumpPost, APumpThatIsGoneDropsItsTasks)
+{
+    EnsureQtApplication();
+    int ran = 0;
+    {
+        platform::QtEventPump pump;
+        pump.Post([&] { ++ran; });
+        pump.Post([&] { ++ran; });
+        pump.DoEvents();
+        EXPECT_EQ(ran, 2);
+        pump.Post([&] { ++ran; });
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    EXPECT_EQ(ran, 2);
+}
+
 TEST(QtSocketErrors, WindowsSocketsNumbers)
 {
     using E = QAbstractSocket::SocketError;

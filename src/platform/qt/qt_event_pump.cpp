@@ -37,7 +37,7 @@ void QtEventPump::WaitForEvents(double maxSeconds)
 
 void QtEventPump::Post(std::function<void()> task)
 {
-    QTimer::singleShot(0, QCoreApplication::instance(), [this, task = std::move(task)] {
+    QTimer::singleShot(0, &posted_, [this, task = std::move(task)] {
         task();
         Wake();
     });

@@ -1,6 +1,8 @@
 // The event pump over Qt's event loop.
 #pragma once
 
+#include <QObject>
+
 #include "platform/event_pump.h"
 
 class QEventLoop;
@@ -19,6 +21,9 @@ public:
 private:
     QEventLoop* innermost_ = nullptr;
     bool woken_ = false;
+    // What Post hands to Qt belongs to this pump: a pump that is gone drops
+    // the tasks it had not run yet.
+    QObject posted_;
 };
 
 }  // namespace vel::platform
