@@ -8,7 +8,7 @@
 # verify, and the offline security rating of both services), the polkit rule,
 # installation, removal and purge by dpkg into a root of the test's own, the
 # packaged program itself, extracted and run in private namespaces, and the
-# RPM of packaging/rpm/veltrane.spec built by rpmbuild from the same source.
+# RPM of packaging/rpm/veltrane.rpmbuild built by rpmbuild from the same source.
 # No unit is ever enabled or started and nothing is installed on this
 # machine. Non-zero on any failure.
 set -uo pipefail
@@ -189,7 +189,7 @@ rpm_built() {
     { cat "$work/rpm.out"; return 1; }
 }
 SECONDS=0
-check "rpmbuild -bb: the RPM from packaging/rpm/veltrane.spec, its tests, rpmlint" rpm_built
+check "rpmbuild -bb: the RPM from packaging/rpm/veltrane.rpmbuild, its tests, rpmlint" rpm_built
 echo "(the RPM took $SECONDS s)"
 
 echo "package: $passed passed, $failed failed"

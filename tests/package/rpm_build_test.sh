@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The RPM of packaging/rpm/veltrane.spec, built here by Debian's rpmbuild with
-# the spec's own %build, %install and %check (the tests a build root can
+# The RPM of packaging/rpm/veltrane.rpmbuild, built here by Debian's rpmbuild with
+# the recipe's own %build, %install and %check (the tests a build root can
 # run). The source is the Debian source package's tarball (the same tree, as
 # veltrane-VERSION/); Fedora's CMake and systemd macros come from
 # fedora.macros beside this script. Fedora's libraries are not here, so the
@@ -12,10 +12,10 @@
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-spec=$here/../../packaging/rpm/veltrane.spec
+recipe=$here/../../packaging/rpm/veltrane.rpmbuild
 tarball=$(realpath "$1")
 top=$(realpath -m "$2")
-version=$(sed -n 's/^Version: *//p' "$spec")
+version=$(sed -n 's/^Version: *//p' "$recipe")
 rm -rf "$top"
 mkdir -p "$top/SOURCES"
 xz -dc "$tarball" | gzip -9n >"$top/SOURCES/veltrane-$version.tar.gz"
@@ -43,10 +43,10 @@ if command -v ccache >/dev/null; then
 fi
 build() {
   rpmbuild -bb --nodeps --define "_topdir $top" --define "_smp_mflags -j${JOBS:-$(nproc)}" --load "$here/fedora.macros" \
-    "$spec" >"$top/build.log" 2>&1 ||
+    "$recipe" >"$top/build.log" 2>&1 ||
     { tail -n 40 "$top/build.log"; return 1; }
 }
-check "rpmbuild -bb: build, install and the spec's tests" build
+check "rpmbuild -bb: build, install and the recipe's tests" build
 rpm=$(ls "$top"/RPMS/*/veltrane-"$version"-1.*.rpm 2>/dev/null | head -n 1)
 [[ -n $rpm ]] || { echo "FAIL: no package veltrane-$version-1 built"; echo "rpm: $passed passed, $((failed + 1)) failed"; exit 1; }
 
@@ -81,7 +81,7 @@ presets_decide() {
 check "installation hands the units to systemd's presets (nothing enabled by the package)" presets_decide
 
 rpmlint_no_error() {
-  rpmlint -c "$here/rpmlint-fedora.toml" "$spec" "$rpm" >"$top/rpmlint.out" 2>&1
+  rpmlint -c "$here/rpmlint-fedora.toml" "$rpm" >"$top/rpmlint.out" 2>&1
   cat "$top/rpmlint.out"
   grep -qE ' 0 errors' "$top/rpmlint.out"
 }
