@@ -1,4 +1,4 @@
-# The install for all users under Wine. Sourced by scripts/test-windows.sh
+# The install for all users under Wine. Sourced by scripts/windows/installer.sh
 # inside its namespace, after the per-user installer's checks; it uses that
 # script's helpers (pcheck, exists, absent, folder_of, settings, start_server,
 # stop_server) and its variables (out, work, version, setup, installed).

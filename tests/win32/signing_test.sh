@@ -1,4 +1,4 @@
-# Signing with a throw-away certificate. Sourced by scripts/test-windows.sh
+# Signing with a throw-away certificate. Sourced by scripts/windows/installer.sh
 # inside its namespace, after the installers' checks; it uses that script's
 # helpers (pcheck, uninstall) and variables (root, out, work, version,
 # installed).

@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Runs one Windows test under Wine: the Windows build's emulator
+# (CMAKE_CROSSCOMPILING_EMULATOR, set by the windows presets), and the
+# runner of the scripts that drive veltrane.exe (blackbox.sh, installer.sh).
+#   wine-run.sh PROGRAM.exe [arguments...]   the program under Wine
+#   wine-run.sh SCRIPT [arguments...]        a script that calls wine itself
+# Each run gets a private network namespace with only loopback (`unshare -r
+# -n`: the test servers' ports are ours, nothing leaves the machine, and the
+# host's clock cannot be set), a default route over loopback (the system
+# counts as online, a LAN), its own wineserver and Xvfb. The Wine prefix,
+# build-windows/wine-prefix, is made by the first run and reused; runs take
+# turns on it (a lock). With VELTRANE_TEST_SERVERS=1 the servers of
+# win32_socket_test.cpp listen; with VELTRANE_TEST_DPI the display has that
+# many dots per inch for the run.
+set -euo pipefail
+if [[ -z ${VELTRANE_WINE_WORK:-} ]]; then
+  exec unshare -r -n env VELTRANE_WINE_WORK=new bash "$0" "$@"
+fi
+work=$(mktemp -d)
+export VELTRANE_WINE_WORK=$work
+source "$(dirname "$0")/env.sh"
+
+ip link set lo up
+ip route add default via 127.0.0.2 dev lo
+
+pids=()
+cleanup() {
+  local pid
+  wineserver -k 2>/dev/null || true
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'echo "wine-run.sh: failed at line $LINENO" >&2' ERR
+
+mkdir -p "$out"
+exec 9>"$prefix.lock"
+flock 9
+
+# The test server is a Linux program, beside the Windows ones.
+server_source=$root/tools/daytime-server/daytime_server.cpp
+if [[ ! -x $out/daytime-server || $server_source -nt $out/daytime-server ]]; then
+  g++ -O2 -std=c++20 -Wall -Wextra -o "$out/daytime-server.$$" "$server_source"
+  mv "$out/daytime-server.$$" "$out/daytime-server"
+fi
+
+# A display for the windows (the namespace has its own abstract sockets, so
+# the number only has to be free on the file system).
+display=70
+while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp -nolisten unix >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=:$display
+
+new_prefix=
+if [[ ! -e $prefix/system.reg ]]; then
+  new_prefix=1
+  mkdir -p "$prefix"
+  wineboot -i >/dev/null 2>&1 || true
+  # A prefix's first session keeps the service database locked, and the
+  # Task Scheduler (schtasks) cannot start: later sessions can.
+  wineserver -k 2>/dev/null || true
+  wineserver -w
+fi
+wineserver -p
+if [[ -n $new_prefix ]]; then
+  # Debian's Wine leaves the prefix without its own fonts (fonts-wine): the
+  # windows' MS Sans Serif is one of them.
+  cp -n /usr/share/wine/fonts/* "$(winepath -u 'C:\windows\Fonts' 2>/dev/null)/" || true
+fi
+
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+xdpyinfo >/dev/null 2>&1 || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+
+if [[ ${VELTRANE_TEST_SERVERS:-} == 1 ]]; then
+  server() {  # server PORT [options...]
+    local port=$1
+    shift
+    "$out/daytime-server" --port "$port" "$@" >>"$work/servers.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 50); do grep -q "listening on 127.0.0.1:$port\$" "$work/servers.log" && return 0; sleep 0.1; done
+    echo "daytime-server on $port did not start" >&2
+    return 1
+  }
+  server 13
+  server 1301 --mode silent
+  server 1302 --mode split --pause 1
+  server 1303 --mode refuse
+fi
+
+desktop='HKCU\Control Panel\Desktop'
+if [[ -n ${VELTRANE_TEST_DPI:-} ]]; then
+  wine reg add "$desktop" /v LogPixels /t REG_DWORD /d "$VELTRANE_TEST_DPI" /f >/dev/null 2>&1
+fi
+
+status=0
+if [[ $1 == *.exe ]]; then
+  # The console's line ends.
+  (cd "$(dirname "$1")" && wine "$@") >"$work/output.txt" 2>&1 || status=$?
+  sed 's/\r$//' "$work/output.txt" | grep -v '^Running main()' || true
+else
+  "$@" || status=$?
+fi
+
+if [[ -n ${VELTRANE_TEST_DPI:-} ]]; then
+  wine reg delete "$desktop" /v LogPixels /f >/dev/null 2>&1 || true
+fi
+exit "$status"
