@@ -39,14 +39,12 @@ for pid in "${pids[@]}"; do wait "$pid" || status=1; done
 
 # counts LOG: each test's last gtest or check summary, from ctest's log.
 counts() {
-  awk '/^[0-9]+\/[0-9]+ Testing: / { name = $3 }
-       /^\[==========\] .* ran\./ { sub(/^\[==========\] /, ""); ran[name] = $0 }
-       /^\[  PASSED  \] / { sub(/^\[  PASSED  \] /, ""); passed[name] = $0 }
-       /^\[  SKIPPED \] [0-9]+ tests?,/ { skipped[name] = $2 " skipped" }
+  awk '/^[0-9]+\/[0-9]+ Testing: / { name = $3; order[++n] = name }
+       /^\[==========\] .* ran\./ { sub(/^\[==========\] /, ""); sub(/\. \(.*/, ""); ran[name] = $0 }
+       /^\[  PASSED  \] [0-9]/ { ran[name] = ran[name] ": " $4 " passed" }
+       /^\[  SKIPPED \] [0-9]+ tests?[.,]/ { ran[name] = ran[name] ", " $4 " skipped (for the other time zone)" }
        / checks (passed|FAILED)$/ { ran[name] = $0 }
-       /^Test (Passed|Failed)/ || /^Test time/ { if (name != "" && !(name in done)) { order[++n] = name; done[name] = 1 } }
-       END { for (i = 1; i <= n; i++) { t = order[i]
-               printf "   %-24s %s%s%s\n", t, ran[t], passed[t] ? " " passed[t] : "", skipped[t] ? ", " skipped[t] : "" } }' "$1"
+       END { for (i = 1; i <= n; i++) printf "   %-24s %s\n", order[i], ran[order[i]] }' "$1"
 }
 
 echo
