@@ -46,12 +46,25 @@ if [[ ! -x $out/daytime-server || $server_source -nt $out/daytime-server ]]; the
 fi
 
 # A display for the windows (the namespace has its own abstract sockets, so
-# the number only has to be free on the file system).
+# the number only has to be free on the file system, where another run may
+# take it first: then the next one).
 display=70
-while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp -nolisten unix >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-export DISPLAY=:$display
+while :; do
+  while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
+  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp -nolisten unix >"$work/xvfb.log" 2>&1 &
+  xvfb=$!
+  export DISPLAY=:$display
+  for _ in $(seq 100); do
+    xdpyinfo >/dev/null 2>&1 && break 2
+    kill -0 "$xvfb" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill "$xvfb" 2>/dev/null || true
+  wait "$xvfb" 2>/dev/null || true
+  grep -q 'already active' "$work/xvfb.log" || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+  display=$((display + 1))
+done
+pids+=("$xvfb")
 
 new_prefix=
 if [[ ! -e $prefix/system.reg ]]; then
@@ -69,9 +82,6 @@ if [[ -n $new_prefix ]]; then
   # windows' MS Sans Serif is one of them.
   cp -n /usr/share/wine/fonts/* "$(winepath -u 'C:\windows\Fonts' 2>/dev/null)/" || true
 fi
-
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-xdpyinfo >/dev/null 2>&1 || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
 
 if [[ ${VELTRANE_TEST_SERVERS:-} == 1 ]]; then
   server() {  # server PORT [options...]
