@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The Windows tests' shared environment, sourced by scripts/windows/*.sh:
 # where the builds are, Wine's settings, and the helpers of the scripts that
 # check with shell commands (check, summary, start_server, stop_server).
