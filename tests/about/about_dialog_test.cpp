@@ -224,7 +224,7 @@ TEST_F(AboutBoxTest, ClickedLinksOpenAndTurnRed)
         about.Click("lblEMailLink");
         EXPECT_EQ(about.ForeColour("lblEMailLink"), kRed);
         EXPECT_EQ(about.ForeColour("lblWebLink"), kBlue);
-        t.shell.result = 31;
+        t.shell.result = false;
         about.Click("lblWebLink");
         EXPECT_EQ(about.ForeColour("lblWebLink"), kBlue);
     });

@@ -194,9 +194,9 @@ public:
 
 class FakeShell : public platform::Shell {
 public:
-    int result = 42;
+    bool result = true;
     std::vector<std::string> opened;
-    int Execute(const std::string& target) override
+    bool Open(const std::string& target) override
     {
         opened.push_back(target);
         return result;
