@@ -113,7 +113,7 @@ TEST_F(HyperTextTest, AFailedOpenAfterASuccessLeavesTheLinkRed)
     HyperText link(t.app);
     link.CreateHyper(web);
     link.Click();
-    t.shell.result = 2;
+    t.shell.result = false;
     link.Click();
     EXPECT_EQ(web.ForeColour(), kRed);
     ASSERT_EQ(t.windows.messages.size(), 1u);
