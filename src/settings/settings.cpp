@@ -38,18 +38,20 @@ IniValue ReadIniValue(App& app, const std::string& fileName, const std::string& 
 IniValue ReadIniValue(platform::ProfileFile& profile, const std::string& fileName, const std::string& section,
                       const std::string& key)
 {
-    std::string buffer;
-    const int count = profile.GetString(section, key, "", buffer, kValueBufferSize, fileName);
-    // The platform ends the text with a NUL in its buffer: a NUL inside the
-    // value ends it there.
+    // Read into a buffer of kValueBufferSize characters: at most one less
+    // are kept (the last holds the NUL that ends the text), and the count is
+    // of those; a missing key reads as empty.
+    std::string buffer = profile.Value(section, key, fileName).value_or("");
+    if (buffer.size() > kValueBufferSize - 1)
+        buffer.resize(kValueBufferSize - 1);
+    const auto count = static_cast<std::int16_t>(buffer.size());
+    // A NUL inside the value ends the text there.
     const std::size_t nul = buffer.find('\0');
     if (nul != std::string::npos)
         buffer.resize(nul);
-    if (buffer.size() > kValueBufferSize - 1)
-        buffer.resize(kValueBufferSize - 1);
     IniValue result;
     result.value = std::move(buffer);
-    result.count = static_cast<std::int16_t>(count < 0 ? 0 : (count > kValueBufferSize ? kValueBufferSize : count));
+    result.count = count;
     return result;
 }
 

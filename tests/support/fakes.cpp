@@ -146,25 +146,19 @@ std::optional<std::string> FakeEnvironment::ReadRegistryString(const std::string
     return it->second;
 }
 
-int FakeProfileFile::GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
-                               std::string& value, int bufferSize, const std::string& file)
+std::optional<std::string> FakeProfileFile::Value(const std::string& section, const std::string& key,
+                                                  const std::string& file)
 {
-    std::optional<std::string> found;
-    if (env_.IsOrdinaryFile(file) && !unusable.count(file)) {
-        std::string text = env_.files[file];
-        if (text.size() > sizeLimit) {
-            // Only the whole lines within the limit count.
-            text.resize(sizeLimit);
-            const std::size_t lastBreak = text.find_last_of("\r\n");
-            text.resize(lastBreak == std::string::npos ? 0 : lastBreak + 1);
-        }
-        found = ini::ReadValue(text, section, key);
+    if (!env_.IsOrdinaryFile(file) || unusable.count(file))
+        return std::nullopt;
+    std::string text = env_.files[file];
+    if (text.size() > sizeLimit_) {
+        // Only the whole lines within the limit count.
+        text.resize(sizeLimit_);
+        const std::size_t lastBreak = text.find_last_of("\r\n");
+        text.resize(lastBreak == std::string::npos ? 0 : lastBreak + 1);
     }
-    value = found ? *found : defaultValue;
-    const auto limit = static_cast<std::size_t>(bufferSize > 0 ? bufferSize - 1 : 0);
-    if (value.size() > limit)
-        value.resize(limit);
-    return static_cast<int>(value.size());
+    return ini::ReadValue(text, section, key);
 }
 
 bool FakeProfileFile::WriteString(const std::string& section, const std::string& key, const std::string& value,
@@ -183,7 +177,7 @@ bool FakeProfileFile::WriteString(const std::string& section, const std::string&
         return false;
     }
     const std::string current = env_.IsOrdinaryFile(file) ? env_.files[file] : std::string();
-    if (current.size() > sizeLimit) {
+    if (current.size() > sizeLimit_) {
         error = {EFBIG, "File too large"};
         return false;
     }

@@ -77,18 +77,17 @@ public:
 class FakeProfileFile : public platform::ProfileFile {
 public:
     explicit FakeProfileFile(FakeEnvironment& env) : env_(env) {}
-    int GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
-                  std::string& value, int bufferSize, const std::string& file) override;
+    std::optional<std::string> Value(const std::string& section, const std::string& key,
+                                     const std::string& file) override;
     using platform::ProfileFile::WriteString;
     bool WriteString(const std::string& section, const std::string& key, const std::string& value,
                      const std::string& file, platform::SystemError& error) override;
     bool Usable(const std::string& file, platform::SystemError& why) override;
-    std::size_t SizeLimit() const override { return sizeLimit; }
+    // Beyond this a file is read only in part and never written.
+    void SetSizeLimit(std::size_t bytes) { sizeLimit_ = bytes; }
     int writes = 0;
     // Files that are there but must not be used, with the reason.
     std::map<std::string, std::string> unusable;
-    // Beyond this a file is read only in part and never written.
-    std::size_t sizeLimit = 16u * 1024u * 1024u;
 
 private:
     FakeEnvironment& env_;
