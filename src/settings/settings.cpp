@@ -27,7 +27,8 @@ std::string SettingsFilePath(App& app)
 
 std::string SettingsFilePath(platform::Environment& environment)
 {
-    return environment.ProgramFolder() + environment.PathSeparator() + kSettingsFileName;
+    const platform::ProgramFolders folders = environment.Folders();
+    return folders.settings + folders.separator + kSettingsFileName;
 }
 
 IniValue ReadIniValue(App& app, const std::string& fileName, const std::string& section, const std::string& key)
@@ -82,7 +83,7 @@ void LoadSettings(App& app)
     else if (!app.platform.profile.Usable(path, unusable))
         app.SettingsWarning = "WARNING: the settings file " + path + " is not used (" + unusable.description +
                               "): the default settings apply, and nothing is written to it";
-    else if (const auto size = app.platform.environment.FileSize(path);
+    else if (const auto size = app.platform.environment.OrdinaryFileSize(path);
              size && static_cast<std::uint64_t>(*size) > limit)
         app.SettingsWarning = "WARNING: the settings file " + path + " is larger than " + std::to_string(limit) +
                               " bytes; only the keys within its first " + std::to_string(limit) + " bytes were read";

@@ -69,22 +69,9 @@ std::vector<std::string> FakeEnvironment::Arguments()
     return arguments;
 }
 
-std::optional<std::string> FakeEnvironment::GetVariable(const std::string& name)
+std::optional<std::int64_t> FakeEnvironment::OrdinaryFileSize(const std::string& path)
 {
-    auto it = variables.find(name);
-    if (it == variables.end())
-        return std::nullopt;
-    return it->second;
-}
-
-bool FakeEnvironment::IsOrdinaryFile(const std::string& path)
-{
-    return files.count(path) != 0 && folders.count(path) == 0;
-}
-
-std::optional<std::int64_t> FakeEnvironment::FileSize(const std::string& path)
-{
-    if (!IsOrdinaryFile(path))
+    if (files.count(path) == 0 || folders.count(path) != 0)
         return std::nullopt;
     return static_cast<std::int64_t>(files[path].size());
 }
@@ -135,15 +122,6 @@ bool FakeEnvironment::StartProgram(const std::vector<std::string>& argv, bool)
 {
     startedPrograms.push_back(argv);
     return startProgramResult;
-}
-
-std::optional<std::string> FakeEnvironment::ReadRegistryString(const std::string& root, const std::string& key,
-                                                               const std::string& value)
-{
-    auto it = registry.find(root + "\\" + key + "\\" + value);
-    if (it == registry.end())
-        return std::nullopt;
-    return it->second;
 }
 
 std::optional<std::string> FakeProfileFile::Value(const std::string& section, const std::string& key,
