@@ -22,7 +22,6 @@ using ::testing::HasSubstr;
 constexpr platform::Colour kBlue = 0xFF0000;
 constexpr platform::Colour kRed = 0x0000FF;
 
-
 TEST(VersionText, ShowsTheRevisionOnlyWhenThereIsOne)
 {
     EXPECT_EQ(VersionText(1, 55, 0), "Version 1.55");

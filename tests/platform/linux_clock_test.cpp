@@ -77,7 +77,8 @@ TEST(LinuxClock, TheOffsetReadTurnsUtcIntoTheLocalTimeShownInEveryZone)
         SCOPED_TRACE(name);
         TimeZoneScope zone((":" + name).c_str());
         const platform::ClockReading reading = clock.Read();
-        EXPECT_EQ(platform::AddSeconds(platform::UtcDateTime(reading.utc), reading.utcOffsetSeconds), reading.local.time);
+        EXPECT_EQ(platform::AddSeconds(platform::UtcDateTime(reading.utc), reading.utcOffsetSeconds),
+                  reading.local.time);
         EXPECT_EQ(reading.local.nanoseconds, reading.utc.nanoseconds);
     }
 }

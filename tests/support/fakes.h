@@ -26,7 +26,7 @@ class FakeEnvironment : public platform::Environment {
 public:
     std::string commandLine;  // the arguments, each without blanks, joined by blanks
     std::string programFolder = "/app";
-    std::string logFolder;  // empty: the program folder
+    std::string logFolder;                     // empty: the program folder
     std::map<std::string, std::string> files;  // path -> content
     std::set<std::string> folders;             // paths that are folders, not files
     bool writable = true;                      // false: every write fails with EACCES
