@@ -229,8 +229,9 @@ TEST(DaytimeAnswer, ReadParsedAnswerTakesOnlyParseResults)
 TEST(DaytimeAnswer, ConversionAddsTheExactCurrentOffset)
 {
     TestApp t;
-    auto zone = [&t](std::int32_t bias) { t.clock.SetUtcOffset(-bias * 60); };  // minutes, UTC = local + bias
-    zone(-60);                                                                  // UTC+1, no daylight saving
+    // The bias in minutes, UTC = local + bias.
+    auto zone = [&t](std::int32_t bias) { t.clock.SetUtcOffset(-bias * 60); };
+    zone(-60);  // UTC+1, no daylight saving
     EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 16, 30, 2}));
 
     // Across midnight and the year's end, both ways.
