@@ -36,10 +36,6 @@ public:
     ReadOnlyClock() : clock_(std::make_unique<vel::platform::LinuxClock>()) {}
     vel::platform::ClockReading Read() override { return clock_->Read(); }
     double MonotonicSeconds() override { return clock_->MonotonicSeconds(); }
-    int GetTimeZoneInformation(vel::platform::TimeZoneInformation& info) override
-    {
-        return clock_->GetTimeZoneInformation(info);
-    }
     vel::platform::ClockSetResult SetTime(const vel::platform::Instant&) override
     {
         return {false, 1, "the benchmark does not set the clock"};

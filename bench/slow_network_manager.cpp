@@ -78,10 +78,6 @@ class ReadOnlyClock : public platform::Clock {
 public:
     platform::ClockReading Read() override { return clock_.Read(); }
     double MonotonicSeconds() override { return clock_.MonotonicSeconds(); }
-    int GetTimeZoneInformation(platform::TimeZoneInformation& info) override
-    {
-        return clock_.GetTimeZoneInformation(info);
-    }
     platform::ClockSetResult SetTime(const platform::Instant&) override
     {
         return {false, 1, "the benchmark does not set the clock"};

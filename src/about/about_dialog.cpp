@@ -16,11 +16,6 @@ using platform::ControlKind;
 
 namespace {
 
-constexpr const char* kLocalMachine = "HKEY_LOCAL_MACHINE";
-constexpr const char* kMsInfoKey = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
-constexpr const char* kSharedToolsKey = "SOFTWARE\\Microsoft\\Shared Tools Location";
-constexpr const char* kMsInfoFile = "\\MSINFO32.EXE";
-
 // X black, . white, blank transparent.
 constexpr std::array<std::string_view, 32> kHandRows = {
     "                                ", "                                ", "                                ",
@@ -167,33 +162,11 @@ platform::CursorImage PointingHandCursor()
     return cursor;
 }
 
-bool GetKeyValue(App& app, const std::string& root, const std::string& keyName, const std::string& valueName,
-                 std::string& value)
-{
-    value.clear();
-    std::optional<std::string> text = app.platform.environment.ReadRegistryString(root, keyName, valueName);
-    if (!text)
-        return false;
-    if (!text->empty() && text->back() == '\0')
-        text->pop_back();
-    value = *text;
-    return true;
-}
-
 void StartSysInfo(App& app)
 {
     platform::Environment& env = app.platform.environment;
-    std::string tool;
-    std::string folder;
-    if (GetKeyValue(app, kLocalMachine, kMsInfoKey, "PATH", tool)) {
-        // The full path of the tool.
-    } else if (GetKeyValue(app, kLocalMachine, kSharedToolsKey, "MSINFO", folder) &&
-               env.IsOrdinaryFile(folder + kMsInfoFile)) {
-        tool = folder + kMsInfoFile;
-    } else if (std::optional<std::string> found = env.SystemInformationProgram()) {
-        tool = *found;
-    }
-    if (!tool.empty() && env.StartProgram({tool}, true))
+    const std::optional<std::string> tool = env.SystemInformationProgram();
+    if (tool && !tool->empty() && env.StartProgram({*tool}, true))
         return;
     app.platform.windows.ShowMessageBox("System Information Is Unavailable At This Time", kVersionInfo.ProductName,
                                         platform::MessageButtons::Ok, platform::MessageIcon::None);

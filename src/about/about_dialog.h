@@ -22,14 +22,8 @@ std::string VersionText(int major, int minor, int revision);
 // hot spot on the tip of the finger at (12, 9).
 platform::CursorImage PointingHandCursor();
 
-// A string value from the registry: true when it was read. `value` holds its
-// text (a trailing zero character dropped), or the empty text on failure.
-bool GetKeyValue(App& app, const std::string& root, const std::string& keyName, const std::string& valueName,
-                 std::string& value);
-
-// Starts the system information tool: the one the registry names (Windows),
-// else the platform's own (Environment::SystemInformationProgram). Without
-// one, or when it does not start, a message says so.
+// Starts the system's information tool (Environment::SystemInformationProgram).
+// Without one, or when it does not start, a message says so.
 void StartSysInfo(App& app);
 
 }  // namespace vel

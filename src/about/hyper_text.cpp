@@ -9,9 +9,6 @@ namespace {
 constexpr platform::Colour kBlue = 0xFF0000;  // 0x00BBGGRR
 constexpr platform::Colour kRed = 0x0000FF;
 
-// Shell results above this mean the target was opened.
-constexpr int kShellSuccessAbove = 32;
-
 }  // namespace
 
 HyperText::HyperText(App& app) : app_(app)
@@ -36,7 +33,7 @@ void HyperText::Click()
     if (target.find('@') != std::string::npos)
         target = "mailto:" + target;
 
-    if (app_.platform.shell.Execute(target) > kShellSuccessAbove) {
+    if (app_.platform.shell.Open(target)) {
         mlblTarget->SetForeColour(VisitedColor);
         return;
     }

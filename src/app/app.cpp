@@ -30,7 +30,8 @@ void App::EndProcess(int status)
 
 std::string App::LogFile(const std::string& name)
 {
-    return platform.environment.LogFolder() + platform.environment.PathSeparator() + name;
+    const platform::ProgramFolders folders = platform.environment.Folders();
+    return folders.log + folders.separator + name;
 }
 
 }  // namespace vel

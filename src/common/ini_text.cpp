@@ -244,18 +244,14 @@ std::string WriteValue(std::string_view content, std::string_view section, std::
     return result;
 }
 
-std::string ProfileValue(std::string_view text, bool whole, std::string_view section, std::string_view key,
-                         const std::string& defaultValue, int bufferSize)
+std::optional<std::string> ProfileValue(std::string_view text, bool whole, std::string_view section,
+                                        std::string_view key)
 {
     if (!whole) {
         const std::size_t lastBreak = text.find_last_of("\r\n");
         text = text.substr(0, lastBreak == std::string_view::npos ? 0 : lastBreak + 1);
     }
-    std::string found = ReadValue(text, section, key).value_or(defaultValue);
-    const std::size_t room = bufferSize > 0 ? static_cast<std::size_t>(bufferSize) - 1 : 0;
-    if (found.size() > room)
-        found.resize(room);
-    return found;
+    return ReadValue(text, section, key);
 }
 
 namespace {

@@ -52,11 +52,11 @@ namespace vel::ini {
 std::optional<std::string> ReadValue(std::string_view content, std::string_view section, std::string_view key);
 
 // What a profile read answers from a file's text: the stored value of `key`
-// in `section`, or `defaultValue`, cut to `bufferSize` - 1 characters. With
-// `whole` false the text was cut at a size limit, and only its whole lines
-// count (a line cut by the limit is dropped).
-std::string ProfileValue(std::string_view text, bool whole, std::string_view section, std::string_view key,
-                         const std::string& defaultValue, int bufferSize);
+// in `section`, nullopt when there is none. With `whole` false the text was
+// cut at a size limit, and only its whole lines count (a line cut by the
+// limit is dropped).
+std::optional<std::string> ProfileValue(std::string_view text, bool whole, std::string_view section,
+                                        std::string_view key);
 
 // WritePrivateProfileString semantics on the file's text; returns the new text.
 std::string WriteValue(std::string_view content, std::string_view section, std::string_view key,

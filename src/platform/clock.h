@@ -1,4 +1,4 @@
-// The PC clock, the time zone and elapsed time.
+// The PC clock, its offset from UTC and elapsed time.
 #pragma once
 
 #include <cstdint>
@@ -15,28 +15,12 @@ struct LocalTimestamp {
     std::int32_t nanoseconds = 0;  // 0 .. 999999999 within that second
 };
 
-// The Windows TIME_ZONE_INFORMATION fields we read: minutes, UTC = local + bias.
-struct TimeZoneInformation {
-    std::int32_t Bias = 0;
-    std::int32_t StandardBias = 0;
-    std::int32_t DaylightBias = 0;
-};
-
-// Which part of the year the time-zone record says is in force now.
-namespace TimeZoneId {
-enum : int {
-    Invalid = -1,
-    Unknown = 0,
-    Standard = 1,
-    Daylight = 2,
-};
-}  // namespace TimeZoneId
-
-// One reading of the PC clock: the instant, and the local date and time the
-// PC shows at that instant (the offset in force then applied).
+// One reading of the PC clock: the instant, the local date and time the PC
+// shows at that instant, and the offset from UTC in force then.
 struct ClockReading {
     Instant utc;
     LocalTimestamp local;
+    std::int32_t utcOffsetSeconds = 0;  // local time minus UTC, exactly; 0 when the system has no answer
 };
 
 struct ClockSetResult {
@@ -67,10 +51,6 @@ public:
     // Seconds on a clock that never jumps (not the time of day): every elapsed
     // time and every time-out is measured on this one.
     virtual double MonotonicSeconds() = 0;
-
-    // Fills `info` (cleared first) and returns one of the TimeZoneId values.
-    // It describes the offset in force now.
-    virtual int GetTimeZoneInformation(TimeZoneInformation& info) = 0;
 
     // Sets the PC clock to an instant, in one operation. An instant, not a
     // local wall time: near a change of daylight saving a wall time may not

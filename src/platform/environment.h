@@ -52,35 +52,28 @@ public:
     virtual std::int64_t Size() = 0;
 };
 
+// Where the program's files lie: folders without a trailing separator.
+struct ProgramFolders {
+    std::string settings;   // the program folder, which holds the settings
+    std::string log;        // the program folder, but for the machine's runs on Linux (/var/log/veltrane)
+    std::string separator;  // between a folder and a file name ("/" or "\")
+};
+
 class Environment {
 public:
     virtual ~Environment() = default;
 
-    // The whole argument text as one string: the arguments after the program
-    // name, joined by single blanks.
-    virtual std::string CommandLine() = 0;
-
-    // The same arguments one by one, as the program was given them.
+    // The arguments after the program name, one by one, as it was given them.
     virtual std::vector<std::string> Arguments() = 0;
 
-    // The folder that holds the settings, without a trailing separator.
-    virtual std::string ProgramFolder() = 0;
+    virtual ProgramFolders Folders() = 0;
+    std::string ProgramFolder() { return Folders().settings; }
 
-    // The folder that holds the log: the program folder, but for the
-    // machine's runs on Linux (/var/log/veltrane beside /etc/veltrane).
-    virtual std::string LogFolder() = 0;
-
-    // The separator between a folder and a file name ("/" or "\").
-    virtual std::string PathSeparator() = 0;
-
-    // An environment variable; nullopt when it is not set.
-    virtual std::optional<std::string> GetVariable(const std::string& name) = 0;
-
-    // True only for an ordinary file (a folder of that name does not count).
-    virtual bool IsOrdinaryFile(const std::string& path) = 0;
-
-    // Size in bytes of an ordinary file; nullopt when there is none.
-    virtual std::optional<std::int64_t> FileSize(const std::string& path) = 0;
+    // The size in bytes of an ordinary file; nullopt when there is none (a
+    // folder of that name does not count, nor on Windows a hidden or system
+    // file).
+    virtual std::optional<std::int64_t> OrdinaryFileSize(const std::string& path) = 0;
+    bool IsOrdinaryFile(const std::string& path) { return OrdinaryFileSize(path).has_value(); }
 
     // Moves the file at `from` to `to`, replacing what is there: one rename
     // where both lie on one file system, else a complete copy renamed into
@@ -107,14 +100,9 @@ public:
     virtual bool StartProgram(const std::vector<std::string>& argv, bool shown) = 0;
 
     // The full path of this system's program that shows its hardware and
-    // software (what the About box's System Info button starts when the
-    // registry names no tool); nullopt when there is none.
+    // software (what the About box's System Info button starts); nullopt
+    // when there is none, empty when the system names one without a path.
     virtual std::optional<std::string> SystemInformationProgram() = 0;
-
-    // A string value from the Windows registry. Root is "HKEY_LOCAL_MACHINE"
-    // or "HKEY_CURRENT_USER". A platform without a registry answers nullopt.
-    virtual std::optional<std::string> ReadRegistryString(const std::string& root, const std::string& key,
-                                                          const std::string& value) = 0;
 };
 
 }  // namespace vel::platform

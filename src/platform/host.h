@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/platform.h"
 #include "platform/window_run_claim.h"
@@ -13,6 +14,10 @@ namespace vel::platform {
 
 class Host {
 public:
+    // windowsUnavailable: why no window can be shown in this process (no
+    // display could be opened); empty when windows can show, or when the
+    // start needs none.
+    explicit Host(std::string windowsUnavailable) : windowsUnavailable_(std::move(windowsUnavailable)) {}
     virtual ~Host() = default;
 
     // The back ends, valid while the host lives.
@@ -23,9 +28,7 @@ public:
     // process with the fatal exit status. Does not return.
     virtual std::function<void(const std::string& message)> FatalHandler() = 0;
 
-    // Why no window can be shown in this process (no display could be
-    // opened); empty when windows can show, or when the start needs none.
-    virtual std::string WindowsUnavailable() const = 0;
+    const std::string& WindowsUnavailable() const { return windowsUnavailable_; }
 
     // The claim of a window run, valid while the host lives.
     virtual WindowRunClaim& WindowRuns() = 0;
@@ -38,6 +41,9 @@ public:
     // waiting for work the back ends may still have going (a host lookup that
     // never answered).
     [[noreturn]] virtual void Exit(int status) = 0;
+
+private:
+    std::string windowsUnavailable_;
 };
 
 // The platform of this start. Null when the start ends before a run: the

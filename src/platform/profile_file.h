@@ -1,7 +1,8 @@
-// INI files with the semantics of the Windows private-profile calls.
+// INI files read and written by the program's INI rules (common/ini_text).
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 #include "platform/environment.h"
@@ -10,15 +11,21 @@ namespace vel::platform {
 
 class ProfileFile {
 public:
+    // A file larger than SizeLimit() bytes is read only in part (its lines
+    // within the limit) and never rewritten; this one but in tests of the limit.
+    static constexpr std::size_t kSizeLimit = 16u * 1024u * 1024u;
+
+    explicit ProfileFile(std::size_t sizeLimit = kSizeLimit) : sizeLimit_(sizeLimit) {}
     virtual ~ProfileFile() = default;
 
-    // GetPrivateProfileStringA: the value of `key` in `section` of `file`
-    // (surrounding blanks removed, one pair of enclosing quotes removed), or
-    // `defaultValue` when the file, section or key is missing. At most
-    // bufferSize - 1 characters are returned; the result is their count.
-    // Never creates the file.
-    virtual int GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
-                          std::string& value, int bufferSize, const std::string& file) = 0;
+    std::size_t SizeLimit() const { return sizeLimit_; }
+
+    // The whole stored value of `key` in `section` of `file` (surrounding
+    // blanks removed, one pair of enclosing quotes removed), as the INI rules
+    // read it; nullopt when the file, section or key is missing or the file
+    // cannot be read. Never creates the file.
+    virtual std::optional<std::string> Value(const std::string& section, const std::string& key,
+                                             const std::string& file) = 0;
 
     // WritePrivateProfileStringA: replaces the key where it stands, appends a
     // new key at the end of its section, creates a missing section or file,
@@ -39,9 +46,8 @@ public:
     // file reads as missing and is never written. A missing file is usable.
     virtual bool Usable(const std::string& file, SystemError& why) = 0;
 
-    // A file larger than this many bytes is read only in part (its lines
-    // within the limit) and never rewritten.
-    virtual std::size_t SizeLimit() const = 0;
+protected:
+    std::size_t sizeLimit_;
 };
 
 }  // namespace vel::platform

@@ -9,9 +9,9 @@ class Shell {
 public:
     virtual ~Shell() = default;
 
-    // ShellExecuteA with the default verb and SW_SHOWNORMAL: a result greater
-    // than 32 means success, 32 or less failure.
-    virtual int Execute(const std::string& target) = 0;
+    // Opens a document or address (a web address, "mailto:...") with its
+    // handler, shown normally; true when the system took it.
+    virtual bool Open(const std::string& target) = 0;
 };
 
 }  // namespace vel::platform

@@ -27,7 +27,8 @@ std::string SettingsFilePath(App& app)
 
 std::string SettingsFilePath(platform::Environment& environment)
 {
-    return environment.ProgramFolder() + environment.PathSeparator() + kSettingsFileName;
+    const platform::ProgramFolders folders = environment.Folders();
+    return folders.settings + folders.separator + kSettingsFileName;
 }
 
 IniValue ReadIniValue(App& app, const std::string& fileName, const std::string& section, const std::string& key)
@@ -38,18 +39,20 @@ IniValue ReadIniValue(App& app, const std::string& fileName, const std::string& 
 IniValue ReadIniValue(platform::ProfileFile& profile, const std::string& fileName, const std::string& section,
                       const std::string& key)
 {
-    std::string buffer;
-    const int count = profile.GetString(section, key, "", buffer, kValueBufferSize, fileName);
-    // The platform ends the text with a NUL in its buffer: a NUL inside the
-    // value ends it there.
+    // Read into a buffer of kValueBufferSize characters: at most one less
+    // are kept (the last holds the NUL that ends the text), and the count is
+    // of those; a missing key reads as empty.
+    std::string buffer = profile.Value(section, key, fileName).value_or("");
+    if (buffer.size() > kValueBufferSize - 1)
+        buffer.resize(kValueBufferSize - 1);
+    const auto count = static_cast<std::int16_t>(buffer.size());
+    // A NUL inside the value ends the text there.
     const std::size_t nul = buffer.find('\0');
     if (nul != std::string::npos)
         buffer.resize(nul);
-    if (buffer.size() > kValueBufferSize - 1)
-        buffer.resize(kValueBufferSize - 1);
     IniValue result;
     result.value = std::move(buffer);
-    result.count = static_cast<std::int16_t>(count < 0 ? 0 : (count > kValueBufferSize ? kValueBufferSize : count));
+    result.count = count;
     return result;
 }
 
@@ -80,7 +83,7 @@ void LoadSettings(App& app)
     else if (!app.platform.profile.Usable(path, unusable))
         app.SettingsWarning = "WARNING: the settings file " + path + " is not used (" + unusable.description +
                               "): the default settings apply, and nothing is written to it";
-    else if (const auto size = app.platform.environment.FileSize(path);
+    else if (const auto size = app.platform.environment.OrdinaryFileSize(path);
              size && static_cast<std::uint64_t>(*size) > limit)
         app.SettingsWarning = "WARNING: the settings file " + path + " is larger than " + std::to_string(limit) +
                               " bytes; only the keys within its first " + std::to_string(limit) + " bytes were read";

@@ -56,7 +56,7 @@ std::optional<ServerEstimate> EstimateServerTime(std::string_view answer, platfo
 
 // The server's time (UTC in the answer) as the PC's local date-time: the
 // non-empty result of ParseDaytimeAnswer plus the PC's exact offset from UTC
-// now (GetTimeZoneOffsetSeconds, never the whole-hour rounding).
+// now (GetTimeZoneOffsetSeconds).
 // The zero value when `parsed` is not such a result.
 platform::LocalDateTime ConvertAnswerToLocal(App& app, const std::string& parsed);
 

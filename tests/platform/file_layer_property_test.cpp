@@ -106,8 +106,7 @@ TEST(FileLayerProperty, NothingBlocksAndOnlyTheUsersOwnFilesElsewhereChange)
                 EXPECT_TRUE(env.OpenAppend(log, error));
             }
         }
-        std::string value;
-        profile.GetString("Main", "Delay", "", value, 260, ini);
+        profile.Value("Main", "Delay", ini);
         profile.WriteString("Main", "Delay", "7", ini);
 
         EXPECT_EQ(Snapshot(outside, reaches), before);

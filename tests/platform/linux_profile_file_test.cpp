@@ -95,11 +95,10 @@ protected:
             names.insert(entry.path().filename().string());
         return names;
     }
-    string Get(const string& key, int bufferSize = 260, const string& section = "Main")
+    // The stored value; "" for a missing one.
+    string Get(const string& key, const string& section = "Main")
     {
-        string value = "left over";
-        lastCount = profile.GetString(section, key, "", value, bufferSize, path);
-        return value;
+        return profile.Value(section, key, path).value_or("");
     }
     static struct stat Stat(const string& file)
     {
@@ -111,43 +110,28 @@ protected:
     LinuxProfileFile profile;
     string folder;
     string path;
-    int lastCount = -1;
 };
 
 TEST_F(LinuxProfileFileTest, MissingFileReadsDefaultAndIsNotCreated)
 {
-    string value;
-    EXPECT_EQ(profile.GetString("Main", "Delay", "dflt", value, 260, path), 4);
-    EXPECT_EQ(value, "dflt");
+    EXPECT_EQ(profile.Value("Main", "Delay", path), std::nullopt);
     EXPECT_FALSE(fs::exists(path));
-    EXPECT_EQ(profile.GetString("Main", "Delay", "dflt", value, 260, folder + "/no/such/folder/Veltrane.INI"), 4);
-    EXPECT_EQ(value, "dflt");
+    EXPECT_EQ(profile.Value("Main", "Delay", folder + "/no/such/folder/Veltrane.INI"), std::nullopt);
 }
 
 TEST_F(LinuxProfileFileTest, ReadsThroughTheIniRules)
 {
     Put(path, "; settings\n[ main ]\n ntpserver = \"time.example (Test)\" \nConnectoid=\n");
     EXPECT_EQ(Get("NTPServer"), "time.example (Test)");
-    EXPECT_EQ(lastCount, 19);
-    EXPECT_EQ(Get("Connectoid"), "");
-    EXPECT_EQ(lastCount, 0);
-    EXPECT_EQ(Get("Delay"), "");
+    EXPECT_EQ(profile.Value("Main", "Connectoid", path), "");
+    EXPECT_EQ(profile.Value("Main", "Delay", path), std::nullopt);
 }
 
-TEST_F(LinuxProfileFileTest, ValueCutToBufferSizeLessOne)
+TEST_F(LinuxProfileFileTest, ALongValueIsReadWhole)
 {
     const string long_value(300, 'x');
     Put(path, "[Main]\r\nNTPServer=" + long_value + "\r\n");
-    EXPECT_EQ(Get("NTPServer"), string(259, 'x'));
-    EXPECT_EQ(lastCount, 259);
-    EXPECT_EQ(Get("NTPServer", 301), long_value);
-    EXPECT_EQ(lastCount, 300);
-    EXPECT_EQ(Get("NTPServer", 1), "");
-    EXPECT_EQ(lastCount, 0);
-    EXPECT_EQ(Get("NTPServer", 0), "");
-    EXPECT_EQ(lastCount, 0);
-    EXPECT_EQ(Get("NTPServer", -5), "");
-    EXPECT_EQ(lastCount, 0);
+    EXPECT_EQ(Get("NTPServer"), long_value);
 }
 
 TEST_F(LinuxProfileFileTest, WriteCreatesNewFileWithUsualPermissions)
@@ -413,13 +397,9 @@ TEST_F(LinuxProfileFileTest, FileBeyondTheSizeLimitIsReadButNeverRewritten)
     ASSERT_LT(text.find("Delay"), 64u);
     ASSERT_GT(text.find("\n", text.find("Delay")), 64u);
     Put(path, text);
-    string value;
-    small.GetString("Main", "QuietMode", "", value, 260, path);
-    EXPECT_EQ(value, "Y");
-    small.GetString("Main", "Delay", "", value, 260, path);
-    EXPECT_EQ(value, "");
-    small.GetString("Main", "Tolerance", "", value, 260, path);
-    EXPECT_EQ(value, "");
+    EXPECT_EQ(small.Value("Main", "QuietMode", path), "Y");
+    EXPECT_EQ(small.Value("Main", "Delay", path), std::nullopt);
+    EXPECT_EQ(small.Value("Main", "Tolerance", path), std::nullopt);
     EXPECT_FALSE(small.WriteString("Main", "QuietMode", "N", path));
     EXPECT_EQ(Text(path), text);
 

@@ -236,7 +236,7 @@ TEST(RunSync, ASettingsFileBeyondTheReadersLimitIsAWarningInTheLog)
     RunScene s("Y");
     s.t.WriteSettings(std::string("[Main]\r\nQuietMode=Y\r\nConnectionType=LAN\r\nNTPServer=") + kServer + "\r\n" +
                       std::string(200, ';') + "\r\n");
-    s.t.profile.sizeLimit = 100;
+    s.t.profile.SetSizeLimit(100);
     s.ServerAnswers(0);
     EXPECT_EQ(s.Run(), ExitStatus::Ok);
     const Lines log = s.t.LogLines();

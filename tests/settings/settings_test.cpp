@@ -410,7 +410,7 @@ TEST_F(SettingsTest, ASaveThatFailsIsReportedWithTheFileAndTheReason)
 
 TEST_F(SettingsTest, AFileBeyondTheReadersLimitLeavesAWarning)
 {
-    t.profile.sizeLimit = 64;
+    t.profile.SetSizeLimit(64);
     const string text = "[Main]\r\nNTPServer=time.example\r\nQuietMode=Y\r\n; padding padding padding\r\nDelay=9\r\n";
     ASSERT_GT(text.size(), 64u);
     t.WriteSettings(text);
@@ -421,7 +421,7 @@ TEST_F(SettingsTest, AFileBeyondTheReadersLimitLeavesAWarning)
               "WARNING: the settings file /app/Veltrane.INI is larger than 64 bytes; only the keys within its first 64 "
               "bytes were read");
     EXPECT_FALSE(SaveSettings(app));
-    t.profile.sizeLimit = 4096;
+    t.profile.SetSizeLimit(4096);
     LoadSettings(app);
     EXPECT_EQ(app.SettingsWarning, "");
 }

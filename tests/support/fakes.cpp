@@ -69,22 +69,9 @@ std::vector<std::string> FakeEnvironment::Arguments()
     return arguments;
 }
 
-std::optional<std::string> FakeEnvironment::GetVariable(const std::string& name)
+std::optional<std::int64_t> FakeEnvironment::OrdinaryFileSize(const std::string& path)
 {
-    auto it = variables.find(name);
-    if (it == variables.end())
-        return std::nullopt;
-    return it->second;
-}
-
-bool FakeEnvironment::IsOrdinaryFile(const std::string& path)
-{
-    return files.count(path) != 0 && folders.count(path) == 0;
-}
-
-std::optional<std::int64_t> FakeEnvironment::FileSize(const std::string& path)
-{
-    if (!IsOrdinaryFile(path))
+    if (files.count(path) == 0 || folders.count(path) != 0)
         return std::nullopt;
     return static_cast<std::int64_t>(files[path].size());
 }
@@ -137,34 +124,19 @@ bool FakeEnvironment::StartProgram(const std::vector<std::string>& argv, bool)
     return startProgramResult;
 }
 
-std::optional<std::string> FakeEnvironment::ReadRegistryString(const std::string& root, const std::string& key,
-                                                               const std::string& value)
+std::optional<std::string> FakeProfileFile::Value(const std::string& section, const std::string& key,
+                                                  const std::string& file)
 {
-    auto it = registry.find(root + "\\" + key + "\\" + value);
-    if (it == registry.end())
+    if (!env_.IsOrdinaryFile(file) || unusable.count(file))
         return std::nullopt;
-    return it->second;
-}
-
-int FakeProfileFile::GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
-                               std::string& value, int bufferSize, const std::string& file)
-{
-    std::optional<std::string> found;
-    if (env_.IsOrdinaryFile(file) && !unusable.count(file)) {
-        std::string text = env_.files[file];
-        if (text.size() > sizeLimit) {
-            // Only the whole lines within the limit count.
-            text.resize(sizeLimit);
-            const std::size_t lastBreak = text.find_last_of("\r\n");
-            text.resize(lastBreak == std::string::npos ? 0 : lastBreak + 1);
-        }
-        found = ini::ReadValue(text, section, key);
+    std::string text = env_.files[file];
+    if (text.size() > sizeLimit_) {
+        // Only the whole lines within the limit count.
+        text.resize(sizeLimit_);
+        const std::size_t lastBreak = text.find_last_of("\r\n");
+        text.resize(lastBreak == std::string::npos ? 0 : lastBreak + 1);
     }
-    value = found ? *found : defaultValue;
-    const auto limit = static_cast<std::size_t>(bufferSize > 0 ? bufferSize - 1 : 0);
-    if (value.size() > limit)
-        value.resize(limit);
-    return static_cast<int>(value.size());
+    return ini::ReadValue(text, section, key);
 }
 
 bool FakeProfileFile::WriteString(const std::string& section, const std::string& key, const std::string& value,
@@ -183,7 +155,7 @@ bool FakeProfileFile::WriteString(const std::string& section, const std::string&
         return false;
     }
     const std::string current = env_.IsOrdinaryFile(file) ? env_.files[file] : std::string();
-    if (current.size() > sizeLimit) {
+    if (current.size() > sizeLimit_) {
         error = {EFBIG, "File too large"};
         return false;
     }

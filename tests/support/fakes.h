@@ -26,8 +26,7 @@ class FakeEnvironment : public platform::Environment {
 public:
     std::string commandLine;  // the arguments, each without blanks, joined by blanks
     std::string programFolder = "/app";
-    std::string logFolder;  // empty: the program folder
-    std::map<std::string, std::string> variables;
+    std::string logFolder;                     // empty: the program folder
     std::map<std::string, std::string> files;  // path -> content
     std::set<std::string> folders;             // paths that are folders, not files
     bool writable = true;                      // false: every write fails with EACCES
@@ -35,7 +34,6 @@ public:
     // (a full disk). Negative: no limit.
     long long writeBudget = -1;
     std::optional<std::string> systemInformationProgram;  // the platform's, by full path
-    std::map<std::string, std::string> registry;          // "root\key\value" -> text
     std::vector<std::vector<std::string>> startedPrograms;
     bool startProgramResult = true;
 
@@ -51,23 +49,19 @@ public:
     platform::ErrorStream errorStream = platform::ErrorStream::Terminal;
     std::string standardError;
 
-    std::string CommandLine() override { return commandLine; }
     std::vector<std::string> Arguments() override;
-    std::string ProgramFolder() override { return programFolder; }
-    std::string LogFolder() override { return logFolder.empty() ? programFolder : logFolder; }
+    platform::ProgramFolders Folders() override
+    {
+        return {programFolder, logFolder.empty() ? programFolder : logFolder, "/"};
+    }
     platform::ErrorStream StandardError() override { return errorStream; }
     void WriteStandardError(const std::string& text) override { standardError += text; }
-    std::string PathSeparator() override { return "/"; }
-    std::optional<std::string> GetVariable(const std::string& name) override;
-    bool IsOrdinaryFile(const std::string& path) override;
-    std::optional<std::int64_t> FileSize(const std::string& path) override;
+    std::optional<std::int64_t> OrdinaryFileSize(const std::string& path) override;
     bool MoveFileTo(const std::string& from, const std::string& to, platform::SystemError& error) override;
     bool RemoveFile(const std::string& path) override;
     std::unique_ptr<platform::OutputFile> OpenAppend(const std::string& path, platform::SystemError& error) override;
     bool StartProgram(const std::vector<std::string>& argv, bool shown) override;
     std::optional<std::string> SystemInformationProgram() override { return systemInformationProgram; }
-    std::optional<std::string> ReadRegistryString(const std::string& root, const std::string& key,
-                                                  const std::string& value) override;
 
     // Whether a write of `bytes` more may go ahead; spends the budget.
     bool MayWrite(std::size_t bytes, platform::SystemError& error);
@@ -77,18 +71,17 @@ public:
 class FakeProfileFile : public platform::ProfileFile {
 public:
     explicit FakeProfileFile(FakeEnvironment& env) : env_(env) {}
-    int GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
-                  std::string& value, int bufferSize, const std::string& file) override;
+    std::optional<std::string> Value(const std::string& section, const std::string& key,
+                                     const std::string& file) override;
     using platform::ProfileFile::WriteString;
     bool WriteString(const std::string& section, const std::string& key, const std::string& value,
                      const std::string& file, platform::SystemError& error) override;
     bool Usable(const std::string& file, platform::SystemError& why) override;
-    std::size_t SizeLimit() const override { return sizeLimit; }
+    // Beyond this a file is read only in part and never written.
+    void SetSizeLimit(std::size_t bytes) { sizeLimit_ = bytes; }
     int writes = 0;
     // Files that are there but must not be used, with the reason.
     std::map<std::string, std::string> unusable;
-    // Beyond this a file is read only in part and never written.
-    std::size_t sizeLimit = 16u * 1024u * 1024u;
 
 private:
     FakeEnvironment& env_;
@@ -194,9 +187,9 @@ public:
 
 class FakeShell : public platform::Shell {
 public:
-    int result = 42;
+    bool result = true;
     std::vector<std::string> opened;
-    int Execute(const std::string& target) override
+    bool Open(const std::string& target) override
     {
         opened.push_back(target);
         return result;

@@ -30,12 +30,6 @@ double SteadyClock::MonotonicSeconds()
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-int SteadyClock::GetTimeZoneInformation(platform::TimeZoneInformation& info)
-{
-    info = {};
-    return platform::TimeZoneId::Unknown;
-}
-
 platform::ClockSetResult SteadyClock::SetTime(const platform::Instant& t)
 {
     sets.push_back(t);

@@ -23,7 +23,6 @@ class SteadyClock : public platform::Clock {
 public:
     platform::ClockReading Read() override;
     double MonotonicSeconds() override;
-    int GetTimeZoneInformation(platform::TimeZoneInformation& info) override;
     platform::ClockSetResult SetTime(const platform::Instant& t) override;
     std::string TimeSeparator() override { return ":"; }
     platform::TimeService TimeServiceInCharge() override { return timeService; }

@@ -50,21 +50,9 @@ Zone TzZone(const std::string& name)
         TimeZoneVariable scope(zone);
         const auto seconds = static_cast<time_t>(utc.seconds);
         tm local{};
-        ZoneState state;
         if (::localtime_r(&seconds, &local) == nullptr)
-            return state;
-        // As the Windows record puts it: the bias of standard time, and one
-        // hour less in daylight time; only their sum is the offset.
-        const auto bias = static_cast<std::int32_t>(-local.tm_gmtoff / 60);
-        if (local.tm_isdst > 0) {
-            state.id = platform::TimeZoneId::Daylight;
-            state.info.Bias = bias + 60;
-            state.info.DaylightBias = -60;
-        } else {
-            state.id = platform::TimeZoneId::Standard;
-            state.info.Bias = bias;
-        }
-        return state;
+            return std::int32_t{0};
+        return static_cast<std::int32_t>(local.tm_gmtoff);  // local minus UTC
     };
 }
 

@@ -14,25 +14,21 @@ platform::Span SpanOf(double seconds)
 
 }  // namespace
 
-std::int32_t OffsetSeconds(const ZoneState& state)
+Zone FixedZone(std::int32_t utcOffsetSeconds)
 {
-    const std::int64_t bias =
-        static_cast<std::int64_t>(state.info.Bias) +
-        (state.id == platform::TimeZoneId::Daylight ? state.info.DaylightBias : state.info.StandardBias);
-    // A record beyond a day off UTC is broken: held at a day.
-    const std::int64_t seconds = -bias * 60;
-    constexpr std::int64_t kDay = 86400;
-    return static_cast<std::int32_t>(seconds > kDay ? kDay : seconds < -kDay ? -kDay : seconds);
-}
-
-Zone FixedZone(int id, platform::TimeZoneInformation info)
-{
-    return [id, info](const platform::Instant&) { return ZoneState{id, info}; };
+    return [utcOffsetSeconds](const platform::Instant&) { return utcOffsetSeconds; };
 }
 
 Zone UtcZone()
 {
-    return FixedZone(platform::TimeZoneId::Unknown, {});
+    return FixedZone(0);
+}
+
+std::int32_t VirtualClock::OffsetAt(const platform::Instant& utc) const
+{
+    constexpr std::int32_t kDay = 86400;
+    const std::int32_t seconds = zone_(utc);
+    return seconds > kDay ? kDay : seconds < -kDay ? -kDay : seconds;
 }
 
 VirtualClock::VirtualClock(platform::LocalDateTime start, Zone zone)
@@ -83,15 +79,9 @@ void VirtualClock::SetZone(Zone zone)
 
 platform::ClockReading VirtualClock::Read()
 {
+    // The zone's own answer, as a system would give it, absurd or not.
     const platform::Instant now = NowUtc();
-    return {now, LocalAt(now)};
-}
-
-int VirtualClock::GetTimeZoneInformation(platform::TimeZoneInformation& info)
-{
-    const ZoneState state = zone_(NowUtc());
-    info = state.info;
-    return state.id;
+    return {now, LocalAt(now), zone_(now)};
 }
 
 platform::ClockSetResult VirtualClock::SetTime(const platform::Instant& utc)

@@ -14,19 +14,11 @@
 
 namespace vel::test {
 
-// What the PC's time-zone record says at an instant: GetTimeZoneInformation's
-// answer. The offset from UTC follows from it.
-struct ZoneState {
-    int id = platform::TimeZoneId::Unknown;
-    platform::TimeZoneInformation info;
-};
-using Zone = std::function<ZoneState(const platform::Instant& utc)>;
+// The PC's offset from UTC at an instant: local time minus UTC in seconds.
+using Zone = std::function<std::int32_t(const platform::Instant& utc)>;
 
-// Local time minus UTC in seconds that a record stands for.
-std::int32_t OffsetSeconds(const ZoneState& state);
-
-// The same record at every instant; UTC.
-Zone FixedZone(int id, platform::TimeZoneInformation info);
+// The same offset at every instant; UTC.
+Zone FixedZone(std::int32_t utcOffsetSeconds);
 Zone UtcZone();
 // A zone of the tz database ("Europe/Berlin"), read through the C library.
 Zone TzZone(const std::string& name);
@@ -41,7 +33,6 @@ public:
     // Clock
     platform::ClockReading Read() override;
     double MonotonicSeconds() override { return monotonic_; }
-    int GetTimeZoneInformation(platform::TimeZoneInformation& info) override;
     platform::ClockSetResult SetTime(const platform::Instant& utc) override;
     std::string TimeSeparator() override { return timeSeparator; }
     platform::TimeService TimeServiceInCharge() override
@@ -64,14 +55,15 @@ public:
     double UtcSerial() const { return platform::ToDouble(NowUtc()); }
     double WallSerial() const;
 
-    // The local date and time the PC shows at an instant, and its offset then.
+    // The local date and time the PC shows at an instant, and its offset then
+    // (an absurd one, beyond a day off UTC, held at a day).
     platform::LocalTimestamp LocalAt(const platform::Instant& utc) const;
-    std::int32_t OffsetAt(const platform::Instant& utc) const { return OffsetSeconds(zone_(utc)); }
+    std::int32_t OffsetAt(const platform::Instant& utc) const;
 
     // Another time zone. The PC clock goes on showing the same local time: a
     // test says what the PC shows, in the zone it names.
     void SetZone(Zone zone);
-    void SetZoneRecord(int id, platform::TimeZoneInformation info) { SetZone(FixedZone(id, info)); }
+    void SetUtcOffset(std::int32_t seconds) { SetZone(FixedZone(seconds)); }
 
     std::string timeSeparator = ":";
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #include "support/test_app.h"
@@ -228,7 +229,8 @@ TEST(DaytimeAnswer, ReadParsedAnswerTakesOnlyParseResults)
 TEST(DaytimeAnswer, ConversionAddsTheExactCurrentOffset)
 {
     TestApp t;
-    auto zone = [&t](std::int32_t bias) { t.clock.SetZoneRecord(platform::TimeZoneId::Standard, {bias, 0, 0}); };
+    // The bias in minutes, UTC = local + bias.
+    auto zone = [&t](std::int32_t bias) { t.clock.SetUtcOffset(-bias * 60); };
     zone(-60);  // UTC+1, no daylight saving
     EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 16, 30, 2}));
 
@@ -246,8 +248,7 @@ TEST(DaytimeAnswer, ConversionAddsTheExactCurrentOffset)
     EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 21, 15, 2}));
     zone(210);  // St John's
     EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 12, 0, 2}));
-    // Daylight time: Bias + DaylightBias.
-    t.clock.SetZoneRecord(platform::TimeZoneId::Daylight, {-570, 0, -60});  // Adelaide in summer, +10:30
+    zone(-630);  // Adelaide in summer, +10:30
     EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 12, 2, 0, 2}));
     // Not a parse result: the zero value.
     EXPECT_TRUE(ConvertAnswerToLocal(t.app, "garbage").IsZero());
@@ -262,57 +263,26 @@ TEST(DaytimeAnswer, PrintableAnswerEscapesAndBounds)
     EXPECT_EQ(PrintableAnswer(flood), std::string(kPrintableAnswerLimit, 'x') + "... (65536 bytes)");
 }
 
-TEST(TimeZone, BiasFollowsTheZoneIdAndHoursRoundHalvesToEven)
-{
-    TestApp t;
-    struct Case {
-        int id;
-        std::int32_t bias, standard, daylight;
-        std::int32_t expectBias;
-        std::int16_t expectHours;
-    };
-    const Case cases[] = {
-        {platform::TimeZoneId::Daylight, 300, 0, -60, 240, -4},  // New York in summer
-        {platform::TimeZoneId::Standard, 300, 0, -60, 300, -5},  // and in winter
-        {platform::TimeZoneId::Unknown, -60, 0, -60, -60, 1},    // no daylight rule: standard
-        {platform::TimeZoneId::Invalid, -60, 0, -60, -60, 1},    // failure: standard of the record
-        {platform::TimeZoneId::Standard, -330, 0, 0, -330, 6},   // Kolkata +5:30
-        {platform::TimeZoneId::Standard, -570, 0, 0, -570, 10},  // +9:30
-        {platform::TimeZoneId::Standard, -630, 0, 0, -630, 10},  // +10:30
-        {platform::TimeZoneId::Standard, 210, 0, 0, 210, -4},    // -3:30
-        {platform::TimeZoneId::Standard, 150, 0, 0, 150, -2},    // -2:30
-        {platform::TimeZoneId::Standard, -345, 0, 0, -345, 6},   // +5:45
-        {platform::TimeZoneId::Standard, -20, 0, 0, -20, 0},
-        {platform::TimeZoneId::Standard, 0, 10, -60, 10, 0},  // StandardBias counts
-        {platform::TimeZoneId::Daylight, 0, 10, -60, -60, 1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.bias);
-        t.clock.SetZoneRecord(c.id, {c.bias, c.standard, c.daylight});
-        EXPECT_EQ(GetTimeZoneBias(t.app), c.expectBias);
-        EXPECT_EQ(GetTimeZoneHours(t.app), c.expectHours);
-    }
-}
-
-TEST(TimeZone, ADaylightRuleIsReadAtTheMomentOfTheQuery)
+TEST(TimeZone, TheOffsetIsReadAtTheMomentOfTheQuery)
 {
     TestApp t;
     t.clock.SetZone([](const platform::Instant& utc) {
         const int month = platform::UtcDateTime(utc).month;
-        const int id = month >= 4 && month <= 9 ? platform::TimeZoneId::Daylight : platform::TimeZoneId::Standard;
-        return test::ZoneState{id, {-60, 0, -60}};
+        return month >= 4 && month <= 9 ? 7200 : 3600;
     });
-    EXPECT_EQ(GetTimeZoneHours(t.app), 1);  // February
+    EXPECT_EQ(GetTimeZoneOffsetSeconds(t.app), 3600);  // February
     t.clock.JumpWallClock(90.0 * 86400);
-    EXPECT_EQ(GetTimeZoneHours(t.app), 2);  // May
+    EXPECT_EQ(GetTimeZoneOffsetSeconds(t.app), 7200);  // May
 }
 
-TEST(TimeZone, AnAbsurdRecordDoesNotOverflow)
+TEST(TimeZone, AnAbsurdOffsetIsHeldWithinADay)
 {
     TestApp t;
-    t.clock.SetZoneRecord(platform::TimeZoneId::Daylight, {INT32_MIN, 0, INT32_MIN});
-    EXPECT_EQ(GetTimeZoneBias(t.app), INT32_MIN);
-    EXPECT_EQ(GetTimeZoneHours(t.app), INT16_MAX);
+    const std::int32_t cases[][2] = {{INT32_MIN, -86400}, {INT32_MAX, 86400}, {-86401, -86400}, {86400, 86400}};
+    for (const auto& c : cases) {
+        t.clock.SetZone(test::FixedZone(c[0]));
+        EXPECT_EQ(GetTimeZoneOffsetSeconds(t.app), c[1]) << c[0];
+    }
 }
 
 }  // namespace

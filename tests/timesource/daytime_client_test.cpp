@@ -25,7 +25,7 @@ struct ClientScene {
     ClientScene()
     {
         t.app.settings.NTPServer = "time.example.net (Example Time, Somewhere)";
-        t.clock.SetZoneRecord(platform::TimeZoneId::Standard, {-60, 0, 0});  // UTC+1
+        t.clock.SetUtcOffset(3600);  // UTC+1
     }
 
     // The peer's part, called at every connect with the attempt number.

@@ -23,12 +23,13 @@ Win32Environment MakeEnvironment()
     return Win32Environment({"noupdate", "Debug"}, "C:\\Veltrane");
 }
 
-TEST(Win32Environment, CommandLineAndFolders)
+TEST(Win32Environment, ArgumentsAndFolders)
 {
     Win32Environment env = MakeEnvironment();
-    EXPECT_EQ(env.CommandLine(), "noupdate Debug");
-    EXPECT_EQ(env.ProgramFolder(), "C:\\Veltrane");
-    EXPECT_EQ(env.PathSeparator(), "\\");
+    EXPECT_EQ(env.Arguments(), (std::vector<std::string>{"noupdate", "Debug"}));
+    EXPECT_EQ(env.Folders().settings, "C:\\Veltrane");
+    EXPECT_EQ(env.Folders().log, "C:\\Veltrane");
+    EXPECT_EQ(env.Folders().separator, "\\");
 
     // This process's own: its folder holds the test program itself.
     const std::string folder = Win32Environment::ExecutableFolder();
@@ -56,8 +57,7 @@ TEST(Win32Environment, FilesWithNamesBeyondAscii)
         ASSERT_TRUE(file->Write("second\r\n", error));
         EXPECT_EQ(ReadBytes(Widen(log)), "first\r\nsecond\r\n");
     }
-    EXPECT_EQ(env.FileSize(log), 15);
-    EXPECT_TRUE(env.IsOrdinaryFile(log));
+    EXPECT_EQ(env.OrdinaryFileSize(log), 15);
     {
         // Runs share the file: one holds the lock, the other finds it busy,
         // and both still append.
@@ -87,7 +87,7 @@ TEST(Win32Environment, FilesWithNamesBeyondAscii)
     EXPECT_TRUE(env.RemoveFile(old));
     EXPECT_FALSE(env.IsOrdinaryFile(old));
     EXPECT_FALSE(env.RemoveFile(old));
-    EXPECT_EQ(env.FileSize(old), std::nullopt);
+    EXPECT_EQ(env.OrdinaryFileSize(old), std::nullopt);
 }
 
 TEST(Win32Environment, WhatCountsAsAnOrdinaryFile)
@@ -113,7 +113,7 @@ TEST(Win32Environment, WhatCountsAsAnOrdinaryFile)
     EXPECT_FALSE(env.IsOrdinaryFile(folder.Utf8File(L"folder.ini")));
     EXPECT_FALSE(env.IsOrdinaryFile(folder.Utf8File(L"missing.ini")));
     EXPECT_FALSE(env.IsOrdinaryFile(""));
-    EXPECT_EQ(env.FileSize(folder.Utf8File(L"folder.ini")), std::nullopt);
+    EXPECT_EQ(env.OrdinaryFileSize(Narrow(hidden)), std::nullopt);
     EXPECT_FALSE(env.RemoveFile(folder.Utf8File(L"folder.ini")));
 
     // A log that cannot be opened says why.
@@ -185,8 +185,35 @@ TEST(Win32Environment, ProgramsStartWithoutBeingWaitedFor)
     EXPECT_FALSE(env.StartProgram({}, true));
     EXPECT_FALSE(env.StartProgram({folder.Utf8File(L"no-such-program.exe")}, true));
     EXPECT_FALSE(Win32Environment::StartCommandLine("", true));
-    // Windows names its system-information tool in the registry alone.
-    EXPECT_EQ(env.SystemInformationProgram(), std::nullopt);
+}
+
+// The registry names the tool: its PATH first, else the shared tools' folder
+// where the tool lies in it. Written under HKEY_CURRENT_USER here.
+TEST(Win32Environment, TheSystemInformationToolIsTheOneTheRegistryNames)
+{
+    TempFolder folder;
+    Win32Environment env = MakeEnvironment();
+    const auto set = [](const wchar_t* key, const wchar_t* name, const std::wstring& text) {
+        HKEY opened = nullptr;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &opened, nullptr),
+                  ERROR_SUCCESS);
+        ::RegSetValueExW(opened, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                         static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+        ::RegCloseKey(opened);
+    };
+    const wchar_t* location = L"SOFTWARE\\Microsoft\\Shared Tools Location";
+    const wchar_t* msinfo = L"SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
+    EXPECT_EQ(env.SystemInformationTool("HKEY_CURRENT_USER"), std::nullopt);
+    set(location, L"MSINFO", folder.Path());
+    EXPECT_EQ(env.SystemInformationTool("HKEY_CURRENT_USER"), std::nullopt) << "no tool in the folder";
+    WriteBytes(folder.File(L"MSINFO32.EXE"), "");
+    EXPECT_EQ(env.SystemInformationTool("HKEY_CURRENT_USER"), folder.Utf8File(L"MSINFO32.EXE"));
+    set(msinfo, L"PATH", L"C:\\Tools\\msinfo32.exe");
+    EXPECT_EQ(env.SystemInformationTool("HKEY_CURRENT_USER"), "C:\\Tools\\msinfo32.exe");
+    set(msinfo, L"PATH", L"");
+    EXPECT_EQ(env.SystemInformationTool("HKEY_CURRENT_USER"), "") << "an empty PATH still counts";
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, msinfo);
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, location);
 }
 
 TEST(Win32Shell, AFileThatIsNotThereIsAFailure)
@@ -194,9 +221,7 @@ TEST(Win32Shell, AFileThatIsNotThereIsAFailure)
     TempFolder folder;
     Win32Shell shell;
     // Never an address here: the system would hand it to a browser.
-    const int result = shell.Execute(folder.Utf8File(L"missing document.txt"));
-    EXPECT_LE(result, 32);
-    EXPECT_GT(result, 0);
+    EXPECT_FALSE(shell.Open(folder.Utf8File(L"missing document.txt")));
 }
 
 }  // namespace

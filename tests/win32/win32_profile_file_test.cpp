@@ -22,11 +22,9 @@ using test::ReadBytes;
 using test::TempFolder;
 using test::WriteBytes;
 
-std::string Get(Win32ProfileFile& ini, const std::string& file, const std::string& key, int bufferSize = 260)
+std::string Get(Win32ProfileFile& ini, const std::string& file, const std::string& key)
 {
-    std::string value;
-    ini.GetString("Main", key, "(default)", value, bufferSize, file);
-    return value;
+    return ini.Value("Main", key, file).value_or("(default)");
 }
 
 FILETIME LastWrite(const std::wstring& path)
@@ -71,15 +69,13 @@ TEST(Win32ProfileFile, WritesTheSameBytesAsTheProgramsRules)
     EXPECT_EQ(FolderNames(folder.Path()), std::vector<std::wstring>{L"Veltrane.INI"});
 }
 
-TEST(Win32ProfileFile, ValuesAreCutToTheBuffer)
+TEST(Win32ProfileFile, ALongValueIsReadWhole)
 {
     TempFolder folder;
     Win32ProfileFile ini;
     const std::string file = folder.Utf8File(L"Veltrane.INI");
     ASSERT_TRUE(ini.WriteString("Main", "NTPServer", std::string(300, 'h'), file));
-    std::string value;
-    EXPECT_EQ(ini.GetString("Main", "NTPServer", "", value, 260, file), 259);
-    EXPECT_EQ(value, std::string(259, 'h'));
+    EXPECT_EQ(ini.Value("Main", "NTPServer", file), std::string(300, 'h'));
 }
 
 TEST(Win32ProfileFile, AnUnchangedTextLeavesTheFileAlone)

@@ -13,20 +13,35 @@
 
 namespace vel::platform {
 
-std::optional<LocalTimestamp> LocalOf(const Instant& t)
+namespace {
+
+// localtime_r of an instant; false when the C library cannot represent it.
+bool LocalTm(const Instant& t, tm& local)
 {
     const auto seconds = static_cast<time_t>(t.seconds);
     if (static_cast<std::int64_t>(seconds) != t.seconds || t.nanoseconds < 0 || t.nanoseconds > 999999999)
-        return std::nullopt;
-    tm local{};
-    if (::localtime_r(&seconds, &local) == nullptr)
-        return std::nullopt;
+        return false;
+    return ::localtime_r(&seconds, &local) != nullptr;
+}
+
+LocalTimestamp TimestampOf(const tm& local, std::int32_t nanoseconds)
+{
     LocalTimestamp result;
     // A leap second (tm_sec 60) is shown as the last second of its minute.
     result.time = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
                    local.tm_hour,        local.tm_min,     local.tm_sec > 59 ? 59 : local.tm_sec};
-    result.nanoseconds = t.nanoseconds;
+    result.nanoseconds = nanoseconds;
     return result;
+}
+
+}  // namespace
+
+std::optional<LocalTimestamp> LocalOf(const Instant& t)
+{
+    tm local{};
+    if (!LocalTm(t, local))
+        return std::nullopt;
+    return TimestampOf(local, t.nanoseconds);
 }
 
 ClockReading LinuxClock::Read()
@@ -35,8 +50,11 @@ ClockReading LinuxClock::Read()
     ::clock_gettime(CLOCK_REALTIME, &ts);
     ClockReading reading;
     reading.utc = {static_cast<std::int64_t>(ts.tv_sec), static_cast<std::int32_t>(ts.tv_nsec)};
-    if (const auto local = LocalOf(reading.utc))
-        reading.local = *local;
+    tm local{};
+    if (LocalTm(reading.utc, local)) {
+        reading.local = TimestampOf(local, reading.utc.nanoseconds);
+        reading.utcOffsetSeconds = static_cast<std::int32_t>(local.tm_gmtoff);  // local minus UTC
+    }
     return reading;
 }
 
@@ -45,25 +63,6 @@ double LinuxClock::MonotonicSeconds()
     timespec ts{};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-int LinuxClock::GetTimeZoneInformation(TimeZoneInformation& info)
-{
-    info = {};
-    const time_t now = ::time(nullptr);
-    tm local{};
-    if (::localtime_r(&now, &local) == nullptr)
-        return TimeZoneId::Invalid;
-    // tm_gmtoff is local minus UTC in seconds; the bias is UTC minus local in minutes.
-    const auto bias = static_cast<std::int32_t>(-local.tm_gmtoff / 60);
-    if (local.tm_isdst > 0) {
-        // Express it as the standard bias plus a daylight bias of one hour.
-        info.Bias = bias + 60;
-        info.DaylightBias = -60;
-        return TimeZoneId::Daylight;
-    }
-    info.Bias = bias;
-    return local.tm_isdst == 0 ? TimeZoneId::Standard : TimeZoneId::Unknown;
 }
 
 namespace {

@@ -19,9 +19,9 @@ public:
     // set the clock (the fix a refusal names).
     explicit LinuxClock(bool machine = false) : machine_(machine) {}
 
+    // The offset is localtime_r's tm_gmtoff at the instant read.
     ClockReading Read() override;
     double MonotonicSeconds() override;
-    int GetTimeZoneInformation(TimeZoneInformation& info) override;
     // clock_settime(CLOCK_REALTIME); without the right to (EPERM), asks
     // systemd-timedated over the system bus, which lets polkit ask the user;
     // the event loop runs meanwhile (linux_timedated.h). A refusal names the

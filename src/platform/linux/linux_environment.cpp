@@ -245,32 +245,7 @@ LinuxEnvironment::FolderFacts LinuxEnvironment::GatherFolderFacts(const std::str
     return facts;
 }
 
-std::string LinuxEnvironment::CommandLine()
-{
-    std::string line;
-    for (const auto& arg : args_) {
-        if (!line.empty())
-            line += ' ';
-        line += arg;
-    }
-    return line;
-}
-
-std::optional<std::string> LinuxEnvironment::GetVariable(const std::string& name)
-{
-    const char* value = std::getenv(name.c_str());
-    if (!value)
-        return std::nullopt;
-    return std::string(value);
-}
-
-bool LinuxEnvironment::IsOrdinaryFile(const std::string& path)
-{
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-std::optional<std::int64_t> LinuxEnvironment::FileSize(const std::string& path)
+std::optional<std::int64_t> LinuxEnvironment::OrdinaryFileSize(const std::string& path)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
@@ -357,12 +332,6 @@ std::optional<std::string> LinuxEnvironment::SystemInformationProgram()
         if (auto path = programs_.Find(name))
             return path;
     return std::nullopt;
-}
-
-std::optional<std::string> LinuxEnvironment::ReadRegistryString(const std::string&, const std::string&,
-                                                                const std::string&)
-{
-    return std::nullopt;  // Linux has no registry
 }
 
 }  // namespace vel::platform

@@ -15,14 +15,9 @@ public:
     // program lies (normally /proc/self/exe resolved).
     LinuxEnvironment(std::vector<std::string> args, std::string executablePath);
 
-    std::string CommandLine() override;
     std::vector<std::string> Arguments() override { return args_; }
-    std::string ProgramFolder() override { return programFolder_; }
-    std::string LogFolder() override { return logFolder_; }
-    std::string PathSeparator() override { return "/"; }
-    std::optional<std::string> GetVariable(const std::string& name) override;
-    bool IsOrdinaryFile(const std::string& path) override;
-    std::optional<std::int64_t> FileSize(const std::string& path) override;
+    ProgramFolders Folders() override { return {programFolder_, logFolder_, "/"}; }
+    std::optional<std::int64_t> OrdinaryFileSize(const std::string& path) override;
     bool MoveFileTo(const std::string& from, const std::string& to, SystemError& error) override;
     bool RemoveFile(const std::string& path) override;
     std::unique_ptr<OutputFile> OpenAppend(const std::string& path, SystemError& error) override;
@@ -33,8 +28,6 @@ public:
     bool StartProgram(const std::vector<std::string>& argv, bool shown) override;
     // The first of hardinfo, kinfocenter and gnome-system-monitor on the PATH.
     std::optional<std::string> SystemInformationProgram() override;
-    std::optional<std::string> ReadRegistryString(const std::string& root, const std::string& key,
-                                                  const std::string& value) override;
 
     // The machine's settings and log, as the system units name them.
     static constexpr const char* kMachineSettingsFolder = "/etc/veltrane";

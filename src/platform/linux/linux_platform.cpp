@@ -121,7 +121,8 @@ class LinuxHost : public Host {
 public:
     LinuxHost(int& argc, char** argv, std::unique_ptr<LinuxEnvironment> environment,
               std::unique_ptr<ProfileFile> profile, DisplayChoice display)
-        : environment_(std::move(environment)),
+        : Host(display.unavailable),
+          environment_(std::move(environment)),
           profile_(std::move(profile)),
           display_(std::move(display)),
           qt_(CreateApplication(argc, argv, display_.windows)),
@@ -152,8 +153,6 @@ public:
             std::_Exit(kFatalStatus);
         };
     }
-
-    std::string WindowsUnavailable() const override { return display_.unavailable; }
 
     WindowRunClaim& WindowRuns() override { return windowRuns_; }
 

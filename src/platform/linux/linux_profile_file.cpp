@@ -95,17 +95,16 @@ bool RewriteInPlace(int fd, const std::string& text, std::size_t oldSize, System
 
 }  // namespace
 
-int LinuxProfileFile::GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
-                                std::string& value, int bufferSize, const std::string& file)
+std::optional<std::string> LinuxProfileFile::Value(const std::string& section, const std::string& key,
+                                                   const std::string& file)
 {
     try {
         const FileText read = ReadFileText(file, O_RDONLY, sizeLimit_);
-        value = ini::ProfileValue(read.fd.valid() ? read.content.text : std::string(), read.whole, section, key,
-                                  defaultValue, bufferSize);
-        return static_cast<int>(value.size());
+        if (!read.fd.valid())
+            return std::nullopt;
+        return ini::ProfileValue(read.content.text, read.whole, section, key);
     } catch (...) {
-        value.clear();
-        return 0;
+        return std::nullopt;
     }
 }
 

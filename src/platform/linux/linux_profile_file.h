@@ -43,22 +43,16 @@ namespace vel::platform {
 
 class LinuxProfileFile : public ProfileFile {
 public:
-    static constexpr std::size_t kDefaultSizeLimit = 16u * 1024u * 1024u;
+    explicit LinuxProfileFile(std::size_t sizeLimit = kSizeLimit) : ProfileFile(sizeLimit) {}
 
-    explicit LinuxProfileFile(std::size_t sizeLimit = kDefaultSizeLimit) : sizeLimit_(sizeLimit) {}
-
-    int GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
-                  std::string& value, int bufferSize, const std::string& file) override;
+    std::optional<std::string> Value(const std::string& section, const std::string& key,
+                                     const std::string& file) override;
 
     using ProfileFile::WriteString;
     bool WriteString(const std::string& section, const std::string& key, const std::string& value,
                      const std::string& file, SystemError& error) override;
 
     bool Usable(const std::string& file, SystemError& why) override;
-    std::size_t SizeLimit() const override { return sizeLimit_; }
-
-private:
-    std::size_t sizeLimit_;
 };
 
 }  // namespace vel::platform

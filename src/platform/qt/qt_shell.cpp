@@ -4,14 +4,6 @@
 
 namespace vel::platform {
 
-namespace {
-
-constexpr int kOpened = 42;
-constexpr int kFileNotFound = 2;    // ERROR_FILE_NOT_FOUND
-constexpr int kNoAssociation = 31;  // SE_ERR_NOASSOC
-
-}  // namespace
-
 QUrl TargetUrl(const std::string& target)
 {
     const QString text = QString::fromStdString(target).trimmed();
@@ -22,12 +14,10 @@ QUrl TargetUrl(const std::string& target)
     return QUrl::fromUserInput(text);
 }
 
-int QtShell::Execute(const std::string& target)
+bool QtShell::Open(const std::string& target)
 {
     const QUrl url = TargetUrl(target);
-    if (!url.isValid() || url.isEmpty())
-        return kFileNotFound;
-    return QDesktopServices::openUrl(url) ? kOpened : kNoAssociation;
+    return url.isValid() && !url.isEmpty() && QDesktopServices::openUrl(url);
 }
 
 }  // namespace vel::platform

@@ -15,10 +15,8 @@ QUrl TargetUrl(const std::string& target);
 
 class QtShell : public Shell {
 public:
-    // QDesktopServices::openUrl. 42 when the handler took the target, 31 (no
-    // program for it) when none did, 2 (not found) for an empty or invalid
-    // target: the ShellExecute convention, greater than 32 for success.
-    int Execute(const std::string& target) override;
+    // QDesktopServices::openUrl; an empty or invalid target is not opened.
+    bool Open(const std::string& target) override;
 };
 
 }  // namespace vel::platform

@@ -118,6 +118,7 @@ ClockReading Win32Clock::Read()
     ClockReading reading;
     reading.utc = FileTimeTicksToInstant(SystemTicksNow());
     LocalOf(reading.utc, reading.local);
+    reading.utcOffsetSeconds = UtcOffsetSeconds();
     return reading;
 }
 
@@ -130,24 +131,19 @@ double Win32Clock::MonotonicSeconds()
     return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-int Win32Clock::GetTimeZoneInformation(TimeZoneInformation& info)
+std::int32_t Win32Clock::UtcOffsetSeconds()
 {
-    info = {};
     TIME_ZONE_INFORMATION record{};
     const DWORD id = ::GetTimeZoneInformation(&record);
     if (id == TIME_ZONE_ID_INVALID)
-        return TimeZoneId::Invalid;
-    info.Bias = record.Bias;
-    info.StandardBias = record.StandardBias;
-    info.DaylightBias = record.DaylightBias;
-    switch (id) {
-        case TIME_ZONE_ID_STANDARD:
-            return TimeZoneId::Standard;
-        case TIME_ZONE_ID_DAYLIGHT:
-            return TimeZoneId::Daylight;
-        default:
-            return TimeZoneId::Unknown;
-    }
+        return 0;
+    // Minutes, UTC = local + bias; summed in 64 bits, so a broken record
+    // cannot overflow, and held within a day of UTC.
+    const std::int64_t bias = static_cast<std::int64_t>(record.Bias) +
+                              (id == TIME_ZONE_ID_DAYLIGHT ? record.DaylightBias : record.StandardBias);
+    constexpr std::int64_t kDay = 24 * 3600;
+    const std::int64_t seconds = -bias * 60;
+    return static_cast<std::int32_t>(seconds > kDay ? kDay : seconds < -kDay ? -kDay : seconds);
 }
 
 ClockSetResult Win32Clock::SetTime(const Instant& utc)

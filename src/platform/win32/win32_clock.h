@@ -36,12 +36,11 @@ public:
         : setter_(std::move(setter)), privilegeFix_(std::move(privilegeFix))
     {}
 
-    // GetSystemTimePreciseAsFileTime (where the system has it), and the local
-    // time by the time-zone rules for that instant.
+    // GetSystemTimePreciseAsFileTime (where the system has it), the local
+    // time by the time-zone rules for that instant, and UtcOffsetSeconds.
     ClockReading Read() override;
     // QueryPerformanceCounter.
     double MonotonicSeconds() override;
-    int GetTimeZoneInformation(TimeZoneInformation& info) override;
     // Hands the instant to the setter; a refusal for want of the right
     // carries the fix.
     ClockSetResult SetTime(const Instant& utc) override;
@@ -54,6 +53,11 @@ public:
     // The local date and time of an instant by the zone's rules for it;
     // false when the system cannot show that instant.
     static bool LocalOf(const Instant& instant, LocalTimestamp& local);
+
+    // Local time minus UTC now, from GetTimeZoneInformation: the bias of the
+    // part of the year in force (standard where the zone has no daylight
+    // time, 0 where the system cannot say), in seconds.
+    static std::int32_t UtcOffsetSeconds();
 
 private:
     ClockSetter setter_;

@@ -181,17 +181,6 @@ std::string Win32Environment::ExecutableFolder()
     return FolderOf(path);
 }
 
-std::string Win32Environment::CommandLine()
-{
-    std::string line;
-    for (const auto& arg : args_) {
-        if (!line.empty())
-            line += ' ';
-        line += arg;
-    }
-    return line;
-}
-
 ErrorStream Win32Environment::StandardError()
 {
     const HANDLE handle = ::GetStdHandle(STD_ERROR_HANDLE);
@@ -242,17 +231,11 @@ std::optional<std::string> Win32Environment::GetVariable(const std::string& name
     }
 }
 
-bool Win32Environment::IsOrdinaryFile(const std::string& path)
+std::optional<std::int64_t> Win32Environment::OrdinaryFileSize(const std::string& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    return Attributes(path, data) && IsFile(data) &&
-           (data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
-}
-
-std::optional<std::int64_t> Win32Environment::FileSize(const std::string& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!Attributes(path, data) || !IsFile(data))
+    if (!Attributes(path, data) || !IsFile(data) ||
+        (data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0)
         return std::nullopt;
     return static_cast<std::int64_t>(static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow);
 }
@@ -324,7 +307,26 @@ bool Win32Environment::StartProgram(const std::vector<std::string>& argv, bool s
 
 std::optional<std::string> Win32Environment::SystemInformationProgram()
 {
-    return std::nullopt;  // Windows names its tool in the registry, which the About box reads itself
+    return SystemInformationTool("HKEY_LOCAL_MACHINE");
+}
+
+std::optional<std::string> Win32Environment::SystemInformationTool(const std::string& root)
+{
+    const auto read = [&root](const char* key, const char* value) {
+        std::optional<std::string> text = ReadRegistryString(root, key, value);
+        if (text && !text->empty() && text->back() == '\0')
+            text->pop_back();
+        return text;
+    };
+    // A PATH that is there counts even when empty: then nothing starts.
+    if (std::optional<std::string> tool = read("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO", "PATH"))
+        return tool;
+    if (std::optional<std::string> folder = read("SOFTWARE\\Microsoft\\Shared Tools Location", "MSINFO")) {
+        const std::string tool = *folder + "\\MSINFO32.EXE";
+        if (IsOrdinaryFile(tool))
+            return tool;
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> Win32Environment::ReadRegistryString(const std::string& root, const std::string& key,

@@ -20,17 +20,14 @@ public:
     static std::vector<std::string> ProcessArguments();
     static std::string ExecutableFolder();
 
-    std::string CommandLine() override;
     std::vector<std::string> Arguments() override { return args_; }
-    std::string ProgramFolder() override { return programFolder_; }
     // The settings and the log share a folder on Windows, the machine's too.
-    std::string LogFolder() override { return programFolder_; }
-    std::string PathSeparator() override { return "\\"; }
-    std::optional<std::string> GetVariable(const std::string& name) override;
+    ProgramFolders Folders() override { return {programFolder_, programFolder_, "\\"}; }
+    // An environment variable; nullopt when it is not set.
+    std::optional<std::string> GetVariable(const std::string& name);
     // An ordinary file that is neither hidden nor a system file (the presence
     // test of the settings file passes those by).
-    bool IsOrdinaryFile(const std::string& path) override;
-    std::optional<std::int64_t> FileSize(const std::string& path) override;
+    std::optional<std::int64_t> OrdinaryFileSize(const std::string& path) override;
     // MoveFileExW; across volumes a copy, then the original removed.
     bool MoveFileTo(const std::string& from, const std::string& to, SystemError& error) override;
     bool RemoveFile(const std::string& path) override;
@@ -41,9 +38,18 @@ public:
     void WriteStandardError(const std::string& text) override;
     // CreateProcessW; the window shown normally and activated, or hidden.
     bool StartProgram(const std::vector<std::string>& argv, bool shown) override;
+    // The tool the registry names under HKEY_LOCAL_MACHINE (SystemInformationTool).
     std::optional<std::string> SystemInformationProgram() override;
-    std::optional<std::string> ReadRegistryString(const std::string& root, const std::string& key,
-                                                  const std::string& value) override;
+
+    // msinfo32 as the registry names it under `root`: the MSINFO key's PATH,
+    // else MSINFO32.EXE in the Shared Tools Location's MSINFO folder where
+    // it is an ordinary file; nullopt when neither.
+    std::optional<std::string> SystemInformationTool(const std::string& root);
+
+    // A string value from the registry, a trailing zero character dropped.
+    // Root is "HKEY_LOCAL_MACHINE" or "HKEY_CURRENT_USER".
+    static std::optional<std::string> ReadRegistryString(const std::string& root, const std::string& key,
+                                                         const std::string& value);
 
     // Starts a whole command line as CreateProcessW reads it (the program
     // looked for as Windows does) without waiting; false when it could not

@@ -69,18 +69,18 @@ win32::RunKind ThisRunsKind()
 class Win32Host : public Host {
 public:
     Win32Host()
-        : env_(Win32Environment::ProcessArguments(),
+        : Host(WindowFailure()),
+          env_(Win32Environment::ProcessArguments(),
                ProgramFolderFor(ThisRunsKind(), Win32Environment::ExecutableFolder())),
           // The only place that hands the clock the real setter.
           clock_(&SetSystemClock, win32::ClockRightFix(ThisRunsKind())),
           socket_(pump_),
           dialUp_(SystemDialUpApi()),
-          windowFailure_(WindowFailure()),
           windowRuns_(pump_)
     {
         // Without windows the run goes on as a quiet one, its status window
         // kept in memory.
-        if (windowFailure_.empty())
+        if (WindowsUnavailable().empty())
             windows_ = std::make_unique<Win32WindowSystem>(pump_, WindowStationIsVisible());
         else
             windows_ = std::make_unique<HeadlessWindowSystem>(pump_);
@@ -102,8 +102,6 @@ public:
         windows_->SetFailureHandler(handler);
         return handler;
     }
-
-    std::string WindowsUnavailable() const override { return windowFailure_; }
 
     WindowRunClaim& WindowRuns() override { return windowRuns_; }
 
@@ -129,7 +127,6 @@ private:
     Win32Socket socket_;
     Win32DialUpNetworking dialUp_;
     Win32Shell shell_;
-    std::string windowFailure_;
     Win32WindowRunClaim windowRuns_;
     std::unique_ptr<WindowSystem> windows_;
 };

@@ -198,17 +198,16 @@ bool ReplaceWith(const std::wstring& target, const std::string& bytes, bool exis
 
 }  // namespace
 
-int Win32ProfileFile::GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
-                                std::string& value, int bufferSize, const std::string& file)
+std::optional<std::string> Win32ProfileFile::Value(const std::string& section, const std::string& key,
+                                                   const std::string& file)
 {
     try {
         const FileText read = ReadFileText(Widen(file), sizeLimit_);
-        value = ini::ProfileValue(read.outcome == ReadOutcome::Read ? read.content.text : std::string(), read.whole,
-                                  section, key, defaultValue, bufferSize);
-        return static_cast<int>(value.size());
+        if (read.outcome != ReadOutcome::Read)
+            return std::nullopt;
+        return ini::ProfileValue(read.content.text, read.whole, section, key);
     } catch (...) {
-        value.clear();
-        return 0;
+        return std::nullopt;
     }
 }
 

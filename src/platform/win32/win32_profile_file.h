@@ -25,24 +25,18 @@ namespace vel::platform {
 
 class Win32ProfileFile : public ProfileFile {
 public:
-    static constexpr std::size_t kDefaultSizeLimit = 16u * 1024u * 1024u;
-
     // A file larger than `sizeLimit` counts only with its lines within the
     // limit, and is never rewritten.
-    explicit Win32ProfileFile(std::size_t sizeLimit = kDefaultSizeLimit) : sizeLimit_(sizeLimit) {}
+    explicit Win32ProfileFile(std::size_t sizeLimit = kSizeLimit) : ProfileFile(sizeLimit) {}
 
-    int GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
-                  std::string& value, int bufferSize, const std::string& file) override;
+    std::optional<std::string> Value(const std::string& section, const std::string& key,
+                                     const std::string& file) override;
 
     using ProfileFile::WriteString;
     bool WriteString(const std::string& section, const std::string& key, const std::string& value,
                      const std::string& file, SystemError& error) override;
     // False for what is no file (a folder, a device) or cannot be read.
     bool Usable(const std::string& file, SystemError& why) override;
-    std::size_t SizeLimit() const override { return sizeLimit_; }
-
-private:
-    std::size_t sizeLimit_;
 };
 
 }  // namespace vel::platform

@@ -7,10 +7,10 @@
 
 namespace vel::platform {
 
-int Win32Shell::Execute(const std::string& target)
+bool Win32Shell::Open(const std::string& target)
 {
     const HINSTANCE result = ::ShellExecuteW(nullptr, nullptr, Widen(target).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-    return static_cast<int>(reinterpret_cast<INT_PTR>(result));
+    return reinterpret_cast<INT_PTR>(result) > 32;  // 32 or less: an error's number
 }
 
 }  // namespace vel::platform

@@ -8,8 +8,8 @@ namespace vel::platform {
 class Win32Shell : public Shell {
 public:
     // ShellExecuteW with no owner, the default verb, no parameters and
-    // SW_SHOWNORMAL; its result as a number (greater than 32: opened).
-    int Execute(const std::string& target) override;
+    // SW_SHOWNORMAL; a result greater than 32 means it opened.
+    bool Open(const std::string& target) override;
 };
 
 }  // namespace vel::platform
