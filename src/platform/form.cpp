@@ -7,15 +7,23 @@
 
 namespace vel::platform {
 
-namespace {
-
 bool TakesFocus(ControlKind kind)
 {
     return kind == ControlKind::TextBox || kind == ControlKind::Button || kind == ControlKind::ComboBox ||
            kind == ControlKind::OptionButton || kind == ControlKind::CheckBox;
 }
 
-}  // namespace
+TwipsPoint OriginInWindow(const FormSpec& form, const ControlSpec& control)
+{
+    TwipsPoint at{control.left, control.top};
+    for (const ControlSpec* frame = &control; !frame->parent.empty();) {
+        frame = &*std::find_if(form.controls.begin(), form.controls.end(),
+                               [frame](const ControlSpec& c) { return c.name == frame->parent; });
+        at.x += frame->left;
+        at.y += frame->top;
+    }
+    return at;
+}
 
 // WindowSystem
 
@@ -249,7 +257,7 @@ void Form::SetText(const std::string& control, const std::string& text)
             auto item = std::find(state.items.begin(), state.items.end(), text);
             if (item != state.items.end()) {
                 state.selected = static_cast<int>(item - state.items.begin());
-                PushList(i);
+                Push(i, ControlChange::List);
             }
             return;
         }
@@ -259,7 +267,7 @@ void Form::SetText(const std::string& control, const std::string& text)
             return;
         default:
             state.text = text;
-            native_->SetText(i, text);
+            Push(i, ControlChange::Text);
             if (SpecOf(i).kind == ControlKind::TextBox)
                 state.shown = native_->Text(i);
             return;
@@ -283,9 +291,7 @@ std::string Form::Text(const std::string& control) const
 
 void Form::SetEnabled(const std::string& control, bool enabled)
 {
-    const int i = IndexOf(control);
-    At(i).enabled = enabled;
-    native_->SetEnabled(i, enabled);
+    const int i = Set(control, &ControlState::enabled, enabled, ControlChange::Enabled);
     // The focus moves on to the next stop of the Tab order (the window keeps
     // it where there is none); a hidden window keeps where it will be.
     if (!enabled && focus_ == i)
@@ -316,7 +322,7 @@ void Form::PushChecked(int control, bool checked)
     if (At(control).checked == checked)
         return;
     At(control).checked = checked;
-    native_->SetChecked(control, checked);
+    Push(control, ControlChange::Checked);
 }
 
 void Form::ClearItems(const std::string& control)
@@ -324,14 +330,14 @@ void Form::ClearItems(const std::string& control)
     const int i = IndexOf(control);
     At(i).items.clear();
     At(i).selected = -1;
-    PushList(i);
+    Push(i, ControlChange::List);
 }
 
 void Form::AddItem(const std::string& control, const std::string& item)
 {
     const int i = IndexOf(control);
     At(i).items.push_back(item);
-    PushList(i);
+    Push(i, ControlChange::List);
 }
 
 std::string Form::ItemText(const std::string& control, int index) const
@@ -345,34 +351,7 @@ void Form::SetSelectedIndex(const std::string& control, int index)
 {
     const int i = IndexOf(control);
     At(i).selected = index >= 0 && index < static_cast<int>(At(i).items.size()) ? index : -1;
-    PushList(i);
-}
-
-void Form::PushList(int control)
-{
-    if (SpecOf(control).kind == ControlKind::ComboBox)
-        native_->SetList(control, At(control).items, At(control).selected);
-}
-
-void Form::SetForeColour(const std::string& control, Colour colour)
-{
-    const int i = IndexOf(control);
-    At(i).colour = colour;
-    native_->SetAppearance(i, colour, At(i).underline);
-}
-
-void Form::SetUnderline(const std::string& control, bool underline)
-{
-    const int i = IndexOf(control);
-    At(i).underline = underline;
-    native_->SetAppearance(i, At(i).colour, underline);
-}
-
-void Form::SetControlCursor(const std::string& control, const CursorImage& cursor)
-{
-    const int i = IndexOf(control);
-    At(i).cursor = cursor;
-    native_->SetCursor(i, cursor);
+    Push(i, ControlChange::List);
 }
 
 // Form: the focus and the keyboard

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/window_system.h"
@@ -68,12 +69,21 @@ public:
     int SelectedIndex(const std::string& control) const { return State(control).selected; }
 
     // Labels as links.
-    void SetForeColour(const std::string& control, Colour colour);
+    void SetForeColour(const std::string& control, Colour colour)
+    {
+        Set(control, &ControlState::colour, std::optional(colour), ControlChange::Appearance);
+    }
     Colour ForeColour(const std::string& control) const { return State(control).colour.value_or(0); }
-    void SetUnderline(const std::string& control, bool underline);
+    void SetUnderline(const std::string& control, bool underline)
+    {
+        Set(control, &ControlState::underline, underline, ControlChange::Appearance);
+    }
     bool IsUnderlined(const std::string& control) const { return State(control).underline; }
     // The control's own pointer, shown by WindowSystem::SetPointer(Custom).
-    void SetControlCursor(const std::string& control, const CursorImage& cursor);
+    void SetControlCursor(const std::string& control, const CursorImage& cursor)
+    {
+        Set(control, &ControlState::cursor, std::optional(cursor), ControlChange::Cursor);
+    }
     const CursorImage* ControlCursor(const std::string& control) const  // null: none
     {
         return State(control).cursor ? &*State(control).cursor : nullptr;
@@ -107,15 +117,7 @@ public:
 private:
     friend class WindowSystem;
 
-    struct Control {
-        std::string text;  // as the program set it
-        bool enabled = true;
-        bool checked = false;
-        std::vector<std::string> items;
-        int selected = -1;
-        std::optional<Colour> colour;
-        bool underline = false;
-        std::optional<CursorImage> cursor;
+    struct Control : ControlState {
         std::string shown;  // a text box's text as the window showed it when set
     };
 
@@ -129,7 +131,16 @@ private:
     void Activated();
     void SelectOption(int option);
     void PushChecked(int control, bool checked);
-    void PushList(int control);
+    void Push(int control, ControlChange what) { native_->Update(control, At(control), what); }
+    // Sets a field of a control's state and shows it; returns the control's place.
+    template <typename T>
+    int Set(const std::string& control, T ControlState::*field, T value, ControlChange what)
+    {
+        const int i = IndexOf(control);
+        At(i).*field = std::move(value);
+        Push(i, what);
+        return i;
+    }
     bool IsStop(int control) const;
     int NextStop(int from, bool forward) const;
     void MoveFocus(int control, bool byKey);
@@ -150,5 +161,12 @@ private:
     int dispatching_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
+
+template <typename Window>
+Window* WindowSystem::NativeOf(const std::string& form) const
+{
+    Form* found = FindForm(form);
+    return found != nullptr ? static_cast<Window*>(&found->Native()) : nullptr;
+}
 
 }  // namespace vel::platform

@@ -18,6 +18,9 @@ namespace vel::platform {
 
 enum class ControlKind { Label, TextBox, Button, ComboBox, OptionButton, CheckBox, Frame, Picture, Line };
 
+// Whether a control of that kind can have the focus.
+bool TakesFocus(ControlKind kind);
+
 // Colours as 0x00BBGGRR (red in the lowest byte), as the Windows API has them.
 using Colour = std::uint32_t;
 
@@ -69,6 +72,13 @@ struct FormSpec {
     std::vector<ControlSpec> controls;
 };
 
+// A control's top-left corner in twips from the window's client area: its
+// place plus those of the frames it sits in.
+struct TwipsPoint {
+    int x = 0, y = 0;
+};
+TwipsPoint OriginInWindow(const FormSpec& form, const ControlSpec& control);
+
 // A 32 x 32 monochrome cursor: one bit a pixel, rows top to bottom, the most
 // significant bit leftmost. `image` 1 = black, `mask` 1 = opaque.
 struct CursorImage {
@@ -105,6 +115,20 @@ public:
 
 class Form;
 
+// What a form keeps of a control, and its native window shows.
+struct ControlState {
+    std::string text;  // caption, or a text box's text, as the program set it
+    bool enabled = true;
+    bool checked = false;
+    std::vector<std::string> items;  // a drop-down list's
+    int selected = -1;
+    std::optional<Colour> colour;  // a label's text colour; none: the system's
+    bool underline = false;
+    std::optional<CursorImage> cursor;  // the control's own pointer
+};
+
+enum class ControlChange { Text, Enabled, Checked, List, Appearance, Cursor };
+
 // Keys a window leaves to its form: Tab and Shift+Tab, Enter and Escape, and
 // the arrows (previous: up or left; next: down or right).
 enum class FormKey { Tab, BackTab, Enter, Escape, Previous, Next };
@@ -127,18 +151,13 @@ public:
     virtual void Activate() = 0;
     virtual void SetTitle(const std::string& title) = 0;
     virtual void Repaint(int control) = 0;  // -1: the whole window; at once
-    // A caption, or a text box's text; a text box's text as it shows it now.
-    virtual void SetText(int control, const std::string& text) = 0;
+    // Shows what changed of a control's state. A combo box takes no text: its
+    // text is the selected item.
+    virtual void Update(int control, const ControlState& state, ControlChange what) = 0;
+    // A text box's text as it shows it now.
     virtual std::string Text(int control) const = 0;
-    virtual void SetEnabled(int control, bool enabled) = 0;
-    virtual void SetChecked(int control, bool checked) = 0;
-    virtual void SetList(int control, const std::vector<std::string>& items, int selected) = 0;
-    // A label's text colour (none: the system's) and underline.
-    virtual void SetAppearance(int control, std::optional<Colour> colour, bool underline) = 0;
     // -1: the window itself. `byKey`: Tab or an arrow moved it.
     virtual void SetFocus(int control, bool byKey) = 0;
-    // A control's own pointer, where the window system keeps one a control.
-    virtual void SetCursor(int /*control*/, const CursorImage& /*cursor*/) {}
 
     // The form has gone: nothing more is reported to it.
     void Detach() { form_ = nullptr; }
@@ -193,6 +212,9 @@ public:
 protected:
     // The native window of a new form.
     virtual std::unique_ptr<NativeWindow> NewWindow(Form& form) = 0;
+    // The native window of the form of that name created last; null when none.
+    template <typename Window>
+    Window* NativeOf(const std::string& form) const;
     // Only where IsInteractive(); `owner` is the window the user works in.
     virtual MessageResult NativeMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
                                            MessageIcon icon, NativeWindow* owner) = 0;

@@ -71,6 +71,29 @@ void AnswerNextMessageBox(std::function<void(QMessageBox&)> inspect, QMessageBox
     poll->start(20);
 }
 
+QString LayoutDifferences(platform::QtWindow& window)
+{
+    const platform::FormSpec& spec = window.Owner()->Spec();
+    QString differences;
+    const QSize size(Pixels(spec.clientWidth), Pixels(spec.clientHeight));
+    if (window.Window()->size() != size)
+        differences += QString("window %1x%2; ").arg(window.Window()->width()).arg(window.Window()->height());
+    for (const platform::ControlSpec& control : spec.controls) {
+        QWidget* widget = window.Widget(control.name);
+        QWidget* parent = control.parent.empty() ? window.Window() : window.Widget(control.parent);
+        const QRect expected = Pixels(control.left, control.top, control.width, control.height);
+        if (widget == nullptr || widget->parentWidget() != parent)
+            differences += QString::fromStdString(control.name) + " missing or outside its container; ";
+        else if (control.kind != platform::ControlKind::Line && widget->geometry() != expected)
+            differences += QString::fromStdString(control.name) + QString(" at %1,%2 %3x%4; ")
+                                                                      .arg(widget->x())
+                                                                      .arg(widget->y())
+                                                                      .arg(widget->width())
+                                                                      .arg(widget->height());
+    }
+    return differences;
+}
+
 bool FrameCentred(QWidget* window)
 {
     const QRect area = window->screen()->availableGeometry();

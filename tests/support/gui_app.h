@@ -65,6 +65,11 @@ inline QRect Pixels(int left, int top, int width, int height)
     return QRect(Pixels(left), Pixels(top), Pixels(width), Pixels(height));
 }
 
+// How the window differs from its declaration: its size, and each control's
+// geometry (in pixels, inside its frame's widget when it has one). Empty when
+// all are as declared.
+QString LayoutDifferences(platform::QtWindow& window);
+
 // Whether the window's frame lies in the middle of the screen's free area, to
 // the pixel (an odd remainder leaves one pixel more on one side).
 bool FrameCentred(QWidget* window);

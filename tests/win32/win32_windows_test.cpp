@@ -123,22 +123,6 @@ SIZE TextSize(HWND control, const std::string& text, int width = 0)
     return {rect.right - rect.left, rect.bottom - rect.top};
 }
 
-// The absolute position in twips of a control (inside its frames).
-POINT TwipsOrigin(const FormSpec& spec, const ControlSpec& control)
-{
-    POINT at{control.left, control.top};
-    for (std::string parent = control.parent; !parent.empty();) {
-        for (const auto& other : spec.controls)
-            if (other.name == parent) {
-                at.x += other.left;
-                at.y += other.top;
-                parent = other.parent;
-                break;
-            }
-    }
-    return at;
-}
-
 std::vector<FormSpec> ProgramForms()
 {
     return {StatusWindowSpec(), ConfigurationDialogSpec(), AboutDialogSpec()};
@@ -195,7 +179,7 @@ TEST_F(Win32WindowsTest, EveryControlSitsAtTwipsTimesDpiInTheLayoutsFont)
                 continue;
             }
             ASSERT_NE(window, nullptr) << control.name;
-            const POINT at = TwipsOrigin(spec, control);
+            const TwipsPoint at = OriginInWindow(spec, control);
             const RECT rect = ClientRectOf(window, Native(*form).Window());
             EXPECT_EQ(rect.left, TwipsToPixels(at.x, dpi)) << control.name;
             EXPECT_EQ(rect.top, TwipsToPixels(at.y, dpi)) << control.name;
@@ -284,8 +268,16 @@ TEST_F(Win32WindowsTest, FramesAndLinesArePainted)
     ASSERT_TRUE(PumpUntil([&] { return recorder.Count("activate") == 1; }));
     Settle();
     const int dpi = Native(*config).Dpi();
-    // Inside fraHowToConnect (360, 1080), below its last control: the face colour.
-    EXPECT_EQ(PixelAt(Native(*config).Window(), TwipsToPixels(360 + 3600, dpi), TwipsToPixels(1080 + 2400, dpi)),
+    // Inside the frame, halfway between its last control and its bottom: the
+    // face colour.
+    const FormSpec& spec = config->Spec();
+    const ControlSpec& frame = spec.controls[static_cast<std::size_t>(config->IndexOf("fraHowToConnect"))];
+    int below = 0;
+    for (const ControlSpec& control : spec.controls)
+        if (control.parent == frame.name)
+            below = std::max(below, control.top + control.height);
+    EXPECT_EQ(PixelAt(Native(*config).Window(), TwipsToPixels(frame.left + frame.width / 2, dpi),
+                      TwipsToPixels(frame.top + (below + frame.height) / 2, dpi)),
               ::GetSysColor(COLOR_BTNFACE));
     config->Close();
 
@@ -293,11 +285,18 @@ TEST_F(Win32WindowsTest, FramesAndLinesArePainted)
     about->Show();
     ASSERT_TRUE(PumpUntil([&] { return recorder.Count("activate") == 2; }));
     Settle();
-    // Line1: grey at y 1845, then white two pixels wide at y 1860.
-    const int x = TwipsToPixels(3000, dpi);
-    EXPECT_EQ(PixelAt(Native(*about).Window(), x, TwipsToPixels(1845, dpi)), RGB(0x80, 0x80, 0x80));
-    EXPECT_EQ(PixelAt(Native(*about).Window(), x, TwipsToPixels(1860, dpi)), RGB(0xFF, 0xFF, 0xFF));
-    EXPECT_EQ(PixelAt(Native(*about).Window(), x, TwipsToPixels(1860, dpi) + 1), RGB(0xFF, 0xFF, 0xFF));
+    // The separator's lines, in their colours, as many pixels wide as declared.
+    int lines = 0;
+    for (const ControlSpec& line : about->Spec().controls) {
+        if (line.kind != ControlKind::Line)
+            continue;
+        ++lines;
+        const int x = TwipsToPixels(line.left + line.width / 2, dpi);
+        for (int row = 0; row < line.lineWidth; ++row)
+            EXPECT_EQ(PixelAt(Native(*about).Window(), x, TwipsToPixels(line.top, dpi) + row), line.lineColour)
+                << line.name << " row " << row;
+    }
+    EXPECT_EQ(lines, 2);
 }
 
 // Where two labels overlap (a pixel or two at some resolutions), the shared

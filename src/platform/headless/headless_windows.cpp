@@ -15,12 +15,6 @@ void HeadlessWindow::Show(bool modalShow, NativeWindow*)
     modal = modalShow;
 }
 
-std::string HeadlessWindow::Text(int control) const
-{
-    auto it = texts.find(control);
-    return it == texts.end() ? std::string() : it->second;
-}
-
 bool HeadlessForm::Click(const std::string& control)
 {
     const int i = IndexOf(control);

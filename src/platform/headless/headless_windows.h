@@ -25,12 +25,12 @@ public:
     void Activate() override { ++activations; }
     void SetTitle(const std::string&) override {}
     void Repaint(int) override { ++repaints; }
-    void SetText(int control, const std::string& text) override { texts[control] = text; }
-    std::string Text(int control) const override;
-    void SetEnabled(int, bool) override {}
-    void SetChecked(int, bool) override {}
-    void SetList(int, const std::vector<std::string>&, int) override {}
-    void SetAppearance(int, std::optional<Colour>, bool) override {}
+    void Update(int control, const ControlState& state, ControlChange what) override
+    {
+        if (what == ControlChange::Text)
+            texts[control] = state.text;
+    }
+    std::string Text(int control) const override { return texts.count(control) ? texts.at(control) : std::string(); }
     void SetFocus(int, bool) override {}
 
     std::map<int, std::string> texts;

@@ -2,22 +2,28 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTextCursor>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "platform/qt/qt_drawing.h"
 #include "platform/qt/qt_text.h"
-#include "platform/qt/qt_widgets.h"
 #include "platform/qt/qt_window_system.h"
 
 namespace vel::platform {
@@ -32,6 +38,265 @@ Form* FormOf(const WindowLink& link)
 {
     return *link != nullptr ? (*link)->Owner() : nullptr;
 }
+
+namespace {
+
+// The top-level window: reports activation, the close box, and leaves Tab,
+// Enter and Escape to the form.
+class FormWindow : public QWidget {
+public:
+    explicit FormWindow(WindowLink link)
+        : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                               Qt::WindowCloseButtonHint),
+          link_(std::move(link))
+    {}
+
+protected:
+    bool event(QEvent* event) override
+    {
+        // A deferred delete ends this widget inside QWidget::event: what is
+        // used afterwards is copied first.
+        const QEvent::Type type = event->type();
+        const WindowLink link = link_;
+        const bool handled = QWidget::event(event);
+        Form* form = FormOf(link);
+        if (type == QEvent::WindowActivate && form != nullptr)
+            form->NativeActivated();
+        else if (type == QEvent::WindowDeactivate && form != nullptr)
+            form->NativeDeactivated();
+        else if ((type == QEvent::Move || type == QEvent::Expose) && *link)
+            (*link)->FrameMayHaveChanged();
+        return handled;
+    }
+
+    void closeEvent(QCloseEvent* event) override
+    {
+        // The close box (or the session ending): never refused.
+        if (Form* form = FormOf(link_))
+            form->NativeCloseRequest();
+        event->accept();
+    }
+
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+        const bool enter =
+            (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && modifiers == Qt::NoModifier;
+        const bool escape = event->key() == Qt::Key_Escape && modifiers == Qt::NoModifier;
+        Form* form = FormOf(link_);
+        if ((enter || escape) && form != nullptr && form->NativeKey(escape ? FormKey::Escape : FormKey::Enter)) {
+            event->accept();
+            return;
+        }
+        QWidget::keyPressEvent(event);
+    }
+
+    // Tab and Shift+Tab of every control end here.
+    bool focusNextPrevChild(bool next) override
+    {
+        if (Form* form = FormOf(link_); form != nullptr && !(*link_)->ChangingWidgets())
+            form->NativeKey(next ? FormKey::Tab : FormKey::BackTab);
+        return true;
+    }
+
+private:
+    WindowLink link_;
+};
+
+// Option buttons and check boxes react to a click anywhere in their area,
+// not only on the mark and the caption, and never change their own state:
+// the form sets it (an option group's exclusivity is the form's).
+template <typename Base>
+class FormButton : public Base {
+public:
+    FormButton(const QString& caption, QWidget* parent) : Base(caption, parent) {}
+
+protected:
+    bool hitButton(const QPoint& pos) const override { return this->rect().contains(pos); }
+    void nextCheckState() override {}
+};
+
+// A line of the window's drawing. A line `width` pixels wide covers that
+// many pixel rows (columns for an upright line) from its position down (right).
+class LineWidget : public QWidget {
+public:
+    LineWidget(QWidget* parent, QPoint from, QPoint to, QColor colour, int width)
+        : QWidget(parent), colour_(colour), width_(std::max(1, width))
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        const QPoint topLeft(std::min(from.x(), to.x()), std::min(from.y(), to.y()));
+        setGeometry(topLeft.x(), topLeft.y(), std::abs(to.x() - from.x()) + width_,
+                    std::abs(to.y() - from.y()) + width_);
+        from_ = from - topLeft;
+        to_ = to - topLeft;
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        if (from_.y() == to_.y()) {
+            painter.fillRect(std::min(from_.x(), to_.x()), from_.y(), std::abs(to_.x() - from_.x()), width_, colour_);
+        } else if (from_.x() == to_.x()) {
+            painter.fillRect(from_.x(), std::min(from_.y(), to_.y()), width_, std::abs(to_.y() - from_.y()), colour_);
+        } else {
+            QPen pen(colour_, width_);
+            pen.setCapStyle(Qt::FlatCap);
+            painter.setPen(pen);
+            const QPointF shift(width_ / 2.0, width_ / 2.0);
+            painter.drawLine(QPointF(from_) + shift, QPointF(to_) + shift);
+        }
+    }
+
+private:
+    QColor colour_;
+    int width_;
+    QPoint from_, to_;
+};
+
+// The characters of a key's text; false for control characters (Enter, Tab,
+// Escape) and empty texts, which are no typed characters.
+bool Characters(const QString& text, std::vector<int>& codes)
+{
+    if (text.isEmpty())
+        return false;
+    for (char32_t c : text.toUcs4()) {
+        if (c < 32 || c == 127)
+            return false;
+        codes.push_back(static_cast<int>(c));
+    }
+    return true;
+}
+
+// Types the codes into a text box as the form's key handling left them.
+void TypeInto(QObject* box, const std::vector<int>& codes)
+{
+    if (auto* line = qobject_cast<QLineEdit*>(box)) {
+        if (line->isReadOnly())
+            return;
+        for (int code : codes) {
+            if (code == kKeyBackspace)
+                line->backspace();
+            else if (code > 0) {
+                const char32_t c = static_cast<char32_t>(code);
+                line->insert(QString::fromUcs4(&c, 1));
+            }
+        }
+    } else if (auto* text = qobject_cast<QPlainTextEdit*>(box)) {
+        if (text->isReadOnly())
+            return;
+        QTextCursor cursor = text->textCursor();
+        for (int code : codes) {
+            if (code == kKeyBackspace) {
+                if (cursor.hasSelection())
+                    cursor.removeSelectedText();
+                else
+                    cursor.deletePreviousChar();
+            } else if (code > 0) {
+                const char32_t c = static_cast<char32_t>(code);
+                cursor.insertText(QString::fromUcs4(&c, 1));
+            }
+        }
+        text->setTextCursor(cursor);
+    }
+}
+
+// A control's events for the form: the focus coming in; a label's clicks and
+// mouse moves; the arrows on an option button; the characters typed into a
+// text box, which go through the form's key handling: unchanged they reach
+// the box as usual; changed or dropped, the box gets what the handler left.
+class ControlEvents : public QObject {
+public:
+    ControlEvents(WindowLink link, int control, ControlKind kind, QObject* parent)
+        : QObject(parent), link_(std::move(link)), control_(control), kind_(kind)
+    {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        Form* form = FormOf(link_);
+        if (form == nullptr)
+            return false;
+        const bool label = kind_ == ControlKind::Label;
+        switch (event->type()) {
+            case QEvent::FocusIn:
+                form->NativeFocus(control_);
+                return false;
+            case QEvent::MouseButtonPress:  // a label's click is the release that follows
+                return label && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+            case QEvent::MouseButtonRelease: {
+                auto* mouse = static_cast<QMouseEvent*>(event);
+                if (!label || mouse->button() != Qt::LeftButton)
+                    return false;
+                if (static_cast<QWidget*>(watched)->rect().contains(mouse->position().toPoint()))
+                    form->NativeClick(control_);
+                return true;
+            }
+            case QEvent::MouseMove:
+                if (label)
+                    form->NativeMouseMove(control_);
+                return false;
+            case QEvent::KeyPress:
+                if (kind_ == ControlKind::OptionButton) {
+                    auto* key = static_cast<QKeyEvent*>(event);
+                    if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+                        return false;
+                    if (key->key() == Qt::Key_Up || key->key() == Qt::Key_Left)
+                        return form->NativeKey(FormKey::Previous);
+                    if (key->key() == Qt::Key_Down || key->key() == Qt::Key_Right)
+                        return form->NativeKey(FormKey::Next);
+                    return false;
+                }
+                return kind_ == ControlKind::TextBox && TypedCharacters(watched, event);
+            case QEvent::InputMethod:
+                return kind_ == ControlKind::TextBox && TypedCharacters(watched, event);
+            default:
+                return false;
+        }
+    }
+
+private:
+    bool TypedCharacters(QObject* box, QEvent* event)
+    {
+        std::vector<int> codes;
+        if (event->type() == QEvent::KeyPress) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            const bool command =
+                (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) != Qt::NoModifier;
+            if (command)
+                return false;  // shortcuts, paste (Ctrl+V) and the like are no typed characters
+            if (key->key() == Qt::Key_Backspace)
+                codes.push_back(kKeyBackspace);
+            else if (!Characters(key->text(), codes))
+                return false;
+        } else {
+            auto* input = static_cast<QInputMethodEvent*>(event);
+            if (!input->preeditString().isEmpty() || input->replacementLength() != 0 ||
+                !Characters(input->commitString(), codes))
+                return false;
+        }
+
+        std::vector<int> result;
+        for (int code : codes) {
+            Form* form = FormOf(link_);
+            if (form == nullptr)
+                return true;  // the window went away while the handler ran
+            result.push_back(form->NativeKeyPress(control_, code));
+        }
+        if (FormOf(link_) == nullptr)
+            return true;
+        if (result == codes)
+            return false;
+        TypeInto(box, result);
+        return true;
+    }
+
+    WindowLink link_;
+    int control_;
+    ControlKind kind_;
+};
+
+}  // namespace
 
 int TwipsToPixels(int twips)
 {
@@ -277,20 +542,56 @@ void QtWindow::Repaint(int control)
     (control < 0 ? window_.data() : widgets_[static_cast<std::size_t>(control)])->repaint();
 }
 
-void QtWindow::SetText(int control, const std::string& text)
+void QtWindow::Update(int control, const ControlState& state, ControlChange what)
 {
     QWidget* widget = widgets_[static_cast<std::size_t>(control)];
-    const QString value = ToQString(text);
-    if (auto* label = qobject_cast<QLabel*>(widget))
-        label->setText(value);
-    else if (auto* line = qobject_cast<QLineEdit*>(widget))
-        line->setText(value);
-    else if (auto* box = qobject_cast<QPlainTextEdit*>(widget))
-        box->setPlainText(value);
-    else if (auto* button = qobject_cast<QAbstractButton*>(widget))
-        button->setText(value);
-    else if (auto* frame = qobject_cast<QGroupBox*>(widget))
-        frame->setTitle(value);
+    const QString text = ToQString(state.text);
+    switch (what) {
+        case ControlChange::Text:
+            if (auto* label = qobject_cast<QLabel*>(widget))
+                label->setText(text);
+            else if (auto* line = qobject_cast<QLineEdit*>(widget))
+                line->setText(text);
+            else if (auto* box = qobject_cast<QPlainTextEdit*>(widget))
+                box->setPlainText(text);
+            else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+                button->setText(text);
+            else if (auto* frame = qobject_cast<QGroupBox*>(widget))
+                frame->setTitle(text);
+            break;
+        case ControlChange::Enabled:
+            changing_ = true;
+            widget->setEnabled(state.enabled);
+            changing_ = false;
+            break;
+        case ControlChange::Checked:
+            if (auto* button = qobject_cast<QAbstractButton*>(widget))
+                button->setChecked(state.checked);
+            break;
+        case ControlChange::List:
+            if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+                combo->clear();
+                for (const std::string& item : state.items)
+                    combo->addItem(ToQString(item));
+                combo->setCurrentIndex(state.selected);
+            }
+            break;
+        case ControlChange::Appearance: {
+            if (state.colour) {
+                QPalette palette = widget->palette();
+                palette.setColor(widget->foregroundRole(), ToQColor(*state.colour));
+                widget->setPalette(palette);
+            }
+            QFont font = widget->font();
+            font.setUnderline(state.underline);
+            widget->setFont(font);
+            break;
+        }
+        case ControlChange::Cursor:
+            if (state.cursor)
+                widget->setCursor(ToQCursor(*state.cursor));
+            break;
+    }
 }
 
 std::string QtWindow::Text(int control) const
@@ -303,50 +604,10 @@ std::string QtWindow::Text(int control) const
     return {};
 }
 
-void QtWindow::SetEnabled(int control, bool enabled)
-{
-    changing_ = true;
-    widgets_[static_cast<std::size_t>(control)]->setEnabled(enabled);
-    changing_ = false;
-}
-
-void QtWindow::SetChecked(int control, bool checked)
-{
-    if (auto* button = qobject_cast<QAbstractButton*>(widgets_[static_cast<std::size_t>(control)]))
-        button->setChecked(checked);
-}
-
-void QtWindow::SetList(int control, const std::vector<std::string>& items, int selected)
-{
-    auto* combo = qobject_cast<QComboBox*>(widgets_[static_cast<std::size_t>(control)]);
-    combo->clear();
-    for (const std::string& item : items)
-        combo->addItem(ToQString(item));
-    combo->setCurrentIndex(selected);
-}
-
-void QtWindow::SetAppearance(int control, std::optional<Colour> colour, bool underline)
-{
-    QWidget* widget = widgets_[static_cast<std::size_t>(control)];
-    if (colour) {
-        QPalette palette = widget->palette();
-        palette.setColor(widget->foregroundRole(), ToQColor(*colour));
-        widget->setPalette(palette);
-    }
-    QFont font = widget->font();
-    font.setUnderline(underline);
-    widget->setFont(font);
-}
-
 void QtWindow::SetFocus(int control, bool byKey)
 {
     QWidget* widget = control < 0 ? window_.data() : widgets_[static_cast<std::size_t>(control)];
     widget->setFocus(byKey ? Qt::TabFocusReason : Qt::OtherFocusReason);
-}
-
-void QtWindow::SetCursor(int control, const CursorImage& cursor)
-{
-    widgets_[static_cast<std::size_t>(control)]->setCursor(ToQCursor(cursor));
 }
 
 }  // namespace vel::platform

@@ -38,14 +38,9 @@ public:
     void Activate() override;
     void SetTitle(const std::string& title) override;
     void Repaint(int control) override;
-    void SetText(int control, const std::string& text) override;
+    void Update(int control, const ControlState& state, ControlChange what) override;
     std::string Text(int control) const override;
-    void SetEnabled(int control, bool enabled) override;
-    void SetChecked(int control, bool checked) override;
-    void SetList(int control, const std::vector<std::string>& items, int selected) override;
-    void SetAppearance(int control, std::optional<Colour> colour, bool underline) override;
     void SetFocus(int control, bool byKey) override;
-    void SetCursor(int control, const CursorImage& cursor) override;
 
     Form* Owner() const { return form_; }
     // The real widgets, for tests.

@@ -28,12 +28,6 @@ std::unique_ptr<NativeWindow> QtWindowSystem::NewWindow(Form& form)
     return std::make_unique<QtWindow>(*this, form);
 }
 
-QtWindow* QtWindowSystem::Window(const std::string& form) const
-{
-    Form* found = FindForm(form);
-    return found != nullptr ? static_cast<QtWindow*>(&found->Native()) : nullptr;
-}
-
 MessageResult QtWindowSystem::NativeMessageBox(const std::string& text, const std::string& title,
                                                MessageButtons buttons, MessageIcon icon, NativeWindow*)
 {
@@ -41,17 +35,9 @@ MessageResult QtWindowSystem::NativeMessageBox(const std::string& text, const st
     box.setWindowTitle(ToQString(title));
     box.setTextFormat(Qt::PlainText);
     box.setText(ToQString(text));
-    switch (icon) {
-        case MessageIcon::None:
-            box.setIcon(QMessageBox::NoIcon);
-            break;
-        case MessageIcon::Question:
-            box.setIcon(QMessageBox::Question);
-            break;
-        case MessageIcon::Critical:
-            box.setIcon(QMessageBox::Critical);
-            break;
-    }
+    box.setIcon(icon == MessageIcon::Question   ? QMessageBox::Question
+                : icon == MessageIcon::Critical ? QMessageBox::Critical
+                                                : QMessageBox::NoIcon);
     if (buttons == MessageButtons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);

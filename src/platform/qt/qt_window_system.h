@@ -21,7 +21,7 @@ public:
     bool IsInteractive() const override { return seen_; }
 
     // The native window of the form of that name created last; null when none.
-    QtWindow* Window(const std::string& form) const;
+    QtWindow* Window(const std::string& form) const { return NativeOf<QtWindow>(form); }
 
 protected:
     std::unique_ptr<NativeWindow> NewWindow(Form& form) override;

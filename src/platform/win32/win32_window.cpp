@@ -250,9 +250,7 @@ void Win32Window::CreateControl(int index)
     }
     // Every control a group of its own, so that the dialog manager's arrows
     // move nothing behind the form's back.
-    if (control.kind == ControlKind::TextBox || control.kind == ControlKind::Button ||
-        control.kind == ControlKind::ComboBox || control.kind == ControlKind::OptionButton ||
-        control.kind == ControlKind::CheckBox)
+    if (TakesFocus(control.kind))
         style |= WS_GROUP | (control.tabIndex >= 0 ? WS_TABSTOP : 0);
     const HWND window = ::CreateWindowExW(exStyle, className, caption.c_str(), style, 0, 0, 10, 10, window_,
                                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + index)),
@@ -270,13 +268,7 @@ void Win32Window::CreateControl(int index)
 // In pixels of the window's client area (inside its frames).
 RECT Win32Window::ControlRect(const ControlSpec& control) const
 {
-    POINT origin{control.left, control.top};
-    for (const ControlSpec* frame = &control; !frame->parent.empty();) {
-        frame = &*std::find_if(spec_.controls.begin(), spec_.controls.end(),
-                               [frame](const ControlSpec& c) { return c.name == frame->parent; });
-        origin.x += frame->left;
-        origin.y += frame->top;
-    }
+    const TwipsPoint origin = OriginInWindow(spec_, control);
     RECT rect;
     rect.left = TwipsToPixels(origin.x, dpi_);
     rect.top = TwipsToPixels(origin.y, dpi_);
@@ -636,51 +628,49 @@ void Win32Window::Repaint(int control)
         ::RedrawWindow(target, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
-void Win32Window::SetText(int control, const std::string& text)
+void Win32Window::Update(int control, const ControlState& state, ControlChange what)
 {
-    const bool lines = SpecOf(control).kind == ControlKind::TextBox && SpecOf(control).multiLine;
-    ::SetWindowTextW(At(control).window, Widen(lines ? ToWindowsLineEnds(text) : text).c_str());
+    Native& native = At(control);
+    if (native.window == nullptr)
+        return;
+    const ControlSpec& spec = SpecOf(control);
+    switch (what) {
+        case ControlChange::Text: {
+            const bool lines = spec.kind == ControlKind::TextBox && spec.multiLine;
+            ::SetWindowTextW(native.window, Widen(lines ? ToWindowsLineEnds(state.text) : state.text).c_str());
+            break;
+        }
+        case ControlChange::Enabled:
+            ::EnableWindow(native.window, state.enabled ? TRUE : FALSE);
+            break;
+        case ControlChange::Checked:
+            ::SendMessageW(native.window, BM_SETCHECK, state.checked ? BST_CHECKED : BST_UNCHECKED, 0);
+            return;
+        case ControlChange::List:
+            if (spec.kind != ControlKind::ComboBox)
+                return;
+            ::SendMessageW(native.window, CB_RESETCONTENT, 0, 0);
+            for (const std::string& item : state.items)
+                ::SendMessageW(native.window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(item).c_str()));
+            ::SendMessageW(native.window, CB_SETCURSEL, static_cast<WPARAM>(state.selected), 0);
+            return;
+        case ControlChange::Appearance:
+            native.colour = state.colour;
+            native.underline = state.underline;
+            ::SendMessageW(
+                native.window, WM_SETFONT,
+                reinterpret_cast<WPARAM>(Font(spec.kind == ControlKind::Label && spec.bold, state.underline)), TRUE);
+            ::InvalidateRect(native.window, nullptr, TRUE);
+            break;
+        case ControlChange::Cursor:
+            return;  // the window system shows it (WM_SETCURSOR)
+    }
     RepaintLabel(control);
 }
 
 std::string Win32Window::Text(int control) const
 {
     return Narrow(WindowText(controls_[static_cast<std::size_t>(control)].window));
-}
-
-void Win32Window::SetEnabled(int control, bool enabled)
-{
-    if (At(control).window == nullptr)
-        return;
-    ::EnableWindow(At(control).window, enabled ? TRUE : FALSE);
-    RepaintLabel(control);
-}
-
-void Win32Window::SetChecked(int control, bool checked)
-{
-    ::SendMessageW(At(control).window, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
-}
-
-void Win32Window::SetList(int control, const std::vector<std::string>& items, int selected)
-{
-    const HWND list = At(control).window;
-    ::SendMessageW(list, CB_RESETCONTENT, 0, 0);
-    for (const std::string& item : items)
-        ::SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(item).c_str()));
-    ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
-}
-
-void Win32Window::SetAppearance(int control, std::optional<Colour> colour, bool underline)
-{
-    ControlState& state = At(control);
-    state.colour = colour;
-    state.underline = underline;
-    if (state.window == nullptr)
-        return;
-    const bool bold = SpecOf(control).kind == ControlKind::Label && SpecOf(control).bold;
-    ::SendMessageW(state.window, WM_SETFONT, reinterpret_cast<WPARAM>(Font(bold, underline)), TRUE);
-    ::InvalidateRect(state.window, nullptr, TRUE);
-    RepaintLabel(control);
 }
 
 void Win32Window::SetFocus(int control, bool byKey)

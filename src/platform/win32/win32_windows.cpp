@@ -88,12 +88,6 @@ std::unique_ptr<NativeWindow> Win32WindowSystem::NewWindow(Form& form)
     return std::make_unique<Win32Window>(*this, form);
 }
 
-Win32Window* Win32WindowSystem::Window(const std::string& form) const
-{
-    Form* found = FindForm(form);
-    return found != nullptr ? static_cast<Win32Window*>(&found->Native()) : nullptr;
-}
-
 // Tab and the arrows on an option button are the form's; the dialog manager
 // keeps Enter, Escape and the access keys.
 bool Win32WindowSystem::FilterMessage(MSG& msg)
@@ -120,16 +114,7 @@ MessageResult Win32WindowSystem::NativeMessageBox(const std::string& text, const
                                                   MessageButtons buttons, MessageIcon icon, NativeWindow* owner)
 {
     UINT type = buttons == MessageButtons::YesNo ? MB_YESNO : MB_OK;
-    switch (icon) {
-        case MessageIcon::None:
-            break;
-        case MessageIcon::Question:
-            type |= MB_ICONQUESTION;
-            break;
-        case MessageIcon::Critical:
-            type |= MB_ICONERROR;
-            break;
-    }
+    type |= icon == MessageIcon::Question ? MB_ICONQUESTION : icon == MessageIcon::Critical ? MB_ICONERROR : 0;
     // Without a window of ours to own it, the box still disables them all.
     type |= MB_SETFOREGROUND | (owner == nullptr ? MB_TASKMODAL : 0);
     const HWND window = owner != nullptr ? static_cast<Win32Window*>(owner)->Window() : nullptr;

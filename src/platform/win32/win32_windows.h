@@ -53,12 +53,8 @@ public:
     void Activate() override;
     void SetTitle(const std::string& title) override;
     void Repaint(int control) override;
-    void SetText(int control, const std::string& text) override;
+    void Update(int control, const ControlState& state, ControlChange what) override;
     std::string Text(int control) const override;
-    void SetEnabled(int control, bool enabled) override;
-    void SetChecked(int control, bool checked) override;
-    void SetList(int control, const std::vector<std::string>& items, int selected) override;
-    void SetAppearance(int control, std::optional<Colour> colour, bool underline) override;
     void SetFocus(int control, bool byKey) override;
 
     Form* Owner() const { return form_; }
@@ -74,7 +70,7 @@ public:
     static Win32Window* FromWindow(HWND window);
 
 private:
-    struct ControlState {
+    struct Native {
         HWND window = nullptr;  // none for lines, which the window paints
         std::optional<Colour> colour;
         bool underline = false;
@@ -86,7 +82,7 @@ private:
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleControl(int control, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     const ControlSpec& SpecOf(int control) const { return spec_.controls[static_cast<std::size_t>(control)]; }
-    ControlState& At(int control) { return controls_[static_cast<std::size_t>(control)]; }
+    Native& At(int control) { return controls_[static_cast<std::size_t>(control)]; }
 
     void CreateControl(int control);
     void Layout();
@@ -103,7 +99,7 @@ private:
     int dpi_ = 96;
     std::map<int, HFONT> fonts_;  // by bold + 2 * underline
     HICON icon_ = nullptr;
-    std::vector<ControlState> controls_;
+    std::vector<Native> controls_;
     std::vector<HWND> disabledByModal_;
 };
 
@@ -120,7 +116,7 @@ public:
     // The cursor every window of the program shows now; null: each window's own.
     HCURSOR CurrentCursor() const { return cursor_; }
     // The native window of the form of that name created last; null when none.
-    Win32Window* Window(const std::string& form) const;
+    Win32Window* Window(const std::string& form) const { return NativeOf<Win32Window>(form); }
 
 protected:
     std::unique_ptr<NativeWindow> NewWindow(Form& form) override;
