@@ -46,21 +46,22 @@ struct ClientScene {
                 socket.DeliverData(data);
         });
     }
-    void SendError(FakeSocket& socket, int attempt, double delay, int number, std::string description)
+    void SendError(FakeSocket& socket, int attempt, double delay, platform::SocketFailure failure,
+                   std::string description, int systemNumber = 0)
     {
-        t.pump.After(delay, [&socket, attempt, number, description] {
+        t.pump.After(delay, [&socket, attempt, failure, description, systemNumber] {
             if (socket.connects == attempt)
-                socket.DeliverError(number, description);
+                socket.DeliverError(failure, description, systemNumber);
         });
     }
     void AnswerAfter(double delay, std::string answer)
     {
         Peer([this, delay, answer](FakeSocket& socket, int attempt) { SendData(socket, attempt, delay, answer); });
     }
-    void ErrorAfter(double delay, int number, std::string description)
+    void ErrorAfter(double delay, platform::SocketFailure failure, std::string description, int systemNumber = 0)
     {
-        Peer([this, delay, number, description](FakeSocket& socket, int attempt) {
-            SendError(socket, attempt, delay, number, description);
+        Peer([this, delay, failure, description, systemNumber](FakeSocket& socket, int attempt) {
+            SendError(socket, attempt, delay, failure, description, systemNumber);
         });
     }
     void Silent() { Peer(nullptr); }
@@ -104,7 +105,7 @@ TEST_F(ClientTest, AnswerGivesServerTimeAsLocalTimeAndTheArrivalTime)
 
 TEST_F(ClientTest, RefusedStopsAfterOneAttempt)
 {
-    ErrorAfter(0.01, 10061, "Connection refused");
+    ErrorAfter(0.01, platform::SocketFailure::Refused, "Connection refused");
     EXPECT_FALSE(GetServerTime(t.app));
     EXPECT_EQ(t.socket.connects, 1);
     EXPECT_EQ(Query().TimeError, "winsock error - 10061 Connection refused");
@@ -114,7 +115,7 @@ TEST_F(ClientTest, RefusedStopsAfterOneAttempt)
 
 TEST_F(ClientTest, OtherSocketErrorsAreTriedThreeTimes)
 {
-    ErrorAfter(0.5, 10054, "The remote host closed the connection");
+    ErrorAfter(0.5, platform::SocketFailure::Reset, "The remote host closed the connection");
     EXPECT_FALSE(GetServerTime(t.app));
     EXPECT_EQ(t.socket.connects, 3);
     EXPECT_EQ(Query().TimeError, "winsock error - 10054 The remote host closed the connection");
@@ -125,17 +126,51 @@ TEST_F(ClientTest, OtherSocketErrorsAreTriedThreeTimes)
 
 TEST_F(ClientTest, ErrorWithoutDescriptionIsAnUnknownWinsockError)
 {
-    ErrorAfter(0.5, 10050, "");
+    ErrorAfter(0.5, platform::SocketFailure::NetworkDown, "");
     EXPECT_FALSE(GetServerTime(t.app));
     EXPECT_EQ(t.socket.connects, 3);
     EXPECT_EQ(Query().TimeError, "unknown winsock error");
+}
+
+// Only a refusal the log names ends the attempts; the number in the log is
+// Windows Sockets' own for the failure, or the system's for one without a name.
+TEST(ClientSocketFailures, ARefusalTheLogNamesEndsTheAttempts)
+{
+    using F = platform::SocketFailure;
+    const struct {
+        platform::SocketError error;
+        int attempts;
+        const char* timeError;
+    } cases[] = {
+        {{F::Refused, "Connection refused"}, 1, "winsock error - 10061 Connection refused"},
+        {{F::Refused, ""}, 3, "unknown winsock error"},
+        {{F::TimedOut, "Timed out"}, 3, "winsock error - 10060 Timed out"},
+        {{F::Other, "Network subsystem is unavailable", 10091}, 3,
+         "winsock error - 10091 Network subsystem is unavailable"},
+    };
+    for (const auto& c : cases) {
+        ClientScene scene;
+        scene.ErrorAfter(0.5, c.error.failure, c.error.description, c.error.systemNumber);
+        EXPECT_FALSE(GetServerTime(scene.t.app));
+        EXPECT_EQ(scene.t.socket.connects, c.attempts) << c.timeError;
+        EXPECT_EQ(scene.Query().TimeError, c.timeError);
+    }
+    const std::pair<F, int> numbers[] = {
+        {F::Refused, 10061},          {F::TimedOut, 10060},           {F::Reset, 10054},
+        {F::HostNotFound, 11001},     {F::TryAgain, 11002},           {F::NetworkDown, 10050},
+        {F::NetworkUnreachable, 10051}, {F::HostUnreachable, 10065},  {F::AccessDenied, 10013},
+        {F::AddressInUse, 10048},     {F::AddressNotAvailable, 10049}, {F::AddressFamilyNotSupported, 10047},
+        {F::NoBuffers, 10055},        {F::MessageTooLong, 10040},     {F::NotSupported, 10045},
+    };
+    for (const auto& [failure, number] : numbers)
+        EXPECT_EQ(WinsockNumber({failure, "x", 0}), number);
 }
 
 TEST_F(ClientTest, ALaterAttemptCanSucceed)
 {
     Peer([this](FakeSocket& socket, int attempt) {
         if (attempt == 1)
-            SendError(socket, attempt, 0.2, 11001, "Host not found");
+            SendError(socket, attempt, 0.2, platform::SocketFailure::HostNotFound, "Host not found");
         else
             SendData(socket, attempt, 0.2, kAnswer);
     });
@@ -264,7 +299,7 @@ TEST_F(ClientTest, CancelWhileWaitingForTheNextAttemptEndsTheQueryAtOnce)
     {
         SCOPED_TRACE("after a socket error, whose text wins");
         ClientScene c;
-        c.ErrorAfter(0.5, 10054, "Connection reset by peer");
+        c.ErrorAfter(0.5, platform::SocketFailure::Reset, "Connection reset by peer");
         c.t.pump.At(3.5, [&c] { c.t.app.flags.UserCancelled = true; });
         EXPECT_FALSE(GetServerTime(c.t.app));
         EXPECT_EQ(c.Query().TimeError, "winsock error - 10054 Connection reset by peer");
@@ -295,7 +330,7 @@ TEST_F(ClientTest, AnInvalidAnswerOfAnEarlierAttemptIsReportedAfterAnError)
         if (attempt == 1)
             SendData(socket, attempt, 0.3, "junk");
         else
-            SendError(socket, attempt, 0.3, 10050, "");
+            SendError(socket, attempt, 0.3, platform::SocketFailure::NetworkDown, "");
     });
     EXPECT_FALSE(GetServerTime(t.app));
     EXPECT_EQ(Query().TimeError, "unknown winsock error");
@@ -331,7 +366,7 @@ TEST_F(ClientTest, ASocketErrorTextWinsOverCancel)
     Peer([this](FakeSocket& socket, int) {
         t.pump.After(1.0, [this, &socket] {
             t.app.flags.UserCancelled = true;
-            socket.DeliverError(10054, "Connection reset by peer");
+            socket.DeliverError(platform::SocketFailure::Reset, "Connection reset by peer");
         });
     });
     EXPECT_FALSE(GetServerTime(t.app));

@@ -59,11 +59,9 @@ public:
     LinuxDialUp(const LinuxDialUp&) = delete;
     LinuxDialUp& operator=(const LinuxDialUp&) = delete;
 
-    ConnectedState GetConnectedState() override;
-    bool IsDialUpLinkUp() override;
-    std::vector<std::string> ActiveConnections() override;
-    std::vector<std::string> Entries() override;
-    std::string DefaultEntry() override;
+    ConnectionState GetConnectionState() override;
+    ActiveDialUp GetActiveDialUp() override;
+    Phonebook GetPhonebook() override;
     bool SameEntryNameIgnoringCase(const std::string& a, const std::string& b) override;  // linux_entry_names.cpp
     std::string StartDialer(const std::string& entry) override;
     std::string HangUp(const std::string& entry) override;
