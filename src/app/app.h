@@ -31,7 +31,7 @@ struct TimeQueryState {
     // nanosecond, and where the server's clock stood then (UTC, estimated).
     platform::Instant AnswerInstant;
     platform::Instant ServerInstant;
-    std::string TimeError;  // why the query failed; empty on success
+    std::string TimeError;                               // why the query failed; empty on success
     std::optional<platform::SocketFailure> TimeFailure;  // the socket's failure behind TimeError, if one
     bool WaitingForAnswer = false;
 

@@ -263,13 +263,15 @@ TEST(QtEventPumpPost, APumpThatIsGoneDropsItsTasks)
 TEST(QtSocketErrors, WindowsSocketsNumbers)
 {
     using E = QAbstractSocket::SocketError;
-    EXPECT_EQ(WinsockNumber({QtSocket::FailureOf(E::ConnectionRefusedError, "Connection refused")}), 10061);
-    EXPECT_EQ(WinsockNumber({QtSocket::FailureOf(E::HostNotFoundError, "Host not found")}), 11001);
-    EXPECT_EQ(WinsockNumber({QtSocket::FailureOf(E::SocketTimeoutError, "Socket operation timed out")}), 10060);
-    EXPECT_EQ(WinsockNumber({QtSocket::FailureOf(E::RemoteHostClosedError, "The remote host closed the connection")}), 10054);
-    EXPECT_EQ(WinsockNumber({QtSocket::FailureOf(E::NetworkError, "Network unreachable")}), 10051);
-    EXPECT_EQ(WinsockNumber({QtSocket::FailureOf(E::NetworkError, "Host unreachable")}), 10065);
-    EXPECT_EQ(WinsockNumber({QtSocket::FailureOf(E::NetworkError, "Network error")}), 10050);
+    EXPECT_EQ(WinsockNumber({QtSocket::FailureOf(E::ConnectionRefusedError, "Connection refused"), "", 0}), 10061);
+    EXPECT_EQ(WinsockNumber({QtSocket::FailureOf(E::HostNotFoundError, "Host not found"), "", 0}), 11001);
+    EXPECT_EQ(WinsockNumber({QtSocket::FailureOf(E::SocketTimeoutError, "Socket operation timed out"), "", 0}), 10060);
+    EXPECT_EQ(
+        WinsockNumber({QtSocket::FailureOf(E::RemoteHostClosedError, "The remote host closed the connection"), "", 0}),
+        10054);
+    EXPECT_EQ(WinsockNumber({QtSocket::FailureOf(E::NetworkError, "Network unreachable"), "", 0}), 10051);
+    EXPECT_EQ(WinsockNumber({QtSocket::FailureOf(E::NetworkError, "Host unreachable"), "", 0}), 10065);
+    EXPECT_EQ(WinsockNumber({QtSocket::FailureOf(E::NetworkError, "Network error"), "", 0}), 10050);
 }
 
 }  // namespace

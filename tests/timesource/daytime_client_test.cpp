@@ -145,7 +145,8 @@ TEST(ClientSocketFailures, ARefusalTheLogNamesEndsTheAttempts)
         {{F::Refused, "Connection refused"}, 1, "winsock error - 10061 Connection refused"},
         {{F::Refused, ""}, 3, "unknown winsock error"},
         {{F::TimedOut, "Timed out"}, 3, "winsock error - 10060 Timed out"},
-        {{F::Other, "Network subsystem is unavailable", 10091}, 3,
+        {{F::Other, "Network subsystem is unavailable", 10091},
+         3,
          "winsock error - 10091 Network subsystem is unavailable"},
     };
     for (const auto& c : cases) {
@@ -156,11 +157,21 @@ TEST(ClientSocketFailures, ARefusalTheLogNamesEndsTheAttempts)
         EXPECT_EQ(scene.Query().TimeError, c.timeError);
     }
     const std::pair<F, int> numbers[] = {
-        {F::Refused, 10061},          {F::TimedOut, 10060},           {F::Reset, 10054},
-        {F::HostNotFound, 11001},     {F::TryAgain, 11002},           {F::NetworkDown, 10050},
-        {F::NetworkUnreachable, 10051}, {F::HostUnreachable, 10065},  {F::AccessDenied, 10013},
-        {F::AddressInUse, 10048},     {F::AddressNotAvailable, 10049}, {F::AddressFamilyNotSupported, 10047},
-        {F::NoBuffers, 10055},        {F::MessageTooLong, 10040},     {F::NotSupported, 10045},
+        {F::Refused, 10061},
+        {F::TimedOut, 10060},
+        {F::Reset, 10054},
+        {F::HostNotFound, 11001},
+        {F::TryAgain, 11002},
+        {F::NetworkDown, 10050},
+        {F::NetworkUnreachable, 10051},
+        {F::HostUnreachable, 10065},
+        {F::AccessDenied, 10013},
+        {F::AddressInUse, 10048},
+        {F::AddressNotAvailable, 10049},
+        {F::AddressFamilyNotSupported, 10047},
+        {F::NoBuffers, 10055},
+        {F::MessageTooLong, 10040},
+        {F::NotSupported, 10045},
     };
     for (const auto& [failure, number] : numbers)
         EXPECT_EQ(WinsockNumber({failure, "x", 0}), number);

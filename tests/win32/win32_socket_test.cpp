@@ -135,8 +135,7 @@ TEST_F(Win32SocketTest, AResetWithoutAnAnswerIsAnError)
     WaitForEvent(10);
     EXPECT_EQ(recorder.arrivals, 0);
     ASSERT_EQ(recorder.errors.size(), 1u);
-    EXPECT_TRUE(recorder.errors[0] == 10054 || recorder.errors[0] == 10053)
-        << recorder.errors[0];
+    EXPECT_TRUE(recorder.errors[0] == 10054 || recorder.errors[0] == 10053) << recorder.errors[0];
 }
 
 TEST_F(Win32SocketTest, ASilentServerGivesNoEventAndACloseEndsIt)
