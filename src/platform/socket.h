@@ -29,7 +29,7 @@ enum class SocketFailure {
 struct SocketError {
     SocketFailure failure = SocketFailure::Other;
     std::string description;  // the system's own text (may be empty)
-    int systemNumber = 0;     // Other only: the system's own number for it
+    int systemNumber{};       // Other only: the system's own number for it
 };
 
 class SocketEvents {

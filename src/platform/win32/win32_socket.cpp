@@ -109,10 +109,10 @@ void Win32Socket::Connect(const std::string& host, int port, SocketEvents* handl
     }
 
     // A numeric address needs no lookup.
-    const std::string port = std::to_string(port_);
+    const std::string service = std::to_string(port_);
     const addrinfo hints = StreamHints(AI_NUMERICHOST);
     addrinfo* list = nullptr;
-    if (!host_.empty() && ::getaddrinfo(host_.c_str(), port.c_str(), &hints, &list) == 0) {
+    if (!host_.empty() && ::getaddrinfo(host_.c_str(), service.c_str(), &hints, &list) == 0) {
         CopyAddresses(list, addresses_, addressLengths_);
         ::freeaddrinfo(list);
         TryNextAddress();
