@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/settings_record.h"
@@ -30,7 +31,8 @@ struct TimeQueryState {
     // nanosecond, and where the server's clock stood then (UTC, estimated).
     platform::Instant AnswerInstant;
     platform::Instant ServerInstant;
-    std::string TimeError;  // why the query failed; empty on success
+    std::string TimeError;                               // why the query failed; empty on success
+    std::optional<platform::SocketFailure> TimeFailure;  // the socket's failure behind TimeError, if one
     bool WaitingForAnswer = false;
 
     // How ServerInstant was measured: the answer's connection began its

@@ -52,30 +52,29 @@ std::string PrintableEntryName(std::string_view entry)
 
 bool IsInternetConnected(App& app)
 {
-    return WarningsLogged(app, app.platform.dialUp.GetConnectedState()).connected;
+    return WarningsLogged(app, app.platform.dialUp.GetConnectionState()).online;
 }
 
 bool IsModemConnection(App& app)
 {
-    const platform::ConnectedState state = WarningsLogged(app, app.platform.dialUp.GetConnectedState());
-    return (state.flags & platform::ConnectionFlags::Modem) != 0;
+    return WarningsLogged(app, app.platform.dialUp.GetConnectionState()).modem;
 }
 
 bool IsDialUpConnected(App& app)
 {
-    return WarningsLogged(app, app.platform.dialUp.IsDialUpLinkUp());
+    return WarningsLogged(app, app.platform.dialUp.GetActiveDialUp()).linkUp;
 }
 
 void GetActiveConnection(App& app, std::int16_t& status, std::string& name)
 {
     status = 0;
     name.clear();
-    const std::vector<std::string> active = WarningsLogged(app, app.platform.dialUp.ActiveConnections());
-    if (active.empty())
+    const platform::ActiveDialUp active = WarningsLogged(app, app.platform.dialUp.GetActiveDialUp());
+    if (active.entries.empty())
         return;
     // Only the first listed connection counts, whatever the count.
-    name = active.front();
-    status = IsDialUpConnected(app) ? 2 : 1;
+    name = active.entries.front();
+    status = active.linkUp ? 2 : 1;
 }
 
 bool IsSafeEntryName(std::string_view entry)
@@ -136,7 +135,7 @@ void HangUpConnection(App& app, const std::string& entry)
 
 void ListDialUpEntries(App& app, std::int16_t& count, std::vector<std::string>& names)
 {
-    names = WarningsLogged(app, app.platform.dialUp.Entries());
+    names = WarningsLogged(app, app.platform.dialUp.GetPhonebook()).entries;
     // A name that would be refused at the dial is not offered.
     std::erase_if(names, [](const std::string& name) { return !IsSafeEntryName(name); });
     if (names.size() > kMaxDialUpEntries)
@@ -150,7 +149,7 @@ void ListDialUpEntries(App& app, std::int16_t& count, std::vector<std::string>& 
 
 std::string GetDefaultConnectoid(App& app)
 {
-    return WarningsLogged(app, app.platform.dialUp.DefaultEntry());
+    return WarningsLogged(app, app.platform.dialUp.GetPhonebook()).defaultEntry;
 }
 
 }  // namespace vel

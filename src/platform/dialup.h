@@ -1,48 +1,45 @@
 // The system's online state and its dial-up networking.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace vel::platform {
 
-// How the system is online, as bits of ConnectedState::flags.
-namespace ConnectionFlags {
-enum : std::uint32_t {
-    Modem = 0x01,
-    Lan = 0x02,
-    Proxy = 0x04,
-    RasInstalled = 0x10,
-    Offline = 0x20,
-    Configured = 0x40,
+// How the system is online.
+struct ConnectionState {
+    bool online = false;           // the system is online
+    bool modem = false;            // through a modem (a dial-up link)
+    bool lan = false;              // through a local network
+    bool proxy = false;            // through a proxy
+    bool dialUpInstalled = false;  // dial-up networking is installed
+    bool offline = false;          // offline, or working offline
+    bool configured = false;       // a connection is configured, though not up
+    bool operator==(const ConnectionState&) const = default;
 };
-}  // namespace ConnectionFlags
 
-struct ConnectedState {
-    bool connected = false;   // the call's result: the system is online
-    std::uint32_t flags = 0;  // ConnectionFlags bits
+// The active dial-up connections: their entry names, in the order the system
+// lists them (the first is the one the program looks at; empty on failure),
+// and whether a dial-up link is up (not merely dialling).
+struct ActiveDialUp {
+    std::vector<std::string> entries;
+    bool linkUp = false;
+};
+
+// The phonebook: its entry names in the system's order (empty on failure),
+// and the entry a run hangs up, the user's default (empty when none).
+struct Phonebook {
+    std::vector<std::string> entries;
+    std::string defaultEntry;
 };
 
 class DialUpNetworking {
 public:
     virtual ~DialUpNetworking() = default;
 
-    // InternetGetConnectedState.
-    virtual ConnectedState GetConnectedState() = 0;
-
-    // Whether a dial-up link is up (not merely dialling).
-    virtual bool IsDialUpLinkUp() = 0;
-
-    // Entry names of the active dial-up connections, in the order the system
-    // lists them (the first is the one the program looks at). Empty on failure.
-    virtual std::vector<std::string> ActiveConnections() = 0;
-
-    // Entry names of the phonebook, in the system's order. Empty on failure.
-    virtual std::vector<std::string> Entries() = 0;
-
-    // The user's default entry; empty when none is recorded.
-    virtual std::string DefaultEntry() = 0;
+    virtual ConnectionState GetConnectionState() = 0;
+    virtual ActiveDialUp GetActiveDialUp() = 0;
+    virtual Phonebook GetPhonebook() = 0;
 
     // Whether two entry names (UTF-8) are the same name when the case of
     // their letters is ignored, in any script ("zÜrich" and "Zürich"), as

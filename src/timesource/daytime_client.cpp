@@ -51,15 +51,18 @@ public:
         app_.platform.socket.Close();
     }
 
-    void OnError(int number, const std::string& description) override
+    void OnError(const platform::SocketError& error) override
     {
-        if (description.empty())
-            exchange_.error = "unknown winsock error";
-        else
-            exchange_.error = "winsock error - " + std::to_string(number) + " " + description;
+        exchange_.error = SocketErrorText(error);
         exchange_.waiting = false;
         if (query_) {
             query_->TimeError = exchange_.error;
+            // A failure without a text is an unknown one, to the log and to
+            // the decision after the attempt alike.
+            if (error.description.empty())
+                query_->TimeFailure.reset();
+            else
+                query_->TimeFailure = error.failure;
             query_->WaitingForAnswer = false;
         }
         app_.platform.socket.Close();
@@ -83,21 +86,14 @@ private:
     TimeQueryState* query_;
 };
 
-// Installs the handler for the time of the query and takes it away again, so
-// that no event can reach it once the query has returned.
-class HandlerInstalled {
+// Closes the socket when the query returns, so that no event can reach its
+// handler afterwards.
+class ClosedAtEnd {
 public:
-    HandlerInstalled(platform::Socket& socket, platform::SocketEvents* handler) : socket_(socket)
-    {
-        socket_.SetHandler(handler);
-    }
-    ~HandlerInstalled()
-    {
-        socket_.Close();
-        socket_.SetHandler(nullptr);
-    }
-    HandlerInstalled(const HandlerInstalled&) = delete;
-    HandlerInstalled& operator=(const HandlerInstalled&) = delete;
+    explicit ClosedAtEnd(platform::Socket& socket) : socket_(socket) {}
+    ~ClosedAtEnd() { socket_.Close(); }
+    ClosedAtEnd(const ClosedAtEnd&) = delete;
+    ClosedAtEnd& operator=(const ClosedAtEnd&) = delete;
 
 private:
     platform::Socket& socket_;
@@ -128,16 +124,63 @@ bool WaitUntil(App& app, double until)
 }
 
 // Starts a connect to the server, noting when.
-void StartConnect(App& app, Exchange& exchange)
+void StartConnect(App& app, Exchange& exchange, DaytimeHandler& handler)
 {
     exchange.waiting = true;
     exchange.connecting = app.platform.clock.Read().utc;
     exchange.handshakeSeen = false;
     app.query.LastConnectSeconds = app.platform.clock.MonotonicSeconds();
-    app.platform.socket.Connect();
+    app.platform.socket.Connect(ServerHost(app.settings.NTPServer), DaytimePort, &handler);
 }
 
 }  // namespace
+
+int WinsockNumber(const platform::SocketError& error)
+{
+    using platform::SocketFailure;
+    switch (error.failure) {
+        case SocketFailure::Refused:
+            return 10061;
+        case SocketFailure::TimedOut:
+            return 10060;
+        case SocketFailure::Reset:
+            return 10054;
+        case SocketFailure::HostNotFound:
+            return 11001;
+        case SocketFailure::TryAgain:
+            return 11002;
+        case SocketFailure::NetworkDown:
+            return 10050;
+        case SocketFailure::NetworkUnreachable:
+            return 10051;
+        case SocketFailure::HostUnreachable:
+            return 10065;
+        case SocketFailure::AccessDenied:
+            return 10013;
+        case SocketFailure::AddressInUse:
+            return 10048;
+        case SocketFailure::AddressNotAvailable:
+            return 10049;
+        case SocketFailure::AddressFamilyNotSupported:
+            return 10047;
+        case SocketFailure::NoBuffers:
+            return 10055;
+        case SocketFailure::MessageTooLong:
+            return 10040;
+        case SocketFailure::NotSupported:
+            return 10045;
+        case SocketFailure::Other:
+            break;
+    }
+    return error.systemNumber;
+}
+
+std::string SocketErrorText(const platform::SocketError& error)
+{
+    if (error.description.empty())
+        return "unknown winsock error";
+    return "winsock error - " + std::to_string(WinsockNumber(error)) + " " + error.description;
+}
 
 std::string ServerHost(const std::string& entry)
 {
@@ -154,9 +197,7 @@ bool GetServerTime(App& app)
 
     Exchange exchange;
     DaytimeHandler handler(app, exchange, &query);
-    HandlerInstalled installed(socket, &handler);
-    socket.SetRemoteHost(ServerHost(app.settings.NTPServer));
-    socket.SetRemotePort(DaytimePort);
+    ClosedAtEnd closed(socket);
 
     std::string parsed;
     bool timedOut = false;
@@ -173,8 +214,9 @@ bool GetServerTime(App& app)
         const double deadline = WholeSeconds(clock.MonotonicSeconds()) + kDaytimeTimeoutSeconds;
         timedOut = false;
         query.TimeError.clear();
+        query.TimeFailure.reset();
 
-        StartConnect(app, exchange);
+        StartConnect(app, exchange, handler);
 
         while (query.WaitingForAnswer) {
             pump.DoEvents();
@@ -191,7 +233,7 @@ bool GetServerTime(App& app)
         }
 
         parsed = ParseDaytimeAnswer(query.ServerAnswer);
-        if (!parsed.empty() || app.flags.UserCancelled || query.TimeError.find("10061") != std::string::npos)
+        if (!parsed.empty() || app.flags.UserCancelled || query.TimeFailure == platform::SocketFailure::Refused)
             break;
     }
 
@@ -231,10 +273,8 @@ void AskAgain(App& app, Exchange& exchange, double deadline)
     platform::EventPump& pump = app.platform.pump;
     exchange = {};
     DaytimeHandler handler(app, exchange, nullptr);
-    HandlerInstalled installed(app.platform.socket, &handler);
-    app.platform.socket.SetRemoteHost(ServerHost(app.settings.NTPServer));
-    app.platform.socket.SetRemotePort(DaytimePort);
-    StartConnect(app, exchange);
+    ClosedAtEnd closed(app.platform.socket);
+    StartConnect(app, exchange, handler);
     while (exchange.waiting) {
         pump.DoEvents();
         if (!exchange.waiting)

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/socket.h"
+
 namespace vel {
 
 class App;
@@ -41,6 +43,13 @@ bool RefineServerTime(App& app);
 
 // "measured to within 4 ms over 8 answers": how precise ServerInstant is.
 std::string DescribePrecision(const TimeQueryState& query);
+
+// The number the log shows for a socket failure: Windows Sockets' own, as it
+// always has, whatever the platform.
+int WinsockNumber(const platform::SocketError& error);
+// "winsock error - 10061 Connection refused"; "unknown winsock error" when
+// the system gave no text.
+std::string SocketErrorText(const platform::SocketError& error);
 
 // The host of an NTPServer entry "host (operator, place)": the text before the
 // first blank, or the whole entry when it has none.

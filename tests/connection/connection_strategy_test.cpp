@@ -158,7 +158,7 @@ TEST(ConnectViaModem, ModemReportedWithNoListedConnectionLogsEmptyParentheses)
         TestApp t;
         t.app.settings.ConnectionType = type;
         t.app.settings.Connectoid = "ISP";
-        t.dialUp.state = {true, platform::ConnectionFlags::Modem};
+        t.dialUp.state = {.online = true, .modem = true};
 
         EXPECT_TRUE(ConnectToInternet(t.app));
         EXPECT_EQ(Logged(t), Lines{"detected current connection via MODEM ()"});
@@ -173,7 +173,7 @@ TEST(ConnectViaModem, ModemFlagAloneCountsEvenWhenNotOnline)
     TestApp t;
     t.app.settings.ConnectionType = "MODEM";
     t.app.settings.Connectoid = "ISP";
-    t.dialUp.state = {false, platform::ConnectionFlags::Modem};
+    t.dialUp.state = {.modem = true};
     t.dialUp.active = {"ISP"};
 
     EXPECT_TRUE(ConnectToInternet(t.app));

@@ -27,22 +27,21 @@ Lines Logged(TestApp& t)
 TEST(OnlineState, OnlineLooksOnlyAtTheResultAndModemOnlyAtTheFlag)
 {
     struct Case {
-        bool connected;
-        std::uint32_t flags;
+        platform::ConnectionState state;
         bool online;
         bool modem;
     };
     const Case cases[] = {
-        {true, platform::ConnectionFlags::Lan | platform::ConnectionFlags::RasInstalled, true, false},
-        {true, platform::ConnectionFlags::Modem, true, true},
-        {false, platform::ConnectionFlags::Modem, false, true},
-        {false, platform::ConnectionFlags::Offline, false, false},
-        {true, 0, true, false},
+        {{.online = true, .lan = true, .dialUpInstalled = true}, true, false},
+        {{.online = true, .modem = true}, true, true},
+        {{.modem = true}, false, true},
+        {{.offline = true}, false, false},
+        {{.online = true}, true, false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.flags);
+        SCOPED_TRACE(&c - cases);
         TestApp t;
-        t.dialUp.state = {c.connected, c.flags};
+        t.dialUp.state = c.state;
         EXPECT_EQ(IsInternetConnected(t.app), c.online);
         EXPECT_EQ(IsModemConnection(t.app), c.modem);
     }

@@ -31,7 +31,9 @@ void QuietSettings(TestApp& t, const std::string& connectionType, const std::str
     s.OnlyIfConnected = "N";
     // The server refuses at once: the time query fails and the run goes on
     // through its failure branch.
-    t.socket.onConnect = [](test::FakeSocket& socket, int) { socket.DeliverError(10061, "Connection refused"); };
+    t.socket.onConnect = [](test::FakeSocket& socket, int) {
+        socket.DeliverError(platform::SocketFailure::Refused, "Connection refused");
+    };
 }
 
 // Each expected line appears, in this order, among the logged lines.

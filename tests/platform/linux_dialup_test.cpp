@@ -64,6 +64,22 @@ std::string Ipv6Default(const std::string& interface, const std::string& metricH
            metricHex + " 00000001 00000000 00000003 " + interface + "\n";
 }
 
+// What the state says, word by word: "online lan dial-up installed".
+std::string Kinds(const ConnectionState& state)
+{
+    std::string kinds;
+    for (const auto& [on, word] : {std::pair{state.online, "online"},
+                                   {state.modem, "modem"},
+                                   {state.lan, "lan"},
+                                   {state.proxy, "proxy"},
+                                   {state.dialUpInstalled, "dial-up installed"},
+                                   {state.offline, "offline"},
+                                   {state.configured, "configured"}})
+        if (on)
+            kinds += (kinds.empty() ? "" : " ") + std::string(word);
+    return kinds;
+}
+
 const std::string kMuller = "M\xC3\xBCller-ISP";      // Müller-ISP
 const std::string kUmlautDsl = "\xC3\x9Cmlaut: DSL";  // Ümlaut: DSL
 const std::string kTeleNet = "Tele \"Net\"";
@@ -223,42 +239,34 @@ TEST_F(LinuxDialUpTest, OnlineIsADefaultRouteAndModemIsAPppOrWwanInterface)
         const char* what;
         std::string ipv4;
         std::string ipv6;
-        ConnectedState expected;
+        std::string expected;
     };
     const std::string header = kRouteHeaderOnly;
     const Case cases[] = {
-        {"ethernet, both families", kRouteEth0, kIpv6Eth0, {true, ConnectionFlags::Lan}},
-        {"no default route (loopback only)", header, kIpv6RejectOnly, {false, ConnectionFlags::Offline}},
-        {"ppp", header + Ipv4Default("ppp0", 0), kIpv6RejectOnly, {true, ConnectionFlags::Modem}},
-        {"IPv6 only, over wwan", header, Ipv6Default("wwan0", "00000400"), {true, ConnectionFlags::Modem}},
-        {"IPv6 only, over ethernet", header, Ipv6Default("enp3s0", "00000400"), {true, ConnectionFlags::Lan}},
-        {"ppp with the lower metric",
-         header + Ipv4Default("eth0", 100) + Ipv4Default("ppp0", 10),
-         kIpv6Eth0,
-         {true, ConnectionFlags::Modem}},
-        {"ethernet with the lower metric",
-         header + Ipv4Default("eth0", 10) + Ipv4Default("ppp0", 100),
-         "",
-         {true, ConnectionFlags::Lan}},
-        {"IPv4 decides over IPv6", kRouteEth0, Ipv6Default("wwan0", "00000001"), {true, ConnectionFlags::Lan}},
-        {"loopback as the way out", header + Ipv4Default("lo", 0, "0001"), "", {true, ConnectionFlags::Lan}},
+        {"ethernet, both families", kRouteEth0, kIpv6Eth0, "online lan"},
+        {"no default route (loopback only)", header, kIpv6RejectOnly, "offline"},
+        {"ppp", header + Ipv4Default("ppp0", 0), kIpv6RejectOnly, "online modem"},
+        {"IPv6 only, over wwan", header, Ipv6Default("wwan0", "00000400"), "online modem"},
+        {"IPv6 only, over ethernet", header, Ipv6Default("enp3s0", "00000400"), "online lan"},
+        {"ppp with the lower metric", header + Ipv4Default("eth0", 100) + Ipv4Default("ppp0", 10), kIpv6Eth0,
+         "online modem"},
+        {"ethernet with the lower metric", header + Ipv4Default("eth0", 10) + Ipv4Default("ppp0", 100), "",
+         "online lan"},
+        {"IPv4 decides over IPv6", kRouteEth0, Ipv6Default("wwan0", "00000001"), "online lan"},
+        {"loopback as the way out", header + Ipv4Default("lo", 0, "0001"), "", "online lan"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Write("proc/net/route", c.ipv4);
         Write("proc/net/ipv6_route", c.ipv6);
-        const ConnectedState state = LinuxDialUp(config).GetConnectedState();
-        EXPECT_EQ(state.connected, c.expected.connected);
-        EXPECT_EQ(state.flags, c.expected.flags);
+        EXPECT_EQ(Kinds(LinuxDialUp(config).GetConnectionState()), c.expected);
     }
 }
 
 TEST_F(LinuxDialUpTest, MissingRouteTablesMeanOffline)
 {
     fs::remove_all(root + "/proc/net");
-    const ConnectedState state = LinuxDialUp(config).GetConnectedState();
-    EXPECT_FALSE(state.connected);
-    EXPECT_EQ(state.flags, std::uint32_t{ConnectionFlags::Offline});
+    EXPECT_EQ(Kinds(LinuxDialUp(config).GetConnectionState()), "offline");
 }
 
 TEST_F(LinuxDialUpTest, InterfacesOfOtherNamesAreKnownByTheirKind)
@@ -270,32 +278,31 @@ TEST_F(LinuxDialUpTest, InterfacesOfOtherNamesAreKnownByTheirKind)
          std::vector<std::pair<std::string, bool>>{{"isp0", true}, {"usb0", true}, {"usb1", false}, {"eth9", false}}) {
         SCOPED_TRACE(interface);
         Write("proc/net/route", std::string(kRouteHeaderOnly) + Ipv4Default(interface, 0));
-        EXPECT_EQ(LinuxDialUp(config).GetConnectedState().flags,
-                  modem ? std::uint32_t{ConnectionFlags::Modem} : std::uint32_t{ConnectionFlags::Lan});
+        EXPECT_EQ(Kinds(LinuxDialUp(config).GetConnectionState()), modem ? "online modem" : "online lan");
     }
 }
 
 TEST_F(LinuxDialUpTest, DialUpSoftwareShowsAsRasInstalled)
 {
     Peers({"provider"});
-    EXPECT_EQ(LinuxDialUp(config).GetConnectedState().flags, 0x30u);  // offline, RAS installed
+    EXPECT_EQ(Kinds(LinuxDialUp(config).GetConnectionState()), "dial-up installed offline");
     Write("proc/net/route", kRouteEth0);
-    EXPECT_EQ(LinuxDialUp(config).GetConnectedState().flags, 0x12u);  // LAN, RAS installed
+    EXPECT_EQ(Kinds(LinuxDialUp(config).GetConnectionState()), "online lan dial-up installed");
 }
 
 TEST_F(LinuxDialUpTest, PeersAreTheEntriesAndProviderIsTheDefault)
 {
     LinuxDialUp dialUp(config);
-    EXPECT_TRUE(dialUp.Entries().empty());
-    EXPECT_EQ(dialUp.DefaultEntry(), "");
+    EXPECT_TRUE(dialUp.GetPhonebook().entries.empty());
+    EXPECT_EQ(dialUp.GetPhonebook().defaultEntry, "");
 
     Peers({"provider", kMuller, "o'brien", "my isp", "-x", ".hidden", "old~"});
     fs::create_directories(config.peersFolder + "/chatscripts");
-    EXPECT_EQ(dialUp.Entries(), (Lines{kMuller, "o'brien", "provider"}));
-    EXPECT_EQ(dialUp.DefaultEntry(), "provider");
+    EXPECT_EQ(dialUp.GetPhonebook().entries, (Lines{kMuller, "o'brien", "provider"}));
+    EXPECT_EQ(dialUp.GetPhonebook().defaultEntry, "provider");
 
     fs::remove(config.peersFolder + "/provider");
-    EXPECT_EQ(dialUp.DefaultEntry(), "");
+    EXPECT_EQ(dialUp.GetPhonebook().defaultEntry, "");
 }
 
 TEST_F(LinuxDialUpTest, ARunningPeerIsTheDefaultEntryBeforeProvider)
@@ -305,21 +312,21 @@ TEST_F(LinuxDialUpTest, ARunningPeerIsTheDefaultEntryBeforeProvider)
     Peers({"provider", "dsl-provider"});
     Process(120, "/usr/sbin/pppd\0call\0dsl-provider\0"s);
     LinuxDialUp dialUp(config);
-    EXPECT_EQ(dialUp.DefaultEntry(), "dsl-provider");
+    EXPECT_EQ(dialUp.GetPhonebook().defaultEntry, "dsl-provider");
     // The first listed of two.
     Process(80, "/usr/sbin/pppd\0call\0night-rate\0"s);
-    EXPECT_EQ(dialUp.DefaultEntry(), "night-rate");
+    EXPECT_EQ(dialUp.GetPhonebook().defaultEntry, "night-rate");
     // None running: pon's own default.
     fs::remove_all(root + "/proc/80");
     fs::remove_all(root + "/proc/120");
-    EXPECT_EQ(dialUp.DefaultEntry(), "provider");
+    EXPECT_EQ(dialUp.GetPhonebook().defaultEntry, "provider");
 }
 
 TEST_F(LinuxDialUpTest, RunningPppdCallsAreTheActiveConnectionsInProcessOrder)
 {
     using namespace std::string_literals;
     LinuxDialUp dialUp(config);
-    EXPECT_TRUE(dialUp.ActiveConnections().empty());
+    EXPECT_TRUE(dialUp.GetActiveDialUp().entries.empty());
 
     Process(100, "/usr/sbin/pppd\0call\0provider\0"s);
     Process(42, "pppd\0call\0"s + kMuller + "\0nodetach\0"s);
@@ -327,21 +334,21 @@ TEST_F(LinuxDialUpTest, RunningPppdCallsAreTheActiveConnectionsInProcessOrder)
     Process(8, "");                                                // a kernel thread
     Process(1000, "/usr/sbin/pppd\0call\0provider\0updetach\0"s);  // a second pppd for the same peer
     Write("proc/self/cmdline", "/usr/sbin/pppd\0call\0self\0"s);
-    EXPECT_EQ(dialUp.ActiveConnections(), (Lines{kMuller, "provider"}));
+    EXPECT_EQ(dialUp.GetActiveDialUp().entries, (Lines{kMuller, "provider"}));
 }
 
 TEST_F(LinuxDialUpTest, ALinkIsAPppInterfaceThatIsUp)
 {
     LinuxDialUp dialUp(config);
-    EXPECT_FALSE(dialUp.IsDialUpLinkUp());
+    EXPECT_FALSE(dialUp.GetActiveDialUp().linkUp);
     Interface("eth0", "0x1003");
     Interface("ppp0", "0x1090", 512);  // there, not up
-    EXPECT_FALSE(dialUp.IsDialUpLinkUp());
+    EXPECT_FALSE(dialUp.GetActiveDialUp().linkUp);
     Interface("ppp0", "0x1091", 512);
-    EXPECT_TRUE(dialUp.IsDialUpLinkUp());
+    EXPECT_TRUE(dialUp.GetActiveDialUp().linkUp);
     fs::remove_all(root + "/sys/class/net/ppp0");
     Interface("dsl0", "0x11", 512);
-    EXPECT_TRUE(dialUp.IsDialUpLinkUp());
+    EXPECT_TRUE(dialUp.GetActiveDialUp().linkUp);
 }
 
 TEST_F(LinuxDialUpTest, PonAndPoffGetTheNameAsOneArgument)
@@ -441,13 +448,13 @@ TEST_F(NetworkManagerTest, ModemProfilesAreTheEntries)
     StartNetworkManager(kProfiles);
     LinuxDialUp dialUp(config);
     // ADSL counts, and Bluetooth only as dial-up over a phone, not as a network.
-    EXPECT_EQ(dialUp.Entries(),
+    EXPECT_EQ(dialUp.GetPhonebook().entries,
               (Lines{"Mobile Broadband", kTeleNet, kUmlautDsl, "back\\slash", "Phone (DUN)", "Line (ADSL)"}));
 
     // pppd peers beside NetworkManager come after its profiles.
     Peers({"provider", "Mobile Broadband"});
-    EXPECT_EQ(dialUp.Entries(), (Lines{"Mobile Broadband", kTeleNet, kUmlautDsl, "back\\slash", "Phone (DUN)",
-                                       "Line (ADSL)", "provider"}));
+    EXPECT_EQ(dialUp.GetPhonebook().entries, (Lines{"Mobile Broadband", kTeleNet, kUmlautDsl, "back\\slash",
+                                                    "Phone (DUN)", "Line (ADSL)", "provider"}));
     EXPECT_TRUE(dialUp.TakeWarnings().empty());
 }
 
@@ -475,12 +482,12 @@ TEST_F(NetworkManagerTest, WithNoneUpTheDefaultIsTheAutoconnectProfileOfHighestP
                                   std::string("{\"State\": 20, ") + c.profiles + "}"))
             << own.Error();
         config.busAddress = own.Address();
-        EXPECT_EQ(LinuxDialUp(config).DefaultEntry(), c.expected);
+        EXPECT_EQ(LinuxDialUp(config).GetPhonebook().defaultEntry, c.expected);
     }
     // Without NetworkManager: pon's own default.
     Peers({"provider"});
     config.busAddress = "unix:path=/nonexistent/veltrane-test-bus";
-    EXPECT_EQ(LinuxDialUp(config).DefaultEntry(), "provider");
+    EXPECT_EQ(LinuxDialUp(config).GetPhonebook().defaultEntry, "provider");
 }
 
 TEST_F(NetworkManagerTest, ADialActivatesTheProfileAndTheActiveConnectionIsHungUp)
@@ -495,13 +502,13 @@ TEST_F(NetworkManagerTest, ADialActivatesTheProfileAndTheActiveConnectionIsHungU
               "pppd peer in " +
                   config.peersFolder + " has that name");
     EXPECT_EQ(dialUp.StartDialer(kTeleNet), "");
-    ASSERT_TRUE(Eventually([&] { return !dialUp.ActiveConnections().empty(); }));
+    ASSERT_TRUE(Eventually([&] { return !dialUp.GetActiveDialUp().entries.empty(); }));
     EXPECT_EQ(bus.CallsOf(kNetworkManager, "ActivateConnection").size(), 1u);
-    EXPECT_EQ(dialUp.ActiveConnections(), Lines{kTeleNet});
-    EXPECT_EQ(dialUp.DefaultEntry(), kTeleNet);  // up, though not NetworkManager's own choice
-    ASSERT_TRUE(Eventually([&] { return dialUp.IsDialUpLinkUp(); }));
+    EXPECT_EQ(dialUp.GetActiveDialUp().entries, Lines{kTeleNet});
+    EXPECT_EQ(dialUp.GetPhonebook().defaultEntry, kTeleNet);  // up, though not NetworkManager's own choice
+    ASSERT_TRUE(Eventually([&] { return dialUp.GetActiveDialUp().linkUp; }));
     // It holds the default route: a modem connection, with no route of ours.
-    EXPECT_EQ(dialUp.GetConnectedState().flags, std::uint32_t{ConnectionFlags::Modem | ConnectionFlags::RasInstalled});
+    EXPECT_EQ(Kinds(dialUp.GetConnectionState()), "online modem dial-up installed");
 
     // Hanging up something else leaves it; its own name takes it down.
     dialUp.HangUp("Mobile Broadband");
@@ -510,9 +517,9 @@ TEST_F(NetworkManagerTest, ADialActivatesTheProfileAndTheActiveConnectionIsHungU
     const auto deactivated = bus.CallsOf(kNetworkManager, "DeactivateConnection");
     ASSERT_EQ(deactivated.size(), 1u);
     EXPECT_EQ(deactivated[0], "\"/org/freedesktop/NetworkManager/ActiveConnection/1\"");
-    ASSERT_TRUE(Eventually([&] { return dialUp.ActiveConnections().empty(); }));
-    EXPECT_FALSE(dialUp.IsDialUpLinkUp());
-    EXPECT_FALSE(dialUp.GetConnectedState().connected);
+    ASSERT_TRUE(Eventually([&] { return dialUp.GetActiveDialUp().entries.empty(); }));
+    EXPECT_FALSE(dialUp.GetActiveDialUp().linkUp);
+    EXPECT_FALSE(dialUp.GetConnectionState().online);
 
     // A pppd peer beside NetworkManager is dialled with pon.
     dialUp.StartDialer("provider");
@@ -528,28 +535,27 @@ TEST_F(NetworkManagerTest, ActivatingIsListedWithoutALinkAndBluetoothNetworksAre
     LinuxDialUp dialUp(config);
     dialUp.StartDialer("Phone network");  // a Bluetooth network: no entry, no peer
     dialUp.StartDialer("Line (ADSL)");
-    ASSERT_TRUE(Eventually([&] { return !dialUp.ActiveConnections().empty(); }));
-    EXPECT_EQ(dialUp.ActiveConnections(), Lines{"Line (ADSL)"});
-    EXPECT_FALSE(dialUp.IsDialUpLinkUp());
+    ASSERT_TRUE(Eventually([&] { return !dialUp.GetActiveDialUp().entries.empty(); }));
+    EXPECT_EQ(dialUp.GetActiveDialUp().entries, Lines{"Line (ADSL)"});
+    EXPECT_FALSE(dialUp.GetActiveDialUp().linkUp);
 
     // A pppd of its own comes after NetworkManager's.
     Process(55, "/usr/sbin/pppd\0call\0provider\0"s);
-    EXPECT_EQ(dialUp.ActiveConnections(), (Lines{"Line (ADSL)", "provider"}));
+    EXPECT_EQ(dialUp.GetActiveDialUp().entries, (Lines{"Line (ADSL)", "provider"}));
 }
 
 TEST_F(NetworkManagerTest, TheGlobalStateAndThePrimaryConnectionMakeTheOnlineState)
 {
     struct Case {
         const char* parameters;
-        ConnectedState expected;
+        std::string expected;
     };
-    const std::uint32_t ras = ConnectionFlags::RasInstalled;
     const Case cases[] = {
-        {R"("State": 70, "PrimaryType": "802-3-ethernet")", {true, ConnectionFlags::Lan | ras}},
-        {R"("State": 60, "PrimaryType": "802-11-wireless")", {true, ConnectionFlags::Lan | ras}},
-        {R"("State": 70, "PrimaryType": "gsm")", {true, ConnectionFlags::Modem | ras}},
-        {R"("State": 50)", {false, ConnectionFlags::Offline | ras}},
-        {R"("State": 20)", {false, ConnectionFlags::Offline | ras}},
+        {R"("State": 70, "PrimaryType": "802-3-ethernet")", "online lan dial-up installed"},
+        {R"("State": 60, "PrimaryType": "802-11-wireless")", "online lan dial-up installed"},
+        {R"("State": 70, "PrimaryType": "gsm")", "online modem dial-up installed"},
+        {R"("State": 50)", "dial-up installed offline"},
+        {R"("State": 20)", "dial-up installed offline"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.parameters);
@@ -558,14 +564,12 @@ TEST_F(NetworkManagerTest, TheGlobalStateAndThePrimaryConnectionMakeTheOnlineSta
             own.StartMock(test::DialUpNetworkManagerTemplate(), kNetworkManager, std::string("{") + c.parameters + "}"))
             << own.Error();
         config.busAddress = own.Address();
-        const ConnectedState state = LinuxDialUp(config).GetConnectedState();
-        EXPECT_EQ(state.connected, c.expected.connected);
-        EXPECT_EQ(state.flags, c.expected.flags);
+        EXPECT_EQ(Kinds(LinuxDialUp(config).GetConnectionState()), c.expected);
 
         // A default route of our own is online whatever NetworkManager says;
         // a ppp interface makes it a modem connection.
         Write("proc/net/route", std::string(kRouteHeaderOnly) + Ipv4Default("ppp0", 0));
-        EXPECT_EQ(LinuxDialUp(config).GetConnectedState().flags, ConnectionFlags::Modem | ras);
+        EXPECT_EQ(Kinds(LinuxDialUp(config).GetConnectionState()), "online modem dial-up installed");
         Write("proc/net/route", kRouteHeaderOnly);
     }
 }
@@ -577,13 +581,12 @@ TEST_F(NetworkManagerTest, WhenItIsNotRunningThePeersAreUsed)
     Peers({"provider"});
     LinuxDialUp dialUp(config);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(dialUp.Entries(), Lines{"provider"});
-    EXPECT_EQ(dialUp.DefaultEntry(), "provider");
+    EXPECT_EQ(dialUp.GetPhonebook().entries, Lines{"provider"});
+    EXPECT_EQ(dialUp.GetPhonebook().defaultEntry, "provider");
     EXPECT_EQ(dialUp.StartDialer("Mobile Broadband"),
               "there is no such entry: no pppd peer in " + config.peersFolder + " has that name");
     EXPECT_EQ(dialUp.StartDialer("provider"), "");
-    EXPECT_EQ(dialUp.GetConnectedState().flags,
-              std::uint32_t{ConnectionFlags::Offline | ConnectionFlags::RasInstalled});
+    EXPECT_EQ(Kinds(dialUp.GetConnectionState()), "dial-up installed offline");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(WaitForActions("pon", 1), Lines{"[provider]"});
     EXPECT_TRUE(dialUp.TakeWarnings().empty());  // not running is no fault
@@ -613,16 +616,14 @@ TEST_F(NetworkManagerTest, OneThatNeverAnswersCostsOneTimeOutAndIsWarnedAboutOnc
         double total = 0;
         double longest = 0;
         for (int round = 0; round < 3; ++round) {
-            for (const double seconds : {timed([&] {
-                                             EXPECT_EQ(dialUp.GetConnectedState().flags,
-                                                       ConnectionFlags::Lan | ConnectionFlags::RasInstalled);
-                                         }),
-                                         timed([&] { EXPECT_EQ(dialUp.Entries(), Lines{"provider"}); }),
-                                         timed([&] { EXPECT_TRUE(dialUp.ActiveConnections().empty()); }),
-                                         timed([&] { EXPECT_FALSE(dialUp.IsDialUpLinkUp()); }),
-                                         timed([&] { EXPECT_EQ(dialUp.DefaultEntry(), "provider"); }),
-                                         timed([&] { dialUp.StartDialer("Mobile Broadband"); }),
-                                         timed([&] { dialUp.HangUp("Mobile Broadband"); })}) {
+            for (const double seconds :
+                 {timed([&] { EXPECT_EQ(Kinds(dialUp.GetConnectionState()), "online lan dial-up installed"); }),
+                  timed([&] { EXPECT_EQ(dialUp.GetPhonebook().entries, Lines{"provider"}); }),
+                  timed([&] { EXPECT_TRUE(dialUp.GetActiveDialUp().entries.empty()); }),
+                  timed([&] { EXPECT_FALSE(dialUp.GetActiveDialUp().linkUp); }),
+                  timed([&] { EXPECT_EQ(dialUp.GetPhonebook().defaultEntry, "provider"); }),
+                  timed([&] { dialUp.StartDialer("Mobile Broadband"); }),
+                  timed([&] { dialUp.HangUp("Mobile Broadband"); })}) {
                 total += seconds;
                 longest = std::max(longest, seconds);
             }

@@ -17,6 +17,7 @@
 #include "platform/qt/qt_event_pump.h"
 #include "platform/qt/qt_socket.h"
 #include "timesource/daytime_answer.h"
+#include "timesource/daytime_client.h"
 
 namespace vel {
 namespace {
@@ -63,7 +64,7 @@ public:
 
 struct Event {
     std::string kind;  // "data" or "error"
-    int number = 0;
+    int number = 0;    // as the log shows it
     std::string text;  // the data read, or the description
 };
 
@@ -77,9 +78,9 @@ public:
         if (closeOnData)
             socket_.Close();
     }
-    void OnError(int number, const std::string& description) override
+    void OnError(const platform::SocketError& error) override
     {
-        events.push_back({"error", number, description});
+        events.push_back({"error", WinsockNumber(error), error.description});
         progress += 'e';
         socket_.Close();
     }
@@ -111,13 +112,7 @@ struct QtSocketTest : ::testing::Test {
             pump.WaitForEvents(left);
         }
     }
-    void Connect(int port)
-    {
-        socket.SetHandler(&recorder);
-        socket.SetRemoteHost("127.0.0.1");
-        socket.SetRemotePort(port);
-        socket.Connect();
-    }
+    void Connect(int port) { socket.Connect("127.0.0.1", port, &recorder); }
     bool HasEvents() const { return !recorder.events.empty(); }
 
     platform::LinuxClock clock;
@@ -200,8 +195,7 @@ TEST_F(QtSocketTest, SilenceGivesNoEventAndCloseStopsIt)
     EXPECT_FALSE(WaitFor([&] { return HasEvents(); }, 0.2));
     // The socket can be used again.
     DaytimeServer answering("");
-    socket.SetRemotePort(answering.port);
-    socket.Connect();
+    Connect(answering.port);
     ASSERT_TRUE(WaitFor([&] { return HasEvents(); }, 5.0));
     EXPECT_EQ(recorder.events[0].kind, "data");
 }
@@ -212,8 +206,7 @@ TEST_F(QtSocketTest, ConnectingAgainClosesTheOldConnectionFirst)
     DaytimeServer answering("");
     Connect(silent.port);
     WaitFor([] { return false; }, 0.2);
-    socket.SetRemotePort(answering.port);
-    socket.Connect();
+    Connect(answering.port);
     ASSERT_TRUE(WaitFor([&] { return HasEvents(); }, 5.0));
     WaitFor([] { return false; }, 0.2);
     ASSERT_EQ(recorder.events.size(), 1u);
@@ -270,13 +263,15 @@ TEST(QtEventPumpPost, APumpThatIsGoneDropsItsTasks)
 TEST(QtSocketErrors, WindowsSocketsNumbers)
 {
     using E = QAbstractSocket::SocketError;
-    EXPECT_EQ(QtSocket::WinsockNumber(E::ConnectionRefusedError, "Connection refused"), 10061);
-    EXPECT_EQ(QtSocket::WinsockNumber(E::HostNotFoundError, "Host not found"), 11001);
-    EXPECT_EQ(QtSocket::WinsockNumber(E::SocketTimeoutError, "Socket operation timed out"), 10060);
-    EXPECT_EQ(QtSocket::WinsockNumber(E::RemoteHostClosedError, "The remote host closed the connection"), 10054);
-    EXPECT_EQ(QtSocket::WinsockNumber(E::NetworkError, "Network unreachable"), 10051);
-    EXPECT_EQ(QtSocket::WinsockNumber(E::NetworkError, "Host unreachable"), 10065);
-    EXPECT_EQ(QtSocket::WinsockNumber(E::NetworkError, "Network error"), 10050);
+    EXPECT_EQ(WinsockNumber({QtSocket::FailureOf(E::ConnectionRefusedError, "Connection refused"), "", 0}), 10061);
+    EXPECT_EQ(WinsockNumber({QtSocket::FailureOf(E::HostNotFoundError, "Host not found"), "", 0}), 11001);
+    EXPECT_EQ(WinsockNumber({QtSocket::FailureOf(E::SocketTimeoutError, "Socket operation timed out"), "", 0}), 10060);
+    EXPECT_EQ(
+        WinsockNumber({QtSocket::FailureOf(E::RemoteHostClosedError, "The remote host closed the connection"), "", 0}),
+        10054);
+    EXPECT_EQ(WinsockNumber({QtSocket::FailureOf(E::NetworkError, "Network unreachable"), "", 0}), 10051);
+    EXPECT_EQ(WinsockNumber({QtSocket::FailureOf(E::NetworkError, "Host unreachable"), "", 0}), 10065);
+    EXPECT_EQ(WinsockNumber({QtSocket::FailureOf(E::NetworkError, "Network error"), "", 0}), 10050);
 }
 
 }  // namespace

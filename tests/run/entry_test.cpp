@@ -128,7 +128,7 @@ TEST(ProgramEntry, WithoutWindowsAWindowRunGoesOnAsAQuietOne)
         double connectedAt = -1;
         t.socket.onConnect = [&](test::FakeSocket& socket, int) {
             connectedAt = t.clock.MonotonicSeconds();
-            socket.DeliverError(10061, "Connection refused");
+            socket.DeliverError(platform::SocketFailure::Refused, "Connection refused");
         };
         RunProgram(t.app);
         EXPECT_TRUE(t.app.RunFinished);

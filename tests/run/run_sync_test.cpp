@@ -51,7 +51,7 @@ struct RunScene {
     {
         t.socket.onConnect = [this](FakeSocket& socket, int) {
             Connected();
-            socket.DeliverError(10061, "Connection refused");
+            socket.DeliverError(platform::SocketFailure::Refused, "Connection refused");
         };
     }
     void ServerSilent()

@@ -28,7 +28,7 @@ DaytimePeer::DaytimePeer(VirtualClock& clock, VirtualPump& pump, FakeSocket& soc
         if (refuseFrom > 0 && attempt >= refuseFrom) {
             pump_.After(outbound + transit, [&peer, current] {
                 if (current())
-                    peer.DeliverError(10061, "Connection refused");
+                    peer.DeliverError(platform::SocketFailure::Refused, "Connection refused");
             });
             return;
         }

@@ -172,10 +172,13 @@ bool FakeProfileFile::Usable(const std::string& file, platform::SystemError& why
     return false;
 }
 
-void FakeSocket::Connect()
+void FakeSocket::Connect(const std::string& host, int port, platform::SocketEvents* handler)
 {
     if (open)
         Close();
+    remoteHost = host;
+    remotePort = port;
+    handler_ = handler;
     open = true;
     pending_.clear();
     ++connects;
@@ -198,6 +201,7 @@ void FakeSocket::Close()
     if (open)
         ++closes;
     open = false;
+    handler_ = nullptr;
 }
 
 void FakeSocket::DeliverConnected()
@@ -216,12 +220,12 @@ void FakeSocket::DeliverData(const std::string& data)
     pump_.Wake();
 }
 
-void FakeSocket::DeliverError(int number, const std::string& description)
+void FakeSocket::DeliverError(platform::SocketFailure failure, const std::string& description, int systemNumber)
 {
     if (!open)
         return;
     if (handler_)
-        handler_->OnError(number, description);
+        handler_->OnError({failure, description, systemNumber});
     pump_.Wake();
 }
 
@@ -255,7 +259,7 @@ std::string FakeDialUp::HangUp(const std::string& entry)
 
 void FakeDialUp::SetModemUp(const std::string& entry)
 {
-    state = {true, platform::ConnectionFlags::Modem};
+    state = {.online = true, .modem = true};
     linkUp = true;
     active = {entry};
 }

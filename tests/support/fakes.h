@@ -94,10 +94,7 @@ class FakeSocket : public platform::Socket {
 public:
     explicit FakeSocket(platform::EventPump& pump) : pump_(pump) {}
 
-    void SetHandler(platform::SocketEvents* handler) override { handler_ = handler; }
-    void SetRemoteHost(const std::string& host) override { remoteHost = host; }
-    void SetRemotePort(int port) override { remotePort = port; }
-    void Connect() override;
+    void Connect(const std::string& host, int port, platform::SocketEvents* handler) override;
     std::string GetData(std::size_t maxBytes) override;
     void Close() override;
 
@@ -106,7 +103,7 @@ public:
     // pump), or the connection fails.
     void DeliverConnected();
     void DeliverData(const std::string& data);
-    void DeliverError(int number, const std::string& description);
+    void DeliverError(platform::SocketFailure failure, const std::string& description, int systemNumber = 0);
 
     std::function<void(FakeSocket& socket, int attempt)> onConnect;
     std::string remoteHost;
@@ -126,7 +123,7 @@ private:
 // `onHangUp` let a test make links come and go.
 class FakeDialUp : public platform::DialUpNetworking {
 public:
-    platform::ConnectedState state;
+    platform::ConnectionState state;
     bool linkUp = false;
     std::vector<std::string> active;
     std::vector<std::string> entries;
@@ -142,11 +139,9 @@ public:
     // Handed out, and emptied, by the next TakeWarnings.
     std::vector<std::string> warnings;
 
-    platform::ConnectedState GetConnectedState() override { return state; }
-    bool IsDialUpLinkUp() override { return linkUp; }
-    std::vector<std::string> ActiveConnections() override { return active; }
-    std::vector<std::string> Entries() override { return entries; }
-    std::string DefaultEntry() override { return defaultEntry; }
+    platform::ConnectionState GetConnectionState() override { return state; }
+    platform::ActiveDialUp GetActiveDialUp() override { return {active, linkUp}; }
+    platform::Phonebook GetPhonebook() override { return {entries, defaultEntry}; }
     // As this build's system answers for the names of kEntryNameCases;
     // other names match without regard to ASCII case.
     bool SameEntryNameIgnoringCase(const std::string& a, const std::string& b) override;
@@ -155,8 +150,8 @@ public:
     std::vector<std::string> TakeWarnings() override { return std::exchange(warnings, {}); }
 
     // Helpers for the usual states.
-    void SetLan() { state = {true, platform::ConnectionFlags::Lan}; }
-    void SetOffline() { state = {false, platform::ConnectionFlags::Offline}; }
+    void SetLan() { state = {.online = true, .lan = true}; }
+    void SetOffline() { state = {.offline = true}; }
     void SetModemUp(const std::string& entry);
 };
 

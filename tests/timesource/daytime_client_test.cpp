@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,21 +47,22 @@ struct ClientScene {
                 socket.DeliverData(data);
         });
     }
-    void SendError(FakeSocket& socket, int attempt, double delay, int number, std::string description)
+    void SendError(FakeSocket& socket, int attempt, double delay, platform::SocketFailure failure,
+                   std::string description, int systemNumber = 0)
     {
-        t.pump.After(delay, [&socket, attempt, number, description] {
+        t.pump.After(delay, [&socket, attempt, failure, description, systemNumber] {
             if (socket.connects == attempt)
-                socket.DeliverError(number, description);
+                socket.DeliverError(failure, description, systemNumber);
         });
     }
     void AnswerAfter(double delay, std::string answer)
     {
         Peer([this, delay, answer](FakeSocket& socket, int attempt) { SendData(socket, attempt, delay, answer); });
     }
-    void ErrorAfter(double delay, int number, std::string description)
+    void ErrorAfter(double delay, platform::SocketFailure failure, std::string description, int systemNumber = 0)
     {
-        Peer([this, delay, number, description](FakeSocket& socket, int attempt) {
-            SendError(socket, attempt, delay, number, description);
+        Peer([this, delay, failure, description, systemNumber](FakeSocket& socket, int attempt) {
+            SendError(socket, attempt, delay, failure, description, systemNumber);
         });
     }
     void Silent() { Peer(nullptr); }
@@ -104,7 +106,7 @@ TEST_F(ClientTest, AnswerGivesServerTimeAsLocalTimeAndTheArrivalTime)
 
 TEST_F(ClientTest, RefusedStopsAfterOneAttempt)
 {
-    ErrorAfter(0.01, 10061, "Connection refused");
+    ErrorAfter(0.01, platform::SocketFailure::Refused, "Connection refused");
     EXPECT_FALSE(GetServerTime(t.app));
     EXPECT_EQ(t.socket.connects, 1);
     EXPECT_EQ(Query().TimeError, "winsock error - 10061 Connection refused");
@@ -114,7 +116,7 @@ TEST_F(ClientTest, RefusedStopsAfterOneAttempt)
 
 TEST_F(ClientTest, OtherSocketErrorsAreTriedThreeTimes)
 {
-    ErrorAfter(0.5, 10054, "The remote host closed the connection");
+    ErrorAfter(0.5, platform::SocketFailure::Reset, "The remote host closed the connection");
     EXPECT_FALSE(GetServerTime(t.app));
     EXPECT_EQ(t.socket.connects, 3);
     EXPECT_EQ(Query().TimeError, "winsock error - 10054 The remote host closed the connection");
@@ -125,17 +127,46 @@ TEST_F(ClientTest, OtherSocketErrorsAreTriedThreeTimes)
 
 TEST_F(ClientTest, ErrorWithoutDescriptionIsAnUnknownWinsockError)
 {
-    ErrorAfter(0.5, 10050, "");
+    ErrorAfter(0.5, platform::SocketFailure::NetworkDown, "");
     EXPECT_FALSE(GetServerTime(t.app));
     EXPECT_EQ(t.socket.connects, 3);
     EXPECT_EQ(Query().TimeError, "unknown winsock error");
+}
+
+// Only a refusal the log names ends the attempts; a failure without a name
+// shows the system's own number.
+TEST(ClientSocketFailures, ARefusalTheLogNamesEndsTheAttempts)
+{
+    using F = platform::SocketFailure;
+    const struct {
+        platform::SocketError error;
+        int attempts;
+        const char* timeError;
+        std::optional<F> kept;  // beside TimeError
+    } cases[] = {
+        {{F::Refused, "Connection refused"}, 1, "winsock error - 10061 Connection refused", F::Refused},
+        {{F::Refused, ""}, 3, "unknown winsock error", std::nullopt},
+        {{F::TimedOut, "Timed out"}, 3, "winsock error - 10060 Timed out", F::TimedOut},
+        {{F::Other, "Network subsystem is unavailable", 10091},
+         3,
+         "winsock error - 10091 Network subsystem is unavailable",
+         F::Other},
+    };
+    for (const auto& c : cases) {
+        ClientScene scene;
+        scene.ErrorAfter(0.5, c.error.failure, c.error.description, c.error.systemNumber);
+        EXPECT_FALSE(GetServerTime(scene.t.app));
+        EXPECT_EQ(scene.t.socket.connects, c.attempts) << c.timeError;
+        EXPECT_EQ(scene.Query().TimeError, c.timeError);
+        EXPECT_EQ(scene.Query().TimeFailure, c.kept) << c.timeError;
+    }
 }
 
 TEST_F(ClientTest, ALaterAttemptCanSucceed)
 {
     Peer([this](FakeSocket& socket, int attempt) {
         if (attempt == 1)
-            SendError(socket, attempt, 0.2, 11001, "Host not found");
+            SendError(socket, attempt, 0.2, platform::SocketFailure::HostNotFound, "Host not found");
         else
             SendData(socket, attempt, 0.2, kAnswer);
     });
@@ -264,7 +295,7 @@ TEST_F(ClientTest, CancelWhileWaitingForTheNextAttemptEndsTheQueryAtOnce)
     {
         SCOPED_TRACE("after a socket error, whose text wins");
         ClientScene c;
-        c.ErrorAfter(0.5, 10054, "Connection reset by peer");
+        c.ErrorAfter(0.5, platform::SocketFailure::Reset, "Connection reset by peer");
         c.t.pump.At(3.5, [&c] { c.t.app.flags.UserCancelled = true; });
         EXPECT_FALSE(GetServerTime(c.t.app));
         EXPECT_EQ(c.Query().TimeError, "winsock error - 10054 Connection reset by peer");
@@ -295,7 +326,7 @@ TEST_F(ClientTest, AnInvalidAnswerOfAnEarlierAttemptIsReportedAfterAnError)
         if (attempt == 1)
             SendData(socket, attempt, 0.3, "junk");
         else
-            SendError(socket, attempt, 0.3, 10050, "");
+            SendError(socket, attempt, 0.3, platform::SocketFailure::NetworkDown, "");
     });
     EXPECT_FALSE(GetServerTime(t.app));
     EXPECT_EQ(Query().TimeError, "unknown winsock error");
@@ -331,7 +362,7 @@ TEST_F(ClientTest, ASocketErrorTextWinsOverCancel)
     Peer([this](FakeSocket& socket, int) {
         t.pump.After(1.0, [this, &socket] {
             t.app.flags.UserCancelled = true;
-            socket.DeliverError(10054, "Connection reset by peer");
+            socket.DeliverError(platform::SocketFailure::Reset, "Connection reset by peer");
         });
     });
     EXPECT_FALSE(GetServerTime(t.app));

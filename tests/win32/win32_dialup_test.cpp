@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <ras.h>
+#include <wininet.h>
 
 #include <gtest/gtest.h>
 
@@ -128,9 +129,9 @@ TEST(Win32DialUp, ActiveConnectionsAndEntriesComeFromTheRecords)
     system.entries = {"beta", "Alpha", "alpha"};
     Win32DialUpNetworking dialUp(system.Api());
 
-    EXPECT_EQ(dialUp.ActiveConnections(), (std::vector<std::string>{"My ISP", "Caf\xC3\xA9 net"}));
+    EXPECT_EQ(dialUp.GetActiveDialUp().entries, (std::vector<std::string>{"My ISP", "Caf\xC3\xA9 net"}));
     // In the system's order; the caller sorts.
-    EXPECT_EQ(dialUp.Entries(), (std::vector<std::string>{"beta", "Alpha", "alpha"}));
+    EXPECT_EQ(dialUp.GetPhonebook().entries, (std::vector<std::string>{"beta", "Alpha", "alpha"}));
 
     // 256 records each, dwSize set in the first.
     const RasLayout connection = RasConnLayout();
@@ -167,10 +168,10 @@ TEST(Win32DialUp, TheNtFamilyDialsAndHangsUpWithTheSystemsPrograms)
     system.startFailure.clear();
 
     // The link: the modem bit of the connected state.
-    system.flags = ConnectionFlags::Lan;
-    EXPECT_FALSE(dialUp.IsDialUpLinkUp());
-    system.flags = ConnectionFlags::Modem | ConnectionFlags::RasInstalled;
-    EXPECT_TRUE(dialUp.IsDialUpLinkUp());
+    system.flags = INTERNET_CONNECTION_LAN;
+    EXPECT_FALSE(dialUp.GetActiveDialUp().linkUp);
+    system.flags = INTERNET_CONNECTION_MODEM | INTERNET_RAS_INSTALLED;
+    EXPECT_TRUE(dialUp.GetActiveDialUp().linkUp);
     EXPECT_TRUE(system.registryReads.empty());
 
     // The variable's case does not matter.
@@ -202,13 +203,13 @@ TEST(Win32DialUp, The95FamilyDialsWithRnaAndHangsUpThroughRas)
 
     // The link: "Remote Connection" under HKLM, read into four bytes.
     const std::string value = std::string("HKLM\\") + win32::kRemoteAccessKey + "\\" + win32::kRemoteConnectionValue;
-    EXPECT_FALSE(dialUp.IsDialUpLinkUp());
+    EXPECT_FALSE(dialUp.GetActiveDialUp().linkUp);
     system.registry[value] = {1, 0, 0, 0};
-    EXPECT_TRUE(dialUp.IsDialUpLinkUp());
+    EXPECT_TRUE(dialUp.GetActiveDialUp().linkUp);
     system.registry[value] = {0, 0, 0, 0};
-    EXPECT_FALSE(dialUp.IsDialUpLinkUp());
+    EXPECT_FALSE(dialUp.GetActiveDialUp().linkUp);
     system.registry[value] = {1, 0, 0, 0, 0};  // does not fit the buffer
-    EXPECT_FALSE(dialUp.IsDialUpLinkUp());
+    EXPECT_FALSE(dialUp.GetActiveDialUp().linkUp);
     for (const auto& read : system.registryReads)
         EXPECT_EQ(read.second, 4u);
 }
@@ -217,11 +218,11 @@ TEST(Win32DialUp, TheDefaultEntryIsTheUsersRegistryValue)
 {
     FakeSystem system;
     Win32DialUpNetworking dialUp(system.Api());
-    EXPECT_EQ(dialUp.DefaultEntry(), "");
+    EXPECT_EQ(dialUp.GetPhonebook().defaultEntry, "");
     system.registry["HKCU\\RemoteAccess\\Default"] = {'M', 'y', ' ', 'I', 'S', 'P', 0};
-    EXPECT_EQ(dialUp.DefaultEntry(), "My ISP");
+    EXPECT_EQ(dialUp.GetPhonebook().defaultEntry, "My ISP");
     system.registry["HKCU\\RemoteAccess\\Default"] = {0};
-    EXPECT_EQ(dialUp.DefaultEntry(), "");
+    EXPECT_EQ(dialUp.GetPhonebook().defaultEntry, "");
     ASSERT_FALSE(system.registryReads.empty());
     EXPECT_EQ(system.registryReads.back().second, 0u);  // the size is learnt first
 }
@@ -230,22 +231,35 @@ TEST(Win32DialUp, TheConnectedStateIsPassedOn)
 {
     FakeSystem system;
     system.connected = true;
-    system.flags = ConnectionFlags::Lan | ConnectionFlags::RasInstalled;
+    system.flags = INTERNET_CONNECTION_LAN | INTERNET_RAS_INSTALLED;
     Win32DialUpNetworking dialUp(system.Api());
-    const ConnectedState state = dialUp.GetConnectedState();
-    EXPECT_TRUE(state.connected);
-    EXPECT_EQ(state.flags, ConnectionFlags::Lan | ConnectionFlags::RasInstalled);
+    EXPECT_TRUE(dialUp.GetConnectionState() == (ConnectionState{.online = true, .lan = true, .dialUpInstalled = true}));
+    // Each flag to its own field.
+    const std::pair<std::uint32_t, bool ConnectionState::*> fields[] = {
+        {INTERNET_CONNECTION_MODEM, &ConnectionState::modem},
+        {INTERNET_CONNECTION_LAN, &ConnectionState::lan},
+        {INTERNET_CONNECTION_PROXY, &ConnectionState::proxy},
+        {INTERNET_RAS_INSTALLED, &ConnectionState::dialUpInstalled},
+        {INTERNET_CONNECTION_OFFLINE, &ConnectionState::offline},
+        {INTERNET_CONNECTION_CONFIGURED, &ConnectionState::configured},
+    };
+    system.connected = false;
+    for (const auto& [flag, field] : fields) {
+        system.flags = flag;
+        ConnectionState expected;
+        expected.*field = true;
+        EXPECT_TRUE(dialUp.GetConnectionState() == expected) << flag;
+    }
 }
 
 TEST(Win32DialUp, WithoutTheLibrariesEveryAnswerIsEmpty)
 {
     Win32DialUpNetworking dialUp(DialUpApi{});
-    EXPECT_FALSE(dialUp.GetConnectedState().connected);
-    EXPECT_EQ(dialUp.GetConnectedState().flags, 0u);
-    EXPECT_FALSE(dialUp.IsDialUpLinkUp());
-    EXPECT_TRUE(dialUp.ActiveConnections().empty());
-    EXPECT_TRUE(dialUp.Entries().empty());
-    EXPECT_EQ(dialUp.DefaultEntry(), "");
+    EXPECT_TRUE(dialUp.GetConnectionState() == ConnectionState{});
+    EXPECT_FALSE(dialUp.GetActiveDialUp().linkUp);
+    EXPECT_TRUE(dialUp.GetActiveDialUp().entries.empty());
+    EXPECT_TRUE(dialUp.GetPhonebook().entries.empty());
+    EXPECT_EQ(dialUp.GetPhonebook().defaultEntry, "");
     EXPECT_EQ(dialUp.StartDialer("My ISP"), "the system's dialer cannot be started");
     EXPECT_EQ(dialUp.HangUp("My ISP"), "");  // 95/98: no connection listed to hang up
 }
@@ -281,14 +295,14 @@ TEST(Win32DialUp, TheSystemsOwnLibraries)
     // Wine's RAS lists nothing; what matters is that the calls are made with
     // this build's records and come back.
     Win32DialUpNetworking dialUp(SystemDialUpApi());
-    EXPECT_TRUE(dialUp.ActiveConnections().empty());
-    EXPECT_TRUE(dialUp.Entries().empty());
-    const ConnectedState state = dialUp.GetConnectedState();
+    EXPECT_TRUE(dialUp.GetActiveDialUp().entries.empty());
+    EXPECT_TRUE(dialUp.GetPhonebook().entries.empty());
+    const ConnectionState state = dialUp.GetConnectionState();
     if (test::TestVariable("VELTRANE_TEST_ONLINE") == "1") {
         // The namespace has a default route over loopback.
-        EXPECT_TRUE(state.connected);
-        EXPECT_NE(state.flags & ConnectionFlags::Lan, 0u);
-        EXPECT_EQ(state.flags & ConnectionFlags::Modem, 0u);
+        EXPECT_TRUE(state.online);
+        EXPECT_TRUE(state.lan);
+        EXPECT_FALSE(state.modem);
     }
 }
 

@@ -25,80 +25,85 @@ LinuxDialUp::LinuxDialUp(LinuxDialUpConfig config)
 
 LinuxDialUp::~LinuxDialUp() = default;
 
-ConnectedState LinuxDialUp::GetConnectedState()
+ConnectionState LinuxDialUp::GetConnectionState()
 {
     const std::optional<NmManagerState> manager = networkManager_->Manager();
-    const bool dialUpInstalled = manager.has_value() || pppd_.Installed();
-    const std::uint32_t installed = dialUpInstalled ? std::uint32_t{ConnectionFlags::RasInstalled} : 0u;
+    ConnectionState state;
+    state.dialUpInstalled = manager.has_value() || pppd_.Installed();
     const std::optional<DefaultRoute> route = routes_.Default();
     // NetworkManager's own word counts as well: a default route it holds
     // where this process does not see it, with the internet confirmed or not.
     const bool managerOnline = manager && manager->state >= NM_STATE_CONNECTED_SITE;
-    if (!route && !managerOnline)
-        return {false, ConnectionFlags::Offline | installed};
+    if (!route && !managerOnline) {
+        state.offline = true;
+        return state;
+    }
 
     // A modem whose interface has another name (a USB network device):
     // NetworkManager knows the kind of the connection that holds the default
     // route.
-    const bool modem =
+    state.online = true;
+    state.modem =
         (route && routes_.IsModemInterface(route->interface)) || (manager && networkManager_->PrimaryIsModem(*manager));
-    return {true, (modem ? ConnectionFlags::Modem : ConnectionFlags::Lan) | installed};
+    state.lan = !state.modem;
+    return state;
 }
 
-bool LinuxDialUp::IsDialUpLinkUp()
+ActiveDialUp LinuxDialUp::GetActiveDialUp()
 {
-    if (const auto active = networkManager_->Connections())
-        for (const auto& connection : *active)
+    // One question to NetworkManager answers both.
+    ActiveDialUp active;
+    if (const auto connections = networkManager_->Connections())
+        for (const auto& connection : *connections) {
+            AddOnce(active.entries, connection.id);
             if (connection.state == NM_ACTIVE_CONNECTION_STATE_ACTIVATED)
-                return true;
-    return routes_.PppLinkUp();
-}
-
-std::vector<std::string> LinuxDialUp::ActiveConnections()
-{
-    std::vector<std::string> names;
-    if (const auto active = networkManager_->Connections())
-        for (const auto& connection : *active)
-            AddOnce(names, connection.id);
+                active.linkUp = true;
+        }
     for (auto& peer : pppd_.RunningPeers())
-        AddOnce(names, std::move(peer));
-    return names;
+        AddOnce(active.entries, std::move(peer));
+    if (!active.linkUp)
+        active.linkUp = routes_.PppLinkUp();
+    return active;
 }
 
-std::vector<std::string> LinuxDialUp::Entries()
+Phonebook LinuxDialUp::GetPhonebook()
 {
-    std::vector<std::string> names;
-    if (const auto profiles = networkManager_->Profiles())
-        for (const auto& profile : *profiles)
-            AddOnce(names, profile.id);
-    for (auto& peer : pppd_.Peers())
-        AddOnce(names, std::move(peer));
-    return names;
-}
-
-std::string LinuxDialUp::DefaultEntry()
-{
+    Phonebook book;
     // There is no user's default entry here: the line to hang up is the one
     // that is up, the first listed as the active connections go.
-    if (auto active = ActiveConnections(); !active.empty())
-        return std::move(active.front());
+    std::vector<std::string> active = GetActiveDialUp().entries;
+    const auto profiles = networkManager_->Profiles();
+    if (profiles)
+        for (const auto& profile : *profiles)
+            AddOnce(book.entries, profile.id);
+    for (auto& peer : pppd_.Peers())
+        AddOnce(book.entries, std::move(peer));
+
+    if (!active.empty()) {
+        book.defaultEntry = std::move(active.front());
+        return book;
+    }
     // None is up: NetworkManager's modem profile that it connects by itself
     // (the highest autoconnect priority, the first listed among equals), else
     // the only modem profile there is.
-    if (const auto profiles = networkManager_->Profiles(); profiles && !profiles->empty()) {
+    if (profiles && !profiles->empty()) {
         const NmProfile* best = nullptr;
         for (const auto& profile : *profiles)
             if (profile.autoconnect && (!best || profile.priority > best->priority))
                 best = &profile;
-        if (best)
-            return best->id;
-        if (profiles->size() == 1)
-            return profiles->front().id;
+        if (best) {
+            book.defaultEntry = best->id;
+            return book;
+        }
+        if (profiles->size() == 1) {
+            book.defaultEntry = profiles->front().id;
+            return book;
+        }
     }
     // pppd's: the peer that pon dials without a name.
     if (pppd_.HasPeer("provider"))
-        return "provider";
-    return {};
+        book.defaultEntry = "provider";
+    return book;
 }
 
 std::string LinuxDialUp::StartDialer(const std::string& entry)

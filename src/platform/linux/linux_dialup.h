@@ -19,7 +19,9 @@
 // a modem kind. The default entry (what the run hangs up) is the first active
 // dial-up connection; with none up, NetworkManager's autoconnect modem
 // profile, else pppd's "provider". A dial that cannot start (no entry of
-// that name, a name pon cannot take, pon missing) says why at once.
+// that name, a name pon cannot take, pon missing) says why at once. The
+// active connections and whether a link is up come from one question to
+// NetworkManager, so a poll of the link costs no more than before.
 #pragma once
 
 #include <memory>
@@ -59,11 +61,9 @@ public:
     LinuxDialUp(const LinuxDialUp&) = delete;
     LinuxDialUp& operator=(const LinuxDialUp&) = delete;
 
-    ConnectedState GetConnectedState() override;
-    bool IsDialUpLinkUp() override;
-    std::vector<std::string> ActiveConnections() override;
-    std::vector<std::string> Entries() override;
-    std::string DefaultEntry() override;
+    ConnectionState GetConnectionState() override;
+    ActiveDialUp GetActiveDialUp() override;
+    Phonebook GetPhonebook() override;
     bool SameEntryNameIgnoringCase(const std::string& a, const std::string& b) override;  // linux_entry_names.cpp
     std::string StartDialer(const std::string& entry) override;
     std::string HangUp(const std::string& entry) override;

@@ -13,15 +13,6 @@ namespace vel::platform {
 
 namespace {
 
-// Windows Sockets numbers that socket.h has no name for.
-constexpr int kWsaEacces = 10013;
-constexpr int kWsaEafnosupport = 10047;
-constexpr int kWsaEaddrnotavail = 10049;
-constexpr int kWsaEmsgsize = 10040;
-constexpr int kWsaEopnotsupp = 10045;
-constexpr int kWsaEaddrinuse = 10048;
-constexpr int kWsaEnobufs = 10055;
-
 // QTcpSocket keeps no more than this unread; a flood waits in the kernel
 // until we close.
 constexpr qint64 kReadBufferBytes = 64 * 1024;
@@ -37,23 +28,15 @@ QtSocket::QtSocket(EventPump& pump) : pump_(pump)
 
 QtSocket::~QtSocket()
 {
-    handler_ = nullptr;
     Close();
 }
 
-void QtSocket::SetRemoteHost(const std::string& host)
+void QtSocket::Connect(const std::string& host, int port, SocketEvents* handler)
 {
+    Close();
     host_ = QString::fromStdString(host);
-}
-
-void QtSocket::SetRemotePort(int port)
-{
     port_ = static_cast<quint16>(port);
-}
-
-void QtSocket::Connect()
-{
-    Close();
+    handler_ = handler;
     gotData_ = false;
     open_ = true;
     // Even a failure that is known at once arrives as an event, from the pump.
@@ -88,7 +71,7 @@ void QtSocket::LookedUp(const QHostInfo& info)
     }
     const QString text = info.error() == QHostInfo::NoError ? QStringLiteral("Host not found") : info.errorString();
     // Not found, or no answer from the name server (try again later).
-    Report(info.error() == QHostInfo::UnknownError ? SocketError::TryAgain : SocketError::HostNotFound,
+    Report(info.error() == QHostInfo::UnknownError ? SocketFailure::TryAgain : SocketFailure::HostNotFound,
            text.toStdString());
 }
 
@@ -143,7 +126,7 @@ void QtSocket::TryNextAddress()
         lastError_ = errno;
         ::close(descriptor);
     }
-    Report(WinsockNumberOfErrno(lastError_), ConnectErrorText(lastError_));
+    Report(FailureOfErrno(lastError_), ConnectErrorText(lastError_));
 }
 
 void QtSocket::ConnectFinished()
@@ -176,7 +159,7 @@ void QtSocket::Connected(int descriptor)
     addresses_.clear();
     if (!socket_.setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState, QIODevice::ReadOnly)) {
         ::close(descriptor);
-        Report(WinsockNumber(socket_.error(), socket_.errorString()), socket_.errorString().toStdString());
+        Report(FailureOf(socket_.error(), socket_.errorString()), socket_.errorString().toStdString());
         return;
     }
     if (handler_)
@@ -211,13 +194,14 @@ void QtSocket::Close()
     // abort() emits disconnected() (and may report errors) inside the call:
     // open_ is cleared first, so none of that reaches the handler.
     open_ = false;
+    handler_ = nullptr;
     ++generation_;
     StopConnecting();
     if (socket_.state() != QAbstractSocket::UnconnectedState || socket_.bytesAvailable() > 0)
         socket_.abort();
 }
 
-void QtSocket::Report(int number, const std::string& description)
+void QtSocket::Report(SocketFailure failure, const std::string& description)
 {
     if (!open_)
         return;
@@ -226,7 +210,7 @@ void QtSocket::Report(int number, const std::string& description)
     open_ = false;
     StopConnecting();
     if (handler_)
-        handler_->OnError(number, description);
+        handler_->OnError({failure, description});
     pump_.Wake();
 }
 
@@ -245,41 +229,41 @@ void QtSocket::ErrorOccurred(QAbstractSocket::SocketError error)
     if (!open_)
         return;
     // A server that sends its line and closes: the close is the normal end.
-    // One that closes without a word is reported as a reset (10054) with
+    // One that closes without a word is reported as a reset with
     // QTcpSocket's text, "The remote host closed the connection".
     if (error == QAbstractSocket::RemoteHostClosedError && gotData_)
         return;
     const QString description = socket_.errorString();
-    Report(WinsockNumber(error, description), description.toStdString());
+    Report(FailureOf(error, description), description.toStdString());
 }
 
-int QtSocket::WinsockNumberOfErrno(int error)
+SocketFailure QtSocket::FailureOfErrno(int error)
 {
     switch (error) {
         case ECONNREFUSED:
-            return SocketError::ConnectionRefused;
+            return SocketFailure::Refused;
         case ETIMEDOUT:
-            return SocketError::TimedOut;
+            return SocketFailure::TimedOut;
         case EHOSTUNREACH:
-            return SocketError::HostUnreachable;
+            return SocketFailure::HostUnreachable;
         case ENETUNREACH:
-            return SocketError::NetworkUnreachable;
+            return SocketFailure::NetworkUnreachable;
         case ECONNRESET:
-            return SocketError::ConnectionReset;
+            return SocketFailure::Reset;
         case EACCES:
         case EPERM:
-            return kWsaEacces;
+            return SocketFailure::AccessDenied;
         case EADDRNOTAVAIL:
-            return kWsaEaddrnotavail;
+            return SocketFailure::AddressNotAvailable;
         case EAFNOSUPPORT:
-            return kWsaEafnosupport;
+            return SocketFailure::AddressFamilyNotSupported;
         case ENOBUFS:
         case ENOMEM:
         case EMFILE:
         case ENFILE:
-            return kWsaEnobufs;
+            return SocketFailure::NoBuffers;
         default:
-            return SocketError::NetworkDown;
+            return SocketFailure::NetworkDown;
     }
 }
 
@@ -301,38 +285,38 @@ std::string QtSocket::ConnectErrorText(int error)
     }
 }
 
-int QtSocket::WinsockNumber(QAbstractSocket::SocketError error, const QString& description)
+SocketFailure QtSocket::FailureOf(QAbstractSocket::SocketError error, const QString& description)
 {
     switch (error) {
         case QAbstractSocket::ConnectionRefusedError:
-            return SocketError::ConnectionRefused;
+            return SocketFailure::Refused;
         case QAbstractSocket::RemoteHostClosedError:
-            return SocketError::ConnectionReset;
+            return SocketFailure::Reset;
         case QAbstractSocket::HostNotFoundError:
-            return SocketError::HostNotFound;
+            return SocketFailure::HostNotFound;
         case QAbstractSocket::SocketTimeoutError:
-            return SocketError::TimedOut;
+            return SocketFailure::TimedOut;
         case QAbstractSocket::SocketAccessError:
-            return kWsaEacces;
+            return SocketFailure::AccessDenied;
         case QAbstractSocket::SocketResourceError:
-            return kWsaEnobufs;
+            return SocketFailure::NoBuffers;
         case QAbstractSocket::DatagramTooLargeError:
-            return kWsaEmsgsize;
+            return SocketFailure::MessageTooLong;
         case QAbstractSocket::AddressInUseError:
-            return kWsaEaddrinuse;
+            return SocketFailure::AddressInUse;
         case QAbstractSocket::UnsupportedSocketOperationError:
         case QAbstractSocket::OperationError:
-            return kWsaEopnotsupp;
+            return SocketFailure::NotSupported;
         case QAbstractSocket::NetworkError:
             // Qt folds unreachable hosts and networks into one code; its text
             // tells them apart.
             if (description.contains(QLatin1String("host unreachable"), Qt::CaseInsensitive))
-                return SocketError::HostUnreachable;
+                return SocketFailure::HostUnreachable;
             if (description.contains(QLatin1String("network unreachable"), Qt::CaseInsensitive))
-                return SocketError::NetworkUnreachable;
-            return SocketError::NetworkDown;
+                return SocketFailure::NetworkUnreachable;
+            return SocketFailure::NetworkDown;
         default:
-            return SocketError::NetworkDown;
+            return SocketFailure::NetworkDown;
     }
 }
 

@@ -18,8 +18,8 @@
 namespace vel::platform {
 
 // Events reach the handler inside the event pump (Qt's signals and socket
-// notifiers), and the pump is woken after each. Errors carry Windows Sockets
-// numbers and a description.
+// notifiers), and the pump is woken after each. Errors carry the failure
+// and Qt's or the system's description.
 //
 // QTcpSocket::connectToHost tries every address of the host twice, so a
 // refusal costs two connections and a reset straight after the accept a
@@ -33,17 +33,14 @@ public:
     explicit QtSocket(EventPump& pump);
     ~QtSocket() override;
 
-    void SetHandler(SocketEvents* handler) override { handler_ = handler; }
-    void SetRemoteHost(const std::string& host) override;
-    void SetRemotePort(int port) override;
-    void Connect() override;
+    void Connect(const std::string& host, int port, SocketEvents* handler) override;
     std::string GetData(std::size_t maxBytes) override;
     void Close() override;
 
-    // The Windows Sockets number for a QTcpSocket error.
-    static int WinsockNumber(QAbstractSocket::SocketError error, const QString& description);
-    // The Windows Sockets number and a description for an errno of connect().
-    static int WinsockNumberOfErrno(int error);
+    // The failure of a QTcpSocket error.
+    static SocketFailure FailureOf(QAbstractSocket::SocketError error, const QString& description);
+    // The failure and a description for an errno of connect().
+    static SocketFailure FailureOfErrno(int error);
     static std::string ConnectErrorText(int error);
 
 private:
@@ -53,7 +50,7 @@ private:
     void ConnectFinished();
     void Connected(int descriptor);
     void StopConnecting();
-    void Report(int number, const std::string& description);
+    void Report(SocketFailure failure, const std::string& description);
     void DataArrived();
     void ErrorOccurred(QAbstractSocket::SocketError error);
 

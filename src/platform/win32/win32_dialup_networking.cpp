@@ -210,19 +210,26 @@ bool Win32DialUpNetworking::IsNt()
            win32::WindowsFamily::NT;
 }
 
-ConnectedState Win32DialUpNetworking::GetConnectedState()
+ConnectionState Win32DialUpNetworking::GetConnectionState()
 {
-    ConnectedState state;
+    ConnectionState state;
+    std::uint32_t flags = 0;
     if (!api_.internetGetConnectedState)
         return state;
-    state.connected = api_.internetGetConnectedState(state.flags);
+    state.online = api_.internetGetConnectedState(flags);
+    state.modem = (flags & INTERNET_CONNECTION_MODEM) != 0;
+    state.lan = (flags & INTERNET_CONNECTION_LAN) != 0;
+    state.proxy = (flags & INTERNET_CONNECTION_PROXY) != 0;
+    state.dialUpInstalled = (flags & INTERNET_RAS_INSTALLED) != 0;
+    state.offline = (flags & INTERNET_CONNECTION_OFFLINE) != 0;
+    state.configured = (flags & INTERNET_CONNECTION_CONFIGURED) != 0;
     return state;
 }
 
 bool Win32DialUpNetworking::IsDialUpLinkUp()
 {
     if (IsNt())
-        return (GetConnectedState().flags & ConnectionFlags::Modem) != 0;
+        return GetConnectionState().modem;
     if (!api_.readRegistryValue)
         return false;
     return win32::RemoteConnectionIsUp(
@@ -252,13 +259,19 @@ std::vector<Win32DialUpNetworking::Connection> Win32DialUpNetworking::EnumConnec
     return connections;
 }
 
-std::vector<std::string> Win32DialUpNetworking::ActiveConnections()
+ActiveDialUp Win32DialUpNetworking::GetActiveDialUp()
 {
     bool ok = false;
-    std::vector<std::string> names;
+    ActiveDialUp active;
     for (auto& connection : EnumConnections(ok))
-        names.push_back(std::move(connection.entryName));
-    return names;
+        active.entries.push_back(std::move(connection.entryName));
+    active.linkUp = IsDialUpLinkUp();
+    return active;
+}
+
+Phonebook Win32DialUpNetworking::GetPhonebook()
+{
+    return {Entries(), DefaultEntry()};
 }
 
 std::vector<std::string> Win32DialUpNetworking::Entries()

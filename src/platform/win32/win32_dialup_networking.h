@@ -68,13 +68,11 @@ class Win32DialUpNetworking : public DialUpNetworking {
 public:
     explicit Win32DialUpNetworking(DialUpApi api) : api_(std::move(api)) {}
 
-    ConnectedState GetConnectedState() override;
-    // NT: the modem bit of InternetGetConnectedState; 95/98: the registry's
-    // "Remote Connection" value.
-    bool IsDialUpLinkUp() override;
-    std::vector<std::string> ActiveConnections() override;
-    std::vector<std::string> Entries() override;
-    std::string DefaultEntry() override;
+    ConnectionState GetConnectionState() override;
+    // The link: NT: the modem bit of InternetGetConnectedState; 95/98: the
+    // registry's "Remote Connection" value.
+    ActiveDialUp GetActiveDialUp() override;
+    Phonebook GetPhonebook() override;
     bool SameEntryNameIgnoringCase(const std::string& a, const std::string& b) override;  // win32_entry_names.cpp
     // NT: rasphone -d ...; 95/98: rundll rnaui.dll,RnaDial ...; shown.
     std::string StartDialer(const std::string& entry) override;
@@ -88,6 +86,9 @@ private:
         std::string entryName;
     };
     bool IsNt();
+    bool IsDialUpLinkUp();
+    std::vector<std::string> Entries();
+    std::string DefaultEntry();
     std::vector<Connection> EnumConnections(bool& ok);
 
     DialUpApi api_;

@@ -58,16 +58,46 @@ Win32Socket::Win32Socket(Win32EventPump& pump) : pump_(pump)
 
 Win32Socket::~Win32Socket()
 {
-    handler_ = nullptr;
     Close();
     pump_.RemoveHandler(this);
     if (started_)
         ::WSACleanup();
 }
 
-void Win32Socket::Connect()
+SocketError Win32Socket::SocketErrorOf(int number, std::string description)
+{
+    static constexpr struct {
+        int number;
+        SocketFailure failure;
+    } kNamed[] = {
+        {WSAECONNREFUSED, SocketFailure::Refused},
+        {WSAETIMEDOUT, SocketFailure::TimedOut},
+        {WSAECONNRESET, SocketFailure::Reset},
+        {WSAHOST_NOT_FOUND, SocketFailure::HostNotFound},
+        {WSATRY_AGAIN, SocketFailure::TryAgain},
+        {WSAENETDOWN, SocketFailure::NetworkDown},
+        {WSAENETUNREACH, SocketFailure::NetworkUnreachable},
+        {WSAEHOSTUNREACH, SocketFailure::HostUnreachable},
+        {WSAEACCES, SocketFailure::AccessDenied},
+        {WSAEADDRINUSE, SocketFailure::AddressInUse},
+        {WSAEADDRNOTAVAIL, SocketFailure::AddressNotAvailable},
+        {WSAEAFNOSUPPORT, SocketFailure::AddressFamilyNotSupported},
+        {WSAENOBUFS, SocketFailure::NoBuffers},
+        {WSAEMSGSIZE, SocketFailure::MessageTooLong},
+        {WSAEOPNOTSUPP, SocketFailure::NotSupported},
+    };
+    for (const auto& named : kNamed)
+        if (named.number == number)
+            return {named.failure, std::move(description), 0};
+    return {SocketFailure::Other, std::move(description), number};
+}
+
+void Win32Socket::Connect(const std::string& host, int port, SocketEvents* handler)
 {
     Close();
+    host_ = host;
+    port_ = port;
+    handler_ = handler;
     open_ = true;
     gotData_ = false;
     addresses_.clear();
@@ -79,10 +109,10 @@ void Win32Socket::Connect()
     }
 
     // A numeric address needs no lookup.
-    const std::string port = std::to_string(port_);
+    const std::string service = std::to_string(port_);
     const addrinfo hints = StreamHints(AI_NUMERICHOST);
     addrinfo* list = nullptr;
-    if (!host_.empty() && ::getaddrinfo(host_.c_str(), port.c_str(), &hints, &list) == 0) {
+    if (!host_.empty() && ::getaddrinfo(host_.c_str(), service.c_str(), &hints, &list) == 0) {
         CopyAddresses(list, addresses_, addressLengths_);
         ::freeaddrinfo(list);
         TryNextAddress();
@@ -235,7 +265,7 @@ void Win32Socket::Fail(int number)
     // The attempt is over: no second event reaches the handler.
     open_ = false;
     if (handler_)
-        handler_->OnError(number, SystemErrorText(static_cast<std::uint32_t>(number)));
+        handler_->OnError(SocketErrorOf(number, SystemErrorText(static_cast<std::uint32_t>(number))));
     pump_.Wake();
 }
 
@@ -266,6 +296,7 @@ void Win32Socket::CloseHandle()
 void Win32Socket::Close()
 {
     open_ = false;
+    handler_ = nullptr;
     lookup_.reset();
     CloseHandle();
     // Whatever the closed attempt still sends carries the old number.

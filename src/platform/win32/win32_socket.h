@@ -24,7 +24,8 @@ namespace vel::platform {
 // The host name is looked up on a thread of its own (a numeric address at
 // once), so the window never blocks; a lookup that never answers holds
 // nothing: its answer is dropped, and the process does not wait for it.
-// Error numbers and texts are Windows Sockets' own.
+// Failures are Windows Sockets' numbers (SocketErrorOf) with the system's
+// texts.
 class Win32Socket : public Socket, private MessageHandler {
 public:
     explicit Win32Socket(Win32EventPump& pump);
@@ -32,12 +33,13 @@ public:
     Win32Socket(const Win32Socket&) = delete;
     Win32Socket& operator=(const Win32Socket&) = delete;
 
-    void SetHandler(SocketEvents* handler) override { handler_ = handler; }
-    void SetRemoteHost(const std::string& host) override { host_ = host; }
-    void SetRemotePort(int port) override { port_ = port; }
-    void Connect() override;
+    void Connect(const std::string& host, int port, SocketEvents* handler) override;
     std::string GetData(std::size_t maxBytes) override;
     void Close() override;
+
+    // The failure a Windows Sockets number stands for; a number without a
+    // name is Other, and kept.
+    static SocketError SocketErrorOf(int number, std::string description);
 
     // How many message numbers tell the attempts apart.
     static constexpr unsigned kAttemptTags = 64;
