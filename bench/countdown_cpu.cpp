@@ -40,7 +40,6 @@ public:
     {
         return {false, 1, "the benchmark does not set the clock"};
     }
-    std::string TimeSeparator() override { return clock_->TimeSeparator(); }
     vel::platform::TimeService TimeServiceInCharge() override { return {}; }
 
 private:

@@ -82,7 +82,6 @@ public:
     {
         return {false, 1, "the benchmark does not set the clock"};
     }
-    std::string TimeSeparator() override { return ":"; }
     platform::TimeService TimeServiceInCharge() override { return {}; }
 
 private:

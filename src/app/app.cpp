@@ -30,7 +30,7 @@ void App::EndProcess(int status)
 
 std::string App::LogFile(const std::string& name)
 {
-    const platform::ProgramFolders folders = platform.environment.Folders();
+    const platform::ProgramFolders folders = platform.environment.Process().folders;
     return folders.log + folders.separator + name;
 }
 

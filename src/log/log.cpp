@@ -51,7 +51,8 @@ LockResult LockLog(App& app, platform::OutputFile& file, bool exclusive, platfor
 
 void AppendLine(App& app, platform::OutputFile& file, const std::string& text)
 {
-    const std::string stamp = FormatLogTimestamp(app.platform.clock.Now().time, app.platform.clock.TimeSeparator());
+    const platform::ClockReading now = app.platform.clock.Read();
+    const std::string stamp = FormatLogTimestamp(now.local.time, now.timeSeparator);
     platform::SystemError error;
     if (!file.Write(stamp + " " + text + "\r\n", error))
         app.Fatal(Describe("write", app.LogFile(kLogFileName), error));

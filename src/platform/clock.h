@@ -16,11 +16,13 @@ struct LocalTimestamp {
 };
 
 // One reading of the PC clock: the instant, the local date and time the PC
-// shows at that instant, and the offset from UTC in force then.
+// shows at that instant, the offset from UTC in force then, and how the
+// user's locale writes a time.
 struct ClockReading {
     Instant utc;
     LocalTimestamp local;
     std::int32_t utcOffsetSeconds = 0;  // local time minus UTC, exactly; 0 when the system has no answer
+    std::string timeSeparator = ":";    // the locale's, between hours and minutes
 };
 
 struct ClockSetResult {
@@ -62,9 +64,6 @@ public:
     // would fight; an empty name when none does, or the system could not
     // say within a moment. The event loop may run meanwhile.
     virtual TimeService TimeServiceInCharge() = 0;
-
-    // The locale's separator between hours and minutes (":" in most locales).
-    virtual std::string TimeSeparator() = 0;
 };
 
 }  // namespace vel::platform

@@ -59,15 +59,19 @@ struct ProgramFolders {
     std::string separator;  // between a folder and a file name ("/" or "\")
 };
 
+// What this process was started with.
+struct ProcessFacts {
+    std::vector<std::string> arguments;  // after the program name, one by one, as it was given them
+    ProgramFolders folders;
+    ErrorStream standardError = ErrorStream::None;  // where standard error goes
+};
+
 class Environment {
 public:
     virtual ~Environment() = default;
 
-    // The arguments after the program name, one by one, as it was given them.
-    virtual std::vector<std::string> Arguments() = 0;
-
-    virtual ProgramFolders Folders() = 0;
-    std::string ProgramFolder() { return Folders().settings; }
+    virtual ProcessFacts Process() = 0;
+    std::string ProgramFolder() { return Process().folders.settings; }
 
     // The size in bytes of an ordinary file; nullopt when there is none (a
     // folder of that name does not count, nor on Windows a hidden or system
@@ -91,8 +95,7 @@ public:
     // named pipe is an error at once).
     virtual std::unique_ptr<OutputFile> OpenAppend(const std::string& path, SystemError& error) = 0;
 
-    // Where standard error goes, and a text written there as it stands.
-    virtual ErrorStream StandardError() = 0;
+    // Writes a text to standard error as it stands.
     virtual void WriteStandardError(const std::string& text) = 0;
 
     // Starts a program with an argument vector (never through a shell) and

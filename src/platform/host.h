@@ -12,6 +12,16 @@
 
 namespace vel::platform {
 
+// What a run is handed of its process, read once at the start.
+struct HostParts {
+    Platform platform;  // the back ends
+    // What stops the program when its log cannot be written: says so (the
+    // message after the program's name) where the user sees it, and ends the
+    // process with the fatal exit status. Does not return.
+    std::function<void(const std::string& message)> fatal;
+    WindowRunClaim& windowRuns;  // the claim of a window run
+};
+
 class Host {
 public:
     // windowsUnavailable: why no window can be shown in this process (no
@@ -20,18 +30,11 @@ public:
     explicit Host(std::string windowsUnavailable) : windowsUnavailable_(std::move(windowsUnavailable)) {}
     virtual ~Host() = default;
 
-    // The back ends, valid while the host lives.
-    virtual Platform Get() = 0;
-
-    // What stops the program when its log cannot be written: says so (the
-    // message after the program's name) where the user sees it, and ends the
-    // process with the fatal exit status. Does not return.
-    virtual std::function<void(const std::string& message)> FatalHandler() = 0;
+    // The back ends, the fatal handler and the window-run claim, valid while
+    // the host lives. Asked once.
+    virtual HostParts Get() = 0;
 
     const std::string& WindowsUnavailable() const { return windowsUnavailable_; }
-
-    // The claim of a window run, valid while the host lives.
-    virtual WindowRunClaim& WindowRuns() = 0;
 
     // Hands a stop request of the system (a signal on Linux, the session's
     // end) to `stop` from the event loop; one at a time.

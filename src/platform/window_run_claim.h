@@ -15,16 +15,14 @@ public:
 
     // Claims the window run of `folder` (the program folder) for this process
     // until it ends. False when another process of this user holds it. Where
-    // the system offers no way to tell, true.
-    virtual bool Claim(const std::string& folder) = 0;
+    // the system offers no way to tell, true. While it is held, comeToFront
+    // runs from the event pump each time a later start asks this process to
+    // come to the front.
+    virtual bool Claim(const std::string& folder, std::function<void()> comeToFront) = 0;
 
     // Asks the process that holds the claim on `folder` to bring its windows
     // to the front; false when it could not be reached.
     virtual bool AskHolderToFront(const std::string& folder) = 0;
-
-    // What runs, from the event pump, each time a later start asks this
-    // process (the holder) to come to the front.
-    virtual void OnFrontRequest(std::function<void()> comeToFront) = 0;
 };
 
 }  // namespace vel::platform

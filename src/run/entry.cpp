@@ -10,7 +10,7 @@ namespace vel {
 
 bool WantsConfiguration(platform::Environment& environment)
 {
-    const StartOptions options = ReadStartOptions(environment.Arguments());
+    const StartOptions options = ReadStartOptions(environment.Process().arguments);
     // The machine's run goes on with the defaults where its file is missing:
     // nobody is there to answer a dialog.
     return options.configuration || (!options.machine && !environment.IsOrdinaryFile(SettingsFilePath(environment)));
@@ -20,7 +20,7 @@ bool WantsWindows(platform::Environment& environment, platform::ProfileFile& pro
 {
     if (WantsConfiguration(environment))
         return true;
-    const StartOptions options = ReadStartOptions(environment.Arguments());
+    const StartOptions options = ReadStartOptions(environment.Process().arguments);
     if (options.machine || options.quiet)
         return false;
     return ReadIniValue(profile, SettingsFilePath(environment), kSettingsSection, "QuietMode").value != "Y";
@@ -35,10 +35,8 @@ bool ClaimWindowRun(App& app)
     if (app.windowRuns == nullptr)
         return true;
     const std::string folder = app.platform.environment.ProgramFolder();
-    if (app.windowRuns->Claim(folder)) {
-        app.windowRuns->OnFrontRequest([&app] { app.platform.windows.BringToFront(); });
+    if (app.windowRuns->Claim(folder, [&app] { app.platform.windows.BringToFront(); }))
         return true;
-    }
     const bool reached = app.windowRuns->AskHolderToFront(folder);
     OpenLog(app);
     WriteLog(app, reached ? "another window run of this folder is in progress: its window was brought to the front"
@@ -54,7 +52,7 @@ void ProgramEntry(App& app)
     app.log.file.reset();
 
     platform::Environment& environment = app.platform.environment;
-    app.options = ReadStartOptions(environment.Arguments());
+    app.options = ReadStartOptions(environment.Process().arguments);
 
     if (WantsConfiguration(environment)) {
         ShowConfigurationDialog(app);
@@ -77,7 +75,7 @@ void ProgramEntry(App& app)
     if (!shown) {
         // Nobody watches a window: the log goes to standard error as well
         // where that is kept (the journal, a file), not to a terminal.
-        const platform::ErrorStream errors = environment.StandardError();
+        const platform::ErrorStream errors = environment.Process().standardError;
         app.log.toStandardError = errors == platform::ErrorStream::Journal || errors == platform::ErrorStream::Other;
         app.log.stampedOnStandardError = errors != platform::ErrorStream::Journal;
         RunSync(app);

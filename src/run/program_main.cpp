@@ -1,6 +1,7 @@
 #include "run/program_main.h"
 
 #include <memory>
+#include <utility>
 
 #include "app/app.h"
 #include "platform/host.h"
@@ -16,10 +17,11 @@ int ProgramMain(int argc, char** argv)
     if (!host)
         return status;  // answered or refused before a run
 
-    App app(host->Get());
-    app.fatal = host->FatalHandler();
+    platform::HostParts parts = host->Get();
+    App app(parts.platform);
+    app.fatal = std::move(parts.fatal);
     app.WindowsUnavailable = host->WindowsUnavailable();
-    app.windowRuns = &host->WindowRuns();
+    app.windowRuns = &parts.windowRuns;
     host->OnStopRequest([&app](int number, const std::string& name) { StopBySignal(app, number, name); });
     status = static_cast<int>(RunProgram(app));
     host->Exit(status);

@@ -27,7 +27,7 @@ std::string SettingsFilePath(App& app)
 
 std::string SettingsFilePath(platform::Environment& environment)
 {
-    const platform::ProgramFolders folders = environment.Folders();
+    const platform::ProgramFolders folders = environment.Process().folders;
     return folders.settings + folders.separator + kSettingsFileName;
 }
 

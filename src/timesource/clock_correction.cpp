@@ -180,7 +180,7 @@ void CompareAndCorrect(App& app)
 
     if (query.Answers > 0)
         WriteLog(app, DescribePrecision(query));
-    WriteLog(app, "system clock corrected to " + FormatCorrectedTime(newTime, clock.TimeSeparator()));
+    WriteLog(app, "system clock corrected to " + FormatCorrectedTime(newTime, clock.Read().timeSeparator));
     app.exitStatus = ExitStatus::Ok;
 }
 

@@ -71,9 +71,9 @@ struct LinuxFiles : ::testing::Test {
 TEST_F(LinuxFiles, ArgumentsAndFolderFromTheProcess)
 {
     LinuxEnvironment env({"Config", "noUpdate", "a b"}, "/nowhere/veltrane");
-    EXPECT_EQ(env.Arguments(), (std::vector<std::string>{"Config", "noUpdate", "a b"}));
+    EXPECT_EQ(env.Process().arguments, (std::vector<std::string>{"Config", "noUpdate", "a b"}));
     EXPECT_EQ(env.ProgramFolder(), dir.string());
-    EXPECT_EQ(env.Folders().separator, "/");
+    EXPECT_EQ(env.Process().folders.separator, "/");
 }
 
 TEST_F(LinuxFiles, AFolderIsNoOrdinaryFile)
@@ -255,10 +255,10 @@ TEST_F(LinuxFiles, StandardErrorIsTheJournalOnlyWhereJournalStreamNamesIt)
     struct stat st {};
     ::fstat(STDERR_FILENO, &st);
     LinuxEnvironment env({}, "/x/veltrane");
-    std::vector<ErrorStream> seen{env.StandardError()};
+    std::vector<ErrorStream> seen{env.Process().standardError};
     for (ino_t inode : {st.st_ino, st.st_ino + 1}) {
         ::setenv("JOURNAL_STREAM", (std::to_string(st.st_dev) + ":" + std::to_string(inode)).c_str(), 1);
-        seen.push_back(env.StandardError());
+        seen.push_back(env.Process().standardError);
     }
     ::unsetenv("JOURNAL_STREAM");
     env.WriteStandardError("a line\n");

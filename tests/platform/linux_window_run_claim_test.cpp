@@ -52,10 +52,9 @@ TEST_F(LinuxWindowRunClaimTest, OneHolderPerFolderWhichALaterStartCallsToTheFron
     auto first = std::make_unique<LinuxWindowRunClaim>(runtime);
     LinuxWindowRunClaim later(runtime);
     int fronts = 0;
-    ASSERT_TRUE(first->Claim(a));
-    first->OnFrontRequest([&] { ++fronts; });
-    EXPECT_FALSE(later.Claim(a));
-    EXPECT_FALSE(later.Claim((root / "b" / ".." / "a").string()));  // the same folder
+    ASSERT_TRUE(first->Claim(a, [&] { ++fronts; }));
+    EXPECT_FALSE(later.Claim(a, {}));
+    EXPECT_FALSE(later.Claim((root / "b" / ".." / "a").string(), {}));  // the same folder
     EXPECT_TRUE(later.AskHolderToFront(a));
     QElapsedTimer waited;
     waited.start();
@@ -64,10 +63,10 @@ TEST_F(LinuxWindowRunClaimTest, OneHolderPerFolderWhichALaterStartCallsToTheFron
     EXPECT_EQ(fronts, 1);
 
     LinuxWindowRunClaim other(runtime);
-    EXPECT_TRUE(other.Claim((root / "b").string()));
+    EXPECT_TRUE(other.Claim((root / "b").string(), {}));
     first.reset();  // the holder ends: the claim goes with it
     EXPECT_FALSE(later.AskHolderToFront(a));
-    EXPECT_TRUE(later.Claim(a));
+    EXPECT_TRUE(later.Claim(a, {}));
 }
 
 // A runtime folder others could write to (or none) coordinates nothing:
@@ -81,8 +80,8 @@ TEST_F(LinuxWindowRunClaimTest, NoRuntimeFolderOfTheUsersOwnCoordinatesNothing)
                                       (root / "missing").string(), (root / "shared").string()}) {
         SCOPED_TRACE(folder);
         LinuxWindowRunClaim first(folder), later(folder);
-        EXPECT_TRUE(first.Claim(root / "a"));
-        EXPECT_TRUE(later.Claim(root / "a"));
+        EXPECT_TRUE(first.Claim(root / "a", {}));
+        EXPECT_TRUE(later.Claim(root / "a", {}));
         EXPECT_FALSE(later.AskHolderToFront(root / "a"));
     }
 }

@@ -61,12 +61,12 @@ bool FakeEnvironment::MayWrite(std::size_t bytes, platform::SystemError& error)
     return true;
 }
 
-std::vector<std::string> FakeEnvironment::Arguments()
+platform::ProcessFacts FakeEnvironment::Process()
 {
-    std::vector<std::string> arguments;
+    platform::ProcessFacts facts{{}, {programFolder, logFolder.empty() ? programFolder : logFolder, "/"}, errorStream};
     for (std::string_view word : SplitAtBlanksAndTabs(commandLine))
-        arguments.emplace_back(word);
-    return arguments;
+        facts.arguments.emplace_back(word);
+    return facts;
 }
 
 std::optional<std::int64_t> FakeEnvironment::OrdinaryFileSize(const std::string& path)

@@ -49,12 +49,7 @@ public:
     platform::ErrorStream errorStream = platform::ErrorStream::Terminal;
     std::string standardError;
 
-    std::vector<std::string> Arguments() override;
-    platform::ProgramFolders Folders() override
-    {
-        return {programFolder, logFolder.empty() ? programFolder : logFolder, "/"};
-    }
-    platform::ErrorStream StandardError() override { return errorStream; }
+    platform::ProcessFacts Process() override;
     void WriteStandardError(const std::string& text) override { standardError += text; }
     std::optional<std::int64_t> OrdinaryFileSize(const std::string& path) override;
     bool MoveFileTo(const std::string& from, const std::string& to, platform::SystemError& error) override;
@@ -165,11 +160,12 @@ public:
     std::vector<std::string> asked;
     std::function<void()> comeToFront;
 
-    bool Claim(const std::string& folder) override
+    bool Claim(const std::string& folder, std::function<void()> handler) override
     {
         if (heldElsewhere.count(folder) != 0)
             return false;
         claimed.push_back(folder);
+        comeToFront = std::move(handler);
         return true;
     }
     bool AskHolderToFront(const std::string& folder) override
@@ -177,7 +173,6 @@ public:
         asked.push_back(folder);
         return holderAnswers;
     }
-    void OnFrontRequest(std::function<void()> handler) override { comeToFront = std::move(handler); }
 };
 
 class FakeShell : public platform::Shell {

@@ -24,7 +24,6 @@ public:
     platform::ClockReading Read() override;
     double MonotonicSeconds() override;
     platform::ClockSetResult SetTime(const platform::Instant& t) override;
-    std::string TimeSeparator() override { return ":"; }
     platform::TimeService TimeServiceInCharge() override { return timeService; }
 
     std::vector<platform::Instant> sets;

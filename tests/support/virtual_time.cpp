@@ -81,7 +81,7 @@ platform::ClockReading VirtualClock::Read()
 {
     // The zone's own answer, as a system would give it, absurd or not.
     const platform::Instant now = NowUtc();
-    return {now, LocalAt(now), zone_(now)};
+    return {now, LocalAt(now), zone_(now), timeSeparator};
 }
 
 platform::ClockSetResult VirtualClock::SetTime(const platform::Instant& utc)

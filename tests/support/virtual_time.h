@@ -34,7 +34,6 @@ public:
     platform::ClockReading Read() override;
     double MonotonicSeconds() override { return monotonic_; }
     platform::ClockSetResult SetTime(const platform::Instant& utc) override;
-    std::string TimeSeparator() override { return timeSeparator; }
     platform::TimeService TimeServiceInCharge() override
     {
         ++timeServiceQuestions;

@@ -26,10 +26,10 @@ Win32Environment MakeEnvironment()
 TEST(Win32Environment, ArgumentsAndFolders)
 {
     Win32Environment env = MakeEnvironment();
-    EXPECT_EQ(env.Arguments(), (std::vector<std::string>{"noupdate", "Debug"}));
-    EXPECT_EQ(env.Folders().settings, "C:\\Veltrane");
-    EXPECT_EQ(env.Folders().log, "C:\\Veltrane");
-    EXPECT_EQ(env.Folders().separator, "\\");
+    EXPECT_EQ(env.Process().arguments, (std::vector<std::string>{"noupdate", "Debug"}));
+    EXPECT_EQ(env.Process().folders.settings, "C:\\Veltrane");
+    EXPECT_EQ(env.Process().folders.log, "C:\\Veltrane");
+    EXPECT_EQ(env.Process().folders.separator, "\\");
 
     // This process's own: its folder holds the test program itself.
     const std::string folder = Win32Environment::ExecutableFolder();

@@ -16,18 +16,17 @@ TEST(Win32WindowRunClaim, OneHolderPerFolderWhichALaterStartCallsToTheFront)
     auto first = std::make_unique<Win32WindowRunClaim>(pump);
     Win32WindowRunClaim later(pump);
     int fronts = 0;
-    ASSERT_TRUE(first->Claim("C:\\Tools\\Veltrane"));
-    first->OnFrontRequest([&] { ++fronts; });
-    EXPECT_FALSE(later.Claim("c:\\tools\\VELTRANE"));
+    ASSERT_TRUE(first->Claim("C:\\Tools\\Veltrane", [&] { ++fronts; }));
+    EXPECT_FALSE(later.Claim("c:\\tools\\VELTRANE", {}));
     EXPECT_TRUE(later.AskHolderToFront("C:\\Tools\\Veltrane"));
     pump.WaitForEvents(2.0);
     EXPECT_EQ(fronts, 1);
 
     Win32WindowRunClaim other(pump);
-    EXPECT_TRUE(other.Claim("C:\\Tools\\Other"));
+    EXPECT_TRUE(other.Claim("C:\\Tools\\Other", {}));
     first.reset();  // the holder ends: the claim goes with it
     EXPECT_FALSE(later.AskHolderToFront("C:\\Tools\\Veltrane"));
-    EXPECT_TRUE(later.Claim("C:\\Tools\\Veltrane"));
+    EXPECT_TRUE(later.Claim("C:\\Tools\\Veltrane", {}));
 }
 
 }  // namespace

@@ -34,6 +34,20 @@ LocalTimestamp TimestampOf(const tm& local, std::int32_t nanoseconds)
     return result;
 }
 
+std::string TimeSeparator()
+{
+    // The separator that follows the hours in the locale's time format.
+    const char* format = ::nl_langinfo(T_FMT);
+    if (format) {
+        const char* hours = std::strstr(format, "%H");
+        if (!hours)
+            hours = std::strstr(format, "%I");
+        if (hours && hours[2] != '\0' && hours[2] != '%')
+            return std::string(1, hours[2]);
+    }
+    return ":";
+}
+
 }  // namespace
 
 std::optional<LocalTimestamp> LocalOf(const Instant& t)
@@ -55,6 +69,7 @@ ClockReading LinuxClock::Read()
         reading.local = TimestampOf(local, reading.utc.nanoseconds);
         reading.utcOffsetSeconds = static_cast<std::int32_t>(local.tm_gmtoff);  // local minus UTC
     }
+    reading.timeSeparator = TimeSeparator();
     return reading;
 }
 
@@ -131,20 +146,6 @@ std::string SetTimeRemedy(const std::string& timedatedError, const std::string& 
                " logs in again); or has the machine set it for every user: "
                "sudo systemctl enable --now veltrane-sync.timer";
     return {};
-}
-
-std::string LinuxClock::TimeSeparator()
-{
-    // The separator that follows the hours in the locale's time format.
-    const char* format = ::nl_langinfo(T_FMT);
-    if (format) {
-        const char* hours = std::strstr(format, "%H");
-        if (!hours)
-            hours = std::strstr(format, "%I");
-        if (hours && hours[2] != '\0' && hours[2] != '%')
-            return std::string(1, hours[2]);
-    }
-    return ":";
 }
 
 }  // namespace vel::platform

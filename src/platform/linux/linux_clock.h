@@ -27,7 +27,6 @@ public:
     // the event loop runs meanwhile (linux_timedated.h). A refusal names the
     // fix (SetTimeRemedy).
     ClockSetResult SetTime(const Instant& utc) override;
-    std::string TimeSeparator() override;
     // timedated's automatic synchronisation and the time services' units
     // (linux_time_services.h).
     TimeService TimeServiceInCharge() override;

@@ -15,15 +15,13 @@ public:
     // program lies (normally /proc/self/exe resolved).
     LinuxEnvironment(std::vector<std::string> args, std::string executablePath);
 
-    std::vector<std::string> Arguments() override { return args_; }
-    ProgramFolders Folders() override { return {programFolder_, logFolder_, "/"}; }
+    // Standard error is a terminal (isatty), the journal (JOURNAL_STREAM names
+    // its device and inode), or anything else that is open.
+    ProcessFacts Process() override { return {args_, {programFolder_, logFolder_, "/"}, StandardError()}; }
     std::optional<std::int64_t> OrdinaryFileSize(const std::string& path) override;
     bool MoveFileTo(const std::string& from, const std::string& to, SystemError& error) override;
     bool RemoveFile(const std::string& path) override;
     std::unique_ptr<OutputFile> OpenAppend(const std::string& path, SystemError& error) override;
-    // A terminal (isatty), the journal (JOURNAL_STREAM names the device and
-    // inode of standard error), or anything else that is open.
-    ErrorStream StandardError() override;
     void WriteStandardError(const std::string& text) override;
     bool StartProgram(const std::vector<std::string>& argv, bool shown) override;
     // The first of hardinfo, kinfocenter and gnome-system-monitor on the PATH.
@@ -69,6 +67,7 @@ public:
     std::optional<std::string> FindProgram(const std::string& name) const;
 
 private:
+    static ErrorStream StandardError();
     std::vector<std::string> args_;
     std::string programFolder_;
     std::string logFolder_;

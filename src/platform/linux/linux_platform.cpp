@@ -127,7 +127,7 @@ public:
           display_(std::move(display)),
           qt_(CreateApplication(argc, argv, display_.windows)),
           windowRuns_(RuntimeFolder()),
-          clock_(IsMachineMode(environment_->Arguments()))
+          clock_(IsMachineMode(environment_->Process().arguments))
     {
         socket_ = std::make_unique<QtSocket>(pump_);
         if (display_.windows)
@@ -136,25 +136,11 @@ public:
             windowSystem_ = std::make_unique<HeadlessWindowSystem>(pump_);
     }
 
-    Platform Get() override
+    HostParts Get() override
     {
-        return Platform{clock_, pump_, *environment_, *profile_, *windowSystem_, *socket_, dialUp_, shell_};
+        return {Platform{clock_, pump_, *environment_, *profile_, *windowSystem_, *socket_, dialUp_, shell_}, Fatal(),
+                windowRuns_};
     }
-
-    std::function<void(const std::string& message)> FatalHandler() override
-    {
-        return [this](const std::string& message) {
-            std::fprintf(stderr, "Veltrane: %s\n", message.c_str());
-            std::fflush(stderr);
-            if (windowSystem_->IsInteractive())
-                ShowCriticalBox(*windowSystem_, "Veltrane " + message);
-            else if (!display_.windows && display_.elsewhere)
-                ShowErrorBoxInOwnProcess("Veltrane " + message);
-            std::_Exit(kFatalStatus);
-        };
-    }
-
-    WindowRunClaim& WindowRuns() override { return windowRuns_; }
 
     // SIGTERM, SIGINT and SIGHUP close the program from the event loop.
     void OnStopRequest(std::function<void(int number, const std::string& name)> stop) override
@@ -174,6 +160,19 @@ public:
     }
 
 private:
+    std::function<void(const std::string& message)> Fatal()
+    {
+        return [this](const std::string& message) {
+            std::fprintf(stderr, "Veltrane: %s\n", message.c_str());
+            std::fflush(stderr);
+            if (windowSystem_->IsInteractive())
+                ShowCriticalBox(*windowSystem_, "Veltrane " + message);
+            else if (!display_.windows && display_.elsewhere)
+                ShowErrorBoxInOwnProcess("Veltrane " + message);
+            std::_Exit(kFatalStatus);
+        };
+    }
+
     std::unique_ptr<LinuxEnvironment> environment_;
     std::unique_ptr<ProfileFile> profile_;
     DisplayChoice display_;

@@ -71,8 +71,9 @@ std::string LinuxWindowRunClaim::PathFor(const std::string& folder, const std::s
     return runtimeFolder_ + "/veltrane-" + key.toStdString() + suffix;
 }
 
-bool LinuxWindowRunClaim::Claim(const std::string& folder)
+bool LinuxWindowRunClaim::Claim(const std::string& folder, std::function<void()> comeToFront)
 {
+    comeToFront_ = std::move(comeToFront);
     const std::string lockPath = PathFor(folder, ".lock");
     if (lockPath.empty())
         return true;  // nothing to coordinate with

@@ -25,9 +25,8 @@ public:
     LinuxWindowRunClaim(const LinuxWindowRunClaim&) = delete;
     LinuxWindowRunClaim& operator=(const LinuxWindowRunClaim&) = delete;
 
-    bool Claim(const std::string& folder) override;
+    bool Claim(const std::string& folder, std::function<void()> comeToFront) override;
     bool AskHolderToFront(const std::string& folder) override;
-    void OnFrontRequest(std::function<void()> comeToFront) override { comeToFront_ = std::move(comeToFront); }
 
     // "<runtime folder>/veltrane-<key of the folder><suffix>"; empty when the
     // runtime folder cannot be used.

@@ -59,6 +59,14 @@ bool EnableSystemTimePrivilege()
     return ok;
 }
 
+std::string TimeSeparator()
+{
+    wchar_t separator[8] = {};
+    if (::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, 8) <= 1)
+        return ":";
+    return Narrow(separator);
+}
+
 }  // namespace
 
 std::uint64_t InstantToFileTimeTicks(const UtcInstant& instant)
@@ -119,6 +127,7 @@ ClockReading Win32Clock::Read()
     reading.utc = FileTimeTicksToInstant(SystemTicksNow());
     LocalOf(reading.utc, reading.local);
     reading.utcOffsetSeconds = UtcOffsetSeconds();
+    reading.timeSeparator = TimeSeparator();
     return reading;
 }
 
@@ -157,14 +166,6 @@ ClockSetResult Win32Clock::SetTime(const Instant& utc)
     if (!result.ok && result.errorNumber == ERROR_PRIVILEGE_NOT_HELD && result.remedy.empty())
         result.remedy = privilegeFix_;
     return result;
-}
-
-std::string Win32Clock::TimeSeparator()
-{
-    wchar_t separator[8] = {};
-    if (::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, 8) <= 1)
-        return ":";
-    return Narrow(separator);
 }
 
 }  // namespace vel::platform

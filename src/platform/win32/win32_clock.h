@@ -45,7 +45,6 @@ public:
     // carries the fix.
     ClockSetResult SetTime(const Instant& utc) override;
     // LOCALE_STIME of the user's locale.
-    std::string TimeSeparator() override;
     // None: the Windows Time service runs on most machines, and setting the
     // clock where it keeps it is what this program is installed for.
     TimeService TimeServiceInCharge() override { return {}; }

@@ -20,9 +20,10 @@ public:
     static std::vector<std::string> ProcessArguments();
     static std::string ExecutableFolder();
 
-    std::vector<std::string> Arguments() override { return args_; }
     // The settings and the log share a folder on Windows, the machine's too.
-    ProgramFolders Folders() override { return {programFolder_, programFolder_, "\\"}; }
+    // A GUI program has no console: its standard error is nowhere, unless
+    // whoever started it handed it a file or a pipe (or a console).
+    ProcessFacts Process() override { return {args_, {programFolder_, programFolder_, "\\"}, StandardError()}; }
     // An environment variable; nullopt when it is not set.
     std::optional<std::string> GetVariable(const std::string& name);
     // An ordinary file that is neither hidden nor a system file (the presence
@@ -32,9 +33,6 @@ public:
     bool MoveFileTo(const std::string& from, const std::string& to, SystemError& error) override;
     bool RemoveFile(const std::string& path) override;
     std::unique_ptr<OutputFile> OpenAppend(const std::string& path, SystemError& error) override;
-    // A GUI program has no console: its standard error is nowhere, unless
-    // whoever started it handed it a file or a pipe (or a console).
-    ErrorStream StandardError() override;
     void WriteStandardError(const std::string& text) override;
     // CreateProcessW; the window shown normally and activated, or hidden.
     bool StartProgram(const std::vector<std::string>& argv, bool shown) override;
@@ -60,6 +58,7 @@ public:
     static std::string JoinCommandLine(const std::vector<std::string>& argv);
 
 private:
+    static ErrorStream StandardError();
     std::vector<std::string> args_;
     std::string programFolder_;
 };

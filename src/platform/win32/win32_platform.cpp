@@ -86,12 +86,10 @@ public:
             windows_ = std::make_unique<HeadlessWindowSystem>(pump_);
     }
 
-    Platform Get() override { return Platform{clock_, pump_, env_, profile_, *windows_, socket_, dialUp_, shell_}; }
-
-    std::function<void(const std::string& message)> FatalHandler() override
+    HostParts Get() override
     {
-        // Also what stops the program when a window cannot be made.
-        auto handler = [this](const std::string& message) {
+        // The fatal handler also stops the program when a window cannot be made.
+        auto fatal = [this](const std::string& message) {
             std::fprintf(stderr, "Veltrane: %s\n", message.c_str());
             std::fflush(stderr);
             if (windows_->IsInteractive())
@@ -99,11 +97,9 @@ public:
                               MB_OK | MB_ICONERROR | MB_TASKMODAL);
             ::ExitProcess(static_cast<UINT>(kFatalStatus));
         };
-        windows_->SetFailureHandler(handler);
-        return handler;
+        windows_->SetFailureHandler(fatal);
+        return {Platform{clock_, pump_, env_, profile_, *windows_, socket_, dialUp_, shell_}, fatal, windowRuns_};
     }
-
-    WindowRunClaim& WindowRuns() override { return windowRuns_; }
 
     // Windows asks a program to end by closing its windows; the status window
     // takes that as a close request of its own.

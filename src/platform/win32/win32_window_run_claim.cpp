@@ -61,8 +61,9 @@ Win32WindowRunClaim::~Win32WindowRunClaim()
         ::CloseHandle(mutex_);
 }
 
-bool Win32WindowRunClaim::Claim(const std::string& folder)
+bool Win32WindowRunClaim::Claim(const std::string& folder, std::function<void()> comeToFront)
 {
+    comeToFront_ = std::move(comeToFront);
     const std::wstring name = ClaimName(folder);
     const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, (L"Local\\" + name).c_str());
     if (mutex == nullptr)

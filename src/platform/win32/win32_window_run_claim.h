@@ -22,9 +22,8 @@ public:
     Win32WindowRunClaim(const Win32WindowRunClaim&) = delete;
     Win32WindowRunClaim& operator=(const Win32WindowRunClaim&) = delete;
 
-    bool Claim(const std::string& folder) override;
+    bool Claim(const std::string& folder, std::function<void()> comeToFront) override;
     bool AskHolderToFront(const std::string& folder) override;
-    void OnFrontRequest(std::function<void()> comeToFront) override { comeToFront_ = std::move(comeToFront); }
 
     // "Veltrane.WindowRun.<the user's SID>.<key of the folder>": the folder
     // without regard to case, as Windows names files.
