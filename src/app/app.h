@@ -29,22 +29,22 @@ struct TimeQueryState {
     platform::LocalDateTime ServerTime;  // the server's time as local time; zero when not obtained
     // The same two precisely: the PC clock's reading at the arrival, to the
     // nanosecond, and where the server's clock stood then (UTC, estimated).
-    platform::Instant AnswerInstant;
-    platform::Instant ServerInstant;
+    platform::Instant answerInstant;
+    platform::Instant serverInstant;
     std::string TimeError;                               // why the query failed; empty on success
-    std::optional<platform::SocketFailure> TimeFailure;  // the socket's failure behind TimeError, if one
+    std::optional<platform::SocketFailure> timeFailure;  // the socket's failure behind TimeError, if one
     bool WaitingForAnswer = false;
 
-    // How ServerInstant was measured: the answer's connection began its
-    // handshake at ConnectInstant (PC clock) and had its reply RoundTrip
-    // later (zero when the socket did not say); ServerInstant is off by at
-    // most Bound, and rests on Answers answers (0: not measured).
-    platform::Instant ConnectInstant;
-    platform::Span RoundTrip;
-    platform::Span Bound;
-    int Answers = 0;
-    std::string MeasureNote;        // why no more answers were asked for, when that was not planned
-    double LastConnectSeconds = 0;  // monotonic clock: the latest connect to the server began
+    // How serverInstant was measured: the answer's connection began its
+    // handshake at connectInstant (PC clock) and had its reply roundTrip
+    // later (zero when the socket did not say); serverInstant is off by at
+    // most bound, and rests on that many answers (0: not measured).
+    platform::Instant connectInstant;
+    platform::Span roundTrip;
+    platform::Span bound;
+    int answers = 0;
+    std::string measureNote;        // why no more answers were asked for, when that was not planned
+    double lastConnectSeconds = 0;  // monotonic clock: the latest connect to the server began
 };
 
 struct LogState {
@@ -88,23 +88,23 @@ public:
     Settings settings;
     RunFlags flags;
     bool AlreadyConnected = false;    // a connection was up before the run
-    bool ConnectStepReached = false;  // the run has begun its connection step (it may have dialled)
+    bool connectStepReached = false;  // the run has begun its connection step (it may have dialled)
     TimeQueryState query;
     LogState log;
     ExitStatus exitStatus = ExitStatus::Ok;
-    bool RunFinished = false;  // RunSync has come to its end
+    bool runFinished = false;  // RunSync has come to its end
 
     // Why the latest SaveSettings failed ("<file>: <reason>"); empty after a
     // save that worked.
-    std::string SettingsSaveError;
+    std::string settingsSaveError;
     // What the latest LoadSettings found wrong with the file, for the log
     // once it is open; empty when nothing.
-    std::string SettingsWarning;
+    std::string settingsWarning;
 
     // Why no window can be shown in this process (no display could be
     // opened): a run that would show its window goes on without one, as a
     // quiet run does. Empty when windows can show.
-    std::string WindowsUnavailable;
+    std::string windowsUnavailable;
 
     // Keeps a second window run of the same folder from opening a second
     // status window; null: window runs are not coordinated.

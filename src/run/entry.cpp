@@ -66,7 +66,7 @@ void ProgramEntry(App& app)
     LoadSettings(app);
 
     // Without a display a window run goes on as a quiet one (RunSync says why).
-    const bool shown = !RunsQuiet(app) && app.WindowsUnavailable.empty();
+    const bool shown = !RunsQuiet(app) && app.windowsUnavailable.empty();
     if (shown && !ClaimWindowRun(app))
         return;
 
@@ -90,7 +90,7 @@ ExitStatus RunProgram(App& app)
     ProgramEntry(app);
     // The process lives on while the status window is open or its run goes on
     // (a run whose window the user closed carries on without it).
-    while (app.HasStatusWindow() && !app.RunFinished && (app.flags.RunStarted || frmVEL(app).Form().IsVisible()))
+    while (app.HasStatusWindow() && !app.runFinished && (app.flags.RunStarted || frmVEL(app).Form().IsVisible()))
         app.platform.pump.WaitForEvents(3600.0);
     return app.exitStatus;
 }

@@ -21,7 +21,7 @@ bool WantsWindows(platform::Environment& environment, platform::ProfileFile& pro
 // starts it. Returns once the dialog has closed, the quiet run is over, or the
 // status window has been shown (its run then starts on activation); at once
 // where another window run of the folder is in progress (it is called to the
-// front). Without windows (App::WindowsUnavailable) a run goes on as a quiet one.
+// front). Without windows (App::windowsUnavailable) a run goes on as a quiet one.
 void ProgramEntry(App& app);
 
 // ProgramEntry, then events are dispatched until no window is left and the run

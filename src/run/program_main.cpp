@@ -20,7 +20,7 @@ int ProgramMain(int argc, char** argv)
     platform::HostParts parts = host->Get();
     App app(parts.platform);
     app.fatal = std::move(parts.fatal);
-    app.WindowsUnavailable = host->WindowsUnavailable();
+    app.windowsUnavailable = host->WindowsUnavailable();
     app.windowRuns = &parts.windowRuns;
     host->OnStopRequest([&app](int number, const std::string& name) { StopBySignal(app, number, name); });
     status = static_cast<int>(RunProgram(app));

@@ -27,17 +27,17 @@ void CancelledBeforeConnect(App& app)
 void RunSteps(App& app)
 {
     OpenLog(app);
-    if (!app.SettingsWarning.empty())
-        WriteLog(app, app.SettingsWarning);
+    if (!app.settingsWarning.empty())
+        WriteLog(app, app.settingsWarning);
     app.platform.windows.SetPointer(platform::PointerShape::Busy);
     StatusWindow& window = frmVEL(app);
     const Settings& settings = app.settings;
 
     if (RunsQuiet(app)) {
         WriteLog(app, "started in quiet mode");
-    } else if (!app.WindowsUnavailable.empty()) {
+    } else if (!app.windowsUnavailable.empty()) {
         // Nobody could press a button: no start delay.
-        WriteLog(app, "WARNING: running without windows, as in quiet mode: " + app.WindowsUnavailable);
+        WriteLog(app, "WARNING: running without windows, as in quiet mode: " + app.windowsUnavailable);
     } else {
         ShowCountdown(app, "Waiting to start connection", "Connection will initiate in ", settings.DelaySeconds,
                       " secs.  To cancel out of program, click CANCEL.  To connect now, click GO.", "&Cancel");
@@ -63,7 +63,7 @@ void RunSteps(App& app)
     window.cmdGo.SetEnabled(false);
 
     ShowCountdown(app, "", "Connecting to internet... ", 0, "", "&Cancel");
-    app.ConnectStepReached = true;  // from here on the run may dial
+    app.connectStepReached = true;  // from here on the run may dial
     const bool connected = ConnectToInternet(app);
 
     if (settings.OnlyIfConnected == "Y" && !IsInternetConnected(app)) {
@@ -117,7 +117,7 @@ void RunSync(App& app)
     RunSteps(app);
     // The window's close handling saves the settings, shown or not.
     frmVEL(app).Close();
-    app.RunFinished = true;
+    app.runFinished = true;
 }
 
 }  // namespace vel

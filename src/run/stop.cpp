@@ -18,7 +18,7 @@ constexpr float kHangUpPollSeconds = 0.5f;
 // connection step can be this run's; one that was there before is left alone.
 bool MayHaveDialled(App& app)
 {
-    if (!app.ConnectStepReached || app.AlreadyConnected)
+    if (!app.connectStepReached || app.AlreadyConnected)
         return false;
     std::int16_t status = 0;
     std::string name;

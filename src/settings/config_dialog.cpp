@@ -169,7 +169,7 @@ void ConfigurationDialog::CmdOKClick()
     if (!SaveSettings(app_)) {
         // Nothing to run with: say why, and ask no question.
         ClosedWithoutSave = true;
-        app_.platform.windows.ShowMessageBox(kNotSavedText + app_.SettingsSaveError, form_->Spec().caption,
+        app_.platform.windows.ShowMessageBox(kNotSavedText + app_.settingsSaveError, form_->Spec().caption,
                                              platform::MessageButtons::Ok, platform::MessageIcon::Critical);
     }
     form_->Close();

@@ -72,20 +72,20 @@ void LoadSettings(App& app)
     // A file that must not be used (another user's link, a pipe) reads as
     // missing and is never written; keys beyond the reader's limit read as
     // missing too: say so rather than run on defaults in silence.
-    app.SettingsWarning.clear();
+    app.settingsWarning.clear();
     const std::size_t limit = app.platform.profile.SizeLimit();
     platform::SystemError unusable;
     // The machine's settings are the administrator's: only read, and where
     // there are none, the defaults apply.
     const bool writable = !app.machineRun;
     if (app.machineRun && !app.platform.environment.IsOrdinaryFile(path))
-        app.SettingsWarning = "WARNING: the settings file " + path + " does not exist: the default settings apply";
+        app.settingsWarning = "WARNING: the settings file " + path + " does not exist: the default settings apply";
     else if (!app.platform.profile.Usable(path, unusable))
-        app.SettingsWarning = "WARNING: the settings file " + path + " is not used (" + unusable.description +
+        app.settingsWarning = "WARNING: the settings file " + path + " is not used (" + unusable.description +
                               "): the default settings apply, and nothing is written to it";
     else if (const auto size = app.platform.environment.OrdinaryFileSize(path);
              size && static_cast<std::uint64_t>(*size) > limit)
-        app.SettingsWarning = "WARNING: the settings file " + path + " is larger than " + std::to_string(limit) +
+        app.settingsWarning = "WARNING: the settings file " + path + " is larger than " + std::to_string(limit) +
                               " bytes; only the keys within its first " + std::to_string(limit) + " bytes were read";
 
     s.NTPServer = read("NTPServer");
@@ -144,7 +144,7 @@ bool SaveSettings(App& app)
         s.OnlyIfConnected = "N";
     write("QuietMode", s.QuietMode);
     write("OnlyIfConnected", s.OnlyIfConnected);
-    app.SettingsSaveError = failure;
+    app.settingsSaveError = failure;
     return failure.empty();
 }
 

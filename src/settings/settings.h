@@ -46,11 +46,11 @@ std::int16_t WriteIniValue(App& app, const std::string& fileName, const std::str
 // write NTPServer and Delay back, except in the machine's run (App::machineRun),
 // which never writes the file and warns where there is none. A file that must not be used (another
 // user's link, anything but a regular file) or that is larger than the
-// reader takes leaves a warning in app.SettingsWarning, for the log.
+// reader takes leaves a warning in app.settingsWarning, for the log.
 void LoadSettings(App& app);
 
 // Writes six keys from the record (Tolerance and PCOffset are never written).
-// False when a write failed: app.SettingsSaveError then names the file and
+// False when a write failed: app.settingsSaveError then names the file and
 // the reason. The callers say so (a message box, a log line).
 bool SaveSettings(App& app);
 

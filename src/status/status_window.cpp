@@ -79,7 +79,7 @@ void StatusWindow::OnClose()
     // A run's log is still open when its window closes: a save that failed
     // is said there, never taken for success.
     if (!SaveSettings(app_) && app_.log.file)
-        WriteLog(app_, kSettingsNotSavedLogText + app_.SettingsSaveError);
+        WriteLog(app_, kSettingsNotSavedLogText + app_.settingsSaveError);
 }
 
 void StatusWindow::OnClick(const std::string& control)

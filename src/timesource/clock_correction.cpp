@@ -105,7 +105,7 @@ std::string FormatCorrectedTime(const LocalDateTime& t, const std::string& timeS
 
 platform::Span PreciseClockDifference(const TimeQueryState& query, std::int32_t pcOffset)
 {
-    return query.AnswerInstant - query.ServerInstant - platform::Seconds(pcOffset);
+    return query.answerInstant - query.serverInstant - platform::Seconds(pcOffset);
 }
 
 void CompareAndCorrect(App& app)
@@ -178,7 +178,7 @@ void CompareAndCorrect(App& app)
     if (offsetAfter != offsetBefore)
         newTime = platform::FromSerialSeconds((target + offsetAfter).seconds);
 
-    if (query.Answers > 0)
+    if (query.answers > 0)
         WriteLog(app, DescribePrecision(query));
     WriteLog(app, "system clock corrected to " + FormatCorrectedTime(newTime, clock.Read().timeSeparator));
     app.exitStatus = ExitStatus::Ok;

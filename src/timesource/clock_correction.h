@@ -34,8 +34,8 @@ void CompareAndCorrect(App& app);
 std::int64_t ClockDifference(const platform::LocalDateTime& answerTime, std::int32_t pcOffset,
                              const platform::LocalDateTime& serverTime);
 
-// The same precisely, as the clock is moved: AnswerInstant - PCOffset -
-// ServerInstant, positive when the PC clock is ahead.
+// The same precisely, as the clock is moved: answerInstant - PCOffset -
+// serverInstant, positive when the PC clock is ahead.
 platform::Span PreciseClockDifference(const TimeQueryState& query, std::int32_t pcOffset);
 
 // "1 day 1 hour 1 minute 1 second"; empty for 0 (and for a negative count);

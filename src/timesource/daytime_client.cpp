@@ -45,7 +45,7 @@ public:
         if (query_) {
             query_->ServerAnswer = exchange_.answer;
             query_->AnswerTime = exchange_.arrival.local.time;
-            query_->AnswerInstant = exchange_.arrival.utc;
+            query_->answerInstant = exchange_.arrival.utc;
             query_->WaitingForAnswer = false;
         }
         app_.platform.socket.Close();
@@ -60,9 +60,9 @@ public:
             // A failure without a text is an unknown one, to the log and to
             // the decision after the attempt alike.
             if (error.description.empty())
-                query_->TimeFailure.reset();
+                query_->timeFailure.reset();
             else
-                query_->TimeFailure = error.failure;
+                query_->timeFailure = error.failure;
             query_->WaitingForAnswer = false;
         }
         app_.platform.socket.Close();
@@ -129,7 +129,7 @@ void StartConnect(App& app, Exchange& exchange, DaytimeHandler& handler)
     exchange.waiting = true;
     exchange.connecting = app.platform.clock.Read().utc;
     exchange.handshakeSeen = false;
-    app.query.LastConnectSeconds = app.platform.clock.MonotonicSeconds();
+    app.query.lastConnectSeconds = app.platform.clock.MonotonicSeconds();
     app.platform.socket.Connect(ServerHost(app.settings.NTPServer), DaytimePort, &handler);
 }
 
@@ -201,12 +201,12 @@ bool GetServerTime(App& app)
 
     std::string parsed;
     bool timedOut = false;
-    query.Answers = 0;
-    query.MeasureNote.clear();
+    query.answers = 0;
+    query.measureNote.clear();
     for (int attempt = 1; attempt <= kDaytimeAttempts; ++attempt) {
         // Time servers refuse a client that asks more often than once every
         // 4 seconds.
-        if (attempt > 1 && !WaitUntil(app, query.LastConnectSeconds + kDaytimeAttemptSpacingSeconds))
+        if (attempt > 1 && !WaitUntil(app, query.lastConnectSeconds + kDaytimeAttemptSpacingSeconds))
             break;  // cancelled while waiting
         query.WaitingForAnswer = true;
         // Noticed once the whole-second reading is past the deadline: 10 to
@@ -214,7 +214,7 @@ bool GetServerTime(App& app)
         const double deadline = WholeSeconds(clock.MonotonicSeconds()) + kDaytimeTimeoutSeconds;
         timedOut = false;
         query.TimeError.clear();
-        query.TimeFailure.reset();
+        query.timeFailure.reset();
 
         StartConnect(app, exchange, handler);
 
@@ -233,19 +233,19 @@ bool GetServerTime(App& app)
         }
 
         parsed = ParseDaytimeAnswer(query.ServerAnswer);
-        if (!parsed.empty() || app.flags.UserCancelled || query.TimeFailure == platform::SocketFailure::Refused)
+        if (!parsed.empty() || app.flags.UserCancelled || query.timeFailure == platform::SocketFailure::Refused)
             break;
     }
 
     if (!parsed.empty()) {
         query.ServerTime = ConvertAnswerToLocal(app, parsed);
         // The answer parsed is the latest arrival, that of this exchange.
-        query.ConnectInstant = exchange.connecting;
-        query.RoundTrip = exchange.RoundTrip();
-        const ServerEstimate estimate = *EstimateServerTime(query.ServerAnswer, query.RoundTrip);
-        query.ServerInstant = estimate.atArrival;
-        query.Bound = estimate.bound;
-        query.Answers = 1;
+        query.connectInstant = exchange.connecting;
+        query.roundTrip = exchange.RoundTrip();
+        const ServerEstimate estimate = *EstimateServerTime(query.ServerAnswer, query.roundTrip);
+        query.serverInstant = estimate.atArrival;
+        query.bound = estimate.bound;
+        query.answers = 1;
         return true;
     }
 
@@ -313,14 +313,14 @@ bool RefineServerTime(App& app)
     TimeQueryState& query = app.query;
     platform::Clock& clock = app.platform.clock;
     const auto firstNamed = NamedInstant(query.ServerAnswer);
-    if (query.Answers != 1 || !firstNamed || IsOnTimeAnswer(query.ServerAnswer) || !WantsPrecision(app.settings))
+    if (query.answers != 1 || !firstNamed || IsOnTimeAnswer(query.ServerAnswer) || !WantsPrecision(app.settings))
         return true;
 
     // PC times from the first answer's arrival, server times from the second
     // it named: the offsets found are PC minus server less their difference.
-    const platform::Instant pcOrigin = query.AnswerInstant;
+    const platform::Instant pcOrigin = query.answerInstant;
     auto pcTime = [&](const platform::Instant& t) { return SecondsOf(t - pcOrigin); };
-    std::vector<EdgeAnswer> answers{{pcTime(query.ConnectInstant), 0.0, SecondsOf(query.RoundTrip), 0.0}};
+    std::vector<EdgeAnswer> answers{{pcTime(query.connectInstant), 0.0, SecondsOf(query.roundTrip), 0.0}};
     OffsetInterval allowed = *AllowedOffsets(answers);
 
     // A server of NIST's layout refuses clients that ask more often than
@@ -332,7 +332,7 @@ bool RefineServerTime(App& app)
     while (WorthAnotherAnswer(allowed, answers)) {
         const double now = clock.MonotonicSeconds();
         const double pcNow = pcTime(clock.Read().utc);
-        const double earliest = pcNow + std::max(0.0, query.LastConnectSeconds + spacing - now);
+        const double earliest = pcNow + std::max(0.0, query.lastConnectSeconds + spacing - now);
         const double start = now + NextConnectTime(allowed, answers.back(), earliest) - pcNow;
         const double expected = answers.back().arrival - answers.back().connecting;
         if (start + expected > limit)
@@ -344,7 +344,7 @@ bool RefineServerTime(App& app)
             return false;
         const auto named = NamedInstant(exchange.answer);
         if (!named || IsOnTimeAnswer(exchange.answer)) {
-            query.MeasureNote =
+            query.measureNote =
                 "no further answer: " + (!exchange.error.empty() ? exchange.error
                                          : exchange.answer.empty()
                                              ? std::string("Connection timed out")
@@ -356,7 +356,7 @@ bool RefineServerTime(App& app)
         const auto narrower = AllowedOffsets(answers);
         if (!narrower) {
             // The answers contradict each other: the first one stands alone.
-            query.MeasureNote = "the server's later answers contradicted it";
+            query.measureNote = "the server's later answers contradicted it";
             return true;
         }
         allowed = *narrower;
@@ -365,9 +365,9 @@ bool RefineServerTime(App& app)
         double longestTrip = 0;
         for (const EdgeAnswer& answer : answers)
             longestTrip = std::max(longestTrip, answer.roundTrip);
-        query.ServerInstant = *firstNamed - SpanOfSeconds(allowed.Middle());
-        query.Bound = SpanOfSeconds(allowed.Width() / 2 + longestTrip / 2);
-        query.Answers = static_cast<int>(answers.size());
+        query.serverInstant = *firstNamed - SpanOfSeconds(allowed.Middle());
+        query.bound = SpanOfSeconds(allowed.Width() / 2 + longestTrip / 2);
+        query.answers = static_cast<int>(answers.size());
     }
     return true;
 }
@@ -375,12 +375,12 @@ bool RefineServerTime(App& app)
 std::string DescribePrecision(const TimeQueryState& query)
 {
     // Whole milliseconds, rounded up: never more precise than measured.
-    const std::int64_t nanoseconds = query.Bound.seconds * 1000000000 + query.Bound.nanoseconds;
+    const std::int64_t nanoseconds = query.bound.seconds * 1000000000 + query.bound.nanoseconds;
     const std::int64_t milliseconds = (nanoseconds + 999999) / 1000000;
     std::string text = "measured to within " + std::to_string(milliseconds) + " ms over " +
-                       std::to_string(query.Answers) + (query.Answers == 1 ? " answer" : " answers");
-    if (!query.MeasureNote.empty())
-        text += "; " + query.MeasureNote;
+                       std::to_string(query.answers) + (query.answers == 1 ? " answer" : " answers");
+    if (!query.measureNote.empty())
+        text += "; " + query.measureNote;
     return text;
 }
 

@@ -20,8 +20,8 @@ inline constexpr std::size_t kDaytimeReadLimit = 64 * 1024;  // bytes read from 
 
 // Up to three attempts of 10 seconds each, their connects at least 4 seconds
 // apart. True: app.query.ServerTime holds the server's time as local time and
-// AnswerTime the PC clock at its arrival (AnswerInstant the same precisely,
-// ServerInstant where the server's clock stood then, from the handshake's
+// AnswerTime the PC clock at its arrival (answerInstant the same precisely,
+// serverInstant where the server's clock stood then, from the handshake's
 // round trip and, for an on-time NIST line, its msADV).
 // False: app.query.TimeError says why and ServerTime is zero.
 bool GetServerTime(App& app);
@@ -34,14 +34,14 @@ bool WantsPrecision(const Settings& settings);
 // but an on-time NIST line) and when WantsPrecision: asks the same
 // server up to 7 more times, each connect timed so that the server reads its
 // clock as one of its seconds begins, at least 1 second apart (4 for a
-// server of NIST's layout) and all within 12 seconds, and sets ServerInstant
-// to the middle of what every answer allows, Bound and Answers with it. A
+// server of NIST's layout) and all within 12 seconds, and sets serverInstant
+// to the middle of what every answer allows, bound and answers with it. A
 // failed query ends the search with what is known; answers that contradict
 // each other leave the first answer's estimate. False when the user
 // cancelled meanwhile.
 bool RefineServerTime(App& app);
 
-// "measured to within 4 ms over 8 answers": how precise ServerInstant is.
+// "measured to within 4 ms over 8 answers": how precise serverInstant is.
 std::string DescribePrecision(const TimeQueryState& query);
 
 // The number the log shows for a socket failure: Windows Sockets' own, as it

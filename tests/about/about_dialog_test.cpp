@@ -253,7 +253,7 @@ TEST(AboutBoxInARun, HoldsTheStartDelayAndStartsNoSecondRun)
     EXPECT_EQ(std::count(log.begin(), log.end(), std::string(kLogStartMarker)), 1);
     EXPECT_EQ(std::count(log.begin(), log.end(), std::string("ERROR: user cancelled before connect started")), 1);
     EXPECT_EQ(t.app.exitStatus, ExitStatus::Cancelled);
-    EXPECT_TRUE(t.app.RunFinished);
+    EXPECT_TRUE(t.app.runFinished);
     // The status window was activated again after the box closed.
     ASSERT_NE(t.Window(), nullptr);
     EXPECT_GE(t.Window()->ActivationCount(), 2);

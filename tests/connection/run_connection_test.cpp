@@ -71,7 +71,7 @@ TEST(RunConnection, OnlyIfConnectedWithoutAConnectionStopsBeforeTheQueryAndHangs
                             "no current internet connection found"}));
     EXPECT_TRUE(t.dialUp.hungUp.empty());
     EXPECT_EQ(t.socket.connects, 0);
-    EXPECT_TRUE(t.app.RunFinished);
+    EXPECT_TRUE(t.app.runFinished);
 }
 
 TEST(RunConnection, OnlyIfConnectedStillDialsFirst)
@@ -155,7 +155,7 @@ TEST(RunConnection, ALineThisRunDialledIsHungUpAtTheEndUnderTheDefaultEntry)
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->Text("txtStatus"), "Disconnecting from internet....");
     EXPECT_FALSE(window->IsEnabled("cmdCancel"));
-    EXPECT_TRUE(t.app.RunFinished);
+    EXPECT_TRUE(t.app.runFinished);
 }
 
 TEST(RunConnection, NoHangUpForAConnectionThatWasUpBeforeTheRun)
@@ -210,7 +210,7 @@ TEST(RunConnection, AHangUpThatDoesNotTakeStillEndsTheRunWithAWarning)
               "WARNING: a dial-up link is still up 30 seconds after hanging up \"ISP\"; no longer "
               "waiting for it to go down");
     EXPECT_DOUBLE_EQ(t.clock.MonotonicSeconds(), 3.0 + 33.0);
-    EXPECT_TRUE(t.app.RunFinished);
+    EXPECT_TRUE(t.app.runFinished);
     EXPECT_FALSE(t.Window()->IsVisible());
 }
 

@@ -285,9 +285,9 @@ private slots:
         t.app.settings.Tolerance = 30;
         const platform::ClockReading now = t.clock.Read();
         t.app.query.AnswerTime = now.local.time;
-        t.app.query.AnswerInstant = now.utc;
+        t.app.query.answerInstant = now.utc;
         t.app.query.ServerTime = platform::AddSeconds(now.local.time, 95);
-        t.app.query.ServerInstant = now.utc + platform::Seconds(95);
+        t.app.query.serverInstant = now.utc + platform::Seconds(95);
         auto* status = Widget<QPlainTextEdit>(t.app, "txtStatus");
         QString shown;
         QString label;

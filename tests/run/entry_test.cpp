@@ -61,7 +61,7 @@ TEST(ProgramEntry, QuietModeRunsWithoutShowingAWindow)
     t.env.commandLine = "NoUpdate";
     RunProgram(t.app);
     EXPECT_TRUE(t.app.options.noUpdate);
-    EXPECT_TRUE(t.app.RunFinished);
+    EXPECT_TRUE(t.app.runFinished);
     ASSERT_NE(t.Window(), nullptr);
     EXPECT_FALSE(t.Window()->WasShown());
     const auto lines = t.LogLines();
@@ -80,7 +80,7 @@ TEST(ProgramEntry, AnyOtherQuietModeShowsTheStatusWindowAndWaitsForItsRun)
     ASSERT_NE(t.Window(), nullptr);
     EXPECT_TRUE(t.Window()->WasShown());
     EXPECT_FALSE(t.Window()->IsVisible());  // the run closed it
-    EXPECT_TRUE(t.app.RunFinished);
+    EXPECT_TRUE(t.app.runFinished);
     EXPECT_EQ(status, t.app.exitStatus);
     const auto lines = t.LogLines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "started in quiet mode"), 0);
@@ -124,14 +124,14 @@ TEST(ProgramEntry, WithoutWindowsAWindowRunGoesOnAsAQuietOne)
         SCOPED_TRACE(std::string(c.settings) + " / " + c.unavailable);
         TestApp t;
         t.WriteSettings(c.settings);
-        t.app.WindowsUnavailable = c.unavailable;
+        t.app.windowsUnavailable = c.unavailable;
         double connectedAt = -1;
         t.socket.onConnect = [&](test::FakeSocket& socket, int) {
             connectedAt = t.clock.MonotonicSeconds();
             socket.DeliverError(platform::SocketFailure::Refused, "Connection refused");
         };
         RunProgram(t.app);
-        EXPECT_TRUE(t.app.RunFinished);
+        EXPECT_TRUE(t.app.runFinished);
         EXPECT_EQ(t.Window()->WasShown(), c.shown);
         EXPECT_EQ(t.windowRuns.claimed.size(), c.shown ? 1u : 0u);
         EXPECT_EQ(connectedAt >= 3.0, c.shown) << connectedAt;  // the start delay, only with the window
@@ -187,7 +187,7 @@ TEST(ProgramEntry, TheFirstWindowRunComesToTheFrontWhenAsked)
     });
     RunProgram(t.app);
     EXPECT_EQ(t.windows.frontRequests, 1);
-    EXPECT_TRUE(t.app.RunFinished);
+    EXPECT_TRUE(t.app.runFinished);
 }
 
 // The start decision as the composition root asks it, before any App or
@@ -289,7 +289,7 @@ TEST(ProgramEntry, AQuietRunsLogGoesToStandardErrorUnlessThatIsATerminal)
     for (const auto& c : cases) {
         TestApp t;
         t.WriteSettings(c.settings);
-        t.app.WindowsUnavailable = c.unavailable;
+        t.app.windowsUnavailable = c.unavailable;
         t.env.errorStream = c.stream;
         RunProgram(t.app);
         std::string expected;  // every line of the log, each ended by a line feed alone

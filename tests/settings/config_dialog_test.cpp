@@ -693,7 +693,7 @@ TEST_F(ConfigDialog, YesAtStartUpWithQuietModeRunsWithoutAWindow)
         d.Click("cmdOK");
     });
     RunProgram(t.app);
-    ASSERT_TRUE(t.app.RunFinished);
+    ASSERT_TRUE(t.app.runFinished);
     ASSERT_NE(t.Window(), nullptr);
     EXPECT_FALSE(t.Window()->WasShown());
     const auto log = t.LogLines();

@@ -395,13 +395,13 @@ TEST_F(SettingsTest, ASaveThatFailsIsReportedWithTheFileAndTheReason)
 {
     LoadSettings(app);
     EXPECT_TRUE(SaveSettings(app));
-    EXPECT_EQ(app.SettingsSaveError, "");
+    EXPECT_EQ(app.settingsSaveError, "");
     t.env.writable = false;
     EXPECT_FALSE(SaveSettings(app));
-    EXPECT_EQ(app.SettingsSaveError, "/app/Veltrane.INI: Permission denied (error 13)");
+    EXPECT_EQ(app.settingsSaveError, "/app/Veltrane.INI: Permission denied (error 13)");
     t.env.writable = true;
     EXPECT_TRUE(SaveSettings(app));
-    EXPECT_EQ(app.SettingsSaveError, "") << "a later save that worked clears it";
+    EXPECT_EQ(app.settingsSaveError, "") << "a later save that worked clears it";
     platform::SystemError error;
     t.env.folders.insert(t.SettingsPath());
     EXPECT_EQ(WriteIniValue(app, t.SettingsPath(), "Main", "Delay", "3", &error), 0);
@@ -417,13 +417,13 @@ TEST_F(SettingsTest, AFileBeyondTheReadersLimitLeavesAWarning)
     LoadSettings(app);
     EXPECT_EQ(s.QuietMode, "Y");
     EXPECT_EQ(s.DelaySeconds, 3) << "the Delay line lies beyond the limit";
-    EXPECT_EQ(app.SettingsWarning,
+    EXPECT_EQ(app.settingsWarning,
               "WARNING: the settings file /app/Veltrane.INI is larger than 64 bytes; only the keys within its first 64 "
               "bytes were read");
     EXPECT_FALSE(SaveSettings(app));
     t.profile.SetSizeLimit(4096);
     LoadSettings(app);
-    EXPECT_EQ(app.SettingsWarning, "");
+    EXPECT_EQ(app.settingsWarning, "");
 }
 
 // Another user's link at the name: the file is not read, the defaults apply,
@@ -433,7 +433,7 @@ TEST_F(SettingsTest, AFileThatMustNotBeUsedLeavesAWarningAndTheDefaults)
     t.WriteSettings("[Main]\r\nNTPServer=time.example\r\nDelay=99\r\nQuietMode=Y\r\n");
     t.profile.unusable[t.SettingsPath()] = "a symbolic link that belongs to another user";
     LoadSettings(app);
-    EXPECT_EQ(app.SettingsWarning,
+    EXPECT_EQ(app.settingsWarning,
               "WARNING: the settings file /app/Veltrane.INI is not used (a symbolic link that "
               "belongs to another user): the default settings apply, and nothing is written to it");
     EXPECT_EQ(s.NTPServer, kDefaultNTPServer);

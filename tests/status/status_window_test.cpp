@@ -107,7 +107,7 @@ TEST(StatusWindow, FirstActivationStartsTheRunOnceFromTheEventQueue)
     EXPECT_FALSE(t.app.flags.RunStarted);  // not inside Show
     t.pump.RunFor(60);
     EXPECT_TRUE(t.app.flags.RunStarted);
-    EXPECT_TRUE(t.app.RunFinished);
+    EXPECT_TRUE(t.app.runFinished);
     EXPECT_EQ(during,
               "Connection will initiate in 2 secs.  To cancel out of program, click CANCEL.  "
               "To connect now, click GO.");

@@ -33,7 +33,7 @@ struct Scene {
     {
         const platform::ClockReading now = t.clock.Read();
         t.app.query.AnswerTime = now.local.time;
-        t.app.query.AnswerInstant = now.utc;
+        t.app.query.answerInstant = now.utc;
     }
 
     // The server's time, given as how far the PC clock is ahead of it (the
@@ -41,7 +41,7 @@ struct Scene {
     void PcAheadBy(std::int64_t seconds)
     {
         t.app.query.ServerTime = platform::AddSeconds(t.app.query.AnswerTime, -seconds);
-        t.app.query.ServerInstant = t.app.query.AnswerInstant - platform::Seconds(seconds);
+        t.app.query.serverInstant = t.app.query.answerInstant - platform::Seconds(seconds);
     }
 
     LocalDateTime SetTo(std::size_t i = 0) const { return t.clock.LocalAt(t.clock.sets.at(i)).time; }
@@ -218,8 +218,8 @@ struct BerlinScene {
         t.app.settings.Tolerance = 30;
         const platform::ClockReading now = t.clock.Read();
         t.app.query.AnswerTime = now.local.time;
-        t.app.query.AnswerInstant = now.utc;
-        t.app.query.ServerInstant = platform::InstantOfUtc(utc);
+        t.app.query.answerInstant = now.utc;
+        t.app.query.serverInstant = platform::InstantOfUtc(utc);
         t.app.query.ServerTime = platform::AddSeconds(utc, GetTimeZoneOffsetSeconds(t.app));
     }
 };
@@ -294,9 +294,9 @@ TEST(ClockCorrectionRange, DifferencesBeyond32BitsAreMeasuredShownAndCorrected)
     t.clock = test::VirtualClock({1901, 1, 1, 0, 0, 0});  // a clock that lost its battery long ago
     t.app.settings.Tolerance = 30;
     t.app.query.AnswerTime = t.clock.Now().time;
-    t.app.query.AnswerInstant = t.clock.NowUtc();
+    t.app.query.answerInstant = t.clock.NowUtc();
     t.app.query.ServerTime = {2025, 2, 3, 9, 7, 0};
-    t.app.query.ServerInstant = platform::InstantOfUtc(t.app.query.ServerTime);
+    t.app.query.serverInstant = platform::InstantOfUtc(t.app.query.ServerTime);
     const std::int64_t behind = platform::DiffSeconds(t.app.query.ServerTime, t.app.query.AnswerTime);
     ASSERT_GT(behind, std::int64_t{std::numeric_limits<std::int32_t>::max()});
     CompareAndCorrect(t.app);

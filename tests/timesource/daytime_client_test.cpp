@@ -94,9 +94,9 @@ TEST_F(ClientTest, AnswerGivesServerTimeAsLocalTimeAndTheArrivalTime)
     EXPECT_EQ(Query().ServerAnswer, kAnswer);
     // The same precisely: the reading at the arrival, and the on-time line's
     // second less its msADV (the peer did not report the handshake: no transit).
-    EXPECT_EQ(Query().AnswerInstant, platform::InstantOfUtc({2025, 2, 3, 8, 7, 1}, 100000000));
-    EXPECT_EQ(Query().ServerInstant, platform::InstantOfUtc({2025, 2, 3, 8, 6, 54}, 950000000));
-    EXPECT_EQ(Query().Answers, 1);
+    EXPECT_EQ(Query().answerInstant, platform::InstantOfUtc({2025, 2, 3, 8, 7, 1}, 100000000));
+    EXPECT_EQ(Query().serverInstant, platform::InstantOfUtc({2025, 2, 3, 8, 6, 54}, 950000000));
+    EXPECT_EQ(Query().answers, 1);
     EXPECT_EQ(Query().TimeError, "");
     EXPECT_FALSE(Query().WaitingForAnswer);
     EXPECT_EQ(t.socket.connects, 1);
@@ -158,7 +158,7 @@ TEST(ClientSocketFailures, ARefusalTheLogNamesEndsTheAttempts)
         EXPECT_FALSE(GetServerTime(scene.t.app));
         EXPECT_EQ(scene.t.socket.connects, c.attempts) << c.timeError;
         EXPECT_EQ(scene.Query().TimeError, c.timeError);
-        EXPECT_EQ(scene.Query().TimeFailure, c.kept) << c.timeError;
+        EXPECT_EQ(scene.Query().timeFailure, c.kept) << c.timeError;
     }
 }
 
