@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <climits>
 
 #include "platform/win32/win32_text.h"
 
@@ -127,16 +128,13 @@ std::string ToWindowsLineEnds(const std::string& text)
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r') {
-            out += "\r\n";
-            if (i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-        } else if (c == '\n') {
-            out += "\r\n";
-        } else {
-            out += c;
+        if (text[i] != '\r' && text[i] != '\n') {
+            out += text[i];
+            continue;
         }
+        out += "\r\n";
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            ++i;  // a CR LF already
     }
     return out;
 }
@@ -146,13 +144,9 @@ std::vector<const ControlSpec*> CreationOrder(const std::vector<ControlSpec>& co
     std::vector<const ControlSpec*> order;
     for (const auto& control : controls)
         order.push_back(&control);
-    std::stable_sort(order.begin(), order.end(), [](const ControlSpec* a, const ControlSpec* b) {
-        const bool aInOrder = a->tabIndex >= 0;
-        const bool bInOrder = b->tabIndex >= 0;
-        if (aInOrder != bInOrder)
-            return aInOrder;
-        return aInOrder && a->tabIndex < b->tabIndex;
-    });
+    auto place = [](const ControlSpec* c) { return c->tabIndex >= 0 ? c->tabIndex : INT_MAX; };
+    std::stable_sort(order.begin(), order.end(),
+                     [&place](const ControlSpec* a, const ControlSpec* b) { return place(a) < place(b); });
     return order;
 }
 
