@@ -538,16 +538,12 @@ void QtWindow::Update(int control, const ControlState& state, ControlChange what
     const QString text = ToQString(state.text);
     switch (what) {
         case ControlChange::Text:
-            if (auto* label = qobject_cast<QLabel*>(widget))
-                label->setText(text);
-            else if (auto* line = qobject_cast<QLineEdit*>(widget))
-                line->setText(text);
-            else if (auto* box = qobject_cast<QPlainTextEdit*>(widget))
+            if (auto* box = qobject_cast<QPlainTextEdit*>(widget))
                 box->setPlainText(text);
-            else if (auto* button = qobject_cast<QAbstractButton*>(widget))
-                button->setText(text);
             else if (auto* frame = qobject_cast<QGroupBox*>(widget))
                 frame->setTitle(text);
+            else  // a label, a one-line box or a button
+                widget->setProperty("text", text);
             break;
         case ControlChange::Enabled:
             changing_ = true;

@@ -224,14 +224,11 @@ HFONT Win32Window::Font(bool bold, bool underline)
 
 Win32Window* Win32Window::FromWindow(HWND window)
 {
-    for (HWND current = window; current != nullptr; current = ::GetParent(current)) {
-        wchar_t name[32] = {};
-        if (::GetClassNameW(current, name, 32) > 0 && std::wstring(name) == kFormClass)
-            return reinterpret_cast<Win32Window*>(::GetWindowLongPtrW(current, GWLP_USERDATA));
-        if ((::GetWindowLongPtrW(current, GWL_STYLE) & WS_CHILD) == 0)
-            break;
-    }
-    return nullptr;
+    const HWND root = window != nullptr ? ::GetAncestor(window, GA_ROOT) : nullptr;
+    wchar_t name[32] = {};
+    if (root == nullptr || ::GetClassNameW(root, name, 32) == 0 || std::wstring(name) != kFormClass)
+        return nullptr;
+    return reinterpret_cast<Win32Window*>(::GetWindowLongPtrW(root, GWLP_USERDATA));
 }
 
 HWND Win32Window::Control(const std::string& control) const
@@ -447,13 +444,9 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam)
             else if (form_ != nullptr)
                 form_->NativeActivated();
             return 0;
-        case WM_CLOSE:
-            // The close box, Alt+F4, the task bar: a close request, never refused.
-            if (form_ != nullptr)
-                form_->NativeCloseRequest();
-            return 0;
+        case WM_CLOSE:  // the close box, Alt+F4, the task bar: a close request, never refused
         case WM_ENDSESSION:
-            if (wParam != FALSE && form_ != nullptr)
+            if (form_ != nullptr && (message == WM_CLOSE || wParam != FALSE))
                 form_->NativeCloseRequest();
             return 0;
         case WM_COMMAND:
@@ -539,7 +532,7 @@ LRESULT CALLBACK Win32Window::ControlProcedure(HWND window, UINT message, WPARAM
         ::RemoveWindowSubclass(window, &Win32Window::ControlProcedure, kSubclassId);
         return ::DefSubclassProc(window, message, wParam, lParam);
     }
-    Win32Window* self = FromWindow(::GetParent(window));
+    Win32Window* self = FromWindow(window);
     const int control = ::GetDlgCtrlID(window) - kFirstControlId;
     if (self != nullptr && control >= 0 && control < static_cast<int>(self->controls_.size()) &&
         self->At(control) == window)
@@ -734,9 +727,8 @@ bool Win32WindowSystem::FilterMessage(MSG& msg)
 {
     if (msg.hwnd == nullptr)
         return false;
-    const HWND root = ::GetAncestor(msg.hwnd, GA_ROOT);
-    const Win32Window* window = Win32Window::FromWindow(root);
-    if (window == nullptr || window->Owner() == nullptr || !::IsWindowVisible(root))
+    const Win32Window* window = Win32Window::FromWindow(msg.hwnd);
+    if (window == nullptr || window->Owner() == nullptr || !::IsWindowVisible(window->window_))
         return false;
     const bool pressed = msg.message == WM_KEYDOWN && (::GetKeyState(VK_CONTROL) & 0x8000) == 0 &&
                          (::GetKeyState(VK_MENU) & 0x8000) == 0;
@@ -747,7 +739,7 @@ bool Win32WindowSystem::FilterMessage(MSG& msg)
     if (pressed && (msg.wParam == VK_UP || msg.wParam == VK_LEFT || msg.wParam == VK_DOWN || msg.wParam == VK_RIGHT) &&
         window->Owner()->NativeKey(msg.wParam == VK_UP || msg.wParam == VK_LEFT ? FormKey::Previous : FormKey::Next))
         return true;
-    return ::IsDialogMessageW(root, &msg) != FALSE;
+    return ::IsDialogMessageW(window->window_, &msg) != FALSE;
 }
 
 MessageResult Win32WindowSystem::NativeMessageBox(const std::string& text, const std::string& title,
@@ -796,9 +788,8 @@ void Win32WindowSystem::NativePointer(PointerShape shape, const CursorImage* cus
     // Shown at once where the mouse is over a window of ours.
     POINT point;
     if (::GetCursorPos(&point)) {
-        const HWND under = ::WindowFromPoint(point);
-        const HWND root = under != nullptr ? ::GetAncestor(under, GA_ROOT) : nullptr;
-        if (root != nullptr && Win32Window::FromWindow(root) != nullptr && ::IsWindowVisible(root))
+        const Win32Window* under = Win32Window::FromWindow(::WindowFromPoint(point));
+        if (under != nullptr && ::IsWindowVisible(under->window_))
             ::SetCursor(cursor_ != nullptr ? cursor_ : ::LoadCursorW(nullptr, IDC_ARROW));
     }
 }
