@@ -211,14 +211,11 @@ const wchar_t* Win32Window::FontFace()
 
 HFONT Win32Window::Font(bool bold, bool underline)
 {
-    const int key = (bold ? 1 : 0) + (underline ? 2 : 0);
-    auto it = fonts_.find(key);
-    if (it != fonts_.end())
-        return it->second;
-    const HFONT font = ::CreateFontW(-::MulDiv(kFontPoints, dpi_, 72), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE,
-                                     underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, FontFace());
-    fonts_[key] = font;
+    HFONT& font = fonts_[(bold ? 1 : 0) + (underline ? 2 : 0)];
+    if (font == nullptr)
+        font = ::CreateFontW(-::MulDiv(kFontPoints, dpi_, 72), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE,
+                             underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, FontFace());
     return font;
 }
 
