@@ -725,7 +725,7 @@ bool Win32WindowSystem::FilterMessage(MSG& msg)
     if (msg.hwnd == nullptr)
         return false;
     const Win32Window* window = Win32Window::FromWindow(msg.hwnd);
-    if (window == nullptr || window->Owner() == nullptr || !::IsWindowVisible(window->window_))
+    if (window == nullptr || window->Owner() == nullptr || !::IsWindowVisible(window->Window()))
         return false;
     const bool pressed = msg.message == WM_KEYDOWN && (::GetKeyState(VK_CONTROL) & 0x8000) == 0 &&
                          (::GetKeyState(VK_MENU) & 0x8000) == 0;
@@ -736,7 +736,7 @@ bool Win32WindowSystem::FilterMessage(MSG& msg)
     if (pressed && (msg.wParam == VK_UP || msg.wParam == VK_LEFT || msg.wParam == VK_DOWN || msg.wParam == VK_RIGHT) &&
         window->Owner()->NativeKey(msg.wParam == VK_UP || msg.wParam == VK_LEFT ? FormKey::Previous : FormKey::Next))
         return true;
-    return ::IsDialogMessageW(window->window_, &msg) != FALSE;
+    return ::IsDialogMessageW(window->Window(), &msg) != FALSE;
 }
 
 MessageResult Win32WindowSystem::NativeMessageBox(const std::string& text, const std::string& title,
@@ -786,7 +786,7 @@ void Win32WindowSystem::NativePointer(PointerShape shape, const CursorImage* cus
     POINT point;
     if (::GetCursorPos(&point)) {
         const Win32Window* under = Win32Window::FromWindow(::WindowFromPoint(point));
-        if (under != nullptr && ::IsWindowVisible(under->window_))
+        if (under != nullptr && ::IsWindowVisible(under->Window()))
             ::SetCursor(cursor_ != nullptr ? cursor_ : ::LoadCursorW(nullptr, IDC_ARROW));
     }
 }
