@@ -722,8 +722,6 @@ Win32WindowSystem::~Win32WindowSystem()
 // keeps Enter, Escape and the access keys.
 bool Win32WindowSystem::FilterMessage(MSG& msg)
 {
-    if (msg.hwnd == nullptr)
-        return false;
     const Win32Window* window = Win32Window::FromWindow(msg.hwnd);
     if (window == nullptr || window->Owner() == nullptr || !::IsWindowVisible(window->Window()))
         return false;
