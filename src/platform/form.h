@@ -97,6 +97,7 @@ public:
     int IndexOf(const std::string& control, std::optional<ControlKind> kind = {}) const;
 
     NativeWindow& Native() { return *native_; }
+    const ControlState& StateOf(int control) const { return At(control); }
 
     // What the native window reports. Each one runs the handler, if any, then
     // wakes the event pump so that a wait in progress returns.

@@ -47,17 +47,7 @@ struct ControlSpec {
 inline ControlSpec MakeControl(ControlKind kind, std::string name, std::string caption, int left, int top, int width,
                                int height, int tabIndex = -1, std::string parent = {})
 {
-    ControlSpec c;
-    c.kind = kind;
-    c.name = std::move(name);
-    c.caption = std::move(caption);
-    c.left = left;
-    c.top = top;
-    c.width = width;
-    c.height = height;
-    c.tabIndex = tabIndex;
-    c.parent = std::move(parent);
-    return c;
+    return {kind, std::move(name), std::move(caption), left, top, width, height, tabIndex, std::move(parent)};
 }
 
 struct FormSpec {
@@ -161,6 +151,7 @@ public:
 
     // The form has gone: nothing more is reported to it.
     void Detach() { form_ = nullptr; }
+    Form* Owner() const { return form_; }
 
 protected:
     Form* form_;  // null once the form has gone

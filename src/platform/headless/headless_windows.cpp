@@ -44,11 +44,6 @@ bool HeadlessForm::Type(const std::string& control, const std::string& character
     return true;
 }
 
-bool HeadlessForm::PressBackspace(const std::string& control)
-{
-    return Type(control, std::string(1, static_cast<char>(kKeyBackspace)));
-}
-
 bool HeadlessForm::Paste(const std::string& control, const std::string& text)
 {
     const int i = IndexOf(control);
@@ -75,11 +70,6 @@ void HeadlessForm::Activate()
     ++Window().activations;
     NativeDeactivated();
     NativeActivated();
-}
-
-std::unique_ptr<Form> HeadlessWindowSystem::CreateForm(const FormSpec& spec)
-{
-    return std::make_unique<HeadlessForm>(*this, spec);
 }
 
 MessageResult HeadlessWindowSystem::NativeMessageBox(const std::string& text, const std::string& title,

@@ -49,7 +49,7 @@ public:
     // the window is not open) and nothing happened.
     bool Click(const std::string& control);                                // takes the focus first
     bool Type(const std::string& control, const std::string& characters);  // key by key, through OnKeyPress
-    bool PressBackspace(const std::string& control);
+    bool PressBackspace(const std::string& control) { return Type(control, {static_cast<char>(kKeyBackspace)}); }
     bool Paste(const std::string& control, const std::string& text);  // no key presses
     bool Select(const std::string& control, int index);               // pick from a drop-down list
     void MoveMouseOver(const std::string& control) { NativeMouseMove(IndexOf(control)); }
@@ -87,7 +87,10 @@ public:
 
     // Boxes are seen only by a test that answers them.
     bool IsInteractive() const override { return static_cast<bool>(answerMessage); }
-    std::unique_ptr<Form> CreateForm(const FormSpec& spec) override;
+    std::unique_ptr<Form> CreateForm(const FormSpec& spec) override
+    {
+        return std::make_unique<HeadlessForm>(*this, spec);
+    }
 
     // The window of that name created last that still exists; null when none.
     HeadlessForm* FindForm(const std::string& name) const

@@ -32,14 +32,17 @@ namespace {
 
 constexpr double kFormFontPoints = 7.5;
 
-}  // namespace
-
+// The form a widget reports to; null once the window or the form has gone.
 Form* FormOf(const WindowLink& link)
 {
     return *link != nullptr ? (*link)->Owner() : nullptr;
 }
 
-namespace {
+// Twips to device-independent pixels, rounded to the nearest pixel.
+int TwipsToPixels(int twips)
+{
+    return static_cast<int>(std::lround(twips / 15.0));
+}
 
 // The top-level window: reports activation, the close box, and leaves Tab,
 // Enter and Escape to the form.
@@ -188,10 +191,7 @@ void TypeInto(QObject* box, const std::vector<int>& codes)
         QTextCursor cursor = text->textCursor();
         for (int code : codes) {
             if (code == kKeyBackspace) {
-                if (cursor.hasSelection())
-                    cursor.removeSelectedText();
-                else
-                    cursor.deletePreviousChar();
+                cursor.deletePreviousChar();  // or the selection
             } else if (code > 0) {
                 const char32_t c = static_cast<char32_t>(code);
                 cursor.insertText(QString::fromUcs4(&c, 1));
@@ -298,11 +298,6 @@ private:
 
 }  // namespace
 
-int TwipsToPixels(int twips)
-{
-    return static_cast<int>(std::lround(twips / 15.0));
-}
-
 QtWindow::QtWindow(QtWindowSystem& system, Form& form)
     : NativeWindow(form), system_(system), spec_(form.Spec()), link_(std::make_shared<QtWindow*>(this))
 {
@@ -356,11 +351,6 @@ QWidget* QtWindow::CreateWidget(int index)
                          TwipsToPixels(control.height));
     QWidget* widget = nullptr;
     const WindowLink link = link_;
-    auto click = [link, index] {
-        if (Form* form = FormOf(link))
-            form->NativeClick(index);
-    };
-
     switch (control.kind) {
         case ControlKind::Label: {
             auto* label = new QLabel(parent);
@@ -396,7 +386,6 @@ QWidget* QtWindow::CreateWidget(int index)
             // Enter presses the focused button, as Space does.
             button->setAutoDefault(true);
             button->setDefault(control.isDefault);
-            QObject::connect(button, &QAbstractButton::clicked, button, click);
             widget = button;
             break;
         }
@@ -413,16 +402,12 @@ QWidget* QtWindow::CreateWidget(int index)
         case ControlKind::OptionButton: {
             auto* option = new FormButton<QRadioButton>(caption, parent);
             option->setAutoExclusive(false);
-            QObject::connect(option, &QAbstractButton::clicked, option, click);
             widget = option;
             break;
         }
-        case ControlKind::CheckBox: {
-            auto* check = new FormButton<QCheckBox>(caption, parent);
-            QObject::connect(check, &QAbstractButton::clicked, check, click);
-            widget = check;
+        case ControlKind::CheckBox:
+            widget = new FormButton<QCheckBox>(caption, parent);
             break;
-        }
         case ControlKind::Frame:
             widget = new QGroupBox(caption, parent);
             break;
@@ -442,6 +427,11 @@ QWidget* QtWindow::CreateWidget(int index)
     }
 
     widget->setObjectName(ToQString(control.name));
+    if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        QObject::connect(button, &QAbstractButton::clicked, button, [link, index] {
+            if (Form* form = FormOf(link))
+                form->NativeClick(index);
+        });
     if (control.kind != ControlKind::Line)
         widget->setGeometry(geometry);
     if (control.kind != ControlKind::Frame && control.kind != ControlKind::Picture && control.kind != ControlKind::Line)
@@ -548,16 +538,12 @@ void QtWindow::Update(int control, const ControlState& state, ControlChange what
     const QString text = ToQString(state.text);
     switch (what) {
         case ControlChange::Text:
-            if (auto* label = qobject_cast<QLabel*>(widget))
-                label->setText(text);
-            else if (auto* line = qobject_cast<QLineEdit*>(widget))
-                line->setText(text);
-            else if (auto* box = qobject_cast<QPlainTextEdit*>(widget))
+            if (auto* box = qobject_cast<QPlainTextEdit*>(widget))
                 box->setPlainText(text);
-            else if (auto* button = qobject_cast<QAbstractButton*>(widget))
-                button->setText(text);
             else if (auto* frame = qobject_cast<QGroupBox*>(widget))
                 frame->setTitle(text);
+            else  // a label, a one-line box or a button
+                widget->setProperty("text", text);
             break;
         case ControlChange::Enabled:
             changing_ = true;

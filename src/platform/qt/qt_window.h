@@ -22,12 +22,6 @@ class QtWindowSystem;
 // loop is back where it can delete them).
 using WindowLink = std::shared_ptr<QtWindow*>;
 
-// The form a widget reports to; null once the window or the form has gone.
-Form* FormOf(const WindowLink& link);
-
-// Twips to device-independent pixels, rounded to the nearest pixel.
-int TwipsToPixels(int twips);
-
 class QtWindow : public NativeWindow {
 public:
     QtWindow(QtWindowSystem& system, Form& form);
@@ -42,7 +36,6 @@ public:
     std::string Text(int control) const override;
     void SetFocus(int control, bool byKey) override;
 
-    Form* Owner() const { return form_; }
     // The real widgets, for tests.
     QWidget* Window() const { return window_; }
     QWidget* Widget(const std::string& control) const;

@@ -23,11 +23,6 @@ QtWindowSystem::~QtWindowSystem()
         QGuiApplication::restoreOverrideCursor();
 }
 
-std::unique_ptr<NativeWindow> QtWindowSystem::NewWindow(Form& form)
-{
-    return std::make_unique<QtWindow>(*this, form);
-}
-
 MessageResult QtWindowSystem::NativeMessageBox(const std::string& text, const std::string& title,
                                                MessageButtons buttons, MessageIcon icon, NativeWindow*)
 {

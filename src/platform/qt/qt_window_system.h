@@ -24,7 +24,7 @@ public:
     QtWindow* Window(const std::string& form) const { return NativeOf<QtWindow>(form); }
 
 protected:
-    std::unique_ptr<NativeWindow> NewWindow(Form& form) override;
+    std::unique_ptr<NativeWindow> NewWindow(Form& form) override { return std::make_unique<QtWindow>(*this, form); }
     MessageResult NativeMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
                                    MessageIcon icon, NativeWindow* owner) override;
     void NativePointer(PointerShape shape, const CursorImage* custom) override;

@@ -1,10 +1,12 @@
-// A form's native window on the Win32 API: building, layout, painting, the
-// messages of the window and its controls, and the state the form sets.
+// The Win32 window system: a form's native window (building, layout,
+// painting, the messages of the window and its controls, the state the form
+// sets), the keys the form takes, message boxes and the pointer.
 #include "platform/win32/win32_windows.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
+#include <climits>
 
 #include "platform/win32/win32_text.h"
 
@@ -70,15 +72,6 @@ RECT FrameFor(const FormSpec& spec, int clientWidth, int clientHeight, int dpi)
     return rect;
 }
 
-std::wstring WindowText(HWND window)
-{
-    const int length = ::GetWindowTextLengthW(window);
-    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    const int got = ::GetWindowTextW(window, text.data(), length + 1);
-    text.resize(static_cast<std::size_t>(got > 0 ? got : 0));
-    return text;
-}
-
 int CALLBACK NoteFont(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found)
 {
     *reinterpret_cast<bool*>(found) = true;
@@ -108,6 +101,54 @@ bool FontInstalled(const wchar_t* face)
 }
 
 }  // namespace
+
+int TwipsToPixels(int twips, int dpi)
+{
+    return ::MulDiv(twips, dpi, 1440);
+}
+
+CursorPlanes ToCursorPlanes(const CursorImage& cursor)
+{
+    // Transparent: AND 1, XOR 0; black: AND 0, XOR 0; white: AND 0, XOR 1.
+    CursorPlanes planes;
+    for (std::size_t row = 0; row < 32; ++row) {
+        const std::uint32_t andBits = ~cursor.mask[row];
+        const std::uint32_t xorBits = cursor.mask[row] & ~cursor.image[row];
+        for (std::size_t byte = 0; byte < 4; ++byte) {
+            const unsigned shift = static_cast<unsigned>(24 - 8 * byte);
+            planes.andPlane[row * 4 + byte] = static_cast<std::uint8_t>(andBits >> shift);
+            planes.xorPlane[row * 4 + byte] = static_cast<std::uint8_t>(xorBits >> shift);
+        }
+    }
+    return planes;
+}
+
+std::string ToWindowsLineEnds(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n') {
+            out += text[i];
+            continue;
+        }
+        out += "\r\n";
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            ++i;  // a CR LF already
+    }
+    return out;
+}
+
+std::vector<const ControlSpec*> CreationOrder(const std::vector<ControlSpec>& controls)
+{
+    std::vector<const ControlSpec*> order;
+    for (const auto& control : controls)
+        order.push_back(&control);
+    auto place = [](const ControlSpec* c) { return c->tabIndex >= 0 ? c->tabIndex : INT_MAX; };
+    std::stable_sort(order.begin(), order.end(),
+                     [&place](const ControlSpec* a, const ControlSpec* b) { return place(a) < place(b); });
+    return order;
+}
 
 // Building and layout
 
@@ -142,7 +183,7 @@ Win32Window::Win32Window(Win32WindowSystem& system, Form& form)
     // order (a frame is never a Tab stop).
     for (std::size_t i = 0; i < controls_.size(); ++i)
         if (spec_.controls[i].kind == ControlKind::Frame)
-            ::SetWindowPos(controls_[i].window, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            ::SetWindowPos(controls_[i], HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     Layout();
     system_.windows_.push_back(this);
 }
@@ -170,34 +211,28 @@ const wchar_t* Win32Window::FontFace()
 
 HFONT Win32Window::Font(bool bold, bool underline)
 {
-    const int key = (bold ? 1 : 0) + (underline ? 2 : 0);
-    auto it = fonts_.find(key);
-    if (it != fonts_.end())
-        return it->second;
-    const HFONT font = ::CreateFontW(-::MulDiv(kFontPoints, dpi_, 72), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE,
-                                     underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, FontFace());
-    fonts_[key] = font;
+    HFONT& font = fonts_[(bold ? 1 : 0) + (underline ? 2 : 0)];
+    if (font == nullptr)
+        font = ::CreateFontW(-::MulDiv(kFontPoints, dpi_, 72), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE,
+                             underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, FontFace());
     return font;
 }
 
 Win32Window* Win32Window::FromWindow(HWND window)
 {
-    for (HWND current = window; current != nullptr; current = ::GetParent(current)) {
-        wchar_t name[32] = {};
-        if (::GetClassNameW(current, name, 32) > 0 && std::wstring(name) == kFormClass)
-            return reinterpret_cast<Win32Window*>(::GetWindowLongPtrW(current, GWLP_USERDATA));
-        if ((::GetWindowLongPtrW(current, GWL_STYLE) & WS_CHILD) == 0)
-            break;
-    }
-    return nullptr;
+    const HWND root = window != nullptr ? ::GetAncestor(window, GA_ROOT) : nullptr;
+    wchar_t name[32] = {};
+    if (root == nullptr || ::GetClassNameW(root, name, 32) == 0 || std::wstring(name) != kFormClass)
+        return nullptr;
+    return reinterpret_cast<Win32Window*>(::GetWindowLongPtrW(root, GWLP_USERDATA));
 }
 
 HWND Win32Window::Control(const std::string& control) const
 {
     for (std::size_t i = 0; i < controls_.size(); ++i)
         if (spec_.controls[i].name == control)
-            return controls_[i].window;
+            return controls_[i];
     return nullptr;
 }
 
@@ -257,7 +292,7 @@ void Win32Window::CreateControl(int index)
                                           ::GetModuleHandleW(nullptr), nullptr);
     if (window == nullptr)
         system_.Stop("the control " + control.name + " could not be created: " + SystemErrorText(::GetLastError()));
-    At(index).window = window;
+    At(index) = window;
     ::SetWindowSubclass(window, &Win32Window::ControlProcedure, kSubclassId, 0);
     // Common controls 6 open a list as tall as it needs, up to 30 rows,
     // whatever the window's height: ask for the layout's rows.
@@ -284,7 +319,7 @@ void Win32Window::Layout()
     fonts_.clear();
     for (int i = 0; i < static_cast<int>(controls_.size()); ++i) {
         const ControlSpec& control = SpecOf(i);
-        const HWND window = At(i).window;
+        const HWND window = At(i);
         if (window == nullptr)
             continue;
         const RECT rect = ControlRect(control);
@@ -302,7 +337,8 @@ void Win32Window::Layout()
         if (control.kind == ControlKind::ComboBox)
             continue;  // its font is set (a new font would reset the height)
         const bool bold = control.kind == ControlKind::Label && control.bold;
-        ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(Font(bold, At(i).underline)), TRUE);
+        ::SendMessageW(window, WM_SETFONT,
+                       reinterpret_cast<WPARAM>(Font(bold, form_ != nullptr && form_->StateOf(i).underline)), TRUE);
     }
     const RECT frame =
         FrameFor(spec_, TwipsToPixels(spec_.clientWidth, dpi_), TwipsToPixels(spec_.clientHeight, dpi_), dpi_);
@@ -342,14 +378,12 @@ void Win32Window::Paint()
         const RECT at = ControlRect(control);
         const int x1 = at.left, y1 = at.top, x2 = at.right, y2 = at.bottom;
         const int width = std::max(1, control.lineWidth);
-        const HBRUSH brush = ::CreateSolidBrush(control.lineColour);
         if (y1 == y2 || x1 == x2) {
-            RECT rect;
-            if (y1 == y2)
-                rect = {std::min(x1, x2), y1, std::max(x1, x2), y1 + width};
-            else
-                rect = {x1, std::min(y1, y2), x1 + width, std::max(y1, y2)};
+            const RECT rect = y1 == y2 ? RECT{std::min(x1, x2), y1, std::max(x1, x2), y1 + width}
+                                       : RECT{x1, std::min(y1, y2), x1 + width, std::max(y1, y2)};
+            const HBRUSH brush = ::CreateSolidBrush(control.lineColour);
             ::FillRect(dc, &rect, brush);
+            ::DeleteObject(brush);
         } else {
             const HPEN pen = ::CreatePen(PS_SOLID, width, control.lineColour);
             const HGDIOBJ old = ::SelectObject(dc, pen);
@@ -358,7 +392,6 @@ void Win32Window::Paint()
             ::SelectObject(dc, old);
             ::DeleteObject(pen);
         }
-        ::DeleteObject(brush);
     }
     ::EndPaint(window_, &paint);
 }
@@ -384,7 +417,7 @@ void Win32Window::RepaintLabel(int control)
     if (SpecOf(control).kind != ControlKind::Label)
         return;
     RECT rect;
-    ::GetWindowRect(At(control).window, &rect);
+    ::GetWindowRect(At(control), &rect);
     ::MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&rect), 2);
     ::RedrawWindow(window_, &rect, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
@@ -408,13 +441,9 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam)
             else if (form_ != nullptr)
                 form_->NativeActivated();
             return 0;
-        case WM_CLOSE:
-            // The close box, Alt+F4, the task bar: a close request, never refused.
-            if (form_ != nullptr)
-                form_->NativeCloseRequest();
-            return 0;
+        case WM_CLOSE:  // the close box, Alt+F4, the task bar: a close request, never refused
         case WM_ENDSESSION:
-            if (wParam != FALSE && form_ != nullptr)
+            if (form_ != nullptr && (message == WM_CLOSE || wParam != FALSE))
                 form_->NativeCloseRequest();
             return 0;
         case WM_COMMAND:
@@ -426,7 +455,8 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam)
             if (control >= controls_.size())
                 break;
             const HDC dc = reinterpret_cast<HDC>(wParam);
-            const std::optional<Colour> colour = controls_[control].colour;
+            const std::optional<Colour> colour =
+                form_ != nullptr ? form_->StateOf(static_cast<int>(control)).colour : std::nullopt;
             if (spec_.controls[control].kind == ControlKind::Label) {
                 // Only the text: the window has painted the background.
                 ::SetTextColor(dc, colour.value_or(::GetSysColor(COLOR_WINDOWTEXT)));
@@ -483,28 +513,13 @@ void Win32Window::Command(int id, int code)
     const int control = id - kFirstControlId;
     if (control < 0 || control >= static_cast<int>(controls_.size()))
         return;
-    switch (SpecOf(control).kind) {
-        case ControlKind::Button:
-        case ControlKind::CheckBox:
-            if (code == BN_CLICKED)
-                form_->NativeClick(control);
-            break;
-        case ControlKind::OptionButton:
-            if (code == BN_CLICKED || code == BN_DOUBLECLICKED)
-                form_->NativeClick(control);
-            break;
-        case ControlKind::Label:
-            if (code == STN_CLICKED)
-                form_->NativeClick(control);
-            break;
-        case ControlKind::ComboBox:
-            if (code == CBN_SELCHANGE)
-                form_->NativeSelected(control,
-                                      static_cast<int>(::SendMessageW(At(control).window, CB_GETCURSEL, 0, 0)));
-            break;
-        default:
-            break;
-    }
+    const ControlKind kind = SpecOf(control).kind;
+    if (kind == ControlKind::ComboBox && code == CBN_SELCHANGE)
+        form_->NativeSelected(control, static_cast<int>(::SendMessageW(At(control), CB_GETCURSEL, 0, 0)));
+    else if ((kind == ControlKind::Button || kind == ControlKind::CheckBox || kind == ControlKind::OptionButton)
+                 ? code == BN_CLICKED || (kind == ControlKind::OptionButton && code == BN_DOUBLECLICKED)
+                 : kind == ControlKind::Label && code == STN_CLICKED)
+        form_->NativeClick(control);
 }
 
 LRESULT CALLBACK Win32Window::ControlProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
@@ -514,10 +529,10 @@ LRESULT CALLBACK Win32Window::ControlProcedure(HWND window, UINT message, WPARAM
         ::RemoveWindowSubclass(window, &Win32Window::ControlProcedure, kSubclassId);
         return ::DefSubclassProc(window, message, wParam, lParam);
     }
-    Win32Window* self = FromWindow(::GetParent(window));
+    Win32Window* self = FromWindow(window);
     const int control = ::GetDlgCtrlID(window) - kFirstControlId;
     if (self != nullptr && control >= 0 && control < static_cast<int>(self->controls_.size()) &&
-        self->At(control).window == window)
+        self->At(control) == window)
         return self->HandleControl(control, window, message, wParam, lParam);
     return ::DefSubclassProc(window, message, wParam, lParam);
 }
@@ -621,7 +636,7 @@ void Win32Window::SetTitle(const std::string& title)
 
 void Win32Window::Repaint(int control)
 {
-    const HWND target = control < 0 ? window_ : At(control).window;
+    const HWND target = control < 0 ? window_ : At(control);
     if (target == nullptr)  // a line: the window paints it
         ::RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     else
@@ -630,37 +645,35 @@ void Win32Window::Repaint(int control)
 
 void Win32Window::Update(int control, const ControlState& state, ControlChange what)
 {
-    Native& native = At(control);
-    if (native.window == nullptr)
+    const HWND window = At(control);
+    if (window == nullptr)
         return;
     const ControlSpec& spec = SpecOf(control);
     switch (what) {
         case ControlChange::Text: {
             const bool lines = spec.kind == ControlKind::TextBox && spec.multiLine;
-            ::SetWindowTextW(native.window, Widen(lines ? ToWindowsLineEnds(state.text) : state.text).c_str());
+            ::SetWindowTextW(window, Widen(lines ? ToWindowsLineEnds(state.text) : state.text).c_str());
             break;
         }
         case ControlChange::Enabled:
-            ::EnableWindow(native.window, state.enabled ? TRUE : FALSE);
+            ::EnableWindow(window, state.enabled ? TRUE : FALSE);
             break;
         case ControlChange::Checked:
-            ::SendMessageW(native.window, BM_SETCHECK, state.checked ? BST_CHECKED : BST_UNCHECKED, 0);
+            ::SendMessageW(window, BM_SETCHECK, state.checked ? BST_CHECKED : BST_UNCHECKED, 0);
             return;
         case ControlChange::List:
             if (spec.kind != ControlKind::ComboBox)
                 return;
-            ::SendMessageW(native.window, CB_RESETCONTENT, 0, 0);
+            ::SendMessageW(window, CB_RESETCONTENT, 0, 0);
             for (const std::string& item : state.items)
-                ::SendMessageW(native.window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(item).c_str()));
-            ::SendMessageW(native.window, CB_SETCURSEL, static_cast<WPARAM>(state.selected), 0);
+                ::SendMessageW(window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(item).c_str()));
+            ::SendMessageW(window, CB_SETCURSEL, static_cast<WPARAM>(state.selected), 0);
             return;
         case ControlChange::Appearance:
-            native.colour = state.colour;
-            native.underline = state.underline;
             ::SendMessageW(
-                native.window, WM_SETFONT,
+                window, WM_SETFONT,
                 reinterpret_cast<WPARAM>(Font(spec.kind == ControlKind::Label && spec.bold, state.underline)), TRUE);
-            ::InvalidateRect(native.window, nullptr, TRUE);
+            ::InvalidateRect(window, nullptr, TRUE);
             break;
         case ControlChange::Cursor:
             return;  // the window system shows it (WM_SETCURSOR)
@@ -670,16 +683,110 @@ void Win32Window::Update(int control, const ControlState& state, ControlChange w
 
 std::string Win32Window::Text(int control) const
 {
-    return Narrow(WindowText(controls_[static_cast<std::size_t>(control)].window));
+    const HWND window = controls_[static_cast<std::size_t>(control)];
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(
+        static_cast<std::size_t>(std::max(0, ::GetWindowTextW(window, text.data(), static_cast<int>(text.size())))));
+    return Narrow(text);
 }
 
 void Win32Window::SetFocus(int control, bool byKey)
 {
-    const HWND target = control < 0 || At(control).window == nullptr ? window_ : At(control).window;
+    const HWND target = control < 0 || At(control) == nullptr ? window_ : At(control);
     ::SetFocus(target);
     // As the dialog manager does when a key moves the focus into a box.
     if (byKey && control >= 0 && SpecOf(control).kind == ControlKind::TextBox)
         ::SendMessageW(target, EM_SETSEL, 0, -1);
+}
+
+// The window system
+
+Win32WindowSystem::Win32WindowSystem(Win32EventPump& pump, bool seen) : WindowSystem(pump), pump_(pump), seen_(seen)
+{
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_STANDARD_CLASSES;
+    ::InitCommonControlsEx(&controls);
+    // Tab, the arrows, the access keys, Enter and Escape in every window of ours.
+    pump_.SetMessageFilter([this](MSG& msg) { return FilterMessage(msg); });
+}
+
+Win32WindowSystem::~Win32WindowSystem()
+{
+    pump_.SetMessageFilter(nullptr);
+    if (custom_ != nullptr)
+        ::DestroyCursor(custom_);
+}
+
+// Tab and the arrows on an option button are the form's; the dialog manager
+// keeps Enter, Escape and the access keys.
+bool Win32WindowSystem::FilterMessage(MSG& msg)
+{
+    const Win32Window* window = Win32Window::FromWindow(msg.hwnd);
+    if (window == nullptr || window->Owner() == nullptr || !::IsWindowVisible(window->Window()))
+        return false;
+    const bool pressed = msg.message == WM_KEYDOWN && (::GetKeyState(VK_CONTROL) & 0x8000) == 0 &&
+                         (::GetKeyState(VK_MENU) & 0x8000) == 0;
+    if (pressed && msg.wParam == VK_TAB) {
+        window->Owner()->NativeKey((::GetKeyState(VK_SHIFT) & 0x8000) != 0 ? FormKey::BackTab : FormKey::Tab);
+        return true;
+    }
+    if (pressed && (msg.wParam == VK_UP || msg.wParam == VK_LEFT || msg.wParam == VK_DOWN || msg.wParam == VK_RIGHT) &&
+        window->Owner()->NativeKey(msg.wParam == VK_UP || msg.wParam == VK_LEFT ? FormKey::Previous : FormKey::Next))
+        return true;
+    return ::IsDialogMessageW(window->Window(), &msg) != FALSE;
+}
+
+MessageResult Win32WindowSystem::NativeMessageBox(const std::string& text, const std::string& title,
+                                                  MessageButtons buttons, MessageIcon icon, NativeWindow* owner)
+{
+    UINT type = buttons == MessageButtons::YesNo ? MB_YESNO : MB_OK;
+    type |= icon == MessageIcon::Question ? MB_ICONQUESTION : icon == MessageIcon::Critical ? MB_ICONERROR : 0;
+    // Without a window of ours to own it, the box still disables them all.
+    type |= MB_SETFOREGROUND | (owner == nullptr ? MB_TASKMODAL : 0);
+    const HWND window = owner != nullptr ? static_cast<Win32Window*>(owner)->Window() : nullptr;
+    const int answer = ::MessageBoxW(window, Widen(text).c_str(), Widen(title).c_str(), type);
+    if (buttons == MessageButtons::Ok)
+        return MessageResult::Ok;
+    return answer == IDYES ? MessageResult::Yes : MessageResult::No;
+}
+
+void Win32WindowSystem::NativePointer(PointerShape shape, const CursorImage* custom)
+{
+    switch (shape) {
+        case PointerShape::Default:
+            cursor_ = nullptr;
+            break;
+        case PointerShape::Busy:
+            cursor_ = ::LoadCursorW(nullptr, IDC_APPSTARTING);  // the arrow with the hourglass
+            break;
+        case PointerShape::Custom:
+            if (custom == nullptr) {
+                cursor_ = ::LoadCursorW(nullptr, IDC_ARROW);
+                break;
+            }
+            if (!customImage_ || customImage_->image != custom->image || customImage_->mask != custom->mask ||
+                customImage_->hotX != custom->hotX || customImage_->hotY != custom->hotY) {
+                const HCURSOR old = custom_;
+                const CursorPlanes planes = ToCursorPlanes(*custom);
+                custom_ = ::CreateCursor(::GetModuleHandleW(nullptr), custom->hotX, custom->hotY, 32, 32,
+                                         planes.andPlane.data(), planes.xorPlane.data());
+                customImage_ = *custom;
+                if (old != nullptr && ::GetCursor() == old)
+                    ::SetCursor(custom_);  // before the old one goes
+                if (old != nullptr)
+                    ::DestroyCursor(old);
+            }
+            cursor_ = custom_;
+            break;
+    }
+    // Shown at once where the mouse is over a window of ours.
+    POINT point;
+    if (::GetCursorPos(&point)) {
+        const Win32Window* under = Win32Window::FromWindow(::WindowFromPoint(point));
+        if (under != nullptr && ::IsWindowVisible(under->Window()))
+            ::SetCursor(cursor_ != nullptr ? cursor_ : ::LoadCursorW(nullptr, IDC_ARROW));
+    }
 }
 
 }  // namespace vel::platform

@@ -57,7 +57,6 @@ public:
     std::string Text(int control) const override;
     void SetFocus(int control, bool byKey) override;
 
-    Form* Owner() const { return form_; }
     // The real windows, for tests.
     HWND Window() const { return window_; }
     HWND Control(const std::string& control) const;
@@ -70,19 +69,13 @@ public:
     static Win32Window* FromWindow(HWND window);
 
 private:
-    struct Native {
-        HWND window = nullptr;  // none for lines, which the window paints
-        std::optional<Colour> colour;
-        bool underline = false;
-    };
-
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK ControlProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                              DWORD_PTR data);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleControl(int control, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     const ControlSpec& SpecOf(int control) const { return spec_.controls[static_cast<std::size_t>(control)]; }
-    Native& At(int control) { return controls_[static_cast<std::size_t>(control)]; }
+    HWND& At(int control) { return controls_[static_cast<std::size_t>(control)]; }
 
     void CreateControl(int control);
     void Layout();
@@ -99,7 +92,7 @@ private:
     int dpi_ = 96;
     std::map<int, HFONT> fonts_;  // by bold + 2 * underline
     HICON icon_ = nullptr;
-    std::vector<Native> controls_;
+    std::vector<HWND> controls_;  // none for lines, which the window paints
     std::vector<HWND> disabledByModal_;
 };
 
@@ -119,7 +112,7 @@ public:
     Win32Window* Window(const std::string& form) const { return NativeOf<Win32Window>(form); }
 
 protected:
-    std::unique_ptr<NativeWindow> NewWindow(Form& form) override;
+    std::unique_ptr<NativeWindow> NewWindow(Form& form) override { return std::make_unique<Win32Window>(*this, form); }
     // MessageBoxW over the window the user works in (all of them disabled
     // meanwhile); its own loop runs until it is answered.
     MessageResult NativeMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
