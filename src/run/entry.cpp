@@ -46,7 +46,7 @@ bool ClaimWindowRun(App& app)
 
 }  // namespace
 
-void ProgramEntry(App& app)
+void StartChosen(App& app)
 {
     app.flags.RunStarted = false;
     app.log.file.reset();
@@ -85,9 +85,9 @@ void ProgramEntry(App& app)
     window.Show();
 }
 
-ExitStatus RunProgram(App& app)
+ExitStatus ProgramMain(App& app)
 {
-    ProgramEntry(app);
+    StartChosen(app);
     // The process lives on while the status window is open or its run goes on
     // (a run whose window the user closed carries on without it).
     while (app.HasStatusWindow() && !app.runFinished && (app.flags.RunStarted || frmVEL(app).Form().IsVisible()))

@@ -22,10 +22,10 @@ bool WantsWindows(platform::Environment& environment, platform::ProfileFile& pro
 // status window has been shown (its run then starts on activation); at once
 // where another window run of the folder is in progress (it is called to the
 // front). Without windows (App::windowsUnavailable) a run goes on as a quiet one.
-void ProgramEntry(App& app);
+void StartChosen(App& app);
 
-// ProgramEntry, then events are dispatched until no window is left and the run
+// StartChosen, then events are dispatched until no window is left and the run
 // is over. Returns the exit status for the caller.
-ExitStatus RunProgram(App& app);
+ExitStatus ProgramMain(App& app);
 
 }  // namespace vel

@@ -23,7 +23,7 @@ int ProgramMain(int argc, char** argv)
     app.windowsUnavailable = host->WindowsUnavailable();
     app.windowRuns = &parts.windowRuns;
     host->OnStopRequest([&app](int number, const std::string& name) { StopBySignal(app, number, name); });
-    status = static_cast<int>(RunProgram(app));
+    status = static_cast<int>(ProgramMain(app));
     host->Exit(status);
     return status;  // Exit does not return
 }

@@ -240,7 +240,7 @@ TEST(AboutBoxInARun, HoldsTheStartDelayAndStartsNoSecondRun)
     t.pump.At(10.5, note);
     t.pump.At(11.5, [&] { t.Window()->Click("cmdCancel"); });
 
-    RunProgram(t.app);
+    ProgramMain(t.app);
 
     ASSERT_EQ(seen.size(), 5u);
     EXPECT_THAT(seen[0].second, HasSubstr("initiate in 28 secs"));

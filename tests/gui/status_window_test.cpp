@@ -214,7 +214,7 @@ private slots:
         After(1300, [&] { QTest::mouseClick(Widget(t.app, "cmdCancel"), Qt::LeftButton); });
         QElapsedTimer clock;
         clock.start();
-        const ExitStatus status = RunProgram(t.app);
+        const ExitStatus status = ProgramMain(t.app);
         const qint64 elapsed = clock.elapsed();
 
         QCOMPARE(status, ExitStatus::Cancelled);
@@ -257,7 +257,7 @@ private slots:
         });
         QElapsedTimer clock;
         clock.start();
-        RunProgram(t.app);
+        ProgramMain(t.app);
         const qint64 elapsed = clock.elapsed();
 
         QVERIFY(aboutWasModal);

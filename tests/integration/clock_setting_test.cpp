@@ -25,7 +25,7 @@ protected:
             "QuietMode=Y\r\n");
     }
 
-    ProgramRun RunProgram(const std::string& server, const std::string& standIn, const std::string& zone = "")
+    ProgramRun RunBinary(const std::string& server, const std::string& standIn, const std::string& zone = "")
     {
         RunOptions options;
         options.server = server;
@@ -41,7 +41,7 @@ const char* const kOnTimeBehind = "--layout nist --mode ontime --advance 0 --off
 
 TEST_F(ClockSettingRun, TheInstantAskedForIsTheServersTimeWithin20Milliseconds)
 {
-    const ProgramRun run = RunProgram(kOnTimeBehind, "succeed");
+    const ProgramRun run = RunBinary(kOnTimeBehind, "succeed");
     ASSERT_EQ(run.log.size(), 7u) << run.output;
     EXPECT_EQ(run.log[4], "system clock off by 1 minute 35 seconds");
     EXPECT_TRUE(InOrder(run.log, {"measured to within *"}));
@@ -56,7 +56,7 @@ TEST_F(ClockSettingRun, TheInstantAskedForIsTheServersTimeWithin20Milliseconds)
 
 TEST_F(ClockSettingRun, ARefusedSettingTriesTheSystemBusAndIsReported)
 {
-    const ProgramRun run = RunProgram(kOnTimeBehind, "refuse");
+    const ProgramRun run = RunBinary(kOnTimeBehind, "refuse");
     ASSERT_EQ(run.log.size(), 6u) << run.output;
     EXPECT_EQ(run.log[4], "system clock off by 1 minute 35 seconds");
     EXPECT_EQ(run.log[5].rfind("ERROR: the system clock could not be set: clock_settime: operation not permitted; "
@@ -74,7 +74,7 @@ TEST_F(ClockSettingRun, ARefusedSettingTriesTheSystemBusAndIsReported)
 TEST_F(ClockSettingRun, InAZoneThatIsNotWholeHours)
 {
     const ProgramRun behind =
-        RunProgram("--layout nist --mode ontime --advance 0 --offset 95", "succeed", "Asia/Kolkata");
+        RunBinary("--layout nist --mode ontime --advance 0 --offset 95", "succeed", "Asia/Kolkata");
     ASSERT_GE(behind.log.size(), 3u) << behind.output;
     EXPECT_EQ(behind.log[behind.log.size() - 3], "system clock off by 1 minute 35 seconds");
     ASSERT_EQ(behind.clockSettings.size(), 1u);
@@ -86,7 +86,7 @@ TEST_F(ClockSettingRun, InAZoneThatIsNotWholeHours)
 TEST_F(ClockSettingRun, WithPreciseNTheXinetdLayoutIsSetToWithinHalfASecond)
 {
     WriteSettings("[Main]\r\nNTPServer=127.0.0.1\r\nConnectionType=LAN\r\nQuietMode=Y\r\nPrecise=N\r\n");
-    const ProgramRun run = RunProgram("--layout xinetd --offset -95", "succeed");
+    const ProgramRun run = RunBinary("--layout xinetd --offset -95", "succeed");
     ASSERT_EQ(run.clockSettings.size(), 1u) << run.output;
     EXPECT_NEAR(run.clockSettings[0].FromNow(), -95.0, 0.520);
     EXPECT_EQ(run.connections.size(), 1u);
@@ -128,8 +128,8 @@ TEST_F(ClockSettingRun, ACorrectionIntoSummerTimeLogsTheTimeInSummerTime)
         ++year;
     // A server two hours after Berlin's spring change; the PC before it.
     const double offset = duration<double>(change(year) + 2h - now).count();
-    const ProgramRun run = RunProgram("--layout nist --mode ontime --advance 0 --offset " + std::to_string(offset),
-                                      "move", "Europe/Berlin");
+    const ProgramRun run = RunBinary("--layout nist --mode ontime --advance 0 --offset " + std::to_string(offset),
+                                     "move", "Europe/Berlin");
     ASSERT_EQ(run.clockSettings.size(), 1u) << run.output;
     const ClockSetting& set = run.clockSettings[0];
     EXPECT_NEAR(set.FromNow(), offset, 0.020);
@@ -146,7 +146,7 @@ TEST_F(ClockSettingRun, ACorrectionIntoSummerTimeLogsTheTimeInSummerTime)
 // One attempt, one connection: a refusal is one connect, not Qt's two.
 TEST_F(ClockSettingRun, ARefusalIsOneConnection)
 {
-    const ProgramRun refused = RunProgram("", "refuse");
+    const ProgramRun refused = RunBinary("", "refuse");
     ASSERT_FALSE(refused.log.empty()) << refused.output;
     EXPECT_EQ(refused.log.back(), "ERROR: winsock error - 10061 Connection refused");
     ASSERT_EQ(refused.connections.size(), 1u);

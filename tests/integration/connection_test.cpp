@@ -21,7 +21,7 @@ protected:
                       "\r\nConnectoid=" + connectoid + "\r\nOnlyIfConnected=" + onlyIfConnected + "\r\n");
     }
 
-    ProgramRun RunProgram(bool defaultRoute)
+    ProgramRun RunBinary(bool defaultRoute)
     {
         // The program's PATH: an empty folder, so that no pon or poff
         // of this machine is ever found.
@@ -37,7 +37,7 @@ protected:
 TEST_F(ConnectionIntegration, DefaultRouteIsALanConnection)
 {
     Settings("LAN", "", "N");
-    const ProgramRun run = RunProgram(true);
+    const ProgramRun run = RunBinary(true);
     EXPECT_TRUE(InOrder(run.log, {"*** VEL started ***", "started in quiet mode", "detected current connection via LAN",
                                   std::string("starting connect to ") + kServer}))
         << run.output;
@@ -48,7 +48,7 @@ TEST_F(ConnectionIntegration, DefaultRouteIsALanConnection)
 TEST_F(ConnectionIntegration, OnlyIfConnectedWithoutARouteEndsBeforeTheQuery)
 {
     Settings("LAN", "", "Y");
-    const ProgramRun run = RunProgram(false);
+    const ProgramRun run = RunBinary(false);
     ASSERT_FALSE(run.log.empty()) << run.output;
     EXPECT_EQ(run.log.back(), "no current internet connection found");
     EXPECT_TRUE(InOrder(run.log, {"ERROR: connection via LAN failed", "no current internet connection found"}));
@@ -63,7 +63,7 @@ TEST_F(ConnectionIntegration, OnlyIfConnectedWithoutARouteEndsBeforeTheQuery)
 TEST_F(ConnectionIntegration, DialUpOnlyWithoutAnEntryIsReported)
 {
     Settings("MODEM", "", "N");
-    const ProgramRun run = RunProgram(true);
+    const ProgramRun run = RunBinary(true);
     EXPECT_TRUE(
         InOrder(run.log, {"ERROR: no dialup connection configured", "WARNING: Connection to internet may have failed",
                           std::string("starting connect to ") + kServer}))

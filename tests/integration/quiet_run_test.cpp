@@ -22,8 +22,8 @@ protected:
     }
 
     // server empty: no server at all (the port refuses). clockStandIn: see RunOptions.
-    ProgramRun RunProgram(const std::string& server, const std::string& arguments = "",
-                          const std::string& clockStandIn = "", RunOptions options = {})
+    ProgramRun RunBinary(const std::string& server, const std::string& arguments = "",
+                         const std::string& clockStandIn = "", RunOptions options = {})
     {
         options.server = server;
         options.arguments = arguments;
@@ -52,7 +52,7 @@ void ExpectSettingsSaved(const std::string& settings)
 
 TEST_F(QuietRun, ClockCorrect)
 {
-    const ProgramRun run = RunProgram("--layout nist");
+    const ProgramRun run = RunBinary("--layout nist");
     EXPECT_EQ(run.log, Then(kStart, {"system clock correct"})) << run.output;
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.serverConnections, 1);
@@ -64,7 +64,7 @@ TEST_F(QuietRun, ClockCorrect)
 
 TEST_F(QuietRun, ClockCorrectWithTheShortLayout)
 {
-    const ProgramRun run = RunProgram("--layout short");
+    const ProgramRun run = RunBinary("--layout short");
     EXPECT_EQ(run.log, Then(kStart, {"system clock correct"})) << run.output;
     EXPECT_EQ(run.exitStatus, 0);
 }
@@ -74,7 +74,7 @@ const std::regex kOffBy95(R"(system clock off by 1 minute 3[56] seconds)");
 
 TEST_F(QuietRun, ClockOffWithNoupdateIsMeasuredOnly)
 {
-    const ProgramRun run = RunProgram("--offset -95", "noupdate");
+    const ProgramRun run = RunBinary("--offset -95", "noupdate");
     ASSERT_EQ(run.log.size(), 5u) << run.output;
     EXPECT_EQ(Lines(run.log.begin(), run.log.begin() + 4), kStart);
     EXPECT_TRUE(std::regex_match(run.log[4], kOffBy95)) << run.log[4];
@@ -83,7 +83,7 @@ TEST_F(QuietRun, ClockOffWithNoupdateIsMeasuredOnly)
 
 TEST_F(QuietRun, ClockOffThatCannotBeSetIsReportedAndTheRunEndsNormally)
 {
-    const ProgramRun run = RunProgram("--offset -95");
+    const ProgramRun run = RunBinary("--offset -95");
     ASSERT_EQ(run.log.size(), 6u) << run.output;
     EXPECT_EQ(Lines(run.log.begin(), run.log.begin() + 4), kStart);
     EXPECT_TRUE(std::regex_match(run.log[4], kOffBy95)) << run.log[4];
@@ -101,7 +101,7 @@ TEST_F(QuietRun, ClockOffThatCannotBeSetIsReportedAndTheRunEndsNormally)
 
 TEST_F(QuietRun, RefusedConnectionIsOneAttempt)
 {
-    const ProgramRun run = RunProgram("");
+    const ProgramRun run = RunBinary("");
     ASSERT_EQ(run.log.size(), 5u) << run.output;
     EXPECT_EQ(Lines(run.log.begin(), run.log.begin() + 4), kStart);
     EXPECT_EQ(run.log[4], "ERROR: winsock error - 10061 Connection refused");
@@ -120,7 +120,7 @@ TEST_F(QuietRun, TheMachinesRunUsesTheMachinesFoldersAndOnlyReadsItsSettings)
     fs::remove(home / "Veltrane.INI");
     RunOptions options;
     options.machineFolders = true;
-    const ProgramRun run = RunProgram("--offset -95", "--machine", "succeed", options);
+    const ProgramRun run = RunBinary("--offset -95", "--machine", "succeed", options);
     EXPECT_EQ(run.exitStatus, 0) << run.output;
     ASSERT_EQ(run.log.size(), 7u) << run.output;  // with how precise the setting was
     EXPECT_EQ(Lines(run.log.begin(), run.log.begin() + 4), kStart);

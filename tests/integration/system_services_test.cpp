@@ -55,7 +55,7 @@ protected:
 
     // The program on the private bus, no default route unless asked for,
     // and an empty PATH folder (no pon or poff of this machine).
-    ProgramRun RunProgram(const std::string& server, bool defaultRoute = false, const std::string& arguments = "")
+    ProgramRun RunBinary(const std::string& server, bool defaultRoute = false, const std::string& arguments = "")
     {
         const std::string bin = home.string() + "/bin";
         std::filesystem::create_directories(bin);
@@ -81,7 +81,7 @@ TEST_F(SystemServices, NetworkManagersConnectedStateIsALanConnection)
     // No default route in the namespace: only NetworkManager says online.
     StartNetworkManager(R"("State": 70, "PrimaryType": "802-3-ethernet")");
     Settings("LAN", "", "Y");
-    const ProgramRun run = RunProgram("--layout nist");
+    const ProgramRun run = RunBinary("--layout nist");
     EXPECT_TRUE(InOrder(run.log, {"started in quiet mode", "detected current connection via LAN",
                                   std::string("starting connect to ") + kServer, "system clock correct"}))
         << run.output;
@@ -94,7 +94,7 @@ TEST_F(SystemServices, AModemProfileIsDialledComesUpAfterSecondsAndIsHungUpAtThe
 {
     StartNetworkManager(R"("ListedAfter": 1, "UpAfter": 3, "DownAfter": 0.5)");
     Settings("MODEM", "Mobile", "Y");
-    const ProgramRun run = RunProgram("--layout nist");
+    const ProgramRun run = RunBinary("--layout nist");
     EXPECT_TRUE(InOrder(run.log, {"connected successfully to Mobile", std::string("starting connect to ") + kServer,
                                   "system clock correct"}))
         << run.output;
@@ -122,7 +122,7 @@ TEST_F(SystemServices, ALinkThatGoesAwayWhileDiallingEndsTheDialAtOnce)
 {
     StartNetworkManager(R"("ListedAfter": 0.5, "UpAfter": -1, "GoneAfter": 2.5)");
     Settings("MODEM", "Mobile", "Y");
-    const ProgramRun run = RunProgram("--layout nist");
+    const ProgramRun run = RunBinary("--layout nist");
     const double ended = Now();
     EXPECT_TRUE(InOrder(run.log, {"ERROR: connection failed to Mobile", "ERROR: could not connect to any DUN",
                                   "no current internet connection found"}))
@@ -138,7 +138,7 @@ TEST_F(SystemServices, ALinkThatWentAwayBeforeTheEndIsNotHungUp)
 {
     StartNetworkManager(R"("ListedAfter": 0, "UpAfter": 0.5, "GoneAfter": 2)");
     Settings("MODEM", "Mobile", "N");
-    const ProgramRun run = RunProgram("--layout nist");
+    const ProgramRun run = RunBinary("--layout nist");
     EXPECT_TRUE(InOrder(run.log, {"connected successfully to Mobile", "system clock correct"})) << run.output;
     EXPECT_TRUE(bus.CallsOf(kNetworkManager, "DeactivateConnection").empty());
     // No 30-second wait for a link to go that is not there.
@@ -152,7 +152,7 @@ TEST_F(SystemServices, NetworkManagerHangingAtTheDialsFirstQuestionEndsTheDialAt
 {
     StartNetworkManager(R"("Hang": "ListConnections")");
     Settings("MODEM", "Mobile", "Y");
-    const ProgramRun run = RunProgram("--layout nist");
+    const ProgramRun run = RunBinary("--layout nist");
     const double ended = Now();
     EXPECT_TRUE(InOrder(run.log, {kNoAnswer,
                                   "ERROR: dial-up entry not dialled: there is no such entry: no pppd "
@@ -206,7 +206,7 @@ TEST_F(SystemServices, TheClockIsSetThroughTimedatedToTheServersTime)
     ASSERT_TRUE(bus.StartMock("timedated", kTimedated, "{\"NTP\": false}")) << bus.Error();
     Settings("LAN", "", "N");
     // The server is an hour ahead of this machine's clock.
-    const ProgramRun run = RunProgram("--layout nist --offset 3600", true);
+    const ProgramRun run = RunBinary("--layout nist --offset 3600", true);
     EXPECT_TRUE(InOrder(
         run.log, {"detected current connection via LAN", "system clock off by *", "system clock corrected to *"}))
         << run.output;

@@ -23,7 +23,7 @@ bool OpensConfiguration(TestApp& t)
             dialog->CloseBox();
         }
     });
-    const ExitStatus status = RunProgram(t.app);
+    const ExitStatus status = ProgramMain(t.app);
     EXPECT_EQ(status, ExitStatus::Ok);
     EXPECT_FALSE(t.app.flags.RunStarted);
     EXPECT_FALSE(t.app.HasStatusWindow());
@@ -31,7 +31,7 @@ bool OpensConfiguration(TestApp& t)
     return opened;
 }
 
-TEST(ProgramEntry, TheWordConfigAnywhereInAnyCaseOpensTheConfiguration)
+TEST(StartChosen, TheWordConfigAnywhereInAnyCaseOpensTheConfiguration)
 {
     for (const char* line : {"config", "CONFIG", "Reconfigure", "noupdate config", "/home/me/configs/x"}) {
         SCOPED_TRACE(line);
@@ -42,7 +42,7 @@ TEST(ProgramEntry, TheWordConfigAnywhereInAnyCaseOpensTheConfiguration)
     }
 }
 
-TEST(ProgramEntry, NoSettingsFileOrAFolderOfThatNameOpensTheConfiguration)
+TEST(StartChosen, NoSettingsFileOrAFolderOfThatNameOpensTheConfiguration)
 {
     TestApp missing;
     missing.env.commandLine = "noupdate";
@@ -54,12 +54,12 @@ TEST(ProgramEntry, NoSettingsFileOrAFolderOfThatNameOpensTheConfiguration)
     EXPECT_TRUE(OpensConfiguration(folder));
 }
 
-TEST(ProgramEntry, QuietModeRunsWithoutShowingAWindow)
+TEST(StartChosen, QuietModeRunsWithoutShowingAWindow)
 {
     TestApp t;
     t.WriteSettings(kQuietSettings);
     t.env.commandLine = "NoUpdate";
-    RunProgram(t.app);
+    ProgramMain(t.app);
     EXPECT_TRUE(t.app.options.noUpdate);
     EXPECT_TRUE(t.app.runFinished);
     ASSERT_NE(t.Window(), nullptr);
@@ -72,11 +72,11 @@ TEST(ProgramEntry, QuietModeRunsWithoutShowingAWindow)
     EXPECT_NE(t.SettingsText().find("OnlyIfConnected=N"), std::string::npos);
 }
 
-TEST(ProgramEntry, AnyOtherQuietModeShowsTheStatusWindowAndWaitsForItsRun)
+TEST(StartChosen, AnyOtherQuietModeShowsTheStatusWindowAndWaitsForItsRun)
 {
     TestApp t;
     t.WriteSettings(kWindowSettings);
-    const ExitStatus status = RunProgram(t.app);
+    const ExitStatus status = ProgramMain(t.app);
     ASSERT_NE(t.Window(), nullptr);
     EXPECT_TRUE(t.Window()->WasShown());
     EXPECT_FALSE(t.Window()->IsVisible());  // the run closed it
@@ -87,12 +87,12 @@ TEST(ProgramEntry, AnyOtherQuietModeShowsTheStatusWindowAndWaitsForItsRun)
     EXPECT_GE(t.clock.MonotonicSeconds(), 3.0);  // the start delay ran
 }
 
-TEST(ProgramEntry, ClosingTheWindowDuringTheDelayEndsTheProgramWithTheSettingsSaved)
+TEST(StartChosen, ClosingTheWindowDuringTheDelayEndsTheProgramWithTheSettingsSaved)
 {
     TestApp t;
     t.WriteSettings(kWindowSettings);
     t.pump.At(1.5, [&] { t.Window()->CloseBox(); });
-    const ExitStatus status = RunProgram(t.app);
+    const ExitStatus status = ProgramMain(t.app);
     EXPECT_EQ(status, ExitStatus::Cancelled);
     const auto lines = t.LogLines();
     ASSERT_EQ(lines.size(), 2u);
@@ -105,7 +105,7 @@ TEST(ProgramEntry, ClosingTheWindowDuringTheDelayEndsTheProgramWithTheSettingsSa
 // its window goes on as a quiet one: no start delay, one WARNING line in
 // place of "started in quiet mode", its settings saved as they were. Only a
 // run with its window shown claims the folder.
-TEST(ProgramEntry, WithoutWindowsAWindowRunGoesOnAsAQuietOne)
+TEST(StartChosen, WithoutWindowsAWindowRunGoesOnAsAQuietOne)
 {
     struct Case {
         const char* settings;
@@ -130,7 +130,7 @@ TEST(ProgramEntry, WithoutWindowsAWindowRunGoesOnAsAQuietOne)
             connectedAt = t.clock.MonotonicSeconds();
             socket.DeliverError(platform::SocketFailure::Refused, "Connection refused");
         };
-        RunProgram(t.app);
+        ProgramMain(t.app);
         EXPECT_TRUE(t.app.runFinished);
         EXPECT_EQ(t.Window()->WasShown(), c.shown);
         EXPECT_EQ(t.windowRuns.claimed.size(), c.shown ? 1u : 0u);
@@ -154,7 +154,7 @@ TEST(ProgramEntry, WithoutWindowsAWindowRunGoesOnAsAQuietOne)
 // A second window run of the folder (the log-on entry, then a click) opens no
 // second status window: it asks the first one to come to the front, logs
 // that, and ends with status 0, its settings file untouched.
-TEST(ProgramEntry, ASecondWindowRunOfTheFolderBringsTheFirstToTheFront)
+TEST(StartChosen, ASecondWindowRunOfTheFolderBringsTheFirstToTheFront)
 {
     for (const bool reached : {true, false}) {
         SCOPED_TRACE(reached);
@@ -162,7 +162,7 @@ TEST(ProgramEntry, ASecondWindowRunOfTheFolderBringsTheFirstToTheFront)
         t.WriteSettings(kWindowSettings);
         t.windowRuns.heldElsewhere.insert("/app");
         t.windowRuns.holderAnswers = reached;
-        EXPECT_EQ(RunProgram(t.app), ExitStatus::Ok);
+        EXPECT_EQ(ProgramMain(t.app), ExitStatus::Ok);
         EXPECT_FALSE(t.app.HasStatusWindow());
         EXPECT_EQ(t.windowRuns.asked, std::vector<std::string>{"/app"});
         EXPECT_EQ(t.LogLines(),
@@ -177,7 +177,7 @@ TEST(ProgramEntry, ASecondWindowRunOfTheFolderBringsTheFirstToTheFront)
 
 // The holder brings its windows to the front whenever a later start asks,
 // and its run goes on.
-TEST(ProgramEntry, TheFirstWindowRunComesToTheFrontWhenAsked)
+TEST(StartChosen, TheFirstWindowRunComesToTheFrontWhenAsked)
 {
     TestApp t;
     t.WriteSettings(kWindowSettings);
@@ -185,7 +185,7 @@ TEST(ProgramEntry, TheFirstWindowRunComesToTheFrontWhenAsked)
         ASSERT_TRUE(t.windowRuns.comeToFront);
         t.windowRuns.comeToFront();
     });
-    RunProgram(t.app);
+    ProgramMain(t.app);
     EXPECT_EQ(t.windows.frontRequests, 1);
     EXPECT_TRUE(t.app.runFinished);
 }
@@ -243,7 +243,7 @@ TEST(StartDecision, AFolderNamedLikeTheSettingsFileIsNoSettingsFile)
 // its own, its settings file (the administrator's) never written: no repair
 // of Delay or NTPServer, no save at the end; without one, the defaults and a
 // warning. --quiet too leaves the file's QuietMode as it was.
-TEST(ProgramEntry, TheMachinesRunOnlyReadsItsSettingsAndAQuietStartKeepsQuietMode)
+TEST(StartChosen, TheMachinesRunOnlyReadsItsSettingsAndAQuietStartKeepsQuietMode)
 {
     for (const char* settings : {"[Main]\r\nDelay=1\r\nQuietMode=N\r\n", static_cast<const char*>(nullptr)}) {
         TestApp t;
@@ -251,7 +251,7 @@ TEST(ProgramEntry, TheMachinesRunOnlyReadsItsSettingsAndAQuietStartKeepsQuietMod
         t.env.commandLine = "--machine";
         if (settings)
             t.WriteSettings(settings);
-        RunProgram(t.app);
+        ProgramMain(t.app);
         EXPECT_EQ(t.profile.writes, 0);
         EXPECT_EQ(t.env.files.count(t.SettingsPath()), settings ? 1u : 0u);
         EXPECT_FALSE(t.Window()->WasShown());
@@ -264,7 +264,7 @@ TEST(ProgramEntry, TheMachinesRunOnlyReadsItsSettingsAndAQuietStartKeepsQuietMod
     TestApp t;
     t.WriteSettings(kWindowSettings);
     t.env.commandLine = "-q";
-    RunProgram(t.app);
+    ProgramMain(t.app);
     EXPECT_FALSE(t.Window()->WasShown());
     EXPECT_EQ(t.LogLines().at(1), "started in quiet mode");
     EXPECT_NE(t.SettingsText().find("QuietMode=N"), std::string::npos);  // "y" saved as ever, not "Y"
@@ -273,7 +273,7 @@ TEST(ProgramEntry, TheMachinesRunOnlyReadsItsSettingsAndAQuietStartKeepsQuietMod
 // A quiet run's lines go to standard error as well where someone reads it
 // later (a file, a pipe, the journal, which stamps them itself); never to a
 // terminal, and never from a run with its window.
-TEST(ProgramEntry, AQuietRunsLogGoesToStandardErrorUnlessThatIsATerminal)
+TEST(StartChosen, AQuietRunsLogGoesToStandardErrorUnlessThatIsATerminal)
 {
     using platform::ErrorStream;
     const struct {
@@ -291,7 +291,7 @@ TEST(ProgramEntry, AQuietRunsLogGoesToStandardErrorUnlessThatIsATerminal)
         t.WriteSettings(c.settings);
         t.app.windowsUnavailable = c.unavailable;
         t.env.errorStream = c.stream;
-        RunProgram(t.app);
+        ProgramMain(t.app);
         std::string expected;  // every line of the log, each ended by a line feed alone
         for (const std::string& line : t.LogLines(c.stream != ErrorStream::Journal))
             expected += line + "\n";

@@ -64,7 +64,7 @@ struct RunScene {
             connectedAt = t.clock.MonotonicSeconds();
     }
 
-    ExitStatus Run() { return RunProgram(t.app); }
+    ExitStatus Run() { return ProgramMain(t.app); }
     platform::HeadlessForm& Window() { return *t.Window(); }
 };
 

@@ -36,7 +36,7 @@ struct StopScene {
     void Run()
     {
         try {
-            RunProgram(t.app);
+            ProgramMain(t.app);
             ADD_FAILURE() << "the program ended by itself";
         } catch (const ProcessEnded& ended) {
             status = ended.status;
@@ -181,7 +181,7 @@ TEST(StopBySignal, DuringAConfigurationStartNothingIsLoggedOrSaved)
         StopBySignal(t.app, kSigTerm, "SIGTERM");
     });
     try {
-        RunProgram(t.app);
+        ProgramMain(t.app);
         FAIL() << "the program ended by itself";
     } catch (const ProcessEnded& ended) {
         EXPECT_EQ(ended.status, 143);

@@ -531,7 +531,7 @@ TEST_F(ConfigDialog, CancelAtTheFirstConfigurationRemovesTheFileAgain)
 
     // The next start opens the configuration again.
     User(0.5, [](HeadlessForm& d) { d.Click("cmdCancel"); });
-    EXPECT_EQ(RunProgram(t.app), ExitStatus::Ok);
+    EXPECT_EQ(ProgramMain(t.app), ExitStatus::Ok);
     EXPECT_EQ(File(), "<no file>");
     EXPECT_FALSE(t.app.HasStatusWindow());
 }
@@ -568,7 +568,7 @@ TEST_F(ConfigDialog, CloseBoxNeitherSavesNorDeletes)
 
     // The next start runs with those values and the other keys empty.
     t.dialUp.SetLan();
-    RunProgram(t.app);
+    ProgramMain(t.app);
     ASSERT_NE(t.Window(), nullptr);
     EXPECT_TRUE(t.Window()->WasShown());
     EXPECT_TRUE(Contains(t.LogLines(), "starting connect to " + std::string(kDefaultNTPServer)));
@@ -654,7 +654,7 @@ TEST_F(ConfigDialog, OkWhoseSaveFailsSaysSoAndAsksNothing)
     u.env.commandLine = "config";
     u.windows.answerMessage = [](const MessageRecord&) { return MessageResult::Yes; };
     u.pump.After(0.5, [&u] { u.windows.FindForm(kDialog)->Click("cmdOK"); });
-    EXPECT_EQ(RunProgram(u.app), ExitStatus::Ok);
+    EXPECT_EQ(ProgramMain(u.app), ExitStatus::Ok);
     ASSERT_EQ(u.windows.messages.size(), 1u);
     EXPECT_EQ(u.windows.messages[0].text,
               "The settings could not be saved: /app/Veltrane.INI: Is a directory (error 21)");
@@ -674,7 +674,7 @@ TEST_F(ConfigDialog, YesAtStartUpGoesOnWithTheRun)
         d.Select("cboNTPServer", 5);
         d.Click("cmdOK");
     });
-    RunProgram(t.app);
+    ProgramMain(t.app);
     ASSERT_NE(t.Window(), nullptr);
     EXPECT_TRUE(t.Window()->WasShown());
     const auto log = t.LogLines();
@@ -692,7 +692,7 @@ TEST_F(ConfigDialog, YesAtStartUpWithQuietModeRunsWithoutAWindow)
         d.Click("chkQuietMode");
         d.Click("cmdOK");
     });
-    RunProgram(t.app);
+    ProgramMain(t.app);
     ASSERT_TRUE(t.app.runFinished);
     ASSERT_NE(t.Window(), nullptr);
     EXPECT_FALSE(t.Window()->WasShown());
@@ -708,7 +708,7 @@ TEST_F(ConfigDialog, NoAtStartUpEndsTheProgramWithTheSettingsSaved)
         d.Select("cboNTPServer", 2);
         d.Click("cmdOK");
     });
-    EXPECT_EQ(RunProgram(t.app), ExitStatus::Ok);
+    EXPECT_EQ(ProgramMain(t.app), ExitStatus::Ok);
     EXPECT_FALSE(t.app.HasStatusWindow());
     EXPECT_EQ(t.env.files.count(t.LogPath()), 0u) << "no run, no log";
     EXPECT_EQ(File(), SavedFile(Entry(2), "3", "LAN", ""));
@@ -747,7 +747,7 @@ TEST_F(ConfigureDuringStartDelay, YesGoesOnWithoutAFurtherStartDelay)
         d.Select("cboNTPServer", 9);
         d.Click("cmdOK");
     });
-    RunProgram(t.app);
+    ProgramMain(t.app);
     EXPECT_TRUE(checked);
     const auto log = t.LogLines();
     EXPECT_FALSE(Contains(log, "ERROR: user cancelled before connect started"));
@@ -761,7 +761,7 @@ TEST_F(ConfigureDuringStartDelay, CancelStopsTheRunAndTheWindowSavesTheRecord)
         d.Select("cboNTPServer", 9);
         d.Click("cmdCancel");
     });
-    EXPECT_EQ(RunProgram(t.app), ExitStatus::Cancelled);
+    EXPECT_EQ(ProgramMain(t.app), ExitStatus::Cancelled);
     EXPECT_EQ(t.LogLines(),
               (std::vector<std::string>{"*** VEL started ***", "ERROR: user cancelled before connect started"}));
     EXPECT_TRUE(t.windows.messages.empty());
@@ -776,7 +776,7 @@ TEST_F(ConfigureDuringStartDelay, OkAnsweredNoSavesAndStopsTheRun)
         d.Select("cboNTPServer", 9);
         d.Click("cmdOK");
     });
-    EXPECT_EQ(RunProgram(t.app), ExitStatus::Cancelled);
+    EXPECT_EQ(ProgramMain(t.app), ExitStatus::Cancelled);
     EXPECT_EQ(t.LogLines(),
               (std::vector<std::string>{"*** VEL started ***", "ERROR: user cancelled before connect started"}));
     EXPECT_EQ(t.windows.messages.size(), 1u);
