@@ -463,22 +463,18 @@ void QtWindow::Show(bool modal, NativeWindow* owner)
     window_->show();
     // Centred again once the window manager has framed the window (a window
     // manager that draws no frame leaves it where it is).
-    centring_ = true;
+    centringMoves_ = 3;
     const WindowLink link = link_;
     for (int ms : {50, 250, 1000})
         QTimer::singleShot(ms, window_.data(), [link] {
             if (*link)
                 (*link)->FrameMayHaveChanged();
         });
-    QTimer::singleShot(2000, window_.data(), [link] {
-        if (*link)
-            (*link)->centring_ = false;
-    });
 }
 
 void QtWindow::Hide()
 {
-    centring_ = false;
+    centringMoves_ = 0;
     window_->hide();
 }
 
@@ -490,13 +486,13 @@ void QtWindow::Activate()
     window_->activateWindow();
 }
 
-void QtWindow::Centre()
+bool QtWindow::Centre()
 {
     QScreen* screen = window_->screen();
     if (screen == nullptr)
         screen = QGuiApplication::primaryScreen();
     if (screen == nullptr)
-        return;
+        return false;
     // The window manager adds its frame only once the window is shown. Until
     // then count with the frame it gave a window before (none at first): a
     // top-level widget's position is that of its frame's top-left corner.
@@ -506,20 +502,21 @@ void QtWindow::Centre()
     const QRect area = screen->availableGeometry();
     const QSize size = window_->size().grownBy(frame);
     const QPoint position(area.x() + (area.width() - size.width()) / 2, area.y() + (area.height() - size.height()) / 2);
-    if (window_->pos() != position)
-        window_->move(position);
+    if (window_->pos() == position)
+        return false;
+    window_->move(position);
+    return true;
 }
 
 void QtWindow::FrameMayHaveChanged()
 {
-    if (!centring_ || !window_->isVisible() || window_->windowHandle() == nullptr)
+    if (centringMoves_ == 0 || !window_->isVisible() || window_->windowHandle() == nullptr)
         return;
     const QMargins frame = window_->windowHandle()->frameMargins();
     if (frame.isNull())
         return;  // no frame yet, or a window manager that draws none
-    centring_ = false;
     system_.frameMargins_ = frame;
-    Centre();
+    centringMoves_ = Centre() ? centringMoves_ - 1 : 0;
 }
 
 void QtWindow::SetTitle(const std::string& title)

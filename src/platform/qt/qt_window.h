@@ -44,19 +44,21 @@ public:
     // focused one disabled): the form moves it instead.
     bool ChangingWidgets() const { return changing_; }
     // The window moved or was exposed: once the window manager's frame is
-    // known after a show, the frame is centred.
+    // known after a show, the frame is centred, and checked again after each
+    // move until it is (a move made while the window was being framed can
+    // land the client where the frame should be).
     void FrameMayHaveChanged();
 
 private:
     QWidget* CreateWidget(int control);
-    void Centre();
+    bool Centre();  // whether the window had to move
 
     QtWindowSystem& system_;
     const FormSpec spec_;  // the form's, which may go first
     WindowLink link_;
     QPointer<QWidget> window_;
     std::vector<QWidget*> widgets_;  // by control
-    bool centring_ = false;          // shown, the frame not yet known
+    int centringMoves_ = 0;          // moves left to centre the framed window
     bool changing_ = false;
 };
 
