@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -178,6 +179,12 @@ struct NoDisplay {
     const char* environment;
     const char* reason;
 };
+
+// ctest names the cases by what they set, the same in every build.
+void PrintTo(const NoDisplay& noDisplay, std::ostream* out)
+{
+    *out << noDisplay.environment;
+}
 
 class AWindowRunWithoutADisplay : public ProgramTest, public ::testing::WithParamInterface<NoDisplay> {};
 
