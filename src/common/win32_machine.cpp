@@ -15,8 +15,8 @@ constexpr const char* kTaskLines[] = {
     "<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">",
     "  <RegistrationInfo>",
     "    <Author>Veltrane</Author>",
-    "    <Description>Sets the PC clock from the time server in the machine's Veltrane settings "
-    "(%ProgramData%\\Veltrane\\Veltrane.INI). Its log is beside them.</Description>",
+    ("    <Description>Sets the PC clock from the time server in the machine's Veltrane settings "
+     "(%ProgramData%\\Veltrane\\Veltrane.INI). Its log is beside them.</Description>"),
     "  </RegistrationInfo>",
     "  <Triggers>",
     "    <BootTrigger>",
