@@ -190,7 +190,7 @@ bool Win32Socket::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     if (message >= firstMessage_ && message < firstMessage_ + kAttemptTags) {
         // Events of an earlier attempt, or of a socket closed since, are dropped.
         if (open_ && message == EventMessage() && socket_ != INVALID_SOCKET && static_cast<SOCKET>(wParam) == socket_)
-            SocketEvent(WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam));
+            SelectEvent(WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam));
         return true;
     }
     if (message == lookupMessage_) {
@@ -218,7 +218,7 @@ bool Win32Socket::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     return false;
 }
 
-void Win32Socket::SocketEvent(WORD event, WORD error)
+void Win32Socket::SelectEvent(WORD event, WORD error)
 {
     switch (event) {
         case FD_CONNECT:

@@ -51,7 +51,7 @@ private:
     UINT EventMessage() const { return firstMessage_ + attempt_ % kAttemptTags; }
     void StartLookup();
     void TryNextAddress();
-    void SocketEvent(WORD event, WORD error);
+    void SelectEvent(WORD event, WORD error);
     void PostError(int number);
     void Fail(int number);
     void Notify(const SocketEvent& event);
