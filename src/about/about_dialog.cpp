@@ -164,9 +164,7 @@ platform::CursorImage PointingHandCursor()
 
 void StartSysInfo(App& app)
 {
-    platform::Environment& env = app.platform.environment;
-    const std::optional<std::string> tool = env.SystemInformationProgram();
-    if (tool && !tool->empty() && env.StartProgram({*tool}, true))
+    if (app.platform.environment.StartSystemInformation())
         return;
     app.platform.windows.ShowMessageBox("System Information Is Unavailable At This Time", kVersionInfo.ProductName,
                                         platform::MessageButtons::Ok, platform::MessageIcon::None);

@@ -22,7 +22,7 @@ std::string VersionText(int major, int minor, int revision);
 // hot spot on the tip of the finger at (12, 9).
 platform::CursorImage PointingHandCursor();
 
-// Starts the system's information tool (Environment::SystemInformationProgram).
+// Starts the system's information tool (Environment::StartSystemInformation).
 // Without one, or when it does not start, a message says so.
 void StartSysInfo(App& app);
 

@@ -98,14 +98,10 @@ public:
     // Writes a text to standard error as it stands.
     virtual void WriteStandardError(const std::string& text) = 0;
 
-    // Starts a program with an argument vector (never through a shell) and
-    // does not wait for it. `shown`: its window is shown and activated.
-    virtual bool StartProgram(const std::vector<std::string>& argv, bool shown) = 0;
-
-    // The full path of this system's program that shows its hardware and
-    // software (what the About box's System Info button starts); nullopt
-    // when there is none, empty when the system names one without a path.
-    virtual std::optional<std::string> SystemInformationProgram() = 0;
+    // Starts this system's program that shows its hardware and software
+    // (what the About box's System Info button starts), shown and activated,
+    // and does not wait for it. False when there is none or it did not start.
+    virtual bool StartSystemInformation() = 0;
 };
 
 }  // namespace vel::platform

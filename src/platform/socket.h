@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace vel::platform {
@@ -32,30 +33,36 @@ struct SocketError {
     int systemNumber{};       // Other only: the system's own number for it
 };
 
-class SocketEvents {
-public:
-    virtual ~SocketEvents() = default;
-    // Data has arrived (the byte count is of no interest to the program).
-    virtual void OnDataArrival() = 0;
-    // The connection failed or broke.
-    virtual void OnError(const SocketError& error) = 0;
-    // The TCP handshake with an address begins (after any name lookup; once
-    // per address tried), and the server's answer to it has come: between
-    // the two lies one round trip. These two may come inside Connect(); a
-    // handler only notes the time.
-    virtual void OnConnecting() = 0;
-    virtual void OnConnected() = 0;
+// What a connection tells its handler, inside the event pump.
+struct SocketEvent {
+    enum class Kind {
+        // The TCP handshake with an address begins (after any name lookup;
+        // once per address tried), and the server's answer to it has come:
+        // between the two lies one round trip. These two may come inside
+        // Connect(); a handler only notes the time.
+        Connecting,
+        Connected,
+        // Data has arrived (the byte count is of no interest to the program).
+        DataArrived,
+        // The connection failed or broke: `error` says why.
+        Failed,
+    };
+    Kind kind = Kind::Failed;
+    SocketError error;  // Failed only
 };
+
+// May close the socket, or connect it again, from inside.
+using SocketHandler = std::function<void(const SocketEvent&)>;
 
 class Socket {
 public:
     virtual ~Socket() = default;
 
     // Starts a connection to the host (a name or an address) and returns at
-    // once; the outcome comes later to `handler` as OnDataArrival or OnError,
+    // once; the outcome comes later to `handler` as DataArrived or Failed,
     // delivered inside the event pump. Connecting a socket that is not closed
     // closes it first.
-    virtual void Connect(const std::string& host, int port, SocketEvents* handler) = 0;
+    virtual void Connect(const std::string& host, int port, SocketHandler handler) = 0;
 
     // All data received and not read yet, at most maxBytes of it.
     virtual std::string GetData(std::size_t maxBytes) = 0;

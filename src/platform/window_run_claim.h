@@ -9,20 +9,23 @@
 
 namespace vel::platform {
 
+enum class ClaimResult {
+    Claimed,
+    HolderBroughtToFront,  // another process holds it, and was asked to the front
+    HolderNotReached,      // another process holds it, and could not be reached
+};
+
 class WindowRunClaim {
 public:
     virtual ~WindowRunClaim() = default;
 
     // Claims the window run of `folder` (the program folder) for this process
-    // until it ends. False when another process of this user holds it. Where
-    // the system offers no way to tell, true. While it is held, comeToFront
-    // runs from the event pump each time a later start asks this process to
-    // come to the front.
-    virtual bool Claim(const std::string& folder, std::function<void()> comeToFront) = 0;
-
-    // Asks the process that holds the claim on `folder` to bring its windows
-    // to the front; false when it could not be reached.
-    virtual bool AskHolderToFront(const std::string& folder) = 0;
+    // until it ends. Where the system offers no way to tell, it is claimed.
+    // While it is held, comeToFront runs from the event pump each time a
+    // later start asks this process to come to the front. When another
+    // process of this user holds it, that one is asked to bring its windows
+    // to the front instead.
+    virtual ClaimResult Claim(const std::string& folder, std::function<void()> comeToFront) = 0;
 };
 
 }  // namespace vel::platform

@@ -35,9 +35,10 @@ bool ClaimWindowRun(App& app)
     if (app.windowRuns == nullptr)
         return true;
     const std::string folder = app.platform.environment.ProgramFolder();
-    if (app.windowRuns->Claim(folder, [&app] { app.platform.windows.BringToFront(); }))
+    const platform::ClaimResult claim = app.windowRuns->Claim(folder, [&app] { app.platform.windows.BringToFront(); });
+    if (claim == platform::ClaimResult::Claimed)
         return true;
-    const bool reached = app.windowRuns->AskHolderToFront(folder);
+    const bool reached = claim == platform::ClaimResult::HolderBroughtToFront;
     OpenLog(app);
     WriteLog(app, reached ? "another window run of this folder is in progress: its window was brought to the front"
                           : "another window run of this folder is in progress: this start ends");

@@ -26,16 +26,44 @@ struct Exchange {
     platform::Span RoundTrip() const { return handshakeSeen ? connected - connecting : platform::Span{}; }
 };
 
-// frmVEL's handlers for the socket: they only note what happened and close
-// the socket; the waits read the state. Those of the time query proper also
-// keep the query's state (`query`); the further queries that time the
+// frmVEL's handler for the socket: it only notes what happened and closes
+// the socket; the waits read the state. That of the time query proper also
+// keeps the query's state (`query`); the further queries that time the
 // server's second only their own.
-class DaytimeHandler : public platform::SocketEvents {
+class DaytimeHandler {
 public:
     DaytimeHandler(App& app, Exchange& exchange, TimeQueryState* query) : app_(app), exchange_(exchange), query_(query)
     {}
 
-    void OnDataArrival() override
+    // What the socket is handed: this handler outlives the connection.
+    platform::SocketHandler Callback()
+    {
+        return [this](const platform::SocketEvent& event) { Handle(event); };
+    }
+
+private:
+    void Handle(const platform::SocketEvent& event)
+    {
+        using Kind = platform::SocketEvent::Kind;
+        switch (event.kind) {
+            case Kind::Connecting:
+                exchange_.connecting = app_.platform.clock.Read().utc;
+                exchange_.handshakeSeen = false;
+                return;
+            case Kind::Connected:
+                exchange_.connected = app_.platform.clock.Read().utc;
+                exchange_.handshakeSeen = true;
+                return;
+            case Kind::DataArrived:
+                DataArrived();
+                return;
+            case Kind::Failed:
+                Failed(event.error);
+                return;
+        }
+    }
+
+    void DataArrived()
     {
         // The clock first: the moment of arrival is what the answer is
         // measured against, to the nanosecond.
@@ -51,7 +79,7 @@ public:
         app_.platform.socket.Close();
     }
 
-    void OnError(const platform::SocketError& error) override
+    void Failed(const platform::SocketError& error)
     {
         exchange_.error = SocketErrorText(error);
         exchange_.waiting = false;
@@ -68,19 +96,6 @@ public:
         app_.platform.socket.Close();
     }
 
-    void OnConnecting() override
-    {
-        exchange_.connecting = app_.platform.clock.Read().utc;
-        exchange_.handshakeSeen = false;
-    }
-
-    void OnConnected() override
-    {
-        exchange_.connected = app_.platform.clock.Read().utc;
-        exchange_.handshakeSeen = true;
-    }
-
-private:
     App& app_;
     Exchange& exchange_;
     TimeQueryState* query_;
@@ -130,7 +145,7 @@ void StartConnect(App& app, Exchange& exchange, DaytimeHandler& handler)
     exchange.connecting = app.platform.clock.Read().utc;
     exchange.handshakeSeen = false;
     app.query.lastConnectSeconds = app.platform.clock.MonotonicSeconds();
-    app.platform.socket.Connect(ServerHost(app.settings.NTPServer), DaytimePort, &handler);
+    app.platform.socket.Connect(ServerHost(app.settings.NTPServer), DaytimePort, handler.Callback());
 }
 
 }  // namespace

@@ -211,12 +211,12 @@ TEST_F(LinuxFiles, ProgramsAreFoundOnThePathAndStartedWithoutAShell)
     ASSERT_TRUE(env.FindProgram("sh").has_value());
     EXPECT_FALSE(env.FindProgram("veltrane-no-such-program").has_value());
     const std::string marker = P("started; touch injected");
-    ASSERT_TRUE(env.StartProgram({"/bin/sh", "-c", "touch \"$0\"", marker}, true));
+    ASSERT_TRUE(env.StartProgram({"/bin/sh", "-c", "touch \"$0\"", marker}));
     for (int i = 0; i < 200 && !fs::exists(marker); ++i)
         ::usleep(10000);
     EXPECT_TRUE(fs::exists(marker));
     EXPECT_FALSE(fs::exists(P("injected")));
-    EXPECT_FALSE(env.StartProgram({"/nonexistent/program"}, true));
+    EXPECT_FALSE(env.StartProgram({"/nonexistent/program"}));
 }
 
 TEST_F(LinuxFiles, TheSystemInformationProgramIsTheFirstOfThreeOnThePath)
@@ -229,7 +229,7 @@ TEST_F(LinuxFiles, TheSystemInformationProgramIsTheFirstOfThreeOnThePath)
         return (dir / name).string();
     };
     LinuxEnvironment env({}, "/x/veltrane");
-    const bool noneAtFirst = !env.SystemInformationProgram().has_value();
+    const bool noneAtFirst = !env.SystemInformationProgram().has_value() && !env.StartSystemInformation();
     // The last choice, then the second, then the first wins over both.
     const std::string monitor = program("gnome-system-monitor");
     const auto third = env.SystemInformationProgram();
@@ -237,12 +237,14 @@ TEST_F(LinuxFiles, TheSystemInformationProgramIsTheFirstOfThreeOnThePath)
     const auto second = env.SystemInformationProgram();
     const std::string hardinfo = program("hardinfo");
     const auto first = env.SystemInformationProgram();
+    const bool started = env.StartSystemInformation();
     ::setenv("PATH", oldPath.c_str(), 1);
 
     EXPECT_TRUE(noneAtFirst);
     EXPECT_EQ(third, monitor);
     EXPECT_EQ(second, kinfocenter);
     EXPECT_EQ(first, hardinfo);
+    EXPECT_TRUE(started);
 }
 
 // Standard error is the journal only where JOURNAL_STREAM names that very

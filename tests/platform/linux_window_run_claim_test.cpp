@@ -4,6 +4,8 @@
 // display could not be opened, as Qt words it.
 #include "platform/linux/linux_window_run_claim.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,10 +54,10 @@ TEST_F(LinuxWindowRunClaimTest, OneHolderPerFolderWhichALaterStartCallsToTheFron
     auto first = std::make_unique<LinuxWindowRunClaim>(runtime);
     LinuxWindowRunClaim later(runtime);
     int fronts = 0;
-    ASSERT_TRUE(first->Claim(a, [&] { ++fronts; }));
-    EXPECT_FALSE(later.Claim(a, {}));
-    EXPECT_FALSE(later.Claim((root / "b" / ".." / "a").string(), {}));  // the same folder
-    EXPECT_TRUE(later.AskHolderToFront(a));
+    ASSERT_EQ(first->Claim(a, [&] { ++fronts; }), ClaimResult::Claimed);
+    EXPECT_EQ(later.Claim(a, {}), ClaimResult::HolderBroughtToFront);
+    // The same folder; the two requests waiting together bring it once.
+    EXPECT_EQ(later.Claim((root / "b" / ".." / "a").string(), {}), ClaimResult::HolderBroughtToFront);
     QElapsedTimer waited;
     waited.start();
     while (fronts == 0 && waited.elapsed() < 5000)
@@ -63,10 +65,16 @@ TEST_F(LinuxWindowRunClaimTest, OneHolderPerFolderWhichALaterStartCallsToTheFron
     EXPECT_EQ(fronts, 1);
 
     LinuxWindowRunClaim other(runtime);
-    EXPECT_TRUE(other.Claim((root / "b").string(), {}));
+    EXPECT_EQ(other.Claim((root / "b").string(), {}), ClaimResult::Claimed);
     first.reset();  // the holder ends: the claim goes with it
-    EXPECT_FALSE(later.AskHolderToFront(a));
-    EXPECT_TRUE(later.Claim(a, {}));
+    EXPECT_EQ(later.Claim(a, {}), ClaimResult::Claimed);
+
+    // A holder that does not listen (only the lock taken) is not reached.
+    const std::string c = (root / "c").string();
+    const int lock = ::open(later.PathFor(c, ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(later.Claim(c, {}), ClaimResult::HolderNotReached);
+    ::close(lock);
 }
 
 // A runtime folder others could write to (or none) coordinates nothing:
@@ -80,9 +88,8 @@ TEST_F(LinuxWindowRunClaimTest, NoRuntimeFolderOfTheUsersOwnCoordinatesNothing)
                                       (root / "missing").string(), (root / "shared").string()}) {
         SCOPED_TRACE(folder);
         LinuxWindowRunClaim first(folder), later(folder);
-        EXPECT_TRUE(first.Claim(root / "a", {}));
-        EXPECT_TRUE(later.Claim(root / "a", {}));
-        EXPECT_FALSE(later.AskHolderToFront(root / "a"));
+        EXPECT_EQ(first.Claim(root / "a", {}), ClaimResult::Claimed);
+        EXPECT_EQ(later.Claim(root / "a", {}), ClaimResult::Claimed);
     }
 }
 

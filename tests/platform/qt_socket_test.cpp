@@ -68,25 +68,32 @@ struct Event {
     std::string text;  // the data read, or the description
 };
 
-class Recorder : public platform::SocketEvents {
+// The handshake's start ('c') and answer ('C'), arrivals ('d') and errors ('e'), in order.
+class Recorder {
 public:
     explicit Recorder(QtSocket& socket) : socket_(socket) {}
-    void OnDataArrival() override
+    void operator()(const platform::SocketEvent& event)
     {
-        events.push_back({"data", 0, socket_.GetData(64 * 1024)});
-        progress += 'd';
-        if (closeOnData)
-            socket_.Close();
+        switch (event.kind) {
+            case platform::SocketEvent::Kind::Connecting:
+                progress += 'c';
+                return;
+            case platform::SocketEvent::Kind::Connected:
+                progress += 'C';
+                return;
+            case platform::SocketEvent::Kind::DataArrived:
+                events.push_back({"data", 0, socket_.GetData(64 * 1024)});
+                progress += 'd';
+                if (closeOnData)
+                    socket_.Close();
+                return;
+            case platform::SocketEvent::Kind::Failed:
+                events.push_back({"error", WinsockNumber(event.error), event.error.description});
+                progress += 'e';
+                socket_.Close();
+                return;
+        }
     }
-    void OnError(const platform::SocketError& error) override
-    {
-        events.push_back({"error", WinsockNumber(error), error.description});
-        progress += 'e';
-        socket_.Close();
-    }
-    // The handshake's start ('c') and answer ('C'), arrivals ('d') and errors ('e'), in order.
-    void OnConnecting() override { progress += 'c'; }
-    void OnConnected() override { progress += 'C'; }
     std::vector<Event> events;
     std::string progress;
     bool closeOnData = true;
@@ -112,7 +119,7 @@ struct QtSocketTest : ::testing::Test {
             pump.WaitForEvents(left);
         }
     }
-    void Connect(int port) { socket.Connect("127.0.0.1", port, &recorder); }
+    void Connect(int port) { socket.Connect("127.0.0.1", port, std::ref(recorder)); }
     bool HasEvents() const { return !recorder.events.empty(); }
 
     platform::LinuxClock clock;

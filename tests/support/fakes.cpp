@@ -118,9 +118,11 @@ std::unique_ptr<platform::OutputFile> FakeEnvironment::OpenAppend(const std::str
     return std::make_unique<MemoryFile>(*this, path);
 }
 
-bool FakeEnvironment::StartProgram(const std::vector<std::string>& argv, bool)
+bool FakeEnvironment::StartSystemInformation()
 {
-    startedPrograms.push_back(argv);
+    if (!systemInformationProgram || systemInformationProgram->empty())
+        return false;
+    startedPrograms.push_back({*systemInformationProgram});
     return startProgramResult;
 }
 
@@ -172,18 +174,17 @@ bool FakeProfileFile::Usable(const std::string& file, platform::SystemError& why
     return false;
 }
 
-void FakeSocket::Connect(const std::string& host, int port, platform::SocketEvents* handler)
+void FakeSocket::Connect(const std::string& host, int port, platform::SocketHandler handler)
 {
     if (open)
         Close();
     remoteHost = host;
     remotePort = port;
-    handler_ = handler;
+    handler_ = std::move(handler);
     open = true;
     pending_.clear();
     ++connects;
-    if (handler_)
-        handler_->OnConnecting();
+    Notify({platform::SocketEvent::Kind::Connecting, {}});
     if (onConnect)
         onConnect(*this, connects);
 }
@@ -206,8 +207,8 @@ void FakeSocket::Close()
 
 void FakeSocket::DeliverConnected()
 {
-    if (open && handler_)
-        handler_->OnConnected();
+    if (open)
+        Notify({platform::SocketEvent::Kind::Connected, {}});
 }
 
 void FakeSocket::DeliverData(const std::string& data)
@@ -215,8 +216,7 @@ void FakeSocket::DeliverData(const std::string& data)
     if (!open)
         return;  // the peer's data after our close is lost
     pending_ += data;
-    if (handler_)
-        handler_->OnDataArrival();
+    Notify({platform::SocketEvent::Kind::DataArrived, {}});
     pump_.Wake();
 }
 
@@ -224,9 +224,16 @@ void FakeSocket::DeliverError(platform::SocketFailure failure, const std::string
 {
     if (!open)
         return;
-    if (handler_)
-        handler_->OnError({failure, description, systemNumber});
+    Notify({platform::SocketEvent::Kind::Failed, {failure, description, systemNumber}});
     pump_.Wake();
+}
+
+void FakeSocket::Notify(const platform::SocketEvent& event)
+{
+    // A copy: the handler may close the socket, which forgets handler_.
+    const platform::SocketHandler handler = handler_;
+    if (handler)
+        handler(event);
 }
 
 bool FakeDialUp::SameEntryNameIgnoringCase(const std::string& a, const std::string& b)

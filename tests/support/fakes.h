@@ -55,8 +55,9 @@ public:
     bool MoveFileTo(const std::string& from, const std::string& to, platform::SystemError& error) override;
     bool RemoveFile(const std::string& path) override;
     std::unique_ptr<platform::OutputFile> OpenAppend(const std::string& path, platform::SystemError& error) override;
-    bool StartProgram(const std::vector<std::string>& argv, bool shown) override;
-    std::optional<std::string> SystemInformationProgram() override { return systemInformationProgram; }
+    // Starts systemInformationProgram (recorded in startedPrograms); a tool
+    // named without a path, as a back end's, starts nothing.
+    bool StartSystemInformation() override;
 
     // Whether a write of `bytes` more may go ahead; spends the budget.
     bool MayWrite(std::size_t bytes, platform::SystemError& error);
@@ -89,7 +90,7 @@ class FakeSocket : public platform::Socket {
 public:
     explicit FakeSocket(platform::EventPump& pump) : pump_(pump) {}
 
-    void Connect(const std::string& host, int port, platform::SocketEvents* handler) override;
+    void Connect(const std::string& host, int port, platform::SocketHandler handler) override;
     std::string GetData(std::size_t maxBytes) override;
     void Close() override;
 
@@ -109,8 +110,10 @@ public:
     std::size_t lastReadLimit = 0;
 
 private:
+    void Notify(const platform::SocketEvent& event);
+
     platform::EventPump& pump_;
-    platform::SocketEvents* handler_ = nullptr;
+    platform::SocketHandler handler_;
     std::string pending_;
 };
 
@@ -160,18 +163,16 @@ public:
     std::vector<std::string> asked;
     std::function<void()> comeToFront;
 
-    bool Claim(const std::string& folder, std::function<void()> handler) override
+    platform::ClaimResult Claim(const std::string& folder, std::function<void()> handler) override
     {
-        if (heldElsewhere.count(folder) != 0)
-            return false;
+        if (heldElsewhere.count(folder) != 0) {
+            asked.push_back(folder);
+            return holderAnswers ? platform::ClaimResult::HolderBroughtToFront
+                                 : platform::ClaimResult::HolderNotReached;
+        }
         claimed.push_back(folder);
         comeToFront = std::move(handler);
-        return true;
-    }
-    bool AskHolderToFront(const std::string& folder) override
-    {
-        asked.push_back(folder);
-        return holderAnswers;
+        return platform::ClaimResult::Claimed;
     }
 };
 

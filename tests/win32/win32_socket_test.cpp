@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,32 +27,37 @@ constexpr int kClosed = 1399;
 
 // Records the events and, like the program's own handler, reads the data and
 // closes the socket on the first arrival or error.
-struct Recorder : SocketEvents {
+struct Recorder {
     Socket* socket = nullptr;
     bool closeOnEvent = true;
     int arrivals = 0;
     std::string data;
     std::vector<int> errors;
     std::vector<std::string> descriptions;
-    void OnDataArrival() override
-    {
-        ++arrivals;
-        progress += 'd';
-        data += socket->GetData(65536);
-        if (closeOnEvent)
-            socket->Close();
-    }
-    void OnError(const SocketError& error) override
-    {
-        errors.push_back(WinsockNumber(error));  // as the log shows it
-        descriptions.push_back(error.description);
-        progress += 'e';
-        if (closeOnEvent)
-            socket->Close();
-    }
     // The handshake's start ('c') and answer ('C'), each arrival ('d') and error ('e'), in order.
-    void OnConnecting() override { progress += 'c'; }
-    void OnConnected() override { progress += 'C'; }
+    void operator()(const SocketEvent& event)
+    {
+        switch (event.kind) {
+            case SocketEvent::Kind::Connecting:
+                progress += 'c';
+                return;
+            case SocketEvent::Kind::Connected:
+                progress += 'C';
+                return;
+            case SocketEvent::Kind::DataArrived:
+                ++arrivals;
+                progress += 'd';
+                data += socket->GetData(65536);
+                break;
+            case SocketEvent::Kind::Failed:
+                errors.push_back(WinsockNumber(event.error));  // as the log shows it
+                descriptions.push_back(event.error.description);
+                progress += 'e';
+                break;
+        }
+        if (closeOnEvent)
+            socket->Close();
+    }
     int Events() const { return arrivals + static_cast<int>(errors.size()); }
     std::string progress;
 };
@@ -65,7 +71,7 @@ protected:
         recorder.socket = &socket;
     }
 
-    void Connect(const std::string& host, int port) { socket.Connect(host, port, &recorder); }
+    void Connect(const std::string& host, int port) { socket.Connect(host, port, std::ref(recorder)); }
 
     // Waits in the pump until an event came or `seconds` have passed.
     void WaitForEvent(double seconds)

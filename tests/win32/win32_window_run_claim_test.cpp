@@ -16,17 +16,15 @@ TEST(Win32WindowRunClaim, OneHolderPerFolderWhichALaterStartCallsToTheFront)
     auto first = std::make_unique<Win32WindowRunClaim>(pump);
     Win32WindowRunClaim later(pump);
     int fronts = 0;
-    ASSERT_TRUE(first->Claim("C:\\Tools\\Veltrane", [&] { ++fronts; }));
-    EXPECT_FALSE(later.Claim("c:\\tools\\VELTRANE", {}));
-    EXPECT_TRUE(later.AskHolderToFront("C:\\Tools\\Veltrane"));
+    ASSERT_EQ(first->Claim("C:\\Tools\\Veltrane", [&] { ++fronts; }), ClaimResult::Claimed);
+    EXPECT_EQ(later.Claim("c:\\tools\\VELTRANE", {}), ClaimResult::HolderBroughtToFront);
     pump.WaitForEvents(2.0);
     EXPECT_EQ(fronts, 1);
 
     Win32WindowRunClaim other(pump);
-    EXPECT_TRUE(other.Claim("C:\\Tools\\Other", {}));
+    EXPECT_EQ(other.Claim("C:\\Tools\\Other", {}), ClaimResult::Claimed);
     first.reset();  // the holder ends: the claim goes with it
-    EXPECT_FALSE(later.AskHolderToFront("C:\\Tools\\Veltrane"));
-    EXPECT_TRUE(later.Claim("C:\\Tools\\Veltrane", {}));
+    EXPECT_EQ(later.Claim("C:\\Tools\\Veltrane", {}), ClaimResult::Claimed);
 }
 
 }  // namespace

@@ -316,7 +316,13 @@ void LinuxEnvironment::WriteStandardError(const std::string& text)
     ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
 
-bool LinuxEnvironment::StartProgram(const std::vector<std::string>& argv, bool)
+bool LinuxEnvironment::StartSystemInformation()
+{
+    const std::optional<std::string> tool = SystemInformationProgram();
+    return tool && StartProgram({*tool});
+}
+
+bool LinuxEnvironment::StartProgram(const std::vector<std::string>& argv)
 {
     return programs_.StartDetached(argv, StartAs::UserProgram);
 }

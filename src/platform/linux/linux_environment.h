@@ -23,9 +23,14 @@ public:
     bool RemoveFile(const std::string& path) override;
     std::unique_ptr<OutputFile> OpenAppend(const std::string& path, SystemError& error) override;
     void WriteStandardError(const std::string& text) override;
-    bool StartProgram(const std::vector<std::string>& argv, bool shown) override;
+    // SystemInformationProgram, started as StartProgram starts it.
+    bool StartSystemInformation() override;
+
+    // Starts a program with an argument vector (never through a shell) and
+    // does not wait for it.
+    bool StartProgram(const std::vector<std::string>& argv);
     // The first of hardinfo, kinfocenter and gnome-system-monitor on the PATH.
-    std::optional<std::string> SystemInformationProgram() override;
+    std::optional<std::string> SystemInformationProgram();
 
     // The machine's settings and log, as the system units name them.
     static constexpr const char* kMachineSettingsFolder = "/etc/veltrane";

@@ -71,7 +71,14 @@ std::string LinuxWindowRunClaim::PathFor(const std::string& folder, const std::s
     return runtimeFolder_ + "/veltrane-" + key.toStdString() + suffix;
 }
 
-bool LinuxWindowRunClaim::Claim(const std::string& folder, std::function<void()> comeToFront)
+ClaimResult LinuxWindowRunClaim::Claim(const std::string& folder, std::function<void()> comeToFront)
+{
+    if (TryClaim(folder, std::move(comeToFront)))
+        return ClaimResult::Claimed;
+    return AskHolderToFront(folder) ? ClaimResult::HolderBroughtToFront : ClaimResult::HolderNotReached;
+}
+
+bool LinuxWindowRunClaim::TryClaim(const std::string& folder, std::function<void()> comeToFront)
 {
     comeToFront_ = std::move(comeToFront);
     const std::string lockPath = PathFor(folder, ".lock");

@@ -25,14 +25,17 @@ public:
     LinuxWindowRunClaim(const LinuxWindowRunClaim&) = delete;
     LinuxWindowRunClaim& operator=(const LinuxWindowRunClaim&) = delete;
 
-    bool Claim(const std::string& folder, std::function<void()> comeToFront) override;
-    bool AskHolderToFront(const std::string& folder) override;
+    ClaimResult Claim(const std::string& folder, std::function<void()> comeToFront) override;
 
     // "<runtime folder>/veltrane-<key of the folder><suffix>"; empty when the
     // runtime folder cannot be used.
     std::string PathFor(const std::string& folder, const std::string& suffix) const;
 
 private:
+    // False when another process holds the claim.
+    bool TryClaim(const std::string& folder, std::function<void()> comeToFront);
+    // False when the holder could not be reached.
+    bool AskHolderToFront(const std::string& folder);
     void Listen(const std::string& socketPath);
     void AcceptRequests();
 

@@ -31,12 +31,12 @@ QtSocket::~QtSocket()
     Close();
 }
 
-void QtSocket::Connect(const std::string& host, int port, SocketEvents* handler)
+void QtSocket::Connect(const std::string& host, int port, SocketHandler handler)
 {
     Close();
     host_ = QString::fromStdString(host);
     port_ = static_cast<quint16>(port);
-    handler_ = handler;
+    handler_ = std::move(handler);
     gotData_ = false;
     open_ = true;
     // Even a failure that is known at once arrives as an event, from the pump.
@@ -110,8 +110,7 @@ void QtSocket::TryNextAddress()
             continue;
         }
         // The handshake's round trip is timed from here to Connected.
-        if (handler_)
-            handler_->OnConnecting();
+        Notify({SocketEvent::Kind::Connecting, {}});
         if (::connect(descriptor, reinterpret_cast<const sockaddr*>(&peer), length) == 0) {
             Connected(descriptor);
             return;
@@ -162,8 +161,7 @@ void QtSocket::Connected(int descriptor)
         Report(FailureOf(socket_.error(), socket_.errorString()), socket_.errorString().toStdString());
         return;
     }
-    if (handler_)
-        handler_->OnConnected();
+    Notify({SocketEvent::Kind::Connected, {}});
 }
 
 std::string QtSocket::GetData(std::size_t maxBytes)
@@ -209,8 +207,7 @@ void QtSocket::Report(SocketFailure failure, const std::string& description)
     // second event for it.
     open_ = false;
     StopConnecting();
-    if (handler_)
-        handler_->OnError({failure, description});
+    Notify({SocketEvent::Kind::Failed, {failure, description}});
     pump_.Wake();
 }
 
@@ -219,8 +216,7 @@ void QtSocket::DataArrived()
     if (!open_ || socket_.bytesAvailable() <= 0)
         return;
     gotData_ = true;
-    if (handler_)
-        handler_->OnDataArrival();
+    Notify({SocketEvent::Kind::DataArrived, {}});
     pump_.Wake();
 }
 
@@ -235,6 +231,14 @@ void QtSocket::ErrorOccurred(QAbstractSocket::SocketError error)
         return;
     const QString description = socket_.errorString();
     Report(FailureOf(error, description), description.toStdString());
+}
+
+void QtSocket::Notify(const SocketEvent& event)
+{
+    // A copy: the handler may close the socket, which forgets handler_.
+    const SocketHandler handler = handler_;
+    if (handler)
+        handler(event);
 }
 
 SocketFailure QtSocket::FailureOfErrno(int error)

@@ -33,7 +33,7 @@ public:
     explicit QtSocket(EventPump& pump);
     ~QtSocket() override;
 
-    void Connect(const std::string& host, int port, SocketEvents* handler) override;
+    void Connect(const std::string& host, int port, SocketHandler handler) override;
     std::string GetData(std::size_t maxBytes) override;
     void Close() override;
 
@@ -51,11 +51,12 @@ private:
     void Connected(int descriptor);
     void StopConnecting();
     void Report(SocketFailure failure, const std::string& description);
+    void Notify(const SocketEvent& event);
     void DataArrived();
     void ErrorOccurred(QAbstractSocket::SocketError error);
 
     EventPump& pump_;
-    SocketEvents* handler_ = nullptr;
+    SocketHandler handler_;
     QTcpSocket socket_;
     QString host_;
     quint16 port_ = 0;

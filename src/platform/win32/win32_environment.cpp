@@ -305,9 +305,11 @@ bool Win32Environment::StartProgram(const std::vector<std::string>& argv, bool s
     return StartCommandLine(JoinCommandLine(argv), shown);
 }
 
-std::optional<std::string> Win32Environment::SystemInformationProgram()
+bool Win32Environment::StartSystemInformation()
 {
-    return SystemInformationTool("HKEY_LOCAL_MACHINE");
+    // A tool named without a path starts nothing.
+    const std::optional<std::string> tool = SystemInformationTool("HKEY_LOCAL_MACHINE");
+    return tool && StartProgram({*tool}, true);
 }
 
 std::optional<std::string> Win32Environment::SystemInformationTool(const std::string& root)

@@ -34,10 +34,14 @@ public:
     bool RemoveFile(const std::string& path) override;
     std::unique_ptr<OutputFile> OpenAppend(const std::string& path, SystemError& error) override;
     void WriteStandardError(const std::string& text) override;
-    // CreateProcessW; the window shown normally and activated, or hidden.
-    bool StartProgram(const std::vector<std::string>& argv, bool shown) override;
-    // The tool the registry names under HKEY_LOCAL_MACHINE (SystemInformationTool).
-    std::optional<std::string> SystemInformationProgram() override;
+    // The tool the registry names under HKEY_LOCAL_MACHINE
+    // (SystemInformationTool), started shown as StartProgram starts it.
+    bool StartSystemInformation() override;
+
+    // Starts a program with an argument vector (never through a shell) and
+    // does not wait for it: CreateProcessW, the window shown normally and
+    // activated, or hidden.
+    bool StartProgram(const std::vector<std::string>& argv, bool shown);
 
     // msinfo32 as the registry names it under `root`: the MSINFO key's PATH,
     // else MSINFO32.EXE in the Shared Tools Location's MSINFO folder where

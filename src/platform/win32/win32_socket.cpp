@@ -92,12 +92,12 @@ SocketError Win32Socket::SocketErrorOf(int number, std::string description)
     return {SocketFailure::Other, std::move(description), number};
 }
 
-void Win32Socket::Connect(const std::string& host, int port, SocketEvents* handler)
+void Win32Socket::Connect(const std::string& host, int port, SocketHandler handler)
 {
     Close();
     host_ = host;
     port_ = port;
-    handler_ = handler;
+    handler_ = std::move(handler);
     open_ = true;
     gotData_ = false;
     addresses_.clear();
@@ -168,8 +168,7 @@ void Win32Socket::TryNextAddress()
             continue;
         }
         // The handshake's round trip is timed from here to FD_CONNECT.
-        if (handler_)
-            handler_->OnConnecting();
+        Notify({SocketEvent::Kind::Connecting, {}});
         if (::connect(socket_, reinterpret_cast<const sockaddr*>(&address), length) == 0)
             return;  // FD_CONNECT follows
         lastError = ::WSAGetLastError();
@@ -191,7 +190,7 @@ bool Win32Socket::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     if (message >= firstMessage_ && message < firstMessage_ + kAttemptTags) {
         // Events of an earlier attempt, or of a socket closed since, are dropped.
         if (open_ && message == EventMessage() && socket_ != INVALID_SOCKET && static_cast<SOCKET>(wParam) == socket_)
-            SocketEvent(WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam));
+            SelectEvent(WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam));
         return true;
     }
     if (message == lookupMessage_) {
@@ -219,13 +218,12 @@ bool Win32Socket::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     return false;
 }
 
-void Win32Socket::SocketEvent(WORD event, WORD error)
+void Win32Socket::SelectEvent(WORD event, WORD error)
 {
     switch (event) {
         case FD_CONNECT:
             if (error == 0) {
-                if (handler_)
-                    handler_->OnConnected();
+                Notify({SocketEvent::Kind::Connected, {}});
                 return;
             }
             // The next address of the name, where there is one.
@@ -245,8 +243,7 @@ void Win32Socket::SocketEvent(WORD event, WORD error)
             ::ioctlsocket(socket_, FIONREAD, &available);
             if (available > 0) {
                 gotData_ = true;
-                if (handler_)
-                    handler_->OnDataArrival();
+                Notify({SocketEvent::Kind::DataArrived, {}});
                 pump_.Wake();
                 return;
             }
@@ -264,9 +261,16 @@ void Win32Socket::Fail(int number)
 {
     // The attempt is over: no second event reaches the handler.
     open_ = false;
-    if (handler_)
-        handler_->OnError(SocketErrorOf(number, SystemErrorText(static_cast<std::uint32_t>(number))));
+    Notify({SocketEvent::Kind::Failed, SocketErrorOf(number, SystemErrorText(static_cast<std::uint32_t>(number)))});
     pump_.Wake();
+}
+
+void Win32Socket::Notify(const SocketEvent& event)
+{
+    // A copy: the handler may close the socket, which forgets handler_.
+    const SocketHandler handler = handler_;
+    if (handler)
+        handler(event);
 }
 
 std::string Win32Socket::GetData(std::size_t maxBytes)

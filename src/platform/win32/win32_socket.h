@@ -33,7 +33,7 @@ public:
     Win32Socket(const Win32Socket&) = delete;
     Win32Socket& operator=(const Win32Socket&) = delete;
 
-    void Connect(const std::string& host, int port, SocketEvents* handler) override;
+    void Connect(const std::string& host, int port, SocketHandler handler) override;
     std::string GetData(std::size_t maxBytes) override;
     void Close() override;
 
@@ -51,13 +51,14 @@ private:
     UINT EventMessage() const { return firstMessage_ + attempt_ % kAttemptTags; }
     void StartLookup();
     void TryNextAddress();
-    void SocketEvent(WORD event, WORD error);
+    void SelectEvent(WORD event, WORD error);
     void PostError(int number);
     void Fail(int number);
+    void Notify(const SocketEvent& event);
     void CloseHandle();
 
     Win32EventPump& pump_;
-    SocketEvents* handler_ = nullptr;
+    SocketHandler handler_;
     std::string host_;
     int port_ = 0;
     bool started_ = false;    // WSAStartup succeeded

@@ -61,7 +61,14 @@ Win32WindowRunClaim::~Win32WindowRunClaim()
         ::CloseHandle(mutex_);
 }
 
-bool Win32WindowRunClaim::Claim(const std::string& folder, std::function<void()> comeToFront)
+ClaimResult Win32WindowRunClaim::Claim(const std::string& folder, std::function<void()> comeToFront)
+{
+    if (TryClaim(folder, std::move(comeToFront)))
+        return ClaimResult::Claimed;
+    return AskHolderToFront(folder) ? ClaimResult::HolderBroughtToFront : ClaimResult::HolderNotReached;
+}
+
+bool Win32WindowRunClaim::TryClaim(const std::string& folder, std::function<void()> comeToFront)
 {
     comeToFront_ = std::move(comeToFront);
     const std::wstring name = ClaimName(folder);

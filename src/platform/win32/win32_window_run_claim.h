@@ -22,14 +22,17 @@ public:
     Win32WindowRunClaim(const Win32WindowRunClaim&) = delete;
     Win32WindowRunClaim& operator=(const Win32WindowRunClaim&) = delete;
 
-    bool Claim(const std::string& folder, std::function<void()> comeToFront) override;
-    bool AskHolderToFront(const std::string& folder) override;
+    ClaimResult Claim(const std::string& folder, std::function<void()> comeToFront) override;
 
     // "Veltrane.WindowRun.<the user's SID>.<key of the folder>": the folder
     // without regard to case, as Windows names files.
     static std::wstring ClaimName(const std::string& folder);
 
 private:
+    // False when another process holds the claim.
+    bool TryClaim(const std::string& folder, std::function<void()> comeToFront);
+    // False when the holder could not be reached.
+    bool AskHolderToFront(const std::string& folder);
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     Win32EventPump& pump_;
