@@ -15,7 +15,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QTextCursor>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
@@ -171,36 +170,6 @@ bool Characters(const QString& text, std::vector<int>& codes)
     return true;
 }
 
-// Types the codes into a text box as the form's key handling left them.
-void TypeInto(QObject* box, const std::vector<int>& codes)
-{
-    if (auto* line = qobject_cast<QLineEdit*>(box)) {
-        if (line->isReadOnly())
-            return;
-        for (int code : codes) {
-            if (code == kKeyBackspace)
-                line->backspace();
-            else if (code > 0) {
-                const char32_t c = static_cast<char32_t>(code);
-                line->insert(QString::fromUcs4(&c, 1));
-            }
-        }
-    } else if (auto* text = qobject_cast<QPlainTextEdit*>(box)) {
-        if (text->isReadOnly())
-            return;
-        QTextCursor cursor = text->textCursor();
-        for (int code : codes) {
-            if (code == kKeyBackspace) {
-                cursor.deletePreviousChar();  // or the selection
-            } else if (code > 0) {
-                const char32_t c = static_cast<char32_t>(code);
-                cursor.insertText(QString::fromUcs4(&c, 1));
-            }
-        }
-        text->setTextCursor(cursor);
-    }
-}
-
 // A control's events for the form: the focus coming in; a label's clicks and
 // mouse moves; the arrows on an option button; the characters typed into a
 // text box, which go through the form's key handling: unchanged they reach
@@ -215,7 +184,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         Form* form = FormOf(link_);
-        if (form == nullptr)
+        if (form == nullptr || retyping_)
             return false;
         const bool label = kind_ == ControlKind::Label;
         switch (event->type()) {
@@ -291,9 +260,25 @@ private:
         return true;
     }
 
+    // Types the codes into the text box as the form's key handling left them,
+    // as keys the box handles itself (this filter lets them pass).
+    void TypeInto(QObject* box, const std::vector<int>& codes)
+    {
+        retyping_ = true;
+        for (int code : codes) {
+            const char32_t c = static_cast<char32_t>(code);
+            QKeyEvent key(QEvent::KeyPress, code == kKeyBackspace ? Qt::Key_Backspace : Qt::Key_unknown, Qt::NoModifier,
+                          code == kKeyBackspace ? QString() : QString::fromUcs4(&c, 1));
+            if (code > 0)
+                QCoreApplication::sendEvent(box, &key);
+        }
+        retyping_ = false;
+    }
+
     WindowLink link_;
     int control_;
     ControlKind kind_;
+    bool retyping_ = false;
 };
 
 }  // namespace
@@ -441,10 +426,7 @@ QWidget* QtWindow::CreateWidget(int index)
 
 QWidget* QtWindow::Widget(const std::string& control) const
 {
-    for (std::size_t i = 0; i < widgets_.size(); ++i)
-        if (spec_.controls[i].name == control)
-            return widgets_[i];
-    return nullptr;
+    return widgets_[static_cast<std::size_t>(form_->IndexOf(control))];
 }
 
 void QtWindow::Show(bool modal, NativeWindow* owner)

@@ -100,6 +100,20 @@ bool FontInstalled(const wchar_t* face)
     return found;
 }
 
+// Controls in the order the window creates them, which is the order of their
+// windows from the top: by tab index, then those outside the tab order as
+// declared.
+std::vector<const ControlSpec*> CreationOrder(const std::vector<ControlSpec>& controls)
+{
+    std::vector<const ControlSpec*> order;
+    for (const auto& control : controls)
+        order.push_back(&control);
+    auto place = [](const ControlSpec* c) { return c->tabIndex >= 0 ? c->tabIndex : INT_MAX; };
+    std::stable_sort(order.begin(), order.end(),
+                     [&place](const ControlSpec* a, const ControlSpec* b) { return place(a) < place(b); });
+    return order;
+}
+
 }  // namespace
 
 int TwipsToPixels(int twips, int dpi)
@@ -137,17 +151,6 @@ std::string ToWindowsLineEnds(const std::string& text)
             ++i;  // a CR LF already
     }
     return out;
-}
-
-std::vector<const ControlSpec*> CreationOrder(const std::vector<ControlSpec>& controls)
-{
-    std::vector<const ControlSpec*> order;
-    for (const auto& control : controls)
-        order.push_back(&control);
-    auto place = [](const ControlSpec* c) { return c->tabIndex >= 0 ? c->tabIndex : INT_MAX; };
-    std::stable_sort(order.begin(), order.end(),
-                     [&place](const ControlSpec* a, const ControlSpec* b) { return place(a) < place(b); });
-    return order;
 }
 
 // Building and layout
@@ -230,10 +233,7 @@ Win32Window* Win32Window::FromWindow(HWND window)
 
 HWND Win32Window::Control(const std::string& control) const
 {
-    for (std::size_t i = 0; i < controls_.size(); ++i)
-        if (spec_.controls[i].name == control)
-            return controls_[i];
-    return nullptr;
+    return controls_[static_cast<std::size_t>(form_->IndexOf(control))];
 }
 
 void Win32Window::CreateControl(int index)

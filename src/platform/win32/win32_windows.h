@@ -38,11 +38,6 @@ CursorPlanes ToCursorPlanes(const CursorImage& cursor);
 // (or CR) becomes CR LF.
 std::string ToWindowsLineEnds(const std::string& text);
 
-// Controls in the order the window creates them, which is the order of their
-// windows from the top: by tab index, then those outside the tab order as
-// declared.
-std::vector<const ControlSpec*> CreationOrder(const std::vector<ControlSpec>& controls);
-
 class Win32Window : public NativeWindow {
 public:
     Win32Window(Win32WindowSystem& system, Form& form);
