@@ -701,7 +701,7 @@ void Win32Window::SetFocus(int control, bool byKey)
 
 // The window system
 
-Win32WindowSystem::Win32WindowSystem(Win32EventPump& pump, bool seen) : WindowSystem(pump), pump_(pump), seen_(seen)
+Win32WindowSystem::Win32WindowSystem(Win32EventPump& pump, bool seen) : WindowSystem(pump, seen), pump_(pump)
 {
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;

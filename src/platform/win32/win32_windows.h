@@ -99,8 +99,6 @@ public:
     explicit Win32WindowSystem(Win32EventPump& pump, bool seen = true);
     ~Win32WindowSystem() override;
 
-    bool IsInteractive() const override { return seen_; }
-
     // The cursor every window of the program shows now; null: each window's own.
     HCURSOR CurrentCursor() const { return cursor_; }
     // The native window of the form of that name created last; null when none.
@@ -120,7 +118,6 @@ private:
     bool FilterMessage(MSG& msg);
 
     Win32EventPump& pump_;
-    bool seen_;
     std::vector<Win32Window*> windows_;
     HCURSOR cursor_ = nullptr;
     HCURSOR custom_ = nullptr;  // made from customImage_
