@@ -93,6 +93,37 @@ protected:
         QWidget::keyPressEvent(event);
     }
 
+    // The lines of the drawing, under the controls. A line `lineWidth` pixels
+    // wide covers that many rows (columns for an upright line) from its
+    // position down (right).
+    void paintEvent(QPaintEvent*) override
+    {
+        if (!*link_)
+            return;
+        QPainter painter(this);
+        const FormSpec& spec = (*link_)->Spec();
+        for (const ControlSpec& line : spec.controls) {
+            if (line.kind != ControlKind::Line)
+                continue;
+            const TwipsPoint at = OriginInWindow(spec, line);
+            const QPoint from(TwipsToPixels(at.x), TwipsToPixels(at.y));
+            const QPoint to(TwipsToPixels(at.x + line.width), TwipsToPixels(at.y + line.height));
+            const int width = std::max(1, line.lineWidth);
+            const QColor colour = ToQColor(line.lineColour);
+            if (from.y() == to.y()) {
+                painter.fillRect(std::min(from.x(), to.x()), from.y(), std::abs(to.x() - from.x()), width, colour);
+            } else if (from.x() == to.x()) {
+                painter.fillRect(from.x(), std::min(from.y(), to.y()), width, std::abs(to.y() - from.y()), colour);
+            } else {
+                QPen pen(colour, width);
+                pen.setCapStyle(Qt::FlatCap);
+                painter.setPen(pen);
+                const QPointF shift(width / 2.0, width / 2.0);
+                painter.drawLine(QPointF(from) + shift, QPointF(to) + shift);
+            }
+        }
+    }
+
     // Tab and Shift+Tab of every control end here.
     bool focusNextPrevChild(bool next) override
     {
@@ -116,44 +147,6 @@ public:
 protected:
     bool hitButton(const QPoint& pos) const override { return this->rect().contains(pos); }
     void nextCheckState() override {}
-};
-
-// A line of the window's drawing. A line `width` pixels wide covers that
-// many pixel rows (columns for an upright line) from its position down (right).
-class LineWidget : public QWidget {
-public:
-    LineWidget(QWidget* parent, QPoint from, QPoint to, QColor colour, int width)
-        : QWidget(parent), colour_(colour), width_(std::max(1, width))
-    {
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-        const QPoint topLeft(std::min(from.x(), to.x()), std::min(from.y(), to.y()));
-        setGeometry(topLeft.x(), topLeft.y(), std::abs(to.x() - from.x()) + width_,
-                    std::abs(to.y() - from.y()) + width_);
-        from_ = from - topLeft;
-        to_ = to - topLeft;
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        if (from_.y() == to_.y()) {
-            painter.fillRect(std::min(from_.x(), to_.x()), from_.y(), std::abs(to_.x() - from_.x()), width_, colour_);
-        } else if (from_.x() == to_.x()) {
-            painter.fillRect(from_.x(), std::min(from_.y(), to_.y()), width_, std::abs(to_.y() - from_.y()), colour_);
-        } else {
-            QPen pen(colour_, width_);
-            pen.setCapStyle(Qt::FlatCap);
-            painter.setPen(pen);
-            const QPointF shift(width_ / 2.0, width_ / 2.0);
-            painter.drawLine(QPointF(from_) + shift, QPointF(to_) + shift);
-        }
-    }
-
-private:
-    QColor colour_;
-    int width_;
-    QPoint from_, to_;
 };
 
 // The characters of a key's text; false for control characters (Enter, Tab,
@@ -301,14 +294,11 @@ QtWindow::QtWindow(QtWindowSystem& system, Form& form)
     if (!spec_.resizable)
         window_->setFixedSize(window_->size());
 
-    // Frames before the controls they hold; lines under the other controls.
+    // Frames before the controls they hold; lines are the window's drawing.
     widgets_.assign(spec_.controls.size(), nullptr);
     for (std::size_t i = 0; i < widgets_.size(); ++i)
-        if (widgets_[i] == nullptr)
+        if (widgets_[i] == nullptr && spec_.controls[i].kind != ControlKind::Line)
             widgets_[i] = CreateWidget(static_cast<int>(i));
-    for (std::size_t i = 0; i < widgets_.size(); ++i)
-        if (spec_.controls[i].kind == ControlKind::Line)
-            widgets_[i]->lower();
 }
 
 QtWindow::~QtWindow()
@@ -403,12 +393,8 @@ QWidget* QtWindow::CreateWidget(int index)
             widget = picture;
             break;
         }
-        case ControlKind::Line: {
-            const QPoint from(TwipsToPixels(control.left), TwipsToPixels(control.top));
-            const QPoint to(TwipsToPixels(control.left + control.width), TwipsToPixels(control.top + control.height));
-            widget = new LineWidget(parent, from, to, ToQColor(control.lineColour), control.lineWidth);
-            break;
-        }
+        case ControlKind::Line:
+            return nullptr;  // painted by the window
     }
 
     widget->setObjectName(ToQString(control.name));
@@ -417,9 +403,8 @@ QWidget* QtWindow::CreateWidget(int index)
             if (Form* form = FormOf(link))
                 form->NativeClick(index);
         });
-    if (control.kind != ControlKind::Line)
-        widget->setGeometry(geometry);
-    if (control.kind != ControlKind::Frame && control.kind != ControlKind::Picture && control.kind != ControlKind::Line)
+    widget->setGeometry(geometry);
+    if (control.kind != ControlKind::Frame && control.kind != ControlKind::Picture)
         widget->installEventFilter(new ControlEvents(link_, index, control.kind, widget));
     return widget;
 }
@@ -508,12 +493,15 @@ void QtWindow::SetTitle(const std::string& title)
 
 void QtWindow::Repaint(int control)
 {
-    (control < 0 ? window_.data() : widgets_[static_cast<std::size_t>(control)])->repaint();
+    QWidget* widget = control < 0 ? nullptr : widgets_[static_cast<std::size_t>(control)];
+    (widget != nullptr ? widget : window_.data())->repaint();  // a line: the window paints it
 }
 
 void QtWindow::Update(int control, const ControlState& state, ControlChange what)
 {
     QWidget* widget = widgets_[static_cast<std::size_t>(control)];
+    if (widget == nullptr)  // a line
+        return;
     const QString text = ToQString(state.text);
     switch (what) {
         case ControlChange::Text:
