@@ -37,8 +37,8 @@ struct ControlSpec {
     bool bold = false;       // label font
     bool isDefault = false;  // button pressed by Enter
     bool isCancel = false;   // button pressed by Escape
-    // Line: from (left, top) to (left + width, top + height), in this colour
-    // and width in pixels.
+    // Line: across, from (left, top) `width` long (`height` 0), covering
+    // `lineWidth` pixel rows from there down, in this colour.
     Colour lineColour = 0;
     int lineWidth = 1;
 };

@@ -19,7 +19,6 @@
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 #include "platform/qt/qt_drawing.h"
 #include "platform/qt/qt_text.h"
@@ -93,35 +92,20 @@ protected:
         QWidget::keyPressEvent(event);
     }
 
-    // The lines of the drawing, under the controls. A line `lineWidth` pixels
-    // wide covers that many rows (columns for an upright line) from its
-    // position down (right).
+    // The lines of the drawing, under the controls.
     void paintEvent(QPaintEvent*) override
     {
         if (!*link_)
             return;
         QPainter painter(this);
         const FormSpec& spec = (*link_)->Spec();
-        for (const ControlSpec& line : spec.controls) {
-            if (line.kind != ControlKind::Line)
-                continue;
-            const TwipsPoint at = OriginInWindow(spec, line);
-            const QPoint from(TwipsToPixels(at.x), TwipsToPixels(at.y));
-            const QPoint to(TwipsToPixels(at.x + line.width), TwipsToPixels(at.y + line.height));
-            const int width = std::max(1, line.lineWidth);
-            const QColor colour = ToQColor(line.lineColour);
-            if (from.y() == to.y()) {
-                painter.fillRect(std::min(from.x(), to.x()), from.y(), std::abs(to.x() - from.x()), width, colour);
-            } else if (from.x() == to.x()) {
-                painter.fillRect(from.x(), std::min(from.y(), to.y()), width, std::abs(to.y() - from.y()), colour);
-            } else {
-                QPen pen(colour, width);
-                pen.setCapStyle(Qt::FlatCap);
-                painter.setPen(pen);
-                const QPointF shift(width / 2.0, width / 2.0);
-                painter.drawLine(QPointF(from) + shift, QPointF(to) + shift);
+        for (const ControlSpec& line : spec.controls)
+            if (line.kind == ControlKind::Line) {
+                const TwipsPoint at = OriginInWindow(spec, line);
+                const int left = TwipsToPixels(at.x);
+                painter.fillRect(left, TwipsToPixels(at.y), TwipsToPixels(at.x + line.width) - left,
+                                 std::max(1, line.lineWidth), ToQColor(line.lineColour));
             }
-        }
     }
 
     // Tab and Shift+Tab of every control end here.

@@ -373,25 +373,11 @@ void Win32Window::Paint()
     for (const auto& control : spec_.controls) {
         if (control.kind != ControlKind::Line)
             continue;
-        // A line `lineWidth` pixels wide covers that many rows (columns for
-        // an upright line) from its position down (right).
-        const RECT at = ControlRect(control);
-        const int x1 = at.left, y1 = at.top, x2 = at.right, y2 = at.bottom;
-        const int width = std::max(1, control.lineWidth);
-        if (y1 == y2 || x1 == x2) {
-            const RECT rect = y1 == y2 ? RECT{std::min(x1, x2), y1, std::max(x1, x2), y1 + width}
-                                       : RECT{x1, std::min(y1, y2), x1 + width, std::max(y1, y2)};
-            const HBRUSH brush = ::CreateSolidBrush(control.lineColour);
-            ::FillRect(dc, &rect, brush);
-            ::DeleteObject(brush);
-        } else {
-            const HPEN pen = ::CreatePen(PS_SOLID, width, control.lineColour);
-            const HGDIOBJ old = ::SelectObject(dc, pen);
-            ::MoveToEx(dc, x1, y1, nullptr);
-            ::LineTo(dc, x2, y2);
-            ::SelectObject(dc, old);
-            ::DeleteObject(pen);
-        }
+        RECT rect = ControlRect(control);
+        rect.bottom = rect.top + std::max(1, control.lineWidth);
+        const HBRUSH brush = ::CreateSolidBrush(control.lineColour);
+        ::FillRect(dc, &rect, brush);
+        ::DeleteObject(brush);
     }
     ::EndPaint(window_, &paint);
 }
