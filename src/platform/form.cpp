@@ -205,11 +205,11 @@ void Form::RequestActivation()
     const std::shared_ptr<bool> alive = alive_;
     system_.pump_.Post([this, alive] {
         if (*alive && visible_ && !active_)
-            Activated();
+            NativeActivated();
     });
 }
 
-void Form::Activated()
+void Form::NativeActivated()
 {
     if (!visible_ || active_)
         return;

@@ -203,6 +203,7 @@ public:
 protected:
     // The native window of a new form.
     virtual std::unique_ptr<NativeWindow> NewWindow(Form& form) = 0;
+    const std::vector<Form*>& Forms() const { return forms_; }  // in the order they were created
     // The native window of the form of that name created last; null when none.
     template <typename Window>
     Window* NativeOf(const std::string& form) const;

@@ -439,9 +439,7 @@ void QtWindow::Activate()
 
 bool QtWindow::Centre()
 {
-    QScreen* screen = window_->screen();
-    if (screen == nullptr)
-        screen = QGuiApplication::primaryScreen();
+    QScreen* screen = window_->screen();  // the primary one until it is shown
     if (screen == nullptr)
         return false;
     // The window manager adds its frame only once the window is shown. Until

@@ -188,13 +188,10 @@ Win32Window::Win32Window(Win32WindowSystem& system, Form& form)
         if (spec_.controls[i].kind == ControlKind::Frame)
             ::SetWindowPos(controls_[i], HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     Layout();
-    system_.windows_.push_back(this);
 }
 
 Win32Window::~Win32Window()
 {
-    auto& windows = system_.windows_;
-    windows.erase(std::remove(windows.begin(), windows.end(), this), windows.end());
     for (HWND window : disabledByModal_)
         ::EnableWindow(window, TRUE);
     // Messages that still come find no window of ours and take the default way.
@@ -303,13 +300,9 @@ void Win32Window::CreateControl(int index)
 // In pixels of the window's client area (inside its frames).
 RECT Win32Window::ControlRect(const ControlSpec& control) const
 {
-    const TwipsPoint origin = OriginInWindow(spec_, control);
-    RECT rect;
-    rect.left = TwipsToPixels(origin.x, dpi_);
-    rect.top = TwipsToPixels(origin.y, dpi_);
-    rect.right = TwipsToPixels(origin.x + control.width, dpi_);
-    rect.bottom = TwipsToPixels(origin.y + control.height, dpi_);
-    return rect;
+    const TwipsPoint at = OriginInWindow(spec_, control);
+    return {TwipsToPixels(at.x, dpi_), TwipsToPixels(at.y, dpi_), TwipsToPixels(at.x + control.width, dpi_),
+            TwipsToPixels(at.y + control.height, dpi_)};
 }
 
 void Win32Window::Layout()
@@ -584,11 +577,13 @@ void Win32Window::Show(bool modal, NativeWindow* owner)
         ::SetWindowLongPtrW(
             window_, GWLP_HWNDPARENT,
             reinterpret_cast<LONG_PTR>(owner != nullptr ? static_cast<Win32Window*>(owner)->window_ : nullptr));
-        for (const Win32Window* other : system_.windows_)
-            if (other != this && ::IsWindowVisible(other->window_) && ::IsWindowEnabled(other->window_)) {
-                ::EnableWindow(other->window_, FALSE);
-                disabledByModal_.push_back(other->window_);
+        for (Form* other : system_.Forms()) {
+            const HWND window = static_cast<Win32Window&>(other->Native()).window_;
+            if (other != form_ && ::IsWindowVisible(window) && ::IsWindowEnabled(window)) {
+                ::EnableWindow(window, FALSE);
+                disabledByModal_.push_back(window);
             }
+        }
     }
     if (!::IsWindowVisible(window_)) {
         Centre();

@@ -118,7 +118,6 @@ private:
     bool FilterMessage(MSG& msg);
 
     Win32EventPump& pump_;
-    std::vector<Win32Window*> windows_;
     HCURSOR cursor_ = nullptr;
     HCURSOR custom_ = nullptr;  // made from customImage_
     std::optional<CursorImage> customImage_;
