@@ -20,7 +20,11 @@ class HeadlessWindow : public NativeWindow {
 public:
     explicit HeadlessWindow(Form& form);
 
-    void Show(bool modal, NativeWindow*) override;
+    void Show(bool modalShow, NativeWindow*) override
+    {
+        ++shows;
+        modal = modalShow;
+    }
     void Hide() override { modal = false; }
     void Activate() override { ++activations; }
     void SetTitle(const std::string&) override {}
