@@ -35,7 +35,7 @@ std::unique_ptr<Form> WindowSystem::CreateForm(const FormSpec& spec)
 MessageResult WindowSystem::ShowMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
                                            MessageIcon icon)
 {
-    if (!IsInteractive()) {
+    if (!interactive) {
         // A box nobody can see would wait for ever.
         std::fprintf(stderr, "%s\n", text.c_str());
         std::fflush(stderr);
@@ -205,11 +205,11 @@ void Form::RequestActivation()
     const std::shared_ptr<bool> alive = alive_;
     system_.pump_.Post([this, alive] {
         if (*alive && visible_ && !active_)
-            Activated();
+            NativeActivated();
     });
 }
 
-void Form::Activated()
+void Form::NativeActivated()
 {
     if (!visible_ || active_)
         return;

@@ -101,7 +101,7 @@ public:
 
     // What the native window reports. Each one runs the handler, if any, then
     // wakes the event pump so that a wait in progress returns.
-    void NativeActivated() { Activated(); }
+    void NativeActivated();
     void NativeDeactivated() { active_ = false; }
     void NativeCloseRequest();  // the close box, the system's shutdown: never refused
     // A click (mouse, Space, access key); false when the control is disabled
@@ -129,7 +129,6 @@ private:
     void Check() const;
     void Present();
     void RequestActivation();
-    void Activated();
     void SelectOption(int option);
     void PushChecked(int control, bool checked);
     void Push(int control, ControlChange what) { native_->Update(control, At(control), what); }

@@ -37,8 +37,8 @@ struct ControlSpec {
     bool bold = false;       // label font
     bool isDefault = false;  // button pressed by Enter
     bool isCancel = false;   // button pressed by Escape
-    // Line: from (left, top) to (left + width, top + height), in this colour
-    // and width in pixels.
+    // Line: across, from (left, top) `width` long (`height` 0), covering
+    // `lineWidth` pixel rows from there down, in this colour.
     Colour lineColour = 0;
     int lineWidth = 1;
 };
@@ -161,21 +161,21 @@ protected:
 // back end derives and supplies the primitives below.
 class WindowSystem {
 public:
-    explicit WindowSystem(EventPump& pump) : pump_(pump) {}
+    WindowSystem(EventPump& pump, bool isInteractive) : interactive(isInteractive), pump_(pump) {}
     virtual ~WindowSystem() = default;
     WindowSystem(const WindowSystem&) = delete;
     WindowSystem& operator=(const WindowSystem&) = delete;
 
     // Whether a person can see the windows and answer a box: false for the
-    // headless back end, a display nobody looks at (Qt's offscreen platform),
-    // a Windows session without a visible window station.
-    virtual bool IsInteractive() const = 0;
+    // headless back end in a run, a display nobody looks at (Qt's offscreen
+    // platform), a Windows session without a visible window station.
+    const bool interactive;
 
     // Creates the window (hidden) from its declaration, which it checks first.
     virtual std::unique_ptr<Form> CreateForm(const FormSpec& spec);
 
     // A modal message box; returns the button pressed. Where nobody can see
-    // it (IsInteractive false) no box waits: the text goes to standard error
+    // it (`interactive` false) no box waits: the text goes to standard error
     // and the answer is OK, or No for a question.
     MessageResult ShowMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
                                  MessageIcon icon);
@@ -203,10 +203,11 @@ public:
 protected:
     // The native window of a new form.
     virtual std::unique_ptr<NativeWindow> NewWindow(Form& form) = 0;
+    const std::vector<Form*>& Forms() const { return forms_; }  // in the order they were created
     // The native window of the form of that name created last; null when none.
     template <typename Window>
     Window* NativeOf(const std::string& form) const;
-    // Only where IsInteractive(); `owner` is the window the user works in.
+    // Only where `interactive`; `owner` is the window the user works in.
     virtual MessageResult NativeMessageBox(const std::string& text, const std::string& title, MessageButtons buttons,
                                            MessageIcon icon, NativeWindow* owner) = 0;
     virtual void NativePointer(PointerShape shape, const CursorImage* custom) = 0;

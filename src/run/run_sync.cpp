@@ -88,7 +88,7 @@ void RunSteps(App& app)
         if (app.options.debug) {
             // The text goes to standard error as well; a window system that
             // shows no box (nobody could see it) puts it there itself.
-            if (app.platform.windows.IsInteractive()) {
+            if (app.platform.windows.interactive) {
                 std::fprintf(stderr, "%s\n", error.c_str());
                 std::fflush(stderr);
             }

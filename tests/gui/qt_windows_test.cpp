@@ -75,7 +75,7 @@ platform::FormSpec EntrySpec()
         MakeControl(ControlKind::Button, "cmdSave", "&Save", 120, 2400, 1200, 375, 2),
         MakeControl(ControlKind::Button, "cmdClose", "Close", 1500, 2400, 1200, 375, 3),
         MakeControl(ControlKind::Label, "lblHint", "Hint", 3300, 120, 1000, 255),
-        MakeControl(ControlKind::Line, "linDiagonal", "", 3300, 600, 900, 900),
+        MakeControl(ControlKind::Line, "linRule", "", 3300, 600, 900, 0),
     };
     spec.controls[1].multiLine = true;
     spec.controls[2].isDefault = true;
@@ -580,12 +580,12 @@ private slots:
         Window w(EntrySpec());
         QVERIFY(w.ShowAndWait());
         const QImage image = test::QtOf(*w.form).Window()->grab().toImage();
-        // From (220, 40) to (280, 100), three pixels wide, red.
+        // From (220, 40) 60 pixels across, three rows down, red.
         const QRgb red = qRgb(255, 0, 0);
-        QCOMPARE(image.pixel(250 + 1, 70 + 1), red);
-        QCOMPARE(image.pixel(222, 42), red);
-        QVERIFY(image.pixel(250, 40) != red);
-        QVERIFY(image.pixel(220, 100) != red);
+        QCOMPARE(image.pixel(220, 40), red);
+        QCOMPARE(image.pixel(279, 42), red);
+        QVERIFY(image.pixel(250, 43) != red);
+        QVERIFY(image.pixel(280, 41) != red);
     }
 
     void thePointerShapes()

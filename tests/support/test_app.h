@@ -44,7 +44,7 @@ struct AppOver {
     PumpType pump = MakePump();
     FakeEnvironment env;
     FakeProfileFile profile{env};
-    WindowsType windows{pump};
+    WindowsType windows{pump, true};  // message boxes answered
     FakeSocket socket{pump};
     FakeDialUp dialUp;
     FakeShell shell;

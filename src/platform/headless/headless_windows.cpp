@@ -9,12 +9,6 @@ HeadlessWindow::HeadlessWindow(Form& form) : NativeWindow(form)
             texts[static_cast<int>(i)] = form.Spec().controls[i].caption;
 }
 
-void HeadlessWindow::Show(bool modalShow, NativeWindow*)
-{
-    ++shows;
-    modal = modalShow;
-}
-
 bool HeadlessForm::Click(const std::string& control)
 {
     const int i = IndexOf(control);

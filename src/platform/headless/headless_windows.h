@@ -20,7 +20,11 @@ class HeadlessWindow : public NativeWindow {
 public:
     explicit HeadlessWindow(Form& form);
 
-    void Show(bool modal, NativeWindow*) override;
+    void Show(bool modalShow, NativeWindow*) override
+    {
+        ++shows;
+        modal = modalShow;
+    }
     void Hide() override { modal = false; }
     void Activate() override { ++activations; }
     void SetTitle(const std::string&) override {}
@@ -83,10 +87,9 @@ struct MessageRecord {
 
 class HeadlessWindowSystem : public WindowSystem {
 public:
-    explicit HeadlessWindowSystem(EventPump& pump) : WindowSystem(pump) {}
-
-    // Boxes are seen only by a test that answers them.
-    bool IsInteractive() const override { return static_cast<bool>(answerMessage); }
+    // `answered`: a test answers the message boxes (answerMessage); else
+    // (a run without a display) the text goes to standard error.
+    explicit HeadlessWindowSystem(EventPump& pump, bool answered = false) : WindowSystem(pump, answered) {}
     std::unique_ptr<Form> CreateForm(const FormSpec& spec) override
     {
         return std::make_unique<HeadlessForm>(*this, spec);
@@ -98,8 +101,7 @@ public:
         return static_cast<HeadlessForm*>(WindowSystem::FindForm(name));
     }
 
-    // Answers a message box. Unset: the text goes to standard error (a run
-    // without a display) and the answer is OK, or No for a question.
+    // Answers a message box, where the window system was made `answered`.
     std::function<MessageResult(const MessageRecord&)> answerMessage;
     std::vector<MessageRecord> messages;  // every box answered, in order
     int frontRequests = 0;                // BringToFront calls with a window shown

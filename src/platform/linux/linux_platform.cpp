@@ -165,7 +165,7 @@ private:
         return [this](const std::string& message) {
             std::fprintf(stderr, "Veltrane: %s\n", message.c_str());
             std::fflush(stderr);
-            if (windowSystem_->IsInteractive())
+            if (windowSystem_->interactive)
                 ShowCriticalBox(*windowSystem_, "Veltrane " + message);
             else if (!display_.windows && display_.elsewhere)
                 ShowErrorBoxInOwnProcess("Veltrane " + message);

@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QPainter>
 #include <algorithm>
+#include <tuple>
 
 namespace vel::platform {
 
@@ -48,16 +49,13 @@ QPixmap ProgramIconPixmap(int size)
         painter.restore();
     }
     // Ten past ten.
-    painter.setPen(QPen(QColor(0x20, 0x20, 0x20), std::max(1.0, s * 0.07), Qt::SolidLine, Qt::RoundCap));
-    painter.save();
-    painter.rotate(-55.0);
-    painter.drawLine(QPointF(0, 0), QPointF(0, -s * 0.20));
-    painter.restore();
-    painter.setPen(QPen(QColor(0x20, 0x20, 0x20), std::max(1.0, s * 0.05), Qt::SolidLine, Qt::RoundCap));
-    painter.save();
-    painter.rotate(60.0);
-    painter.drawLine(QPointF(0, 0), QPointF(0, -s * 0.30));
-    painter.restore();
+    for (const auto& [degrees, width, length] : {std::tuple(-55.0, 0.07, 0.20), std::tuple(60.0, 0.05, 0.30)}) {
+        painter.setPen(QPen(QColor(0x20, 0x20, 0x20), std::max(1.0, s * width), Qt::SolidLine, Qt::RoundCap));
+        painter.save();
+        painter.rotate(degrees);
+        painter.drawLine(QPointF(0, 0), QPointF(0, -s * length));
+        painter.restore();
+    }
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0xc0, 0x20, 0x20));
     painter.drawEllipse(QPointF(0, 0), s * 0.06, s * 0.06);

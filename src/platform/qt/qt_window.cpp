@@ -15,12 +15,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QTextCursor>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 #include "platform/qt/qt_drawing.h"
 #include "platform/qt/qt_text.h"
@@ -94,6 +92,22 @@ protected:
         QWidget::keyPressEvent(event);
     }
 
+    // The lines of the drawing, under the controls.
+    void paintEvent(QPaintEvent*) override
+    {
+        if (!*link_)
+            return;
+        QPainter painter(this);
+        const FormSpec& spec = (*link_)->Spec();
+        for (const ControlSpec& line : spec.controls)
+            if (line.kind == ControlKind::Line) {
+                const TwipsPoint at = OriginInWindow(spec, line);
+                const int left = TwipsToPixels(at.x);
+                painter.fillRect(left, TwipsToPixels(at.y), TwipsToPixels(at.x + line.width) - left,
+                                 std::max(1, line.lineWidth), ToQColor(line.lineColour));
+            }
+    }
+
     // Tab and Shift+Tab of every control end here.
     bool focusNextPrevChild(bool next) override
     {
@@ -119,44 +133,6 @@ protected:
     void nextCheckState() override {}
 };
 
-// A line of the window's drawing. A line `width` pixels wide covers that
-// many pixel rows (columns for an upright line) from its position down (right).
-class LineWidget : public QWidget {
-public:
-    LineWidget(QWidget* parent, QPoint from, QPoint to, QColor colour, int width)
-        : QWidget(parent), colour_(colour), width_(std::max(1, width))
-    {
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-        const QPoint topLeft(std::min(from.x(), to.x()), std::min(from.y(), to.y()));
-        setGeometry(topLeft.x(), topLeft.y(), std::abs(to.x() - from.x()) + width_,
-                    std::abs(to.y() - from.y()) + width_);
-        from_ = from - topLeft;
-        to_ = to - topLeft;
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        if (from_.y() == to_.y()) {
-            painter.fillRect(std::min(from_.x(), to_.x()), from_.y(), std::abs(to_.x() - from_.x()), width_, colour_);
-        } else if (from_.x() == to_.x()) {
-            painter.fillRect(from_.x(), std::min(from_.y(), to_.y()), width_, std::abs(to_.y() - from_.y()), colour_);
-        } else {
-            QPen pen(colour_, width_);
-            pen.setCapStyle(Qt::FlatCap);
-            painter.setPen(pen);
-            const QPointF shift(width_ / 2.0, width_ / 2.0);
-            painter.drawLine(QPointF(from_) + shift, QPointF(to_) + shift);
-        }
-    }
-
-private:
-    QColor colour_;
-    int width_;
-    QPoint from_, to_;
-};
-
 // The characters of a key's text; false for control characters (Enter, Tab,
 // Escape) and empty texts, which are no typed characters.
 bool Characters(const QString& text, std::vector<int>& codes)
@@ -169,36 +145,6 @@ bool Characters(const QString& text, std::vector<int>& codes)
         codes.push_back(static_cast<int>(c));
     }
     return true;
-}
-
-// Types the codes into a text box as the form's key handling left them.
-void TypeInto(QObject* box, const std::vector<int>& codes)
-{
-    if (auto* line = qobject_cast<QLineEdit*>(box)) {
-        if (line->isReadOnly())
-            return;
-        for (int code : codes) {
-            if (code == kKeyBackspace)
-                line->backspace();
-            else if (code > 0) {
-                const char32_t c = static_cast<char32_t>(code);
-                line->insert(QString::fromUcs4(&c, 1));
-            }
-        }
-    } else if (auto* text = qobject_cast<QPlainTextEdit*>(box)) {
-        if (text->isReadOnly())
-            return;
-        QTextCursor cursor = text->textCursor();
-        for (int code : codes) {
-            if (code == kKeyBackspace) {
-                cursor.deletePreviousChar();  // or the selection
-            } else if (code > 0) {
-                const char32_t c = static_cast<char32_t>(code);
-                cursor.insertText(QString::fromUcs4(&c, 1));
-            }
-        }
-        text->setTextCursor(cursor);
-    }
 }
 
 // A control's events for the form: the focus coming in; a label's clicks and
@@ -215,7 +161,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         Form* form = FormOf(link_);
-        if (form == nullptr)
+        if (form == nullptr || retyping_)
             return false;
         const bool label = kind_ == ControlKind::Label;
         switch (event->type()) {
@@ -291,9 +237,25 @@ private:
         return true;
     }
 
+    // Types the codes into the text box as the form's key handling left them,
+    // as keys the box handles itself (this filter lets them pass).
+    void TypeInto(QObject* box, const std::vector<int>& codes)
+    {
+        retyping_ = true;
+        for (int code : codes) {
+            const char32_t c = static_cast<char32_t>(code);
+            QKeyEvent key(QEvent::KeyPress, code == kKeyBackspace ? Qt::Key_Backspace : Qt::Key_unknown, Qt::NoModifier,
+                          code == kKeyBackspace ? QString() : QString::fromUcs4(&c, 1));
+            if (code > 0)
+                QCoreApplication::sendEvent(box, &key);
+        }
+        retyping_ = false;
+    }
+
     WindowLink link_;
     int control_;
     ControlKind kind_;
+    bool retyping_ = false;
 };
 
 }  // namespace
@@ -316,14 +278,11 @@ QtWindow::QtWindow(QtWindowSystem& system, Form& form)
     if (!spec_.resizable)
         window_->setFixedSize(window_->size());
 
-    // Frames before the controls they hold; lines under the other controls.
+    // Frames before the controls they hold; lines are the window's drawing.
     widgets_.assign(spec_.controls.size(), nullptr);
     for (std::size_t i = 0; i < widgets_.size(); ++i)
-        if (widgets_[i] == nullptr)
+        if (widgets_[i] == nullptr && spec_.controls[i].kind != ControlKind::Line)
             widgets_[i] = CreateWidget(static_cast<int>(i));
-    for (std::size_t i = 0; i < widgets_.size(); ++i)
-        if (spec_.controls[i].kind == ControlKind::Line)
-            widgets_[i]->lower();
 }
 
 QtWindow::~QtWindow()
@@ -418,12 +377,8 @@ QWidget* QtWindow::CreateWidget(int index)
             widget = picture;
             break;
         }
-        case ControlKind::Line: {
-            const QPoint from(TwipsToPixels(control.left), TwipsToPixels(control.top));
-            const QPoint to(TwipsToPixels(control.left + control.width), TwipsToPixels(control.top + control.height));
-            widget = new LineWidget(parent, from, to, ToQColor(control.lineColour), control.lineWidth);
-            break;
-        }
+        case ControlKind::Line:
+            return nullptr;  // painted by the window
     }
 
     widget->setObjectName(ToQString(control.name));
@@ -432,19 +387,15 @@ QWidget* QtWindow::CreateWidget(int index)
             if (Form* form = FormOf(link))
                 form->NativeClick(index);
         });
-    if (control.kind != ControlKind::Line)
-        widget->setGeometry(geometry);
-    if (control.kind != ControlKind::Frame && control.kind != ControlKind::Picture && control.kind != ControlKind::Line)
+    widget->setGeometry(geometry);
+    if (control.kind != ControlKind::Frame && control.kind != ControlKind::Picture)
         widget->installEventFilter(new ControlEvents(link_, index, control.kind, widget));
     return widget;
 }
 
 QWidget* QtWindow::Widget(const std::string& control) const
 {
-    for (std::size_t i = 0; i < widgets_.size(); ++i)
-        if (spec_.controls[i].name == control)
-            return widgets_[i];
-    return nullptr;
+    return widgets_[static_cast<std::size_t>(form_->IndexOf(control))];
 }
 
 void QtWindow::Show(bool modal, NativeWindow* owner)
@@ -488,9 +439,7 @@ void QtWindow::Activate()
 
 bool QtWindow::Centre()
 {
-    QScreen* screen = window_->screen();
-    if (screen == nullptr)
-        screen = QGuiApplication::primaryScreen();
+    QScreen* screen = window_->screen();  // the primary one until it is shown
     if (screen == nullptr)
         return false;
     // The window manager adds its frame only once the window is shown. Until
@@ -526,12 +475,15 @@ void QtWindow::SetTitle(const std::string& title)
 
 void QtWindow::Repaint(int control)
 {
-    (control < 0 ? window_.data() : widgets_[static_cast<std::size_t>(control)])->repaint();
+    QWidget* widget = control < 0 ? nullptr : widgets_[static_cast<std::size_t>(control)];
+    (widget != nullptr ? widget : window_.data())->repaint();  // a line: the window paints it
 }
 
 void QtWindow::Update(int control, const ControlState& state, ControlChange what)
 {
     QWidget* widget = widgets_[static_cast<std::size_t>(control)];
+    if (widget == nullptr)  // a line
+        return;
     const QString text = ToQString(state.text);
     switch (what) {
         case ControlChange::Text:

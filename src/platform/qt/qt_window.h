@@ -36,7 +36,8 @@ public:
     std::string Text(int control) const override;
     void SetFocus(int control, bool byKey) override;
 
-    // The real widgets, for tests.
+    const FormSpec& Spec() const { return spec_; }
+    // The real widgets, for tests (a line has none: the window paints it).
     QWidget* Window() const { return window_; }
     QWidget* Widget(const std::string& control) const;
 

@@ -9,7 +9,7 @@
 
 namespace vel::platform {
 
-QtWindowSystem::QtWindowSystem(EventPump& pump, bool seen) : WindowSystem(pump), seen_(seen)
+QtWindowSystem::QtWindowSystem(EventPump& pump, bool seen) : WindowSystem(pump, seen)
 {
     // The program ends by itself; the last window closing must not stop the
     // event loop of a wait.

@@ -18,8 +18,6 @@ public:
     explicit QtWindowSystem(EventPump& pump, bool seen = true);
     ~QtWindowSystem() override;
 
-    bool IsInteractive() const override { return seen_; }
-
     // The native window of the form of that name created last; null when none.
     QtWindow* Window(const std::string& form) const { return NativeOf<QtWindow>(form); }
 
@@ -33,7 +31,6 @@ protected:
 private:
     friend class QtWindow;
 
-    bool seen_;
     QMargins frameMargins_;  // of the last window the window manager framed
     bool overridden_ = false;
 };

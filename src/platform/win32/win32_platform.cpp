@@ -92,7 +92,7 @@ public:
         auto fatal = [this](const std::string& message) {
             std::fprintf(stderr, "Veltrane: %s\n", message.c_str());
             std::fflush(stderr);
-            if (windows_->IsInteractive())
+            if (windows_->interactive)
                 ::MessageBoxW(nullptr, Widen("Veltrane " + message).c_str(), L"Veltrane",
                               MB_OK | MB_ICONERROR | MB_TASKMODAL);
             ::ExitProcess(static_cast<UINT>(kFatalStatus));

@@ -100,6 +100,20 @@ bool FontInstalled(const wchar_t* face)
     return found;
 }
 
+// Controls in the order the window creates them, which is the order of their
+// windows from the top: by tab index, then those outside the tab order as
+// declared.
+std::vector<const ControlSpec*> CreationOrder(const std::vector<ControlSpec>& controls)
+{
+    std::vector<const ControlSpec*> order;
+    for (const auto& control : controls)
+        order.push_back(&control);
+    auto place = [](const ControlSpec* c) { return c->tabIndex >= 0 ? c->tabIndex : INT_MAX; };
+    std::stable_sort(order.begin(), order.end(),
+                     [&place](const ControlSpec* a, const ControlSpec* b) { return place(a) < place(b); });
+    return order;
+}
+
 }  // namespace
 
 int TwipsToPixels(int twips, int dpi)
@@ -139,17 +153,6 @@ std::string ToWindowsLineEnds(const std::string& text)
     return out;
 }
 
-std::vector<const ControlSpec*> CreationOrder(const std::vector<ControlSpec>& controls)
-{
-    std::vector<const ControlSpec*> order;
-    for (const auto& control : controls)
-        order.push_back(&control);
-    auto place = [](const ControlSpec* c) { return c->tabIndex >= 0 ? c->tabIndex : INT_MAX; };
-    std::stable_sort(order.begin(), order.end(),
-                     [&place](const ControlSpec* a, const ControlSpec* b) { return place(a) < place(b); });
-    return order;
-}
-
 // Building and layout
 
 Win32Window::Win32Window(Win32WindowSystem& system, Form& form)
@@ -185,13 +188,10 @@ Win32Window::Win32Window(Win32WindowSystem& system, Form& form)
         if (spec_.controls[i].kind == ControlKind::Frame)
             ::SetWindowPos(controls_[i], HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     Layout();
-    system_.windows_.push_back(this);
 }
 
 Win32Window::~Win32Window()
 {
-    auto& windows = system_.windows_;
-    windows.erase(std::remove(windows.begin(), windows.end(), this), windows.end());
     for (HWND window : disabledByModal_)
         ::EnableWindow(window, TRUE);
     // Messages that still come find no window of ours and take the default way.
@@ -230,10 +230,7 @@ Win32Window* Win32Window::FromWindow(HWND window)
 
 HWND Win32Window::Control(const std::string& control) const
 {
-    for (std::size_t i = 0; i < controls_.size(); ++i)
-        if (spec_.controls[i].name == control)
-            return controls_[i];
-    return nullptr;
+    return controls_[static_cast<std::size_t>(form_->IndexOf(control))];
 }
 
 void Win32Window::CreateControl(int index)
@@ -303,13 +300,9 @@ void Win32Window::CreateControl(int index)
 // In pixels of the window's client area (inside its frames).
 RECT Win32Window::ControlRect(const ControlSpec& control) const
 {
-    const TwipsPoint origin = OriginInWindow(spec_, control);
-    RECT rect;
-    rect.left = TwipsToPixels(origin.x, dpi_);
-    rect.top = TwipsToPixels(origin.y, dpi_);
-    rect.right = TwipsToPixels(origin.x + control.width, dpi_);
-    rect.bottom = TwipsToPixels(origin.y + control.height, dpi_);
-    return rect;
+    const TwipsPoint at = OriginInWindow(spec_, control);
+    return {TwipsToPixels(at.x, dpi_), TwipsToPixels(at.y, dpi_), TwipsToPixels(at.x + control.width, dpi_),
+            TwipsToPixels(at.y + control.height, dpi_)};
 }
 
 void Win32Window::Layout()
@@ -373,25 +366,11 @@ void Win32Window::Paint()
     for (const auto& control : spec_.controls) {
         if (control.kind != ControlKind::Line)
             continue;
-        // A line `lineWidth` pixels wide covers that many rows (columns for
-        // an upright line) from its position down (right).
-        const RECT at = ControlRect(control);
-        const int x1 = at.left, y1 = at.top, x2 = at.right, y2 = at.bottom;
-        const int width = std::max(1, control.lineWidth);
-        if (y1 == y2 || x1 == x2) {
-            const RECT rect = y1 == y2 ? RECT{std::min(x1, x2), y1, std::max(x1, x2), y1 + width}
-                                       : RECT{x1, std::min(y1, y2), x1 + width, std::max(y1, y2)};
-            const HBRUSH brush = ::CreateSolidBrush(control.lineColour);
-            ::FillRect(dc, &rect, brush);
-            ::DeleteObject(brush);
-        } else {
-            const HPEN pen = ::CreatePen(PS_SOLID, width, control.lineColour);
-            const HGDIOBJ old = ::SelectObject(dc, pen);
-            ::MoveToEx(dc, x1, y1, nullptr);
-            ::LineTo(dc, x2, y2);
-            ::SelectObject(dc, old);
-            ::DeleteObject(pen);
-        }
+        RECT rect = ControlRect(control);
+        rect.bottom = rect.top + std::max(1, control.lineWidth);
+        const HBRUSH brush = ::CreateSolidBrush(control.lineColour);
+        ::FillRect(dc, &rect, brush);
+        ::DeleteObject(brush);
     }
     ::EndPaint(window_, &paint);
 }
@@ -598,11 +577,13 @@ void Win32Window::Show(bool modal, NativeWindow* owner)
         ::SetWindowLongPtrW(
             window_, GWLP_HWNDPARENT,
             reinterpret_cast<LONG_PTR>(owner != nullptr ? static_cast<Win32Window*>(owner)->window_ : nullptr));
-        for (const Win32Window* other : system_.windows_)
-            if (other != this && ::IsWindowVisible(other->window_) && ::IsWindowEnabled(other->window_)) {
-                ::EnableWindow(other->window_, FALSE);
-                disabledByModal_.push_back(other->window_);
+        for (Form* other : system_.Forms()) {
+            const HWND window = static_cast<Win32Window&>(other->Native()).window_;
+            if (other != form_ && ::IsWindowVisible(window) && ::IsWindowEnabled(window)) {
+                ::EnableWindow(window, FALSE);
+                disabledByModal_.push_back(window);
             }
+        }
     }
     if (!::IsWindowVisible(window_)) {
         Centre();
@@ -701,7 +682,7 @@ void Win32Window::SetFocus(int control, bool byKey)
 
 // The window system
 
-Win32WindowSystem::Win32WindowSystem(Win32EventPump& pump, bool seen) : WindowSystem(pump), pump_(pump), seen_(seen)
+Win32WindowSystem::Win32WindowSystem(Win32EventPump& pump, bool seen) : WindowSystem(pump, seen), pump_(pump)
 {
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;

@@ -38,11 +38,6 @@ CursorPlanes ToCursorPlanes(const CursorImage& cursor);
 // (or CR) becomes CR LF.
 std::string ToWindowsLineEnds(const std::string& text);
 
-// Controls in the order the window creates them, which is the order of their
-// windows from the top: by tab index, then those outside the tab order as
-// declared.
-std::vector<const ControlSpec*> CreationOrder(const std::vector<ControlSpec>& controls);
-
 class Win32Window : public NativeWindow {
 public:
     Win32Window(Win32WindowSystem& system, Form& form);
@@ -104,8 +99,6 @@ public:
     explicit Win32WindowSystem(Win32EventPump& pump, bool seen = true);
     ~Win32WindowSystem() override;
 
-    bool IsInteractive() const override { return seen_; }
-
     // The cursor every window of the program shows now; null: each window's own.
     HCURSOR CurrentCursor() const { return cursor_; }
     // The native window of the form of that name created last; null when none.
@@ -125,8 +118,6 @@ private:
     bool FilterMessage(MSG& msg);
 
     Win32EventPump& pump_;
-    bool seen_;
-    std::vector<Win32Window*> windows_;
     HCURSOR cursor_ = nullptr;
     HCURSOR custom_ = nullptr;  // made from customImage_
     std::optional<CursorImage> customImage_;
