@@ -307,7 +307,7 @@ bool Win32Environment::StartProgram(const std::vector<std::string>& argv, bool s
 
 bool Win32Environment::StartSystemInformation()
 {
-    // A tool named without a path starts nothing.
+    // An empty value names no tool: StartProgram refuses it.
     const std::optional<std::string> tool = SystemInformationTool("HKEY_LOCAL_MACHINE");
     return tool && StartProgram({*tool}, true);
 }
