@@ -116,9 +116,14 @@ void CompareAndCorrect(App& app)
     const std::int64_t magnitude = difference < 0 ? -difference : difference;
 
     if (magnitude <= app.settings.Tolerance) {
+        // A dry run measures as a setting would; otherwise the first answer
+        // says how right the clock is.
+        const bool measured = query.answers > 0 && (!app.options.noUpdate || RefineServerTime(app));
         ShowCountdown(app, "System clock is correct! ", "Program will exit in ", CorrectionCountdown, kExitSuffix,
                       "&Quit");
         WriteLog(app, "system clock correct");
+        if (measured)
+            WriteLog(app, DescribeOffset(query));
         app.exitStatus = ExitStatus::Ok;
         return;
     }
@@ -143,6 +148,9 @@ void CompareAndCorrect(App& app)
         return;
     }
     if (app.options.noUpdate) {
+        // Measured as precisely as a setting would be, and said.
+        if (query.answers > 0 && RefineServerTime(app))
+            WriteLog(app, DescribeOffset(query));
         app.exitStatus = ExitStatus::Ok;
         return;
     }

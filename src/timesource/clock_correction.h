@@ -24,8 +24,9 @@ inline constexpr const char* kKeptByTimeServiceText = "Another time service keep
 // its answer names only its second (RefineServerTime), then sets the clock to
 // the current instant less the precise difference. Where another time service
 // keeps the clock, it is compared and left alone (ExitStatus::KeptByTimeService).
-// Logs the outcome (and, after a setting, how precise it was) and sets
-// app.exitStatus.
+// Logs the outcome (and, after a setting, how precise it was; when the clock
+// is left as it is, how far off it is: DescribeOffset, after the search in a
+// dry run) and sets app.exitStatus.
 void CompareAndCorrect(App& app);
 
 // Seconds the PC clock is ahead of where it should be (server's time plus

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "status/countdown.h"
 #include "timesource/daytime_answer.h"
 #include "timesource/second_edge.h"
 
@@ -343,6 +344,7 @@ bool RefineServerTime(App& app)
     const bool nistLayout = std::isdigit(static_cast<unsigned char>(ParseDaytimeAnswer(query.ServerAnswer).front()));
     const double spacing = nistLayout ? kDaytimeAttemptSpacingSeconds : kEdgeQuerySpacingSeconds;
     const double limit = clock.MonotonicSeconds() + kEdgeTimeLimitSeconds;
+    ShowCountdown(app, "", kMeasuringText, 0, "", "");
     Exchange exchange;
     while (WorthAnotherAnswer(allowed, answers)) {
         const double now = clock.MonotonicSeconds();
@@ -397,6 +399,16 @@ std::string DescribePrecision(const TimeQueryState& query)
     if (!query.measureNote.empty())
         text += "; " + query.measureNote;
     return text;
+}
+
+std::string DescribeOffset(const TimeQueryState& query)
+{
+    // To the nearest millisecond (the nanoseconds count up from the second
+    // below, whatever the sign).
+    const platform::Span ahead = query.answerInstant - query.serverInstant;
+    const std::int64_t milliseconds = ahead.seconds * 1000 + (ahead.nanoseconds + 500000) / 1000000;
+    return "the PC clock is " + std::to_string(milliseconds < 0 ? -milliseconds : milliseconds) + " ms " +
+           (milliseconds < 0 ? "behind" : "ahead of") + " the server, " + DescribePrecision(query);
 }
 
 }  // namespace vel

@@ -35,14 +35,23 @@ bool WantsPrecision(const Settings& settings);
 // server up to 7 more times, each connect timed so that the server reads its
 // clock as one of its seconds begins, at least 1 second apart (4 for a
 // server of NIST's layout) and all within 12 seconds, and sets serverInstant
-// to the middle of what every answer allows, bound and answers with it. A
-// failed query ends the search with what is known; answers that contradict
+// to the middle of what every answer allows, bound and answers with it. The
+// status box says so meanwhile (kMeasuringText): no countdown stands still.
+// A failed query ends the search with what is known; answers that contradict
 // each other leave the first answer's estimate. False when the user
 // cancelled meanwhile.
 bool RefineServerTime(App& app);
 
 // "measured to within 4 ms over 8 answers": how precise serverInstant is.
 std::string DescribePrecision(const TimeQueryState& query);
+
+// "the PC clock is 12 ms ahead of the server, measured to within 4 ms over 8
+// answers" ("behind" when it is): how far off the clock is, to the nearest
+// millisecond, PCOffset not counted.
+std::string DescribeOffset(const TimeQueryState& query);
+
+// What the status box says while the further answers are asked for.
+inline constexpr const char* kMeasuringText = "Measuring the server's time precisely... ";
 
 // The number the log shows for a socket failure: Windows Sockets' own, as it
 // always has, whatever the platform.

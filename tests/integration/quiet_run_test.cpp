@@ -53,7 +53,8 @@ void ExpectSettingsSaved(const std::string& settings)
 TEST_F(QuietRun, ClockCorrect)
 {
     const ProgramRun run = RunBinary("--layout nist");
-    EXPECT_EQ(run.log, Then(kStart, {"system clock correct"})) << run.output;
+    EXPECT_EQ(run.log.size(), kStart.size() + 2) << run.output;
+    EXPECT_TRUE(InOrder(run.log, Then(kStart, {"system clock correct", "the PC clock is *"}))) << run.output;
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.serverConnections, 1);
     const std::regex stamped(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d .+)");
@@ -65,7 +66,8 @@ TEST_F(QuietRun, ClockCorrect)
 TEST_F(QuietRun, ClockCorrectWithTheShortLayout)
 {
     const ProgramRun run = RunBinary("--layout short");
-    EXPECT_EQ(run.log, Then(kStart, {"system clock correct"})) << run.output;
+    EXPECT_EQ(run.log.size(), kStart.size() + 2) << run.output;
+    EXPECT_TRUE(InOrder(run.log, Then(kStart, {"system clock correct", "the PC clock is *"}))) << run.output;
     EXPECT_EQ(run.exitStatus, 0);
 }
 
@@ -75,9 +77,10 @@ const std::regex kOffBy95(R"(system clock off by 1 minute 3[56] seconds)");
 TEST_F(QuietRun, ClockOffWithNoupdateIsMeasuredOnly)
 {
     const ProgramRun run = RunBinary("--offset -95", "noupdate");
-    ASSERT_EQ(run.log.size(), 5u) << run.output;
+    ASSERT_EQ(run.log.size(), 6u) << run.output;
     EXPECT_EQ(Lines(run.log.begin(), run.log.begin() + 4), kStart);
     EXPECT_TRUE(std::regex_match(run.log[4], kOffBy95)) << run.log[4];
+    EXPECT_EQ(run.log[5].rfind("the PC clock is 9", 0), 0u) << run.log[5];
     EXPECT_EQ(run.exitStatus, 0);
 }
 

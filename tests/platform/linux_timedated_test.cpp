@@ -46,13 +46,24 @@ double Since(std::chrono::steady_clock::time_point start)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-TEST_F(TimedatedTest, TheInstantGoesAsMicrosecondsAbsoluteAndInteractive)
+TEST_F(TimedatedTest, TheStepGoesAsMicrosecondsRelativeAndInteractive)
 {
-    EXPECT_EQ(SetTimeThroughTimedated({1751364000, 500999999}, options), "");
-    EXPECT_EQ(bus.CallsOf(kTimedated, "SetTime"), std::vector<std::string>{"1751364000500999 False True"});
-    // Before the epoch too.
-    EXPECT_EQ(SetTimeThroughTimedated({-2, 0}, options), "");
-    EXPECT_EQ(bus.CallsOf(kTimedated, "SetTime").back(), "-2000000 False True");
+    struct Case {
+        Span step;
+        const char* call;
+    };
+    const Case cases[] = {
+        {{95, 500999999}, "95501000 True True"},            // rounded to the nearest microsecond
+        {{-96, 499999500}, "-95500000 True True"},          // -95.5000005 s
+        {{-1, 999999999}, "0 True True"},                   // a nanosecond back
+        {{-3000000000, 0}, "-3000000000000000 True True"},  // a clock a century ahead
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(StepTimeThroughTimedated(c.step, options), "") << c.call;
+    std::vector<std::string> expected;
+    for (const Case& c : cases)
+        expected.push_back(c.call);
+    EXPECT_EQ(bus.CallsOf(kTimedated, "SetTime"), expected);
 }
 
 TEST_F(TimedatedTest, ARefusalIsReportedWithTheServicesReason)
@@ -60,7 +71,7 @@ TEST_F(TimedatedTest, ARefusalIsReportedWithTheServicesReason)
     SetTimeDoes(
         "raise dbus.exceptions.DBusException('Automatic time synchronization is enabled', "
         "name='org.freedesktop.timedate1.AutomaticTimeSyncEnabled')");
-    EXPECT_EQ(SetTimeThroughTimedated({1751364000, 0}, options),
+    EXPECT_EQ(StepTimeThroughTimedated(Seconds(95), options),
               "systemd-timedated refused: Automatic time synchronization is enabled "
               "(org.freedesktop.timedate1.AutomaticTimeSyncEnabled)");
 }
@@ -78,7 +89,7 @@ TEST_F(TimedatedTest, WhilePolkitAsksTheEventLoopRuns)
     QTimer::singleShot(300, [&cancelSeen] { cancelSeen = true; });
 
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(SetTimeThroughTimedated({1751364000, 0}, options), "");
+    EXPECT_EQ(StepTimeThroughTimedated(Seconds(95), options), "");
     EXPECT_GE(Since(start), 0.9);
     EXPECT_GE(repaints, 10);  // about 20 in a second
     EXPECT_TRUE(cancelSeen);
@@ -90,7 +101,7 @@ TEST_F(TimedatedTest, AnAnswerLaterThanTheTimeOutIsTheErrorOfNoReply)
     SetTimeDoes("time.sleep(3)");
     options.timeoutMs = 500;
     const auto start = std::chrono::steady_clock::now();
-    const std::string reason = SetTimeThroughTimedated({1751364000, 0}, options);
+    const std::string reason = StepTimeThroughTimedated(Seconds(95), options);
     EXPECT_LT(Since(start), 1.5);
     EXPECT_EQ(reason.rfind("systemd-timedated refused: ", 0), 0u) << reason;
     EXPECT_EQ(reason.substr(reason.rfind(" (")), " (org.freedesktop.DBus.Error.NoReply)") << reason;
@@ -99,12 +110,12 @@ TEST_F(TimedatedTest, AnAnswerLaterThanTheTimeOutIsTheErrorOfNoReply)
 TEST_F(TimedatedTest, NoServiceAndNoBusAreReasonsToo)
 {
     bus.KillMock(kTimedated);
-    std::string reason = SetTimeThroughTimedated({1751364000, 0}, options);
+    std::string reason = StepTimeThroughTimedated(Seconds(95), options);
     EXPECT_EQ(reason.rfind("systemd-timedated refused: ", 0), 0u) << reason;
     EXPECT_NE(reason.find("(org.freedesktop.DBus.Error.ServiceUnknown)"), std::string::npos) << reason;
 
     options.busAddress = "unix:path=/nonexistent/veltrane-test-bus";
-    reason = SetTimeThroughTimedated({1751364000, 0}, options);
+    reason = StepTimeThroughTimedated(Seconds(95), options);
     EXPECT_EQ(reason.rfind("no system bus to reach systemd-timedated", 0), 0u) << reason;
 }
 

@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <functional>
+#include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -70,7 +72,7 @@ TEST(TimeZones, ACorrectClockStaysCorrectInZonesThatAreNotWholeHours)
         SCOPED_TRACE(std::string(c.zone) + " " + platform::ToIsoText(c.local));
         ZoneScene s(c.zone, c.local, 0);
         EXPECT_NEAR(s.Run(), 0, 1e-9);
-        EXPECT_EQ(s.Log().back(), "system clock correct");
+        EXPECT_EQ(s.Log().at(1), "system clock correct");
         EXPECT_TRUE(s.t.clock.sets.empty());
     }
 }
@@ -104,7 +106,7 @@ TEST(TimeZones, ACorrectClockStaysCorrectInEveryZoneOfTheDatabase)
         for (const LocalDateTime local : {LocalDateTime{2026, 1, 15, 12, 0, 0}, LocalDateTime{2026, 7, 15, 12, 0, 0}}) {
             ZoneScene s(zone, local, 0);
             s.Run();
-            EXPECT_EQ(s.Log().back(), "system clock correct") << zone << " " << platform::ToIsoText(local);
+            EXPECT_EQ(s.Log().at(1), "system clock correct") << zone << " " << platform::ToIsoText(local);
         }
     }
 }
@@ -317,17 +319,77 @@ TEST(Accuracy, CancelDuringTheSearchLeavesTheClock)
     EXPECT_DOUBLE_EQ(s.t.clock.MonotonicSeconds(), 6.5);
 }
 
-// A correct clock, or "noupdate", asks nothing more and logs nothing new.
-TEST(Accuracy, NoFurtherQueryWithoutACorrection)
+// A clock left as it is says how far off it is: a correct one from its one
+// answer, a dry run after the same search a setting makes.
+TEST(Accuracy, AClockLeftAsItIsSaysHowFarOffItIs)
 {
-    for (const double ahead : {10.0, -95.0}) {
-        ZoneScene s("UTC", {2026, 12, 7, 13, 53, 30}, ahead);
+    struct Case {
+        double pcAhead;
+        bool dryRun;
+        const char* decision;
+        std::size_t connects;  // 0: the search's (7 or 8)
+        double largestError;   // seconds
+    };
+    const Case cases[] = {
+        {10.37, false, "system clock correct", 1, 0.5},
+        {10.37, true, "system clock correct", 0, 0.006},
+        {-95.37, true, "system clock off by 1 minute 35 seconds", 0, 0.006},
+    };
+    const std::regex offsetLine(R"(the PC clock is (\d+) ms (ahead of|behind) the server, )"
+                                R"(measured to within (\d+) ms over (\d+) answers?)");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.pcAhead << (c.dryRun ? " dry run" : ""));
+        ZoneScene s("UTC", {2026, 12, 7, 13, 53, 30}, 0);
         s.server.layout = DaytimePeer::Layout::Short;
-        s.t.app.options.noUpdate = true;
+        s.t.clock.Advance(0.6);
+        s.server.PcAheadBy(c.pcAhead);
+        s.t.app.options.noUpdate = c.dryRun;
         s.Run();
-        EXPECT_EQ(s.server.connectTimes.size(), 1u);
-        EXPECT_EQ(s.Log().size(), 2u);
+        EXPECT_TRUE(s.t.clock.sets.empty());
+        const std::size_t connects = s.server.connectTimes.size();
+        if (c.connects != 0)
+            EXPECT_EQ(connects, c.connects);
+        else
+            EXPECT_GE(connects, 7u);
+        const Lines log = s.Log();
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ(log[log.size() - 2], c.decision);
+        std::smatch found;
+        ASSERT_TRUE(std::regex_match(log.back(), found, offsetLine)) << log.back();
+        const double measured = std::stod(found[1]) / 1000 * (found[2] == "behind" ? -1 : 1);
+        EXPECT_NEAR(measured, c.pcAhead, c.largestError + 0.0005);
+        EXPECT_LE(std::stod(found[3]) / 1000, c.largestError);
+        EXPECT_EQ(std::stoul(found[4]), connects);
     }
+}
+
+// The further answers take up to 12 seconds after the correction's countdown:
+// the status box says so meanwhile, and no number of the countdown stands
+// longer than its second.
+TEST(Accuracy, NoCountdownNumberStandsStillWhileTheServersSecondIsSought)
+{
+    ZoneScene s("UTC", {2026, 12, 7, 13, 53, 30}, 0);
+    s.server.layout = DaytimePeer::Layout::Short;
+    s.server.PcAheadBy(-95.37);
+    std::map<std::string, std::pair<double, double>> shown;  // text: first and last seen
+    for (int i = 0; i <= 200; ++i)
+        s.t.pump.At(i * 0.1, [&s, &shown] {
+            if (s.t.Window() == nullptr)
+                return;  // the query has not shown anything yet
+            const double now = s.t.clock.MonotonicSeconds();
+            const auto [at, fresh] = shown.try_emplace(s.t.Window()->Text("txtStatus"), now, now);
+            at->second.second = now;
+        });
+    EXPECT_NEAR(s.Run(), 0, 0.006);
+    int numbers = 0;
+    for (const auto& [text, seen] : shown)
+        if (text.rfind("System clock will be updated in ", 0) == 0) {
+            ++numbers;
+            EXPECT_LE(seen.second - seen.first, 1.0) << text;
+        }
+    EXPECT_EQ(numbers, 3);
+    ASSERT_EQ(shown.count(kMeasuringText), 1u);
+    EXPECT_GE(shown[kMeasuringText].second - shown[kMeasuringText].first, 5.0);
 }
 
 // An on-time NIST line: the handshake's round trip measures the transit,

@@ -118,9 +118,14 @@ ClockSetResult LinuxClock::SetTime(const Instant& utc)
     const std::string own = "clock_settime: " + ErrnoText(error);
     if (error != EPERM)
         return {false, error, own};
-    // No CAP_SYS_TIME: the system's time service may do it for us.
+    // No CAP_SYS_TIME: the system's time service may do it for us, once polkit
+    // has allowed it, which may take seconds (a password asked). So it gets a
+    // step to make, not an instant that would be late by the time it took.
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const Span step = utc - Instant{static_cast<std::int64_t>(now.tv_sec), static_cast<std::int32_t>(now.tv_nsec)};
     std::string refusal;
-    const std::string service = SetTimeThroughTimedated(ts, {}, &refusal);
+    const std::string service = StepTimeThroughTimedated(step, {}, &refusal);
     if (service.empty())
         return {true, 0, {}};
     return {false, error, own + "; " + service, SetTimeRemedy(refusal, UserName(), machine_)};

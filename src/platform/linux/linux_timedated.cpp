@@ -9,7 +9,13 @@
 
 namespace vel::platform {
 
-std::string SetTimeThroughTimedated(const timespec& utc, const TimedatedOptions& options, std::string* errorName)
+std::int64_t Microseconds(const Span& step)
+{
+    // The nanoseconds are 0 .. 999999999 whatever the sign of the span.
+    return step.seconds * 1000000 + (step.nanoseconds + 500) / 1000;
+}
+
+std::string StepTimeThroughTimedated(const Span& step, const TimedatedOptions& options, std::string* errorName)
 {
     const BusConnection owner(options.busAddress, QStringLiteral("timedated"));
     const QDBusConnection bus = owner.Get();
@@ -20,8 +26,8 @@ std::string SetTimeThroughTimedated(const timespec& utc, const TimedatedOptions&
     }
     QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.timedate1", "/org/freedesktop/timedate1",
                                                        "org.freedesktop.timedate1", "SetTime");
-    const qint64 usec = static_cast<qint64>(utc.tv_sec) * 1000000 + utc.tv_nsec / 1000;
-    call << QVariant::fromValue(usec) << false << true;
+    const qint64 usec = Microseconds(step);
+    call << QVariant::fromValue(usec) << true << true;
     call.setInteractiveAuthorizationAllowed(true);
 
     // The window keeps repainting and Cancel keeps answering while polkit
