@@ -17,41 +17,36 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view answer(reinterpret_cast<const char*>(data), size);
-    const std::string parsed = vel::ParseDaytimeAnswer(answer);
-    if (!parsed.empty()) {
-        // Whatever the parser accepts is a real date and time of day, and
-        // printable: it goes into the log.
-        const auto utc = vel::ReadParsedAnswer(parsed);
-        if (!utc || !vel::platform::IsValidDate(utc->year, utc->month, utc->day) ||
-            !vel::platform::IsValidTimeOfDay(utc->hour, utc->minute, utc->second))
+    if (const auto read = vel::ParseDaytimeAnswer(answer)) {
+        // Whatever the parser accepts is a real date and time of day, and the
+        // instant it names is that date-time.
+        const vel::platform::LocalDateTime& utc = read->utc;
+        if (!vel::platform::IsValidDate(utc.year, utc.month, utc.day) ||
+            !vel::platform::IsValidTimeOfDay(utc.hour, utc.minute, utc.second) ||
+            read->named != vel::platform::InstantOfUtc(utc))
             std::abort();
-        for (const char c : parsed)
-            if (c < 0x20 || c > 0x7E)
-                std::abort();
-        if (parsed.size() > 32)
+        // Exactly one row of the table tells the layout: the first that fits.
+        const vel::DaytimeLayoutRow* row = nullptr;
+        for (const vel::DaytimeLayoutRow& candidate : vel::kDaytimeLayouts)
+            if (row == nullptr && candidate.isOfLayout(answer))
+                row = &candidate;
+        if (row == nullptr || row->layout != read->layout)
             std::abort();
-        // The instant it names is that date-time; an on-time line's advance
-        // is less than a second.
-        const auto named = vel::NamedInstant(answer);
-        const bool onTime = vel::IsOnTimeAnswer(answer);
-        if (!named || *named != vel::platform::InstantOfUtc(*utc))
+        // Only a NIST line is on time, and its advance is less than a second.
+        if (read->onTimeAdvance && (read->layout != vel::DaytimeLayout::Nist || read->onTimeAdvance->seconds != 0))
             std::abort();
-        if (const auto advance = vel::OnTimeAdvance(answer); advance && (advance->seconds != 0))
-            std::abort();
-        // Only a NIST line is on time, and only UTC is taken from xinetd's layout.
-        auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-        const bool shortLayout = answer[3] == ' ';
-        const bool xinetd = answer.size() >= 7 && answer[2] == ' ' && letter(answer[3]) && letter(answer[4]) &&
-                            letter(answer[5]) && answer[6] == ' ';
-        if (onTime && (shortLayout || xinetd))
-            std::abort();
-        if (xinetd) {
+        // Only UTC is taken from xinetd's layout.
+        if (read->layout == vel::DaytimeLayout::Xinetd) {
             const std::string_view zone = answer.substr(21, 3);
             if (zone != "UTC" && zone != "GMT")
                 std::abort();
         }
-    } else if (vel::NamedInstant(answer)) {
-        std::abort();
+        // The estimate stays within a second and a half of the named second
+        // for any round trip up to a second.
+        const vel::ServerEstimate estimate = vel::EstimateServerTime(*read, vel::platform::MakeSpan(0, 999999999));
+        if (vel::platform::ToDouble(estimate.atArrival - read->named) > 1.5 ||
+            vel::platform::ToDouble(estimate.atArrival - read->named) < -1.0)
+            std::abort();
     }
     const std::string shown = vel::PrintableAnswer(answer);
     for (const char c : shown)

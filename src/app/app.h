@@ -43,6 +43,12 @@ struct TimeQueryState {
     platform::Span roundTrip;
     platform::Span bound;
     int answers = 0;
+    // What the answer said beyond its time: the beginning of the second it
+    // named (UTC), whether it names only that second (every answer but an
+    // on-time NIST line), and how soon the server may be asked again.
+    platform::Instant namedInstant;
+    bool namesOnlyItsSecond = true;
+    double askAgainAfterSeconds = 4;
     std::string measureNote;        // why no more answers were asked for, when that was not planned
     double lastConnectSeconds = 0;  // monotonic clock: the latest connect to the server began
 };

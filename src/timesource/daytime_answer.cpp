@@ -185,68 +185,15 @@ bool ReportsItselfUnhealthy(std::string_view answer)
     return aboveOne;
 }
 
-}  // namespace
-
-std::string ParseDaytimeAnswer(std::string_view answer)
+// The NIST layout: a line feed, then "JJJJJ YR-MO-DA HH:MM:SS TT L H msADV
+// UTC(NIST) *". Whatever is neither of the other layouts is read as this one.
+bool IsNistLayout(std::string_view)
 {
-    std::string date;
-    std::string time;
-    if (HasXinetdLayout(answer)) {
-        // "DD MMM YYYY HH:MM:SS ZZZ": blanks at 3, 7, 12 and 21, then the zone
-        // and nothing but the line end. Only UTC is UTC.
-        const std::string_view zone = Piece(answer, 22, 24);
-        if (Piece(answer, 12, 12) != " " || Piece(answer, 21, 21) != " " || (zone != "UTC" && zone != "GMT") ||
-            !StripLineEnd(Piece(answer, 25, std::string_view::npos)).empty())
-            return {};
-        // As the short layout's date text: "MMM DD YYYY".
-        date = std::string(Piece(answer, 4, 6)) + " " + std::string(Piece(answer, 1, 2)) + " " +
-               std::string(Piece(answer, 8, 11));
-        time = std::string(Piece(answer, 13, 20));
-    } else if (answer.size() >= 4 && answer[3] == ' ') {
-        // Short layout: "Www Mmm dd hh:mm:ss yyyy".
-        date = std::string(TrimBlanks(Piece(answer, 4, 10)));
-        // Anything longer than a year and its line end is not a year: do not
-        // copy a flood.
-        const std::string_view year = StripLineEnd(TrimBlanks(Piece(answer, 21, std::string_view::npos)));
-        if (year.size() != 4)
-            return {};
-        date += ' ';
-        date += year;
-        time = std::string(TrimBlanks(Piece(answer, 12, 20)));
-    } else {
-        // NIST layout: a line feed, then "JJJJJ YR-MO-DA HH:MM:SS TT L H ...".
-        if (ReportsItselfUnhealthy(answer))
-            return {};
-        date = std::string(Piece(answer, 11, 15)) + "-" + std::string(Piece(answer, 8, 9));
-        time = std::string(Piece(answer, 17, 24));
-    }
-    if (time.size() != 8)
-        return {};
-    std::string result = date + " " + time;
-    if (!ReadParsedAnswer(result))
-        return {};
-    return result;
+    return true;
 }
 
-std::optional<LocalDateTime> ReadParsedAnswer(std::string_view parsed)
+std::optional<platform::Span> ReadOnTimeAdvance(std::string_view answer)
 {
-    // The time text is the last 8 characters, after a blank.
-    if (parsed.size() < 10 || parsed[parsed.size() - 9] != ' ')
-        return std::nullopt;
-    const std::string_view date = parsed.substr(0, parsed.size() - 9);
-    LocalDateTime t;
-    if (!ReadTime(parsed.substr(parsed.size() - 8), t))
-        return std::nullopt;
-    const bool ok = IsDigit(date.front()) ? ReadNistDate(date, t) : ReadShortDate(date, t);
-    if (!ok)
-        return std::nullopt;
-    return t;
-}
-
-std::optional<platform::Span> OnTimeAdvance(std::string_view answer)
-{
-    if (HasXinetdLayout(answer) || (answer.size() >= 4 && answer[3] == ' '))
-        return std::nullopt;
     const std::vector<std::string_view> fields = NistFields(answer);
     if (fields.size() != 6 || fields[4] != "UTC(NIST)" || (fields[5] != "*" && fields[5] != "#"))
         return std::nullopt;
@@ -275,38 +222,92 @@ std::optional<platform::Span> OnTimeAdvance(std::string_view answer)
     return platform::MakeSpan(0, nanoseconds);
 }
 
-bool IsOnTimeAnswer(std::string_view answer)
+std::optional<DaytimeAnswer> ReadNist(std::string_view answer)
 {
-    return OnTimeAdvance(answer).has_value();
+    if (ReportsItselfUnhealthy(answer))
+        return std::nullopt;
+    DaytimeAnswer read;
+    if (!ReadNistDate(std::string(Piece(answer, 11, 15)) + "-" + std::string(Piece(answer, 8, 9)), read.utc) ||
+        !ReadTime(Piece(answer, 17, 24), read.utc))
+        return std::nullopt;
+    read.onTimeAdvance = ReadOnTimeAdvance(answer);
+    return read;
 }
 
-std::optional<platform::Instant> NamedInstant(std::string_view answer)
+// The short layout: "Www Mmm dd hh:mm:ss yyyy" (ctime's), told by the blank
+// at position 4.
+bool IsShortLayout(std::string_view answer)
 {
-    const auto utc = ReadParsedAnswer(ParseDaytimeAnswer(answer));
-    if (!utc)
-        return std::nullopt;
-    return platform::InstantOfUtc(*utc);
+    return answer.size() >= 4 && answer[3] == ' ';
 }
 
-std::optional<ServerEstimate> EstimateServerTime(std::string_view answer, platform::Span roundTrip)
+std::optional<DaytimeAnswer> ReadShort(std::string_view answer)
 {
-    const auto named = NamedInstant(answer);
-    if (!named)
+    // Anything longer than a year and its line end is not a year: do not
+    // copy a flood.
+    const std::string_view year = StripLineEnd(TrimBlanks(Piece(answer, 21, std::string_view::npos)));
+    if (year.size() != 4)
         return std::nullopt;
+    DaytimeAnswer read;
+    if (!ReadShortDate(std::string(TrimBlanks(Piece(answer, 4, 10))) + " " + std::string(year), read.utc) ||
+        !ReadTime(TrimBlanks(Piece(answer, 12, 20)), read.utc))
+        return std::nullopt;
+    return read;
+}
+
+std::optional<DaytimeAnswer> ReadXinetd(std::string_view answer)
+{
+    // "DD MMM YYYY HH:MM:SS ZZZ": blanks at 3, 7, 12 and 21, then the zone
+    // and nothing but the line end. Only UTC is UTC.
+    const std::string_view zone = Piece(answer, 22, 24);
+    if (Piece(answer, 12, 12) != " " || Piece(answer, 21, 21) != " " || (zone != "UTC" && zone != "GMT") ||
+        !StripLineEnd(Piece(answer, 25, std::string_view::npos)).empty())
+        return std::nullopt;
+    DaytimeAnswer read;
+    if (!ReadShortDate(std::string(Piece(answer, 4, 6)) + " " + std::string(Piece(answer, 1, 2)) + " " +
+                           std::string(Piece(answer, 8, 11)),
+                       read.utc) ||
+        !ReadTime(Piece(answer, 13, 20), read.utc))
+        return std::nullopt;
+    return read;
+}
+
+}  // namespace
+
+const std::array<DaytimeLayoutRow, 3> kDaytimeLayouts = {{
+    {DaytimeLayout::Xinetd, "xinetd", HasXinetdLayout, ReadXinetd},
+    {DaytimeLayout::Short, "short", IsShortLayout, ReadShort},
+    {DaytimeLayout::Nist, "NIST", IsNistLayout, ReadNist},
+}};
+
+std::optional<DaytimeAnswer> ParseDaytimeAnswer(std::string_view answer)
+{
+    for (const DaytimeLayoutRow& row : kDaytimeLayouts) {
+        if (!row.isOfLayout(answer))
+            continue;
+        std::optional<DaytimeAnswer> read = row.read(answer);
+        if (read) {
+            read->layout = row.layout;
+            read->named = platform::InstantOfUtc(read->utc);
+        }
+        return read;
+    }
+    return std::nullopt;
+}
+
+ServerEstimate EstimateServerTime(const DaytimeAnswer& answer, platform::Span roundTrip)
+{
     const platform::Span halfTrip =
         platform::MakeSpan(roundTrip.seconds / 2, (roundTrip.seconds % 2) * 500000000 + roundTrip.nanoseconds / 2);
-    if (const auto advance = OnTimeAdvance(answer))
-        return ServerEstimate{*named - *advance + halfTrip, halfTrip};
+    if (answer.onTimeAdvance)
+        return ServerEstimate{answer.named - *answer.onTimeAdvance + halfTrip, halfTrip};
     const platform::Span half = platform::MakeSpan(0, 500000000);
-    return ServerEstimate{*named + half + halfTrip, half + halfTrip};
+    return ServerEstimate{answer.named + half + halfTrip, half + halfTrip};
 }
 
-platform::LocalDateTime ConvertAnswerToLocal(App& app, const std::string& parsed)
+platform::LocalDateTime ConvertAnswerToLocal(App& app, const DaytimeAnswer& answer)
 {
-    const auto utc = ReadParsedAnswer(parsed);
-    if (!utc)
-        return {};
-    return platform::AddSeconds(*utc, GetTimeZoneOffsetSeconds(app));
+    return platform::AddSeconds(answer.utc, GetTimeZoneOffsetSeconds(app));
 }
 
 std::string PrintableAnswer(std::string_view answer)

@@ -1,6 +1,7 @@
 // Reading the time out of a Daytime server's answer.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -13,33 +14,41 @@ namespace vel {
 
 class App;
 
-// Cuts the date and time out of the answer at their fixed positions and tests
-// them. Returns "<date text> <time text>" when both are valid, else the empty
-// text. Three layouts:
-//   NIST:   "\n60411 24-04-11 15:30:02 50 0 0 405.3 UTC(NIST) *" gives "04-11-24 15:30:02"
-//   short:  "Thu Apr 11 15:30:02 2024"                          gives "Apr 11 2024 15:30:02"
-//   xinetd: "07 DEC 2026 13:53:33 UTC"                          gives "DEC 07 2026 13:53:33"
-// A NIST line whose health digit H (the field after L) is 2 or more comes from
-// a server that knows its time is wrong: it is invalid. An xinetd line is
-// valid only in UTC (or GMT).
-// The answer is untrusted: only fixed positions are looked at, every field is
+enum class DaytimeLayout { Nist, Short, Xinetd };
+
+// One valid answer, read once from its fixed positions.
+struct DaytimeAnswer {
+    DaytimeLayout layout = DaytimeLayout::Nist;
+    platform::LocalDateTime utc;  // the second it names, in UTC (a NIST YR read as 2000-2099)
+    platform::Instant named;      // the beginning of that second
+    // A NIST line that names the instant at which its on-time marker arrives
+    // (the label "UTC(NIST)" and the marker "*" or "#" after msADV, a number
+    // of milliseconds 0 to 999.9): the server sends it msADV early to make up
+    // for the network. Empty for every other answer.
+    std::optional<platform::Span> onTimeAdvance;
+};
+
+// A layout: how an answer is told to be of it, and how it is read. The
+// answer is untrusted: only fixed positions are looked at, every field is
 // range-checked, and anything else (NUL bytes, binary garbage) is invalid.
-std::string ParseDaytimeAnswer(std::string_view answer);
+struct DaytimeLayoutRow {
+    DaytimeLayout layout;
+    const char* name;
+    bool (*isOfLayout)(std::string_view answer);
+    std::optional<DaytimeAnswer> (*read)(std::string_view answer);  // layout and named filled in by the caller
+};
 
-// The UTC date-time that a non-empty result of ParseDaytimeAnswer stands for
-// (NIST YR is read as 2000-2099); nullopt for any other text.
-std::optional<platform::LocalDateTime> ReadParsedAnswer(std::string_view parsed);
+// The layouts in the order they are told apart: the first whose test fits
+// reads the answer (NIST's takes whatever the others do not).
+//   xinetd: "07 DEC 2026 13:53:33 UTC" (only UTC, or GMT)
+//   short:  "Thu Apr 11 15:30:02 2024" (ctime's)
+//   NIST:   "\n60411 24-04-11 15:30:02 50 0 0 405.3 UTC(NIST) *"; a line whose
+//           health digit H (the field after L) is 2 or more comes from a
+//           server that knows its time is wrong: it is invalid
+extern const std::array<DaytimeLayoutRow, 3> kDaytimeLayouts;
 
-// A NIST line that names the instant at which its on-time marker arrives: the
-// NIST layout ending in the label "UTC(NIST)" and the marker "*" or "#", with
-// msADV a number of milliseconds (0 to 999.9). The server sends such a line
-// msADV early to make up for the network; OnTimeAdvance reads that advance,
-// and is nullopt for every other answer.
-std::optional<platform::Span> OnTimeAdvance(std::string_view answer);
-bool IsOnTimeAnswer(std::string_view answer);
-
-// The beginning of the second a valid answer names, as UTC.
-std::optional<platform::Instant> NamedInstant(std::string_view answer);
+// The answer read by its layout's row; nullopt when it is not valid.
+std::optional<DaytimeAnswer> ParseDaytimeAnswer(std::string_view answer);
 
 // Where the server's clock stood as a valid answer arrived, and how far that
 // may be off (assuming the server's clock itself is right), given the round
@@ -52,13 +61,11 @@ struct ServerEstimate {
     platform::Instant atArrival;
     platform::Span bound;
 };
-std::optional<ServerEstimate> EstimateServerTime(std::string_view answer, platform::Span roundTrip);
+ServerEstimate EstimateServerTime(const DaytimeAnswer& answer, platform::Span roundTrip);
 
-// The server's time (UTC in the answer) as the PC's local date-time: the
-// non-empty result of ParseDaytimeAnswer plus the PC's exact offset from UTC
-// now (GetTimeZoneOffsetSeconds).
-// The zero value when `parsed` is not such a result.
-platform::LocalDateTime ConvertAnswerToLocal(App& app, const std::string& parsed);
+// The server's time (UTC in the answer) as the PC's local date-time: plus
+// the PC's exact offset from UTC now (GetTimeZoneOffsetSeconds).
+platform::LocalDateTime ConvertAnswerToLocal(App& app, const DaytimeAnswer& answer);
 
 // The answer as it may go into a log line or a message box: printable ASCII
 // kept, every other byte escaped (\n, \r, \t, \xNN), and cut after

@@ -1,7 +1,6 @@
 #include "timesource/daytime_client.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <vector>
 
@@ -215,7 +214,7 @@ bool GetServerTime(App& app)
     DaytimeHandler handler(app, exchange, &query);
     ClosedAtEnd closed(socket);
 
-    std::string parsed;
+    std::optional<DaytimeAnswer> parsed;
     bool timedOut = false;
     query.answers = 0;
     query.measureNote.clear();
@@ -249,19 +248,25 @@ bool GetServerTime(App& app)
         }
 
         parsed = ParseDaytimeAnswer(query.ServerAnswer);
-        if (!parsed.empty() || app.flags.UserCancelled || query.timeFailure == platform::SocketFailure::Refused)
+        if (parsed || app.flags.UserCancelled || query.timeFailure == platform::SocketFailure::Refused)
             break;
     }
 
-    if (!parsed.empty()) {
-        query.ServerTime = ConvertAnswerToLocal(app, parsed);
+    if (parsed) {
+        query.ServerTime = ConvertAnswerToLocal(app, *parsed);
         // The answer parsed is the latest arrival, that of this exchange.
         query.connectInstant = exchange.connecting;
         query.roundTrip = exchange.RoundTrip();
-        const ServerEstimate estimate = *EstimateServerTime(query.ServerAnswer, query.roundTrip);
+        const ServerEstimate estimate = EstimateServerTime(*parsed, query.roundTrip);
         query.serverInstant = estimate.atArrival;
         query.bound = estimate.bound;
         query.answers = 1;
+        query.namedInstant = parsed->named;
+        query.namesOnlyItsSecond = !parsed->onTimeAdvance;
+        // A server of NIST's layout refuses clients that ask more often than
+        // once every 4 seconds.
+        query.askAgainAfterSeconds =
+            parsed->layout == DaytimeLayout::Nist ? kDaytimeAttemptSpacingSeconds : kEdgeQuerySpacingSeconds;
         return true;
     }
 
@@ -328,8 +333,8 @@ bool RefineServerTime(App& app)
 {
     TimeQueryState& query = app.query;
     platform::Clock& clock = app.platform.clock;
-    const auto firstNamed = NamedInstant(query.ServerAnswer);
-    if (query.answers != 1 || !firstNamed || IsOnTimeAnswer(query.ServerAnswer) || !WantsPrecision(app.settings))
+    const platform::Instant firstNamed = query.namedInstant;
+    if (query.answers != 1 || !query.namesOnlyItsSecond || !WantsPrecision(app.settings))
         return true;
 
     // PC times from the first answer's arrival, server times from the second
@@ -339,10 +344,7 @@ bool RefineServerTime(App& app)
     std::vector<EdgeAnswer> answers{{pcTime(query.connectInstant), 0.0, SecondsOf(query.roundTrip), 0.0}};
     OffsetInterval allowed = *AllowedOffsets(answers);
 
-    // A server of NIST's layout refuses clients that ask more often than
-    // once every 4 seconds.
-    const bool nistLayout = std::isdigit(static_cast<unsigned char>(ParseDaytimeAnswer(query.ServerAnswer).front()));
-    const double spacing = nistLayout ? kDaytimeAttemptSpacingSeconds : kEdgeQuerySpacingSeconds;
+    const double spacing = query.askAgainAfterSeconds;
     const double limit = clock.MonotonicSeconds() + kEdgeTimeLimitSeconds;
     ShowCountdown(app, "", kMeasuringText, 0, "", "");
     Exchange exchange;
@@ -359,8 +361,8 @@ bool RefineServerTime(App& app)
         AskAgain(app, exchange, std::min(limit, start + kDaytimeTimeoutSeconds));
         if (app.flags.UserCancelled)
             return false;
-        const auto named = NamedInstant(exchange.answer);
-        if (!named || IsOnTimeAnswer(exchange.answer)) {
+        const std::optional<DaytimeAnswer> later = ParseDaytimeAnswer(exchange.answer);
+        if (!later || later->onTimeAdvance) {
             query.measureNote =
                 "no further answer: " + (!exchange.error.empty() ? exchange.error
                                          : exchange.answer.empty()
@@ -369,7 +371,7 @@ bool RefineServerTime(App& app)
             break;
         }
         answers.push_back({pcTime(exchange.connecting), pcTime(exchange.arrival.utc), SecondsOf(exchange.RoundTrip()),
-                           SecondsOf(*named - *firstNamed)});
+                           SecondsOf(later->named - firstNamed)});
         const auto narrower = AllowedOffsets(answers);
         if (!narrower) {
             // The answers contradict each other: the first one stands alone.
@@ -382,7 +384,7 @@ bool RefineServerTime(App& app)
         double longestTrip = 0;
         for (const EdgeAnswer& answer : answers)
             longestTrip = std::max(longestTrip, answer.roundTrip);
-        query.serverInstant = *firstNamed - SpanOfSeconds(allowed.Middle());
+        query.serverInstant = firstNamed - SpanOfSeconds(allowed.Middle());
         query.bound = SpanOfSeconds(allowed.Width() / 2 + longestTrip / 2);
         query.answers = static_cast<int>(answers.size());
     }

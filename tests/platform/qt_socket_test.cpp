@@ -141,7 +141,7 @@ TEST_F(QtSocketTest, AnswerArrivesAsOneDataEventAndTheCloseIsNoError)
         WaitFor([] { return false; }, 0.3);
         ASSERT_EQ(recorder.events.size(), 1u);
         EXPECT_EQ(recorder.events[0].kind, "data");
-        EXPECT_NE(ParseDaytimeAnswer(recorder.events[0].text), "") << recorder.events[0].text;
+        EXPECT_TRUE(ParseDaytimeAnswer(recorder.events[0].text)) << recorder.events[0].text;
         EXPECT_EQ(recorder.progress, "cCd");
         recorder.progress.clear();
         socket.Close();
@@ -230,7 +230,7 @@ TEST_F(QtSocketTest, ASplitAnswerArrivesInPieces)
     ASSERT_EQ(recorder.events.size(), 1u);
     EXPECT_EQ(recorder.events[0].kind, "data");
     EXPECT_LT(recorder.events[0].text.size(), 40u);
-    EXPECT_EQ(ParseDaytimeAnswer(recorder.events[0].text), "");
+    EXPECT_FALSE(ParseDaytimeAnswer(recorder.events[0].text));
 }
 
 TEST_F(QtSocketTest, AFloodIsReadInBoundedPieces)

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "support/test_app.h"
 #include "timesource/daytime_answer.h"
@@ -15,6 +17,14 @@ using test::TestApp;
 
 const std::string kNist = "\n60411 24-04-11 15:30:02 50 0 0 405.3 UTC(NIST) *";
 
+// The UTC date-time an answer names, as "2024-04-11 15:30:02"; empty when
+// the answer is not valid.
+std::string Named(std::string_view answer)
+{
+    const auto read = ParseDaytimeAnswer(answer);
+    return read ? platform::ToIsoText(read->utc) : "";
+}
+
 // A NIST answer for 20YR-MO-DA HH:MM:SS, as a server sends it.
 std::string Nist(const std::string& date, const std::string& time)
 {
@@ -23,57 +33,57 @@ std::string Nist(const std::string& date, const std::string& time)
 
 TEST(DaytimeAnswer, NistLayoutGivesMonthDayYearAndTime)
 {
-    EXPECT_EQ(ParseDaytimeAnswer(kNist), "04-11-24 15:30:02");
-    EXPECT_EQ(ParseDaytimeAnswer(kNist + " \n"), "04-11-24 15:30:02");
+    EXPECT_EQ(Named(kNist), "2024-04-11 15:30:02");
+    EXPECT_EQ(Named(kNist + " \n"), "2024-04-11 15:30:02");
     // Only the date and the time are looked at; the other fields may say anything.
-    EXPECT_EQ(ParseDaytimeAnswer("\nXXXXX 24-04-11 15:30:02 whatever"), "04-11-24 15:30:02");
+    EXPECT_EQ(Named("\nXXXXX 24-04-11 15:30:02 whatever"), "2024-04-11 15:30:02");
     // The answer may end right after the time.
-    EXPECT_EQ(ParseDaytimeAnswer("\n60411 24-04-11 15:30:02"), "04-11-24 15:30:02");
+    EXPECT_EQ(Named("\n60411 24-04-11 15:30:02"), "2024-04-11 15:30:02");
 }
 
 TEST(DaytimeAnswer, ShortLayoutGivesMonthNameDayYearAndTime)
 {
-    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 15:30:02 2024"), "Apr 11 2024 15:30:02");
+    EXPECT_EQ(Named("Thu Apr 11 15:30:02 2024"), "2024-04-11 15:30:02");
     // A server's line end after the year is the end of the line.
-    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 15:30:02 2024\r\n"), "Apr 11 2024 15:30:02");
-    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 15:30:02 2024  \n"), "Apr 11 2024 15:30:02");
+    EXPECT_EQ(Named("Thu Apr 11 15:30:02 2024\r\n"), "2024-04-11 15:30:02");
+    EXPECT_EQ(Named("Thu Apr 11 15:30:02 2024  \n"), "2024-04-11 15:30:02");
     // A one-digit day padded with a blank, as ctime() writes it.
-    EXPECT_EQ(ParseDaytimeAnswer("Mon Apr  1 00:00:00 2024\r\n"), "Apr  1 2024 00:00:00");
-    EXPECT_EQ(ParseDaytimeAnswer("Thu FEB 29 23:59:59 2024"), "FEB 29 2024 23:59:59");
+    EXPECT_EQ(Named("Mon Apr  1 00:00:00 2024\r\n"), "2024-04-01 00:00:00");
+    EXPECT_EQ(Named("Thu FEB 29 23:59:59 2024"), "2024-02-29 23:59:59");
 }
 
 TEST(DaytimeAnswer, ValidityOfTheNistFields)
 {
-    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-04-11", "24:00:00")), "");
-    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-04-11", "23:60:00")), "");
-    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-04-11", "23:59:60")), "");  // a leap second is not a time of day here
-    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-02-30", "12:00:00")), "");
-    EXPECT_EQ(ParseDaytimeAnswer(Nist("23-02-29", "12:00:00")), "");  // 2023 is no leap year
-    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-02-29", "12:00:00")), "02-29-24 12:00:00");
-    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-13-01", "12:00:00")), "");
-    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-00-01", "12:00:00")), "");
-    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-04-00", "12:00:00")), "");
-    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-04-31", "12:00:00")), "");
+    EXPECT_EQ(Named(Nist("24-04-11", "24:00:00")), "");
+    EXPECT_EQ(Named(Nist("24-04-11", "23:60:00")), "");
+    EXPECT_EQ(Named(Nist("24-04-11", "23:59:60")), "");  // a leap second is not a time of day here
+    EXPECT_EQ(Named(Nist("24-02-30", "12:00:00")), "");
+    EXPECT_EQ(Named(Nist("23-02-29", "12:00:00")), "");  // 2023 is no leap year
+    EXPECT_EQ(Named(Nist("24-02-29", "12:00:00")), "2024-02-29 12:00:00");
+    EXPECT_EQ(Named(Nist("24-13-01", "12:00:00")), "");
+    EXPECT_EQ(Named(Nist("24-00-01", "12:00:00")), "");
+    EXPECT_EQ(Named(Nist("24-04-00", "12:00:00")), "");
+    EXPECT_EQ(Named(Nist("24-04-31", "12:00:00")), "");
     // Fixed-width digits only: no signs, blanks or other separators.
-    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-+4-11", "12:00:00")), "");
-    EXPECT_EQ(ParseDaytimeAnswer(Nist("24- 4-11", "12:00:00")), "");
-    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-04/11", "12:00:00")), "");
-    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-04-11", "12.00.00")), "");
-    EXPECT_EQ(ParseDaytimeAnswer(Nist("24-04-11", "1:00:000")), "");
+    EXPECT_EQ(Named(Nist("24-+4-11", "12:00:00")), "");
+    EXPECT_EQ(Named(Nist("24- 4-11", "12:00:00")), "");
+    EXPECT_EQ(Named(Nist("24-04/11", "12:00:00")), "");
+    EXPECT_EQ(Named(Nist("24-04-11", "12.00.00")), "");
+    EXPECT_EQ(Named(Nist("24-04-11", "1:00:000")), "");
 }
 
 TEST(DaytimeAnswer, ValidityOfTheShortFields)
 {
-    EXPECT_EQ(ParseDaytimeAnswer("Thu Abr 11 15:30:02 2024"), "");
-    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 31 15:30:02 2024"), "");
-    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 00 15:30:02 2024"), "");
-    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 24:00:00 2024"), "");
-    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 15:30:02 24"), "");
-    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 15:30:02 20245"), "");
-    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 15:30:02 2024 UTC"), "");
-    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 15:30:02"), "");
+    EXPECT_EQ(Named("Thu Abr 11 15:30:02 2024"), "");
+    EXPECT_EQ(Named("Thu Apr 31 15:30:02 2024"), "");
+    EXPECT_EQ(Named("Thu Apr 00 15:30:02 2024"), "");
+    EXPECT_EQ(Named("Thu Apr 11 24:00:00 2024"), "");
+    EXPECT_EQ(Named("Thu Apr 11 15:30:02 24"), "");
+    EXPECT_EQ(Named("Thu Apr 11 15:30:02 20245"), "");
+    EXPECT_EQ(Named("Thu Apr 11 15:30:02 2024 UTC"), "");
+    EXPECT_EQ(Named("Thu Apr 11 15:30:02"), "");
     // Line ends inside the fields are not blanks.
-    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 15:30:02\n2024"), "");
+    EXPECT_EQ(Named("Thu Apr 11 15:30:02\n2024"), "");
 }
 
 // A NIST line with the given health digit H.
@@ -85,47 +95,46 @@ std::string NistWithHealth(const std::string& h)
 TEST(DaytimeAnswer, NistHealthTwoAndMoreIsInvalid)
 {
     // 0 healthy, 1 possibly up to 5 s off: believed.
-    EXPECT_EQ(ParseDaytimeAnswer(NistWithHealth("0")), "12-07-26 13:53:33");
-    EXPECT_EQ(ParseDaytimeAnswer(NistWithHealth("1")), "12-07-26 13:53:33");
+    EXPECT_EQ(Named(NistWithHealth("0")), "2026-12-07 13:53:33");
+    EXPECT_EQ(Named(NistWithHealth("1")), "2026-12-07 13:53:33");
     // 2 known to be off, 3 and 4 failure or maintenance: not believed.
-    EXPECT_EQ(ParseDaytimeAnswer(NistWithHealth("2")), "");
-    EXPECT_EQ(ParseDaytimeAnswer(NistWithHealth("4")), "");
-    EXPECT_EQ(ParseDaytimeAnswer(NistWithHealth("9")), "");
-    EXPECT_EQ(ParseDaytimeAnswer(NistWithHealth("10")), "");
-    EXPECT_EQ(ParseDaytimeAnswer(NistWithHealth("01")), "12-07-26 13:53:33");
-    EXPECT_EQ(ParseDaytimeAnswer("\n61382 26-12-07 13:53:33 00 0 4"), "");
+    EXPECT_EQ(Named(NistWithHealth("2")), "");
+    EXPECT_EQ(Named(NistWithHealth("4")), "");
+    EXPECT_EQ(Named(NistWithHealth("9")), "");
+    EXPECT_EQ(Named(NistWithHealth("10")), "");
+    EXPECT_EQ(Named(NistWithHealth("01")), "2026-12-07 13:53:33");
+    EXPECT_EQ(Named("\n61382 26-12-07 13:53:33 00 0 4"), "");
     // H is the third field after the time, however the blanks fall.
-    EXPECT_EQ(ParseDaytimeAnswer("\n61382 26-12-07 13:53:33  00  0  2  50.0 UTC(NIST) *"), "");
+    EXPECT_EQ(Named("\n61382 26-12-07 13:53:33  00  0  2  50.0 UTC(NIST) *"), "");
     // No numeric H: nothing to judge by.
-    EXPECT_EQ(ParseDaytimeAnswer("\n61382 26-12-07 13:53:33 00 0 x 50.0"), "12-07-26 13:53:33");
-    EXPECT_EQ(ParseDaytimeAnswer("\n61382 26-12-07 13:53:33 00 0"), "12-07-26 13:53:33");
+    EXPECT_EQ(Named("\n61382 26-12-07 13:53:33 00 0 x 50.0"), "2026-12-07 13:53:33");
+    EXPECT_EQ(Named("\n61382 26-12-07 13:53:33 00 0"), "2026-12-07 13:53:33");
 }
 
 TEST(DaytimeAnswer, XinetdLayoutInUtc)
 {
-    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 UTC\r\n"), "DEC 07 2026 13:53:33");
-    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 UTC\n"), "DEC 07 2026 13:53:33");
-    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 UTC"), "DEC 07 2026 13:53:33");
-    EXPECT_EQ(ParseDaytimeAnswer("29 FEB 2028 00:00:00 GMT\r\n"), "FEB 29 2028 00:00:00");
-    EXPECT_EQ(ReadParsedAnswer(ParseDaytimeAnswer("07 DEC 2026 13:53:33 UTC\r\n")),
-              (LocalDateTime{2026, 12, 7, 13, 53, 33}));
+    EXPECT_EQ(Named("07 DEC 2026 13:53:33 UTC\r\n"), "2026-12-07 13:53:33");
+    EXPECT_EQ(Named("07 DEC 2026 13:53:33 UTC\n"), "2026-12-07 13:53:33");
+    EXPECT_EQ(Named("07 DEC 2026 13:53:33 UTC"), "2026-12-07 13:53:33");
+    EXPECT_EQ(Named("29 FEB 2028 00:00:00 GMT\r\n"), "2028-02-29 00:00:00");
+    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 UTC\r\n")->utc, (LocalDateTime{2026, 12, 7, 13, 53, 33}));
     // Another zone is not UTC; neither is a missing one.
-    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 EST\r\n"), "");
-    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 CET\r\n"), "");
-    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33\r\n"), "");
-    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 UTCX\r\n"), "");
-    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13:53:33 UTC and more\r\n"), "");
+    EXPECT_EQ(Named("07 DEC 2026 13:53:33 EST\r\n"), "");
+    EXPECT_EQ(Named("07 DEC 2026 13:53:33 CET\r\n"), "");
+    EXPECT_EQ(Named("07 DEC 2026 13:53:33\r\n"), "");
+    EXPECT_EQ(Named("07 DEC 2026 13:53:33 UTCX\r\n"), "");
+    EXPECT_EQ(Named("07 DEC 2026 13:53:33 UTC and more\r\n"), "");
     // Every field is checked.
-    EXPECT_EQ(ParseDaytimeAnswer("07 DXC 2026 13:53:33 UTC\r\n"), "");
-    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 24:00:00 UTC\r\n"), "");
-    EXPECT_EQ(ParseDaytimeAnswer("31 NOV 2026 13:53:33 UTC\r\n"), "");
-    EXPECT_EQ(ParseDaytimeAnswer("00 DEC 2026 13:53:33 UTC\r\n"), "");
-    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 26 13:53:33 UTC\r\n"), "");
-    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026 13.53.33 UTC\r\n"), "");
-    EXPECT_EQ(ParseDaytimeAnswer("07 DEC 2026  13:53:33 UTC\r\n"), "");
-    EXPECT_EQ(ParseDaytimeAnswer(std::string("07 DEC 2026 13:53:33 UTC\0", 25)), "");
+    EXPECT_EQ(Named("07 DXC 2026 13:53:33 UTC\r\n"), "");
+    EXPECT_EQ(Named("07 DEC 2026 24:00:00 UTC\r\n"), "");
+    EXPECT_EQ(Named("31 NOV 2026 13:53:33 UTC\r\n"), "");
+    EXPECT_EQ(Named("00 DEC 2026 13:53:33 UTC\r\n"), "");
+    EXPECT_EQ(Named("07 DEC 26 13:53:33 UTC\r\n"), "");
+    EXPECT_EQ(Named("07 DEC 2026 13.53.33 UTC\r\n"), "");
+    EXPECT_EQ(Named("07 DEC 2026  13:53:33 UTC\r\n"), "");
+    EXPECT_EQ(Named(std::string("07 DEC 2026 13:53:33 UTC\0", 25)), "");
     // The other layouts keep their places.
-    EXPECT_EQ(ParseDaytimeAnswer("Mon Dec  7 13:53:33 2026\r\n"), "Dec  7 2026 13:53:33");
+    EXPECT_EQ(Named("Mon Dec  7 13:53:33 2026\r\n"), "2026-12-07 13:53:33");
 }
 
 // Where the server's clock stood at the arrival, with a round trip of 40 ms:
@@ -160,27 +169,49 @@ TEST(DaytimeAnswer, OnlyAnOnTimeNistLineIsExactUpToHalfTheRoundTrip)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(PrintableAnswer(c.line));
-        EXPECT_EQ(NamedInstant(c.line), second);
-        const auto estimate = EstimateServerTime(c.line, trip);
-        ASSERT_TRUE(estimate);
+        const auto read = ParseDaytimeAnswer(c.line);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(read->named, second);
+        const ServerEstimate estimate = EstimateServerTime(*read, trip);
         if (c.advanceMs == -1) {
-            EXPECT_FALSE(IsOnTimeAnswer(c.line));
-            EXPECT_EQ(estimate->atArrival, second + ms(520));
-            EXPECT_EQ(estimate->bound, ms(520));
+            EXPECT_FALSE(read->onTimeAdvance);
+            EXPECT_EQ(estimate.atArrival, second + ms(520));
+            EXPECT_EQ(estimate.bound, ms(520));
         } else {
             const platform::Span advance = c.advanceMs == -2 ? platform::MakeSpan(0, 405300000) : ms(c.advanceMs);
-            EXPECT_EQ(OnTimeAdvance(c.line), advance);
-            EXPECT_EQ(estimate->atArrival, second - advance + ms(20));
-            EXPECT_EQ(estimate->bound, ms(20));
+            EXPECT_EQ(read->onTimeAdvance, advance);
+            EXPECT_EQ(estimate.atArrival, second - advance + ms(20));
+            EXPECT_EQ(estimate.bound, ms(20));
         }
     }
-    EXPECT_FALSE(NamedInstant("07 DEC 2026 13:53:33 EST\r\n"));
-    EXPECT_FALSE(EstimateServerTime(NistWithHealth("2"), trip));
+    EXPECT_FALSE(ParseDaytimeAnswer("07 DEC 2026 13:53:33 EST\r\n"));
+    EXPECT_FALSE(ParseDaytimeAnswer(NistWithHealth("2")));
+}
+
+// Each row of the table tells its own layout, and the layout read is kept.
+TEST(DaytimeAnswer, EachLayoutIsToldByItsRow)
+{
+    const std::pair<const char*, DaytimeLayout> cases[] = {
+        {"\n61382 26-12-07 13:53:33 00 0 0  50.0 UTC(NIST) *\n", DaytimeLayout::Nist},
+        {"Mon Dec  7 13:53:33 2026\r\n", DaytimeLayout::Short},
+        {"07 DEC 2026 13:53:33 UTC\r\n", DaytimeLayout::Xinetd},
+    };
+    for (const auto& [line, layout] : cases) {
+        SCOPED_TRACE(PrintableAnswer(line));
+        int fits = 0;
+        for (const DaytimeLayoutRow& row : kDaytimeLayouts)
+            fits += row.layout != DaytimeLayout::Nist && row.isOfLayout(line);
+        EXPECT_EQ(fits, layout == DaytimeLayout::Nist ? 0 : 1);
+        const auto read = ParseDaytimeAnswer(line);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(read->layout, layout);
+        EXPECT_EQ(read->utc, (LocalDateTime{2026, 12, 7, 13, 53, 33}));
+    }
 }
 
 TEST(DaytimeAnswer, TheSpecimenWithoutItsLineFeedIsInvalid)
 {
-    EXPECT_EQ(ParseDaytimeAnswer(kNist.substr(1)), "");
+    EXPECT_EQ(Named(kNist.substr(1)), "");
 }
 
 TEST(DaytimeAnswer, EmptyShortAndBinaryAnswersAreInvalidWithoutFailing)
@@ -188,42 +219,30 @@ TEST(DaytimeAnswer, EmptyShortAndBinaryAnswersAreInvalidWithoutFailing)
     for (std::size_t length = 0; length < kNist.size(); ++length) {
         SCOPED_TRACE(length);
         const std::string cut = kNist.substr(0, length);
-        EXPECT_EQ(ParseDaytimeAnswer(cut), length >= 24 ? "04-11-24 15:30:02" : "");
+        EXPECT_EQ(Named(cut), length >= 24 ? "2024-04-11 15:30:02" : "");
     }
     std::string withNul = kNist;
     withNul[8] = '\0';  // inside YR
-    EXPECT_EQ(ParseDaytimeAnswer(withNul), "");
+    EXPECT_EQ(Named(withNul), "");
     std::string nulTime = kNist;
     nulTime[20] = '\0';
-    EXPECT_EQ(ParseDaytimeAnswer(nulTime), "");
-    EXPECT_EQ(ParseDaytimeAnswer(std::string("Thu\0Apr 11 15:30:02 2024", 24)), "");
-    EXPECT_EQ(ParseDaytimeAnswer(std::string(64, '\0')), "");
+    EXPECT_EQ(Named(nulTime), "");
+    EXPECT_EQ(Named(std::string("Thu\0Apr 11 15:30:02 2024", 24)), "");
+    EXPECT_EQ(Named(std::string(64, '\0')), "");
     std::string binary;
     for (int i = 0; i < 256; ++i)
         binary += static_cast<char>(i);
-    EXPECT_EQ(ParseDaytimeAnswer(binary), "");
+    EXPECT_EQ(Named(binary), "");
     // A flood of text after the year is no year.
-    EXPECT_EQ(ParseDaytimeAnswer("Thu Apr 11 15:30:02 " + std::string(70000, '2')), "");
+    EXPECT_EQ(Named("Thu Apr 11 15:30:02 " + std::string(70000, '2')), "");
 }
 
 TEST(DaytimeAnswer, NistYearsAreThisCentury)
 {
     // The two-digit year would make 30 into 1930 and set the clock back a century.
-    EXPECT_EQ(ReadParsedAnswer(ParseDaytimeAnswer(Nist("30-01-02", "03:04:05"))), (LocalDateTime{2030, 1, 2, 3, 4, 5}));
-    EXPECT_EQ(ReadParsedAnswer(ParseDaytimeAnswer(Nist("99-12-31", "23:59:59"))),
-              (LocalDateTime{2099, 12, 31, 23, 59, 59}));
-    EXPECT_EQ(ReadParsedAnswer(ParseDaytimeAnswer(Nist("00-02-29", "00:00:00"))),
-              (LocalDateTime{2000, 2, 29, 0, 0, 0}));
-}
-
-TEST(DaytimeAnswer, ReadParsedAnswerTakesOnlyParseResults)
-{
-    EXPECT_EQ(ReadParsedAnswer("04-11-24 15:30:02"), (LocalDateTime{2024, 4, 11, 15, 30, 2}));
-    EXPECT_EQ(ReadParsedAnswer("Apr  1 2024 00:00:01"), (LocalDateTime{2024, 4, 1, 0, 0, 1}));
-    EXPECT_FALSE(ReadParsedAnswer(""));
-    EXPECT_FALSE(ReadParsedAnswer("04-11-24"));
-    EXPECT_FALSE(ReadParsedAnswer("04-11-24  15:30:02"));
-    EXPECT_FALSE(ReadParsedAnswer("2024-04-11 15:30:02"));
+    EXPECT_EQ(ParseDaytimeAnswer(Nist("30-01-02", "03:04:05"))->utc, (LocalDateTime{2030, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(ParseDaytimeAnswer(Nist("99-12-31", "23:59:59"))->utc, (LocalDateTime{2099, 12, 31, 23, 59, 59}));
+    EXPECT_EQ(ParseDaytimeAnswer(Nist("00-02-29", "00:00:00"))->utc, (LocalDateTime{2000, 2, 29, 0, 0, 0}));
 }
 
 TEST(DaytimeAnswer, ConversionAddsTheExactCurrentOffset)
@@ -232,26 +251,24 @@ TEST(DaytimeAnswer, ConversionAddsTheExactCurrentOffset)
     // The bias in minutes, UTC = local + bias.
     auto zone = [&t](std::int32_t bias) { t.clock.SetUtcOffset(-bias * 60); };
     zone(-60);  // UTC+1, no daylight saving
-    EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 16, 30, 2}));
+    EXPECT_EQ(ConvertAnswerToLocal(t.app, *ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 16, 30, 2}));
 
     // Across midnight and the year's end, both ways.
     zone(-120);
-    EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(Nist("24-12-31", "23:30:00"))),
+    EXPECT_EQ(ConvertAnswerToLocal(t.app, *ParseDaytimeAnswer(Nist("24-12-31", "23:30:00"))),
               (LocalDateTime{2025, 1, 1, 1, 30, 0}));
     zone(300);
-    EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer("Mon Jan  1 02:00:00 2024\r\n")),
+    EXPECT_EQ(ConvertAnswerToLocal(t.app, *ParseDaytimeAnswer("Mon Jan  1 02:00:00 2024\r\n")),
               (LocalDateTime{2023, 12, 31, 21, 0, 0}));
     // Zones that are not whole hours, to the minute: never the rounded hours.
     zone(-330);  // Kolkata
-    EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 21, 0, 2}));
+    EXPECT_EQ(ConvertAnswerToLocal(t.app, *ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 21, 0, 2}));
     zone(-345);  // Kathmandu
-    EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 21, 15, 2}));
+    EXPECT_EQ(ConvertAnswerToLocal(t.app, *ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 21, 15, 2}));
     zone(210);  // St John's
-    EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 12, 0, 2}));
+    EXPECT_EQ(ConvertAnswerToLocal(t.app, *ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 11, 12, 0, 2}));
     zone(-630);  // Adelaide in summer, +10:30
-    EXPECT_EQ(ConvertAnswerToLocal(t.app, ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 12, 2, 0, 2}));
-    // Not a parse result: the zero value.
-    EXPECT_TRUE(ConvertAnswerToLocal(t.app, "garbage").IsZero());
+    EXPECT_EQ(ConvertAnswerToLocal(t.app, *ParseDaytimeAnswer(kNist)), (LocalDateTime{2024, 4, 12, 2, 0, 2}));
 }
 
 TEST(DaytimeAnswer, PrintableAnswerEscapesAndBounds)

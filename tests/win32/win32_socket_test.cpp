@@ -104,7 +104,7 @@ TEST_F(Win32SocketTest, TheServersAnswerArrivesAsOneEvent)
     EXPECT_TRUE(recorder.errors.empty());
     ASSERT_FALSE(recorder.data.empty());
     EXPECT_EQ(recorder.data[0], '\n');
-    EXPECT_FALSE(ParseDaytimeAnswer(recorder.data).empty()) << recorder.data;
+    EXPECT_TRUE(ParseDaytimeAnswer(recorder.data)) << recorder.data;
     Linger(0.5);
     EXPECT_EQ(recorder.Events(), 1);
     // The handshake began inside Connect (a numeric address) and was answered
@@ -161,7 +161,7 @@ TEST_F(Win32SocketTest, OnlyTheFirstPieceOfASplitAnswerIsRead)
     Connect("127.0.0.1", kSplit);
     WaitForEvent(10);
     ASSERT_EQ(recorder.arrivals, 1);
-    EXPECT_TRUE(ParseDaytimeAnswer(recorder.data).empty()) << recorder.data;
+    EXPECT_FALSE(ParseDaytimeAnswer(recorder.data)) << recorder.data;
     Linger(1.5);  // the second piece comes to a closed socket
     EXPECT_EQ(recorder.arrivals, 1);
 }
