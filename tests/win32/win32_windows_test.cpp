@@ -305,7 +305,7 @@ TEST_F(Win32WindowsTest, LabelsThatOverlapBothShowTheirText)
 {
     const std::tuple<FormSpec, const char*, const char*, std::string> overlaps[] = {
         {StatusWindowSpec(), "lblStatus", "lblClockStatus", "Waiting to start connection"},
-        {AboutDialogSpec(), "lblEMail", "lblEMailLink", kSupportEMail}};
+        {AboutDialogSpec(), "lblEMail", "lblEMailLink", kIssuesAddress}};
     int ink = 0;  // text in the shared columns (at 96 dpi, only the status window's)
     for (const auto& [spec, upper, lower, text] : overlaps) {
         auto form = Make(spec);
@@ -690,7 +690,7 @@ TEST_F(Win32WindowsTest, TheAboutBoxLinksOpenThroughTheShellWithTheHandPointer)
                        reinterpret_cast<WPARAM>(Native(*about).Control("lblWebLink")),
                        MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
         shownOverLink = ::GetCursor();
-        // A click on the e-mail link.
+        // A click on the issue tracker's link.
         ::SendMessageW(Native(*about).Control("lblEMailLink"), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
         ::SendMessageW(Native(*about).Control("lblEMailLink"), WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
         mailColour = about->ForeColour("lblEMailLink");
@@ -706,7 +706,7 @@ TEST_F(Win32WindowsTest, TheAboutBoxLinksOpenThroughTheShellWithTheHandPointer)
     EXPECT_NE(hand, nullptr);
     EXPECT_EQ(windows.Pointer(), PointerShape::Custom);
     EXPECT_EQ(shownOverLink, hand);
-    EXPECT_EQ(t.shell.opened, std::vector<std::string>{std::string("mailto:") + kSupportEMail});
+    EXPECT_EQ(t.shell.opened, std::vector<std::string>{kIssuesAddress});
     EXPECT_EQ(mailColour, 0x0000FFu);  // red: visited
     EXPECT_EQ(windows.FindForm("frmAbout"), nullptr);
 }
