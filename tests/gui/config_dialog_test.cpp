@@ -262,18 +262,9 @@ private slots:
                 auto* button = d.Get<QAbstractButton>(name);
                 QStyleOptionButton option;
                 option.initFrom(button);
-                const bool check = qobject_cast<QCheckBox*>(button) != nullptr;
                 const QRect mark = button->style()->subElementRect(
-                    check ? QStyle::SE_CheckBoxIndicator : QStyle::SE_RadioButtonIndicator, &option, button);
-                QVERIFY2(button->rect().contains(mark) && mark.height() >= 10,
-                         qPrintable(QString("%1: mark %2,%3 %4x%5 in %6x%7")
-                                        .arg(name)
-                                        .arg(mark.x())
-                                        .arg(mark.y())
-                                        .arg(mark.width())
-                                        .arg(mark.height())
-                                        .arg(button->width())
-                                        .arg(button->height())));
+                    name[0] == 'c' ? QStyle::SE_CheckBoxIndicator : QStyle::SE_RadioButtonIndicator, &option, button);
+                QVERIFY2(button->rect().contains(mark) && mark.height() >= 10, name);
             }
         });
     }

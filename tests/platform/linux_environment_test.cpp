@@ -221,44 +221,6 @@ TEST_F(LinuxFiles, ProgramsAreFoundOnThePathAndStartedWithoutAShell)
     EXPECT_FALSE(env.StartProgram({"/nonexistent/program"}));
 }
 
-// The first of the known programs that is installed; GNOME's page only as
-// the installed version names its panel.
-TEST(SystemInformation, TheFirstInstalledToolWithItsArguments)
-{
-    using Command = std::optional<std::vector<std::string>>;
-    struct Case {
-        std::vector<std::string> programs;
-        std::vector<std::string> entries;
-        Command command;
-    } cases[] = {
-        {{}, {}, std::nullopt},
-        {{"gnome-system-monitor", "hardinfo"}, {}, Command{{"/bin/hardinfo"}}},
-        {{"hardinfo", "hardinfo2"}, {}, Command{{"/bin/hardinfo2"}}},
-        {{"hardinfo", "kinfocenter"}, {}, Command{{"/bin/kinfocenter"}}},
-        {{"gnome-control-center", "xfce4-about"},
-         {"gnome-about-panel.desktop"},
-         Command{{"/bin/gnome-control-center", "system", "about"}}},
-        {{"gnome-control-center", "xfce4-about"},
-         {"gnome-info-overview-panel.desktop"},
-         Command{{"/bin/gnome-control-center", "info-overview"}}},
-        {{"gnome-control-center", "cinnamon-settings"}, {}, Command{{"/bin/cinnamon-settings", "info"}}},
-        {{"gnome-control-center", "kinfocenter"}, {"gnome-about-panel.desktop"}, Command{{"/bin/kinfocenter"}}},
-        {{"mate-system-monitor", "gnome-system-monitor"}, {}, Command{{"/bin/mate-system-monitor"}}},
-    };
-    for (const Case& c : cases) {
-        const auto find = [&c](const std::string& name) -> std::optional<std::string> {
-            if (std::find(c.programs.begin(), c.programs.end(), name) == c.programs.end())
-                return std::nullopt;
-            return "/bin/" + name;
-        };
-        const auto entry = [&c](const std::string& name) {
-            return std::find(c.entries.begin(), c.entries.end(), name) != c.entries.end();
-        };
-        EXPECT_EQ(LinuxEnvironment::ChooseSystemInformationCommand(find, entry), c.command)
-            << testing::PrintToString(c.programs) << " " << testing::PrintToString(c.entries);
-    }
-}
-
 // Found on the PATH, the panel among XDG_DATA_DIRS's desktop entries, and
 // started with its arguments.
 TEST_F(LinuxFiles, TheSystemInformationToolStartsFromThePathWithItsArguments)

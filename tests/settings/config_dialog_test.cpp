@@ -241,19 +241,6 @@ TEST_F(ConfigDialog, OpensOnTheStoredServerAndOkKeepsIt)
     }
 }
 
-// Typed into the edit field: OK stores what it holds.
-TEST_F(ConfigDialog, OkStoresWhatWasTypedToTheStoredServer)
-{
-    t.WriteSettings(SavedFile("my.own.server", "5", "LAN", ""));
-    User(0.5, [](HeadlessForm& d) {
-        ASSERT_TRUE(d.Paste("cboNTPServer", " (my own)"));
-        EXPECT_EQ(d.Text("cboNTPServer"), "my.own.server (my own)");
-        d.Click("cmdOK");
-    });
-    Show();
-    EXPECT_EQ(File(), SavedFile("my.own.server (my own)", "5", "LAN", ""));
-}
-
 TEST_F(ConfigDialog, PickedServerIsStoredWhole)
 {
     t.WriteSettings(SavedFile(Entry(0), "5", "LAN", ""));
