@@ -718,7 +718,7 @@ TEST_F(Win32WindowsTest, TheAboutBoxLinksOpenThroughTheShellWithTheHandPointer)
 // through the form, and OK stores what the field holds.
 TEST_F(Win32WindowsTest, TheServerListsEditFieldShowsTheStoredServer)
 {
-    for (const std::string stored : {std::string(kTimeServers[4]), std::string("time.example.org (by hand)")}) {
+    for (const std::string& stored : {std::string(kTimeServers[4]), std::string("time.example.org (by hand)")}) {
         test::TestApp t;
         App app{Platform{t.clock, pump, t.env, t.profile, windows, t.socket, t.dialUp, t.shell}};
         t.WriteSettings("[Main]\r\nNTPServer=" + stored + "\r\nDelay=5\r\nConnectionType=LAN\r\n");
@@ -729,7 +729,8 @@ TEST_F(Win32WindowsTest, TheServerListsEditFieldShowsTheStoredServer)
             Form* dialog = windows.FindForm("frmVELConfigure");
             if (dialog == nullptr || !dialog->IsVisible())
                 return pump.Post(step);
-            COMBOBOXINFO parts{sizeof(COMBOBOXINFO)};
+            COMBOBOXINFO parts{};
+            parts.cbSize = sizeof parts;
             ::GetComboBoxInfo(Native(*dialog).Control("cboNTPServer"), &parts);
             ::GetWindowTextW(parts.hwndItem, shown, 128);
             selected = ::SendMessageW(parts.hwndCombo, CB_GETCURSEL, 0, 0);
