@@ -59,6 +59,7 @@ SetCompressor /SOLID lzma
 !include "FileFunc.nsh"
 !include "LogicLib.nsh"
 !include "Sections.nsh"
+!include "WordFunc.nsh"
 
 Var Server
 Var Delay
@@ -199,6 +200,11 @@ FunctionEnd
 ; setup ends before it installs anything. (The program checks the rest.)
 Function ReadPresets
   ${GetParameters} $R0
+  ; "/SERVER=a b", as most programs quote a whole argument, is the
+  ; /SERVER="a b" that GetOptions reads.
+  ${WordReplace} $R0 '"/SERVER=' '/SERVER="' "+" $R0
+  ${WordReplace} $R0 '"/DELAY=' '/DELAY="' "+" $R0
+  ${WordReplace} $R0 '"/TOLERANCE=' '/TOLERANCE="' "+" $R0
   ${GetOptions} $R0 "/SERVER=" $Server
   ${GetOptions} $R0 "/DELAY=" $Delay
   ${GetOptions} $R0 "/TOLERANCE=" $Tolerance

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # The installer, the MSI and the portable zips under Wine, run through
 # scripts/windows/wine-run.sh (ctest's "installer" test of the 64-bit build):
-# the per-user setup and its uninstaller with the silent switches, the
-# settings it presets (from a command file, as an administrator's script
-# quotes them); the
+# the per-user setup and its uninstaller with the silent switches and the
+# settings it presets; the
 # install for all users and the MSI (tests/win32/install_for_all_users.sh);
 # the signing round trip with a throw-away certificate
 # (tests/win32/signing_test.sh); the zips' contents. They are made by
@@ -86,14 +85,11 @@ uninstall
 # Settings preset by the setup: a new file with the LAN, so that the Startup
 # shortcut runs rather than opening the dialog.
 rm -f "$installed/Veltrane.INI"
-setup_with() {  # setup_with ARGUMENTS...: the setup started from a command file, waited for
-  printf 'start "" /wait "%s" /S /NOSTARTUP %s\r\n' "$(winepath -w "$setup")" "$*" >"$work/setup.cmd"
-  wine cmd /c "$(winepath -w "$work/setup.cmd")" >/dev/null 2>&1 || true
-}
-setup_with '/SERVER="127.0.0.1 (preset server)" /DELAY=7'
+# (Wine quotes the argument whole: "/SERVER=127.0.0.1 (preset server)".)
+wine "$setup" /S /NOSTARTUP "/SERVER=127.0.0.1 (preset server)" /DELAY=7 >/dev/null 2>&1 || true
 preset=$(tr -d '\r' <"$installed/Veltrane.INI" 2>/dev/null || true)
 [[ $preset == $'[Main]\nNTPServer=127.0.0.1 (preset server)\nDelay=7\nConnectionType=LAN' ]] && r=0 || r=1
-pcheck "setup /S /SERVER=\"...\" /DELAY=7: the settings file with them and the LAN ($(tr '\n' ' ' <<<"$preset"))" $r
+pcheck "setup /S \"/SERVER=...\" /DELAY=7: the settings file with them and the LAN ($(tr '\n' ' ' <<<"$preset"))" $r
 uninstall
 rm -f "$installed/Veltrane.INI"
 
