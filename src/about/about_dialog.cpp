@@ -128,8 +128,10 @@ platform::FormSpec AboutDialogSpec()
     control(ControlKind::Label, "lblTechSupport", "Tech Support:", 360, 2040, 1455, 255);
     control(ControlKind::Label, "lblWeb", "Web:", 840, 2400, 495, 255);
     control(ControlKind::Label, "lblWebLink", kWebAddress, 1440, 2400, 2415, 255);
-    control(ControlKind::Label, "lblEMail", "E-Mail:", 840, 2760, 615, 255);
-    control(ControlKind::Label, "lblEMailLink", kSupportEMail, 1440, 2760, 1815, 255);
+    // The project takes support questions in its issue tracker, not by e-mail;
+    // its address is longer than the e-mail address the box was drawn for.
+    control(ControlKind::Label, "lblEMail", "Issues:", 840, 2760, 615, 255);
+    control(ControlKind::Label, "lblEMailLink", kIssuesAddress, 1440, 2760, 2895, 255);
     platform::ControlSpec& ok = control(ControlKind::Button, "cmdOK", "OK", 4845, 2025, 1260, 345, 0);
     ok.isDefault = true;
     ok.isCancel = true;

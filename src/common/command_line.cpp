@@ -33,7 +33,7 @@ bool IsKnownOption(const std::string& argument)
         "--quiet", "-q", "--config", "--dry-run", "-n", "--debug", kMachineOption, "--help", "-h", "--version",
         // The Windows installers', and the program's own start again as administrator.
         win32::kInstallMachineOption, win32::kUninstallMachineOption, win32::kPurgeOption, win32::kWriteTaskXmlOption,
-        kElevatedOption};
+        win32::kPresetSettingsOption, kElevatedOption};
     return std::find(std::begin(kOptions), std::end(kOptions), argument) != std::end(kOptions);
 }
 

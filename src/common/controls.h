@@ -62,6 +62,8 @@ public:
     std::string List(int index) const { return form_->ItemText(name_, index); }
     int ListIndex() const { return form_->SelectedIndex(name_); }
     void SetListIndex(int index) { form_->SetSelectedIndex(name_, index); }
+    // An editable list shows any text; a pick-only one selects the item of that text.
+    void SetText(const std::string& text) { form_->SetText(name_, text); }
     std::string Text() const { return form_->Text(name_); }
 };
 

@@ -101,7 +101,7 @@ Form::Form(WindowSystem& system, FormSpec spec) : system_(system), spec_(std::mo
             controls_[i].text = spec_.controls[i].caption;
     native_ = system_.NewWindow(*this);
     for (int i = 0; i < static_cast<int>(controls_.size()); ++i)
-        if (SpecOf(i).kind == ControlKind::TextBox)
+        if (IsTyped(i))
             At(i).shown = native_->Text(i);
     system_.forms_.push_back(this);
 }
@@ -254,6 +254,10 @@ void Form::SetText(const std::string& control, const std::string& text)
     Control& state = At(i);
     switch (SpecOf(i).kind) {
         case ControlKind::ComboBox: {
+            if (SpecOf(i).editable) {
+                SetTyped(i, text);
+                return;
+            }
             auto item = std::find(state.items.begin(), state.items.end(), text);
             if (item != state.items.end()) {
                 state.selected = static_cast<int>(item - state.items.begin());
@@ -278,9 +282,9 @@ std::string Form::Text(const std::string& control) const
 {
     const int i = IndexOf(control);
     const Control& state = At(i);
-    if (SpecOf(i).kind == ControlKind::ComboBox)
+    if (SpecOf(i).kind == ControlKind::ComboBox && !SpecOf(i).editable)
         return ItemText(control, state.selected);
-    if (SpecOf(i).kind == ControlKind::TextBox) {
+    if (IsTyped(i)) {
         // Line ends come back as they were set while the user has not changed
         // the text.
         std::string shown = native_->Text(i);
@@ -331,6 +335,8 @@ void Form::ClearItems(const std::string& control)
     At(i).items.clear();
     At(i).selected = -1;
     Push(i, ControlChange::List);
+    if (IsTyped(i))
+        SetTyped(i, {});
 }
 
 void Form::AddItem(const std::string& control, const std::string& item)
@@ -350,8 +356,44 @@ std::string Form::ItemText(const std::string& control, int index) const
 void Form::SetSelectedIndex(const std::string& control, int index)
 {
     const int i = IndexOf(control);
-    At(i).selected = index >= 0 && index < static_cast<int>(At(i).items.size()) ? index : -1;
+    Control& state = At(i);
+    state.selected = index >= 0 && index < static_cast<int>(state.items.size()) ? index : -1;
     Push(i, ControlChange::List);
+    if (IsTyped(i)) {
+        state.text = ItemText(control, state.selected);
+        Push(i, ControlChange::Text);
+        state.shown = native_->Text(i);
+    }
+}
+
+int Form::SelectedIndex(const std::string& control) const
+{
+    const int i = IndexOf(control);
+    const Control& state = At(i);
+    if (!IsTyped(i) || SpecOf(i).kind != ControlKind::ComboBox)
+        return state.selected;
+    // What the user typed may name another item, or none.
+    const std::string text = Text(control);
+    if (ItemText(control, state.selected) == text && state.selected >= 0)
+        return state.selected;
+    const auto item = std::find(state.items.begin(), state.items.end(), text);
+    return item != state.items.end() ? static_cast<int>(item - state.items.begin()) : -1;
+}
+
+bool Form::IsTyped(int control) const
+{
+    const ControlSpec& spec = SpecOf(control);
+    return spec.kind == ControlKind::TextBox || (spec.kind == ControlKind::ComboBox && spec.editable);
+}
+
+void Form::SetTyped(int control, const std::string& text)
+{
+    Control& state = At(control);
+    state.text = text;
+    const auto item = std::find(state.items.begin(), state.items.end(), text);
+    state.selected = item != state.items.end() ? static_cast<int>(item - state.items.begin()) : -1;
+    Push(control, ControlChange::Text);
+    state.shown = native_->Text(control);
 }
 
 // Form: the focus and the keyboard
@@ -519,7 +561,13 @@ void Form::NativeFocus(int control)
 
 void Form::NativeSelected(int control, int index)
 {
-    At(control).selected = index >= 0 && index < static_cast<int>(At(control).items.size()) ? index : -1;
+    Control& state = At(control);
+    state.selected = index >= 0 && index < static_cast<int>(state.items.size()) ? index : -1;
+    if (IsTyped(control) && state.selected >= 0) {
+        // The edit field takes the item's text (on Windows just after this).
+        state.text = state.items[static_cast<std::size_t>(state.selected)];
+        state.shown = state.text;
+    }
     system_.pump_.Wake();
 }
 

@@ -46,8 +46,10 @@ public:
     void Refresh(const std::string& control = {});
 
     // Caption of a label, button, option, check box or frame; text of a text
-    // box; the selected item's text of a drop-down list (which takes a text
-    // only by selecting that item).
+    // box; the selected item's text of a pick-only drop-down list (which
+    // takes a text only by selecting that item). An editable one shows any
+    // text in its edit field, and selects the item of that text where there
+    // is one; its text is what the edit field holds, typed or picked.
     void SetText(const std::string& control, const std::string& text);
     std::string Text(const std::string& control) const;
 
@@ -60,13 +62,15 @@ public:
     void SetChecked(const std::string& control, bool checked);
     bool IsChecked(const std::string& control) const { return State(control).checked; }
 
-    // Drop-down lists. Adding selects nothing.
+    // Drop-down lists. Adding selects nothing; clearing empties an editable
+    // one's edit field too, and selecting an item puts its text there.
     void ClearItems(const std::string& control);
     void AddItem(const std::string& control, const std::string& item);
     int ItemCount(const std::string& control) const { return static_cast<int>(State(control).items.size()); }
     std::string ItemText(const std::string& control, int index) const;
     void SetSelectedIndex(const std::string& control, int index);  // -1: none
-    int SelectedIndex(const std::string& control) const { return State(control).selected; }
+    // -1: none. An editable list's item is the one its edit field holds now.
+    int SelectedIndex(const std::string& control) const;
 
     // Labels as links.
     void SetForeColour(const std::string& control, Colour colour)
@@ -119,7 +123,7 @@ private:
     friend class WindowSystem;
 
     struct Control : ControlState {
-        std::string shown;  // a text box's text as the window showed it when set
+        std::string shown;  // a typed text as the window showed it when set
     };
 
     const ControlSpec& SpecOf(int control) const { return spec_.controls[static_cast<std::size_t>(control)]; }
@@ -141,6 +145,10 @@ private:
         Push(i, what);
         return i;
     }
+    // A text box or an editable combo box: the window holds what the user typed.
+    bool IsTyped(int control) const;
+    // Sets an editable combo box's text, and its selection to that text's item.
+    void SetTyped(int control, const std::string& text);
     bool IsStop(int control) const;
     int NextStop(int from, bool forward) const;
     void MoveFocus(int control, bool byKey);

@@ -37,6 +37,7 @@ struct ControlSpec {
     bool bold = false;       // label font
     bool isDefault = false;  // button pressed by Enter
     bool isCancel = false;   // button pressed by Escape
+    bool editable = false;   // combo box: an edit field the user may also type into
     // Line: across, from (left, top) `width` long (`height` 0), covering
     // `lineWidth` pixel rows from there down, in this colour.
     Colour lineColour = 0;
@@ -107,7 +108,7 @@ class Form;
 
 // What a form keeps of a control, and its native window shows.
 struct ControlState {
-    std::string text;  // caption, or a text box's text, as the program set it
+    std::string text;  // caption, or the text of a text box or of an editable combo box, as set
     bool enabled = true;
     bool checked = false;
     std::vector<std::string> items;  // a drop-down list's
@@ -141,10 +142,12 @@ public:
     virtual void Activate() = 0;
     virtual void SetTitle(const std::string& title) = 0;
     virtual void Repaint(int control) = 0;  // -1: the whole window; at once
-    // Shows what changed of a control's state. A combo box takes no text: its
-    // text is the selected item.
+    // Shows what changed of a control's state. A pick-only combo box takes no
+    // text: its text is the selected item. An editable one (Text) shows the
+    // text in its edit field, with the selected item (or none) in its list.
     virtual void Update(int control, const ControlState& state, ControlChange what) = 0;
-    // A text box's text as it shows it now.
+    // The text of a text box, or of an editable combo box's edit field, as it
+    // shows it now.
     virtual std::string Text(int control) const = 0;
     // -1: the window itself. `byKey`: Tab or an arrow moved it.
     virtual void SetFocus(int control, bool byKey) = 0;

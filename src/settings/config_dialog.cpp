@@ -18,6 +18,12 @@ namespace {
 
 constexpr const char* kFrame = "fraHowToConnect";
 
+platform::ControlSpec Editable(platform::ControlSpec combo)
+{
+    combo.editable = true;
+    return combo;
+}
+
 }  // namespace
 
 platform::FormSpec ConfigurationDialogSpec()
@@ -30,7 +36,9 @@ platform::FormSpec ConfigurationDialogSpec()
     spec.clientHeight = 5715;
     spec.controls = {
         MakeControl(ControlKind::Label, "lblNTPServer", "NTP Server to use:", 360, 240, 1455, 255, 4),
-        MakeControl(ControlKind::ComboBox, "cboNTPServer", "", 360, 480, 4095, 315, 11),
+        // The list's servers, or the one the file names (typed by hand, or an
+        // administrator's preset) in its edit field.
+        Editable(MakeControl(ControlKind::ComboBox, "cboNTPServer", "", 360, 480, 4095, 315, 11)),
         MakeControl(ControlKind::Frame, kFrame, "How to Connect", 360, 1080, 4095, 2655, 6),
         MakeControl(ControlKind::OptionButton, "optLAN", "Only use &Local Area Network", 240, 360, 2415, 255, 0,
                     kFrame),
@@ -76,16 +84,24 @@ void ConfigurationDialog::Open()
     app_.flags.ConfigurePressed = false;
     ClosedWithoutSave = true;
 
-    SettingsFileExisted = app_.platform.environment.IsOrdinaryFile(SettingsFilePath(app_));
+    const std::string path = SettingsFilePath(app_);
+    SettingsFileExisted = app_.platform.environment.IsOrdinaryFile(path);
+    // Whether the file names a server of its own, before the loader puts in
+    // the built-in one.
+    const bool serverStored = !IsBlank(ReadIniValue(app_, path, kSettingsSection, "NTPServer").value);
     // Creates the file with NTPServer and Delay when there was none.
     LoadSettings(app_);
     const Settings& settings = app_.settings;
 
-    // The stored server is not looked at: the list always opens on its first entry.
+    // The stored server, so that OK keeps what the user did not touch (its
+    // entry selected when it is one of the list); none yet: the first entry.
     cboNTPServer.Clear();
     for (std::string_view server : kTimeServers)
         cboNTPServer.AddItem(std::string(server));
-    cboNTPServer.SetListIndex(0);
+    if (serverStored)
+        cboNTPServer.SetText(settings.NTPServer);
+    else
+        cboNTPServer.SetListIndex(0);
 
     // Compared exactly: "lan" or "Modem" select the fall-back option.
     if (settings.ConnectionType == "MODEM")

@@ -3,9 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -219,32 +221,39 @@ TEST_F(LinuxFiles, ProgramsAreFoundOnThePathAndStartedWithoutAShell)
     EXPECT_FALSE(env.StartProgram({"/nonexistent/program"}));
 }
 
-TEST_F(LinuxFiles, TheSystemInformationProgramIsTheFirstOfThreeOnThePath)
+// Found on the PATH, the panel among XDG_DATA_DIRS's desktop entries, and
+// started with its arguments.
+TEST_F(LinuxFiles, TheSystemInformationToolStartsFromThePathWithItsArguments)
 {
     const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
-    ::setenv("PATH", dir.c_str(), 1);
-    const auto program = [&](const char* name) {
-        std::ofstream(dir / name) << "#!/bin/sh\n";
-        fs::permissions(dir / name, fs::perms::owner_all);
-        return (dir / name).string();
-    };
+    const char* oldData = std::getenv("XDG_DATA_DIRS");
+    const std::string savedData = oldData ? oldData : "";
+    fs::create_directories(dir / "bin");
+    fs::create_directories(dir / "share/applications");
+    ::setenv("PATH", (dir / "bin").c_str(), 1);
+    ::setenv("XDG_DATA_DIRS", (dir / "share").c_str(), 1);
+    const std::string marker = P("arguments");
+    std::ofstream(dir / "bin/gnome-control-center")
+        << "#!/bin/sh\necho \"$@\" >" << marker << ".new && /bin/mv " << marker << ".new " << marker << "\n";
+    fs::permissions(dir / "bin/gnome-control-center", fs::perms::owner_all);
     LinuxEnvironment env({}, "/x/veltrane");
-    const bool noneAtFirst = !env.SystemInformationProgram().has_value() && !env.StartSystemInformation();
-    // The last choice, then the second, then the first wins over both.
-    const std::string monitor = program("gnome-system-monitor");
-    const auto third = env.SystemInformationProgram();
-    const std::string kinfocenter = program("kinfocenter");
-    const auto second = env.SystemInformationProgram();
-    const std::string hardinfo = program("hardinfo");
-    const auto first = env.SystemInformationProgram();
+    const bool noneWithoutItsPanel = !env.SystemInformationCommand() && !env.StartSystemInformation();
+    std::ofstream(dir / "share/applications/gnome-info-overview-panel.desktop") << "[Desktop Entry]\n";
     const bool started = env.StartSystemInformation();
     ::setenv("PATH", oldPath.c_str(), 1);
+    if (oldData != nullptr)
+        ::setenv("XDG_DATA_DIRS", savedData.c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_DIRS");
 
-    EXPECT_TRUE(noneAtFirst);
-    EXPECT_EQ(third, monitor);
-    EXPECT_EQ(second, kinfocenter);
-    EXPECT_EQ(first, hardinfo);
+    EXPECT_TRUE(noneWithoutItsPanel);
     EXPECT_TRUE(started);
+    for (int i = 0; i < 200 && !fs::exists(marker); ++i)
+        ::usleep(10000);
+    std::ifstream in(marker);
+    std::string arguments;
+    std::getline(in, arguments);
+    EXPECT_EQ(arguments, "info-overview");
 }
 
 // Standard error is the journal only where JOURNAL_STREAM names that very

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -22,6 +23,24 @@
 namespace vel::platform {
 
 namespace {
+
+// Whether a desktop entry of that file name lies in the applications folder
+// of a data folder (XDG_DATA_DIRS, by default /usr/local/share and /usr/share).
+bool HasDesktopEntry(const std::string& name)
+{
+    const char* folders = std::getenv("XDG_DATA_DIRS");
+    std::string list = folders != nullptr && *folders != '\0' ? folders : "/usr/local/share:/usr/share";
+    for (std::size_t start = 0; start <= list.size();) {
+        const std::size_t end = std::min(list.find(':', start), list.size());
+        const std::string folder = list.substr(start, end - start);
+        struct stat st {};
+        if (!folder.empty() && folder[0] == '/' && ::stat((folder + "/applications/" + name).c_str(), &st) == 0 &&
+            S_ISREG(st.st_mode))
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
 
 SystemError LastError()
 {
@@ -318,8 +337,8 @@ void LinuxEnvironment::WriteStandardError(const std::string& text)
 
 bool LinuxEnvironment::StartSystemInformation()
 {
-    const std::optional<std::string> tool = SystemInformationProgram();
-    return tool && StartProgram({*tool});
+    const std::optional<std::vector<std::string>> command = SystemInformationCommand();
+    return command && StartProgram(*command);
 }
 
 bool LinuxEnvironment::StartProgram(const std::vector<std::string>& argv)
@@ -332,11 +351,43 @@ std::optional<std::string> LinuxEnvironment::FindProgram(const std::string& name
     return programs_.Find(name);
 }
 
-std::optional<std::string> LinuxEnvironment::SystemInformationProgram()
+std::optional<std::vector<std::string>> LinuxEnvironment::SystemInformationCommand() const
 {
-    for (const char* name : {"hardinfo", "kinfocenter", "gnome-system-monitor"})
-        if (auto path = programs_.Find(name))
-            return path;
+    const auto find = [this](const std::string& name) { return programs_.Find(name); };
+    return ChooseSystemInformationCommand(find, HasDesktopEntry);
+}
+
+std::optional<std::vector<std::string>> LinuxEnvironment::ChooseSystemInformationCommand(
+    const std::function<std::optional<std::string>(const std::string&)>& find,
+    const std::function<bool(const std::string&)>& hasDesktopEntry)
+{
+    struct Tool {
+        const char* program;
+        std::vector<std::string> arguments;
+        const char* desktopEntry;  // installed only with the arguments' panel; null: none needed
+    };
+    static const Tool kTools[] = {
+        {"kinfocenter", {}, nullptr},
+        // GNOME Settings 46 and later show "About" in the panel "system";
+        // 40 to 45 have a panel of its own.
+        {"gnome-control-center", {"system", "about"}, "gnome-about-panel.desktop"},
+        {"gnome-control-center", {"info-overview"}, "gnome-info-overview-panel.desktop"},
+        {"hardinfo2", {}, nullptr},
+        {"hardinfo", {}, nullptr},
+        {"cinnamon-settings", {"info"}, nullptr},
+        {"xfce4-about", {}, nullptr},
+        {"mate-system-monitor", {}, nullptr},
+        {"gnome-system-monitor", {}, nullptr},
+    };
+    for (const Tool& tool : kTools) {
+        if (tool.desktopEntry != nullptr && !hasDesktopEntry(tool.desktopEntry))
+            continue;
+        if (const std::optional<std::string> path = find(tool.program)) {
+            std::vector<std::string> command{*path};
+            command.insert(command.end(), tool.arguments.begin(), tool.arguments.end());
+            return command;
+        }
+    }
     return std::nullopt;
 }
 

@@ -115,6 +115,24 @@ int Install(const std::vector<win32::Preset>& presets)
     return kDone;
 }
 
+// The settings of this user's runs of this copy: beside the program, or the
+// user's own folder of a copy installed for all users.
+int PresetSettings(const std::vector<win32::Preset>& presets)
+{
+    const std::string executable = ExecutablePath();
+    const std::string folder = executable.substr(0, executable.find_last_of('\\'));
+    const std::string settings = ProgramFolderFor(RunKindOf({}, folder), folder) + "\\Veltrane.INI";
+    const DWORD attributes = ::GetFileAttributesW(Widen(settings).c_str());
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    Win32ProfileFile profile;
+    SystemError error;
+    for (const auto& preset : win32::PresetsToWrite(presets, exists)) {
+        if (!profile.WriteString("Main", preset.key, preset.value, settings, error))
+            return Fail(preset.key + " could not be written to " + settings, error);
+    }
+    return kDone;
+}
+
 int Uninstall(bool purge)
 {
     SystemError error;
@@ -376,6 +394,8 @@ std::optional<int> RunInstallerCommand(const std::vector<std::string>& args)
             return Install(command.presets);
         case Kind::Uninstall:
             return Uninstall(command.purge);
+        case Kind::PresetSettings:
+            return PresetSettings(command.presets);
         case Kind::WriteTaskXml:
             if (!WriteTaskXmlFile(command.file, ExecutablePath(), error))
                 return Fail("the task's XML could not be written to " + command.file, error);

@@ -22,7 +22,8 @@ constexpr wchar_t kSuccessorFace[] = L"Microsoft Sans Serif";
 constexpr int kFontPoints = 8;
 constexpr int kFirstControlId = 1000;  // clear of IDOK, IDCANCEL and the like
 constexpr UINT_PTR kSubclassId = 1;
-constexpr int kDropDownItems = 8;  // rows a drop-down list shows when open
+constexpr UINT_PTR kEditSubclassId = 2;  // an editable combo box's edit field
+constexpr int kDropDownItems = 8;        // rows a drop-down list shows when open
 
 // No WS_EX_APPWINDOW: a window that nothing owns has its task bar button
 // anyway, and a modal one, owned by the window it was opened from, has none.
@@ -266,7 +267,8 @@ void Win32Window::CreateControl(int index)
             break;
         case ControlKind::ComboBox:
             className = L"COMBOBOX";
-            style |= CBS_DROPDOWNLIST | WS_VSCROLL;  // pick-only
+            // Editable: an edit field above the list, whose text scrolls.
+            style |= (control.editable ? CBS_DROPDOWN | CBS_AUTOHSCROLL : CBS_DROPDOWNLIST) | WS_VSCROLL;
             caption.clear();
             break;
         case ControlKind::Frame:
@@ -295,6 +297,13 @@ void Win32Window::CreateControl(int index)
     // whatever the window's height: ask for the layout's rows.
     if (control.kind == ControlKind::ComboBox)
         ::SendMessageW(window, CB_SETMINVISIBLE, kDropDownItems, 0);
+    // The edit field of an editable one reports the focus as the combo box's.
+    COMBOBOXINFO parts{};
+    parts.cbSize = sizeof parts;
+    if (control.kind == ControlKind::ComboBox && control.editable && ::GetComboBoxInfo(window, &parts) &&
+        parts.hwndItem != nullptr)
+        ::SetWindowSubclass(parts.hwndItem, &Win32Window::EditProcedure, kEditSubclassId,
+                            static_cast<DWORD_PTR>(index));
 }
 
 // In pixels of the window's client area (inside its frames).
@@ -516,6 +525,19 @@ LRESULT CALLBACK Win32Window::ControlProcedure(HWND window, UINT message, WPARAM
     return ::DefSubclassProc(window, message, wParam, lParam);
 }
 
+LRESULT CALLBACK Win32Window::EditProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                            DWORD_PTR control)
+{
+    if (message == WM_NCDESTROY) {
+        ::RemoveWindowSubclass(window, &Win32Window::EditProcedure, kEditSubclassId);
+    } else if (message == WM_SETFOCUS) {
+        Win32Window* self = FromWindow(window);
+        if (self != nullptr && self->form_ != nullptr)
+            self->form_->NativeFocus(static_cast<int>(control));
+    }
+    return ::DefSubclassProc(window, message, wParam, lParam);
+}
+
 LRESULT Win32Window::HandleControl(int index, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     const ControlSpec& control = SpecOf(index);
@@ -633,6 +655,8 @@ void Win32Window::Update(int control, const ControlState& state, ControlChange w
     switch (what) {
         case ControlChange::Text: {
             const bool lines = spec.kind == ControlKind::TextBox && spec.multiLine;
+            if (spec.kind == ControlKind::ComboBox)  // an editable one: its item, then the edit field
+                ::SendMessageW(window, CB_SETCURSEL, static_cast<WPARAM>(state.selected), 0);
             ::SetWindowTextW(window, Widen(lines ? ToWindowsLineEnds(state.text) : state.text).c_str());
             break;
         }
@@ -649,6 +673,8 @@ void Win32Window::Update(int control, const ControlState& state, ControlChange w
             for (const std::string& item : state.items)
                 ::SendMessageW(window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(item).c_str()));
             ::SendMessageW(window, CB_SETCURSEL, static_cast<WPARAM>(state.selected), 0);
+            if (spec.editable)  // which the list's rebuilding emptied
+                ::SetWindowTextW(window, Widen(state.text).c_str());
             return;
         case ControlChange::Appearance:
             ::SendMessageW(
@@ -678,6 +704,8 @@ void Win32Window::SetFocus(int control, bool byKey)
     // As the dialog manager does when a key moves the focus into a box.
     if (byKey && control >= 0 && SpecOf(control).kind == ControlKind::TextBox)
         ::SendMessageW(target, EM_SETSEL, 0, -1);
+    else if (byKey && control >= 0 && SpecOf(control).kind == ControlKind::ComboBox && SpecOf(control).editable)
+        ::SendMessageW(target, CB_SETEDITSEL, 0, MAKELPARAM(0, -1));
 }
 
 // The window system

@@ -67,6 +67,9 @@ private:
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK ControlProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                              DWORD_PTR data);
+    // An editable combo box's edit field; `control` is the combo box's place.
+    static LRESULT CALLBACK EditProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                          DWORD_PTR control);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleControl(int control, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     const ControlSpec& SpecOf(int control) const { return spec_.controls[static_cast<std::size_t>(control)]; }
