@@ -32,7 +32,7 @@ TEST_F(ProgramStart, ALogThatCannotBeWrittenStopsTheProgramWithTheError)
     fs::create_directory(home / "Veltrane.log");  // a folder where the log should be
     ProgramRun run = Run({});
     EXPECT_EQ(run.exitStatus, 5);
-    EXPECT_NE(run.output.find("Veltrane: cannot open its log file " + (home / "Veltrane.log").string() +
+    EXPECT_NE(run.output.find("veltrane: cannot open its log file " + (home / "Veltrane.log").string() +
                               ": error 21 (Is a directory)."),
               std::string::npos)
         << run.output;
@@ -165,7 +165,7 @@ TEST_F(ProgramStart, ALogThatCannotBeWrittenWhereNobodySeesABoxEndsAtOnce)
         const ProgramRun run = Run(options);
         EXPECT_EQ(run.exitStatus, 5);
         EXPECT_LT(run.seconds, 10.0);
-        EXPECT_NE(run.output.find("Veltrane: cannot open its log file " + (home / "Veltrane.log").string()),
+        EXPECT_NE(run.output.find("veltrane: cannot open its log file " + (home / "Veltrane.log").string()),
                   std::string::npos)
             << run.output;
     }

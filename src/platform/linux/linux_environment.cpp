@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "common/command_line.h"
 #include "common/machine_mode.h"
 #include "platform/linux/file_writing.h"
 #include "platform/linux/linux_stop_signals.h"
@@ -165,8 +166,9 @@ LinuxEnvironment::LinuxEnvironment(std::vector<std::string> args, std::string ex
     facts.machine = IsMachineMode(args_);
     programFolder_ = ChooseProgramFolder(facts);
     logFolder_ = ChooseLogFolder(facts);
-    // The machine's folders are the package's, made by the system.
-    if (programFolder_ == facts.executableFolder || facts.machine)
+    // The machine's folders are the package's, made by the system; a start
+    // that only opens the log makes nothing.
+    if (programFolder_ == facts.executableFolder || facts.machine || ReadStartOptions(args_).openLog)
         return;
     std::error_code ec;
     if (!facts.veltraneHome.empty()) {

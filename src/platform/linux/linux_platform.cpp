@@ -34,6 +34,7 @@
 #include "platform/qt/qt_window_system.h"
 #include "run/entry.h"
 #include "run/program_information.h"
+#include "log/log.h"
 #include "settings/settings.h"
 
 extern char** environ;
@@ -83,6 +84,14 @@ bool HasDisplay()
         if (const char* value = std::getenv(name); value && *value)
             return true;
     return false;
+}
+
+// Where this start's log lies, found without making any folder.
+std::string LogFileFor(const std::vector<std::string>& args)
+{
+    LinuxEnvironment::FolderFacts facts = LinuxEnvironment::GatherFolderFacts(LinuxEnvironment::ExecutableFolder());
+    facts.machine = IsMachineMode(args);
+    return LinuxEnvironment::ChooseLogFolder(facts) + "/" + kLogFileName;
 }
 
 std::string RuntimeFolder()
@@ -163,7 +172,7 @@ private:
     std::function<void(const std::string& message)> Fatal()
     {
         return [this](const std::string& message) {
-            std::fprintf(stderr, "Veltrane: %s\n", message.c_str());
+            std::fprintf(stderr, "veltrane: %s\n", message.c_str());
             std::fflush(stderr);
             if (windowSystem_->interactive)
                 ShowCriticalBox(*windowSystem_, "Veltrane " + message);
@@ -208,16 +217,12 @@ std::unique_ptr<Host> CreatePlatform(int& argc, char** argv, int& exitStatus)
     }
 
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    // Exactly --help, -h or --version: the answer, and no file, window or Qt.
-    if (const std::optional<std::string> information = InformationRequested(args)) {
-        std::fputs(information->c_str(), stdout);
-        exitStatus = std::fflush(stdout) == 0 ? 0 : 1;
-        return nullptr;
-    }
-    // An option it does not know: said at once, and nothing is touched.
-    if (const std::optional<std::string> refusal = ArgumentsRefused(args)) {
-        std::fputs(refusal->c_str(), stderr);
-        exitStatus = static_cast<int>(ExitStatus::Usage);
+    // --help or --version anywhere, or an option it does not know: the
+    // answer, and no file, window or Qt.
+    if (const std::optional<AnswerWithoutRun> answer = AnswerBeforeRun(args, OptionSystem::Linux, LogFileFor(args))) {
+        std::FILE* stream = answer->toStandardError ? stderr : stdout;
+        std::fputs(answer->text.c_str(), stream);
+        exitStatus = std::fflush(stream) == 0 || answer->toStandardError ? answer->status : 1;
         return nullptr;
     }
     auto environment = std::make_unique<LinuxEnvironment>(args, LinuxEnvironment::ExecutableFolder() + "/veltrane");
@@ -249,7 +254,7 @@ std::unique_ptr<Host> CreatePlatform(int& argc, char** argv, int& exitStatus)
     if (!display.windows && WantsConfiguration(*environment)) {
         std::fprintf(
             stderr,
-            "Veltrane: the configuration dialog needs a display (none could be opened: %s); settings file: %s\n",
+            "veltrane: the configuration dialog needs a display (none could be opened: %s); settings file: %s\n",
             display.unavailable.c_str(), SettingsFilePath(*environment).c_str());
         exitStatus = kFatalStatus;
         return nullptr;
