@@ -73,6 +73,7 @@ public:
     bool WriteString(const std::string& section, const std::string& key, const std::string& value,
                      const std::string& file, platform::SystemError& error) override;
     bool Usable(const std::string& file, platform::SystemError& why) override;
+    std::string EncodingProblem(const std::string& file) override;
     // Beyond this a file is read only in part and never written.
     void SetSizeLimit(std::size_t bytes) { sizeLimit_ = bytes; }
     int writes = 0;
