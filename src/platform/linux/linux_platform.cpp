@@ -2,6 +2,7 @@
 // the windows and the shell; Linux for the clock, the files, the INI files and
 // dial-up; the headless windows where nothing is to be shown.
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,6 +77,24 @@ void ShowErrorBoxInOwnProcess(const std::string& text)
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+}
+
+// Qt's accessibility bridge asks for the session bus when the first window is
+// made. Where the environment names none and the user's bus does not lie at
+// $XDG_RUNTIME_DIR/bus (where libdbus looks first), libdbus would start one
+// with dbus-launch, which outlives the program. An address of no transport
+// makes that ask fail at once instead; one set by the user stays.
+void NeverAutolaunchASessionBus()
+{
+    if (const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS"); address != nullptr && *address != '\0')
+        return;
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime != '\0') {
+        struct stat bus {};
+        const std::string path = std::string(runtime) + "/bus";
+        if (::stat(path.c_str(), &bus) == 0 && S_ISSOCK(bus.st_mode) && bus.st_uid == ::getuid())
+            return;
+    }
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
 }
 
 bool HasDisplay()
@@ -205,6 +224,7 @@ std::unique_ptr<Host> CreatePlatform(int& argc, char** argv, int& exitStatus)
         const std::string message = text;
         ::unsetenv(kErrorBoxVariable);
         exitStatus = kFatalStatus;
+        NeverAutolaunchASessionBus();
         // Only a box a person can see: any other would wait for ever.
         if (!ProbeDisplay(argc, argv).seen)
             return nullptr;
@@ -242,6 +262,7 @@ std::unique_ptr<Host> CreatePlatform(int& argc, char** argv, int& exitStatus)
     // a run that finds none goes on without windows.
     const bool wantsWindows = WantsWindows(*environment, *profile);
     const bool debug = ReadStartOptions(args).debug;
+    NeverAutolaunchASessionBus();
     DisplayChoice display;
     display.elsewhere = HasDisplay();
     if (wantsWindows || debug) {
