@@ -127,6 +127,8 @@ bool Win32WindowRunClaim::TryClaim(const std::string& folder, std::function<void
                                 ::GetModuleHandleW(nullptr), nullptr);
     if (window_ != nullptr)
         ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    else
+        Release();  // nobody could reach this holder: later starts are not held back by it
     return true;
 }
 
