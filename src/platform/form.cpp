@@ -85,7 +85,7 @@ void WindowSystem::Stop(const std::string& message)
 {
     if (onFailure_)
         onFailure_(message);
-    std::fprintf(stderr, "Veltrane: %s\n", message.c_str());
+    std::fprintf(stderr, "veltrane: %s\n", message.c_str());
     std::fflush(stderr);
     std::abort();
 }

@@ -73,6 +73,10 @@ void StatusWindow::OnActivate()
 void StatusWindow::OnClose()
 {
     app_.flags.UserCancelled = true;
+    // The run may go on without its window: a later start then shows its
+    // own, rather than call a window to the front that is gone.
+    if (app_.windowRuns != nullptr)
+        app_.windowRuns->Release();
     // The machine's settings are the administrator's: its run never writes them.
     if (app_.machineRun)
         return;

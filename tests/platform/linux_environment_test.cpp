@@ -198,6 +198,46 @@ TEST_F(LinuxFiles, LinksAtBothNamesAreKeptThroughARotation)
     }
 }
 
+// The machine's run (root, in a folder others may write) uses a log or an
+// old log only when it is its own with one link; a user's run as ever.
+TEST_F(LinuxFiles, TheMachinesRunUsesOnlyItsOwnLogFilesWithOneLink)
+{
+    std::ofstream(dir / "own") << "x\r\n";
+    std::ofstream(dir / "linked") << "x\r\n";
+    fs::create_hard_link(dir / "linked", dir / "elsewhere");
+    std::ofstream(dir / "foreign") << "x\r\n";
+    const bool foreignMade = ::chown(P("foreign").c_str(), 65534, 65534) == 0;  // root only
+    fs::create_symlink(dir / "own", dir / "link-to-own");
+    struct Case {
+        const char* name;
+        const char* refusal;  // of the machine's run; null: used
+    };
+    std::vector<Case> cases = {{"own", nullptr},
+                               {"new", nullptr},
+                               {"link-to-own", nullptr},
+                               {"linked", "a file with more than one link (a hard link)"}};
+    if (foreignMade)
+        cases.push_back({"foreign", "a file that belongs to another user"});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LinuxEnvironment user({}, "/x/veltrane");
+        LinuxEnvironment machine({"--machine"}, "/x/veltrane");
+        SystemError error;
+        EXPECT_NE(user.OpenAppend(P(c.name), error), nullptr) << error.description;
+        error = {};
+        EXPECT_EQ(machine.OpenAppend(P(c.name), error) == nullptr, c.refusal != nullptr);
+        EXPECT_EQ(error.description, c.refusal ? c.refusal : "");
+        // The old log too: no rotation moves the log over it.
+        if (c.refusal) {
+            std::ofstream(dir / "log") << "y\r\n";
+            EXPECT_FALSE(machine.MoveFileTo(P("log"), P(c.name), error));
+            EXPECT_NE(error.description.find(c.refusal), std::string::npos) << error.description;
+            EXPECT_EQ(Read(dir / c.name), "x\r\n");
+        }
+    }
+    EXPECT_EQ(Read(dir / "elsewhere"), "x\r\n");
+}
+
 TEST_F(LinuxFiles, OpenInAMissingFolderGivesTheErrorNumber)
 {
     LinuxEnvironment env({}, "/x/veltrane");

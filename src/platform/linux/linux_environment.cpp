@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "common/command_line.h"
 #include "common/machine_mode.h"
 #include "platform/linux/file_writing.h"
 #include "platform/linux/linux_stop_signals.h"
@@ -50,9 +51,9 @@ SystemError LastError()
 
 // The log: only a regular file, links followed only where they are the
 // user's (file_writing.h), never blocking on a named pipe.
-int OpenDescriptor(const std::string& path, SystemError& error)
+int OpenDescriptor(const std::string& path, FileOwner owner, SystemError& error)
 {
-    return OpenOwnFile(path, O_WRONLY | O_APPEND | O_CREAT, 0644, nullptr, error);
+    return OpenOwnFile(path, O_WRONLY | O_APPEND | O_CREAT, 0644, nullptr, error, owner);
 }
 
 bool SameFile(const struct stat& a, const struct stat& b)
@@ -65,7 +66,7 @@ bool SameFile(const struct stat& a, const struct stat& b)
 // the end as it is then, whoever else writes to the file.
 class PosixOutputFile : public OutputFile {
 public:
-    PosixOutputFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    PosixOutputFile(int fd, std::string path, FileOwner owner) : fd_(fd), path_(std::move(path)), owner_(owner) {}
     ~PosixOutputFile() override { ::close(fd_); }
     bool Write(const std::string& bytes, SystemError& error) override
     {
@@ -94,7 +95,7 @@ public:
                 return LockResult::Locked;
             // The path names another file now (or none for a moment): open it.
             ::flock(fd_, LOCK_UN);
-            const int fresh = OpenDescriptor(path_, error);
+            const int fresh = OpenDescriptor(path_, owner_, error);
             if (fresh < 0)
                 return LockResult::Failed;
             ::close(fd_);
@@ -115,15 +116,8 @@ public:
 private:
     int fd_;
     std::string path_;
+    FileOwner owner_;
 };
-
-std::unique_ptr<OutputFile> Open(const std::string& path, SystemError& error)
-{
-    const int fd = OpenDescriptor(path, error);
-    if (fd < 0)
-        return nullptr;
-    return std::make_unique<PosixOutputFile>(fd, path);
-}
 
 // Copies `from` into a new file replacing `to` (see ReplaceFileWhole): the
 // target is the whole copy or its old self, never half of either.
@@ -182,10 +176,14 @@ LinuxEnvironment::LinuxEnvironment(std::vector<std::string> args, std::string ex
 {
     FolderFacts facts = GatherFolderFacts(FolderOf(executablePath));
     facts.machine = IsMachineMode(args_);
+    // The machine's run (as root) writes no log file that another user
+    // could have put in its place.
+    logOwner_ = facts.machine ? FileOwner::UserAlone : FileOwner::AsReached;
     programFolder_ = ChooseProgramFolder(facts);
     logFolder_ = ChooseLogFolder(facts);
-    // The machine's folders are the package's, made by the system.
-    if (programFolder_ == facts.executableFolder || facts.machine)
+    // The machine's folders are the package's, made by the system; a start
+    // that only opens the log makes nothing.
+    if (programFolder_ == facts.executableFolder || facts.machine || ReadStartOptions(args_).openLog)
         return;
     std::error_code ec;
     if (!facts.veltraneHome.empty()) {
@@ -277,10 +275,10 @@ bool LinuxEnvironment::MoveFileTo(const std::string& from, const std::string& to
     // The names themselves, or where the user's own links at them lead;
     // nobody else's link is followed. Without links this renames a name of
     // the folder over another, which never reaches a file elsewhere.
-    const std::optional<std::string> source = ResolveOwnLinks(from, error);
+    const std::optional<std::string> source = ResolveOwnLinks(from, error, logOwner_);
     if (!source)
         return false;
-    const std::optional<std::string> target = ResolveOwnLinks(to, error);
+    const std::optional<std::string> target = ResolveOwnLinks(to, error, logOwner_);
     if (!target) {
         error.description = to + ": " + error.description;  // the caller names only `from`
         return false;
@@ -295,7 +293,10 @@ bool LinuxEnvironment::RemoveFile(const std::string& path)
 
 std::unique_ptr<OutputFile> LinuxEnvironment::OpenAppend(const std::string& path, SystemError& error)
 {
-    return Open(path, error);
+    const int fd = OpenDescriptor(path, logOwner_, error);
+    if (fd < 0)
+        return nullptr;
+    return std::make_unique<PosixOutputFile>(fd, path, logOwner_);
 }
 
 ErrorStream LinuxEnvironment::StandardError()

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/environment.h"
+#include "platform/linux/file_writing.h"
 #include "platform/linux/program_runner.h"
 
 namespace vel::platform {
@@ -17,6 +18,8 @@ public:
     // program lies (normally /proc/self/exe resolved).
     LinuxEnvironment(std::vector<std::string> args, std::string executablePath);
 
+    // In the machine's run (--machine) the log (OpenAppend, its moves) is
+    // only ever a file of the user's own with one link (FileOwner::UserAlone).
     // Standard error is a terminal (isatty), the journal (JOURNAL_STREAM names
     // its device and inode), or anything else that is open.
     ProcessFacts Process() override { return {args_, {programFolder_, logFolder_, "/"}, StandardError()}; }
@@ -90,6 +93,7 @@ private:
     std::vector<std::string> args_;
     std::string programFolder_;
     std::string logFolder_;
+    FileOwner logOwner_ = FileOwner::AsReached;  // whose files the log and its moves may use
     bool standardErrorFailed_ = false;
     ProgramRunner programs_;
 };

@@ -51,7 +51,7 @@ std::string KnownFolder(REFKNOWNFOLDERID id)
 // Says why on standard error (the installers show or log it).
 int Fail(const std::string& what)
 {
-    std::fprintf(stderr, "Veltrane: %s\n", what.c_str());
+    std::fprintf(stderr, "veltrane: %s\n", what.c_str());
     std::fflush(stderr);
     return kFailed;
 }
