@@ -9,7 +9,7 @@
 # their own. Usage: session_bus_test.sh PROGRAM
 set -euo pipefail
 program=$1
-for tool in Xvfb dbus-launch dbus-daemon dbus-send pgrep unshare; do
+for tool in Xvfb xdotool dbus-launch dbus-daemon dbus-send pgrep unshare; do
   command -v "$tool" >/dev/null || { echo "SKIPPED: no $tool"; exit 77; }
 done
 work=$(mktemp -d)
@@ -22,7 +22,7 @@ cat >"$work/inside.sh" <<'INSIDE'
 set -u
 program=$1 work=$2
 mkdir -p /tmp/.X11-unix && mount -t tmpfs tmpfs /tmp/.X11-unix || exit 96
-Xvfb :1 -nolisten tcp -nolock -screen 0 640x480x24 >/dev/null 2>&1 &
+Xvfb :1 -nolisten tcp -nolock -noreset -screen 0 640x480x24 >/dev/null 2>&1 &
 for _ in $(seq 100); do [ -S /tmp/.X11-unix/X1 ] && break; sleep 0.1; done
 failed=0
 for bus in none own; do
@@ -34,12 +34,23 @@ for bus in none own; do
   env -u DBUS_SESSION_BUS_ADDRESS DISPLAY=:1 XDG_RUNTIME_DIR="$runtime" VELTRANE_HOME="$work/home" \
     DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/veltrane-test "$program" noupdate 2>"$runtime/err" &
   pid=$!
-  for _ in $(seq 100); do grep -q 'VEL started' "$work/home/Veltrane.log" 2>/dev/null && break; sleep 0.1; done
-  sleep 1  # the window is made: its bridge has asked
+  # The window is shown (its bridge asks for the bus as it is made), on a
+  # busy machine perhaps seconds after the start.
+  for _ in $(seq 300); do
+    DISPLAY=:1 xdotool search --name '^Veltrane$' >/dev/null 2>&1 && break
+    sleep 0.1
+  done
   names=0
   if [ $bus = own ]; then
-    names=$(DBUS_SESSION_BUS_ADDRESS="unix:path=$runtime/bus" dbus-send --session --print-reply --dest=org.freedesktop.DBus \
-      /org/freedesktop/DBus org.freedesktop.DBus.ListNames | grep -c '":1\.' || true)
+    # The program's name and dbus-send's, once the program has connected.
+    for _ in $(seq 150); do
+      names=$(DBUS_SESSION_BUS_ADDRESS="unix:path=$runtime/bus" dbus-send --session --print-reply \
+        --dest=org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus.ListNames | grep -c '":1\.' || true)
+      [ "$names" -ge 2 ] && break
+      sleep 0.1
+    done
+  else
+    sleep 1  # time for a dbus-launch to appear, were one started
   fi
   kill -TERM $pid
   wait $pid
