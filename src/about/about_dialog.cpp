@@ -37,6 +37,8 @@ public:
     explicit AboutDialog(App& app) : app_(app), form_(app.platform.windows.CreateForm(AboutDialogSpec()))
     {
         form_->SetHandler(this);
+        cmdOK.OnClick([this] { form_->Close(); });
+        cmdSysInfo.OnClick([this] { StartSysInfo(app_); });
         Load();
     }
 
@@ -44,26 +46,6 @@ public:
     ~AboutDialog() override { form_->SetHandler(nullptr); }
 
     void ShowModal() { form_->ShowModal(); }
-
-    void OnClick(const std::string& control) override
-    {
-        if (control == "cmdOK")
-            form_->Close();
-        else if (control == "cmdSysInfo")
-            StartSysInfo(app_);
-        else if (webLink_->IsBoundTo(control))
-            webLink_->Click();
-        else if (eMailLink_->IsBoundTo(control))
-            eMailLink_->Click();
-    }
-
-    void OnMouseMove(const std::string& control) override
-    {
-        if (webLink_->IsBoundTo(control))
-            webLink_->MouseMove();
-        else if (eMailLink_->IsBoundTo(control))
-            eMailLink_->MouseMove();
-    }
 
 private:
     void Load()
@@ -94,6 +76,8 @@ public:
     Label lblDescription{*form_, "lblDescription"};
     Label lblWebLink{*form_, "lblWebLink"};
     Label lblEMailLink{*form_, "lblEMailLink"};
+    Button cmdOK{*form_, "cmdOK"};
+    Button cmdSysInfo{*form_, "cmdSysInfo"};
 };
 
 }  // namespace

@@ -33,8 +33,8 @@ bool IsKnownOption(const std::string& argument, OptionSystem system)
                                            kMachineOption, "--help", "-h",       "--version", kOpenLogOption};
     // The Windows installers', and the program's own start again as administrator.
     static const char* const kWindowsOptions[] = {win32::kInstallMachineOption, win32::kUninstallMachineOption,
-                                                  win32::kPurgeOption, win32::kWriteTaskXmlOption, win32::kPresetSettingsOption,
-                                                  kElevatedOption};
+                                                  win32::kPurgeOption,          win32::kWriteTaskXmlOption,
+                                                  win32::kPresetSettingsOption, kElevatedOption};
     const auto in = [&argument](const auto& list) {
         return std::find(std::begin(list), std::end(list), argument) != std::end(list);
     };

@@ -225,12 +225,29 @@ template <typename Call>
 void Form::Dispatch(Call call)
 {
     EventPump& pump = system_.pump_;
-    if (handler_ != nullptr) {
-        const std::shared_ptr<bool> alive = alive_;
-        ++dispatching_;
-        call(*handler_);
-        if (*alive)
-            --dispatching_;
+    if (handler_ != nullptr)
+        Run([this, &call] { call(*handler_); });
+    pump.Wake();
+}
+
+template <typename Call>
+void Form::Run(Call call)
+{
+    // The call may end the form: nothing of it is touched after, unless it lives.
+    const std::shared_ptr<bool> alive = alive_;
+    ++dispatching_;
+    call();
+    if (*alive)
+        --dispatching_;
+}
+
+template <typename Handler, typename... Arguments>
+void Form::RunControlHandler(const Handler& handler, Arguments&... arguments)
+{
+    EventPump& pump = system_.pump_;
+    if (handler) {
+        const Handler copy = handler;  // the form, and the handler with it, may be gone after
+        Run([&copy, &arguments...] { copy(arguments...); });
     }
     pump.Wake();
 }
@@ -531,8 +548,7 @@ bool Form::NativeClick(int control)
         PushChecked(control, !At(control).checked);
     else if (SpecOf(control).kind == ControlKind::OptionButton)
         SelectOption(control);
-    const std::string name = SpecOf(control).name;  // the handler may end the form
-    Dispatch([&name](FormEvents& handler) { handler.OnClick(name); });
+    RunControlHandler(At(control).click);
     return true;
 }
 
@@ -540,8 +556,7 @@ int Form::NativeKeyPress(int control, int code)
 {
     if (!At(control).enabled)
         return code;
-    const std::string name = SpecOf(control).name;
-    Dispatch([&name, &code](FormEvents& handler) { handler.OnKeyPress(name, code); });
+    RunControlHandler(At(control).keyPress, code);
     return code;
 }
 
@@ -549,8 +564,7 @@ void Form::NativeMouseMove(int control)
 {
     if (!visible_)
         return;
-    const std::string name = SpecOf(control).name;
-    Dispatch([&name](FormEvents& handler) { handler.OnMouseMove(name); });
+    RunControlHandler(At(control).mouseMove);
 }
 
 void Form::NativeFocus(int control)

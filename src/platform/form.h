@@ -5,6 +5,7 @@
 // reports what the user does.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,6 +28,16 @@ public:
 
     const FormSpec& Spec() const { return spec_; }
     void SetHandler(FormEvents* handler) { handler_ = handler; }
+
+    // What runs when the user acts on a control, one handler each, set by
+    // whoever holds the control (common/controls.h); none set: nothing runs.
+    // A click of a button, option button, check box or label (an option
+    // button or check box has its new value already); a character typed into
+    // a text box (set `key` to 0 to swallow it, or to another code to replace
+    // it); the mouse over a control. The handler may close or end the form.
+    void OnClick(int control, std::function<void()> handler) { At(control).click = std::move(handler); }
+    void OnKeyPress(int control, std::function<void(int& key)> handler) { At(control).keyPress = std::move(handler); }
+    void OnMouseMove(int control, std::function<void()> handler) { At(control).mouseMove = std::move(handler); }
 
     // Shows the window without waiting (modeless). Its first activation
     // follows from the event queue.
@@ -124,6 +135,9 @@ private:
 
     struct Control : ControlState {
         std::string shown;  // a typed text as the window showed it when set
+        std::function<void()> click;
+        std::function<void(int&)> keyPress;
+        std::function<void()> mouseMove;
     };
 
     const ControlSpec& SpecOf(int control) const { return spec_.controls[static_cast<std::size_t>(control)]; }
@@ -153,8 +167,14 @@ private:
     int NextStop(int from, bool forward) const;
     void MoveFocus(int control, bool byKey);
     void PlaceFocus();
+    // Runs the window's handler, if any, then wakes the pump.
     template <typename Call>
     void Dispatch(Call call);
+    template <typename Call>
+    void Run(Call call);
+    // Runs a control's handler, if one is set, then wakes the pump.
+    template <typename Handler, typename... Arguments>
+    void RunControlHandler(const Handler& handler, Arguments&... arguments);
 
     WindowSystem& system_;
     FormSpec spec_;

@@ -87,7 +87,9 @@ enum class MessageResult { Ok, Yes, No };
 // Key code of Backspace in a key press.
 inline constexpr int kKeyBackspace = 8;
 
-// The program's handlers of one window. They run only inside the event pump.
+// The program's handlers of one window as a whole. They run only inside the
+// event pump. What a control does when clicked or typed into reaches the
+// code that holds the control's handle (Form::OnClick and the others).
 class FormEvents {
 public:
     virtual ~FormEvents() = default;
@@ -95,13 +97,6 @@ public:
     // The window is closing (close box, Close(), system shutdown). It cannot
     // refuse; the window is gone when this returns.
     virtual void OnClose() {}
-    // A button, option button, check box or label was clicked (an option button
-    // or check box has its new value already).
-    virtual void OnClick(const std::string& /*control*/) {}
-    // A character typed into a text box: set `key` to 0 to swallow it, or to
-    // another code to replace it.
-    virtual void OnKeyPress(const std::string& /*control*/, int& /*key*/) {}
-    virtual void OnMouseMove(const std::string& /*control*/) {}
 };
 
 class Form;

@@ -64,6 +64,21 @@ ConfigurationDialog::ConfigurationDialog(App& app)
     : app_(app), form_(app.platform.windows.CreateForm(ConfigurationDialogSpec()))
 {
     form_->SetHandler(this);
+    optLAN.OnClick([this] { OptLANClick(); });
+    optModem.OnClick([this] { OptModemClick(); });
+    optBoth.OnClick([this] { OptBothClick(); });
+    // Into the record at once; Cancel does not undo it.
+    chkQuietMode.OnClick([this] { app_.settings.QuietMode = chkQuietMode.Value() ? "Y" : "N"; });
+    chkOnlyIfConnected.OnClick([this] { app_.settings.OnlyIfConnected = chkOnlyIfConnected.Value() ? "Y" : "N"; });
+    cmdOK.OnClick([this] { CmdOKClick(); });
+    cmdCancel.OnClick([this] { CmdCancelClick(); });
+    txtStartDelay.OnKeyPress([](int& key) {
+        // A character code beyond 16 bits is no digit.
+        if (key < std::numeric_limits<std::int16_t>::min() || key > std::numeric_limits<std::int16_t>::max())
+            key = 0;
+        else
+            key = NumericKeyFilter(static_cast<std::int16_t>(key));
+    });
 }
 
 ConfigurationDialog::~ConfigurationDialog()
@@ -201,37 +216,6 @@ void ConfigurationDialog::CmdCancelClick()
             app_.platform.environment.RemoveFile(path);
     }
     form_->Close();
-}
-
-void ConfigurationDialog::OnClick(const std::string& control)
-{
-    if (control == "optLAN") {
-        OptLANClick();
-    } else if (control == "optModem") {
-        OptModemClick();
-    } else if (control == "optBoth") {
-        OptBothClick();
-    } else if (control == "chkQuietMode") {
-        // Into the record at once; Cancel does not undo it.
-        app_.settings.QuietMode = chkQuietMode.Value() ? "Y" : "N";
-    } else if (control == "chkOnlyIfConnected") {
-        app_.settings.OnlyIfConnected = chkOnlyIfConnected.Value() ? "Y" : "N";
-    } else if (control == "cmdOK") {
-        CmdOKClick();
-    } else if (control == "cmdCancel") {
-        CmdCancelClick();
-    }
-}
-
-void ConfigurationDialog::OnKeyPress(const std::string& control, int& key)
-{
-    if (control != "txtStartDelay")
-        return;
-    // A character code beyond 16 bits is no digit.
-    if (key < std::numeric_limits<std::int16_t>::min() || key > std::numeric_limits<std::int16_t>::max())
-        key = 0;
-    else
-        key = NumericKeyFilter(static_cast<std::int16_t>(key));
 }
 
 // OK, Cancel and the close box all end here; only after OK is there a question.

@@ -59,8 +59,6 @@ public:
     void ShowModal();
 
     void OnClose() override;
-    void OnClick(const std::string& control) override;
-    void OnKeyPress(const std::string& control, int& key) override;
 
 private:
     void Open();
@@ -87,6 +85,8 @@ public:
     TextBox txtStartDelay{*form_, "txtStartDelay"};
     CheckBox chkQuietMode{*form_, "chkQuietMode"};
     CheckBox chkOnlyIfConnected{*form_, "chkOnlyIfConnected"};
+    Button cmdOK{*form_, "cmdOK"};
+    Button cmdCancel{*form_, "cmdCancel"};
 };
 
 }  // namespace vel

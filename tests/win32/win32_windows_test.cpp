@@ -39,19 +39,31 @@ struct Recorder : FormEvents {
     std::function<void(const std::string&)> onClick;
     void OnActivate() override { events.push_back("activate"); }
     void OnClose() override { events.push_back("close"); }
-    void OnClick(const std::string& control) override
+    void OnClick(const std::string& control)
     {
         events.push_back("click " + control);
         if (onClick)
             onClick(control);
     }
-    void OnKeyPress(const std::string& control, int& key) override
+    void OnKeyPress(const std::string& control, int& key)
     {
         events.push_back("key " + control + " " + std::to_string(key));
         if (onKey)
             onKey(control, key);
     }
-    void OnMouseMove(const std::string& control) override { events.push_back("move " + control); }
+    void OnMouseMove(const std::string& control) { events.push_back("move " + control); }
+
+    // Every control's events come here, by name.
+    void Watch(Form& watched)
+    {
+        watched.SetHandler(this);
+        for (const ControlSpec& control : watched.Spec().controls) {
+            const int i = watched.IndexOf(control.name);
+            watched.OnClick(i, [this, name = control.name] { OnClick(name); });
+            watched.OnKeyPress(i, [this, name = control.name](int& key) { OnKeyPress(name, key); });
+            watched.OnMouseMove(i, [this, name = control.name] { OnMouseMove(name); });
+        }
+    }
     int Count(const std::string& event) const
     {
         return static_cast<int>(std::count(events.begin(), events.end(), event));
@@ -69,7 +81,7 @@ protected:
     std::unique_ptr<Form> Make(const FormSpec& spec)
     {
         std::unique_ptr<Form> form = windows.CreateForm(spec);
-        form->SetHandler(&recorder);
+        recorder.Watch(*form);
         return form;
     }
 
