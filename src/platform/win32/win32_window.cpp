@@ -20,10 +20,7 @@ constexpr wchar_t kFormClass[] = L"VeltraneForm";
 constexpr wchar_t kLayoutFace[] = L"MS Sans Serif";
 constexpr wchar_t kSuccessorFace[] = L"Microsoft Sans Serif";
 constexpr int kFontPoints = 8;
-constexpr int kFirstControlId = 1000;  // clear of IDOK, IDCANCEL and the like
-constexpr UINT_PTR kSubclassId = 1;
-constexpr UINT_PTR kEditSubclassId = 2;  // an editable combo box's edit field
-constexpr int kDropDownItems = 8;        // rows a drop-down list shows when open
+constexpr int kDropDownItems = 8;  // rows a drop-down list shows when open
 
 // No WS_EX_APPWINDOW: a window that nothing owns has its task bar button
 // anyway, and a modal one, owned by the window it was opened from, has none.
