@@ -271,8 +271,9 @@ TEST(StartChosen, TheMachinesRunOnlyReadsItsSettingsAndAQuietStartKeepsQuietMode
 }
 
 // A quiet run's lines go to standard error as well where someone reads it
-// later (a file, a pipe, the journal, which stamps them itself); never to a
-// terminal, and never from a run with its window.
+// later (a file, a pipe, the journal, which stamps them itself and reads an
+// error's priority from its prefix); never to a terminal, and never from a
+// run with its window.
 TEST(StartChosen, AQuietRunsLogGoesToStandardErrorUnlessThatIsATerminal)
 {
     using platform::ErrorStream;
@@ -293,8 +294,11 @@ TEST(StartChosen, AQuietRunsLogGoesToStandardErrorUnlessThatIsATerminal)
         t.env.errorStream = c.stream;
         ProgramMain(t.app);
         std::string expected;  // every line of the log, each ended by a line feed alone
-        for (const std::string& line : t.LogLines(c.stream != ErrorStream::Journal))
+        for (const std::string& line : t.LogLines(c.stream != ErrorStream::Journal)) {
+            if (c.stream == ErrorStream::Journal)
+                expected += line.starts_with("ERROR: ") ? "<3>" : line.starts_with("WARNING: ") ? "<4>" : "";
             expected += line + "\n";
+        }
         EXPECT_EQ(t.env.standardError, c.written ? expected : "") << static_cast<int>(c.stream);
     }
 }
