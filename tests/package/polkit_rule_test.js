@@ -42,6 +42,8 @@ const cases = [
     ["a group of a similar name", manage, { groups: ["veltrane-admins", "timeset"] }, start, "not handled"],
     ["a member at a remote session", manage, { groups: ["veltrane"], local: false }, start, "not handled"],
     ["a member at an inactive session", manage, { groups: ["veltrane"], active: false }, start, "not handled"],
+    ["a member holds it loaded, to read how it ended", manage, member, { unit: "veltrane-sync.service", verb: "ref" },
+     "yes"],
     ["a member stops the machine's run", manage, member, { unit: "veltrane-sync.service", verb: "stop" },
      "not handled"],
     ["a member restarts it", manage, member, { unit: "veltrane-sync.service", verb: "restart" }, "not handled"],

@@ -34,6 +34,11 @@ TEST(MachineRun, StartedWaitedForAndJudgedByItsEnd)
          "the machine's run veltrane-sync.service ended with result exit-code, exit status 2"},
         {R"({"RunSeconds": 30})", true, 1000, 1.0, true, false,
          "the machine's run veltrane-sync.service did not end within 1 s"},
+        // Where nobody may hold the unit, systemd unloads it once it ends
+        // well: only a failed run stays to be read.
+        {R"({"RefuseRef": "org.freedesktop.DBus.Error.AccessDenied"})", true, 5000, 0.5, true, true, ""},
+        {R"({"RefuseRef": "org.freedesktop.DBus.Error.AccessDenied", "Result": "exit-code", "ExecMainStatus": 1})",
+         true, 5000, 0.5, true, false, "ended with result exit-code, exit status 1"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.parameters);
@@ -56,6 +61,9 @@ TEST(MachineRun, StartedWaitedForAndJudgedByItsEnd)
         if (c.started) {
             EXPECT_EQ(bus.CallsOf("org.freedesktop.systemd1", "StartUnit"),
                       (std::vector<std::string>{"\"veltrane-sync.service\" \"replace\""}));
+            // What it held, it lets go.
+            const bool held = std::string(c.parameters).find("RefuseRef") == std::string::npos;
+            EXPECT_EQ(bus.CallsOf("org.freedesktop.systemd1", "Unref").size(), held ? 1u : 0u);
         }
     }
 }

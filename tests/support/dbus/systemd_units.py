@@ -13,6 +13,9 @@ Parameters (a JSON object):
   Result          the service's Result once its job has gone (default
                   "success")
   ExecMainStatus  its exit status then (default 0)
+  RefuseRef       the D-Bus error name with which a unit's Ref is refused;
+                  a unit nobody holds is unloaded (its object goes) as soon
+                  as it has ended well, as systemd collects it
 '''
 
 import dbus
@@ -39,7 +42,9 @@ def load(mock, parameters):
         'seconds': float(parameters.get('RunSeconds', 0.5)),
         'result': parameters.get('Result', 'success'),
         'status': int(parameters.get('ExecMainStatus', 0)),
+        'refuse_ref': parameters.get('RefuseRef', ''),
     }
+    mock.held = set()
 
 
 def no_such_unit(name):
@@ -69,13 +74,27 @@ def StartUnit(self, name, _mode):
 
     def end():
         self.RemoveObject(job_path)
-        unit.UpdateProperties(stock.UNIT_IFACE, {'ActiveState': 'inactive'})
+        failed = settings['result'] != 'success'
+        unit.UpdateProperties(stock.UNIT_IFACE, {'ActiveState': 'failed' if failed else 'inactive'})
         unit.UpdateProperties(SERVICE_IFACE, {'Result': settings['result'],
                                               'ExecMainStatus': dbus.Int32(settings['status'])})
+        if not failed and str(name) not in self.held:
+            self.RemoveObject(self.units.pop(str(name)))
         return False
 
     GLib.timeout_add(int(settings['seconds'] * 1000), end)
     return job_path
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='s', out_signature='o')
+def LoadUnit(self, name):
+    if str(name) not in self.units:
+        # What systemd answers for a unit that has no file: a unit not found.
+        path = f'{stock.PATH_PREFIX}/unit/{stock.escape_unit_name(str(name))}'
+        if path not in mockobject.objects:
+            self.AddObject(path, stock.UNIT_IFACE, {'Id': name, 'LoadState': 'not-found'}, [])
+        return path
+    return self.units[str(name)]
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='s')
@@ -83,3 +102,8 @@ def AddMockUnit(self, name):
     stock.AddMockUnit(self, name)
     unit = mockobject.objects[self.units[str(name)]]
     unit.AddProperties(SERVICE_IFACE, {'Result': 'success', 'ExecMainStatus': dbus.Int32(0)})
+    refuse = self.veltrane['refuse_ref']
+    ref = (f"raise dbus.exceptions.DBusException('Access denied', name={refuse!r})" if refuse
+           else f"objects[{MAIN_OBJ!r}].held.add({str(name)!r})")
+    unit.AddMethods(stock.UNIT_IFACE, [('Ref', '', '', ref),
+                                        ('Unref', '', '', f"objects[{MAIN_OBJ!r}].held.discard({str(name)!r})")])
