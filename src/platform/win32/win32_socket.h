@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@ namespace vel::platform {
 // nothing: its answer is dropped, and the process does not wait for it.
 // Failures are Windows Sockets' numbers (SocketErrorOf) with the system's
 // texts.
+//
+// Whether the handshake was retried comes from the system (SIO_TCP_INFO's
+// SynRetrans, Windows 10 1703 and later); failing that, from its length
+// (kFirstSynRetrySeconds).
 class Win32Socket : public Socket, private MessageHandler {
 public:
     explicit Win32Socket(Win32EventPump& pump);
@@ -40,6 +45,10 @@ public:
     // The failure a Windows Sockets number stands for; a number without a
     // name is Other, and kept.
     static SocketError SocketErrorOf(int number, std::string description);
+
+    // Whether the system sent a SYN of the socket's handshake again; empty
+    // where it cannot say (before Windows 10 1703, and under Wine).
+    static std::optional<bool> SynRetransmitted(SOCKET socket);
 
     // How many message numbers tell the attempts apart.
     static constexpr unsigned kAttemptTags = 64;
@@ -73,6 +82,7 @@ private:
     std::vector<sockaddr_storage> addresses_;
     std::vector<int> addressLengths_;
     std::size_t nextAddress_ = 0;
+    LARGE_INTEGER handshakeStart_{};  // QueryPerformanceCounter as the handshake began
 };
 
 }  // namespace vel::platform
