@@ -1,7 +1,5 @@
 #include "platform/win32/win32_socket.h"
 
-#include <mstcpip.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -37,8 +35,10 @@ void CopyAddresses(const addrinfo* list, std::vector<sockaddr_storage>& addresse
     }
 }
 
-// TCP_INFO_v0 of <mstcpip.h> (Windows 10 1703 and later), which the headers
-// declare only to a build that requires that version.
+// SIO_TCP_INFO and its TCP_INFO_v0 of <mstcpip.h> (Windows 10 1703 and
+// later), which the headers declare only to a build that requires that
+// version.
+constexpr DWORD kTcpInfoControl = _WSAIORW(IOC_VENDOR, 39);
 struct TcpInfoV0 {
     int state;
     ULONG mss;
@@ -104,8 +104,9 @@ std::optional<bool> Win32Socket::SynRetransmitted(SOCKET socket)
     DWORD version = 0;
     TcpInfoV0 info{};
     DWORD size = 0;
-    if (::WSAIoctl(socket, SIO_TCP_INFO, &version, sizeof version, &info, sizeof info, &size, nullptr, nullptr) != 0 ||
-        size < offsetof(TcpInfoV0, synRetrans) + sizeof info.synRetrans)
+    const int failed =
+        ::WSAIoctl(socket, kTcpInfoControl, &version, sizeof version, &info, sizeof info, &size, nullptr, nullptr);
+    if (failed != 0 || size < offsetof(TcpInfoV0, synRetrans) + sizeof info.synRetrans)
         return std::nullopt;
     return info.synRetrans > 0;
 }
