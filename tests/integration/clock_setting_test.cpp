@@ -158,7 +158,9 @@ double LoggedBound(const Lines& log)
 // first SYN is dropped and sent again. The retried handshake is no round
 // trip: the on-time line is asked for again before the setting, and the
 // instant set is the server's, not late by the retry; with Precise=N the one
-// answer stands, read as arrived at once, within the bound it logs.
+// answer stands, read as arrived at once, within the bound it logs. (A line
+// the test server itself sent late, the machine being busy, makes the
+// instant that much early: no client can tell.)
 TEST_F(ClockSettingRun, ALostFirstSynDoesNotMakeTheInstantLate)
 {
     for (const bool precise : {true, false}) {
@@ -171,14 +173,14 @@ TEST_F(ClockSettingRun, ALostFirstSynDoesNotMakeTheInstantLate)
         ASSERT_FALSE(run.serverAccepts.empty());
         EXPECT_GE(run.serverAccepts[0] - run.connections[0].monotonic, 1.0);  // the SYN was lost
         const double late = run.clockSettings[0].FromNow() + 95.0;
+        EXPECT_GE(late, -run.serverLateness - (precise ? 0.010 : LoggedBound(run.log)));
         if (precise) {
-            EXPECT_NEAR(late, 0, 0.010);
+            EXPECT_LE(late, 0.010);
             EXPECT_TRUE(InOrder(run.log, {"system clock off by 1 minute 35 seconds", "measured to within *",
                                           "system clock corrected to *"}));
             EXPECT_EQ(run.connections.size(), 2u);
         } else {
             EXPECT_LE(late, 0.005);
-            EXPECT_GE(late, -LoggedBound(run.log));
             EXPECT_EQ(run.connections.size(), 1u);
         }
     }

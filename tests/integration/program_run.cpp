@@ -196,6 +196,8 @@ ProgramRun ProgramTest::Run(const RunOptions& options) const
     CollectLog(options.machineFolders ? MachineLogFolder().string() : programHome, run);
     std::istringstream server(ReadFile(scratch / "server.err"));
     for (std::string line; std::getline(server, line);) {
+        if (line.rfind("on-time line sent ", 0) == 0)
+            run.serverLateness = std::max(run.serverLateness, std::stod(line.substr(18)) / 1000);
         if (line.rfind("connection ", 0) != 0)
             continue;
         ++run.serverConnections;

@@ -70,6 +70,7 @@ struct ProgramRun {
     std::string standardError;          // standard error alone
     int serverConnections = 0;          // connections the test server accepted
     std::vector<double> serverAccepts;  // when it accepted each (monotonic seconds)
+    double serverLateness = 0;          // seconds: the latest any on-time line was sent
     // What the clock stand-in recorded (with clockStandIn only).
     std::vector<ClockSetting> clockSettings;
     std::vector<Connection> connections;  // the program's TCP connects

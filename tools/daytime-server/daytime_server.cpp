@@ -61,7 +61,8 @@ const char kUsage[] =
     "  --help           this text\n"
     "\n"
     "Prints \"listening on ADDR:PORT\" once the socket listens, and one line per\n"
-    "connection on standard error, with the monotonic clock's time it was taken.\n"
+    "connection on standard error, with the monotonic clock's time it was taken\n"
+    "(and in ontime mode one more: how late the line was sent).\n"
     "Port 13 needs root; try it in a private network namespace, where nothing\n"
     "leaves this machine and the clock cannot be set:\n"
     "  unshare -r -n sh -c 'ip link set lo up; daytime-server --offset -95 --background; ...'\n";
@@ -259,7 +260,10 @@ void Serve(int fd, const Options& options)
         const double second = std::ceil(now + advance);
         const std::string line = Line(options, static_cast<time_t>(second));
         Sleep(second - advance - ServerNow(options));
+        // A busy machine wakes the server late: it says how late.
+        const double late = ServerNow(options) - (second - advance);
         SendAll(fd, line.data(), line.size());
+        std::fprintf(stderr, "on-time line sent %.3f ms late\n", late * 1000);
     } else if (mode == "split") {
         const std::string line = Answer(options);
         // Cut inside the date, so the first piece alone is never an answer.
