@@ -125,9 +125,7 @@ bool WorthAnotherAnswer(const OffsetMeasurement& measured, const std::vector<Edg
 {
     if (answers.empty() || static_cast<int>(answers.size()) >= kEdgeMostAnswers)
         return false;
-    if (!measured.estimate)
-        return true;
-    return measured.estimate->Width() > 4 * EdgeAllowance(answers.back(), answers);
+    return !measured.estimate || measured.estimate->Width() > 4 * kReadingAllowance;
 }
 
 }  // namespace vel

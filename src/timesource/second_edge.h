@@ -89,7 +89,7 @@ double ExpectedAnswerSeconds(const EdgeAnswer& latest);
 // Whether another answer is worth asking for: fewer than kEdgeMostAnswers so
 // far, and no round trip known yet, or the estimate still wide enough for
 // one more to narrow it by a quarter or more (each answer at best halves it
-// and adds the latest's allowance).
+// and adds the readings' allowance).
 bool WorthAnotherAnswer(const OffsetMeasurement& measured, const std::vector<EdgeAnswer>& answers);
 
 }  // namespace vel

@@ -39,7 +39,8 @@ public:
     // is full drops them); the PC's system sends one again 1, 3, 7... seconds
     // after the first.
     std::map<int, int> synsLost;
-    int lieFrom = 0;  // connections from this one on name a time lieBy seconds off; 0: none
+    std::map<int, double> slowWayOut;  // connection number: seconds more on its way to the server
+    int lieFrom = 0;                   // connections from this one on name a time lieBy seconds off; 0: none
     double lieBy = 0;
 
     // The PC clock is `seconds` ahead of the true time now (0 at the start).

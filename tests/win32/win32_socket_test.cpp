@@ -9,9 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -132,22 +130,6 @@ TEST_F(Win32SocketTest, ARetriedHandshakeIsSaidWithTheConnection)
         EXPECT_EQ(recorder.progress, expected);
         EXPECT_EQ(::GetTickCount() - start >= 1000, expected[1] == 'R');
     }
-}
-
-// Where the system counts the SYNs it sent again (SIO_TCP_INFO), a clean
-// handshake has none.
-TEST_F(Win32SocketTest, TheSystemsCountOfSynsSentAgain)
-{
-    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = ::htons(kAnswering);
-    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    const std::optional<bool> retried = Win32Socket::SynRetransmitted(s);
-    ::closesocket(s);
-    EXPECT_FALSE(retried.value_or(false));
-    std::printf("SIO_TCP_INFO: %s\n", retried ? "the system counts" : "not answered: the handshake's length decides");
 }
 
 TEST_F(Win32SocketTest, AHostNameIsLookedUpWithoutBlocking)

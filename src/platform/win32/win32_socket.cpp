@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "platform/win32/win32_text.h"
@@ -69,6 +70,20 @@ double SecondsSince(const LARGE_INTEGER& start)
     return frequency.QuadPart > 0 ? static_cast<double>(now.QuadPart - start.QuadPart) / frequency.QuadPart : 0.0;
 }
 
+// Whether the system sent a SYN of the socket's handshake again; empty where
+// it cannot say (before Windows 10 1703, and under Wine).
+std::optional<bool> SynRetransmitted(SOCKET socket)
+{
+    DWORD version = 0;
+    TcpInfoV0 info{};
+    DWORD size = 0;
+    const int failed =
+        ::WSAIoctl(socket, kTcpInfoControl, &version, sizeof version, &info, sizeof info, &size, nullptr, nullptr);
+    if (failed != 0 || size < offsetof(TcpInfoV0, synRetrans) + sizeof info.synRetrans)
+        return std::nullopt;
+    return info.synRetrans > 0;
+}
+
 addrinfo StreamHints(int flags)
 {
     addrinfo hints{};
@@ -97,18 +112,6 @@ Win32Socket::~Win32Socket()
     pump_.RemoveHandler(this);
     if (started_)
         ::WSACleanup();
-}
-
-std::optional<bool> Win32Socket::SynRetransmitted(SOCKET socket)
-{
-    DWORD version = 0;
-    TcpInfoV0 info{};
-    DWORD size = 0;
-    const int failed =
-        ::WSAIoctl(socket, kTcpInfoControl, &version, sizeof version, &info, sizeof info, &size, nullptr, nullptr);
-    if (failed != 0 || size < offsetof(TcpInfoV0, synRetrans) + sizeof info.synRetrans)
-        return std::nullopt;
-    return info.synRetrans > 0;
 }
 
 SocketError Win32Socket::SocketErrorOf(int number, std::string description)

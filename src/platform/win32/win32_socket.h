@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,10 +44,6 @@ public:
     // The failure a Windows Sockets number stands for; a number without a
     // name is Other, and kept.
     static SocketError SocketErrorOf(int number, std::string description);
-
-    // Whether the system sent a SYN of the socket's handshake again; empty
-    // where it cannot say (before Windows 10 1703, and under Wine).
-    static std::optional<bool> SynRetransmitted(SOCKET socket);
 
     // How many message numbers tell the attempts apart.
     static constexpr unsigned kAttemptTags = 64;
