@@ -1,11 +1,15 @@
 // The error of the instant the real program sets, with a Daytime server one
 // delay line away (tools/delay-line, fixed delays each way), for the NIST
 // on-time layout (msADV 50 ms) and the two one-second layouts, with the
-// further answers (Precise=Y) and without them (Precise=N). Every run is the
-// real build/veltrane inside `unshare -r -n` with the clock stand-in
-// (tests/preload) in place of clock_settime: the clock is never touched.
+// further answers (Precise=Y) and without them (Precise=N), and with a busy
+// server that drops the first SYN (its accept queue held full for 1.5 s, and
+// again after each connection). Every run is the real build/veltrane inside
+// `unshare -r -n` with the clock stand-in (tests/preload) in place of
+// clock_settime: the clock is never touched.
 //
-//   bench/precision [RUNS [JOBS]]     (default 10 runs per cell, 4 at a time)
+//   bench/precision [RUNS [JOBS [LAYOUT]]]
+//     (default 10 runs per cell, 4 at a time; LAYOUT nist, short or xinetd:
+//     that row alone)
 //
 // The server's clock is 95 s and a random fraction of a second behind the
 // real one, so every run meets the server's second at another phase.
@@ -31,10 +35,12 @@ namespace fs = std::filesystem;
 
 struct Path {
     const char* name;
-    int out, back;  // milliseconds each way
+    int out, back;            // milliseconds each way
+    const char* server = "";  // more options of the server
 };
-const Path kPaths[] = {
-    {"RTT 0", 0, 0}, {"20 ms", 10, 10}, {"100 ms", 50, 50}, {"300 ms", 150, 150}, {"5/95 ms", 5, 95}};
+const Path kPaths[] = {{"RTT 0", 0, 0},      {"20 ms", 10, 10},  {"100 ms", 50, 50},
+                       {"300 ms", 150, 150}, {"5/95 ms", 5, 95}, {"20 ms, SYN lost", 10, 10, " --hold 1.5"}};
+constexpr int kPathCount = static_cast<int>(std::size(kPaths));
 
 struct Layout {
     const char* name;
@@ -66,12 +72,13 @@ Outcome RunOnce(const Path& path, const Layout& layout, bool precise, double off
     char offsetText[32];
     std::snprintf(offsetText, sizeof offsetText, "%.6f", offset);
     const std::string standInLog = (folder / "stand-in.txt").string();
-    const std::string command =
-        "unshare -r -n sh '" DELAY_NET_SCRIPT "' " + std::to_string(path.out) + " " + std::to_string(path.back) + " '" +
-        layout.server + " --offset " + offsetText + "' env -u DISPLAY -u WAYLAND_DISPLAY VELTRANE_HOME='" +
-        folder.string() + "' DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/veltrane-bench LD_PRELOAD='" +
-        CLOCK_STAND_IN_LIBRARY "' VELTRANE_STAND_IN_CLOCK=succeed VELTRANE_STAND_IN_LOG='" + standInLog +
-        "' timeout -s KILL 60 '" VELTRANE_EXE "' >'" + (folder / "output.txt").string() + "' 2>&1";
+    const std::string command = "unshare -r -n sh '" DELAY_NET_SCRIPT "' " + std::to_string(path.out) + " " +
+                                std::to_string(path.back) + " '" + layout.server + path.server + " --offset " +
+                                offsetText + "' env -u DISPLAY -u WAYLAND_DISPLAY VELTRANE_HOME='" + folder.string() +
+                                "' DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/veltrane-bench LD_PRELOAD='" +
+                                CLOCK_STAND_IN_LIBRARY "' VELTRANE_STAND_IN_CLOCK=succeed VELTRANE_STAND_IN_LOG='" +
+                                standInLog + "' timeout -s KILL 60 '" VELTRANE_EXE "' >'" +
+                                (folder / "output.txt").string() + "' 2>&1";
     Outcome outcome;
     if (std::system(command.c_str()) != 0)
         return outcome;
@@ -95,6 +102,10 @@ int main(int argc, char** argv)
 {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
     const int jobs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 4;
+    const std::string only = argc > 3 ? argv[3] : "";
+    auto chosen = [&](int layout) {
+        return only.empty() || std::string(kLayouts[layout].server).find(only) != std::string::npos;
+    };
     if (::access("/dev/net/tun", R_OK | W_OK) != 0) {
         std::fputs("precision: no /dev/net/tun here, the delay line needs it\n", stderr);
         return 2;
@@ -115,7 +126,7 @@ int main(int argc, char** argv)
     std::uniform_real_distribution<double> fraction(0.0, 1.0);
     for (const bool precise : {true, false})
         for (int l = 0; l < 3; ++l)
-            for (int p = 0; p < 5; ++p)
+            for (int p = 0; p < kPathCount && chosen(l); ++p)
                 for (int r = 0; r < runs; ++r)
                     tasks.push_back({p, l, precise, -95.0 - fraction(random), {}});
     std::shuffle(tasks.begin(), tasks.end(), random);
@@ -149,8 +160,10 @@ int main(int argc, char** argv)
             std::printf("%s|", std::string(24, '-').c_str());
         std::printf("\n");
         for (int l = 0; l < 3; ++l) {
+            if (!chosen(l))
+                continue;
             std::printf("| %-24s |", kLayouts[l].name);
-            for (int p = 0; p < 5; ++p) {
+            for (int p = 0; p < kPathCount; ++p) {
                 std::vector<double> errors;
                 int answers = 0, count = 0;
                 for (const Task& t : tasks) {

@@ -37,12 +37,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (zone != "UTC" && zone != "GMT")
                 std::abort();
         }
-        // The estimate stays within a second and a half of the named second
-        // for any round trip up to a second.
-        const vel::ServerEstimate estimate = vel::EstimateServerTime(*read, vel::platform::MakeSpan(0, 999999999));
-        if (vel::platform::ToDouble(estimate.atArrival - read->named) > 1.5 ||
-            vel::platform::ToDouble(estimate.atArrival - read->named) < -1.0)
-            std::abort();
     }
     const std::string shown = vel::PrintableAnswer(answer);
     for (const char c : shown)

@@ -97,6 +97,7 @@ if [[ ${VELTRANE_TEST_SERVERS:-} == 1 ]]; then
   server 1301 --mode silent
   server 1302 --mode split --pause 1
   server 1303 --mode refuse
+  server 1304 --hold 0.9
 fi
 
 desktop='HKCU\Control Panel\Desktop'

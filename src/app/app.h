@@ -36,18 +36,23 @@ struct TimeQueryState {
     bool WaitingForAnswer = false;
 
     // How serverInstant was measured: the answer's connection began its
-    // handshake at connectInstant (PC clock) and had its reply roundTrip
-    // later (zero when the socket did not say); serverInstant is off by at
-    // most bound, and rests on that many answers (0: not measured).
+    // handshake at connectInstant (PC clock) and had its reply at
+    // connectedInstant, unless handshakeRetried (a packet of it was sent
+    // again, or the socket did not say: no round trip lies between the two);
+    // serverInstant is off by at most bound, and rests on that many answers
+    // (0: not measured).
     platform::Instant connectInstant;
-    platform::Span roundTrip;
+    platform::Instant connectedInstant;
+    bool handshakeRetried = false;
     platform::Span bound;
     int answers = 0;
+    bool roundTripUnknown = false;  // serverInstant rests on on-time lines whose handshakes were all retried
     // What the answer said beyond its time: the beginning of the second it
-    // named (UTC), whether it names only that second (every answer but an
-    // on-time NIST line), and how soon the server may be asked again.
+    // named (UTC); for an on-time NIST line, how early it was sent (msADV;
+    // empty for an answer that names only its second); and how soon the
+    // server may be asked again.
     platform::Instant namedInstant;
-    bool namesOnlyItsSecond = true;
+    std::optional<platform::Span> onTimeAdvance;
     double askAgainAfterSeconds = 4;
     std::string measureNote;        // why no more answers were asked for, when that was not planned
     double lastConnectSeconds = 0;  // monotonic clock: the latest connect to the server began

@@ -49,7 +49,18 @@ struct SocketEvent {
     };
     Kind kind = Kind::Failed;
     SocketError error;  // Failed only
+    // Connected only: a packet of the handshake was lost and sent again (our
+    // SYN, or the server's answer to it), so Connecting and Connected hold
+    // the system's wait for the retry: no round trip of the path lies
+    // between them. A busy server whose queue is full drops SYNs.
+    bool handshakeRetried = false;
 };
+
+// No system sends a SYN again sooner than this after the first (1 second is
+// the initial retransmission time-out of RFC 6298 and Linux; older Windows
+// wait 3). A back end that cannot ask the system whether it sent one again
+// takes a handshake that lasted this long as retried.
+inline constexpr double kFirstSynRetrySeconds = 1.0;
 
 // May close the socket, or connect it again, from inside.
 using SocketHandler = std::function<void(const SocketEvent&)>;

@@ -295,16 +295,6 @@ std::optional<DaytimeAnswer> ParseDaytimeAnswer(std::string_view answer)
     return std::nullopt;
 }
 
-ServerEstimate EstimateServerTime(const DaytimeAnswer& answer, platform::Span roundTrip)
-{
-    const platform::Span halfTrip =
-        platform::MakeSpan(roundTrip.seconds / 2, (roundTrip.seconds % 2) * 500000000 + roundTrip.nanoseconds / 2);
-    if (answer.onTimeAdvance)
-        return ServerEstimate{answer.named - *answer.onTimeAdvance + halfTrip, halfTrip};
-    const platform::Span half = platform::MakeSpan(0, 500000000);
-    return ServerEstimate{answer.named + half + halfTrip, half + halfTrip};
-}
-
 platform::LocalDateTime ConvertAnswerToLocal(App& app, const DaytimeAnswer& answer)
 {
     return platform::AddSeconds(answer.utc, GetTimeZoneOffsetSeconds(app));

@@ -50,19 +50,6 @@ extern const std::array<DaytimeLayoutRow, 3> kDaytimeLayouts;
 // The answer read by its layout's row; nullopt when it is not valid.
 std::optional<DaytimeAnswer> ParseDaytimeAnswer(std::string_view answer);
 
-// Where the server's clock stood as a valid answer arrived, and how far that
-// may be off (assuming the server's clock itself is right), given the round
-// trip of the connection's handshake (zero when it was not measured). An
-// on-time line left msADV before the second it names and was half the round
-// trip on its way: the bound is half the round trip, the part of the transit
-// no client can tell from its way there. Any other line was sent within the
-// second it names, taken as half over: half a second more.
-struct ServerEstimate {
-    platform::Instant atArrival;
-    platform::Span bound;
-};
-ServerEstimate EstimateServerTime(const DaytimeAnswer& answer, platform::Span roundTrip);
-
 // The server's time (UTC in the answer) as the PC's local date-time: plus
 // the PC's exact offset from UTC now (GetTimeZoneOffsetSeconds).
 platform::LocalDateTime ConvertAnswerToLocal(App& app, const DaytimeAnswer& answer);

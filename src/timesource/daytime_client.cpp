@@ -21,9 +21,13 @@ struct Exchange {
     platform::Instant connecting;  // the handshake began (or, failing word of it, the connect was asked for)
     platform::Instant connected;
     bool handshakeSeen = false;
+    bool handshakeRetried = false;
     std::string error;
 
-    platform::Span RoundTrip() const { return handshakeSeen ? connected - connecting : platform::Span{}; }
+    // The handshake's end; without word of it, its beginning (the server
+    // cannot have answered before that either), and no round trip known.
+    platform::Instant HandshakeEnd() const { return handshakeSeen ? connected : connecting; }
+    bool RoundTripUnknown() const { return !handshakeSeen || handshakeRetried; }
 };
 
 // frmVEL's handler for the socket: it only notes what happened and closes
@@ -53,6 +57,7 @@ private:
             case Kind::Connected:
                 exchange_.connected = app_.platform.clock.Read().utc;
                 exchange_.handshakeSeen = true;
+                exchange_.handshakeRetried = event.handshakeRetried;
                 return;
             case Kind::DataArrived:
                 DataArrived();
@@ -139,13 +144,64 @@ bool WaitUntil(App& app, double until)
 }
 
 // Starts a connect to the server, noting when.
-void StartConnect(App& app, Exchange& exchange, DaytimeHandler& handler)
+void StartConnect(App& app, const std::string& host, TimeQueryState& query, Exchange& exchange, DaytimeHandler& handler)
 {
     exchange.waiting = true;
     exchange.connecting = app.platform.clock.Read().utc;
     exchange.handshakeSeen = false;
-    app.query.lastConnectSeconds = app.platform.clock.MonotonicSeconds();
-    app.platform.socket.Connect(ServerHost(app.settings.NTPServer), DaytimePort, handler.Callback());
+    exchange.handshakeRetried = false;
+    query.lastConnectSeconds = app.platform.clock.MonotonicSeconds();
+    app.platform.socket.Connect(host, DaytimePort, handler.Callback());
+}
+
+double SecondsOf(const platform::Span& span)
+{
+    return platform::ToDouble(span);
+}
+
+platform::Span SpanOfSeconds(double seconds)
+{
+    const double whole = std::floor(seconds);
+    return platform::MakeSpan(static_cast<std::int64_t>(whole), std::llround((seconds - whole) * 1e9));
+}
+
+// An answer as the second's edge search reads it: PC times in seconds from
+// `pcOrigin`, server times from `serverOrigin`.
+EdgeAnswer ToEdgeAnswer(const Exchange& exchange, const DaytimeAnswer& answer, const platform::Instant& pcOrigin,
+                        const platform::Instant& serverOrigin)
+{
+    EdgeAnswer edge;
+    edge.connecting = SecondsOf(exchange.connecting - pcOrigin);
+    edge.connected = SecondsOf(exchange.HandshakeEnd() - pcOrigin);
+    edge.arrival = SecondsOf(exchange.arrival.utc - pcOrigin);
+    edge.handshakeRetried = exchange.RoundTripUnknown();
+    edge.named = SecondsOf(answer.named - serverOrigin);
+    if (answer.onTimeAdvance)
+        edge.onTimeAdvance = SecondsOf(*answer.onTimeAdvance);
+    return edge;
+}
+
+// The first answer as kept in the query, with the arrival as the PC's origin
+// and the second it named as the server's.
+EdgeAnswer FirstEdgeAnswer(const TimeQueryState& query)
+{
+    EdgeAnswer edge;
+    edge.connecting = SecondsOf(query.connectInstant - query.answerInstant);
+    edge.connected = SecondsOf(query.connectedInstant - query.answerInstant);
+    edge.handshakeRetried = query.handshakeRetried;
+    if (query.onTimeAdvance)
+        edge.onTimeAdvance = SecondsOf(*query.onTimeAdvance);
+    return edge;
+}
+
+// Where the server's clock stood at the first answer's arrival, and how far
+// that may be off, from what the answers measured.
+void TakeMeasurement(TimeQueryState& query, const OffsetMeasurement& measured, int answers)
+{
+    query.serverInstant = query.namedInstant - SpanOfSeconds(measured.offset);
+    query.bound = SpanOfSeconds(measured.bound);
+    query.answers = answers;
+    query.roundTripUnknown = !measured.estimate;
 }
 
 }  // namespace
@@ -205,10 +261,14 @@ std::string ServerHost(const std::string& entry)
 
 bool GetServerTime(App& app)
 {
+    return GetServerTime(app, ServerHost(app.settings.NTPServer), app.query);
+}
+
+bool GetServerTime(App& app, const std::string& host, TimeQueryState& query)
+{
     platform::Socket& socket = app.platform.socket;
     platform::EventPump& pump = app.platform.pump;
     platform::Clock& clock = app.platform.clock;
-    TimeQueryState& query = app.query;
 
     Exchange exchange;
     DaytimeHandler handler(app, exchange, &query);
@@ -231,7 +291,7 @@ bool GetServerTime(App& app)
         query.TimeError.clear();
         query.timeFailure.reset();
 
-        StartConnect(app, exchange, handler);
+        StartConnect(app, host, query, exchange, handler);
 
         while (query.WaitingForAnswer) {
             pump.DoEvents();
@@ -256,13 +316,12 @@ bool GetServerTime(App& app)
         query.ServerTime = ConvertAnswerToLocal(app, *parsed);
         // The answer parsed is the latest arrival, that of this exchange.
         query.connectInstant = exchange.connecting;
-        query.roundTrip = exchange.RoundTrip();
-        const ServerEstimate estimate = EstimateServerTime(*parsed, query.roundTrip);
-        query.serverInstant = estimate.atArrival;
-        query.bound = estimate.bound;
-        query.answers = 1;
+        query.connectedInstant = exchange.HandshakeEnd();
+        query.handshakeRetried = exchange.RoundTripUnknown();
         query.namedInstant = parsed->named;
-        query.namesOnlyItsSecond = !parsed->onTimeAdvance;
+        query.onTimeAdvance = parsed->onTimeAdvance;
+        // One answer always agrees with itself.
+        TakeMeasurement(query, *MeasureOffset({FirstEdgeAnswer(query)}), 1);
         // A server of NIST's layout refuses clients that ask more often than
         // once every 4 seconds.
         query.askAgainAfterSeconds =
@@ -288,14 +347,14 @@ namespace {
 
 // One further connection to the server, bounded by `deadline` (monotonic).
 // Its answer, or why none came, in `exchange`.
-void AskAgain(App& app, Exchange& exchange, double deadline)
+void AskAgain(App& app, const std::string& host, TimeQueryState& query, Exchange& exchange, double deadline)
 {
     platform::Clock& clock = app.platform.clock;
     platform::EventPump& pump = app.platform.pump;
     exchange = {};
     DaytimeHandler handler(app, exchange, nullptr);
     ClosedAtEnd closed(app.platform.socket);
-    StartConnect(app, exchange, handler);
+    StartConnect(app, host, query, exchange, handler);
     while (exchange.waiting) {
         pump.DoEvents();
         if (!exchange.waiting)
@@ -311,17 +370,6 @@ void AskAgain(App& app, Exchange& exchange, double deadline)
     }
 }
 
-double SecondsOf(const platform::Span& span)
-{
-    return platform::ToDouble(span);
-}
-
-platform::Span SpanOfSeconds(double seconds)
-{
-    const double whole = std::floor(seconds);
-    return platform::MakeSpan(static_cast<std::int64_t>(whole), std::llround((seconds - whole) * 1e9));
-}
-
 }  // namespace
 
 bool WantsPrecision(const Settings& settings)
@@ -331,38 +379,42 @@ bool WantsPrecision(const Settings& settings)
 
 bool RefineServerTime(App& app)
 {
-    TimeQueryState& query = app.query;
+    return RefineServerTime(app, ServerHost(app.settings.NTPServer), app.query);
+}
+
+bool RefineServerTime(App& app, const std::string& host, TimeQueryState& query)
+{
     platform::Clock& clock = app.platform.clock;
-    const platform::Instant firstNamed = query.namedInstant;
-    if (query.answers != 1 || !query.namesOnlyItsSecond || !WantsPrecision(app.settings))
+    if (query.answers != 1 || !WantsPrecision(app.settings))
         return true;
 
     // PC times from the first answer's arrival, server times from the second
     // it named: the offsets found are PC minus server less their difference.
     const platform::Instant pcOrigin = query.answerInstant;
     auto pcTime = [&](const platform::Instant& t) { return SecondsOf(t - pcOrigin); };
-    std::vector<EdgeAnswer> answers{{pcTime(query.connectInstant), 0.0, SecondsOf(query.roundTrip), 0.0}};
-    OffsetInterval allowed = *AllowedOffsets(answers);
+    std::vector<EdgeAnswer> answers{FirstEdgeAnswer(query)};
+    OffsetMeasurement measured = *MeasureOffset(answers);
+    if (!WorthAnotherAnswer(measured, answers))
+        return true;
 
     const double spacing = query.askAgainAfterSeconds;
     const double limit = clock.MonotonicSeconds() + kEdgeTimeLimitSeconds;
     ShowCountdown(app, "", kMeasuringText, 0, "", "");
     Exchange exchange;
-    while (WorthAnotherAnswer(allowed, answers)) {
+    while (WorthAnotherAnswer(measured, answers)) {
         const double now = clock.MonotonicSeconds();
         const double pcNow = pcTime(clock.Read().utc);
         const double earliest = pcNow + std::max(0.0, query.lastConnectSeconds + spacing - now);
-        const double start = now + NextConnectTime(allowed, answers.back(), earliest) - pcNow;
-        const double expected = answers.back().arrival - answers.back().connecting;
-        if (start + expected > limit)
+        const double start = now + NextConnectTime(measured, answers.back(), earliest) - pcNow;
+        if (start + ExpectedAnswerSeconds(answers.back()) > limit)
             break;
         if (!WaitUntil(app, start))
             return false;
-        AskAgain(app, exchange, std::min(limit, start + kDaytimeTimeoutSeconds));
+        AskAgain(app, host, query, exchange, std::min(limit, start + kDaytimeTimeoutSeconds));
         if (app.flags.UserCancelled)
             return false;
         const std::optional<DaytimeAnswer> later = ParseDaytimeAnswer(exchange.answer);
-        if (!later || later->onTimeAdvance) {
+        if (!later) {
             query.measureNote =
                 "no further answer: " + (!exchange.error.empty() ? exchange.error
                                          : exchange.answer.empty()
@@ -370,24 +422,18 @@ bool RefineServerTime(App& app)
                                              : "NTP server returned invalid time: " + PrintableAnswer(exchange.answer));
             break;
         }
-        answers.push_back({pcTime(exchange.connecting), pcTime(exchange.arrival.utc), SecondsOf(exchange.RoundTrip()),
-                           SecondsOf(later->named - firstNamed)});
-        const auto narrower = AllowedOffsets(answers);
+        answers.push_back(ToEdgeAnswer(exchange, *later, pcOrigin, query.namedInstant));
+        const std::optional<OffsetMeasurement> narrower = MeasureOffset(answers);
         if (!narrower) {
-            // The answers contradict each other: the first one stands alone.
+            // The answers contradict each other: the first one stands alone,
+            // as GetServerTime measured it.
             query.measureNote = "the server's later answers contradicted it";
             return true;
         }
-        allowed = *narrower;
+        measured = *narrower;
     }
-    if (answers.size() > 1) {
-        double longestTrip = 0;
-        for (const EdgeAnswer& answer : answers)
-            longestTrip = std::max(longestTrip, answer.roundTrip);
-        query.serverInstant = firstNamed - SpanOfSeconds(allowed.Middle());
-        query.bound = SpanOfSeconds(allowed.Width() / 2 + longestTrip / 2);
-        query.answers = static_cast<int>(answers.size());
-    }
+    if (answers.size() > 1)
+        TakeMeasurement(query, measured, static_cast<int>(answers.size()));
     return true;
 }
 
@@ -398,6 +444,8 @@ std::string DescribePrecision(const TimeQueryState& query)
     const std::int64_t milliseconds = (nanoseconds + 999999) / 1000000;
     std::string text = "measured to within " + std::to_string(milliseconds) + " ms over " +
                        std::to_string(query.answers) + (query.answers == 1 ? " answer" : " answers");
+    if (query.roundTripUnknown)
+        text += "; no round trip measured: the handshake was retried";
     if (!query.measureNote.empty())
         text += "; " + query.measureNote;
     return text;

@@ -21,26 +21,34 @@ inline constexpr std::size_t kDaytimeReadLimit = 64 * 1024;  // bytes read from 
 // Up to three attempts of 10 seconds each, their connects at least 4 seconds
 // apart. True: app.query.ServerTime holds the server's time as local time and
 // AnswerTime the PC clock at its arrival (answerInstant the same precisely,
-// serverInstant where the server's clock stood then, from the handshake's
-// round trip and, for an on-time NIST line, its msADV).
+// serverInstant where the server's clock stood then and bound how far that
+// may be off: from the handshake's round trip and, for an on-time NIST line,
+// its msADV; see second_edge). A handshake that had to be retried measures
+// no round trip: an on-time line is then read as sent msADV early, within
+// the time from the handshake's end to its arrival.
 // False: app.query.TimeError says why and ServerTime is zero.
 bool GetServerTime(App& app);
+// The same with another host (a name or an address), into `query`.
+bool GetServerTime(App& app, const std::string& host, TimeQueryState& query);
 
 // Precise: "Y" or missing (the default) asks for the further answers below;
 // like every yes/no key, anything else is no.
 bool WantsPrecision(const Settings& settings);
 
-// After GetServerTime, for an answer that names only its second (every one
-// but an on-time NIST line) and when WantsPrecision: asks the same
-// server up to 7 more times, each connect timed so that the server reads its
-// clock as one of its seconds begins, at least 1 second apart (4 for a
-// server of NIST's layout) and all within 12 seconds, and sets serverInstant
-// to the middle of what every answer allows, bound and answers with it. The
-// status box says so meanwhile (kMeasuringText): no countdown stands still.
-// A failed query ends the search with what is known; answers that contradict
-// each other leave the first answer's estimate. False when the user
-// cancelled meanwhile.
+// After GetServerTime, when WantsPrecision, for an answer that names only
+// its second, or an on-time NIST line whose handshake was retried: asks the
+// same server up to 7 more times, at least 1 second apart (4 for a server of
+// NIST's layout) and all within 12 seconds, each connect timed so that the
+// server reads its clock as one of its seconds begins; an on-time line until
+// one comes with a measured round trip. Every answer must agree with what
+// the others allow, the first's included, and the result never leaves the
+// first answer's bounds: serverInstant, bound and answers are set from them
+// all. The status box says so meanwhile (kMeasuringText): no countdown
+// stands still. A failed query ends the search with what is known; answers
+// that contradict each other leave the first answer's measurement. False
+// when the user cancelled meanwhile.
 bool RefineServerTime(App& app);
+bool RefineServerTime(App& app, const std::string& host, TimeQueryState& query);
 
 // "measured to within 4 ms over 8 answers": how precise serverInstant is.
 std::string DescribePrecision(const TimeQueryState& query);

@@ -1,6 +1,7 @@
-// Finding where a server's second begins, for answers that name only their
-// second: each answer says on which side of a second's edge the server read
-// its clock, so answers timed to fall on an edge halve what is left open.
+// What a server's answers say about its clock. Each answer bounds the
+// offset of the PC clock from the server's whatever the network did with
+// its packets; for answers that name only their second, further answers
+// timed to fall on one of the server's second edges halve what is left open.
 #pragma once
 
 #include <optional>
@@ -11,15 +12,21 @@ namespace vel {
 inline constexpr int kEdgeMostAnswers = 8;           // the first answer and up to 7 more
 inline constexpr double kEdgeTimeLimitSeconds = 12;  // all the further queries together
 inline constexpr double kEdgeQuerySpacingSeconds = 1;
+inline constexpr double kReadingAllowance = 0.002;  // seconds, for the readings of the clock
 
 // One answer. PC times are seconds on the PC clock from one origin, server
 // times seconds on the server's clock from another; the offsets below are
-// PC minus server, from the difference of the two origins.
+// PC minus server, less the difference of the two origins.
 struct EdgeAnswer {
-    double connecting = 0;  // PC: the handshake began
-    double arrival = 0;     // PC: the answer came
-    double roundTrip = 0;   // the handshake's round trip (0: not measured)
-    double named = 0;       // server: the second the answer names begins (whole seconds apart)
+    double connecting = 0;          // PC: the handshake began
+    double connected = 0;           // PC: the handshake was answered
+    double arrival = 0;             // PC: the answer came
+    bool handshakeRetried = false;  // a packet of it was sent again: connecting to connected is no round trip
+    double named = 0;               // server: the second the answer names begins (whole seconds apart)
+    // An on-time line: sent this many seconds (msADV) before `named` began,
+    // the server having waited for that moment. Empty: the answer was sent
+    // at once, within the second it names.
+    std::optional<double> onTimeAdvance;
 };
 
 struct OffsetInterval {
@@ -29,26 +36,60 @@ struct OffsetInterval {
     double Middle() const { return (low + high) / 2; }
 };
 
-// The server read its clock half a round trip before its answer came (its
-// way back taken as long as the way there) and named the second under way:
-// so the offset lies within one second, widened by EdgeAllowance for what
-// the timing of one answer may be off by. Nullopt when no offset fits every
-// answer (the server contradicts itself).
-std::optional<OffsetInterval> AllowedOffsets(const std::vector<EdgeAnswer>& answers);
+// The round trip of the answer's path, in seconds: its handshake's. Where a
+// packet of the handshake was sent again, for an answer sent at once, the
+// time from the handshake's end to the answer: one way there and one back,
+// which neither a retried SYN nor a middlebox that completes the handshake
+// itself (a NAT, a VM's user-mode network) lengthens. Empty for an on-time
+// line then: its wait is no part of the path.
+std::optional<double> PathRoundTrip(const EdgeAnswer& answer);
 
-// 2 ms for the readings of the clock, and half the spread of the round trips
-// (how much a way through the network varies), in seconds.
-double EdgeAllowance(const std::vector<EdgeAnswer>& answers);
+// The offsets an answer allows, whatever the two ways took: the server
+// cannot have read its clock (or sent an on-time line) before our handshake
+// ended, nor after its answer arrived; an on-time line whose path's round
+// trip is known came back within that round trip. Widened by
+// kReadingAllowance each side.
+OffsetInterval AnswerBounds(const EdgeAnswer& answer);
+
+// Narrower: where the answer puts the offset if its way back took half the
+// round trip, widened by `allowance` each side. Empty without a round trip.
+std::optional<OffsetInterval> AnswerEstimate(const EdgeAnswer& answer, double allowance);
+
+// kReadingAllowance and half what the answer's round trip exceeds the
+// shortest of all: that much more may have been spent on one way alone.
+double EdgeAllowance(const EdgeAnswer& answer, const std::vector<EdgeAnswer>& answers);
+
+// What the answers say together.
+struct OffsetMeasurement {
+    OffsetInterval bounds;                   // what every answer allows: never beyond the first's
+    std::optional<OffsetInterval> estimate;  // what every answer's estimate allows; empty: no round trip known
+    // The result: the middle of the estimate, kept within the bounds; with no
+    // estimate, the first answer as it reads on its own (an on-time line: sent
+    // msADV early, taken as arrived at once), which is never late.
+    double offset = 0;
+    double bound = 0;  // how far the offset may be off: to the farther end of the bounds
+};
+
+// Empty when the answers contradict each other: one allows nothing that the
+// others do (a server that lies, or whose clock jumped).
+std::optional<OffsetMeasurement> MeasureOffset(const std::vector<EdgeAnswer>& answers);
 
 // When to begin the next connect (PC time, no earlier than `earliest`) so
 // that the server reads its clock as one of its seconds begins, if the
-// offset is the middle of `allowed`; the time from the connect to that
-// reading is taken from the latest answer.
-double NextConnectTime(const OffsetInterval& allowed, const EdgeAnswer& latest, double earliest);
+// offset is the middle of the estimate; the time from the connect to that
+// reading is taken from the latest answer. At `earliest` when there is no
+// edge to aim at (no estimate yet, or an on-time line, sent when the server
+// chooses).
+double NextConnectTime(const OffsetMeasurement& measured, const EdgeAnswer& latest, double earliest);
+
+// Seconds from a connect to its answer, as the latest answer would have
+// taken without a retry of its handshake.
+double ExpectedAnswerSeconds(const EdgeAnswer& latest);
 
 // Whether another answer is worth asking for: fewer than kEdgeMostAnswers so
-// far, and the interval still wide enough for one more to narrow it by a
-// quarter or more (each answer at best halves it and adds the allowance).
-bool WorthAnotherAnswer(const OffsetInterval& allowed, const std::vector<EdgeAnswer>& answers);
+// far, and no round trip known yet, or the estimate still wide enough for
+// one more to narrow it by a quarter or more (each answer at best halves it
+// and adds the readings' allowance).
+bool WorthAnotherAnswer(const OffsetMeasurement& measured, const std::vector<EdgeAnswer>& answers);
 
 }  // namespace vel

@@ -195,9 +195,15 @@ ProgramRun ProgramTest::Run(const RunOptions& options) const
 
     CollectLog(options.machineFolders ? MachineLogFolder().string() : programHome, run);
     std::istringstream server(ReadFile(scratch / "server.err"));
-    for (std::string line; std::getline(server, line);)
-        if (line.rfind("connection ", 0) == 0)
-            ++run.serverConnections;
+    for (std::string line; std::getline(server, line);) {
+        if (line.rfind("on-time line sent ", 0) == 0)
+            run.serverLateness = std::max(run.serverLateness, std::stod(line.substr(18)) / 1000);
+        if (line.rfind("connection ", 0) != 0)
+            continue;
+        ++run.serverConnections;
+        if (const std::size_t at = line.rfind(" at "); at != std::string::npos)
+            run.serverAccepts.push_back(std::stod(line.substr(at + 4)));
+    }
     std::istringstream standIn(ReadFile(scratch / "stand-in.txt"));
     for (std::string line; std::getline(standIn, line);) {
         std::istringstream fields(line);

@@ -60,15 +60,17 @@ struct Connection {
 };
 
 struct ProgramRun {
-    int exitStatus = -1;            // -1 when it did not exit normally
-    int signal = 0;                 // the signal that ended it, when one did
-    std::vector<int> exitStatuses;  // of every instance, in order of start
-    double seconds = 0;             // wall time of the whole namespace
-    Lines log;                      // the log's lines without their time stamps
-    Lines stampedLog;               // the log's lines as written
-    std::string output;             // standard output, then standard error
-    std::string standardError;      // standard error alone
-    int serverConnections = 0;      // connections the test server accepted
+    int exitStatus = -1;                // -1 when it did not exit normally
+    int signal = 0;                     // the signal that ended it, when one did
+    std::vector<int> exitStatuses;      // of every instance, in order of start
+    double seconds = 0;                 // wall time of the whole namespace
+    Lines log;                          // the log's lines without their time stamps
+    Lines stampedLog;                   // the log's lines as written
+    std::string output;                 // standard output, then standard error
+    std::string standardError;          // standard error alone
+    int serverConnections = 0;          // connections the test server accepted
+    std::vector<double> serverAccepts;  // when it accepted each (monotonic seconds)
+    double serverLateness = 0;          // seconds: the latest any on-time line was sent
     // What the clock stand-in recorded (with clockStandIn only).
     std::vector<ClockSetting> clockSettings;
     std::vector<Connection> connections;  // the program's TCP connects

@@ -68,7 +68,8 @@ struct Event {
     std::string text;  // the data read, or the description
 };
 
-// The handshake's start ('c') and answer ('C'), arrivals ('d') and errors ('e'), in order.
+// The handshake's start ('c') and answer ('C'; 'R' when it was retried),
+// arrivals ('d') and errors ('e'), in order.
 class Recorder {
 public:
     explicit Recorder(QtSocket& socket) : socket_(socket) {}
@@ -79,7 +80,7 @@ public:
                 progress += 'c';
                 return;
             case platform::SocketEvent::Kind::Connected:
-                progress += 'C';
+                progress += event.handshakeRetried ? 'R' : 'C';
                 return;
             case platform::SocketEvent::Kind::DataArrived:
                 events.push_back({"data", 0, socket_.GetData(64 * 1024)});
@@ -146,6 +147,19 @@ TEST_F(QtSocketTest, AnswerArrivesAsOneDataEventAndTheCloseIsNoError)
         recorder.progress.clear();
         socket.Close();
     }
+}
+
+// A server whose accept queue is held full drops the first SYN; the kernel
+// sends it again a second later, and the connection says its handshake was
+// retried (a clean one says "cCd" above).
+TEST_F(QtSocketTest, ARetriedHandshakeIsSaidWithTheConnection)
+{
+    DaytimeServer server("--hold 0.9");
+    const double start = clock.MonotonicSeconds();
+    Connect(server.port);
+    ASSERT_TRUE(WaitFor([&] { return HasEvents(); }, 5.0));
+    EXPECT_EQ(recorder.progress, "cRd");
+    EXPECT_GE(clock.MonotonicSeconds() - start, 1.0);
 }
 
 TEST_F(QtSocketTest, ClosingInsideTheHandlerEndsTheConnectionQuietly)

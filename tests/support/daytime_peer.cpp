@@ -32,14 +32,18 @@ DaytimePeer::DaytimePeer(VirtualClock& clock, VirtualPump& pump, FakeSocket& soc
             });
             return;
         }
-        pump_.After(outbound + transit, [&peer, current] {
+        const int lost = synsLost.count(attempt) ? synsLost.at(attempt) : 0;
+        const double retry = (1 << lost) - 1;
+        const double out = outbound + (slowWayOut.count(attempt) ? slowWayOut.at(attempt) : 0);
+        pump_.After(retry + out + transit, [&peer, current, lost] {
             if (current())
-                peer.DeliverConnected();
+                peer.DeliverConnected(lost > 0);
         });
         if (silentFrom > 0 && attempt >= silentFrom)
             return;
-        pump_.After(2 * outbound + transit, [this, &peer, current] {
-            const platform::Instant now = TrueTime();
+        const double lie = lieFrom > 0 && attempt >= lieFrom ? lieBy : 0;
+        pump_.After(retry + 2 * out + transit, [this, &peer, current, lie] {
+            const platform::Instant now = TrueTime() + SpanOfSeconds(lie);
             // The second the line names, and how long before it is sent.
             platform::Instant named{now.seconds, 0};
             double wait = 0;

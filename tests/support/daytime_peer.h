@@ -2,6 +2,7 @@
 // a virtual world: the PC clock's instant less how far the PC is ahead.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,13 @@ public:
     int health = 0;       // H of the NIST line
     int refuseFrom = 0;   // connections from this one on are refused (10061); 0: none
     int silentFrom = 0;   // connections from this one on get no answer; 0: none
+    // Connection number: how many of its SYNs are lost (a server whose queue
+    // is full drops them); the PC's system sends one again 1, 3, 7... seconds
+    // after the first.
+    std::map<int, int> synsLost;
+    std::map<int, double> slowWayOut;  // connection number: seconds more on its way to the server
+    int lieFrom = 0;                   // connections from this one on name a time lieBy seconds off; 0: none
+    double lieBy = 0;
 
     // The PC clock is `seconds` ahead of the true time now (0 at the start).
     // The true time then runs on with monotonic time, whatever is done to the

@@ -187,6 +187,7 @@ void FakeSocket::Connect(const std::string& host, int port, platform::SocketHand
     remotePort = port;
     handler_ = std::move(handler);
     open = true;
+    connected_ = false;
     pending_.clear();
     ++connects;
     Notify({platform::SocketEvent::Kind::Connecting, {}});
@@ -210,16 +211,24 @@ void FakeSocket::Close()
     handler_ = nullptr;
 }
 
-void FakeSocket::DeliverConnected()
+void FakeSocket::DeliverConnected(bool retried)
 {
-    if (open)
-        Notify({platform::SocketEvent::Kind::Connected, {}});
+    platform::SocketEvent event{platform::SocketEvent::Kind::Connected, {}};
+    event.handshakeRetried = retried;
+    if (open && !connected_) {
+        connected_ = true;
+        Notify(event);
+    }
 }
 
 void FakeSocket::DeliverData(const std::string& data)
 {
     if (!open)
         return;  // the peer's data after our close is lost
+    // As every socket: no data before the handshake's end.
+    DeliverConnected();
+    if (!open)
+        return;
     pending_ += data;
     Notify({platform::SocketEvent::Kind::DataArrived, {}});
     pump_.Wake();

@@ -96,9 +96,10 @@ public:
     void Close() override;
 
     // The peer's side: the handshake's answer (Connect itself reports the
-    // handshake's start), data arrives (event raised at once, inside the
-    // pump), or the connection fails.
-    void DeliverConnected();
+    // handshake's start; `retried`: a packet of it was sent again; data
+    // delivers it first where the peer did not), data arrives (event raised
+    // at once, inside the pump), or the connection fails.
+    void DeliverConnected(bool retried = false);
     void DeliverData(const std::string& data);
     void DeliverError(platform::SocketFailure failure, const std::string& description, int systemNumber = 0);
 
@@ -116,6 +117,7 @@ private:
     platform::EventPump& pump_;
     platform::SocketHandler handler_;
     std::string pending_;
+    bool connected_ = false;  // this connection's handshake has been answered
 };
 
 // Dial-up networking whose state the test sets. `onStartDialer` and

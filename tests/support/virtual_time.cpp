@@ -1,5 +1,6 @@
 #include "support/virtual_time.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vel::test {
@@ -129,10 +130,12 @@ void VirtualPump::WaitForEvents(double maxSeconds)
     if (maxSeconds > maxIdleWait)
         throw EndlessWait("a wait with nothing scheduled would never end");
     // A wait shorter than the clock's resolution at this reading still moves
-    // it on, or a caller that waits for the rest of a second would wait for
-    // ever at fractional readings.
+    // it on to the next reading, or a caller that waits for the rest of a
+    // second would wait for ever at fractional readings (also where doubles
+    // are reckoned wider than they are kept, as on x87: `deadline` may lie
+    // between two of them).
     const double now = clock_.MonotonicSeconds();
-    const double target = maxSeconds > 0 && deadline <= now ? std::nextafter(now, deadline + 1) : deadline;
+    const double target = maxSeconds > 0 ? std::max(deadline, std::nextafter(now, HUGE_VAL)) : deadline;
     clock_.Advance(target - now);
 }
 

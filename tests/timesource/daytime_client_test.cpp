@@ -87,13 +87,17 @@ TEST_F(ClientTest, HostIsTheEntryUpToItsFirstBlank)
 TEST_F(ClientTest, AnswerGivesServerTimeAsLocalTimeAndTheArrivalTime)
 {
     t.clock.Advance(0.4);
-    AnswerAfter(0.7, kAnswer);  // arrives at 09:07:01.1 on the PC clock
+    // The handshake answered at once, the line arrives at 09:07:01.1 on the PC clock.
+    Peer([this](FakeSocket& socket, int attempt) {
+        socket.DeliverConnected();
+        SendData(socket, attempt, 0.7, kAnswer);
+    });
     ASSERT_TRUE(GetServerTime(t.app));
     EXPECT_EQ(Query().ServerTime, (LocalDateTime{2025, 2, 3, 9, 6, 55}));
     EXPECT_EQ(Query().AnswerTime, (LocalDateTime{2025, 2, 3, 9, 7, 1}));
     EXPECT_EQ(Query().ServerAnswer, kAnswer);
     // The same precisely: the reading at the arrival, and the on-time line's
-    // second less its msADV (the peer did not report the handshake: no transit).
+    // second less its msADV (no transit: the handshake took no time).
     EXPECT_EQ(Query().answerInstant, platform::InstantOfUtc({2025, 2, 3, 8, 7, 1}, 100000000));
     EXPECT_EQ(Query().serverInstant, platform::InstantOfUtc({2025, 2, 3, 8, 6, 54}, 950000000));
     EXPECT_EQ(Query().answers, 1);

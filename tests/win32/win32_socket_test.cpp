@@ -2,7 +2,9 @@
 // starts the servers inside a private network namespace (with wineserver in
 // the same one) on these ports:
 //   13 an answer in the NIST layout    1301 silent    1302 an answer in two pieces
-//   1303 accepts and resets            1399 nobody listens
+//   1303 accepts and resets            1304 holds its accept queue full for
+//   0.9 s after each connection it takes (a SYN meanwhile is dropped)
+//   1399 nobody listens
 #include "platform/win32/win32_socket.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +25,7 @@ constexpr int kAnswering = 13;
 constexpr int kSilent = 1301;
 constexpr int kSplit = 1302;
 constexpr int kResetting = 1303;
+constexpr int kBusy = 1304;
 constexpr int kClosed = 1399;
 
 // Records the events and, like the program's own handler, reads the data and
@@ -34,7 +37,8 @@ struct Recorder {
     std::string data;
     std::vector<int> errors;
     std::vector<std::string> descriptions;
-    // The handshake's start ('c') and answer ('C'), each arrival ('d') and error ('e'), in order.
+    // The handshake's start ('c') and answer ('C'; 'R' when it was retried),
+    // each arrival ('d') and error ('e'), in order.
     void operator()(const SocketEvent& event)
     {
         switch (event.kind) {
@@ -42,7 +46,7 @@ struct Recorder {
                 progress += 'c';
                 return;
             case SocketEvent::Kind::Connected:
-                progress += 'C';
+                progress += event.handshakeRetried ? 'R' : 'C';
                 return;
             case SocketEvent::Kind::DataArrived:
                 ++arrivals;
@@ -110,6 +114,22 @@ TEST_F(Win32SocketTest, TheServersAnswerArrivesAsOneEvent)
     // The handshake began inside Connect (a numeric address) and was answered
     // (FD_CONNECT) before the data came.
     EXPECT_EQ(recorder.progress, "cCd");
+}
+
+// A connection right after another to a busy server: its first SYN finds the
+// queue full and is sent again a second later, and the connection says its
+// handshake was retried (by the system's count where it keeps one, else by
+// the handshake's length). The first connection: not.
+TEST_F(Win32SocketTest, ARetriedHandshakeIsSaidWithTheConnection)
+{
+    for (const char* expected : {"cCd", "cRd"}) {
+        recorder.progress.clear();
+        const DWORD start = ::GetTickCount();
+        Connect("127.0.0.1", kBusy);
+        WaitForEvent(10);
+        EXPECT_EQ(recorder.progress, expected);
+        EXPECT_EQ(::GetTickCount() - start >= 1000, expected[1] == 'R');
+    }
 }
 
 TEST_F(Win32SocketTest, AHostNameIsLookedUpWithoutBlocking)

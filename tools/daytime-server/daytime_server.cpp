@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <poll.h>
 #include <time.h>
@@ -47,6 +48,12 @@ const char kUsage[] =
     "                   flood    send --flood-bytes of text, then close\n"
     "                   refuse   accept and reset the connection at once (RST)\n"
     "  --pause S        pause between the pieces of split (default 1 second)\n"
+    "  --hold S         hold the accept queue full for S seconds, from the start\n"
+    "                   and again after each connection taken, as a busy server\n"
+    "                   does: a client's SYN meanwhile is dropped, and its system\n"
+    "                   sends it again (after 1 s, then 3 s, ...)\n"
+    "  --lie-from N     from the Nth connection on, answer --lie-by seconds off\n"
+    "  --lie-by S       (on top of --offset; default 0)\n"
     "  --flood-bytes N  bytes sent by flood (default 8388608)\n"
     "  --count N        serve N connections, then exit (default 0: no limit)\n"
     "  --background     once listening, go to the background; the parent prints\n"
@@ -54,7 +61,8 @@ const char kUsage[] =
     "  --help           this text\n"
     "\n"
     "Prints \"listening on ADDR:PORT\" once the socket listens, and one line per\n"
-    "connection on standard error.\n"
+    "connection on standard error, with the monotonic clock's time it was taken\n"
+    "(and in ontime mode one more: how late the line was sent).\n"
     "Port 13 needs root; try it in a private network namespace, where nothing\n"
     "leaves this machine and the clock cannot be set:\n"
     "  unshare -r -n sh -c 'ip link set lo up; daytime-server --offset -95 --background; ...'\n";
@@ -71,6 +79,9 @@ struct Options {
     long long floodBytes = 8 * 1024 * 1024;
     long long count = 0;
     bool background = false;
+    double hold = 0;
+    long long lieFrom = 0;
+    double lieBy = 0;
 };
 
 [[noreturn]] void Fail(const std::string& message)
@@ -143,6 +154,14 @@ Options ParseOptions(int argc, char** argv)
             options.floodBytes = static_cast<long long>(NumberArgument(name, value));
         } else if (name == "--count") {
             options.count = static_cast<long long>(NumberArgument(name, value));
+        } else if (name == "--hold") {
+            options.hold = NumberArgument(name, value);
+            if (options.hold < 0)
+                Fail("the hold cannot be negative");
+        } else if (name == "--lie-from") {
+            options.lieFrom = static_cast<long long>(NumberArgument(name, value));
+        } else if (name == "--lie-by") {
+            options.lieBy = NumberArgument(name, value);
         } else {
             Fail("unknown option " + name + "\n" + kUsage);
         }
@@ -241,7 +260,10 @@ void Serve(int fd, const Options& options)
         const double second = std::ceil(now + advance);
         const std::string line = Line(options, static_cast<time_t>(second));
         Sleep(second - advance - ServerNow(options));
+        // A busy machine wakes the server late: it says how late.
+        const double late = ServerNow(options) - (second - advance);
         SendAll(fd, line.data(), line.size());
+        std::fprintf(stderr, "on-time line sent %.3f ms late\n", late * 1000);
     } else if (mode == "split") {
         const std::string line = Answer(options);
         // Cut inside the date, so the first piece alone is never an answer.
@@ -281,6 +303,50 @@ void Serve(int fd, const Options& options)
     ::close(fd);
 }
 
+double Monotonic()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
+}
+
+// The accept queue held full: a backlog of none, and one connection of our
+// own in it that is not accepted until the hold ends. A SYN that comes
+// meanwhile finds the queue full and is dropped.
+struct Hold {
+    int own = -1;  // our own connection's end, or -1: no hold
+    double until = 0;
+};
+
+Hold StartHold(int listener, const sockaddr_in& address, double seconds)
+{
+    if (seconds <= 0)
+        return {};
+    Hold hold{::socket(AF_INET, SOCK_STREAM, 0), Monotonic() + seconds};
+    // A queue that holds a client's connection already drops our SYN too:
+    // one client at a time, or this fails.
+    const timeval bounded{1, 0};
+    if (hold.own < 0 || ::setsockopt(hold.own, SOL_SOCKET, SO_SNDTIMEO, &bounded, sizeof bounded) != 0 ||
+        ::listen(listener, 0) != 0 ||
+        ::connect(hold.own, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        Fail(std::string("cannot hold the queue: ") + std::strerror(errno));
+    return hold;
+}
+
+void EndHold(int listener, Hold& hold)
+{
+    if (hold.own < 0)
+        return;
+    Sleep(hold.until - Monotonic());
+    // The only connection in the queue is our own.
+    const int taken = ::accept(listener, nullptr, nullptr);
+    if (taken >= 0)
+        ::close(taken);
+    ::close(hold.own);
+    hold.own = -1;
+    ::listen(listener, 16);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -305,6 +371,7 @@ int main(int argc, char** argv)
         Fail(std::string("listen: ") + std::strerror(errno));
     socklen_t length = sizeof address;
     ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    Hold hold = StartHold(listener, address, options.hold);
     std::printf("listening on %s:%d\n", options.address.c_str(), ntohs(address.sin_port));
 
     if (options.background) {
@@ -325,6 +392,7 @@ int main(int argc, char** argv)
     }
 
     for (long long served = 0; options.count == 0 || served < options.count;) {
+        EndHold(listener, hold);
         sockaddr_in peer{};
         socklen_t peerLength = sizeof peer;
         const int fd = ::accept(listener, reinterpret_cast<sockaddr*>(&peer), &peerLength);
@@ -333,20 +401,25 @@ int main(int argc, char** argv)
                 continue;
             Fail(std::string("accept: ") + std::strerror(errno));
         }
+        const double taken = Monotonic();
         ++served;
         char peerText[INET_ADDRSTRLEN] = "?";
         ::inet_ntop(AF_INET, &peer.sin_addr, peerText, sizeof peerText);
-        std::fprintf(stderr, "connection %lld from %s:%d (%s)\n", served, peerText, ntohs(peer.sin_port),
-                     options.mode.c_str());
+        std::fprintf(stderr, "connection %lld from %s:%d (%s) at %.6f\n", served, peerText, ntohs(peer.sin_port),
+                     options.mode.c_str(), taken);
         const pid_t handler = ::fork();
         if (handler == 0) {
             ::close(listener);
-            Serve(fd, options);
+            Options answer = options;
+            if (options.lieFrom > 0 && served >= options.lieFrom)
+                answer.offset += options.lieBy;
+            Serve(fd, answer);
             ::_exit(0);
         }
         ::close(fd);
         if (handler < 0)
             Fail(std::string("fork: ") + std::strerror(errno));
+        hold = StartHold(listener, address, options.hold);
     }
     // The last handlers finish on their own.
     return 0;

@@ -2,11 +2,13 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QNetworkInterface>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 
 namespace vel::platform {
@@ -110,6 +112,7 @@ void QtSocket::TryNextAddress()
             continue;
         }
         // The handshake's round trip is timed from here to Connected.
+        handshakeTimer_.start();
         Notify({SocketEvent::Kind::Connecting, {}});
         if (::connect(descriptor, reinterpret_cast<const sockaddr*>(&peer), length) == 0) {
             Connected(descriptor);
@@ -153,15 +156,30 @@ void QtSocket::ConnectFinished()
     TryNextAddress();
 }
 
+bool QtSocket::HandshakeRetried(int descriptor) const
+{
+    // Right after the connect, every retransmission counted is one of the
+    // handshake. (tcpi_rtt is then no sample of the path: after a retry the
+    // kernel puts a stand-in of 1 s there.)
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (::getsockopt(descriptor, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 &&
+        size >= offsetof(tcp_info, tcpi_total_retrans) + sizeof info.tcpi_total_retrans)
+        return info.tcpi_total_retrans > 0;
+    return handshakeTimer_.nsecsElapsed() >= static_cast<qint64>(kFirstSynRetrySeconds * 1e9);
+}
+
 void QtSocket::Connected(int descriptor)
 {
     addresses_.clear();
+    SocketEvent event{SocketEvent::Kind::Connected, {}};
+    event.handshakeRetried = HandshakeRetried(descriptor);
     if (!socket_.setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState, QIODevice::ReadOnly)) {
         ::close(descriptor);
         Report(FailureOf(socket_.error(), socket_.errorString()), socket_.errorString().toStdString());
         return;
     }
-    Notify({SocketEvent::Kind::Connected, {}});
+    Notify(event);
 }
 
 std::string QtSocket::GetData(std::size_t maxBytes)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QAbstractSocket>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QList>
@@ -27,6 +28,10 @@ namespace vel::platform {
 // per address tried: the socket looks the name up (QHostInfo), connects to
 // each address in turn itself, non-blocking, and hands the connected
 // descriptor to QTcpSocket, which reads it.
+//
+// Whether the handshake was retried comes from the kernel (TCP_INFO's count
+// of retransmissions, read as the connect completes); failing that, from its
+// length (kFirstSynRetrySeconds).
 class QtSocket : public QObject, public Socket {
     Q_OBJECT
 public:
@@ -49,6 +54,7 @@ private:
     void TryNextAddress();
     void ConnectFinished();
     void Connected(int descriptor);
+    bool HandshakeRetried(int descriptor) const;
     void StopConnecting();
     void Report(SocketFailure failure, const std::string& description);
     void Notify(const SocketEvent& event);
@@ -67,7 +73,8 @@ private:
     QList<QHostAddress> addresses_;  // those not tried yet
     int connecting_ = -1;            // the descriptor whose connect is under way
     std::unique_ptr<QSocketNotifier> writable_;
-    int lastError_ = 0;  // errno of the last failed connect
+    int lastError_ = 0;             // errno of the last failed connect
+    QElapsedTimer handshakeTimer_;  // since the latest handshake began
 };
 
 }  // namespace vel::platform

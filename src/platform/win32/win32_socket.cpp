@@ -1,8 +1,10 @@
 #include "platform/win32/win32_socket.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "platform/win32/win32_text.h"
@@ -32,6 +34,54 @@ void CopyAddresses(const addrinfo* list, std::vector<sockaddr_storage>& addresse
         addresses.push_back(address);
         lengths.push_back(static_cast<int>(entry->ai_addrlen));
     }
+}
+
+// SIO_TCP_INFO and its TCP_INFO_v0 of <mstcpip.h> (Windows 10 1703 and
+// later), which the headers declare only to a build that requires that
+// version.
+constexpr DWORD kTcpInfoControl = _WSAIORW(IOC_VENDOR, 39);
+struct TcpInfoV0 {
+    int state;
+    ULONG mss;
+    ULONG64 connectionTimeMs;
+    BOOLEAN timestampsEnabled;
+    ULONG rttUs;
+    ULONG minRttUs;
+    ULONG bytesInFlight;
+    ULONG cwnd;
+    ULONG sndWnd;
+    ULONG rcvWnd;
+    ULONG rcvBuf;
+    ULONG64 bytesOut;
+    ULONG64 bytesIn;
+    ULONG bytesReordered;
+    ULONG bytesRetrans;
+    ULONG fastRetrans;
+    ULONG dupAcksIn;
+    ULONG timeoutEpisodes;
+    UCHAR synRetrans;
+};
+
+double SecondsSince(const LARGE_INTEGER& start)
+{
+    LARGE_INTEGER now{}, frequency{};
+    ::QueryPerformanceCounter(&now);
+    ::QueryPerformanceFrequency(&frequency);
+    return frequency.QuadPart > 0 ? static_cast<double>(now.QuadPart - start.QuadPart) / frequency.QuadPart : 0.0;
+}
+
+// Whether the system sent a SYN of the socket's handshake again; empty where
+// it cannot say (before Windows 10 1703, and under Wine).
+std::optional<bool> SynRetransmitted(SOCKET socket)
+{
+    DWORD version = 0;
+    TcpInfoV0 info{};
+    DWORD size = 0;
+    const int failed =
+        ::WSAIoctl(socket, kTcpInfoControl, &version, sizeof version, &info, sizeof info, &size, nullptr, nullptr);
+    if (failed != 0 || size < offsetof(TcpInfoV0, synRetrans) + sizeof info.synRetrans)
+        return std::nullopt;
+    return info.synRetrans > 0;
 }
 
 addrinfo StreamHints(int flags)
@@ -168,6 +218,7 @@ void Win32Socket::TryNextAddress()
             continue;
         }
         // The handshake's round trip is timed from here to FD_CONNECT.
+        ::QueryPerformanceCounter(&handshakeStart_);
         Notify({SocketEvent::Kind::Connecting, {}});
         if (::connect(socket_, reinterpret_cast<const sockaddr*>(&address), length) == 0)
             return;  // FD_CONNECT follows
@@ -223,7 +274,10 @@ void Win32Socket::SelectEvent(WORD event, WORD error)
     switch (event) {
         case FD_CONNECT:
             if (error == 0) {
-                Notify({SocketEvent::Kind::Connected, {}});
+                SocketEvent connected{SocketEvent::Kind::Connected, {}};
+                connected.handshakeRetried =
+                    SynRetransmitted(socket_).value_or(SecondsSince(handshakeStart_) >= kFirstSynRetrySeconds);
+                Notify(connected);
                 return;
             }
             // The next address of the name, where there is one.

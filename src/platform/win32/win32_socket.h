@@ -26,6 +26,10 @@ namespace vel::platform {
 // nothing: its answer is dropped, and the process does not wait for it.
 // Failures are Windows Sockets' numbers (SocketErrorOf) with the system's
 // texts.
+//
+// Whether the handshake was retried comes from the system (SIO_TCP_INFO's
+// SynRetrans, Windows 10 1703 and later); failing that, from its length
+// (kFirstSynRetrySeconds).
 class Win32Socket : public Socket, private MessageHandler {
 public:
     explicit Win32Socket(Win32EventPump& pump);
@@ -73,6 +77,7 @@ private:
     std::vector<sockaddr_storage> addresses_;
     std::vector<int> addressLengths_;
     std::size_t nextAddress_ = 0;
+    LARGE_INTEGER handshakeStart_{};  // QueryPerformanceCounter as the handshake began
 };
 
 }  // namespace vel::platform
