@@ -49,6 +49,9 @@ struct SocketEvent {
     };
     Kind kind = Kind::Failed;
     SocketError error;  // Failed only
+    // Connected only: the numeric address reached ("192.0.2.7",
+    // "2001:db8::7"); empty when the back end cannot say.
+    std::string address = {};
 };
 
 // May close the socket, or connect it again, from inside.

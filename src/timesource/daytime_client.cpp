@@ -21,6 +21,7 @@ struct Exchange {
     platform::Instant connecting;  // the handshake began (or, failing word of it, the connect was asked for)
     platform::Instant connected;
     bool handshakeSeen = false;
+    std::string peer;  // the address connected to
     std::string error;
 
     platform::Span RoundTrip() const { return handshakeSeen ? connected - connecting : platform::Span{}; }
@@ -53,6 +54,7 @@ private:
             case Kind::Connected:
                 exchange_.connected = app_.platform.clock.Read().utc;
                 exchange_.handshakeSeen = true;
+                exchange_.peer = event.address;
                 return;
             case Kind::DataArrived:
                 DataArrived();
@@ -257,6 +259,7 @@ bool GetServerTime(App& app)
         // The answer parsed is the latest arrival, that of this exchange.
         query.connectInstant = exchange.connecting;
         query.roundTrip = exchange.RoundTrip();
+        query.serverAddress = exchange.peer;
         const ServerEstimate estimate = EstimateServerTime(*parsed, query.roundTrip);
         query.serverInstant = estimate.atArrival;
         query.bound = estimate.bound;
@@ -389,6 +392,48 @@ bool RefineServerTime(App& app)
         query.answers = static_cast<int>(answers.size());
     }
     return true;
+}
+
+OtherServerAnswer AskOtherServer(App& app, const std::string& host, int port, double deadline)
+{
+    platform::Clock& clock = app.platform.clock;
+    platform::EventPump& pump = app.platform.pump;
+    Exchange exchange;
+    DaytimeHandler handler(app, exchange, nullptr);
+    ClosedAtEnd closed(app.platform.socket);
+    exchange.waiting = true;
+    exchange.connecting = clock.Read().utc;
+    app.platform.socket.Connect(host, port, handler.Callback());
+    while (exchange.waiting && !app.flags.UserCancelled) {
+        pump.DoEvents();
+        const double left = deadline - clock.MonotonicSeconds();
+        if (!exchange.waiting || app.flags.UserCancelled)
+            break;
+        if (left <= 0) {
+            exchange.error = "Connection timed out";
+            break;
+        }
+        pump.WaitForEvents(left);
+    }
+
+    OtherServerAnswer result;
+    result.address = exchange.peer;
+    if (exchange.waiting) {
+        result.error = app.flags.UserCancelled ? "User cancelled" : exchange.error;
+        return result;
+    }
+    const std::optional<DaytimeAnswer> parsed = ParseDaytimeAnswer(exchange.answer);
+    if (!parsed) {
+        result.error = !exchange.error.empty()
+                           ? exchange.error
+                           : "NTP server returned invalid time: " + PrintableAnswer(exchange.answer);
+        return result;
+    }
+    const ServerEstimate estimate = EstimateServerTime(*parsed, exchange.RoundTrip());
+    result.arrival = exchange.arrival.utc;
+    result.serverInstant = estimate.atArrival;
+    result.bound = estimate.bound;
+    return result;
 }
 
 std::string DescribePrecision(const TimeQueryState& query)

@@ -207,8 +207,10 @@ void FakeSocket::Close()
 
 void FakeSocket::DeliverConnected()
 {
-    if (open)
-        Notify({platform::SocketEvent::Kind::Connected, {}});
+    if (!open)
+        return;
+    const auto address = addresses.find(remoteHost);
+    Notify({platform::SocketEvent::Kind::Connected, {}, address == addresses.end() ? remoteHost : address->second});
 }
 
 void FakeSocket::DeliverData(const std::string& data)

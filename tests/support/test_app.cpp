@@ -38,6 +38,7 @@ TestApp::TestApp()
     app.fatal = [](const std::string& message) { throw FatalStop(message); };
     app.endProcess = [](int status) { throw ProcessEnded{status}; };
     app.windowRuns = &windowRuns;
+    app.httpsDate = &https;
     // Message boxes answer OK (No for a question) without printing.
     windows.answerMessage = [](const platform::MessageRecord& record) {
         return record.buttons == platform::MessageButtons::Ok ? platform::MessageResult::Ok

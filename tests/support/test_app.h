@@ -12,6 +12,7 @@
 #include "platform/headless/headless_windows.h"
 #include "run/run_sync.h"
 #include "support/fakes.h"
+#include "support/https_peer.h"
 #include "support/virtual_time.h"
 
 namespace vel::test {
@@ -79,6 +80,9 @@ struct TestApp : AppOver<VirtualClock, VirtualPump, platform::HeadlessWindowSyst
     TestApp();
 
     FakeWindowRunClaim windowRuns;
+    // HTTPS servers whose Date tells the PC clock's time (a test may give
+    // them another true time).
+    FakeHttpsDate https{pump, [this] { return clock.NowUtc(); }};
 
     // The status window as the headless back end holds it (null before it exists).
     platform::HeadlessForm* Window(const std::string& name = "frmVEL") const { return windows.FindForm(name); }

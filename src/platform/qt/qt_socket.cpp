@@ -161,7 +161,7 @@ void QtSocket::Connected(int descriptor)
         Report(FailureOf(socket_.error(), socket_.errorString()), socket_.errorString().toStdString());
         return;
     }
-    Notify({SocketEvent::Kind::Connected, {}});
+    Notify({SocketEvent::Kind::Connected, {}, socket_.peerAddress().toString().toStdString()});
 }
 
 std::string QtSocket::GetData(std::size_t maxBytes)

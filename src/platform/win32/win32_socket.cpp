@@ -223,7 +223,7 @@ void Win32Socket::SelectEvent(WORD event, WORD error)
     switch (event) {
         case FD_CONNECT:
             if (error == 0) {
-                Notify({SocketEvent::Kind::Connected, {}});
+                Notify({SocketEvent::Kind::Connected, {}, PeerAddress()});
                 return;
             }
             // The next address of the name, where there is one.
@@ -255,6 +255,19 @@ void Win32Socket::SelectEvent(WORD event, WORD error)
         default:
             return;
     }
+}
+
+std::string Win32Socket::PeerAddress() const
+{
+    // The address tried last is the one connected.
+    if (nextAddress_ == 0 || nextAddress_ > addresses_.size())
+        return {};
+    char text[NI_MAXHOST];
+    const sockaddr_storage& address = addresses_[nextAddress_ - 1];
+    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&address), addressLengths_[nextAddress_ - 1], text, sizeof text,
+                      nullptr, 0, NI_NUMERICHOST) != 0)
+        return {};
+    return text;
 }
 
 void Win32Socket::Fail(int number)

@@ -1,0 +1,430 @@
+// The step guard: a large step needs a second source that agrees; HTTPS
+// Dates that show an answer false stop any step. Whole runs in virtual time
+// against Daytime servers and HTTPS servers that tell the truth or lie.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "run/entry.h"
+#include "support/daytime_peer.h"
+#include "support/test_app.h"
+#include "timesource/https_constraint.h"
+#include "timesource/step_guard.h"
+
+namespace vel {
+namespace {
+
+using platform::HttpsDateReply;
+using platform::Instant;
+using platform::MessageResult;
+using platform::Span;
+using test::DaytimePeer;
+using test::FakeSocket;
+using test::TestApp;
+using Lines = std::vector<std::string>;
+using Outcome = HttpsDateReply::Outcome;
+
+Span SpanOf(double seconds)
+{
+    const double whole = std::floor(seconds);
+    return platform::MakeSpan(static_cast<std::int64_t>(whole), std::llround((seconds - whole) * 1e9));
+}
+
+Instant Utc(int year, int month, int day, int hour = 0, int minute = 0, int second = 0)
+{
+    return platform::InstantOfUtc({year, month, day, hour, minute, second});
+}
+
+// ---- The rules as functions ----
+
+TEST(StepGuardRules, HttpDates)
+{
+    const struct {
+        const char* text;
+        std::optional<Instant> instant;
+    } cases[] = {
+        {"Sun, 06 Nov 1994 08:49:37 GMT", Utc(1994, 11, 6, 8, 49, 37)},
+        {"  Mon, 03 Feb 2025 09:07:00 GMT ", Utc(2025, 2, 3, 9, 7, 0)},
+        {"Sunday, 06-Nov-94 08:49:37 GMT", Utc(1994, 11, 6, 8, 49, 37)},
+        {"Thursday, 03-Feb-05 00:00:00 GMT", Utc(2005, 2, 3)},
+        {"Sun Nov  6 08:49:37 1994", Utc(1994, 11, 6, 8, 49, 37)},
+        {"Sun Nov 16 08:49:37 1994", Utc(1994, 11, 16, 8, 49, 37)},
+        {"Sun, 06 Nov 1994 08:49:37 UTC", std::nullopt},
+        {"Sun, 06 Nov 1994 08:49:37 gmt", std::nullopt},
+        {"Sun, 31 Nov 1994 08:49:37 GMT", std::nullopt},
+        {"Sun, 06 Nov 1994 24:00:00 GMT", std::nullopt},
+        {"Sun, 06 Nov 1994 08:49:37 GMT x", std::nullopt},
+        {"Sun, 6 Nov 1994 08:49:37 GMT", std::nullopt},
+        {"Sun Nov 6 08:49:37 1994", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseHttpDate(c.text), c.instant) << c.text;
+}
+
+TEST(StepGuardRules, HostLists)
+{
+    const struct {
+        const char* text;
+        std::vector<HostPort> hosts;
+    } cases[] = {
+        {"a.test", {{"a.test", 443}}},
+        {"a.test:8443, b.test\tc.test", {{"a.test", 8443}, {"b.test", 443}, {"c.test", 443}}},
+        {"[::1]:4443 [2001:db8::1] ::1", {{"::1", 4443}, {"2001:db8::1", 443}, {"::1", 443}}},
+        {"a:0 b:65536 c: d:x [::1 [::1]x e:65535", {{"e", 65535}}},
+        {" , ,", {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseHostList(c.text, 443), c.hosts) << c.text;
+}
+
+TEST(StepGuardRules, TheConstraintsThatAgreeDecide)
+{
+    const OffsetRange answer{Span{100, 0}, Span{101, 0}};
+    const OffsetRange agrees{Span{95, 0}, Span{95, 500000000}};  // 5 s apart: still agrees
+    const OffsetRange disagrees{Span{106, 100000000}, Span{107, 0}};
+    const struct {
+        std::vector<OffsetRange> constraints;
+        ConstraintVerdict verdict;
+    } cases[] = {
+        {{}, ConstraintVerdict::None},
+        {{agrees}, ConstraintVerdict::Confirmed},
+        {{disagrees}, ConstraintVerdict::Lie},
+        {{disagrees, disagrees}, ConstraintVerdict::Lie},
+        {{agrees, disagrees}, ConstraintVerdict::Undecided},
+        {{agrees, disagrees, agrees}, ConstraintVerdict::Confirmed},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(JudgeByConstraints(answer, c.constraints), c.verdict) << c.constraints.size();
+    // A Date's second, widened by the round trip: the PC read 10.0 s and
+    // 10.4 s while the server read a time within second 4.
+    const OffsetRange range = ConstraintRange(Instant{10, 0}, Instant{10, 400000000}, Instant{4, 0});
+    EXPECT_EQ(range.low, (Span{5, 0}));
+    EXPECT_EQ(range.high, (Span{6, 400000000}));
+    EXPECT_EQ(DescribeOffsetRange({Span{259199, 600000000}, Span{259200, 900000000}}), "259200.3 s ahead (± 0.7 s)");
+    EXPECT_EQ(DescribeOffsetRange({Span{-6, 800000000}, Span{-4, 0}}), "4.6 s behind (± 0.6 s)");
+}
+
+TEST(StepGuardRules, WhichServersAreAsked)
+{
+    Settings s;
+    s.NTPServer = "TIME-A-G.nist.gov (NIST, Gaithersburg, MD)";
+    const std::vector<HostPort> defaults = SecondServersOf(s);
+    EXPECT_EQ(defaults.size(), 13u);  // the dialog's list but the time server's own
+    EXPECT_EQ(defaults.front(), (HostPort{"time-b-g.nist.gov", 13}));
+    s.SecondServers = "other.test:1313 time-a-g.nist.gov";
+    EXPECT_EQ(SecondServersOf(s), (std::vector<HostPort>{{"other.test", 1313}}));
+    s.SecondServers = "N";
+    EXPECT_TRUE(SecondServersOf(s).empty());
+    EXPECT_EQ(HttpsServersOf(s).size(), 3u);
+    const struct {
+        const char* value;
+        HttpsCheck check;
+    } checks[] = {{"", HttpsCheck::OverLimit},
+                  {"Y", HttpsCheck::OverLimit},
+                  {"n", HttpsCheck::OverLimit},
+                  {"N", HttpsCheck::Never},
+                  {"always", HttpsCheck::Always}};
+    for (const auto& c : checks) {
+        s.HTTPSCheck = c.value;
+        EXPECT_EQ(HttpsCheckOf(s), c.check) << c.value;
+    }
+}
+
+// ---- Whole runs ----
+
+// The true time at the start; each source tells it, or lies by some seconds.
+constexpr platform::LocalDateTime kTrue = {2025, 2, 3, 9, 7, 0};
+constexpr double kDays3 = 3 * 86400;
+const double kNoAnswer = NAN;         // a Daytime server that refuses
+const double kSameServer = INFINITY;  // another name of the time server
+
+struct HttpsServer {
+    const char* host;
+    double lie = 0;  // its Date is this far ahead of the true time
+    Outcome outcome = Outcome::Trusted;
+    std::vector<platform::CertificateValidity> chain = {};
+};
+
+enum class Start { Quiet, Machine, Window };
+
+struct GuardCase {
+    const char* what;
+    Start start = Start::Quiet;
+    std::string settings;                                      // more lines of [Main]
+    double pcAhead = kDays3;                                   // the PC clock's true error
+    double primaryLie = 0;                                     // the time server's lie
+    std::vector<std::pair<const char*, double>> daytime = {};  // other Daytime servers and their lies
+    std::vector<HttpsServer> https = {};
+    MessageResult answer = MessageResult::No;  // the user's, where a box asks
+    int connects = 0;                          // to Daytime servers, where it matters
+    int httpsAsked = -1;                       // requests for a Date, where it matters
+    bool set = true;
+    ExitStatus status = ExitStatus::Ok;
+    Lines lines = {};  // in this order, others between; "x*" stands for a line beginning with x
+};
+
+const std::vector<platform::CertificateValidity> kChainOf2025 = {{Utc(2024, 6, 1), Utc(2025, 6, 1)},
+                                                                 {Utc(2020, 1, 1), Utc(2030, 1, 1)}};
+
+const GuardCase kGuardCases[] = {
+    {.what = "one server and no other source: a quiet run leaves the clock",
+     .settings = "SecondServers=N\r\nHTTPSCheck=N\r\n",
+     .set = false,
+     .status = ExitStatus::Unconfirmed,
+     .lines = {"system clock off by 3 days",
+               "the step of 3 days is larger than the step limit of 1 hour: a second source must agree",
+               "WARNING: system clock not corrected - no second source agreed with a step of 3 days (no second "
+               "source is configured)"}},
+    {.what = "the machine's run, no source reached",
+     .start = Start::Machine,
+     .settings = "SecondServers=second.test\r\nHTTPSServers=a.test\r\n",
+     .daytime = {{"second.test", kNoAnswer}},
+     .https = {{.host = "a.test", .outcome = Outcome::Failed}},
+     .set = false,
+     .status = ExitStatus::Unconfirmed,
+     .lines = {"HTTPS Date of a.test not used: Connection refused",
+               "second opinion of second.test not used: winsock error - 10061 Connection refused",
+               "WARNING: system clock not corrected - no second source agreed with a step of 3 days (asked: a.test "
+               "(no answer), second.test (no answer))"}},
+    {.what = "a second Daytime server agrees",
+     .settings = "SecondServers=second.test\r\nHTTPSCheck=N\r\n",
+     .daytime = {{"second.test", 0}},
+     .lines = {"second opinion of second.test (198.51.100.*) puts the PC clock 259200.0 s ahead (± 0.0 s): agrees",
+               "system clock corrected to*"}},
+    {.what = "one disagrees, the next agrees; another name of the time server does not count",
+     .settings = "SecondServers=alias.test second.test third.test\r\nHTTPSCheck=N\r\n",
+     .daytime = {{"alias.test", kSameServer}, {"second.test", 60}, {"third.test", 0}},
+     .lines = {"second opinion of alias.test not used: it is the time server itself (192.0.2.13)",
+               "second opinion of second.test (198.51.100.*) puts the PC clock 259140.0 s ahead (± 0.0 s): disagrees",
+               "second opinion of third.test*: agrees", "system clock corrected to*"}},
+    {.what = "HTTPS Dates agree: no Daytime server is asked",
+     .settings = "SecondServers=second.test\r\nHTTPSServers=a.test b.test:8443\r\n",
+     .daytime = {{"second.test", 0}},
+     .https = {{.host = "a.test"}, {.host = "b.test", .lie = 2}},
+     .connects = 1,
+     .lines = {"HTTPS Date of a.test puts the PC clock 259199.6 s ahead (± 0.6 s): agrees",
+               "HTTPS Date of b.test:8443 puts the PC clock 259197.6 s ahead (± 0.6 s): agrees",
+               "system clock corrected to*"}},
+    {.what = "a lying time server: every HTTPS Date shows it false",
+     .settings = "SecondServers=second.test\r\nHTTPSServers=a.test b.test\r\n",
+     .pcAhead = 0,
+     .primaryLie = -kDays3,
+     .daytime = {{"second.test", -kDays3}},
+     .https = {{.host = "a.test"}, {.host = "b.test"}},
+     .connects = 1,
+     .set = false,
+     .status = ExitStatus::Unconfirmed,
+     .lines = {"HTTPS Date of a.test puts the PC clock 0.4 s behind (± 0.6 s): disagrees",
+               "HTTPS Date of b.test puts the PC clock 0.4 s behind (± 0.6 s): disagrees",
+               "WARNING: system clock not corrected - the time server's answer lies outside every HTTPS Date: it "
+               "is not used"}},
+    {.what = "HTTPS Dates that disagree with each other leave it to a Daytime server",
+     .settings = "SecondServers=second.test\r\nHTTPSServers=a.test b.test\r\n",
+     .daytime = {{"second.test", 0}},
+     .https = {{.host = "a.test"}, {.host = "b.test", .lie = 86400}},
+     .lines = {"HTTPS Date of b.test puts the PC clock 172799.6 s ahead (± 0.6 s): disagrees",
+               "second opinion of second.test*: agrees", "system clock corrected to*"}},
+    {.what = "two of three HTTPS Dates agree",
+     .settings = "SecondServers=N\r\nHTTPSServers=a.test b.test c.test\r\n",
+     .https = {{.host = "a.test"}, {.host = "b.test", .lie = 3600}, {.host = "c.test"}},
+     .lines = {"HTTPS Date of b.test puts the PC clock*: disagrees", "system clock corrected to*"}},
+    {.what = "a window run asks: Yes sets",
+     .start = Start::Window,
+     .settings = "SecondServers=N\r\nHTTPSCheck=N\r\n",
+     .answer = MessageResult::Yes,
+     .lines = {"the user confirmed the step of 3 days", "system clock corrected to*"}},
+    {.what = "a window run asks: No leaves the clock",
+     .start = Start::Window,
+     .settings = "SecondServers=second.test\r\nHTTPSCheck=N\r\n",
+     .daytime = {{"second.test", 7200}},
+     .set = false,
+     .status = ExitStatus::Unconfirmed,
+     .lines = {"WARNING: system clock not corrected - no second source agreed with a step of 3 days, and the user "
+               "answered No (asked: second.test (disagrees))"}},
+    {.what = "within the limit nothing more is asked",
+     .settings = "SecondServers=second.test\r\nHTTPSServers=a.test\r\n",
+     .pcAhead = 120,
+     .daytime = {{"second.test", 0}},
+     .https = {{.host = "a.test", .lie = 99}},
+     .connects = 1,
+     .httpsAsked = 0,
+     .lines = {"system clock off by 2 minutes", "system clock corrected to*"}},
+    {.what = "a larger limit lets 3 days pass",
+     .settings = "StepLimit=604800\r\nSecondServers=N\r\nHTTPSCheck=N\r\n",
+     .lines = {"system clock off by 3 days", "system clock corrected to*"}},
+    {.what = "HTTPSCheck=ALWAYS: a small step that every HTTPS Date shows false",
+     .settings = "SecondServers=N\r\nHTTPSCheck=ALWAYS\r\nHTTPSServers=a.test\r\n",
+     .pcAhead = 0,
+     .primaryLie = -120,
+     .https = {{.host = "a.test"}},
+     .set = false,
+     .status = ExitStatus::Unconfirmed,
+     .lines = {"HTTPS Date of a.test puts the PC clock 0.4 s behind (± 0.6 s): disagrees",
+               "WARNING: system clock not corrected - the time server's answer lies outside every HTTPS Date*"}},
+    {.what = "HTTPSCheck=ALWAYS: a small step with no HTTPS answer is made",
+     .settings = "SecondServers=N\r\nHTTPSCheck=ALWAYS\r\nHTTPSServers=a.test\r\n",
+     .pcAhead = 120,
+     .https = {{.host = "a.test", .outcome = Outcome::Failed}},
+     .lines = {"HTTPS Date of a.test not used: Connection refused", "system clock corrected to*"}},
+    {.what = "a dead battery: certificates look not yet valid, the server's Date explains it",
+     .settings = "SecondServers=N\r\nHTTPSServers=a.test\r\n",
+     .pcAhead = -(platform::ToDouble(Utc(2025, 2, 3, 9, 7, 0) - Utc(2000, 1, 1))),
+     .https = {{.host = "a.test", .outcome = Outcome::TrustedButForDates, .chain = kChainOf2025}},
+     .lines = {"the step of 9165 days 9 hours 7 minutes is larger than the step limit of 1 hour: a second source "
+               "must agree",
+               "HTTPS Date of a.test: its certificates are not valid by the PC clock, but the server's Date (Mon, 03 "
+               "Feb 2025 09:07:0*) lies within the validity of each: accepted",
+               "HTTPS Date of a.test puts the PC clock 791888820.4 s behind (± 0.6 s): agrees",
+               "system clock corrected to*"}},
+    {.what = "certificates whose validity the Date does not explain",
+     .settings = "SecondServers=N\r\nHTTPSServers=a.test\r\n",
+     .pcAhead = -(platform::ToDouble(Utc(2025, 2, 3, 9, 7, 0) - Utc(2000, 1, 1))),
+     .https = {{.host = "a.test",
+                .outcome = Outcome::TrustedButForDates,
+                .chain = {{Utc(2010, 1, 1), Utc(2011, 1, 1)}}}},
+     .set = false,
+     .status = ExitStatus::Unconfirmed,
+     .lines = {"HTTPS Date of a.test not used: a certificate is expired or not yet valid by the PC clock, and the "
+               "server's Date (Mon, 03 Feb 2025 09:07:0*) lies outside its validity too"}},
+};
+
+// The lines appear in this order; "x*" stands for a line that begins with x.
+::testing::AssertionResult InOrder(const Lines& log, const Lines& expected)
+{
+    auto at = log.begin();
+    for (const std::string& want : expected) {
+        const std::size_t star = want.find('*');
+        at = std::find_if(at, log.end(), [&](const std::string& line) {
+            if (star == std::string::npos)
+                return line == want;
+            // "a*b": begins with a, and b follows somewhere after it.
+            const std::string head = want.substr(0, star), tail = want.substr(star + 1);
+            return line.rfind(head, 0) == 0 && line.find(tail, head.size()) != std::string::npos;
+        });
+        if (at == log.end()) {
+            std::string shown;
+            for (const std::string& line : log)
+                shown += "\n  " + line;
+            return ::testing::AssertionFailure() << "missing or out of order: \"" << want << "\" in:" << shown;
+        }
+        ++at;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// A run against the case's servers: the time server "time.test" at
+// 192.0.2.13, others at addresses of their own.
+struct GuardRun {
+    const GuardCase& c;
+    TestApp t;
+    std::map<std::string, std::unique_ptr<FakeSocket>> sides;  // each server's own side
+    std::vector<std::unique_ptr<DaytimePeer>> peers;
+    std::vector<std::string> boxes;
+
+    explicit GuardRun(const GuardCase& guardCase) : c(guardCase)
+    {
+        t.clock = test::VirtualClock(platform::AddSeconds(kTrue, static_cast<std::int64_t>(c.pcAhead)));
+        const std::string quiet = c.start == Start::Window ? "N" : "Y";
+        t.WriteSettings("[Main]\r\nNTPServer=time.test (test)\r\nDelay=3\r\nConnectionType=LAN\r\nQuietMode=" + quiet +
+                        "\r\n" + c.settings);
+        if (c.start == Start::Machine)
+            t.env.commandLine = "--machine";
+        t.dialUp.SetLan();
+        t.socket.addresses["time.test"] = "192.0.2.13";
+        AddDaytime("time.test", c.primaryLie);
+        for (const auto& [host, lie] : c.daytime) {
+            if (std::isinf(lie))
+                t.socket.addresses[host] = "192.0.2.13";
+            else
+                t.socket.addresses[host] = "198.51.100." + std::to_string(sides.size());
+            AddDaytime(host, std::isinf(lie) ? c.primaryLie : lie);
+        }
+        t.socket.onConnect = [this](FakeSocket& socket, int attempt) {
+            sides.at(socket.remoteHost)->onConnect(socket, attempt);
+        };
+        const Instant trueStart = platform::InstantOfUtc(kTrue);
+        t.https.trueTime = [this, trueStart] { return trueStart + SpanOf(t.clock.MonotonicSeconds()); };
+        for (const HttpsServer& server : c.https)
+            t.https.servers[server.host] = {0.2, server.lie, server.outcome, server.chain};
+        t.windows.answerMessage = [this](const platform::MessageRecord& box) {
+            boxes.push_back(box.text);
+            return c.answer;
+        };
+    }
+
+    // A Daytime server that tells the true time plus `lie` seconds; NaN: one
+    // that refuses.
+    void AddDaytime(const std::string& host, double lie)
+    {
+        auto side = std::make_unique<FakeSocket>(t.pump);
+        auto peer = std::make_unique<DaytimePeer>(t.clock, t.pump, *side);
+        if (std::isnan(lie))
+            peer->refuseFrom = 1;
+        else
+            peer->PcAheadBy(c.pcAhead - lie);
+        sides[host] = std::move(side);
+        peers.push_back(std::move(peer));
+    }
+};
+
+TEST(StepGuard, ALargeStepWaitsForASecondSource)
+{
+    for (const GuardCase& c : kGuardCases) {
+        SCOPED_TRACE(c.what);
+        GuardRun run(c);
+        EXPECT_EQ(ProgramMain(run.t.app), c.status);
+        EXPECT_EQ(run.t.clock.sets.size(), c.set ? 1u : 0u);
+        EXPECT_TRUE(InOrder(run.t.LogLines(), c.lines));
+        EXPECT_EQ(run.boxes.size(), c.start == Start::Window ? 1u : 0u);
+        if (c.connects > 0) {
+            EXPECT_EQ(run.t.socket.connects, c.connects);
+        }
+        if (c.httpsAsked >= 0) {
+            EXPECT_EQ(run.t.https.asked.size(), static_cast<std::size_t>(c.httpsAsked));
+        }
+        if (c.set && c.primaryLie == 0) {
+            EXPECT_NEAR(platform::ToDouble(run.t.clock.NowUtc() - run.t.https.trueTime()), 0, 0.01);
+        }
+    }
+}
+
+// The box says how far and what was asked; Cancel while the sources are
+// asked leaves the clock.
+TEST(StepGuard, TheBoxNamesTheStepAndCancelEndsTheWait)
+{
+    GuardCase c{.what = "box",
+                .start = Start::Window,
+                .settings = "SecondServers=second.test\r\nHTTPSServers=a.test\r\n",
+                .pcAhead = -kDays3,
+                .daytime = {{"second.test", kNoAnswer}},
+                .https = {{.host = "a.test", .outcome = Outcome::Failed}},
+                .answer = MessageResult::No};
+    GuardRun box(c);
+    ProgramMain(box.t.app);
+    ASSERT_EQ(box.boxes.size(), 1u);
+    EXPECT_EQ(box.boxes[0],
+              "The time server says the PC clock is 3 days behind, and no second source agreed (asked: a.test "
+              "(no answer), second.test (no answer)).\n\nSet the clock all the same?");
+    EXPECT_EQ(box.t.Window()->Text("lblClockStatus"), kNotConfirmedText);
+
+    GuardRun cancelled(c);
+    cancelled.t.https.servers["a.test"].silent = true;
+    // The start delay, the answer on the next second, the 3-second
+    // countdown: the HTTPS request goes out at 7 s.
+    cancelled.t.pump.At(9, [&] { cancelled.t.Window()->Click("cmdCancel"); });
+    EXPECT_EQ(ProgramMain(cancelled.t.app), ExitStatus::Cancelled);
+    EXPECT_TRUE(cancelled.t.clock.sets.empty());
+    EXPECT_EQ(cancelled.t.socket.connects, 1);  // no Daytime server asked after the Cancel
+    EXPECT_EQ(cancelled.t.LogLines().back(), "system clock not corrected - user cancelled");
+    EXPECT_NEAR(cancelled.t.clock.MonotonicSeconds(), 9, 0.01);
+}
+
+}  // namespace
+}  // namespace vel
