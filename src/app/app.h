@@ -76,10 +76,9 @@ enum class ExitStatus : int {
     NotConnected = 4,       // "only if connected" and no connection
     Fatal = 5,              // the log could not be written, or another failure stopped the program
     KeptByTimeService = 6,  // another time service keeps the clock: compared, not set
-    Unconfirmed =
-        8,       // a step over StepLimit that no second source confirmed, or an answer HTTPS showed false: not made
-    Usage = 64,  // an option the program does not know: nothing was done
-    NotPermitted = 77,  // the machine's settings, asked for by someone who may not change them
+    Unconfirmed = 8,        // a step over StepLimit no second source confirmed, or an answer HTTPS showed false
+    Usage = 64,             // an option the program does not know: nothing was done
+    NotPermitted = 77,      // the machine's settings, asked for by someone who may not change them
 };
 
 class App {

@@ -28,6 +28,21 @@ Instant InstantOf(const QDateTime& time)
 
 QtHttpsDate::QtHttpsDate(EventPump& pump) : pump_(pump)
 {
+    // As every OpenSSL program: SSL_CERT_FILE and SSL_CERT_DIR, where set,
+    // name the trusted authorities in place of the system's own. (Qt reads
+    // the system's folders itself and would not look at them.)
+    const QByteArray file = qgetenv("SSL_CERT_FILE");
+    const QByteArray folder = qgetenv("SSL_CERT_DIR");
+    if (!file.isEmpty() || !folder.isEmpty()) {
+        QList<QSslCertificate> trusted;
+        if (!file.isEmpty())
+            trusted += QSslCertificate::fromPath(QString::fromLocal8Bit(file), QSsl::Pem);
+        for (const QByteArray& path : folder.split(':'))
+            if (!path.isEmpty())
+                trusted += QSslCertificate::fromPath(QString::fromLocal8Bit(path) + QStringLiteral("/*"), QSsl::Pem,
+                                                     QSslCertificate::PatternSyntax::Wildcard);
+        trusted_ = trusted;
+    }
     // The proxy the system names for each address (on Linux https_proxy,
     // no_proxy); none where it names none.
     QNetworkProxyFactory::setUseSystemConfiguration(true);
@@ -52,6 +67,11 @@ void QtHttpsDate::Ask(const std::string& host, int port, HttpsDateHandler handle
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Veltrane"));
+    if (trusted_) {
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.setCaCertificates(*trusted_);
+        request.setSslConfiguration(configuration);
+    }
     QNetworkReply* reply = manager_.head(request);
     requests_[reply].handler = std::move(handler);
 

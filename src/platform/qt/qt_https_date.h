@@ -3,8 +3,11 @@
 #pragma once
 
 #include <QNetworkAccessManager>
+#include <QList>
 #include <QObject>
+#include <QSslCertificate>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "platform/event_pump.h"
@@ -14,8 +17,9 @@ class QNetworkReply;
 
 namespace vel::platform {
 
-// The system's trust store (OpenSSL's default paths: SSL_CERT_FILE and
-// SSL_CERT_DIR where set) and proxy settings (https_proxy, no_proxy).
+// The system's trust store (or, as for OpenSSL, the authorities of
+// SSL_CERT_FILE and SSL_CERT_DIR where either is set) and proxy settings
+// (https_proxy, no_proxy).
 // Replies reach their handlers inside the event pump as soon as a
 // response's headers have come, and the pump is woken after each.
 //
@@ -45,6 +49,7 @@ private:
 
     EventPump& pump_;
     QNetworkAccessManager manager_;
+    std::optional<QList<QSslCertificate>> trusted_;  // the environment's authorities, where it names them
     std::map<QNetworkReply*, Request> requests_;  // those whose reply has not been handed over
 };
 
