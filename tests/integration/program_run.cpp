@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 namespace vel::integration {
@@ -95,6 +96,9 @@ std::string Prelude(const RunOptions& options, const fs::path& scratch)
     if (!options.server.empty())
         script += "pid=$(" DAYTIME_SERVER_EXE " --address 127.0.0.1 --port 13 --background " + options.server + " 2>'" +
                   scratch.string() + "/server.err' | tail -n 1); ";
+    for (std::size_t i = 0; i < options.helpers.size(); ++i)
+        script += "helper" + std::to_string(i) + "=$(" + options.helpers[i] + " 2>>'" + scratch.string() +
+                  "/helpers.err' | tail -n 1) || exit 95; ";
     return script;
 }
 
@@ -176,6 +180,8 @@ ProgramRun ProgramTest::Run(const RunOptions& options) const
     }
     if (!options.server.empty() && !delayed)
         script += "kill $pid; ";
+    for (std::size_t i = 0; i < options.helpers.size(); ++i)
+        script += "kill $helper" + std::to_string(i) + "; ";
     script += "exit $rc";
 
     std::ofstream(scratch / "run.sh") << script << "\n";
@@ -314,14 +320,30 @@ ProgramRun RunningProgram::Finish(double seconds)
     return run;
 }
 
+namespace {
+
+// Whether the line is the pattern, each "*" in it standing for any text.
+bool Matches(std::string_view line, std::string_view pattern)
+{
+    const std::size_t star = pattern.find('*');
+    if (star == std::string_view::npos)
+        return line == pattern;
+    if (line.substr(0, star) != pattern.substr(0, star))
+        return false;
+    const std::string_view rest = pattern.substr(star + 1);
+    for (std::size_t from = star; from <= line.size(); ++from)
+        if (Matches(line.substr(from), rest))
+            return true;
+    return false;
+}
+
+}  // namespace
+
 ::testing::AssertionResult InOrder(const Lines& log, const Lines& expected)
 {
     auto at = log.begin();
     for (const std::string& want : expected) {
-        const bool prefix = !want.empty() && want.back() == '*';
-        const std::string text = prefix ? want.substr(0, want.size() - 1) : want;
-        at = std::find_if(at, log.end(),
-                          [&](const std::string& line) { return prefix ? line.rfind(text, 0) == 0 : line == text; });
+        at = std::find_if(at, log.end(), [&](const std::string& line) { return Matches(line, want); });
         if (at == log.end()) {
             std::string shown;
             for (const auto& line : log)
