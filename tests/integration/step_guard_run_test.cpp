@@ -13,9 +13,10 @@ class StepGuardRun : public ProgramTest {
 protected:
     ProgramRun RunWith(const std::string& settings, std::vector<std::string> helpers)
     {
-        WriteSettings("[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=3\r\nConnectionType=LAN\r\n"
-                      "QuietMode=Y\r\n" +
-                      settings);
+        WriteSettings(
+            "[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=3\r\nConnectionType=LAN\r\n"
+            "QuietMode=Y\r\n" +
+            settings);
         RunOptions options;
         options.server = kThreeDaysBehind;
         options.clockStandIn = "succeed";

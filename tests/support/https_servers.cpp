@@ -17,8 +17,7 @@ struct CertificateFolder {
         std::string pattern = (std::filesystem::temp_directory_path() / "veltrane-ca-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr)
             return;
-        const std::string command =
-            "sh '" HTTPS_TOOLS "/make-test-certificates.sh' '" + pattern + "' >/dev/null 2>&1";
+        const std::string command = "sh '" HTTPS_TOOLS "/make-test-certificates.sh' '" + pattern + "' >/dev/null 2>&1";
         if (std::system(command.c_str()) == 0)
             path = pattern;
     }

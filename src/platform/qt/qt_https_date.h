@@ -50,7 +50,7 @@ private:
     EventPump& pump_;
     QNetworkAccessManager manager_;
     std::optional<QList<QSslCertificate>> trusted_;  // the environment's authorities, where it names them
-    std::map<QNetworkReply*, Request> requests_;  // those whose reply has not been handed over
+    std::map<QNetworkReply*, Request> requests_;     // those whose reply has not been handed over
 };
 
 }  // namespace vel::platform
