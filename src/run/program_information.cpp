@@ -84,6 +84,8 @@ std::string UsageText()
            "  4  OnlyIfConnected is on and there was no internet connection\n"
            "  5  the log could not be written, or the configuration dialog had no display\n"
            "  6  another time service keeps the clock: compared, not set\n"
+           "  8  a step larger than StepLimit (an hour) that no second source confirmed,\n"
+           "     or an answer the HTTPS Date of web servers showed false: not set\n"
            "  64  an option the program does not know; nothing was done\n"
            "  77  --machine config by anyone but root (Linux); nothing was done\n"
            "\n"

@@ -209,8 +209,11 @@ void FakeSocket::DeliverConnected()
 {
     if (!open)
         return;
+    platform::SocketEvent connected;
+    connected.kind = platform::SocketEvent::Kind::Connected;
     const auto address = addresses.find(remoteHost);
-    Notify({platform::SocketEvent::Kind::Connected, {}, address == addresses.end() ? remoteHost : address->second});
+    connected.address = address == addresses.end() ? remoteHost : address->second;
+    Notify(connected);
 }
 
 void FakeSocket::DeliverData(const std::string& data)

@@ -223,7 +223,10 @@ void Win32Socket::SelectEvent(WORD event, WORD error)
     switch (event) {
         case FD_CONNECT:
             if (error == 0) {
-                Notify({SocketEvent::Kind::Connected, {}, PeerAddress()});
+                SocketEvent connected;
+                connected.kind = SocketEvent::Kind::Connected;
+                connected.address = PeerAddress();
+                Notify(connected);
                 return;
             }
             // The next address of the name, where there is one.
