@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <string_view>
 #include <thread>
 
 namespace vel::integration {
@@ -318,41 +317,6 @@ ProgramRun RunningProgram::Finish(double seconds)
     run.output = ReadFile(scratch_ / "output.txt");
     CollectLog(home_.string(), run);
     return run;
-}
-
-namespace {
-
-// Whether the line is the pattern, each "*" in it standing for any text.
-bool Matches(std::string_view line, std::string_view pattern)
-{
-    const std::size_t star = pattern.find('*');
-    if (star == std::string_view::npos)
-        return line == pattern;
-    if (line.substr(0, star) != pattern.substr(0, star))
-        return false;
-    const std::string_view rest = pattern.substr(star + 1);
-    for (std::size_t from = star; from <= line.size(); ++from)
-        if (Matches(line.substr(from), rest))
-            return true;
-    return false;
-}
-
-}  // namespace
-
-::testing::AssertionResult InOrder(const Lines& log, const Lines& expected)
-{
-    auto at = log.begin();
-    for (const std::string& want : expected) {
-        at = std::find_if(at, log.end(), [&](const std::string& line) { return Matches(line, want); });
-        if (at == log.end()) {
-            std::string shown;
-            for (const auto& line : log)
-                shown += "\n  " + line;
-            return ::testing::AssertionFailure() << "missing or out of order: \"" << want << "\" in the log:" << shown;
-        }
-        ++at;
-    }
-    return ::testing::AssertionSuccess();
 }
 
 }  // namespace vel::integration

@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_app.h"
+
 namespace vel::integration {
 
 using Lines = std::vector<std::string>;
@@ -133,8 +135,6 @@ std::string ReadFile(const std::filesystem::path& path);
 // A log's lines without their line ends: as written, and without the time stamps.
 void SplitLog(const std::string& log, Lines& stamped, Lines& texts);
 
-// The lines appear in this order (others may come between); a "*" stands
-// for any text ("a*" for any line that begins with a).
-::testing::AssertionResult InOrder(const Lines& log, const Lines& expected);
+using test::InOrder;
 
 }  // namespace vel::integration

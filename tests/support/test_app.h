@@ -3,6 +3,8 @@
 // (gui_app.h) over the real Qt windows and event pump (GUI tests).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -33,6 +35,10 @@ std::string IniFixture(const std::string& name);
 // The lines of a log's text without their line ends; `withTimestamps` false
 // strips the "MM.DD.YYYY HH:MM " in front.
 std::vector<std::string> SplitLogLines(const std::string& text, bool withTimestamps);
+
+// The lines appear in this order (others may come between); a "*" stands
+// for any text ("a*" for any line that begins with a).
+::testing::AssertionResult InOrder(const std::vector<std::string>& log, const std::vector<std::string>& expected);
 
 // An App over in-memory files and INI files, the fake socket, dial-up and
 // shell, with the clock, event pump and windows a kind of test needs. The pump

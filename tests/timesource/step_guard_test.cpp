@@ -26,6 +26,7 @@ using platform::MessageResult;
 using platform::Span;
 using test::DaytimePeer;
 using test::FakeSocket;
+using test::InOrder;
 using test::TestApp;
 using Lines = std::vector<std::string>;
 using Outcome = HttpsDateReply::Outcome;
@@ -240,30 +241,6 @@ const GuardCase kGuardCases[] = {
         {"HTTPS Date of a.test not used: a certificate is expired or not yet valid by the PC clock, and the server's "
          "Date (Mon, 03 Feb 2025 09:07:0*) lies outside its validity too"}),
 };
-
-// The lines appear in this order; "a*b" stands for a line that begins with
-// a and holds b after it.
-::testing::AssertionResult InOrder(const Lines& log, const Lines& expected)
-{
-    auto at = log.begin();
-    for (const std::string& want : expected) {
-        const std::size_t star = want.find('*');
-        at = std::find_if(at, log.end(), [&](const std::string& line) {
-            if (star == std::string::npos)
-                return line == want;
-            const std::string head = want.substr(0, star), tail = want.substr(star + 1);
-            return line.rfind(head, 0) == 0 && line.find(tail, head.size()) != std::string::npos;
-        });
-        if (at == log.end()) {
-            std::string shown;
-            for (const std::string& line : log)
-                shown += "\n  " + line;
-            return ::testing::AssertionFailure() << "missing or out of order: \"" << want << "\" in:" << shown;
-        }
-        ++at;
-    }
-    return ::testing::AssertionSuccess();
-}
 
 // A run against the case's servers: the time server "time.test" at
 // 192.0.2.13, others at addresses of their own; in a window run the user
