@@ -30,25 +30,6 @@ protected:
     }
 };
 
-// The HTTPS Date shows the time server's answer false: not used, and no
-// Daytime server is asked for a second opinion.
-TEST_F(StepGuardRun, AnAnswerTheHttpsDateShowsFalseIsNotUsed)
-{
-    ASSERT_FALSE(test::TestCertificates().empty());
-    const ProgramRun run = RunWith("HTTPSServers=127.0.0.1:4431\r\nSecondServers=127.0.0.2\r\n", {Https("good", 4431)});
-    EXPECT_TRUE(InOrder(run.log, {"system clock off by 3 days",
-                                  "the step of 3 days is larger than the step limit of 1 hour: a second source must "
-                                  "agree",
-                                  "HTTPS Date of 127.0.0.1:4431 puts the PC clock * s behind (± *: disagrees",
-                                  "WARNING: system clock not corrected - the time server's answer lies outside every "
-                                  "HTTPS Date: it is not used"}))
-        << run.output;
-    EXPECT_EQ(run.exitStatus, 8);
-    EXPECT_TRUE(run.clockSettings.empty());
-    for (const Connection& connection : run.connections)
-        EXPECT_NE(connection.address, "127.0.0.2");  // no second opinion asked
-}
-
 // HTTPS Dates that disagree with each other (one of a certificate that the
 // PC clock calls expired, whose Date explains it), another name of the time
 // server that is no second opinion, and one that is: the step is made.
