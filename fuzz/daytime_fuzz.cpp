@@ -1,10 +1,6 @@
-// libFuzzer target for the Daytime answer parser. Build and run from the
-// repository root:
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc \
-//     fuzz/daytime_fuzz.cpp src/timesource/daytime_answer.cpp src/timesource/time_zone.cpp \
-//     src/platform/local_date_time.cpp src/platform/instant.cpp -o build/daytime_fuzz
-//   mkdir -p build/daytime-corpus
-//   build/daytime_fuzz -max_total_time=60 -max_len=70000 build/daytime-corpus fuzz/corpus/daytime
+// libFuzzer target for the Daytime answer parser. `bash fuzz/run.sh SECONDS`
+// builds it with clang and runs it on a copy of fuzz/corpus/daytime; the test
+// suite runs it for a few seconds without libFuzzer (fuzz/smoke_driver.cpp).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

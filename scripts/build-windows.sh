@@ -10,7 +10,8 @@
 # and winget's manifests of the release, with the setup's and the MSI's
 # SHA-256, validated against winget's schemas:
 #   build-windows/winget/manifests/v/Veltrane/Veltrane/1.55/
-# Extra arguments go to cmake (for example -DVELTRANE_WERROR=ON).
+# Last it prints each file's size. Extra arguments go to cmake (for example
+# -DVELTRANE_WERROR=ON).
 #
 # PACKAGE_DIR (default build-windows) is where the setup, the MSI, the zips
 # and the manifests go. Where a certificate is given (VELTRANE_SIGN_PKCS12,
@@ -57,10 +58,18 @@ makensis -V2 -NOCD -DVERSION="$version" -DEXE32="${exe[i686]}" -DEXE64="${exe[x8
   -DOUTFILE="$pkg/Veltrane-$version-setup.exe" "${sign[@]}" packaging/windows/veltrane.nsi
 # wixl finds the files by paths relative to this folder (a signed copy may be
 # elsewhere).
+msi=$pkg/Veltrane-$version.msi
 wixl -a x64 -D Version="$version" -D Exe="$(realpath --relative-to=. "${exe[x86_64]}")" -D Readme="$out/README.txt" \
   -D Mark="$out/installed-for-all-users.txt" -D Icon=src/platform/win32/resources/veltrane.ico \
-  -o "$pkg/Veltrane-$version.msi" packaging/windows/veltrane.wxs
-if ((${#sign[@]})); then bash scripts/sign-windows.sh "$pkg/Veltrane-$version.msi"; fi
+  -o "$msi" packaging/windows/veltrane.wxs
+# The public properties secure, so that a non-elevated msiexec passes them on
+# to the elevated install: added to the list wixl made for MajorUpgrade (it
+# takes no SecureCustomProperties of the source beside its own).
+secure=$(msiinfo export "$msi" Property | tr -d '\r' | awk -F'\t' '$1 == "SecureCustomProperties" { print $2 }')
+msibuild "$msi" -q "DELETE FROM \`Property\` WHERE \`Property\` = 'SecureCustomProperties'" \
+  -q "INSERT INTO \`Property\` (\`Property\`, \`Value\`) VALUES ('SecureCustomProperties', \
+      'SERVER;DELAY;TOLERANCE;PURGE${secure:+;$secure}')"
+if ((${#sign[@]})); then bash scripts/sign-windows.sh "$msi"; fi
 for arch in i686 x86_64; do
   bits=$([[ $arch == i686 ]] && echo 32 || echo 64)
   zipfile=$(realpath -m "$pkg/Veltrane-$version-win$bits.zip")
@@ -75,4 +84,14 @@ done
 rm -rf "$pkg/winget"
 python3 packaging/winget/make-manifests.py "$version" "$pkg/Veltrane-$version-setup.exe" "$pkg/Veltrane-$version.msi" \
   "$pkg/winget"
-ls -l "$pkg"/*.exe "$pkg"/*.msi "$pkg"/*.zip "${exe[i686]}" "${exe[x86_64]}"
+
+# What was built and its size, as a Markdown table (the README's).
+echo "== Sizes"
+echo "| File | Size |"
+echo "|---|---|"
+for file in "${exe[i686]}" "${exe[x86_64]}" "$pkg/Veltrane-$version-setup.exe" "$msi" \
+  "$pkg/Veltrane-$version-win32.zip" "$pkg/Veltrane-$version-win64.zip"; do
+  bytes=$(stat -c %s "$file")
+  grouped=$(sed ':a; s/\B[0-9]\{3\}\>/,&/; ta' <<<"$bytes")
+  echo "| \`$file\` | $grouped bytes ($(((bytes + 512) / 1024)) KiB) |"
+done

@@ -91,11 +91,12 @@ echo "(the second build took $SECONDS s)"
 check "desktop-file-validate: the menu entry" \
   desktop-file-validate "$share/applications/io.github.veltrane.veltrane.desktop"
 check "desktop-file-validate: the autostart entry" desktop-file-validate "$share/veltrane/veltrane-autostart.desktop"
-menu_entry_has_configure() {
-  grep -qx 'Actions=Configure;' "$share/applications/io.github.veltrane.veltrane.desktop" &&
-    grep -qx 'Exec=veltrane config' "$share/applications/io.github.veltrane.veltrane.desktop"
+menu_entry_has_its_actions() {
+  grep -qx 'Actions=Configure;OpenLog;' "$share/applications/io.github.veltrane.veltrane.desktop" &&
+    grep -qx 'Exec=veltrane config' "$share/applications/io.github.veltrane.veltrane.desktop" &&
+    grep -qx 'Exec=veltrane --open-log' "$share/applications/io.github.veltrane.veltrane.desktop"
 }
-check "the menu entry's Configure action runs veltrane config" menu_entry_has_configure
+check "the menu entry's actions run veltrane config and veltrane --open-log" menu_entry_has_its_actions
 
 appstream_valid() {
   # Nothing but the line of success: no issue, not even a pedantic one.

@@ -88,7 +88,7 @@ wineserver -k
 wineserver -p
 
 # The configuration dialog.
-printf '[Main]\r\nNTPServer=127.0.0.1 (local)\r\nDelay=10\r\nConnectionType=LAN\r\nQuietMode=N\r\nOnlyIfConnected=Y\r\n' \
+printf '[Main]\r\nNTPServer=time-a-g.nist.gov (NIST, Gaithersburg, MD)\r\nDelay=10\r\nConnectionType=LAN\r\nQuietMode=N\r\nOnlyIfConnected=Y\r\n' \
   >"$folder/Veltrane.INI"
 (cd "$folder" && exec wine ./veltrane.exe config) >"$work/config.log" 2>&1 &
 pids+=($!)

@@ -127,7 +127,7 @@ unset 'pids[-1]'
 # entries of the NetworkManager stand-in, so that the dial-up list has
 # something to show.
 mkdir "$work/config"
-printf '[Main]\r\nNTPServer=127.0.0.1 (local)\r\nDelay=10\r\nTolerance=30\r\nPCOffset=0\r\nConnectionType=BOTH\r\nConnectoid=Mobile\r\nQuietMode=N\r\nOnlyIfConnected=Y\r\n' \
+printf '[Main]\r\nNTPServer=time-a-g.nist.gov (NIST, Gaithersburg, MD)\r\nDelay=10\r\nTolerance=30\r\nPCOffset=0\r\nConnectionType=BOTH\r\nConnectoid=Mobile\r\nQuietMode=N\r\nOnlyIfConnected=Y\r\n' \
   >"$work/config/Veltrane.INI"
 VELTRANE_HOME="$work/config" \
   unshare -r -n sh -c 'ip link set lo up && ip route add default dev lo && exec "$0" config' "$build/veltrane" \

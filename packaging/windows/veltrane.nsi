@@ -15,12 +15,13 @@
 ;   LAN and the built-in server, where it has none, and registers the task);
 ;   Start-menu entries for
 ;   everyone: Veltrane (each user's own run, whose files live in the user's
-;   %LOCALAPPDATA%\Veltrane) and "Veltrane settings for all users"
-;   (veltrane.exe --machine config, which asks for an administrator).
+;   %LOCALAPPDATA%\Veltrane), "Veltrane log" (that run's log, veltrane.exe
+;   --open-log) and "Veltrane settings for all users" (veltrane.exe
+;   --machine config, which asks for an administrator).
 ; - Only for me (as before): %LOCALAPPDATA%\Programs\Veltrane, a folder the
 ;   user may write, since the settings (Veltrane.INI) and the log
 ;   (Veltrane.log, OldLog.log) live next to the executable. Start-menu entries
-;   for Veltrane and its configuration, and (a component, on unless
+;   for Veltrane, its configuration and its log, and (a component, on unless
 ;   /NOSTARTUP is given) a shortcut in the Startup folder. Its runs set the
 ;   clock only with the right to change the time, which the page and the
 ;   component say.
@@ -29,8 +30,14 @@
 ; entries, the task. The settings and the logs stay, unless /PURGE is given
 ; to the uninstaller of an install for all users.
 ;
-; Silent: setup.exe /S [/ALLUSERS | /CURRENTUSER] [/NOSTARTUP] [/D=folder];
-; uninstall.exe /S [/PURGE].
+; Silent: setup.exe /S [/ALLUSERS | /CURRENTUSER] [/NOSTARTUP]
+;   [/SERVER="host (what it is)"] [/DELAY=seconds] [/TOLERANCE=seconds] [/D=folder];
+; uninstall.exe /S [/PURGE]. /SERVER=, /DELAY= and /TOLERANCE= preset those
+; settings (NTPServer, Delay, Tolerance) through the program's own INI writer:
+; for all users in the machine's settings, as the MSI's properties do; for
+; the user alone in the settings beside the program, which a start then finds
+; (on the LAN where the file is new) instead of opening the configuration
+; dialog. Settings not given stay as they are.
 Unicode true
 SetCompressor /SOLID lzma
 
@@ -52,6 +59,11 @@ SetCompressor /SOLID lzma
 !include "FileFunc.nsh"
 !include "LogicLib.nsh"
 !include "Sections.nsh"
+!include "WordFunc.nsh"
+
+Var Server
+Var Delay
+Var Tolerance
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Veltrane"
 !define URL "https://github.com/veltrane/veltrane"
@@ -110,13 +122,16 @@ Section "Veltrane" SecProgram
 
   CreateDirectory "$SMPROGRAMS\Veltrane"
   CreateShortcut "$SMPROGRAMS\Veltrane\Veltrane.lnk" "$INSTDIR\veltrane.exe" "" "$INSTDIR\veltrane.exe" 0
+  CreateShortcut "$SMPROGRAMS\Veltrane\Veltrane log.lnk" "$INSTDIR\veltrane.exe" "--open-log" \
+    "$INSTDIR\veltrane.exe" 0
   ${If} $MultiUser.InstallMode == "AllUsers"
     File "/oname=${ALLUSERS_MARK}" "${ALLUSERS_MARK_FILE}"
     CreateShortcut "$SMPROGRAMS\Veltrane\Veltrane settings for all users.lnk" "$INSTDIR\veltrane.exe" \
       "--machine config" "$INSTDIR\veltrane.exe" 0
     ; The machine's folder, its settings as installed (where it has none)
-    ; and the task, by the program itself.
-    nsExec::ExecToLog '"$INSTDIR\veltrane.exe" --install-machine'
+    ; with the settings given (an empty one presets nothing) and the task,
+    ; by the program itself.
+    nsExec::ExecToLog '"$INSTDIR\veltrane.exe" --install-machine "NTPServer=$Server" "Delay=$Delay" "Tolerance=$Tolerance"'
     Pop $0
     ${If} $0 != 0
       SetErrorLevel 2
@@ -125,6 +140,14 @@ Section "Veltrane" SecProgram
   ${Else}
     CreateShortcut "$SMPROGRAMS\Veltrane\Veltrane Configuration.lnk" "$INSTDIR\veltrane.exe" "config" \
       "$INSTDIR\veltrane.exe" 0
+    ${If} "$Server$Delay$Tolerance" != ""
+      nsExec::ExecToLog '"$INSTDIR\veltrane.exe" --preset-settings "NTPServer=$Server" "Delay=$Delay" "Tolerance=$Tolerance"'
+      Pop $0
+      ${If} $0 != 0
+        SetErrorLevel 2
+        Abort "Veltrane could not write the settings given (status $0)."
+      ${EndIf}
+    ${EndIf}
   ${EndIf}
 
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "Veltrane"
@@ -172,6 +195,32 @@ Function OnInstallMode
   ${EndIf}
 FunctionEnd
 
+; /SERVER=, /DELAY= and /TOLERANCE= of the command line; empty where not
+; given. A quote inside a value would break the program's command line: the
+; setup ends before it installs anything. (The program checks the rest.)
+Function ReadPresets
+  ${GetParameters} $R0
+  ; "/SERVER=a b", as most programs quote a whole argument, is the
+  ; /SERVER="a b" that GetOptions reads.
+  ${WordReplace} $R0 '"/SERVER=' '/SERVER="' "+" $R0
+  ${WordReplace} $R0 '"/DELAY=' '/DELAY="' "+" $R0
+  ${WordReplace} $R0 '"/TOLERANCE=' '/TOLERANCE="' "+" $R0
+  ${GetOptions} $R0 "/SERVER=" $Server
+  ${GetOptions} $R0 "/DELAY=" $Delay
+  ${GetOptions} $R0 "/TOLERANCE=" $Tolerance
+  StrCpy $R1 "$Server$Delay$Tolerance"
+  StrCpy $R2 0
+  ${Do}
+    StrCpy $R3 $R1 1 $R2
+    ${If} $R3 == '"'
+      MessageBox MB_OK|MB_ICONSTOP "/SERVER=, /DELAY= and /TOLERANCE= take no quote inside their values." /SD IDOK
+      SetErrorLevel 2
+      Quit
+    ${EndIf}
+    IntOp $R2 $R2 + 1
+  ${LoopUntil} $R3 == ""
+FunctionEnd
+
 Function SkipComponentsForAllUsers
   ${If} $MultiUser.InstallMode == "AllUsers"
     Abort
@@ -192,6 +241,7 @@ Function .onInit
     SetRegView 64
   ${EndIf}
   !insertmacro MULTIUSER_INIT
+  Call ReadPresets
 FunctionEnd
 
 Function un.onInit
@@ -233,6 +283,7 @@ Section "Uninstall"
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\uninstall.exe"
   Delete "$SMPROGRAMS\Veltrane\Veltrane.lnk"
+  Delete "$SMPROGRAMS\Veltrane\Veltrane log.lnk"
   Delete "$SMPROGRAMS\Veltrane\Veltrane Configuration.lnk"
   RMDir "$SMPROGRAMS\Veltrane"
   Delete "$SMSTARTUP\Veltrane.lnk"

@@ -164,7 +164,7 @@ prepare $arch guarded Y 3
 printf 'SecondServers=N\r\nHTTPSCheck=N\r\n' >>"$folder/Veltrane.INI"
 start_server --offset -259200
 run_exe
-bcheck guarded "exit status 8 (got $status)" $((status != 8))
+bcheck guarded "exit status 9 (got $status)" $((status != 9))
 expect_log "$folder" "$start
 system clock off by $days3
 the step of $days3 is larger than the step limit of 1 hour: a second source must agree
@@ -177,7 +177,7 @@ if [[ ${VELTRANE_TEST_HTTPS:-} == 1 ]]; then
   printf 'SecondServers=N\r\nHTTPSServers=localhost:4431\r\n' >>"$folder/Veltrane.INI"
   start_server --offset -259200
   run_exe
-  bcheck https "exit status 8 (got $status)" $((status != 8))
+  bcheck https "exit status 9 (got $status)" $((status != 9))
   expect_log "$folder" "$start
 system clock off by $days3
 the step of $days3 is larger than the step limit of 1 hour: a second source must agree

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The installer, the MSI and the portable zips under Wine, run through
 # scripts/windows/wine-run.sh (ctest's "installer" test of the 64-bit build):
-# the per-user setup and its uninstaller with the silent switches; the
+# the per-user setup and its uninstaller with the silent switches and the
+# settings it presets; the
 # install for all users and the MSI (tests/win32/install_for_all_users.sh);
 # the signing round trip with a throw-away certificate
 # (tests/win32/signing_test.sh); the zips' contents. They are made by
@@ -47,6 +48,8 @@ pcheck "Start menu: Veltrane" "$(exists "$programs/Veltrane/Veltrane.lnk")"
 pcheck "Start menu: Veltrane Configuration" "$(exists "$programs/Veltrane/Veltrane Configuration.lnk")"
 strings -el "$programs/Veltrane/Veltrane Configuration.lnk" 2>/dev/null | grep -qx config && r=0 || r=1
 pcheck "the configuration entry starts veltrane.exe config" $r
+strings -el "$programs/Veltrane/Veltrane log.lnk" 2>/dev/null | grep -qx -- --open-log && r=0 || r=1
+pcheck "Start menu: Veltrane log, starting veltrane.exe --open-log" $r
 pcheck "Startup folder: Veltrane (started at log-on)" "$(exists "$startup/Veltrane.lnk")"
 wine reg query "$uninstall_key" /v DisplayVersion 2>/dev/null | grep -q "$version" && r=0 || r=1
 pcheck "listed under installed programs, version $version" $r
@@ -79,12 +82,22 @@ grep -q 'QuietMode=Y' "$installed/Veltrane.INI" && r=0 || r=1
 pcheck "an install over kept settings leaves them" $r
 uninstall
 
+# Settings preset by the setup: a new file with the LAN, so that the Startup
+# shortcut runs rather than opening the dialog.
+rm -f "$installed/Veltrane.INI"
+# (Wine quotes the argument whole: "/SERVER=127.0.0.1 (preset server)".)
+wine "$setup" /S /NOSTARTUP "/SERVER=127.0.0.1 (preset server)" /DELAY=7 >/dev/null 2>&1 || true
+preset=$(tr -d '\r' <"$installed/Veltrane.INI" 2>/dev/null || true)
+[[ $preset == $'[Main]\nNTPServer=127.0.0.1 (preset server)\nDelay=7\nConnectionType=LAN' ]] && r=0 || r=1
+pcheck "setup /S \"/SERVER=...\" /DELAY=7: the settings file with them and the LAN ($(tr '\n' ' ' <<<"$preset"))" $r
+uninstall
+rm -f "$installed/Veltrane.INI"
+
 
 # The install for all users and the MSI; signing.
 source "$root/tests/win32/install_for_all_users.sh"
 source "$root/tests/win32/signing_test.sh"
 
-echo "== Portable zips"
 echo "== Portable zips"
 for bits in 32 64; do
   arch=$([[ $bits == 32 ]] && echo i686 || echo x86_64)

@@ -53,7 +53,7 @@ fi
 display=70
 while :; do
   while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
-  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp -nolisten unix >"$work/xvfb.log" 2>&1 &
+  Xvfb ":$display" -noreset -screen 0 1024x768x24 -nolisten tcp -nolisten unix >"$work/xvfb.log" 2>&1 &
   xvfb=$!
   export DISPLAY=:$display
   for _ in $(seq 100); do

@@ -37,6 +37,8 @@ public:
     explicit AboutDialog(App& app) : app_(app), form_(app.platform.windows.CreateForm(AboutDialogSpec()))
     {
         form_->SetHandler(this);
+        cmdOK.OnClick([this] { form_->Close(); });
+        cmdSysInfo.OnClick([this] { StartSysInfo(app_); });
         Load();
     }
 
@@ -44,26 +46,6 @@ public:
     ~AboutDialog() override { form_->SetHandler(nullptr); }
 
     void ShowModal() { form_->ShowModal(); }
-
-    void OnClick(const std::string& control) override
-    {
-        if (control == "cmdOK")
-            form_->Close();
-        else if (control == "cmdSysInfo")
-            StartSysInfo(app_);
-        else if (webLink_->IsBoundTo(control))
-            webLink_->Click();
-        else if (eMailLink_->IsBoundTo(control))
-            eMailLink_->Click();
-    }
-
-    void OnMouseMove(const std::string& control) override
-    {
-        if (webLink_->IsBoundTo(control))
-            webLink_->MouseMove();
-        else if (eMailLink_->IsBoundTo(control))
-            eMailLink_->MouseMove();
-    }
 
 private:
     void Load()
@@ -94,6 +76,8 @@ public:
     Label lblDescription{*form_, "lblDescription"};
     Label lblWebLink{*form_, "lblWebLink"};
     Label lblEMailLink{*form_, "lblEMailLink"};
+    Button cmdOK{*form_, "cmdOK"};
+    Button cmdSysInfo{*form_, "cmdSysInfo"};
 };
 
 }  // namespace
@@ -128,8 +112,10 @@ platform::FormSpec AboutDialogSpec()
     control(ControlKind::Label, "lblTechSupport", "Tech Support:", 360, 2040, 1455, 255);
     control(ControlKind::Label, "lblWeb", "Web:", 840, 2400, 495, 255);
     control(ControlKind::Label, "lblWebLink", kWebAddress, 1440, 2400, 2415, 255);
-    control(ControlKind::Label, "lblEMail", "E-Mail:", 840, 2760, 615, 255);
-    control(ControlKind::Label, "lblEMailLink", kSupportEMail, 1440, 2760, 1815, 255);
+    // The project takes support questions in its issue tracker, not by e-mail;
+    // its address is longer than the e-mail address the box was drawn for.
+    control(ControlKind::Label, "lblEMail", "Issues:", 840, 2760, 615, 255);
+    control(ControlKind::Label, "lblEMailLink", kIssuesAddress, 1440, 2760, 2895, 255);
     platform::ControlSpec& ok = control(ControlKind::Button, "cmdOK", "OK", 4845, 2025, 1260, 345, 0);
     ok.isDefault = true;
     ok.isCancel = true;

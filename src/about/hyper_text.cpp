@@ -23,6 +23,8 @@ void HyperText::CreateHyper(const Label& label)
     mlblTarget = label;
     mlblTarget->SetUnderline(true);
     mlblTarget->SetForeColour(LinkColor);
+    mlblTarget->OnClick([this] { Click(); });
+    mlblTarget->OnMouseMove([this] { MouseMove(); });
 }
 
 void HyperText::Click()

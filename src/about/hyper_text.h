@@ -24,14 +24,13 @@ public:
     // Text colour after a successful open: red.
     platform::Colour VisitedColor;
 
-    // Binds the label: underlined, in LinkColor.
+    // Binds the label: underlined, in LinkColor; its clicks and the mouse
+    // over it come here from then on.
     void CreateHyper(const Label& label);
 
-    bool IsBoundTo(const std::string& control) const { return mlblTarget && mlblTarget->Name() == control; }
-
-    // The bound label's events, passed on by the window that holds it.
-    // Click opens the caption ("mailto:" in front when it holds "@"): on
-    // success the label turns VisitedColor, else an error box tells.
+    // The bound label's events. Click opens the caption ("mailto:" in front
+    // when it holds "@"): on success the label turns VisitedColor, else an
+    // error box tells.
     void Click();
     // Sets the application-wide pointer to the label's own pointer; nothing
     // sets it back when the mouse leaves.

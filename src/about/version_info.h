@@ -23,10 +23,10 @@ inline constexpr VersionInfo kVersionInfo{
     VELTRANE_VERSION_REVISION,
 };
 
-// The maker's addresses that the About box links to: a web page written
-// without a scheme (host and path) and the support e-mail address. Both lie
-// in the reserved .example domain until the project has its own.
-inline constexpr const char* kWebAddress = "www.veltrane.example/support";
-inline constexpr const char* kSupportEMail = "help@veltrane.example";
+// Where the About box sends the user for help, written without a scheme (host
+// and path): the project's home and its issue tracker, as the AppStream
+// metainfo names them.
+inline constexpr const char* kWebAddress = "github.com/veltrane/veltrane";
+inline constexpr const char* kIssuesAddress = "github.com/veltrane/veltrane/issues";
 
 }  // namespace vel

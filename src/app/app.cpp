@@ -15,7 +15,7 @@ void App::Fatal(const std::string& message)
     if (fatal)
         fatal(message);
     // A handler that returns leaves us nothing sound to go on with.
-    std::fprintf(stderr, "Veltrane: %s\n", message.c_str());
+    std::fprintf(stderr, "veltrane: %s\n", message.c_str());
     std::exit(static_cast<int>(ExitStatus::Fatal));
 }
 

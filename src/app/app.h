@@ -76,7 +76,9 @@ enum class ExitStatus : int {
     NotConnected = 4,       // "only if connected" and no connection
     Fatal = 5,              // the log could not be written, or another failure stopped the program
     KeptByTimeService = 6,  // another time service keeps the clock: compared, not set
-    Unconfirmed = 8,        // a step over StepLimit no second source confirmed, or an answer HTTPS showed false
+    NotAnswering = 7,       // another window run of the folder holds it and did not answer: nothing was done
+    NoLogOpened = 8,        // --open-log: there is no log yet, or nothing could open it
+    Unconfirmed = 9,        // a step over StepLimit no second source confirmed, or an answer HTTPS showed false
     Usage = 64,             // an option the program does not know: nothing was done
     NotPermitted = 77,      // the machine's settings, asked for by someone who may not change them
 };

@@ -27,14 +27,18 @@ bool HoldsAWord(const std::string& argument)
                        [&](const char* word) { return lower.find(word) != std::string::npos; });
 }
 
-bool IsKnownOption(const std::string& argument)
+bool IsKnownOption(const std::string& argument, OptionSystem system)
 {
-    static const char* const kOptions[] = {
-        "--quiet", "-q", "--config", "--dry-run", "-n", "--debug", kMachineOption, "--help", "-h", "--version",
-        // The Windows installers', and the program's own start again as administrator.
-        win32::kInstallMachineOption, win32::kUninstallMachineOption, win32::kPurgeOption, win32::kWriteTaskXmlOption,
-        kElevatedOption};
-    return std::find(std::begin(kOptions), std::end(kOptions), argument) != std::end(kOptions);
+    static const char* const kOptions[] = {"--quiet",      "-q",     "--config", "--dry-run", "-n",          "--debug",
+                                           kMachineOption, "--help", "-h",       "--version", kOpenLogOption};
+    // The Windows installers', and the program's own start again as administrator.
+    static const char* const kWindowsOptions[] = {win32::kInstallMachineOption, win32::kUninstallMachineOption,
+                                                  win32::kPurgeOption,          win32::kWriteTaskXmlOption,
+                                                  win32::kPresetSettingsOption, kElevatedOption};
+    const auto in = [&argument](const auto& list) {
+        return std::find(std::begin(list), std::end(list), argument) != std::end(list);
+    };
+    return in(kOptions) || (system == OptionSystem::Windows && in(kWindowsOptions));
 }
 
 }  // namespace
@@ -53,13 +57,14 @@ StartOptions ReadStartOptions(const std::vector<std::string>& arguments)
     options.debug = word("debug");  // --debug holds it
     options.quiet = word("quiet") || Has(arguments, {"-q"});
     options.machine = IsMachineMode(arguments);
+    options.openLog = Has(arguments, {kOpenLogOption});
     return options;
 }
 
-std::optional<std::string> UnrecognizedOption(const std::vector<std::string>& arguments)
+std::optional<std::string> UnrecognizedOption(const std::vector<std::string>& arguments, OptionSystem system)
 {
     for (const std::string& argument : arguments)
-        if (!argument.empty() && argument[0] == '-' && !IsKnownOption(argument) && !HoldsAWord(argument))
+        if (!argument.empty() && argument[0] == '-' && !IsKnownOption(argument, system) && !HoldsAWord(argument))
             return argument;
     return std::nullopt;
 }

@@ -16,17 +16,24 @@ struct StartOptions {
     bool debug = false;          // "debug", --debug: the time query's error in a box as well
     bool quiet = false;          // "quiet", --quiet, -q: this start runs quiet; the settings file unchanged
     bool machine = false;        // --machine: the machine's settings and log (common/machine_mode.h)
+    bool openLog = false;        // --open-log: the log opened with the desktop's handler, nothing else
 };
+
+// The build whose options are read: each takes its own and refuses the other's.
+enum class OptionSystem { Linux, Windows };
 
 // Reads the words from the arguments joined by blanks and lower-cased (as
 // the program always has), and the options as whole arguments.
 StartOptions ReadStartOptions(const std::vector<std::string>& arguments);
 
+// The option that opens the log with the desktop's handler.
+inline constexpr const char* kOpenLogOption = "--open-log";
+
 // The first argument that looks like an option (it begins with "-") but is
-// none the program knows, and holds none of the words either: "-quiet" and
-// "--noupdate-please" are words, "-x" and "--verbose" are not. nullopt when
-// every argument is understood. The installers' options of the Windows
-// program count as known everywhere.
-std::optional<std::string> UnrecognizedOption(const std::vector<std::string>& arguments);
+// none the program knows on `system`, and holds none of the words either:
+// "-quiet" and "--noupdate-please" are words, "-x" and "--verbose" are not.
+// nullopt when every argument is understood. The installers' options and
+// --elevated are the Windows program's alone.
+std::optional<std::string> UnrecognizedOption(const std::vector<std::string>& arguments, OptionSystem system);
 
 }  // namespace vel

@@ -11,10 +11,10 @@ const platform::ControlSpec* FindControl(const platform::FormSpec& spec, const s
 }
 
 Control::Control(platform::Form& form, std::string name, platform::ControlKind kind)
-    : form_(&form), name_(std::move(name))
-{
-    // A handle on a control the window does not declare is a bug in the program.
-    form.IndexOf(name_, kind);
-}
+    : form_(&form),
+      name_(std::move(name)),
+      // A handle on a control the window does not declare is a bug in the program.
+      index_(form.IndexOf(name_, kind))
+{}
 
 }  // namespace vel

@@ -1,6 +1,7 @@
 // Typed handles on the controls of a window, reached by name.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "platform/form.h"
@@ -19,9 +20,15 @@ public:
     void Refresh() { form_->Refresh(name_); }
     void SetFocus() { form_->SetFocus(name_); }
 
+    // What runs when the user clicks the control, or moves the mouse over it
+    // (one handler each; a later one replaces it).
+    void OnClick(std::function<void()> handler) { form_->OnClick(index_, std::move(handler)); }
+    void OnMouseMove(std::function<void()> handler) { form_->OnMouseMove(index_, std::move(handler)); }
+
 protected:
     platform::Form* form_;
     std::string name_;
+    int index_;
 };
 
 // A control with a caption: label or button.
@@ -50,6 +57,9 @@ public:
     TextBox(platform::Form& form, std::string name) : Control(form, std::move(name), platform::ControlKind::TextBox) {}
     void SetText(const std::string& text) { form_->SetText(name_, text); }
     std::string Text() const { return form_->Text(name_); }
+    // A character typed into the box: the handler sets `key` to 0 to swallow
+    // it, or to another code to replace it.
+    void OnKeyPress(std::function<void(int& key)> handler) { form_->OnKeyPress(index_, std::move(handler)); }
 };
 
 class ComboBox : public Control {
@@ -62,6 +72,8 @@ public:
     std::string List(int index) const { return form_->ItemText(name_, index); }
     int ListIndex() const { return form_->SelectedIndex(name_); }
     void SetListIndex(int index) { form_->SetSelectedIndex(name_, index); }
+    // An editable list shows any text; a pick-only one selects the item of that text.
+    void SetText(const std::string& text) { form_->SetText(name_, text); }
     std::string Text() const { return form_->Text(name_); }
 };
 

@@ -361,4 +361,18 @@ std::string EncodeFile(const FileContent& content)
     return bytes + content.oddByte;
 }
 
+std::string EncodingProblem(std::string_view bytes)
+{
+    using namespace std::string_view_literals;
+    if (bytes.substr(0, 4) == "\0\0\xFE\xFF"sv)
+        return "UTF-32 big-endian";
+    if (bytes.substr(0, 4) == "\xFF\xFE\0\0"sv)
+        return "UTF-32 little-endian";
+    if (bytes.substr(0, 2) == "\xFE\xFF"sv)
+        return "UTF-16 big-endian";
+    if (DecodeFile(bytes).text.find('\0') != std::string::npos)
+        return "NUL bytes: UTF-16 or UTF-32 without a byte order mark, or no text";
+    return {};
+}
+
 }  // namespace vel::ini

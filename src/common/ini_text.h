@@ -81,4 +81,11 @@ FileContent DecodeFile(std::string_view bytes);
 // (a byte that is no part of UTF-8 as U+FFFD) and its odd byte.
 std::string EncodeFile(const FileContent& content);
 
+// Why a file's bytes are no text these rules read, where they are not: a
+// byte order mark of an encoding they do not read (UTF-16 big-endian,
+// UTF-32), or NUL bytes (UTF-16 or UTF-32 without a mark, or no text at all).
+// Empty for text they read (any single-byte text, UTF-8, UTF-16 LE with its
+// mark).
+std::string EncodingProblem(std::string_view bytes);
+
 }  // namespace vel::ini

@@ -182,8 +182,9 @@ InstallerCommand ParseInstallerCommand(const std::vector<std::string>& args)
         return command;
     const std::string& first = args.front();
     const std::vector<std::string> rest(args.begin() + 1, args.end());
-    if (first == kInstallMachineOption) {
-        command.kind = InstallerCommand::Kind::Install;
+    if (first == kInstallMachineOption || first == kPresetSettingsOption) {
+        command.kind =
+            first == kInstallMachineOption ? InstallerCommand::Kind::Install : InstallerCommand::Kind::PresetSettings;
         for (const auto& argument : rest) {
             if (!ParsePreset(argument, command.presets, command.error))
                 break;
@@ -207,6 +208,14 @@ InstallerCommand ParseInstallerCommand(const std::vector<std::string>& args)
     if (!command.error.empty())
         command.presets.clear();
     return command;
+}
+
+std::vector<Preset> PresetsToWrite(const std::vector<Preset>& presets, bool fileExists)
+{
+    std::vector<Preset> writes = presets;
+    if (!writes.empty() && !fileExists)
+        writes.push_back({"ConnectionType", "LAN"});
+    return writes;
 }
 
 bool StartsAgainAsAdministrator(const std::vector<std::string>& args, bool elevated)

@@ -54,10 +54,13 @@ struct Preset {
 //       nothing), the task registered;
 //   --uninstall-machine [--purge]
 //       the task removed; with --purge also the machine's settings and log;
+//   --preset-settings [NTPServer=TEXT] [Delay=N] [Tolerance=N]
+//       the settings given, in the settings file of this user's runs of
+//       this copy (PresetsToWrite says what goes in);
 //   --write-task-xml FILE
 //       the task's XML for this program, written to FILE.
 struct InstallerCommand {
-    enum class Kind { None, Install, Uninstall, WriteTaskXml };
+    enum class Kind { None, Install, Uninstall, WriteTaskXml, PresetSettings };
     Kind kind = Kind::None;
     std::vector<Preset> presets;
     bool purge = false;
@@ -69,8 +72,14 @@ inline constexpr const char* kInstallMachineOption = "--install-machine";
 inline constexpr const char* kUninstallMachineOption = "--uninstall-machine";
 inline constexpr const char* kWriteTaskXmlOption = "--write-task-xml";
 inline constexpr const char* kPurgeOption = "--purge";
+inline constexpr const char* kPresetSettingsOption = "--preset-settings";
 
 InstallerCommand ParseInstallerCommand(const std::vector<std::string>& args);
+
+// What --preset-settings writes into a user's settings file: the settings
+// given; in a file that is new, also the LAN, so that the first run needs no
+// dialog and dials nothing. Nothing when none is given (no file is made).
+std::vector<Preset> PresetsToWrite(const std::vector<Preset>& presets, bool fileExists);
 
 // Whether this start only starts the program again as administrator: the
 // dialog of the machine's settings (--machine and the word "config"), which

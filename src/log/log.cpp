@@ -118,6 +118,11 @@ void WriteLog(App& app, const std::string& text)
     file.Unlock();
 }
 
+void SayWhereTheLogIs(App& app)
+{
+    app.platform.environment.WriteStandardError("veltrane: see the log: " + app.LogFile(kLogFileName) + "\n");
+}
+
 std::string FormatLogTimestamp(const platform::LocalDateTime& t, const std::string& timeSeparator)
 {
     char date[32];

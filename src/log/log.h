@@ -28,6 +28,10 @@ void OpenLog(App& app);
 // program (App::Fatal).
 void WriteLog(App& app, const std::string& text);
 
+// Names the log on standard error at the end of a run that failed:
+// "veltrane: see the log: <path>".
+void SayWhereTheLogIs(App& app);
+
 // "MM.DD.YYYY HH:MM" with the locale's time separator between hours and minutes.
 std::string FormatLogTimestamp(const platform::LocalDateTime& t, const std::string& timeSeparator);
 

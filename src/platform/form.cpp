@@ -85,7 +85,7 @@ void WindowSystem::Stop(const std::string& message)
 {
     if (onFailure_)
         onFailure_(message);
-    std::fprintf(stderr, "Veltrane: %s\n", message.c_str());
+    std::fprintf(stderr, "veltrane: %s\n", message.c_str());
     std::fflush(stderr);
     std::abort();
 }
@@ -101,7 +101,7 @@ Form::Form(WindowSystem& system, FormSpec spec) : system_(system), spec_(std::mo
             controls_[i].text = spec_.controls[i].caption;
     native_ = system_.NewWindow(*this);
     for (int i = 0; i < static_cast<int>(controls_.size()); ++i)
-        if (SpecOf(i).kind == ControlKind::TextBox)
+        if (IsTyped(i))
             At(i).shown = native_->Text(i);
     system_.forms_.push_back(this);
 }
@@ -225,12 +225,29 @@ template <typename Call>
 void Form::Dispatch(Call call)
 {
     EventPump& pump = system_.pump_;
-    if (handler_ != nullptr) {
-        const std::shared_ptr<bool> alive = alive_;
-        ++dispatching_;
-        call(*handler_);
-        if (*alive)
-            --dispatching_;
+    if (handler_ != nullptr)
+        Run([this, &call] { call(*handler_); });
+    pump.Wake();
+}
+
+template <typename Call>
+void Form::Run(Call call)
+{
+    // The call may end the form: nothing of it is touched after, unless it lives.
+    const std::shared_ptr<bool> alive = alive_;
+    ++dispatching_;
+    call();
+    if (*alive)
+        --dispatching_;
+}
+
+template <typename Handler, typename... Arguments>
+void Form::RunControlHandler(const Handler& handler, Arguments&... arguments)
+{
+    EventPump& pump = system_.pump_;
+    if (handler) {
+        const Handler copy = handler;  // the form, and the handler with it, may be gone after
+        Run([&copy, &arguments...] { copy(arguments...); });
     }
     pump.Wake();
 }
@@ -254,6 +271,10 @@ void Form::SetText(const std::string& control, const std::string& text)
     Control& state = At(i);
     switch (SpecOf(i).kind) {
         case ControlKind::ComboBox: {
+            if (SpecOf(i).editable) {
+                SetTyped(i, text);
+                return;
+            }
             auto item = std::find(state.items.begin(), state.items.end(), text);
             if (item != state.items.end()) {
                 state.selected = static_cast<int>(item - state.items.begin());
@@ -278,9 +299,9 @@ std::string Form::Text(const std::string& control) const
 {
     const int i = IndexOf(control);
     const Control& state = At(i);
-    if (SpecOf(i).kind == ControlKind::ComboBox)
+    if (SpecOf(i).kind == ControlKind::ComboBox && !SpecOf(i).editable)
         return ItemText(control, state.selected);
-    if (SpecOf(i).kind == ControlKind::TextBox) {
+    if (IsTyped(i)) {
         // Line ends come back as they were set while the user has not changed
         // the text.
         std::string shown = native_->Text(i);
@@ -331,6 +352,8 @@ void Form::ClearItems(const std::string& control)
     At(i).items.clear();
     At(i).selected = -1;
     Push(i, ControlChange::List);
+    if (IsTyped(i))
+        SetTyped(i, {});
 }
 
 void Form::AddItem(const std::string& control, const std::string& item)
@@ -350,8 +373,44 @@ std::string Form::ItemText(const std::string& control, int index) const
 void Form::SetSelectedIndex(const std::string& control, int index)
 {
     const int i = IndexOf(control);
-    At(i).selected = index >= 0 && index < static_cast<int>(At(i).items.size()) ? index : -1;
+    Control& state = At(i);
+    state.selected = index >= 0 && index < static_cast<int>(state.items.size()) ? index : -1;
     Push(i, ControlChange::List);
+    if (IsTyped(i)) {
+        state.text = ItemText(control, state.selected);
+        Push(i, ControlChange::Text);
+        state.shown = native_->Text(i);
+    }
+}
+
+int Form::SelectedIndex(const std::string& control) const
+{
+    const int i = IndexOf(control);
+    const Control& state = At(i);
+    if (!IsTyped(i) || SpecOf(i).kind != ControlKind::ComboBox)
+        return state.selected;
+    // What the user typed may name another item, or none.
+    const std::string text = Text(control);
+    if (ItemText(control, state.selected) == text && state.selected >= 0)
+        return state.selected;
+    const auto item = std::find(state.items.begin(), state.items.end(), text);
+    return item != state.items.end() ? static_cast<int>(item - state.items.begin()) : -1;
+}
+
+bool Form::IsTyped(int control) const
+{
+    const ControlSpec& spec = SpecOf(control);
+    return spec.kind == ControlKind::TextBox || (spec.kind == ControlKind::ComboBox && spec.editable);
+}
+
+void Form::SetTyped(int control, const std::string& text)
+{
+    Control& state = At(control);
+    state.text = text;
+    const auto item = std::find(state.items.begin(), state.items.end(), text);
+    state.selected = item != state.items.end() ? static_cast<int>(item - state.items.begin()) : -1;
+    Push(control, ControlChange::Text);
+    state.shown = native_->Text(control);
 }
 
 // Form: the focus and the keyboard
@@ -489,8 +548,7 @@ bool Form::NativeClick(int control)
         PushChecked(control, !At(control).checked);
     else if (SpecOf(control).kind == ControlKind::OptionButton)
         SelectOption(control);
-    const std::string name = SpecOf(control).name;  // the handler may end the form
-    Dispatch([&name](FormEvents& handler) { handler.OnClick(name); });
+    RunControlHandler(At(control).click);
     return true;
 }
 
@@ -498,8 +556,7 @@ int Form::NativeKeyPress(int control, int code)
 {
     if (!At(control).enabled)
         return code;
-    const std::string name = SpecOf(control).name;
-    Dispatch([&name, &code](FormEvents& handler) { handler.OnKeyPress(name, code); });
+    RunControlHandler(At(control).keyPress, code);
     return code;
 }
 
@@ -507,8 +564,7 @@ void Form::NativeMouseMove(int control)
 {
     if (!visible_)
         return;
-    const std::string name = SpecOf(control).name;
-    Dispatch([&name](FormEvents& handler) { handler.OnMouseMove(name); });
+    RunControlHandler(At(control).mouseMove);
 }
 
 void Form::NativeFocus(int control)
@@ -519,7 +575,13 @@ void Form::NativeFocus(int control)
 
 void Form::NativeSelected(int control, int index)
 {
-    At(control).selected = index >= 0 && index < static_cast<int>(At(control).items.size()) ? index : -1;
+    Control& state = At(control);
+    state.selected = index >= 0 && index < static_cast<int>(state.items.size()) ? index : -1;
+    if (IsTyped(control) && state.selected >= 0) {
+        // The edit field takes the item's text (on Windows just after this).
+        state.text = state.items[static_cast<std::size_t>(state.selected)];
+        state.shown = state.text;
+    }
     system_.pump_.Wake();
 }
 

@@ -5,6 +5,7 @@
 // reports what the user does.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +29,16 @@ public:
     const FormSpec& Spec() const { return spec_; }
     void SetHandler(FormEvents* handler) { handler_ = handler; }
 
+    // What runs when the user acts on a control, one handler each, set by
+    // whoever holds the control (common/controls.h); none set: nothing runs.
+    // A click of a button, option button, check box or label (an option
+    // button or check box has its new value already); a character typed into
+    // a text box (set `key` to 0 to swallow it, or to another code to replace
+    // it); the mouse over a control. The handler may close or end the form.
+    void OnClick(int control, std::function<void()> handler) { At(control).click = std::move(handler); }
+    void OnKeyPress(int control, std::function<void(int& key)> handler) { At(control).keyPress = std::move(handler); }
+    void OnMouseMove(int control, std::function<void()> handler) { At(control).mouseMove = std::move(handler); }
+
     // Shows the window without waiting (modeless). Its first activation
     // follows from the event queue.
     void Show();
@@ -46,8 +57,10 @@ public:
     void Refresh(const std::string& control = {});
 
     // Caption of a label, button, option, check box or frame; text of a text
-    // box; the selected item's text of a drop-down list (which takes a text
-    // only by selecting that item).
+    // box; the selected item's text of a pick-only drop-down list (which
+    // takes a text only by selecting that item). An editable one shows any
+    // text in its edit field, and selects the item of that text where there
+    // is one; its text is what the edit field holds, typed or picked.
     void SetText(const std::string& control, const std::string& text);
     std::string Text(const std::string& control) const;
 
@@ -60,13 +73,15 @@ public:
     void SetChecked(const std::string& control, bool checked);
     bool IsChecked(const std::string& control) const { return State(control).checked; }
 
-    // Drop-down lists. Adding selects nothing.
+    // Drop-down lists. Adding selects nothing; clearing empties an editable
+    // one's edit field too, and selecting an item puts its text there.
     void ClearItems(const std::string& control);
     void AddItem(const std::string& control, const std::string& item);
     int ItemCount(const std::string& control) const { return static_cast<int>(State(control).items.size()); }
     std::string ItemText(const std::string& control, int index) const;
     void SetSelectedIndex(const std::string& control, int index);  // -1: none
-    int SelectedIndex(const std::string& control) const { return State(control).selected; }
+    // -1: none. An editable list's item is the one its edit field holds now.
+    int SelectedIndex(const std::string& control) const;
 
     // Labels as links.
     void SetForeColour(const std::string& control, Colour colour)
@@ -119,7 +134,10 @@ private:
     friend class WindowSystem;
 
     struct Control : ControlState {
-        std::string shown;  // a text box's text as the window showed it when set
+        std::string shown;  // a typed text as the window showed it when set
+        std::function<void()> click;
+        std::function<void(int&)> keyPress;
+        std::function<void()> mouseMove;
     };
 
     const ControlSpec& SpecOf(int control) const { return spec_.controls[static_cast<std::size_t>(control)]; }
@@ -141,12 +159,22 @@ private:
         Push(i, what);
         return i;
     }
+    // A text box or an editable combo box: the window holds what the user typed.
+    bool IsTyped(int control) const;
+    // Sets an editable combo box's text, and its selection to that text's item.
+    void SetTyped(int control, const std::string& text);
     bool IsStop(int control) const;
     int NextStop(int from, bool forward) const;
     void MoveFocus(int control, bool byKey);
     void PlaceFocus();
+    // Runs the window's handler, if any, then wakes the pump.
     template <typename Call>
     void Dispatch(Call call);
+    template <typename Call>
+    void Run(Call call);
+    // Runs a control's handler, if one is set, then wakes the pump.
+    template <typename Handler, typename... Arguments>
+    void RunControlHandler(const Handler& handler, Arguments&... arguments);
 
     WindowSystem& system_;
     FormSpec spec_;

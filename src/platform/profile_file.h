@@ -46,6 +46,11 @@ public:
     // file reads as missing and is never written. A missing file is usable.
     virtual bool Usable(const std::string& file, SystemError& why) = 0;
 
+    // Why the file's bytes are no text the INI rules read (ini::EncodingProblem:
+    // UTF-16 big-endian, UTF-32, NUL bytes); empty when they are, or when
+    // there is no file to read.
+    virtual std::string EncodingProblem(const std::string& file) = 0;
+
 protected:
     std::size_t sizeLimit_;
 };

@@ -4,6 +4,7 @@
 // ends. Quiet runs claim nothing.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -11,8 +12,13 @@ namespace vel::platform {
 
 enum class ClaimResult {
     Claimed,
-    HolderBroughtToFront,  // another process holds it, and was asked to the front
-    HolderNotReached,      // another process holds it, and could not be reached
+    HolderBroughtToFront,  // another process holds it, and answered that it came to the front
+    HolderNotReached,      // another process holds it, and gave no answer within the bound
+};
+
+struct ClaimOutcome {
+    ClaimResult result = ClaimResult::Claimed;
+    std::int64_t holderProcess = 0;  // the holder's process id where known, else 0
 };
 
 class WindowRunClaim {
@@ -20,12 +26,18 @@ public:
     virtual ~WindowRunClaim() = default;
 
     // Claims the window run of `folder` (the program folder) for this process
-    // until it ends. Where the system offers no way to tell, it is claimed.
-    // While it is held, comeToFront runs from the event pump each time a
-    // later start asks this process to come to the front. When another
-    // process of this user holds it, that one is asked to bring its windows
-    // to the front instead.
-    virtual ClaimResult Claim(const std::string& folder, std::function<void()> comeToFront) = 0;
+    // until it ends or releases it. Where the system offers no way to tell,
+    // it is claimed. While it is held, comeToFront runs from the event pump
+    // each time a later start asks this process to come to the front. When
+    // another process of this user holds it, that one is asked to bring its
+    // windows to the front instead, and its answer waited for a few seconds
+    // at most (a stopped process gives none).
+    virtual ClaimOutcome Claim(const std::string& folder, std::function<void()> comeToFront) = 0;
+
+    // Gives a claim of this process up (its window closed while its run goes
+    // on): a later start claims it and shows a window of its own. Nothing
+    // when none is held.
+    virtual void Release() = 0;
 };
 
 }  // namespace vel::platform

@@ -37,6 +37,7 @@ struct ControlSpec {
     bool bold = false;       // label font
     bool isDefault = false;  // button pressed by Enter
     bool isCancel = false;   // button pressed by Escape
+    bool editable = false;   // combo box: an edit field the user may also type into
     // Line: across, from (left, top) `width` long (`height` 0), covering
     // `lineWidth` pixel rows from there down, in this colour.
     Colour lineColour = 0;
@@ -86,7 +87,9 @@ enum class MessageResult { Ok, Yes, No };
 // Key code of Backspace in a key press.
 inline constexpr int kKeyBackspace = 8;
 
-// The program's handlers of one window. They run only inside the event pump.
+// The program's handlers of one window as a whole. They run only inside the
+// event pump. What a control does when clicked or typed into reaches the
+// code that holds the control's handle (Form::OnClick and the others).
 class FormEvents {
 public:
     virtual ~FormEvents() = default;
@@ -94,20 +97,13 @@ public:
     // The window is closing (close box, Close(), system shutdown). It cannot
     // refuse; the window is gone when this returns.
     virtual void OnClose() {}
-    // A button, option button, check box or label was clicked (an option button
-    // or check box has its new value already).
-    virtual void OnClick(const std::string& /*control*/) {}
-    // A character typed into a text box: set `key` to 0 to swallow it, or to
-    // another code to replace it.
-    virtual void OnKeyPress(const std::string& /*control*/, int& /*key*/) {}
-    virtual void OnMouseMove(const std::string& /*control*/) {}
 };
 
 class Form;
 
 // What a form keeps of a control, and its native window shows.
 struct ControlState {
-    std::string text;  // caption, or a text box's text, as the program set it
+    std::string text;  // caption, or the text of a text box or of an editable combo box, as set
     bool enabled = true;
     bool checked = false;
     std::vector<std::string> items;  // a drop-down list's
@@ -141,10 +137,12 @@ public:
     virtual void Activate() = 0;
     virtual void SetTitle(const std::string& title) = 0;
     virtual void Repaint(int control) = 0;  // -1: the whole window; at once
-    // Shows what changed of a control's state. A combo box takes no text: its
-    // text is the selected item.
+    // Shows what changed of a control's state. A pick-only combo box takes no
+    // text: its text is the selected item. An editable one (Text) shows the
+    // text in its edit field, with the selected item (or none) in its list.
     virtual void Update(int control, const ControlState& state, ControlChange what) = 0;
-    // A text box's text as it shows it now.
+    // The text of a text box, or of an editable combo box's edit field, as it
+    // shows it now.
     virtual std::string Text(int control) const = 0;
     // -1: the window itself. `byKey`: Tab or an arrow moved it.
     virtual void SetFocus(int control, bool byKey) = 0;

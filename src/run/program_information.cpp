@@ -1,28 +1,53 @@
 #include "run/program_information.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include "about/about_dialog.h"
 #include "about/version_info.h"
-#include "common/command_line.h"
+#include "app/app.h"
 
 namespace vel {
 
-std::optional<std::string> InformationRequested(const std::vector<std::string>& arguments)
+namespace {
+
+bool Holds(const std::vector<std::string>& arguments, std::initializer_list<const char*> spellings)
 {
-    if (arguments.size() != 1)
-        return std::nullopt;
-    if (arguments[0] == "--help" || arguments[0] == "-h")
-        return UsageText();
-    if (arguments[0] == "--version")
-        return VersionLine() + "\n";
-    return std::nullopt;
+    return std::any_of(arguments.begin(), arguments.end(), [&](const std::string& argument) {
+        return std::find(spellings.begin(), spellings.end(), argument) != spellings.end();
+    });
 }
 
-std::optional<std::string> ArgumentsRefused(const std::vector<std::string>& arguments)
+// "  <status right-aligned>  <text>", the text's later lines under its first.
+std::string StatusLines(const char* status, const std::string& text)
 {
-    const std::optional<std::string> option = UnrecognizedOption(arguments);
-    if (!option)
-        return std::nullopt;
-    return "veltrane: unrecognized option '" + *option + "'\nTry 'veltrane --help' for more information.\n";
+    char number[16];
+    std::snprintf(number, sizeof number, "%7s  ", status);
+    std::string lines = number;
+    for (const char c : text)
+        lines += c == '\n' ? std::string("\n") + std::string(9, ' ') : std::string(1, c);
+    return lines + "\n";
+}
+
+std::string StatusLine(ExitStatus status, const std::string& text)
+{
+    return StatusLines(std::to_string(static_cast<int>(status)).c_str(), text);
+}
+
+}  // namespace
+
+std::optional<AnswerWithoutRun> AnswerBeforeRun(const std::vector<std::string>& arguments, OptionSystem system,
+                                                const std::string& logFile)
+{
+    if (Holds(arguments, {"--help", "-h"}))
+        return AnswerWithoutRun{UsageText(logFile), false, 0};
+    if (Holds(arguments, {"--version"}))
+        return AnswerWithoutRun{VersionLine() + "\n", false, 0};
+    if (const std::optional<std::string> option = UnrecognizedOption(arguments, system))
+        return AnswerWithoutRun{
+            "veltrane: unrecognized option '" + *option + "'\nTry 'veltrane --help' for more information.\n", true,
+            static_cast<int>(ExitStatus::Usage)};
+    return std::nullopt;
 }
 
 std::string VersionLine()
@@ -33,10 +58,11 @@ std::string VersionLine()
     return std::string(kVersionInfo.ProductName) + " " + number;
 }
 
-std::string UsageText()
+std::string UsageText(const std::string& logFile)
 {
     return "Usage: veltrane [OPTION]... [config] [noupdate] [debug] [quiet]\n"
            "       veltrane --machine [config]\n"
+           "       veltrane [--machine] --open-log\n"
            "       veltrane --help | -h | --version\n"
            "\n"
            "Sets the PC clock once from the Daytime server (TCP port 13) that the\n"
@@ -45,16 +71,19 @@ std::string UsageText()
            "opens the configuration dialog.\n"
            "\n"
            "Options:\n"
-           "  -q, --quiet    run without any window and without the start delay; the\n"
-           "                 settings file is not changed for it\n"
-           "  -n, --dry-run  measure and log the difference, but do not set the clock\n"
-           "      --config   open the configuration dialog instead of a run\n"
-           "      --debug    when no time was obtained, also show the error in a box\n"
-           "      --machine  the machine's run, as the system starts it: quiet, with the\n"
-           "                 machine's settings (only read) and log; with config, the\n"
-           "                 dialog on those settings, for an administrator\n"
-           "  -h, --help     print this and end (the whole command line only)\n"
-           "      --version  print the version and end (the whole command line only)\n"
+           "  -q, --quiet     run without any window and without the start delay; the\n"
+           "                  settings file is not changed for it\n"
+           "  -n, --dry-run   measure and log the difference, but do not set the clock\n"
+           "      --config    open the configuration dialog instead of a run\n"
+           "      --debug     when no time was obtained, also show the error in a box\n"
+           "      --machine   the machine's run, as the system starts it: quiet, with the\n"
+           "                  machine's settings (only read) and log; with config, the\n"
+           "                  dialog on those settings, for an administrator\n"
+           "      --open-log  open the log with the desktop's program for it, and do\n"
+           "                  nothing else\n"
+           "  -h, --help      print this and end, wherever it stands\n"
+           "      --version   print the version and end, wherever it stands (--help\n"
+           "                  wins)\n"
            "\n"
            "Words (anywhere on the command line, in any case, even inside a longer word):\n"
            "  config     as --config\n"
@@ -72,22 +101,34 @@ std::string UsageText()
            "else the folder of the executable. The machine's runs keep the settings\n"
            "in /etc/veltrane and the log in /var/log/veltrane (on Windows both in\n"
            "%ProgramData%\\Veltrane). A quiet run also writes each line of its log to\n"
-           "standard error, unless that is a terminal.\n"
+           "standard error; a run that fails names its log there at its end.\n"
+           "This start's log:\n"
+           "  " +
+           logFile +
            "\n"
-           "Exit status:\n"
-           "  0  the clock was correct, was set, or was measured (noupdate);\n"
-           "     or the configuration dialog ended, or another run with the window\n"
-           "     was in progress in the folder (its window came to the front)\n"
-           "  1  no time was obtained from the server\n"
-           "  2  the clock was off and could not be set\n"
-           "  3  the user cancelled before the clock was checked or set\n"
-           "  4  OnlyIfConnected is on and there was no internet connection\n"
-           "  5  the log could not be written, or the configuration dialog had no display\n"
-           "  6  another time service keeps the clock: compared, not set\n"
-           "  8  a step larger than StepLimit (an hour) that no second source confirmed,\n"
-           "     or an answer the HTTPS Date of web servers showed false: not set\n"
-           "  64  an option the program does not know; nothing was done\n"
-           "  77  --machine config by anyone but root (Linux); nothing was done\n"
+           "\n"
+           "Exit status:\n" +
+           StatusLine(ExitStatus::Ok,
+                      "the clock was correct, was set, or was measured (noupdate);\n"
+                      "or the configuration dialog ended, or another run with the window\n"
+                      "was in progress in the folder (its window came to the front)") +
+           StatusLine(ExitStatus::NoTime, "no time was obtained from the server") +
+           StatusLine(ExitStatus::ClockNotSet, "the clock was off and could not be set") +
+           StatusLine(ExitStatus::Cancelled, "the user cancelled before the clock was checked or set") +
+           StatusLine(ExitStatus::NotConnected, "OnlyIfConnected is on and there was no internet connection") +
+           StatusLine(ExitStatus::Fatal, "the log could not be written, or the configuration dialog had no\ndisplay") +
+           StatusLine(ExitStatus::KeptByTimeService, "another time service keeps the clock: compared, not set") +
+           StatusLine(ExitStatus::NotAnswering,
+                      "another run with the window is in progress in the folder but did\n"
+                      "not answer (stopped?); nothing was done") +
+           StatusLine(ExitStatus::NoLogOpened, "--open-log: there is no log yet, or nothing could open it") +
+           StatusLine(ExitStatus::Unconfirmed,
+                      "a step larger than StepLimit (an hour) that no second source\n"
+                      "confirmed, or an answer the HTTPS Date of web servers showed false:\n"
+                      "not set") +
+           StatusLine(ExitStatus::Usage, "an option the program does not know; nothing was done") +
+           StatusLine(ExitStatus::NotPermitted, "--machine config by anyone but root (Linux); nothing was done") +
+           StatusLines("128+N", "stopped by signal N (129 SIGHUP, 130 SIGINT, 143 SIGTERM)") +
            "\n"
            "See veltrane(1).\n";
 }

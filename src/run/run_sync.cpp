@@ -10,6 +10,7 @@
 #include "status/status_window.h"
 #include "settings/config_dialog.h"
 #include "timesource/clock_correction.h"
+#include "timesource/daytime_answer.h"
 #include "timesource/daytime_client.h"
 
 namespace vel {
@@ -74,17 +75,21 @@ void RunSteps(App& app)
     if (!connected)
         WriteLog(app, "WARNING: Connection to internet may have failed");
 
-    WriteLog(app, "starting connect to " + settings.NTPServer);
+    // The settings file's text, escaped as the server's is.
+    WriteLog(app, "starting connect to " + PrintableAnswer(settings.NTPServer));
     window.txtStatus.SetText("Getting current time from " + settings.NTPServer);
 
     if (GetServerTime(app)) {
         CompareAndCorrect(app);
     } else {
+        // A Cancel (or the window's close) while the server was asked: the
+        // exit countdown clears the flag.
+        const bool cancelled = app.flags.UserCancelled;
         ShowCountdown(app, "Could not get current time! See .LOG file for details", "Program will exit in ",
                       settings.DelaySeconds, " secs.  To exit immediately, click QUIT.", "&Quit");
         const std::string error = "ERROR: " + app.query.TimeError;
         WriteLog(app, error);
-        app.exitStatus = ExitStatus::NoTime;
+        app.exitStatus = cancelled ? ExitStatus::Cancelled : ExitStatus::NoTime;
         if (app.options.debug) {
             // The text goes to standard error as well; a window system that
             // shows no box (nobody could see it) puts it there itself.

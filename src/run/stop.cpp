@@ -61,6 +61,7 @@ void StopBySignal(App& app, int signalNumber, const std::string& signalName)
         frmVEL(app).Close();  // saves the settings (a window closed before saved them then)
         if (MayHaveDialled(app))
             HangUpBounded(app);
+        SayWhereTheLogIs(app);
     }
     app.EndProcess(128 + signalNumber);
 }

@@ -18,6 +18,12 @@ namespace {
 
 constexpr const char* kFrame = "fraHowToConnect";
 
+platform::ControlSpec Editable(platform::ControlSpec combo)
+{
+    combo.editable = true;
+    return combo;
+}
+
 }  // namespace
 
 platform::FormSpec ConfigurationDialogSpec()
@@ -30,7 +36,9 @@ platform::FormSpec ConfigurationDialogSpec()
     spec.clientHeight = 5715;
     spec.controls = {
         MakeControl(ControlKind::Label, "lblNTPServer", "NTP Server to use:", 360, 240, 1455, 255, 4),
-        MakeControl(ControlKind::ComboBox, "cboNTPServer", "", 360, 480, 4095, 315, 11),
+        // The list's servers, or the one the file names (typed by hand, or an
+        // administrator's preset) in its edit field.
+        Editable(MakeControl(ControlKind::ComboBox, "cboNTPServer", "", 360, 480, 4095, 315, 11)),
         MakeControl(ControlKind::Frame, kFrame, "How to Connect", 360, 1080, 4095, 2655, 6),
         MakeControl(ControlKind::OptionButton, "optLAN", "Only use &Local Area Network", 240, 360, 2415, 255, 0,
                     kFrame),
@@ -56,6 +64,21 @@ ConfigurationDialog::ConfigurationDialog(App& app)
     : app_(app), form_(app.platform.windows.CreateForm(ConfigurationDialogSpec()))
 {
     form_->SetHandler(this);
+    optLAN.OnClick([this] { OptLANClick(); });
+    optModem.OnClick([this] { OptModemClick(); });
+    optBoth.OnClick([this] { OptBothClick(); });
+    // Into the record at once; Cancel does not undo it.
+    chkQuietMode.OnClick([this] { app_.settings.QuietMode = chkQuietMode.Value() ? "Y" : "N"; });
+    chkOnlyIfConnected.OnClick([this] { app_.settings.OnlyIfConnected = chkOnlyIfConnected.Value() ? "Y" : "N"; });
+    cmdOK.OnClick([this] { CmdOKClick(); });
+    cmdCancel.OnClick([this] { CmdCancelClick(); });
+    txtStartDelay.OnKeyPress([](int& key) {
+        // A character code beyond 16 bits is no digit.
+        if (key < std::numeric_limits<std::int16_t>::min() || key > std::numeric_limits<std::int16_t>::max())
+            key = 0;
+        else
+            key = NumericKeyFilter(static_cast<std::int16_t>(key));
+    });
 }
 
 ConfigurationDialog::~ConfigurationDialog()
@@ -76,16 +99,24 @@ void ConfigurationDialog::Open()
     app_.flags.ConfigurePressed = false;
     ClosedWithoutSave = true;
 
-    SettingsFileExisted = app_.platform.environment.IsOrdinaryFile(SettingsFilePath(app_));
+    const std::string path = SettingsFilePath(app_);
+    SettingsFileExisted = app_.platform.environment.IsOrdinaryFile(path);
+    // Whether the file names a server of its own, before the loader puts in
+    // the built-in one.
+    const bool serverStored = !IsBlank(ReadIniValue(app_, path, kSettingsSection, "NTPServer").value);
     // Creates the file with NTPServer and Delay when there was none.
     LoadSettings(app_);
     const Settings& settings = app_.settings;
 
-    // The stored server is not looked at: the list always opens on its first entry.
+    // The stored server, so that OK keeps what the user did not touch (its
+    // entry selected when it is one of the list); none yet: the first entry.
     cboNTPServer.Clear();
     for (std::string_view server : kTimeServers)
         cboNTPServer.AddItem(std::string(server));
-    cboNTPServer.SetListIndex(0);
+    if (serverStored)
+        cboNTPServer.SetText(settings.NTPServer);
+    else
+        cboNTPServer.SetListIndex(0);
 
     // Compared exactly: "lan" or "Modem" select the fall-back option.
     if (settings.ConnectionType == "MODEM")
@@ -185,37 +216,6 @@ void ConfigurationDialog::CmdCancelClick()
             app_.platform.environment.RemoveFile(path);
     }
     form_->Close();
-}
-
-void ConfigurationDialog::OnClick(const std::string& control)
-{
-    if (control == "optLAN") {
-        OptLANClick();
-    } else if (control == "optModem") {
-        OptModemClick();
-    } else if (control == "optBoth") {
-        OptBothClick();
-    } else if (control == "chkQuietMode") {
-        // Into the record at once; Cancel does not undo it.
-        app_.settings.QuietMode = chkQuietMode.Value() ? "Y" : "N";
-    } else if (control == "chkOnlyIfConnected") {
-        app_.settings.OnlyIfConnected = chkOnlyIfConnected.Value() ? "Y" : "N";
-    } else if (control == "cmdOK") {
-        CmdOKClick();
-    } else if (control == "cmdCancel") {
-        CmdCancelClick();
-    }
-}
-
-void ConfigurationDialog::OnKeyPress(const std::string& control, int& key)
-{
-    if (control != "txtStartDelay")
-        return;
-    // A character code beyond 16 bits is no digit.
-    if (key < std::numeric_limits<std::int16_t>::min() || key > std::numeric_limits<std::int16_t>::max())
-        key = 0;
-    else
-        key = NumericKeyFilter(static_cast<std::int16_t>(key));
 }
 
 // OK, Cancel and the close box all end here; only after OK is there a question.

@@ -40,8 +40,9 @@ inline constexpr const char* kRunNowTitle = "Run now";
 inline constexpr const char* kNotSavedText = "The settings could not be saved: ";
 
 // The window: caption, client size and every control in twips. Controls of
-// fraHowToConnect are placed relative to it. Both drop-down lists are
-// pick-only; neither button is the default or the cancel button.
+// fraHowToConnect are placed relative to it. The server list also takes a
+// typed server; the dial-up list is pick-only. Neither button is the default
+// or the cancel button.
 platform::FormSpec ConfigurationDialogSpec();
 
 class ConfigurationDialog : public platform::FormEvents {
@@ -58,8 +59,6 @@ public:
     void ShowModal();
 
     void OnClose() override;
-    void OnClick(const std::string& control) override;
-    void OnKeyPress(const std::string& control, int& key) override;
 
 private:
     void Open();
@@ -86,6 +85,8 @@ public:
     TextBox txtStartDelay{*form_, "txtStartDelay"};
     CheckBox chkQuietMode{*form_, "chkQuietMode"};
     CheckBox chkOnlyIfConnected{*form_, "chkOnlyIfConnected"};
+    Button cmdOK{*form_, "cmdOK"};
+    Button cmdCancel{*form_, "cmdCancel"};
 };
 
 }  // namespace vel

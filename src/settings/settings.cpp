@@ -87,6 +87,10 @@ void LoadSettings(App& app)
              size && static_cast<std::uint64_t>(*size) > limit)
         app.settingsWarning = "WARNING: the settings file " + path + " is larger than " + std::to_string(limit) +
                               " bytes; only the keys within its first " + std::to_string(limit) + " bytes were read";
+    else if (const std::string problem = app.platform.profile.EncodingProblem(path); !problem.empty())
+        app.settingsWarning = "WARNING: the settings file " + path + " is no text the program reads (" + problem +
+                              "): settings in it may go unread and take their defaults; save it as UTF-8, or as "
+                              "UTF-16 LE (Notepad's \"Unicode\")";
 
     s.NTPServer = read("NTPServer");
     if (IsBlank(s.NTPServer)) {

@@ -39,6 +39,18 @@ StatusWindow& frmVEL(App& app)
 StatusWindow::StatusWindow(App& app) : app_(app), form_(app.platform.windows.CreateForm(StatusWindowSpec()))
 {
     form_->SetHandler(this);
+    // The buttons only set the run's flags (or open the About box); the run
+    // and its waits read them.
+    cmdGo.OnClick([this] {
+        app_.flags.GoPressed = true;
+        cmdGo.SetEnabled(false);
+    });
+    cmdCancel.OnClick([this] { app_.flags.UserCancelled = true; });  // Cancel or Quit alike
+    cmdConfigure.OnClick([this] {
+        app_.flags.UserCancelled = true;
+        app_.flags.ConfigurePressed = true;
+    });
+    cmdAbout.OnClick([this] { ShowAboutDialog(app_); });
 }
 
 StatusWindow::~StatusWindow()
@@ -73,6 +85,10 @@ void StatusWindow::OnActivate()
 void StatusWindow::OnClose()
 {
     app_.flags.UserCancelled = true;
+    // The run may go on without its window: a later start then shows its
+    // own, rather than call a window to the front that is gone.
+    if (app_.windowRuns != nullptr)
+        app_.windowRuns->Release();
     // The machine's settings are the administrator's: its run never writes them.
     if (app_.machineRun)
         return;
@@ -80,21 +96,6 @@ void StatusWindow::OnClose()
     // is said there, never taken for success.
     if (!SaveSettings(app_) && app_.log.file)
         WriteLog(app_, kSettingsNotSavedLogText + app_.settingsSaveError);
-}
-
-void StatusWindow::OnClick(const std::string& control)
-{
-    if (control == "cmdGo") {
-        app_.flags.GoPressed = true;
-        cmdGo.SetEnabled(false);
-    } else if (control == "cmdCancel") {
-        app_.flags.UserCancelled = true;
-    } else if (control == "cmdConfigure") {
-        app_.flags.UserCancelled = true;
-        app_.flags.ConfigurePressed = true;
-    } else if (control == "cmdAbout") {
-        ShowAboutDialog(app_);
-    }
 }
 
 }  // namespace vel

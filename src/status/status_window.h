@@ -27,7 +27,6 @@ public:
 
     void OnActivate() override;
     void OnClose() override;
-    void OnClick(const std::string& control) override;
 
 private:
     App& app_;
@@ -38,6 +37,7 @@ public:
     TextBox txtStatus{*form_, "txtStatus"};
     Button cmdGo{*form_, "cmdGo"};
     Button cmdConfigure{*form_, "cmdConfigure"};
+    Button cmdAbout{*form_, "cmdAbout"};
     Button cmdCancel{*form_, "cmdCancel"};
 };
 

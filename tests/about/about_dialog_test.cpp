@@ -3,10 +3,14 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include "about/about_dialog.h"
 #include "about/version_info.h"
 #include "log/log.h"
+#include "platform/shell.h"
 #include "run/entry.h"
 #include "status/status_window.h"
 #include "support/test_app.h"
@@ -137,17 +141,13 @@ TEST_F(AboutBoxTest, ShowsNameVersionNoticeAndLinks)
         EXPECT_THAT(about.Text("lblDescription"), HasSubstr("Copyright"));
         EXPECT_EQ(about.Text("lblTechSupport"), "Tech Support:");
         EXPECT_EQ(about.Text("lblWeb"), "Web:");
-        EXPECT_EQ(about.Text("lblEMail"), "E-Mail:");
+        EXPECT_EQ(about.Text("lblEMail"), "Issues:");
         EXPECT_EQ(about.Text("cmdOK"), "OK");
         EXPECT_EQ(about.Text("cmdSysInfo"), "&System Info...");
 
-        // A web address without a scheme and an e-mail address, as links.
-        const std::string web = about.Text("lblWebLink");
-        const std::string mail = about.Text("lblEMailLink");
-        EXPECT_EQ(web.find("://"), std::string::npos);
-        EXPECT_EQ(web.find('@'), std::string::npos);
-        EXPECT_NE(mail.find('@'), std::string::npos);
+        // Two web addresses without a scheme, as links.
         for (const char* link : {"lblWebLink", "lblEMailLink"}) {
+            EXPECT_TRUE(platform::WebAddressOf(about.Text(link)).has_value()) << about.Text(link);
             EXPECT_TRUE(about.IsUnderlined(link)) << link;
             EXPECT_EQ(about.ForeColour(link), kBlue) << link;
             const platform::CursorImage* cursor = about.ControlCursor(link);
@@ -172,10 +172,18 @@ TEST_F(AboutBoxTest, ClickedLinksOpenAndTurnRed)
         about.Click("lblWebLink");
         EXPECT_EQ(about.ForeColour("lblWebLink"), kBlue);
     });
-    EXPECT_EQ(t.shell.opened,
-              (std::vector<std::string>{std::string("mailto:") + kSupportEMail, std::string(kWebAddress)}));
+    EXPECT_EQ(t.shell.opened, (std::vector<std::string>{kIssuesAddress, kWebAddress}));
     ASSERT_EQ(t.windows.messages.size(), 1u);
     EXPECT_EQ(t.windows.messages[0].text, "Could not start browser!");
+}
+
+// The project's home and issue tracker, as the AppStream metainfo has them.
+TEST(AboutBoxLinks, AreTheHomeAndTheIssueTrackerOfTheMetainfo)
+{
+    std::ifstream in(std::string(VELTRANE_TEST_DATA) + "/../../dist/io.github.veltrane.veltrane.metainfo.xml");
+    const std::string metainfo{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_THAT(metainfo, HasSubstr(std::string("<url type=\"homepage\">https://") + kWebAddress + "</url>"));
+    EXPECT_THAT(metainfo, HasSubstr(std::string("<url type=\"bugtracker\">https://") + kIssuesAddress + "</url>"));
 }
 
 TEST_F(AboutBoxTest, TheMouseOverALinkShowsTheHand)

@@ -334,6 +334,40 @@ TEST(IniUtf16, BytesThatAreNoUtf8BecomeTheReplacementCharacter)
     EXPECT_EQ(EncodeFile(content), Utf16(u"a\xFFFD\xFFFD(\xFFFD\xFFFD\xFFFD\xFFFD\xFFFD\xFFFD\xFFFD"));
 }
 
+// Text the rules cannot read is named by what it is; anything they read is
+// no problem, whatever bytes above 0x7F it holds.
+TEST(IniEncoding, AMarkTheRulesDoNotReadOrNulBytesAreAProblem)
+{
+    const auto wide = [](const string& mark, const string& ascii, bool big, int width) {
+        string bytes = mark;
+        for (const char c : ascii) {
+            string unit(static_cast<std::size_t>(width), '\0');
+            unit[big ? unit.size() - 1 : 0] = c;
+            bytes += unit;
+        }
+        return bytes;
+    };
+    const string ini = "[Main]\r\nNTPServer=x\r\n";
+    const struct {
+        string bytes;
+        const char* problem;
+    } cases[] = {
+        {ini, ""},
+        {"\xEF\xBB\xBF" + ini, ""},                        // UTF-8 with its mark
+        {wide("\xFF\xFE", ini, false, 2), ""},             // UTF-16 LE with its mark
+        {"[Main]\r\nNTPServer=caf\xE9 \xFF\xFE\r\n", ""},  // ANSI, and bytes of no encoding
+        {"", ""},
+        {wide("\xFE\xFF", ini, true, 2), "UTF-16 big-endian"},
+        {wide(string("\xFF\xFE\0\0", 4), ini, false, 4), "UTF-32 little-endian"},
+        {wide(string("\0\0\xFE\xFF", 4), ini, true, 4), "UTF-32 big-endian"},
+        {wide("", ini, false, 2), "NUL bytes: UTF-16 or UTF-32 without a byte order mark, or no text"},
+        {"[Main]\r\nDelay=5" + string(1, '\0') + "\r\n",
+         "NUL bytes: UTF-16 or UTF-32 without a byte order mark, or no text"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(EncodingProblem(c.bytes), c.problem) << ::testing::PrintToString(c.bytes);
+}
+
 TEST(IniText, HugeInputTakesLinearTime)
 {
     // 400 000 lines in one section, the key at the end: a reader or writer

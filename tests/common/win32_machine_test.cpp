@@ -159,6 +159,11 @@ TEST(InstallerCommand, TheFirstArgumentDecidesAndWrongArgumentsDoNothing)
         {{"--install-machine", "Tolerance=1234567890"}, Kind::Install, {}, true},
         {{"--install-machine", "NTPServer=a\r\nQuietMode=N"}, Kind::Install, {}, true},
         {{"--install-machine", "Delay=5", "NTPServer"}, Kind::Install, {}, true},
+        {{"--preset-settings", "NTPServer=a.example (A)", "Delay=", "Tolerance=7"},
+         Kind::PresetSettings,
+         {{"NTPServer", "a.example (A)"}, {"Tolerance", "7"}},
+         false},
+        {{"--preset-settings", "QuietMode=Y"}, Kind::PresetSettings, {}, true},
         {{"--uninstall-machine", "--all"}, Kind::Uninstall, {}, true},
         {{"--write-task-xml", "a.xml", "b.xml"}, Kind::WriteTaskXml, {}, true},
     };
@@ -174,6 +179,18 @@ TEST(InstallerCommand, TheFirstArgumentDecidesAndWrongArgumentsDoNothing)
     }
     EXPECT_TRUE(ParseInstallerCommand({"--uninstall-machine", "--purge"}).purge);
     EXPECT_EQ(ParseInstallerCommand({"--write-task-xml", "C:\\t.xml"}).file, "C:\\t.xml");
+}
+
+// A new file gets the LAN too, so that its first run neither opens the dialog
+// nor dials; an existing one only what was given; nothing given, no file.
+TEST(InstallerCommand, PresetSettingsWriteTheLanOnlyIntoANewFile)
+{
+    const std::vector<Preset> server{{"NTPServer", "a.example (A)"}};
+    ASSERT_EQ(PresetsToWrite(server, false).size(), 2u);
+    EXPECT_EQ(PresetsToWrite(server, false)[1].key + "=" + PresetsToWrite(server, false)[1].value,
+              "ConnectionType=LAN");
+    EXPECT_EQ(PresetsToWrite(server, true).size(), 1u);
+    EXPECT_TRUE(PresetsToWrite({}, false).empty());
 }
 
 TEST(MachineMode, TheOptionAsAWholeArgumentAndTheDialogAsAdministratorOnce)

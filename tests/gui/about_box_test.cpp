@@ -85,9 +85,9 @@ private slots:
             QCOMPARE(text("lblDescription"), QString::fromUtf8(kVersionInfo.LegalCopyright));
             QCOMPARE(text("lblTechSupport"), QString("Tech Support:"));
             QCOMPARE(text("lblWeb"), QString("Web:"));
-            QCOMPARE(text("lblEMail"), QString("E-Mail:"));
+            QCOMPARE(text("lblEMail"), QString("Issues:"));
             QCOMPARE(text("lblWebLink"), QString(kWebAddress));
-            QCOMPARE(text("lblEMailLink"), QString(kSupportEMail));
+            QCOMPARE(text("lblEMailLink"), QString(kIssuesAddress));
             QCOMPARE(qobject_cast<QPushButton*>(about.Widget("cmdOK"))->text(), QString("OK"));
             QCOMPARE(qobject_cast<QPushButton*>(about.Widget("cmdSysInfo"))->text(), QString("&System Info..."));
 
@@ -170,8 +170,8 @@ private slots:
         test::GuiApp t;
         WhileOpen(t, [&](platform::QtWindow& about) {
             auto* web = qobject_cast<QLabel*>(about.Widget("lblWebLink"));
-            auto* mail = qobject_cast<QLabel*>(about.Widget("lblEMailLink"));
-            for (QLabel* link : {web, mail}) {
+            auto* issues = qobject_cast<QLabel*>(about.Widget("lblEMailLink"));
+            for (QLabel* link : {web, issues}) {
                 QCOMPARE(link->palette().color(QPalette::WindowText), QColor(0, 0, 255));
                 QVERIFY(link->font().underline());
             }
@@ -180,7 +180,7 @@ private slots:
             QTest::mouseClick(web, Qt::LeftButton);
             QCOMPARE(t.shell.opened, std::vector<std::string>{kWebAddress});
             QCOMPARE(web->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-            QCOMPARE(mail->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+            QCOMPARE(issues->palette().color(QPalette::WindowText), QColor(0, 0, 255));
 
             // A failed open: the message, and the link keeps its colour.
             t.shell.result = false;
@@ -191,12 +191,12 @@ private slots:
                 title = box.windowTitle();
                 icon = box.icon();
             });
-            QTest::mouseClick(mail, Qt::LeftButton);
-            QCOMPARE(text, QString("Could not start e-mail program!"));
+            QTest::mouseClick(issues, Qt::LeftButton);
+            QCOMPARE(text, QString("Could not start browser!"));
             QCOMPARE(title, QString("Error"));
             QCOMPARE(icon, QMessageBox::Critical);
-            QCOMPARE(t.shell.opened.back(), std::string("mailto:") + kSupportEMail);
-            QCOMPARE(mail->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+            QCOMPARE(t.shell.opened.back(), std::string(kIssuesAddress));
+            QCOMPARE(issues->palette().color(QPalette::WindowText), QColor(0, 0, 255));
             QVERIFY(about.Owner()->IsVisible());
         });
     }
@@ -259,13 +259,11 @@ private slots:
         platform::QtShell shell;
         opened.clear();
 
-        QVERIFY(shell.Open(kWebAddress));
-        QVERIFY(shell.Open(std::string("mailto:") + kSupportEMail));
+        QVERIFY(shell.Open(kIssuesAddress));
+        QVERIFY(shell.Open("mailto:help@example.org"));
         QCOMPARE(opened.size(), 2);
-        QVERIFY(opened[0].scheme().startsWith("http"));
-        QCOMPARE(opened[0].host(), QString("www.veltrane.example"));
-        QCOMPARE(opened[0].path(), QString("/support"));
-        QCOMPARE(opened[1].toString(), QString("mailto:") + kSupportEMail);
+        QCOMPARE(opened[0].toString(), QString("https://") + kIssuesAddress);
+        QCOMPARE(opened[1].toString(), QString("mailto:help@example.org"));
 
         // Nothing to open: a failure, and nothing is started.
         QVERIFY(!shell.Open(""));

@@ -1,7 +1,8 @@
 // The configuration dialog on the real widgets: layout and captions, what the
 // stored settings enable, the option buttons, tab order, the start-delay box
-// under real key presses, the pick-only lists, the check boxes, OK, Cancel,
-// the close box, Enter and Escape, and the run-now question.
+// under real key presses, the server list's edit field and the pick-only
+// dial-up list, the check boxes, OK, Cancel, the close box, Enter and Escape,
+// and the run-now question.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -250,6 +252,23 @@ private slots:
         });
     }
 
+    // The marks of the options and check boxes lie wholly inside their
+    // controls, whose layout heights are as small as 13 pixels.
+    void theMarksFitTheirControls()
+    {
+        test::GuiApp t;
+        WhileOpen(t, [&](Dialog& d) {
+            for (const char* name : {"optLAN", "optModem", "optBoth", "chkQuietMode", "chkOnlyIfConnected"}) {
+                auto* button = d.Get<QAbstractButton>(name);
+                QStyleOptionButton option;
+                option.initFrom(button);
+                const QRect mark = button->style()->subElementRect(
+                    name[0] == 'c' ? QStyle::SE_CheckBoxIndicator : QStyle::SE_RadioButtonIndicator, &option, button);
+                QVERIFY2(button->rect().contains(mark) && mark.height() >= 10, name);
+            }
+        });
+    }
+
     // ---------------------------------------------------------------------
     // What the stored settings and the dial-up entries enable
 
@@ -309,9 +328,44 @@ private slots:
                 QCOMPARE(list->itemText(1), QString("Office"));
                 QCOMPARE(list->itemText(2), QString("home"));
             }
-            // The server list always opens on its first entry.
-            QCOMPARE(d.Get<QComboBox>("cboNTPServer")->currentIndex(), 0);
         });
+    }
+
+    // The edit field shows the stored server, its entry selected when it is
+    // one; what is typed there is what OK stores.
+    void theServerFieldShowsTheStoredServer_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("selected");
+        QTest::newRow("entry 5") << QString::fromStdString(std::string(kTimeServers[4])) << 4;
+        QTest::newRow("set by hand") << QString("time.example.org (by hand)") << -1;
+    }
+
+    void theServerFieldShowsTheStoredServer()
+    {
+        QFETCH(QString, stored);
+        QFETCH(int, selected);
+        test::GuiApp t;
+        t.env.files[t.SettingsPath()] = SettingsFile("LAN", "", "10", "N", "N", stored.toStdString());
+        MessageBoxes boxes(QMessageBox::No);
+        WhileOpen(t, [&](Dialog& d) {
+            auto* servers = d.Get<QComboBox>("cboNTPServer");
+            QVERIFY(servers->lineEdit() != nullptr);
+            QCOMPARE(servers->lineEdit()->text(), stored);
+            QCOMPARE(servers->currentIndex(), selected);
+            QCOMPARE(servers->count(), 14);
+            // Typed on: neither an item added nor the text completed.
+            servers->setFocus();
+            servers->lineEdit()->end(false);
+            QTest::keyClicks(servers->lineEdit(), " x");
+            QTest::keyClick(servers->lineEdit(), Qt::Key_Return);
+            QCOMPARE(servers->lineEdit()->text(), stored + " x");
+            QCOMPARE(servers->count(), 14);
+            QVERIFY(d.form.IsVisible());
+            d.Click("cmdOK");
+        });
+        QCOMPARE(boxes.seen.size(), 1);
+        QCOMPARE(QString::fromStdString(Key(t.env.files[t.SettingsPath()], "NTPServer")), stored + " x");
     }
 
     void optionButtonsSwitchTheDialUpList()
@@ -535,7 +589,7 @@ private slots:
         QCOMPARE(Key(t.env.files[t.SettingsPath()], "Delay"), std::string("-1.5"));
     }
 
-    void bothListsArePickOnly()
+    void theDialUpListIsPickOnlyTheServerListPicksWithTheKeys()
     {
         test::GuiApp t;
         t.dialUp.entries = {"Office", "Home", "Travel"};
@@ -544,31 +598,24 @@ private slots:
         WhileOpen(t, [&](Dialog& d) {
             auto* servers = d.Get<QComboBox>("cboNTPServer");
             auto* isps = d.Get<QComboBox>("cboISPList");
-            for (QComboBox* list : {servers, isps}) {
-                QVERIFY(!list->isEditable());
-                QVERIFY(list->lineEdit() == nullptr);
-            }
+            QVERIFY(!isps->isEditable());
+            QVERIFY(isps->lineEdit() == nullptr);
             QCOMPARE(servers->count(), static_cast<int>(kTimeServers.size()));
             for (int i = 0; i < servers->count(); ++i)
                 QCOMPARE(servers->itemText(i).toStdString(), std::string(kTimeServers[static_cast<std::size_t>(i)]));
-            QCOMPARE(servers->currentIndex(), 0);  // whatever the file named
 
             // Typing picks an entry at most; it never becomes the text.
-            servers->setFocus();
-            QTest::keyClicks(servers, "zq 1!");
-            QCOMPARE(servers->count(), 14);
-            QVERIFY(servers->currentIndex() >= 0);
-            QVERIFY(servers->findText(servers->currentText(), Qt::MatchExactly) >= 0);
             isps->setFocus();
             QTest::keyClicks(isps, "Nowhere");
             QCOMPARE(isps->count(), 3);
             QVERIFY(isps->findText(isps->currentText(), Qt::MatchExactly) >= 0);
 
-            // Picked with the keys.
-            QTest::keyClick(servers, Qt::Key_Home);
+            // Picked with the keys, from the stored fifth entry.
+            servers->setFocus();
             QTest::keyClick(servers, Qt::Key_Down);
             QTest::keyClick(servers, Qt::Key_Down);
-            QCOMPARE(servers->currentIndex(), 2);
+            QCOMPARE(servers->currentIndex(), 6);
+            QCOMPARE(servers->lineEdit()->text().toStdString(), std::string(kTimeServers[6]));
             QTest::keyClick(isps, Qt::Key_Home);
             QTest::keyClick(isps, Qt::Key_Down);
             QCOMPARE(isps->currentText(), QString("Office"));
@@ -576,7 +623,7 @@ private slots:
         });
         QCOMPARE(boxes.seen.size(), 1);
         const std::string& file = t.env.files[t.SettingsPath()];
-        QCOMPARE(Key(file, "NTPServer"), std::string(kTimeServers[2]));
+        QCOMPARE(Key(file, "NTPServer"), std::string(kTimeServers[6]));
         QCOMPARE(Key(file, "ConnectionType"), std::string("MODEM"));
         QCOMPARE(Key(file, "Connectoid"), std::string("Office"));
     }
@@ -712,7 +759,7 @@ private slots:
 
         // Saved whichever the answer: six keys, the others kept.
         const std::string& file = t.env.files[t.SettingsPath()];
-        QCOMPARE(Key(file, "NTPServer"), std::string(kTimeServers[0]));
+        QCOMPARE(Key(file, "NTPServer"), std::string(kTimeServers[4]));  // as stored
         QCOMPARE(Key(file, "Delay"), std::string("45"));
         QCOMPARE(Key(file, "ConnectionType"), std::string("BOTH"));
         QCOMPARE(Key(file, "Connectoid"), std::string("Office"));
@@ -767,7 +814,8 @@ private slots:
             WhileOpen(t, [&](Dialog& d) {
                 d.Click("optModem");
                 QTest::keyClick(d.Get("cboISPList"), Qt::Key_End);
-                QTest::keyClick(d.Get("cboNTPServer"), Qt::Key_End);
+                for (int i = 0; i < 14; ++i)
+                    QTest::keyClick(d.Get("cboNTPServer"), Qt::Key_Down);
                 auto* delay = d.Get<QLineEdit>("txtStartDelay");
                 delay->setFocus();
                 delay->selectAll();
@@ -782,7 +830,7 @@ private slots:
             QCOMPARE(d.SelectedOptions(), QStringList{"optModem"});
             QVERIFY(d.Get("cboISPList")->isEnabled());
             QCOMPARE(d.Get<QComboBox>("cboISPList")->currentText(), QString("Office"));
-            QCOMPARE(d.Get<QComboBox>("cboNTPServer")->currentIndex(), 0);       // not the saved last entry
+            QCOMPARE(d.Get<QComboBox>("cboNTPServer")->currentIndex(), 13);      // the saved last entry
             QCOMPARE(d.Get<QLineEdit>("txtStartDelay")->text(), QString("60"));  // brought into range
             QVERIFY(d.Checked("chkQuietMode"));
             QVERIFY(!d.Checked("chkOnlyIfConnected"));

@@ -100,7 +100,7 @@ struct Recorder : platform::FormEvents {
         if (closed)
             closed();
     }
-    void OnClick(const std::string& control) override
+    void OnClick(const std::string& control)
     {
         QString event = "click " + QString::fromStdString(control);
         const platform::ControlSpec* spec = nullptr;
@@ -113,13 +113,25 @@ struct Recorder : platform::FormEvents {
         if (clicked)
             clicked(control);
     }
-    void OnKeyPress(const std::string& control, int& key) override
+    void OnKeyPress(const std::string& control, int& key)
     {
         events << QString("key %1 %2").arg(QString::fromStdString(control)).arg(key);
         if (keys)
             keys(control, key);
     }
-    void OnMouseMove(const std::string& control) override { events << "move " + QString::fromStdString(control); }
+    void OnMouseMove(const std::string& control) { events << "move " + QString::fromStdString(control); }
+
+    // Every control's events come here, by name.
+    void Watch(platform::Form& watched)
+    {
+        watched.SetHandler(this);
+        for (const platform::ControlSpec& control : watched.Spec().controls) {
+            const int i = watched.IndexOf(control.name);
+            watched.OnClick(i, [this, name = control.name] { OnClick(name); });
+            watched.OnKeyPress(i, [this, name = control.name](int& key) { OnKeyPress(name, key); });
+            watched.OnMouseMove(i, [this, name = control.name] { OnMouseMove(name); });
+        }
+    }
 
     int Count(const QString& event) const { return static_cast<int>(events.count(event)); }
 };
@@ -134,7 +146,7 @@ struct Window {
     explicit Window(const platform::FormSpec& spec) : owned(system.CreateForm(spec)), form(owned.get())
     {
         recorder.form = form;
-        form->SetHandler(&recorder);
+        recorder.Watch(*form);
     }
     ~Window() { form->SetHandler(nullptr); }
 
@@ -480,7 +492,7 @@ private slots:
         Recorder recorder;
         recorder.form = form.get();
         recorder.clicked = [&](const std::string&) { form.reset(); };
-        form->SetHandler(&recorder);
+        recorder.Watch(*form);
         form->Show();
         auto* qt = &test::QtOf(*form.get());
         QPointer<QWidget> window = qt->Window();
@@ -503,7 +515,7 @@ private slots:
             form = system.CreateForm(EntrySpec());
             recorder.form = form.get();
             recorder.events.clear();
-            form->SetHandler(&recorder);
+            recorder.Watch(*form);
             return QPointer<QWidget>(test::QtOf(*form).Window());
         };
 

@@ -25,7 +25,7 @@ cleanup() {
 trap cleanup EXIT
 
 # Xvfb picks a display number nobody uses and writes it to descriptor 3.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 display=
 for _ in $(seq 100); do

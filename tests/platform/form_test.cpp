@@ -1,10 +1,14 @@
 // The check of a window's declaration is the form engine's, so a table the
 // real program would stop on stops the headless windows of the tests too.
+// Web addresses without a scheme.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "platform/shell.h"
 #include "support/test_app.h"
 
 namespace vel::platform {
@@ -47,6 +51,24 @@ TEST(FormDeclaration, ANameTwiceOrAMissingFrameStopsTheProgram)
             EXPECT_STREQ(stop.what(), c.stop) << c.what;
         }
     }
+}
+
+// A web address without its scheme, and nothing else, opens as https.
+TEST(WebAddress, OnlyAHostWithAPathOrWwwTakesTheScheme)
+{
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"github.com/veltrane/veltrane/issues", "https://github.com/veltrane/veltrane/issues"},
+        {"www.example.org", "https://www.example.org"},
+        {"https://example.org/x", std::nullopt},
+        {"mailto:help@example.org", std::nullopt},
+        {"Veltrane.log", std::nullopt},
+        {"/home/u/.config/veltrane/Veltrane.log", std::nullopt},
+        {"C:\\Users\\u\\Veltrane.log", std::nullopt},
+        {"localhost/x", std::nullopt},
+        {"example.org/a b", std::nullopt},
+    };
+    for (const auto& [target, address] : cases)
+        EXPECT_EQ(WebAddressOf(target), address) << target;
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -196,6 +198,46 @@ TEST_F(LinuxFiles, LinksAtBothNamesAreKeptThroughARotation)
     }
 }
 
+// The machine's run (root, in a folder others may write) uses a log or an
+// old log only when it is its own with one link; a user's run as ever.
+TEST_F(LinuxFiles, TheMachinesRunUsesOnlyItsOwnLogFilesWithOneLink)
+{
+    std::ofstream(dir / "own") << "x\r\n";
+    std::ofstream(dir / "linked") << "x\r\n";
+    fs::create_hard_link(dir / "linked", dir / "elsewhere");
+    std::ofstream(dir / "foreign") << "x\r\n";
+    const bool foreignMade = ::chown(P("foreign").c_str(), 65534, 65534) == 0;  // root only
+    fs::create_symlink(dir / "own", dir / "link-to-own");
+    struct Case {
+        const char* name;
+        const char* refusal;  // of the machine's run; null: used
+    };
+    std::vector<Case> cases = {{"own", nullptr},
+                               {"new", nullptr},
+                               {"link-to-own", nullptr},
+                               {"linked", "a file with more than one link (a hard link)"}};
+    if (foreignMade)
+        cases.push_back({"foreign", "a file that belongs to another user"});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LinuxEnvironment user({}, "/x/veltrane");
+        LinuxEnvironment machine({"--machine"}, "/x/veltrane");
+        SystemError error;
+        EXPECT_NE(user.OpenAppend(P(c.name), error), nullptr) << error.description;
+        error = {};
+        EXPECT_EQ(machine.OpenAppend(P(c.name), error) == nullptr, c.refusal != nullptr);
+        EXPECT_EQ(error.description, c.refusal ? c.refusal : "");
+        // The old log too: no rotation moves the log over it.
+        if (c.refusal) {
+            std::ofstream(dir / "log") << "y\r\n";
+            EXPECT_FALSE(machine.MoveFileTo(P("log"), P(c.name), error));
+            EXPECT_NE(error.description.find(c.refusal), std::string::npos) << error.description;
+            EXPECT_EQ(Read(dir / c.name), "x\r\n");
+        }
+    }
+    EXPECT_EQ(Read(dir / "elsewhere"), "x\r\n");
+}
+
 TEST_F(LinuxFiles, OpenInAMissingFolderGivesTheErrorNumber)
 {
     LinuxEnvironment env({}, "/x/veltrane");
@@ -219,32 +261,39 @@ TEST_F(LinuxFiles, ProgramsAreFoundOnThePathAndStartedWithoutAShell)
     EXPECT_FALSE(env.StartProgram({"/nonexistent/program"}));
 }
 
-TEST_F(LinuxFiles, TheSystemInformationProgramIsTheFirstOfThreeOnThePath)
+// Found on the PATH, the panel among XDG_DATA_DIRS's desktop entries, and
+// started with its arguments.
+TEST_F(LinuxFiles, TheSystemInformationToolStartsFromThePathWithItsArguments)
 {
     const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
-    ::setenv("PATH", dir.c_str(), 1);
-    const auto program = [&](const char* name) {
-        std::ofstream(dir / name) << "#!/bin/sh\n";
-        fs::permissions(dir / name, fs::perms::owner_all);
-        return (dir / name).string();
-    };
+    const char* oldData = std::getenv("XDG_DATA_DIRS");
+    const std::string savedData = oldData ? oldData : "";
+    fs::create_directories(dir / "bin");
+    fs::create_directories(dir / "share/applications");
+    ::setenv("PATH", (dir / "bin").c_str(), 1);
+    ::setenv("XDG_DATA_DIRS", (dir / "share").c_str(), 1);
+    const std::string marker = P("arguments");
+    std::ofstream(dir / "bin/gnome-control-center")
+        << "#!/bin/sh\necho \"$@\" >" << marker << ".new && /bin/mv " << marker << ".new " << marker << "\n";
+    fs::permissions(dir / "bin/gnome-control-center", fs::perms::owner_all);
     LinuxEnvironment env({}, "/x/veltrane");
-    const bool noneAtFirst = !env.SystemInformationProgram().has_value() && !env.StartSystemInformation();
-    // The last choice, then the second, then the first wins over both.
-    const std::string monitor = program("gnome-system-monitor");
-    const auto third = env.SystemInformationProgram();
-    const std::string kinfocenter = program("kinfocenter");
-    const auto second = env.SystemInformationProgram();
-    const std::string hardinfo = program("hardinfo");
-    const auto first = env.SystemInformationProgram();
+    const bool noneWithoutItsPanel = !env.SystemInformationCommand() && !env.StartSystemInformation();
+    std::ofstream(dir / "share/applications/gnome-info-overview-panel.desktop") << "[Desktop Entry]\n";
     const bool started = env.StartSystemInformation();
     ::setenv("PATH", oldPath.c_str(), 1);
+    if (oldData != nullptr)
+        ::setenv("XDG_DATA_DIRS", savedData.c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_DIRS");
 
-    EXPECT_TRUE(noneAtFirst);
-    EXPECT_EQ(third, monitor);
-    EXPECT_EQ(second, kinfocenter);
-    EXPECT_EQ(first, hardinfo);
+    EXPECT_TRUE(noneWithoutItsPanel);
     EXPECT_TRUE(started);
+    for (int i = 0; i < 200 && !fs::exists(marker); ++i)
+        ::usleep(10000);
+    std::ifstream in(marker);
+    std::string arguments;
+    std::getline(in, arguments);
+    EXPECT_EQ(arguments, "info-overview");
 }
 
 // Standard error is the journal only where JOURNAL_STREAM names that very

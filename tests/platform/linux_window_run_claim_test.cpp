@@ -1,6 +1,7 @@
 // The claim of a window run on Linux, on a real runtime folder: one holder
-// per program folder (by any of its names), which a later start reaches, and
-// none where the runtime folder is not the user's alone. Also the reason a
+// per program folder (by any of its names), whose answer a later start has
+// or is told it has not, and none where the runtime folder is not the user's
+// alone. Also the reason a
 // display could not be opened, as Qt words it.
 #include "platform/linux/linux_window_run_claim.h"
 
@@ -13,7 +14,10 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QThread>
+#include <atomic>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 
@@ -48,32 +52,99 @@ protected:
     std::string runtime;
 };
 
-TEST_F(LinuxWindowRunClaimTest, OneHolderPerFolderWhichALaterStartCallsToTheFront)
+// A holder whose event loop runs in a thread of its own, as another
+// process's would: it answers while this thread waits for the answer.
+class ThreadedHolder {
+public:
+    explicit ThreadedHolder(const std::string& runtime)
+    {
+        context_.moveToThread(&thread_);
+        thread_.start();
+        Run([&] { claim_ = std::make_unique<LinuxWindowRunClaim>(runtime); });
+    }
+    ~ThreadedHolder()
+    {
+        Run([&] { claim_.reset(); });
+        thread_.quit();
+        thread_.wait();
+    }
+    ClaimOutcome Claim(const std::string& folder)
+    {
+        ClaimOutcome outcome;
+        Run([&] { outcome = claim_->Claim(folder, [this] { ++fronts; }); });
+        return outcome;
+    }
+    void Release()
+    {
+        Run([&] { claim_->Release(); });
+    }
+
+    std::atomic<int> fronts{0};
+
+private:
+    void Run(const std::function<void()>& work)
+    {
+        QMetaObject::invokeMethod(&context_, work, Qt::BlockingQueuedConnection);
+    }
+    QThread thread_;
+    QObject context_;
+    std::unique_ptr<LinuxWindowRunClaim> claim_;
+};
+
+// A later start of the folder (by any of its names) reaches the holder and
+// has its answer, wherever the runtime folder lies and whatever lies beside
+// the lock file; once the holder lets go (its window closed), it claims.
+TEST_F(LinuxWindowRunClaimTest, ALaterStartHasTheHoldersAnswerUntilItLetsGo)
 {
     const std::string a = (root / "a").string();
-    auto first = std::make_unique<LinuxWindowRunClaim>(runtime);
-    LinuxWindowRunClaim later(runtime);
+    const fs::path deep = root / std::string(120, 'd') / std::string(120, 'e');  // far beyond a socket path's 108
+    fs::create_directories(deep);
+    fs::permissions(deep, fs::perms::owner_all, fs::perm_options::replace);
+    for (const std::string& folder : {runtime, deep.string()}) {
+        SCOPED_TRACE(folder.size());
+        ThreadedHolder holder(folder);
+        LinuxWindowRunClaim later(folder, 5.0);
+        ASSERT_EQ(holder.Claim(a).result, ClaimResult::Claimed);
+        // What lay at the socket's name in the file system once holds nothing back.
+        fs::create_directories(later.LockPathFor(a) + ".socket/x");
+        const ClaimOutcome asked = later.Claim(a, {});
+        EXPECT_EQ(asked.result, ClaimResult::HolderBroughtToFront);
+        EXPECT_EQ(asked.holderProcess, ::getpid());
+        EXPECT_EQ(holder.fronts, 1);
+        EXPECT_EQ(later.Claim((root / "b" / ".." / "a").string(), {}).result, ClaimResult::HolderBroughtToFront);
+        EXPECT_EQ(holder.fronts, 2);
+
+        LinuxWindowRunClaim other(folder);
+        EXPECT_EQ(other.Claim((root / "b").string(), {}).result, ClaimResult::Claimed);
+        holder.Release();  // its window closed, its run goes on
+        EXPECT_EQ(later.Claim(a, {}).result, ClaimResult::Claimed);
+        EXPECT_EQ(holder.fronts, 2);
+    }
+}
+
+// A holder that does not answer (a stopped process; here one whose thread is
+// busy) is not reached within the bound, and is named; one that holds the
+// lock without listening at all is not reached either.
+TEST_F(LinuxWindowRunClaimTest, AHolderThatDoesNotAnswerIsNotReachedWithinTheBound)
+{
+    const std::string a = (root / "a").string();
+    LinuxWindowRunClaim stopped(runtime);
     int fronts = 0;
-    ASSERT_EQ(first->Claim(a, [&] { ++fronts; }), ClaimResult::Claimed);
-    EXPECT_EQ(later.Claim(a, {}), ClaimResult::HolderBroughtToFront);
-    // The same folder; the two requests waiting together bring it once.
-    EXPECT_EQ(later.Claim((root / "b" / ".." / "a").string(), {}), ClaimResult::HolderBroughtToFront);
+    ASSERT_EQ(stopped.Claim(a, [&] { ++fronts; }).result, ClaimResult::Claimed);
+    LinuxWindowRunClaim later(runtime, 0.3);
     QElapsedTimer waited;
     waited.start();
-    while (fronts == 0 && waited.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-    EXPECT_EQ(fronts, 1);
+    const ClaimOutcome asked = later.Claim(a, {});
+    EXPECT_EQ(asked.result, ClaimResult::HolderNotReached);
+    EXPECT_EQ(asked.holderProcess, ::getpid());
+    EXPECT_GE(waited.elapsed(), 290);
+    EXPECT_LT(waited.elapsed(), 2000);
+    EXPECT_EQ(fronts, 0);
 
-    LinuxWindowRunClaim other(runtime);
-    EXPECT_EQ(other.Claim((root / "b").string(), {}), ClaimResult::Claimed);
-    first.reset();  // the holder ends: the claim goes with it
-    EXPECT_EQ(later.Claim(a, {}), ClaimResult::Claimed);
-
-    // A holder that does not listen (only the lock taken) is not reached.
     const std::string c = (root / "c").string();
-    const int lock = ::open(later.PathFor(c, ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int lock = ::open(later.LockPathFor(c).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(later.Claim(c, {}), ClaimResult::HolderNotReached);
+    EXPECT_EQ(later.Claim(c, {}).result, ClaimResult::HolderNotReached);
     ::close(lock);
 }
 
@@ -88,8 +159,8 @@ TEST_F(LinuxWindowRunClaimTest, NoRuntimeFolderOfTheUsersOwnCoordinatesNothing)
                                       (root / "missing").string(), (root / "shared").string()}) {
         SCOPED_TRACE(folder);
         LinuxWindowRunClaim first(folder), later(folder);
-        EXPECT_EQ(first.Claim(root / "a", {}), ClaimResult::Claimed);
-        EXPECT_EQ(later.Claim(root / "a", {}), ClaimResult::Claimed);
+        EXPECT_EQ(first.Claim(root / "a", {}).result, ClaimResult::Claimed);
+        EXPECT_EQ(later.Claim(root / "a", {}).result, ClaimResult::Claimed);
     }
 }
 

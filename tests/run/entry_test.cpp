@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "run/entry.h"
 #include "status/status_window.h"
 #include "support/test_app.h"
@@ -153,31 +155,50 @@ TEST(StartChosen, WithoutWindowsAWindowRunGoesOnAsAQuietOne)
 
 // A second window run of the folder (the log-on entry, then a click) opens no
 // second status window: it asks the first one to come to the front, logs
-// that, and ends with status 0, its settings file untouched.
-TEST(StartChosen, ASecondWindowRunOfTheFolderBringsTheFirstToTheFront)
+// that, and ends with status 0, its settings file untouched. A first one that
+// does not answer (stopped, hung) is never a silent end: the user is told in
+// a box (where one can be seen) and on standard error, and the status says so.
+TEST(StartChosen, ASecondWindowRunOfTheFolderBringsTheFirstToTheFrontOrSaysItCannot)
 {
-    for (const bool reached : {true, false}) {
-        SCOPED_TRACE(reached);
+    const std::string silent =
+        "another window run of this folder (process 4321) is in progress but does not answer "
+        "(stopped or hung?): this start ends";
+    const struct {
+        bool answers;
+        ExitStatus status;
+        std::string logLine, standardError;
+        std::size_t boxes;
+    } cases[] = {
+        {true, ExitStatus::Ok, "another window run of this folder is in progress: its window was brought to the front",
+         "", 0},
+        {false, ExitStatus::NotAnswering, "ERROR: " + silent, "veltrane: " + silent + "\n", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.logLine);
         TestApp t;
         t.WriteSettings(kWindowSettings);
         t.windowRuns.heldElsewhere.insert("/app");
-        t.windowRuns.holderAnswers = reached;
-        EXPECT_EQ(ProgramMain(t.app), ExitStatus::Ok);
+        t.windowRuns.holderAnswers = c.answers;
+        EXPECT_EQ(ProgramMain(t.app), c.status);
         EXPECT_FALSE(t.app.HasStatusWindow());
         EXPECT_EQ(t.windowRuns.asked, std::vector<std::string>{"/app"});
-        EXPECT_EQ(t.LogLines(),
-                  (std::vector<std::string>{"*** VEL started ***",
-                                            reached ? "another window run of this folder is in progress: its window "
-                                                      "was brought to the front"
-                                                    : "another window run of this folder is in progress: this start "
-                                                      "ends"}));
+        EXPECT_EQ(t.LogLines(), (std::vector<std::string>{"*** VEL started ***", c.logLine}));
+        EXPECT_EQ(t.env.standardError, c.standardError);
+        ASSERT_EQ(t.windows.messages.size(), c.boxes);
+        if (c.boxes) {
+            EXPECT_EQ(t.windows.messages[0].text,
+                      "Veltrane is already running for this folder (process 4321), but does not answer: it may be "
+                      "stopped or hung.\n\nThis start ends. End that process, or wait for it, and start Veltrane "
+                      "again.");
+        }
         EXPECT_EQ(t.SettingsText(), kWindowSettings);
     }
 }
 
 // The holder brings its windows to the front whenever a later start asks,
-// and its run goes on.
-TEST(StartChosen, TheFirstWindowRunComesToTheFrontWhenAsked)
+// and its run goes on. Once its window is closed (the run goes on without
+// it), it lets the claim go: a later start shows a window of its own.
+TEST(StartChosen, TheFirstWindowRunComesToTheFrontWhenAskedAndLetsGoWhenItsWindowCloses)
 {
     TestApp t;
     t.WriteSettings(kWindowSettings);
@@ -185,9 +206,64 @@ TEST(StartChosen, TheFirstWindowRunComesToTheFrontWhenAsked)
         ASSERT_TRUE(t.windowRuns.comeToFront);
         t.windowRuns.comeToFront();
     });
-    ProgramMain(t.app);
+    bool heldAfterClose = true, runOnAfterClose = false;
+    t.pump.At(4.5, [&] {  // while the server is asked
+        t.Window()->CloseBox();
+        heldAfterClose = t.windowRuns.held;
+        runOnAfterClose = !t.app.runFinished;
+    });
+    EXPECT_EQ(ProgramMain(t.app), ExitStatus::Cancelled);
     EXPECT_EQ(t.windows.frontRequests, 1);
+    EXPECT_FALSE(heldAfterClose);
+    EXPECT_TRUE(runOnAfterClose);
+    EXPECT_EQ(t.windowRuns.releases, 1);
     EXPECT_TRUE(t.app.runFinished);
+}
+
+// --open-log opens the log with the desktop's handler and does nothing else;
+// where there is none to open, or nothing opens it, the user is told.
+TEST(StartChosen, OpenLogOpensTheLogOnTheDesktopAndTouchesNothing)
+{
+    const std::string log = "/app/Veltrane.log";
+    const struct {
+        bool logExists;
+        const char* noDisplay;
+        bool shellTakesIt;
+        ExitStatus status;
+        const char* said;  // on standard error after "veltrane: ", and in a box
+    } cases[] = {
+        {true, "", true, ExitStatus::Ok, nullptr},
+        {false, "", true, ExitStatus::NoLogOpened, "there is no log yet: /app/Veltrane.log"},
+        {true, "", false, ExitStatus::NoLogOpened, "no program opened the log: /app/Veltrane.log"},
+        {true, "could not connect to display :9", true, ExitStatus::NoLogOpened,
+         "there is no desktop to open the log with (could not connect to display :9): /app/Veltrane.log"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.said ? c.said : "opened");
+        TestApp t;
+        t.env.commandLine = "--open-log config noupdate";
+        t.WriteSettings(kWindowSettings);
+        if (c.logExists)
+            t.env.files[log] = "01.02.2026 10:00 *** VEL started ***\r\n";
+        t.app.windowsUnavailable = c.noDisplay;
+        t.shell.result = c.shellTakesIt;
+        const auto before = t.env.files;
+        EXPECT_EQ(ProgramMain(t.app), c.status);
+        EXPECT_EQ(t.shell.opened.size(), c.logExists && !*c.noDisplay ? 1u : 0u);
+        if (!t.shell.opened.empty()) {
+            EXPECT_EQ(t.shell.opened[0], log);
+        }
+        EXPECT_EQ(t.env.files, before);
+        EXPECT_EQ(t.profile.writes, 0);
+        EXPECT_FALSE(t.app.HasStatusWindow());
+        EXPECT_EQ(t.env.standardError, c.said ? "veltrane: " + std::string(c.said) + "\n" : "");
+        ASSERT_EQ(t.windows.messages.size(), c.said ? 1u : 0u);
+        if (c.said) {
+            std::string box = c.said;
+            box[0] = static_cast<char>(std::toupper(box[0]));
+            EXPECT_EQ(t.windows.messages[0].text, box);
+        }
+    }
 }
 
 // The start decision as the composition root asks it, before any App or
@@ -270,10 +346,10 @@ TEST(StartChosen, TheMachinesRunOnlyReadsItsSettingsAndAQuietStartKeepsQuietMode
     EXPECT_NE(t.SettingsText().find("QuietMode=N"), std::string::npos);  // "y" saved as ever, not "Y"
 }
 
-// A quiet run's lines go to standard error as well where someone reads it
-// later (a file, a pipe, the journal, which stamps them itself); never to a
-// terminal, and never from a run with its window.
-TEST(StartChosen, AQuietRunsLogGoesToStandardErrorUnlessThatIsATerminal)
+// A quiet run's lines go to standard error as well, stamped but where the
+// journal stamps them itself; never from a run with its window. A run that
+// fails names its log there at its end.
+TEST(StartChosen, AQuietRunsLogGoesToStandardErrorAndAFailedRunNamesItsLog)
 {
     using platform::ErrorStream;
     const struct {
@@ -283,20 +359,30 @@ TEST(StartChosen, AQuietRunsLogGoesToStandardErrorUnlessThatIsATerminal)
         bool written;
     } cases[] = {
         {kQuietSettings, "", ErrorStream::Other, true},        {kQuietSettings, "", ErrorStream::Journal, true},
-        {kWindowSettings, "none", ErrorStream::Journal, true}, {kQuietSettings, "", ErrorStream::Terminal, false},
-        {kQuietSettings, "", ErrorStream::None, false},        {kWindowSettings, "", ErrorStream::Other, false},
+        {kWindowSettings, "none", ErrorStream::Journal, true}, {kQuietSettings, "", ErrorStream::Terminal, true},
+        {kQuietSettings, "", ErrorStream::None, false},        {kWindowSettings, "", ErrorStream::Terminal, false},
     };
     for (const auto& c : cases) {
         TestApp t;
         t.WriteSettings(c.settings);
         t.app.windowsUnavailable = c.unavailable;
         t.env.errorStream = c.stream;
-        ProgramMain(t.app);
+        EXPECT_EQ(ProgramMain(t.app), ExitStatus::NoTime);
         std::string expected;  // every line of the log, each ended by a line feed alone
         for (const std::string& line : t.LogLines(c.stream != ErrorStream::Journal))
             expected += line + "\n";
-        EXPECT_EQ(t.env.standardError, c.written ? expected : "") << static_cast<int>(c.stream);
+        EXPECT_EQ(t.env.standardError, (c.written ? expected : "") + "veltrane: see the log: /app/Veltrane.log\n")
+            << static_cast<int>(c.stream);
     }
+    // A run that ends well says nothing more.
+    TestApp t;
+    t.WriteSettings(kWindowSettings);
+    t.socket.onConnect = [](test::FakeSocket& socket, int) {
+        socket.DeliverData("\n60709 26-01-01 00:00:00 00 0 0  50.0 UTC(NIST) * \n");
+    };
+    t.env.commandLine = "noupdate";
+    EXPECT_EQ(ProgramMain(t.app), ExitStatus::Ok);
+    EXPECT_EQ(t.env.standardError, "");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -205,19 +206,50 @@ TEST(RunSync, DebugInAnyCaseShowsTheErrorInABoxAfterTheExitCountdown)
     EXPECT_DOUBLE_EQ(shownAt, 10.0);
 }
 
-// A Cancel while the server is being asked fails the query; the exit
-// countdown that follows still runs its whole length, since every count
-// clears the flag first.
-TEST(RunSync, CancelDuringTheQueryFailsItAndTheExitCountdownStillRuns)
+// A Cancel (or the window's close) while the server is being asked fails the
+// query and ends with the status of a cancel; the exit countdown that follows
+// still runs its whole length, since every count clears the flag first.
+TEST(RunSync, CancelDuringTheQueryFailsItAndEndsAsCancelled)
 {
-    RunScene s("N");
-    s.ServerSilent();
-    s.t.pump.At(7.5, [&] { s.Window().Click("cmdCancel"); });
-    EXPECT_EQ(s.Run(), ExitStatus::NoTime);
-    EXPECT_EQ(s.t.LogLines().back(), "ERROR: User cancelled");
-    EXPECT_EQ(s.t.socket.connects, 1);
-    EXPECT_GE(s.t.clock.MonotonicSeconds(), 7.5 + 5.0);
-    EXPECT_LE(s.t.clock.MonotonicSeconds(), 9.0 + 5.0);
+    for (const bool closeBox : {false, true}) {
+        SCOPED_TRACE(closeBox);
+        RunScene s("N");
+        s.ServerSilent();
+        s.t.pump.At(7.5, [&] {
+            if (closeBox)
+                s.Window().CloseBox();
+            else
+                s.Window().Click("cmdCancel");
+        });
+        EXPECT_EQ(s.Run(), ExitStatus::Cancelled);
+        EXPECT_EQ(s.t.LogLines().back(), "ERROR: User cancelled");
+        EXPECT_EQ(s.t.socket.connects, 1);
+        EXPECT_GE(s.t.clock.MonotonicSeconds(), 7.5 + 5.0);
+        EXPECT_LE(s.t.clock.MonotonicSeconds(), 9.0 + 5.0);
+    }
+}
+
+// The server entry from the settings file reaches the log (and standard
+// error) escaped as the server's own text is; ordinary text stays as it is.
+TEST(RunSync, TheServerEntryIsLoggedEscaped)
+{
+    const struct {
+        std::string entry, logged;
+    } cases[] = {
+        {kServer, kServer},
+        {"127.0.0.1 \x1b]0;owned\x07 (caf\xc3\xa9)\x7f", "127.0.0.1 \\x1B]0;owned\\x07 (caf\\xC3\\xA9)\\x7F"},
+        {"127.0.0.1 back\\slash\ttab", "127.0.0.1 back\\\\slash\\ttab"},
+    };
+    for (const auto& c : cases) {
+        RunScene s("Y");
+        s.t.WriteSettings("[Main]\r\nNTPServer=" + c.entry + "\r\nQuietMode=Y\r\n");
+        s.t.env.errorStream = platform::ErrorStream::Other;
+        s.ServerRefuses();
+        s.Run();
+        const Lines lines = s.t.LogLines();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "starting connect to " + c.logged), lines.end()) << c.logged;
+        EXPECT_NE(s.t.env.standardError.find("starting connect to " + c.logged + "\n"), std::string::npos);
+    }
 }
 
 // ---- Settings that cannot be saved or read whole ------------------------------

@@ -139,6 +139,7 @@ TEST(ConfigDialogForm, DeclaresTheWindowAndEveryControlAtItsPlace)
         EXPECT_FALSE(c->isDefault);
         EXPECT_FALSE(c->isCancel);
         EXPECT_FALSE(c->multiLine);
+        EXPECT_EQ(c->editable, std::string(e.name) == "cboNTPServer") << "only the server list takes a typed text";
         tabs.insert(c->tabIndex);
     }
     EXPECT_EQ(tabs.size(), std::size(expected)) << "tab indexes are form-wide and unique";
@@ -203,24 +204,40 @@ TEST_F(ConfigDialog, OpensModallyWithFlagsClearedAndTheNormalPointer)
     EXPECT_TRUE(t.windows.messages.empty()) << "closing without OK asks nothing";
 }
 
-TEST_F(ConfigDialog, AlwaysOpensOnTheFirstServerWhateverIsStored)
+// The stored server shows in the edit field, its entry selected when it is
+// one, and OK keeps it; a file that names none opens on the first entry.
+TEST_F(ConfigDialog, OpensOnTheStoredServerAndOkKeepsIt)
 {
-    for (const std::string& stored : {std::string(), Entry(4), std::string("my.own.server (by hand)")}) {
-        SCOPED_TRACE(stored);
+    struct Case {
+        std::string stored;  // the NTPServer line's value; "<none>": no such line
+        int selected;
+        std::string shown;
+    } cases[] = {
+        {"<none>", 0, Entry(0)},
+        {"   ", 0, Entry(0)},
+        {Entry(4), 4, Entry(4)},
+        {Entry(13), 13, Entry(13)},
+        {"my.own.server (by hand)", -1, "my.own.server (by hand)"},
+        {kDefaultNTPServer, -1, kDefaultNTPServer},      // an earlier first opening left it
+        {"time-a-g.nist.gov", -1, "time-a-g.nist.gov"},  // a host alone is no entry
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
         TestApp u;
-        u.WriteSettings("[Main]\r\nNTPServer=" + stored + "\r\nDelay=5\r\n");
-        u.pump.After(0.5, [&u] {
+        u.WriteSettings("[Main]\r\n" + (c.stored == "<none>" ? "" : "NTPServer=" + c.stored + "\r\n") + "Delay=5\r\n");
+        u.pump.After(0.5, [&u, &c] {
             HeadlessForm* d = u.windows.FindForm(kDialog);
             ASSERT_NE(d, nullptr);
             ASSERT_EQ(d->ItemCount("cboNTPServer"), 14);
             for (int i = 0; i < 14; ++i)
                 EXPECT_EQ(d->ItemText("cboNTPServer", i), Entry(i));
-            EXPECT_EQ(d->SelectedIndex("cboNTPServer"), 0);
+            EXPECT_EQ(d->SelectedIndex("cboNTPServer"), c.selected);
+            EXPECT_EQ(d->Text("cboNTPServer"), c.shown);
             d->Click("cmdOK");
         });
         ShowConfigurationDialog(u.app);
-        EXPECT_EQ(u.app.settings.NTPServer, Entry(0));
-        EXPECT_NE(u.SettingsText().find("NTPServer=" + Entry(0) + "\r\n"), std::string::npos) << u.SettingsText();
+        EXPECT_EQ(u.app.settings.NTPServer, c.shown);
+        EXPECT_NE(u.SettingsText().find("NTPServer=" + c.shown + "\r\n"), std::string::npos) << u.SettingsText();
     }
 }
 
@@ -283,7 +300,7 @@ TEST_F(ConfigDialog, WithoutDialUpEntriesOnlyLanCanBeChosen)
         d.Click("cmdOK");
     });
     Show();
-    EXPECT_EQ(File(), SavedFile(Entry(0), "5", "LAN", ""));
+    EXPECT_EQ(File(), SavedFile(Entry(1), "5", "LAN", ""));
 }
 
 TEST_F(ConfigDialog, EntryListIsSortedAndSelectsTheStoredEntryWithoutRegardToCase)

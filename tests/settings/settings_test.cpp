@@ -532,5 +532,25 @@ TEST_F(SettingsOnDiskTest, FolderThatIsNotThereLeavesTheDefaults)
     EXPECT_EQ(app.settings.Tolerance, 30);
 }
 
+// A file in an encoding the program cannot read gets a warning that names
+// it; the run goes on with what could be read (here nothing: the defaults).
+TEST_F(SettingsOnDiskTest, AFileInAnEncodingItCannotReadLeavesAWarningThatNamesIt)
+{
+    string utf16be = "\xFE\xFF";
+    for (const char c : string("[Main]\r\nNTPServer=time.example\r\nQuietMode=Y\r\n"))
+        utf16be += string{'\0', c};
+    std::ofstream(folder + "/Veltrane.INI", std::ios::binary) << utf16be;
+    LoadSettings(app);
+    EXPECT_EQ(app.settingsWarning,
+              "WARNING: the settings file " + SettingsFilePath(app) +
+                  " is no text the program reads (UTF-16 big-endian): settings in it may go unread and take their "
+                  "defaults; save it as UTF-8, or as UTF-16 LE (Notepad's \"Unicode\")");
+    EXPECT_EQ(app.settings.NTPServer, kDefaultEntry);
+    EXPECT_EQ(app.settings.QuietMode, "");
+    std::ofstream(folder + "/Veltrane.INI", std::ios::binary) << "[Main]\r\nNTPServer=caf\xC3\xA9\r\n";
+    LoadSettings(app);
+    EXPECT_EQ(app.settingsWarning, "");
+}
+
 }  // namespace
 }  // namespace vel

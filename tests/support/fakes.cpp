@@ -166,6 +166,11 @@ bool FakeProfileFile::WriteString(const std::string& section, const std::string&
     return true;
 }
 
+std::string FakeProfileFile::EncodingProblem(const std::string& file)
+{
+    return env_.IsOrdinaryFile(file) ? ini::EncodingProblem(env_.files[file]) : std::string();
+}
+
 bool FakeProfileFile::Usable(const std::string& file, platform::SystemError& why)
 {
     if (!unusable.count(file))

@@ -73,6 +73,7 @@ public:
     bool WriteString(const std::string& section, const std::string& key, const std::string& value,
                      const std::string& file, platform::SystemError& error) override;
     bool Usable(const std::string& file, platform::SystemError& why) override;
+    std::string EncodingProblem(const std::string& file) override;
     // Beyond this a file is read only in part and never written.
     void SetSizeLimit(std::size_t bytes) { sizeLimit_ = bytes; }
     int writes = 0;
@@ -162,20 +163,31 @@ class FakeWindowRunClaim : public platform::WindowRunClaim {
 public:
     std::set<std::string> heldElsewhere;
     bool holderAnswers = true;
+    std::int64_t holderProcess = 4321;
     std::vector<std::string> claimed;
     std::vector<std::string> asked;
     std::function<void()> comeToFront;
+    bool held = false;  // this process holds a claim now
+    int releases = 0;   // claims given up while held
 
-    platform::ClaimResult Claim(const std::string& folder, std::function<void()> handler) override
+    platform::ClaimOutcome Claim(const std::string& folder, std::function<void()> handler) override
     {
         if (heldElsewhere.count(folder) != 0) {
             asked.push_back(folder);
-            return holderAnswers ? platform::ClaimResult::HolderBroughtToFront
-                                 : platform::ClaimResult::HolderNotReached;
+            return {
+                holderAnswers ? platform::ClaimResult::HolderBroughtToFront : platform::ClaimResult::HolderNotReached,
+                holderProcess};
         }
         claimed.push_back(folder);
         comeToFront = std::move(handler);
-        return platform::ClaimResult::Claimed;
+        held = true;
+        return {platform::ClaimResult::Claimed};
+    }
+    void Release() override
+    {
+        releases += held ? 1 : 0;
+        held = false;
+        comeToFront = nullptr;
     }
 };
 

@@ -5,15 +5,18 @@
 #   - the task's XML as veltrane.exe writes it (its content: the behaviour
 #     tests' TaskXml), and a wrong preset refused;
 #   - setup /S /ALLUSERS: Program Files, the mark, the Start menu for
-#     everyone, the uninstall entry under HKLM, the machine's folder and
+#     everyone (with the log's entry), the uninstall entry under HKLM, the
+#     machine's folder and
 #     settings, the task registered (Wine's schtasks stores the settings of
 #     the XML, but keeps no triggers, principal or action);
 #   - a user's run of that copy (its files in %LOCALAPPDATA%\Veltrane, the
 #     refused setting naming the task) and the machine's run (--machine: the
 #     machine's settings and log);
-#   - its uninstaller, with and without /PURGE;
-#   - the MSI: its tables, type-3090 custom actions and their places, an
-#     install with SERVER, DELAY and TOLERANCE preset, its removal.
+#   - its uninstaller, with and without /PURGE; a setup over kept settings
+#     with /TOLERANCE= given;
+#   - the MSI: its tables, type-3090 custom actions and their places, its
+#     secure properties, the log's entry, an install with SERVER, DELAY and
+#     TOLERANCE preset, its removal.
 
 program_files=$(winepath -u 'C:\Program Files' 2>/dev/null)
 shared=$program_files/Veltrane
@@ -56,6 +59,8 @@ pcheck "nothing in the per-user folder" "$(absent "$installed/veltrane.exe")"
 pcheck "Start menu for everyone: Veltrane" "$(exists "$common_menu/Veltrane/Veltrane.lnk")"
 pcheck "Start menu for everyone: \"Veltrane settings for all users\", starting veltrane.exe --machine config" \
   "$(yes_no grep -qx -- '--machine config' <(strings -el "$common_menu/Veltrane/Veltrane settings for all users.lnk"))"
+pcheck "Start menu for everyone: \"Veltrane log\", starting veltrane.exe --open-log" \
+  "$(yes_no grep -qx -- '--open-log' <(strings -el "$common_menu/Veltrane/Veltrane log.lnk"))"
 pcheck "no Startup shortcut: the task sets the clock" \
   "$(yes_no test ! -e "$common_menu/Startup/Veltrane.lnk" -a ! -e "$common_menu/StartUp/Veltrane.lnk")"
 pcheck "listed under installed programs for all users (HKLM, 64-bit view)" \
@@ -93,8 +98,9 @@ pcheck "and the entry under installed programs" "$(yes_no test "$(wine reg query
 pcheck "and the task" "$(absent "$task")"
 pcheck "and keeps the machine's settings and log" \
   "$(yes_no test -e "$machine/Veltrane.INI" -a -e "$machine/Veltrane.log")"
-wine "$setup" /S /ALLUSERS >/dev/null 2>&1 || true
+wine "$setup" /S /ALLUSERS /TOLERANCE=11 >/dev/null 2>&1 || true
 pcheck "an install over kept settings leaves them" "$(yes_no grep -q '^QuietMode=Y' "$machine/Veltrane.INI")"
+pcheck "and writes the one given (/TOLERANCE=11)" "$(yes_no grep -qx $'Tolerance=11\r' "$machine/Veltrane.INI")"
 uninstall_shared /PURGE
 pcheck "uninstall /S /PURGE removes the machine's settings and log too" "$(absent "$machine")"
 
@@ -105,6 +111,11 @@ pcheck "MSI tables: files, components, shortcuts, custom actions, the sequence" 
   "$(yes_no test "$(msiinfo tables "$msi" | grep -cxE 'File|Component|Shortcut|CustomAction|InstallExecuteSequence|Property')" = 6)"
 pcheck "for all users" "$(yes_no grep -qx $'ALLUSERS\t1' <(table Property))"
 pcheck "for 64-bit Windows" "$(yes_no grep -q 'Template: x64' <(msiinfo suminfo "$msi"))"
+secure=$(table Property | awk -F'\t' '$1 == "SecureCustomProperties" { print ";" $2 ";" }')
+pcheck "SERVER, DELAY, TOLERANCE and PURGE secure, beside the upgrade's ($secure)" \
+  "$(yes_no test "$(grep -oE ';(SERVER|DELAY|TOLERANCE|PURGE|WIX_UPGRADE_DETECTED);' <<<"${secure//;/;;}" | wc -l)" = 5)"
+pcheck "Start menu: \"Veltrane log\" runs veltrane.exe --open-log" \
+  "$(yes_no test "$(table Shortcut | awk -F'\t' '$3 == "Veltrane log" { print $5 " " $6 }')" = '[INSTALLDIR]veltrane.exe --open-log')"
 actions=$(table CustomAction)
 pcheck "the installed program presets and registers: deferred, not impersonated (type 3090)" \
   "$(yes_no grep -qx $'InstallMachine\t3090\tVeltraneExe\t--install-machine "NTPServer=\\[SERVER\\]" "Delay=\\[DELAY\\]" "Tolerance=\\[TOLERANCE\\]"\t' <<<"$actions")"
@@ -123,8 +134,8 @@ pcheck "the machine's settings preset by the program's INI writer" \
 pcheck "the task registered" "$(exists "$task")"
 # Wine's msi puts the shortcuts of a package for all users in the installing
 # user's menu; Windows in everyone's.
-pcheck "Start menu: Veltrane and \"Veltrane settings for all users\"" \
-  "$(yes_no test "$(find "$program_data" "$(folder_of APPDATA)" -path '*Start Menu/Programs/Veltrane/*' -name '*.lnk' | wc -l)" = 2)"
+pcheck "Start menu: Veltrane, \"Veltrane log\" and \"Veltrane settings for all users\"" \
+  "$(yes_no test "$(find "$program_data" "$(folder_of APPDATA)" -path '*Start Menu/Programs/Veltrane/*' -name '*.lnk' | wc -l)" = 3)"
 status=0
 wine msiexec /x "$(winepath -w "$msi")" /qn >/dev/null 2>&1 || status=$?
 pcheck "msiexec /x /qn: status 0, the program and the task gone (got $status)" \

@@ -4,7 +4,8 @@
 // order and the focus, clicks, option groups, the key filter, the drop-down
 // rows, the close box, the first activation, Enter, Escape and the access keys
 // through IsDialogMessage, the busy pointer, message boxes with their icons,
-// and the About box's links with a recording shell (never a real browser).
+// the About box's links with a recording shell (never a real browser), and
+// the configuration dialog's server list with the stored server.
 #include "platform/win32/win32_windows.h"
 
 #include <windows.h>
@@ -22,6 +23,7 @@
 #include "about/version_info.h"
 #include "app/app.h"
 #include "status/status_window.h"
+#include "settings/config_dialog.h"
 #include "settings/config_form.h"
 #include "support/test_app.h"
 #include "win32_test_support.h"
@@ -37,19 +39,31 @@ struct Recorder : FormEvents {
     std::function<void(const std::string&)> onClick;
     void OnActivate() override { events.push_back("activate"); }
     void OnClose() override { events.push_back("close"); }
-    void OnClick(const std::string& control) override
+    void OnClick(const std::string& control)
     {
         events.push_back("click " + control);
         if (onClick)
             onClick(control);
     }
-    void OnKeyPress(const std::string& control, int& key) override
+    void OnKeyPress(const std::string& control, int& key)
     {
         events.push_back("key " + control + " " + std::to_string(key));
         if (onKey)
             onKey(control, key);
     }
-    void OnMouseMove(const std::string& control) override { events.push_back("move " + control); }
+    void OnMouseMove(const std::string& control) { events.push_back("move " + control); }
+
+    // Every control's events come here, by name.
+    void Watch(Form& watched)
+    {
+        watched.SetHandler(this);
+        for (const ControlSpec& control : watched.Spec().controls) {
+            const int i = watched.IndexOf(control.name);
+            watched.OnClick(i, [this, name = control.name] { OnClick(name); });
+            watched.OnKeyPress(i, [this, name = control.name](int& key) { OnKeyPress(name, key); });
+            watched.OnMouseMove(i, [this, name = control.name] { OnMouseMove(name); });
+        }
+    }
     int Count(const std::string& event) const
     {
         return static_cast<int>(std::count(events.begin(), events.end(), event));
@@ -67,7 +81,7 @@ protected:
     std::unique_ptr<Form> Make(const FormSpec& spec)
     {
         std::unique_ptr<Form> form = windows.CreateForm(spec);
-        form->SetHandler(&recorder);
+        recorder.Watch(*form);
         return form;
     }
 
@@ -305,7 +319,7 @@ TEST_F(Win32WindowsTest, LabelsThatOverlapBothShowTheirText)
 {
     const std::tuple<FormSpec, const char*, const char*, std::string> overlaps[] = {
         {StatusWindowSpec(), "lblStatus", "lblClockStatus", "Waiting to start connection"},
-        {AboutDialogSpec(), "lblEMail", "lblEMailLink", kSupportEMail}};
+        {AboutDialogSpec(), "lblEMail", "lblEMailLink", kIssuesAddress}};
     int ink = 0;  // text in the shared columns (at 96 dpi, only the status window's)
     for (const auto& [spec, upper, lower, text] : overlaps) {
         auto form = Make(spec);
@@ -690,7 +704,7 @@ TEST_F(Win32WindowsTest, TheAboutBoxLinksOpenThroughTheShellWithTheHandPointer)
                        reinterpret_cast<WPARAM>(Native(*about).Control("lblWebLink")),
                        MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
         shownOverLink = ::GetCursor();
-        // A click on the e-mail link.
+        // A click on the issue tracker's link.
         ::SendMessageW(Native(*about).Control("lblEMailLink"), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
         ::SendMessageW(Native(*about).Control("lblEMailLink"), WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
         mailColour = about->ForeColour("lblEMailLink");
@@ -706,9 +720,52 @@ TEST_F(Win32WindowsTest, TheAboutBoxLinksOpenThroughTheShellWithTheHandPointer)
     EXPECT_NE(hand, nullptr);
     EXPECT_EQ(windows.Pointer(), PointerShape::Custom);
     EXPECT_EQ(shownOverLink, hand);
-    EXPECT_EQ(t.shell.opened, std::vector<std::string>{std::string("mailto:") + kSupportEMail});
+    EXPECT_EQ(t.shell.opened, std::vector<std::string>{kIssuesAddress});
     EXPECT_EQ(mailColour, 0x0000FFu);  // red: visited
     EXPECT_EQ(windows.FindForm("frmAbout"), nullptr);
+}
+
+// The dialog as the program opens it: the stored server in the edit field of
+// the server list, its entry selected; typing there, the focus and Tab go
+// through the form, and OK stores what the field holds.
+TEST_F(Win32WindowsTest, TheServerListsEditFieldShowsTheStoredServer)
+{
+    for (const std::string& stored : {std::string(kTimeServers[4]), std::string("time.example.org (by hand)")}) {
+        test::TestApp t;
+        App app{Platform{t.clock, pump, t.env, t.profile, windows, t.socket, t.dialUp, t.shell}};
+        t.WriteSettings("[Main]\r\nNTPServer=" + stored + "\r\nDelay=5\r\nConnectionType=LAN\r\n");
+        wchar_t shown[128] = {};
+        LRESULT selected = -2;
+        std::string focused, afterTab;
+        std::function<void()> step = [&] {
+            Form* dialog = windows.FindForm("frmVELConfigure");
+            if (dialog == nullptr || !dialog->IsVisible())
+                return pump.Post(step);
+            COMBOBOXINFO parts{};
+            parts.cbSize = sizeof parts;
+            ::GetComboBoxInfo(Native(*dialog).Control("cboNTPServer"), &parts);
+            ::GetWindowTextW(parts.hwndItem, shown, 128);
+            selected = ::SendMessageW(parts.hwndCombo, CB_GETCURSEL, 0, 0);
+            ::SetFocus(parts.hwndItem);
+            focused = dialog->FocusedControl();
+            ::SendMessageW(parts.hwndItem, EM_SETSEL, 0, -1);
+            for (const wchar_t c : std::wstring(L"my.server"))
+                ::SendMessageW(parts.hwndItem, WM_CHAR, c, 1);
+            ::PostMessageW(parts.hwndItem, WM_KEYDOWN, VK_TAB, 1);
+            pump.Post([&, dialog] {
+                afterTab = dialog->FocusedControl();
+                ::SendMessageW(Native(*dialog).Control("cmdOK"), BM_CLICK, 0, 0);
+            });
+        };
+        pump.Post(step);
+        BoxAnswerer runNow(pump, L"Run now", IDNO);
+        runNow.Arm();
+        ShowConfigurationDialog(app);
+        EXPECT_EQ(Narrow(shown), stored);
+        EXPECT_EQ(selected, stored == kTimeServers[4] ? 4 : CB_ERR);
+        EXPECT_EQ(focused + " " + afterTab, "cboNTPServer chkQuietMode");
+        EXPECT_NE(t.SettingsText().find("\r\nNTPServer=my.server\r\n"), std::string::npos) << t.SettingsText();
+    }
 }
 
 }  // namespace

@@ -54,6 +54,8 @@ bool HeadlessForm::Select(const std::string& control, int index)
     if (!Takes(i) || index < 0 || index >= ItemCount(control))
         return false;
     NativeSelected(i, index);
+    if (Spec().controls[static_cast<std::size_t>(i)].editable)
+        Window().texts[i] = ItemText(control, index);  // the edit field shows the pick
     return true;
 }
 

@@ -14,8 +14,9 @@
 
 namespace vel::platform {
 
-// What the form showed: the text boxes' texts (which the user edits) and
-// counts; everything else of a control is the form's own state.
+// What the form showed: the texts of the text boxes and of the editable combo
+// boxes (which the user edits) and counts; everything else of a control is
+// the form's own state.
 class HeadlessWindow : public NativeWindow {
 public:
     explicit HeadlessWindow(Form& form);
@@ -54,8 +55,9 @@ public:
     bool Click(const std::string& control);                                // takes the focus first
     bool Type(const std::string& control, const std::string& characters);  // key by key, through OnKeyPress
     bool PressBackspace(const std::string& control) { return Type(control, {static_cast<char>(kKeyBackspace)}); }
-    bool Paste(const std::string& control, const std::string& text);  // no key presses
-    bool Select(const std::string& control, int index);               // pick from a drop-down list
+    // No key presses; a text box's or an editable combo box's text.
+    bool Paste(const std::string& control, const std::string& text);
+    bool Select(const std::string& control, int index);  // pick from a drop-down list
     void MoveMouseOver(const std::string& control) { NativeMouseMove(IndexOf(control)); }
     void CloseBox() { NativeCloseRequest(); }
     void Activate();  // the user switches to another window and back

@@ -119,8 +119,15 @@ LinkStep ReadOwnLink(const std::string& path, std::string& next, struct stat& in
     return LinkStep::Link;
 }
 
-bool OwnedHere(const struct stat& info, int depth, SystemError& error)
+bool OwnedHere(const struct stat& info, int depth, FileOwner owner, SystemError& error)
 {
+    if (owner == FileOwner::UserAlone && S_ISREG(info.st_mode)) {
+        if (info.st_uid != ::geteuid())
+            error = {EPERM, "a file that belongs to another user"};
+        else if (info.st_nlink != 1)
+            error = {EPERM, "a file with more than one link (a hard link)"};
+        return info.st_uid == ::geteuid() && info.st_nlink == 1;
+    }
     if (depth == 0 || info.st_uid == ::geteuid())
         return true;
     error = {EPERM, "a symbolic link to another user's file"};
@@ -129,7 +136,8 @@ bool OwnedHere(const struct stat& info, int depth, SystemError& error)
 
 }  // namespace
 
-int OpenOwnFile(const std::string& path, int flags, mode_t mode, std::string* where, SystemError& error)
+int OpenOwnFile(const std::string& path, int flags, mode_t mode, std::string* where, SystemError& error,
+                FileOwner owner)
 {
     std::string current = path;
     for (int depth = 0; depth <= kMaxLinks; ++depth) {
@@ -146,7 +154,7 @@ int OpenOwnFile(const std::string& path, int flags, mode_t mode, std::string* wh
                 error = S_ISDIR(info.st_mode) ? ErrorOf(EISDIR) : NotARegularFile();
                 return -1;
             }
-            if (!OwnedHere(info, depth, error))
+            if (!OwnedHere(info, depth, owner, error))
                 return -1;
             // A regular file never blocks; later reads and writes need no flag.
             ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
@@ -179,7 +187,7 @@ int OpenOwnFile(const std::string& path, int flags, mode_t mode, std::string* wh
     return -1;
 }
 
-std::optional<std::string> ResolveOwnLinks(const std::string& path, SystemError& error)
+std::optional<std::string> ResolveOwnLinks(const std::string& path, SystemError& error, FileOwner owner)
 {
     std::string current = path;
     for (int depth = 0; depth <= kMaxLinks; ++depth) {
@@ -193,7 +201,7 @@ std::optional<std::string> ResolveOwnLinks(const std::string& path, SystemError&
                     error = NotARegularFile();
                     return std::nullopt;
                 }
-                if (!OwnedHere(info, depth, error))
+                if (!OwnedHere(info, depth, owner, error))
                     return std::nullopt;
                 return current;
             case LinkStep::Link:

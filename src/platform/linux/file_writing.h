@@ -72,18 +72,32 @@ bool WriteAllAt(int fd, const char* data, std::size_t size, off_t offset);
 // is read from the link that was checked (opened as itself, never by name
 // twice), so that swapping links in between wins nothing.
 
+// Whose files at our names may be used.
+enum class FileOwner {
+    // As above: the file at the name itself anyone's, through a link only
+    // the user's.
+    AsReached,
+    // Only the user's own, with no other hard link, however reached: a run
+    // as root (the machine's log) never writes through a name that another
+    // user put in a folder they may write, nor into a file linked there.
+    UserAlone,
+};
+
 // Opens a file at `path` as open(2) would with `flags` (and `mode` with
 // O_CREAT), links followed by the rule above. Only a regular file is opened:
 // the open does not block (a named pipe with nobody at the other end), and a
 // folder is EISDIR, a pipe, device or socket EINVAL, at once. `where`: the
 // path the file lies at (the name itself, or where the last link leads), also
 // when the open fails there, for a missing file. -1 and `error` on failure.
-int OpenOwnFile(const std::string& path, int flags, mode_t mode, std::string* where, SystemError& error);
+int OpenOwnFile(const std::string& path, int flags, mode_t mode, std::string* where, SystemError& error,
+                FileOwner owner = FileOwner::AsReached);
 
 // Where a name finally leads by the same rule (the name itself when it is no
 // link); the place may hold nothing (yet). What is there when reached through
-// a link must be the user's regular file. nullopt and `error` when refused.
-std::optional<std::string> ResolveOwnLinks(const std::string& path, SystemError& error);
+// a link must be the user's regular file (by `owner`'s rule, any regular
+// file there). nullopt and `error` when refused.
+std::optional<std::string> ResolveOwnLinks(const std::string& path, SystemError& error,
+                                           FileOwner owner = FileOwner::AsReached);
 
 // Flushes a folder's entries (a rename, a new or removed name) to the disk.
 void SyncFolder(const std::string& folder);

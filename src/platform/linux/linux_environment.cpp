@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "common/command_line.h"
 #include "common/machine_mode.h"
 #include "platform/linux/file_writing.h"
 #include "platform/linux/linux_stop_signals.h"
@@ -22,6 +24,24 @@
 namespace vel::platform {
 
 namespace {
+
+// Whether a desktop entry of that file name lies in the applications folder
+// of a data folder (XDG_DATA_DIRS, by default /usr/local/share and /usr/share).
+bool HasDesktopEntry(const std::string& name)
+{
+    const char* folders = std::getenv("XDG_DATA_DIRS");
+    std::string list = folders != nullptr && *folders != '\0' ? folders : "/usr/local/share:/usr/share";
+    for (std::size_t start = 0; start <= list.size();) {
+        const std::size_t end = std::min(list.find(':', start), list.size());
+        const std::string folder = list.substr(start, end - start);
+        struct stat st {};
+        if (!folder.empty() && folder[0] == '/' && ::stat((folder + "/applications/" + name).c_str(), &st) == 0 &&
+            S_ISREG(st.st_mode))
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
 
 SystemError LastError()
 {
@@ -31,9 +51,9 @@ SystemError LastError()
 
 // The log: only a regular file, links followed only where they are the
 // user's (file_writing.h), never blocking on a named pipe.
-int OpenDescriptor(const std::string& path, SystemError& error)
+int OpenDescriptor(const std::string& path, FileOwner owner, SystemError& error)
 {
-    return OpenOwnFile(path, O_WRONLY | O_APPEND | O_CREAT, 0644, nullptr, error);
+    return OpenOwnFile(path, O_WRONLY | O_APPEND | O_CREAT, 0644, nullptr, error, owner);
 }
 
 bool SameFile(const struct stat& a, const struct stat& b)
@@ -46,7 +66,7 @@ bool SameFile(const struct stat& a, const struct stat& b)
 // the end as it is then, whoever else writes to the file.
 class PosixOutputFile : public OutputFile {
 public:
-    PosixOutputFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    PosixOutputFile(int fd, std::string path, FileOwner owner) : fd_(fd), path_(std::move(path)), owner_(owner) {}
     ~PosixOutputFile() override { ::close(fd_); }
     bool Write(const std::string& bytes, SystemError& error) override
     {
@@ -75,7 +95,7 @@ public:
                 return LockResult::Locked;
             // The path names another file now (or none for a moment): open it.
             ::flock(fd_, LOCK_UN);
-            const int fresh = OpenDescriptor(path_, error);
+            const int fresh = OpenDescriptor(path_, owner_, error);
             if (fresh < 0)
                 return LockResult::Failed;
             ::close(fd_);
@@ -96,15 +116,8 @@ public:
 private:
     int fd_;
     std::string path_;
+    FileOwner owner_;
 };
-
-std::unique_ptr<OutputFile> Open(const std::string& path, SystemError& error)
-{
-    const int fd = OpenDescriptor(path, error);
-    if (fd < 0)
-        return nullptr;
-    return std::make_unique<PosixOutputFile>(fd, path);
-}
 
 // Copies `from` into a new file replacing `to` (see ReplaceFileWhole): the
 // target is the whole copy or its old self, never half of either.
@@ -163,10 +176,14 @@ LinuxEnvironment::LinuxEnvironment(std::vector<std::string> args, std::string ex
 {
     FolderFacts facts = GatherFolderFacts(FolderOf(executablePath));
     facts.machine = IsMachineMode(args_);
+    // The machine's run (as root) writes no log file that another user
+    // could have put in its place.
+    logOwner_ = facts.machine ? FileOwner::UserAlone : FileOwner::AsReached;
     programFolder_ = ChooseProgramFolder(facts);
     logFolder_ = ChooseLogFolder(facts);
-    // The machine's folders are the package's, made by the system.
-    if (programFolder_ == facts.executableFolder || facts.machine)
+    // The machine's folders are the package's, made by the system; a start
+    // that only opens the log makes nothing.
+    if (programFolder_ == facts.executableFolder || facts.machine || ReadStartOptions(args_).openLog)
         return;
     std::error_code ec;
     if (!facts.veltraneHome.empty()) {
@@ -258,10 +275,10 @@ bool LinuxEnvironment::MoveFileTo(const std::string& from, const std::string& to
     // The names themselves, or where the user's own links at them lead;
     // nobody else's link is followed. Without links this renames a name of
     // the folder over another, which never reaches a file elsewhere.
-    const std::optional<std::string> source = ResolveOwnLinks(from, error);
+    const std::optional<std::string> source = ResolveOwnLinks(from, error, logOwner_);
     if (!source)
         return false;
-    const std::optional<std::string> target = ResolveOwnLinks(to, error);
+    const std::optional<std::string> target = ResolveOwnLinks(to, error, logOwner_);
     if (!target) {
         error.description = to + ": " + error.description;  // the caller names only `from`
         return false;
@@ -276,7 +293,10 @@ bool LinuxEnvironment::RemoveFile(const std::string& path)
 
 std::unique_ptr<OutputFile> LinuxEnvironment::OpenAppend(const std::string& path, SystemError& error)
 {
-    return Open(path, error);
+    const int fd = OpenDescriptor(path, logOwner_, error);
+    if (fd < 0)
+        return nullptr;
+    return std::make_unique<PosixOutputFile>(fd, path, logOwner_);
 }
 
 ErrorStream LinuxEnvironment::StandardError()
@@ -318,8 +338,8 @@ void LinuxEnvironment::WriteStandardError(const std::string& text)
 
 bool LinuxEnvironment::StartSystemInformation()
 {
-    const std::optional<std::string> tool = SystemInformationProgram();
-    return tool && StartProgram({*tool});
+    const std::optional<std::vector<std::string>> command = SystemInformationCommand();
+    return command && StartProgram(*command);
 }
 
 bool LinuxEnvironment::StartProgram(const std::vector<std::string>& argv)
@@ -332,11 +352,43 @@ std::optional<std::string> LinuxEnvironment::FindProgram(const std::string& name
     return programs_.Find(name);
 }
 
-std::optional<std::string> LinuxEnvironment::SystemInformationProgram()
+std::optional<std::vector<std::string>> LinuxEnvironment::SystemInformationCommand() const
 {
-    for (const char* name : {"hardinfo", "kinfocenter", "gnome-system-monitor"})
-        if (auto path = programs_.Find(name))
-            return path;
+    const auto find = [this](const std::string& name) { return programs_.Find(name); };
+    return ChooseSystemInformationCommand(find, HasDesktopEntry);
+}
+
+std::optional<std::vector<std::string>> LinuxEnvironment::ChooseSystemInformationCommand(
+    const std::function<std::optional<std::string>(const std::string&)>& find,
+    const std::function<bool(const std::string&)>& hasDesktopEntry)
+{
+    struct Tool {
+        const char* program;
+        std::vector<std::string> arguments;
+        const char* desktopEntry;  // installed only with the arguments' panel; null: none needed
+    };
+    static const Tool kTools[] = {
+        {"kinfocenter", {}, nullptr},
+        // GNOME Settings 46 and later show "About" in the panel "system";
+        // 40 to 45 have a panel of its own.
+        {"gnome-control-center", {"system", "about"}, "gnome-about-panel.desktop"},
+        {"gnome-control-center", {"info-overview"}, "gnome-info-overview-panel.desktop"},
+        {"hardinfo2", {}, nullptr},
+        {"hardinfo", {}, nullptr},
+        {"cinnamon-settings", {"info"}, nullptr},
+        {"xfce4-about", {}, nullptr},
+        {"mate-system-monitor", {}, nullptr},
+        {"gnome-system-monitor", {}, nullptr},
+    };
+    for (const Tool& tool : kTools) {
+        if (tool.desktopEntry != nullptr && !hasDesktopEntry(tool.desktopEntry))
+            continue;
+        if (const std::optional<std::string> path = find(tool.program)) {
+            std::vector<std::string> command{*path};
+            command.insert(command.end(), tool.arguments.begin(), tool.arguments.end());
+            return command;
+        }
+    }
     return std::nullopt;
 }
 

@@ -1,10 +1,13 @@
 // The process and its files on Linux.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/environment.h"
+#include "platform/linux/file_writing.h"
 #include "platform/linux/program_runner.h"
 
 namespace vel::platform {
@@ -15,6 +18,8 @@ public:
     // program lies (normally /proc/self/exe resolved).
     LinuxEnvironment(std::vector<std::string> args, std::string executablePath);
 
+    // In the machine's run (--machine) the log (OpenAppend, its moves) is
+    // only ever a file of the user's own with one link (FileOwner::UserAlone).
     // Standard error is a terminal (isatty), the journal (JOURNAL_STREAM names
     // its device and inode), or anything else that is open.
     ProcessFacts Process() override { return {args_, {programFolder_, logFolder_, "/"}, StandardError()}; }
@@ -23,14 +28,26 @@ public:
     bool RemoveFile(const std::string& path) override;
     std::unique_ptr<OutputFile> OpenAppend(const std::string& path, SystemError& error) override;
     void WriteStandardError(const std::string& text) override;
-    // SystemInformationProgram, started as StartProgram starts it.
+    // SystemInformationCommand, started as StartProgram starts it.
     bool StartSystemInformation() override;
 
     // Starts a program with an argument vector (never through a shell) and
     // does not wait for it.
     bool StartProgram(const std::vector<std::string>& argv);
-    // The first of hardinfo, kinfocenter and gnome-system-monitor on the PATH.
-    std::optional<std::string> SystemInformationProgram();
+    // The program that shows this system, with its arguments: the first
+    // ChooseSystemInformationCommand finds on the PATH, with GNOME's panels
+    // found among the desktop entries of XDG_DATA_DIRS. nullopt: none.
+    std::optional<std::vector<std::string>> SystemInformationCommand() const;
+
+    // The first known program that shows the hardware and the software of
+    // the system: KDE's Info Center, GNOME Settings' page "About" (its panel
+    // named as the installed version has it, by the panel's desktop entry),
+    // HardInfo, Cinnamon's and Xfce's, then the system monitors of MATE and
+    // GNOME. `find` gives a program's full path (nullopt: not installed);
+    // `hasDesktopEntry` whether a desktop entry of that file name is installed.
+    static std::optional<std::vector<std::string>> ChooseSystemInformationCommand(
+        const std::function<std::optional<std::string>(const std::string&)>& find,
+        const std::function<bool(const std::string&)>& hasDesktopEntry);
 
     // The machine's settings and log, as the system units name them.
     static constexpr const char* kMachineSettingsFolder = "/etc/veltrane";
@@ -76,6 +93,7 @@ private:
     std::vector<std::string> args_;
     std::string programFolder_;
     std::string logFolder_;
+    FileOwner logOwner_ = FileOwner::AsReached;  // whose files the log and its moves may use
     bool standardErrorFailed_ = false;
     ProgramRunner programs_;
 };

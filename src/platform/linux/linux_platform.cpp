@@ -2,6 +2,7 @@
 // the windows and the shell; Linux for the clock, the files, the INI files and
 // dial-up; the headless windows where nothing is to be shown.
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,6 +36,7 @@
 #include "platform/qt/qt_window_system.h"
 #include "run/entry.h"
 #include "run/program_information.h"
+#include "log/log.h"
 #include "settings/settings.h"
 
 extern char** environ;
@@ -78,12 +80,38 @@ void ShowErrorBoxInOwnProcess(const std::string& text)
     }
 }
 
+// Qt's accessibility bridge asks for the session bus when the first window is
+// made. Where the environment names none and the user's bus does not lie at
+// $XDG_RUNTIME_DIR/bus (where libdbus looks first), libdbus would start one
+// with dbus-launch, which outlives the program. An address of no transport
+// makes that ask fail at once instead; one set by the user stays.
+void NeverAutolaunchASessionBus()
+{
+    if (const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS"); address != nullptr && *address != '\0')
+        return;
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime != '\0') {
+        struct stat bus {};
+        const std::string path = std::string(runtime) + "/bus";
+        if (::stat(path.c_str(), &bus) == 0 && S_ISSOCK(bus.st_mode) && bus.st_uid == ::getuid())
+            return;
+    }
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+}
+
 bool HasDisplay()
 {
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
         if (const char* value = std::getenv(name); value && *value)
             return true;
     return false;
+}
+
+// Where this start's log lies, found without making any folder.
+std::string LogFileFor(const std::vector<std::string>& args)
+{
+    LinuxEnvironment::FolderFacts facts = LinuxEnvironment::GatherFolderFacts(LinuxEnvironment::ExecutableFolder());
+    facts.machine = IsMachineMode(args);
+    return LinuxEnvironment::ChooseLogFolder(facts) + "/" + kLogFileName;
 }
 
 std::string RuntimeFolder()
@@ -165,7 +193,7 @@ private:
     std::function<void(const std::string& message)> Fatal()
     {
         return [this](const std::string& message) {
-            std::fprintf(stderr, "Veltrane: %s\n", message.c_str());
+            std::fprintf(stderr, "veltrane: %s\n", message.c_str());
             std::fflush(stderr);
             if (windowSystem_->interactive)
                 ShowCriticalBox(*windowSystem_, "Veltrane " + message);
@@ -199,6 +227,7 @@ std::unique_ptr<Host> CreatePlatform(int& argc, char** argv, int& exitStatus)
         const std::string message = text;
         ::unsetenv(kErrorBoxVariable);
         exitStatus = kFatalStatus;
+        NeverAutolaunchASessionBus();
         // Only a box a person can see: any other would wait for ever.
         if (!ProbeDisplay(argc, argv).seen)
             return nullptr;
@@ -211,16 +240,12 @@ std::unique_ptr<Host> CreatePlatform(int& argc, char** argv, int& exitStatus)
     }
 
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    // Exactly --help, -h or --version: the answer, and no file, window or Qt.
-    if (const std::optional<std::string> information = InformationRequested(args)) {
-        std::fputs(information->c_str(), stdout);
-        exitStatus = std::fflush(stdout) == 0 ? 0 : 1;
-        return nullptr;
-    }
-    // An option it does not know: said at once, and nothing is touched.
-    if (const std::optional<std::string> refusal = ArgumentsRefused(args)) {
-        std::fputs(refusal->c_str(), stderr);
-        exitStatus = static_cast<int>(ExitStatus::Usage);
+    // --help or --version anywhere, or an option it does not know: the
+    // answer, and no file, window or Qt.
+    if (const std::optional<AnswerWithoutRun> answer = AnswerBeforeRun(args, OptionSystem::Linux, LogFileFor(args))) {
+        std::FILE* stream = answer->toStandardError ? stderr : stdout;
+        std::fputs(answer->text.c_str(), stream);
+        exitStatus = std::fflush(stream) == 0 || answer->toStandardError ? answer->status : 1;
         return nullptr;
     }
     auto environment = std::make_unique<LinuxEnvironment>(args, LinuxEnvironment::ExecutableFolder() + "/veltrane");
@@ -240,6 +265,7 @@ std::unique_ptr<Host> CreatePlatform(int& argc, char** argv, int& exitStatus)
     // a run that finds none goes on without windows.
     const bool wantsWindows = WantsWindows(*environment, *profile);
     const bool debug = ReadStartOptions(args).debug;
+    NeverAutolaunchASessionBus();
     DisplayChoice display;
     display.elsewhere = HasDisplay();
     if (wantsWindows || debug) {
@@ -252,7 +278,7 @@ std::unique_ptr<Host> CreatePlatform(int& argc, char** argv, int& exitStatus)
     if (!display.windows && WantsConfiguration(*environment)) {
         std::fprintf(
             stderr,
-            "Veltrane: the configuration dialog needs a display (none could be opened: %s); settings file: %s\n",
+            "veltrane: the configuration dialog needs a display (none could be opened: %s); settings file: %s\n",
             display.unavailable.c_str(), SettingsFilePath(*environment).c_str());
         exitStatus = kFatalStatus;
         return nullptr;

@@ -117,6 +117,16 @@ bool LinuxProfileFile::Usable(const std::string& file, SystemError& why)
     return false;
 }
 
+std::string LinuxProfileFile::EncodingProblem(const std::string& file)
+{
+    try {
+        const FileText read = ReadFileText(file, O_RDONLY, sizeLimit_);
+        return read.fd.valid() ? ini::EncodingProblem(ini::EncodeFile(read.content)) : std::string();
+    } catch (...) {
+        return {};
+    }
+}
+
 bool LinuxProfileFile::WriteString(const std::string& section, const std::string& key, const std::string& value,
                                    const std::string& file, SystemError& error)
 {

@@ -53,6 +53,7 @@ public:
                      const std::string& file, SystemError& error) override;
 
     bool Usable(const std::string& file, SystemError& why) override;
+    std::string EncodingProblem(const std::string& file) override;
 };
 
 }  // namespace vel::platform

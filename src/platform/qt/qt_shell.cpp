@@ -11,6 +11,8 @@ QUrl TargetUrl(const std::string& target)
         return {};
     if (text.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive))
         return QUrl(text, QUrl::TolerantMode);
+    if (const std::optional<std::string> address = WebAddressOf(text.toStdString()))
+        return QUrl(QString::fromStdString(*address), QUrl::StrictMode);
     return QUrl::fromUserInput(text);
 }
 

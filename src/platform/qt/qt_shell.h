@@ -9,8 +9,8 @@
 namespace vel::platform {
 
 // The URL a target stands for: "mailto:..." and other URLs with a scheme as
-// they are, a web address written without one (host and path) as http, a path
-// as a local file. Empty when the target is none of them.
+// they are, a web address written without one as WebAddressOf makes it
+// (https), a path as a local file. Empty when the target is none of them.
 QUrl TargetUrl(const std::string& target);
 
 class QtShell : public Shell {

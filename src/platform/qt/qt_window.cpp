@@ -12,6 +12,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -119,6 +121,38 @@ protected:
 private:
     WindowLink link_;
 };
+
+// The marks of option buttons and check boxes no larger than their control
+// is tall: the layouts give them 13 pixels, the size of the marks they were
+// drawn with, where a style may draw larger ones (Fusion's are 14), which the
+// control's edge would cut.
+class FormButtonStyle : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override
+    {
+        const int size = QProxyStyle::pixelMetric(metric, option, widget);
+        switch (metric) {
+            case PM_IndicatorWidth:
+            case PM_IndicatorHeight:
+            case PM_ExclusiveIndicatorWidth:
+            case PM_ExclusiveIndicatorHeight:
+                return widget != nullptr && widget->height() > 0 ? std::min(size, widget->height()) : size;
+            default:
+                return size;
+        }
+    }
+};
+
+// One for the process, over the application's style, gone with the application.
+QStyle* ButtonStyle()
+{
+    static QPointer<QStyle> style;
+    if (style.isNull()) {
+        style = new FormButtonStyle;
+        style->setParent(QCoreApplication::instance());
+    }
+    return style.data();
+}
 
 // Option buttons and check boxes react to a click anywhere in their area,
 // not only on the mark and the caption, and never change their own state:
@@ -350,7 +384,12 @@ QWidget* QtWindow::CreateWidget(int index)
         }
         case ControlKind::ComboBox: {
             auto* combo = new QComboBox(parent);
-            combo->setEditable(false);  // pick-only
+            combo->setEditable(control.editable);
+            if (control.editable) {
+                // What the user types stays as typed: no new item, no completion.
+                combo->setInsertPolicy(QComboBox::NoInsert);
+                combo->setCompleter(nullptr);
+            }
             QObject::connect(combo, &QComboBox::activated, combo, [link, index](int item) {
                 if (Form* form = FormOf(link))
                     form->NativeSelected(index, item);
@@ -388,6 +427,8 @@ QWidget* QtWindow::CreateWidget(int index)
                 form->NativeClick(index);
         });
     widget->setGeometry(geometry);
+    if (control.kind == ControlKind::OptionButton || control.kind == ControlKind::CheckBox)
+        widget->setStyle(ButtonStyle());
     if (control.kind != ControlKind::Frame && control.kind != ControlKind::Picture)
         widget->installEventFilter(new ControlEvents(link_, index, control.kind, widget));
     return widget;
@@ -487,12 +528,16 @@ void QtWindow::Update(int control, const ControlState& state, ControlChange what
     const QString text = ToQString(state.text);
     switch (what) {
         case ControlChange::Text:
-            if (auto* box = qobject_cast<QPlainTextEdit*>(widget))
+            if (auto* box = qobject_cast<QPlainTextEdit*>(widget)) {
                 box->setPlainText(text);
-            else if (auto* frame = qobject_cast<QGroupBox*>(widget))
+            } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {  // an editable one
+                combo->setCurrentIndex(state.selected);
+                combo->setEditText(text);
+            } else if (auto* frame = qobject_cast<QGroupBox*>(widget)) {
                 frame->setTitle(text);
-            else  // a label, a one-line box or a button
+            } else {  // a label, a one-line box or a button
                 widget->setProperty("text", text);
+            }
             break;
         case ControlChange::Enabled:
             changing_ = true;
@@ -509,6 +554,8 @@ void QtWindow::Update(int control, const ControlState& state, ControlChange what
                 for (const std::string& item : state.items)
                     combo->addItem(ToQString(item));
                 combo->setCurrentIndex(state.selected);
+                if (combo->isEditable())  // which the list's rebuilding emptied
+                    combo->setEditText(text);
             }
             break;
         case ControlChange::Appearance: {
@@ -536,6 +583,8 @@ std::string QtWindow::Text(int control) const
         return ToStdString(line->text());
     if (auto* box = qobject_cast<QPlainTextEdit*>(widget))
         return ToStdString(box->toPlainText());
+    if (auto* combo = qobject_cast<QComboBox*>(widget); combo != nullptr && combo->isEditable())
+        return ToStdString(combo->currentText());
     return {};
 }
 

@@ -51,7 +51,7 @@ std::string KnownFolder(REFKNOWNFOLDERID id)
 // Says why on standard error (the installers show or log it).
 int Fail(const std::string& what)
 {
-    std::fprintf(stderr, "Veltrane: %s\n", what.c_str());
+    std::fprintf(stderr, "veltrane: %s\n", what.c_str());
     std::fflush(stderr);
     return kFailed;
 }
@@ -112,6 +112,24 @@ int Install(const std::vector<win32::Preset>& presets)
     if (*status != 0)
         return Fail(std::string("schtasks could not register the task \"") + win32::kTaskName + "\" (exit status " +
                     std::to_string(*status) + ")");
+    return kDone;
+}
+
+// The settings of this user's runs of this copy: beside the program, or the
+// user's own folder of a copy installed for all users.
+int PresetSettings(const std::vector<win32::Preset>& presets)
+{
+    const std::string executable = ExecutablePath();
+    const std::string folder = executable.substr(0, executable.find_last_of('\\'));
+    const std::string settings = ProgramFolderFor(RunKindOf({}, folder), folder) + "\\Veltrane.INI";
+    const DWORD attributes = ::GetFileAttributesW(Widen(settings).c_str());
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    Win32ProfileFile profile;
+    SystemError error;
+    for (const auto& preset : win32::PresetsToWrite(presets, exists)) {
+        if (!profile.WriteString("Main", preset.key, preset.value, settings, error))
+            return Fail(preset.key + " could not be written to " + settings, error);
+    }
     return kDone;
 }
 
@@ -376,6 +394,8 @@ std::optional<int> RunInstallerCommand(const std::vector<std::string>& args)
             return Install(command.presets);
         case Kind::Uninstall:
             return Uninstall(command.purge);
+        case Kind::PresetSettings:
+            return PresetSettings(command.presets);
         case Kind::WriteTaskXml:
             if (!WriteTaskXmlFile(command.file, ExecutablePath(), error))
                 return Fail("the task's XML could not be written to " + command.file, error);

@@ -24,6 +24,7 @@
 #include "platform/win32/win32_window_run_claim.h"
 #include "platform/win32/win32_windows.h"
 #include "app/app.h"
+#include "log/log.h"
 #include "run/entry.h"
 #include "run/program_information.h"
 #include "settings/settings.h"
@@ -92,7 +93,7 @@ public:
     {
         // The fatal handler also stops the program when a window cannot be made.
         auto fatal = [this](const std::string& message) {
-            std::fprintf(stderr, "Veltrane: %s\n", message.c_str());
+            std::fprintf(stderr, "veltrane: %s\n", message.c_str());
             std::fflush(stderr);
             if (windows_->interactive)
                 ::MessageBoxW(nullptr, Widen("Veltrane " + message).c_str(), L"Veltrane",
@@ -144,15 +145,17 @@ std::unique_ptr<Host> CreatePlatform(int&, char**, int& exitStatus)
     // --help, --version and an option it does not know: the answer, on the
     // standard stream where whoever started it looks, and in a box where a
     // person can see one (a GUI program has no console); nothing else.
-    const std::optional<std::string> information = InformationRequested(args);
-    const std::optional<std::string> refusal = information ? std::nullopt : ArgumentsRefused(args);
-    if (information || refusal) {
-        std::fputs((information ? *information : *refusal).c_str(), information ? stdout : stderr);
-        std::fflush(information ? stdout : stderr);
+    const std::string logFile =
+        win32::ChooseProgramFolder(ThisRunsKind(), KnownFolders(Win32Environment::ExecutableFolder())) + "\\" +
+        kLogFileName;
+    if (const std::optional<AnswerWithoutRun> answer = AnswerBeforeRun(args, OptionSystem::Windows, logFile)) {
+        std::FILE* stream = answer->toStandardError ? stderr : stdout;
+        std::fputs(answer->text.c_str(), stream);
+        std::fflush(stream);
         if (WindowFailure().empty() && WindowStationIsVisible())
-            ::MessageBoxW(nullptr, Widen(information ? *information : *refusal).c_str(), L"Veltrane",
-                          MB_OK | MB_TASKMODAL | (information ? MB_ICONINFORMATION : MB_ICONERROR));
-        exitStatus = information ? 0 : static_cast<int>(ExitStatus::Usage);
+            ::MessageBoxW(nullptr, Widen(answer->text).c_str(), L"Veltrane",
+                          MB_OK | MB_TASKMODAL | (answer->toStandardError ? MB_ICONERROR : MB_ICONINFORMATION));
+        exitStatus = answer->status;
         return nullptr;
     }
     // The installers' own commands: done before anything else is made.
@@ -166,7 +169,7 @@ std::unique_ptr<Host> CreatePlatform(int&, char**, int& exitStatus)
     }
     auto host = std::make_unique<Win32Host>();
     if (!host->WindowsUnavailable().empty() && WantsConfiguration(host->Environment())) {
-        std::fprintf(stderr, "Veltrane: the configuration dialog needs a desktop (%s); settings file: %s\n",
+        std::fprintf(stderr, "veltrane: the configuration dialog needs a desktop (%s); settings file: %s\n",
                      host->WindowsUnavailable().c_str(), SettingsFilePath(host->Environment()).c_str());
         std::fflush(stderr);
         exitStatus = kFatalStatus;

@@ -220,6 +220,16 @@ bool Win32ProfileFile::Usable(const std::string& file, SystemError& why)
     return false;
 }
 
+std::string Win32ProfileFile::EncodingProblem(const std::string& file)
+{
+    try {
+        const FileText read = ReadFileText(Widen(file), sizeLimit_);
+        return read.outcome == ReadOutcome::Read ? ini::EncodingProblem(ini::EncodeFile(read.content)) : std::string();
+    } catch (...) {
+        return {};
+    }
+}
+
 bool Win32ProfileFile::WriteString(const std::string& section, const std::string& key, const std::string& value,
                                    const std::string& file, SystemError& error)
 {

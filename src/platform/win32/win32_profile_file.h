@@ -37,6 +37,7 @@ public:
                      const std::string& file, SystemError& error) override;
     // False for what is no file (a folder, a device) or cannot be read.
     bool Usable(const std::string& file, SystemError& why) override;
+    std::string EncodingProblem(const std::string& file) override;
 };
 
 }  // namespace vel::platform

@@ -9,7 +9,9 @@ namespace vel::platform {
 
 bool Win32Shell::Open(const std::string& target)
 {
-    const HINSTANCE result = ::ShellExecuteW(nullptr, nullptr, Widen(target).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    // The shell takes a web address only with its scheme (or "www.").
+    const std::string address = WebAddressOf(target).value_or(target);
+    const HINSTANCE result = ::ShellExecuteW(nullptr, nullptr, Widen(address).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     return reinterpret_cast<INT_PTR>(result) > 32;  // 32 or less: an error's number
 }
 

@@ -1,6 +1,6 @@
-// The Win32 window system: a form's native window (building, layout,
-// painting, the messages of the window and its controls, the state the form
-// sets), the keys the form takes, message boxes and the pointer.
+// The Win32 window system: a form's native window, as it is built and laid
+// out, and the state the form sets. Its painting and messages are in
+// win32_window_events.cpp; the window system itself in win32_window_system.cpp.
 #include "platform/win32/win32_windows.h"
 
 #include <commctrl.h>
@@ -20,8 +20,6 @@ constexpr wchar_t kFormClass[] = L"VeltraneForm";
 constexpr wchar_t kLayoutFace[] = L"MS Sans Serif";
 constexpr wchar_t kSuccessorFace[] = L"Microsoft Sans Serif";
 constexpr int kFontPoints = 8;
-constexpr int kFirstControlId = 1000;  // clear of IDOK, IDCANCEL and the like
-constexpr UINT_PTR kSubclassId = 1;
 constexpr int kDropDownItems = 8;  // rows a drop-down list shows when open
 
 // No WS_EX_APPWINDOW: a window that nothing owns has its task bar button
@@ -266,7 +264,8 @@ void Win32Window::CreateControl(int index)
             break;
         case ControlKind::ComboBox:
             className = L"COMBOBOX";
-            style |= CBS_DROPDOWNLIST | WS_VSCROLL;  // pick-only
+            // Editable: an edit field above the list, whose text scrolls.
+            style |= (control.editable ? CBS_DROPDOWN | CBS_AUTOHSCROLL : CBS_DROPDOWNLIST) | WS_VSCROLL;
             caption.clear();
             break;
         case ControlKind::Frame:
@@ -295,6 +294,13 @@ void Win32Window::CreateControl(int index)
     // whatever the window's height: ask for the layout's rows.
     if (control.kind == ControlKind::ComboBox)
         ::SendMessageW(window, CB_SETMINVISIBLE, kDropDownItems, 0);
+    // The edit field of an editable one reports the focus as the combo box's.
+    COMBOBOXINFO parts{};
+    parts.cbSize = sizeof parts;
+    if (control.kind == ControlKind::ComboBox && control.editable && ::GetComboBoxInfo(window, &parts) &&
+        parts.hwndItem != nullptr)
+        ::SetWindowSubclass(parts.hwndItem, &Win32Window::EditProcedure, kEditSubclassId,
+                            static_cast<DWORD_PTR>(index));
 }
 
 // In pixels of the window's client area (inside its frames).
@@ -355,216 +361,6 @@ void Win32Window::Centre()
     const int y = area.top + (area.bottom - area.top - height) / 2;
     ::SetWindowPos(window_, nullptr, std::max<int>(area.left, x), std::max<int>(area.top, y), 0, 0,
                    SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-// Painting
-
-void Win32Window::Paint()
-{
-    PAINTSTRUCT paint;
-    const HDC dc = ::BeginPaint(window_, &paint);
-    for (const auto& control : spec_.controls) {
-        if (control.kind != ControlKind::Line)
-            continue;
-        RECT rect = ControlRect(control);
-        rect.bottom = rect.top + std::max(1, control.lineWidth);
-        const HBRUSH brush = ::CreateSolidBrush(control.lineColour);
-        ::FillRect(dc, &rect, brush);
-        ::DeleteObject(brush);
-    }
-    ::EndPaint(window_, &paint);
-}
-
-void Win32Window::DrawPicture(const DRAWITEMSTRUCT& item)
-{
-    const RECT& rect = item.rcItem;
-    const int size = std::min(rect.right - rect.left, rect.bottom - rect.top);
-    if (icon_ == nullptr || ::GetSystemMetrics(SM_CXICON) != size) {
-        if (icon_ != nullptr)
-            ::DestroyIcon(icon_);
-        icon_ = static_cast<HICON>(
-            ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0));
-    }
-    ::FillRect(item.hDC, &rect, ::GetSysColorBrush(COLOR_BTNFACE));
-    const HICON icon = icon_ != nullptr ? icon_ : ::LoadIconW(nullptr, IDI_APPLICATION);
-    ::DrawIconEx(item.hDC, rect.left, rect.top, icon, size, size, 0, nullptr, DI_NORMAL);
-}
-
-// A label paints only its text: the window erases the old one under it.
-void Win32Window::RepaintLabel(int control)
-{
-    if (SpecOf(control).kind != ControlKind::Label)
-        return;
-    RECT rect;
-    ::GetWindowRect(At(control), &rect);
-    ::MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&rect), 2);
-    ::RedrawWindow(window_, &rect, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-}
-
-// Messages
-
-LRESULT CALLBACK Win32Window::WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    auto* self = reinterpret_cast<Win32Window*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (self != nullptr && self->window_ == window)
-        return self->Handle(message, wParam, lParam);
-    return ::DefWindowProcW(window, message, wParam, lParam);
-}
-
-LRESULT Win32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    switch (message) {
-        case WM_ACTIVATE:
-            if (form_ != nullptr && LOWORD(wParam) == WA_INACTIVE)
-                form_->NativeDeactivated();
-            else if (form_ != nullptr)
-                form_->NativeActivated();
-            return 0;
-        case WM_CLOSE:  // the close box, Alt+F4, the task bar: a close request, never refused
-        case WM_ENDSESSION:
-            if (form_ != nullptr && (message == WM_CLOSE || wParam != FALSE))
-                form_->NativeCloseRequest();
-            return 0;
-        case WM_COMMAND:
-            Command(LOWORD(wParam), HIWORD(wParam));
-            return 0;
-        case WM_CTLCOLORSTATIC: {
-            const auto control =
-                static_cast<std::size_t>(::GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) - kFirstControlId);
-            if (control >= controls_.size())
-                break;
-            const HDC dc = reinterpret_cast<HDC>(wParam);
-            const std::optional<Colour> colour =
-                form_ != nullptr ? form_->StateOf(static_cast<int>(control)).colour : std::nullopt;
-            if (spec_.controls[control].kind == ControlKind::Label) {
-                // Only the text: the window has painted the background.
-                ::SetTextColor(dc, colour.value_or(::GetSysColor(COLOR_WINDOWTEXT)));
-                ::SetBkMode(dc, TRANSPARENT);
-                return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
-            }
-            if (colour) {
-                ::SetTextColor(dc, *colour);
-                ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
-                return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
-            }
-            break;
-        }
-        case WM_SETCURSOR:
-            if (LOWORD(lParam) == HTCLIENT && system_.CurrentCursor() != nullptr) {
-                ::SetCursor(system_.CurrentCursor());
-                return TRUE;
-            }
-            break;
-        case WM_PAINT:
-            Paint();
-            return 0;
-        case WM_DRAWITEM: {
-            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-            if (item->CtlType == ODT_STATIC) {
-                DrawPicture(*item);
-                return TRUE;
-            }
-            break;
-        }
-        case WM_DPICHANGED: {
-            dpi_ = HIWORD(wParam);
-            Layout();
-            const auto* suggested = reinterpret_cast<const RECT*>(lParam);
-            ::SetWindowPos(window_, nullptr, suggested->left, suggested->top, 0, 0,
-                           SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-            return 0;
-        }
-        default:
-            break;
-    }
-    return ::DefWindowProcW(window_, message, wParam, lParam);
-}
-
-void Win32Window::Command(int id, int code)
-{
-    if (form_ == nullptr)
-        return;
-    if (id == IDOK || id == IDCANCEL) {
-        // Enter or Escape from the dialog manager (IsDialogMessage).
-        form_->NativeKey(id == IDCANCEL ? FormKey::Escape : FormKey::Enter);
-        return;
-    }
-    const int control = id - kFirstControlId;
-    if (control < 0 || control >= static_cast<int>(controls_.size()))
-        return;
-    const ControlKind kind = SpecOf(control).kind;
-    if (kind == ControlKind::ComboBox && code == CBN_SELCHANGE)
-        form_->NativeSelected(control, static_cast<int>(::SendMessageW(At(control), CB_GETCURSEL, 0, 0)));
-    else if ((kind == ControlKind::Button || kind == ControlKind::CheckBox || kind == ControlKind::OptionButton)
-                 ? code == BN_CLICKED || (kind == ControlKind::OptionButton && code == BN_DOUBLECLICKED)
-                 : kind == ControlKind::Label && code == STN_CLICKED)
-        form_->NativeClick(control);
-}
-
-LRESULT CALLBACK Win32Window::ControlProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                               DWORD_PTR)
-{
-    if (message == WM_NCDESTROY) {
-        ::RemoveWindowSubclass(window, &Win32Window::ControlProcedure, kSubclassId);
-        return ::DefSubclassProc(window, message, wParam, lParam);
-    }
-    Win32Window* self = FromWindow(window);
-    const int control = ::GetDlgCtrlID(window) - kFirstControlId;
-    if (self != nullptr && control >= 0 && control < static_cast<int>(self->controls_.size()) &&
-        self->At(control) == window)
-        return self->HandleControl(control, window, message, wParam, lParam);
-    return ::DefSubclassProc(window, message, wParam, lParam);
-}
-
-LRESULT Win32Window::HandleControl(int index, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    const ControlSpec& control = SpecOf(index);
-    switch (message) {
-        case WM_ERASEBKGND:
-            if (control.kind == ControlKind::Frame) {
-                // A group box paints only its border and caption; the window does
-                // not paint under its children: the frame fills its inside itself.
-                RECT rect;
-                ::GetClientRect(window, &rect);
-                ::FillRect(reinterpret_cast<HDC>(wParam), &rect, ::GetSysColorBrush(COLOR_BTNFACE));
-                return TRUE;
-            }
-            break;
-        case WM_SETFOCUS:
-            if (form_ != nullptr)
-                form_->NativeFocus(index);
-            break;
-        case WM_MOUSEMOVE:
-            if (control.kind == ControlKind::Label && form_ != nullptr)
-                form_->NativeMouseMove(index);
-            break;
-        case WM_GETDLGCODE:
-            if (control.kind == ControlKind::TextBox && control.multiLine) {
-                // Enter and Escape belong to the window, as in a one-line box.
-                const LRESULT code = ::DefSubclassProc(window, message, wParam, lParam);
-                const auto* msg = reinterpret_cast<const MSG*>(lParam);
-                if (msg != nullptr && msg->message == WM_KEYDOWN &&
-                    (msg->wParam == VK_RETURN || msg->wParam == VK_ESCAPE))
-                    return code & ~(DLGC_WANTALLKEYS | DLGC_WANTTAB | DLGC_WANTMESSAGE);
-                return code & ~(DLGC_WANTALLKEYS | DLGC_WANTTAB);
-            }
-            break;
-        case WM_CHAR: {
-            int code = static_cast<int>(wParam);
-            // Control characters other than Backspace (Enter, Tab, Ctrl+V, ...)
-            // are no typed characters.
-            if (control.kind != ControlKind::TextBox || form_ == nullptr || (code < 32 && code != kKeyBackspace) ||
-                code == 127)
-                break;
-            code = form_->NativeKeyPress(index, code);
-            if (form_ == nullptr || code == 0)
-                return 0;  // gone, or swallowed
-            return ::DefSubclassProc(window, message, static_cast<WPARAM>(code), lParam);
-        }
-        default:
-            break;
-    }
-    return ::DefSubclassProc(window, message, wParam, lParam);
 }
 
 // The state the form sets
@@ -633,6 +429,8 @@ void Win32Window::Update(int control, const ControlState& state, ControlChange w
     switch (what) {
         case ControlChange::Text: {
             const bool lines = spec.kind == ControlKind::TextBox && spec.multiLine;
+            if (spec.kind == ControlKind::ComboBox)  // an editable one: its item, then the edit field
+                ::SendMessageW(window, CB_SETCURSEL, static_cast<WPARAM>(state.selected), 0);
             ::SetWindowTextW(window, Widen(lines ? ToWindowsLineEnds(state.text) : state.text).c_str());
             break;
         }
@@ -649,6 +447,8 @@ void Win32Window::Update(int control, const ControlState& state, ControlChange w
             for (const std::string& item : state.items)
                 ::SendMessageW(window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(item).c_str()));
             ::SendMessageW(window, CB_SETCURSEL, static_cast<WPARAM>(state.selected), 0);
+            if (spec.editable)  // which the list's rebuilding emptied
+                ::SetWindowTextW(window, Widen(state.text).c_str());
             return;
         case ControlChange::Appearance:
             ::SendMessageW(
@@ -678,96 +478,8 @@ void Win32Window::SetFocus(int control, bool byKey)
     // As the dialog manager does when a key moves the focus into a box.
     if (byKey && control >= 0 && SpecOf(control).kind == ControlKind::TextBox)
         ::SendMessageW(target, EM_SETSEL, 0, -1);
-}
-
-// The window system
-
-Win32WindowSystem::Win32WindowSystem(Win32EventPump& pump, bool seen) : WindowSystem(pump, seen), pump_(pump)
-{
-    INITCOMMONCONTROLSEX controls{};
-    controls.dwSize = sizeof controls;
-    controls.dwICC = ICC_STANDARD_CLASSES;
-    ::InitCommonControlsEx(&controls);
-    // Tab, the arrows, the access keys, Enter and Escape in every window of ours.
-    pump_.SetMessageFilter([this](MSG& msg) { return FilterMessage(msg); });
-}
-
-Win32WindowSystem::~Win32WindowSystem()
-{
-    pump_.SetMessageFilter(nullptr);
-    if (custom_ != nullptr)
-        ::DestroyCursor(custom_);
-}
-
-// Tab and the arrows on an option button are the form's; the dialog manager
-// keeps Enter, Escape and the access keys.
-bool Win32WindowSystem::FilterMessage(MSG& msg)
-{
-    const Win32Window* window = Win32Window::FromWindow(msg.hwnd);
-    if (window == nullptr || window->Owner() == nullptr || !::IsWindowVisible(window->Window()))
-        return false;
-    const bool pressed = msg.message == WM_KEYDOWN && (::GetKeyState(VK_CONTROL) & 0x8000) == 0 &&
-                         (::GetKeyState(VK_MENU) & 0x8000) == 0;
-    if (pressed && msg.wParam == VK_TAB) {
-        window->Owner()->NativeKey((::GetKeyState(VK_SHIFT) & 0x8000) != 0 ? FormKey::BackTab : FormKey::Tab);
-        return true;
-    }
-    if (pressed && (msg.wParam == VK_UP || msg.wParam == VK_LEFT || msg.wParam == VK_DOWN || msg.wParam == VK_RIGHT) &&
-        window->Owner()->NativeKey(msg.wParam == VK_UP || msg.wParam == VK_LEFT ? FormKey::Previous : FormKey::Next))
-        return true;
-    return ::IsDialogMessageW(window->Window(), &msg) != FALSE;
-}
-
-MessageResult Win32WindowSystem::NativeMessageBox(const std::string& text, const std::string& title,
-                                                  MessageButtons buttons, MessageIcon icon, NativeWindow* owner)
-{
-    UINT type = buttons == MessageButtons::YesNo ? MB_YESNO : MB_OK;
-    type |= icon == MessageIcon::Question ? MB_ICONQUESTION : icon == MessageIcon::Critical ? MB_ICONERROR : 0;
-    // Without a window of ours to own it, the box still disables them all.
-    type |= MB_SETFOREGROUND | (owner == nullptr ? MB_TASKMODAL : 0);
-    const HWND window = owner != nullptr ? static_cast<Win32Window*>(owner)->Window() : nullptr;
-    const int answer = ::MessageBoxW(window, Widen(text).c_str(), Widen(title).c_str(), type);
-    if (buttons == MessageButtons::Ok)
-        return MessageResult::Ok;
-    return answer == IDYES ? MessageResult::Yes : MessageResult::No;
-}
-
-void Win32WindowSystem::NativePointer(PointerShape shape, const CursorImage* custom)
-{
-    switch (shape) {
-        case PointerShape::Default:
-            cursor_ = nullptr;
-            break;
-        case PointerShape::Busy:
-            cursor_ = ::LoadCursorW(nullptr, IDC_APPSTARTING);  // the arrow with the hourglass
-            break;
-        case PointerShape::Custom:
-            if (custom == nullptr) {
-                cursor_ = ::LoadCursorW(nullptr, IDC_ARROW);
-                break;
-            }
-            if (!customImage_ || customImage_->image != custom->image || customImage_->mask != custom->mask ||
-                customImage_->hotX != custom->hotX || customImage_->hotY != custom->hotY) {
-                const HCURSOR old = custom_;
-                const CursorPlanes planes = ToCursorPlanes(*custom);
-                custom_ = ::CreateCursor(::GetModuleHandleW(nullptr), custom->hotX, custom->hotY, 32, 32,
-                                         planes.andPlane.data(), planes.xorPlane.data());
-                customImage_ = *custom;
-                if (old != nullptr && ::GetCursor() == old)
-                    ::SetCursor(custom_);  // before the old one goes
-                if (old != nullptr)
-                    ::DestroyCursor(old);
-            }
-            cursor_ = custom_;
-            break;
-    }
-    // Shown at once where the mouse is over a window of ours.
-    POINT point;
-    if (::GetCursorPos(&point)) {
-        const Win32Window* under = Win32Window::FromWindow(::WindowFromPoint(point));
-        if (under != nullptr && ::IsWindowVisible(under->Window()))
-            ::SetCursor(cursor_ != nullptr ? cursor_ : ::LoadCursorW(nullptr, IDC_ARROW));
-    }
+    else if (byKey && control >= 0 && SpecOf(control).kind == ControlKind::ComboBox && SpecOf(control).editable)
+        ::SendMessageW(target, CB_SETEDITSEL, 0, MAKELPARAM(0, -1));
 }
 
 }  // namespace vel::platform

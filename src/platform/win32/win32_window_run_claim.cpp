@@ -14,6 +14,7 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"VeltraneWindowRun";
 constexpr UINT kFrontMessage = WM_APP + 1;
+constexpr LRESULT kFrontAnswer = 1;  // the holder's answer: its windows came to the front
 
 // The SID of the process's user as text; empty when it cannot be read.
 std::wstring UserSid()
@@ -55,17 +56,45 @@ std::wstring Win32WindowRunClaim::ClaimName(const std::string& folder)
 
 Win32WindowRunClaim::~Win32WindowRunClaim()
 {
-    if (window_ != nullptr)
-        ::DestroyWindow(window_);
-    if (mutex_ != nullptr)
-        ::CloseHandle(mutex_);
+    Release();
 }
 
-ClaimResult Win32WindowRunClaim::Claim(const std::string& folder, std::function<void()> comeToFront)
+void Win32WindowRunClaim::Release()
 {
-    if (TryClaim(folder, std::move(comeToFront)))
-        return ClaimResult::Claimed;
-    return AskHolderToFront(folder) ? ClaimResult::HolderBroughtToFront : ClaimResult::HolderNotReached;
+    if (window_ != nullptr)
+        ::DestroyWindow(window_);
+    window_ = nullptr;
+    if (mutex_ != nullptr)
+        ::CloseHandle(mutex_);
+    mutex_ = nullptr;
+}
+
+ClaimOutcome Win32WindowRunClaim::Claim(const std::string& folder, std::function<void()> comeToFront)
+{
+    Release();
+    comeToFront_ = std::move(comeToFront);
+    // GetTickCount, not its 64-bit form, which older Windows lack; the
+    // difference is right across its wrap.
+    const DWORD start = ::GetTickCount();
+    const auto bound = static_cast<DWORD>(answerSeconds_ * 1000);
+    std::int64_t holder = 0;
+    for (;;) {
+        if (TryClaim(folder, comeToFront_))
+            return {ClaimResult::Claimed};
+        switch (AskHolderToFront(folder, bound, holder)) {
+            case Asked::Answered:
+                return {ClaimResult::HolderBroughtToFront, holder};
+            case Asked::NoAnswer:
+                return {ClaimResult::HolderNotReached, holder};
+            case Asked::NoWindow:
+                break;
+        }
+        // No window yet (the holder is still making it), or it let go
+        // meanwhile: look again until the bound.
+        if (::GetTickCount() - start >= bound)
+            return {ClaimResult::HolderNotReached, holder};
+        ::Sleep(20);
+    }
 }
 
 bool Win32WindowRunClaim::TryClaim(const std::string& folder, std::function<void()> comeToFront)
@@ -98,21 +127,31 @@ bool Win32WindowRunClaim::TryClaim(const std::string& folder, std::function<void
                                 ::GetModuleHandleW(nullptr), nullptr);
     if (window_ != nullptr)
         ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    else
+        Release();  // nobody could reach this holder: later starts are not held back by it
     return true;
 }
 
-bool Win32WindowRunClaim::AskHolderToFront(const std::string& folder)
+Win32WindowRunClaim::Asked Win32WindowRunClaim::AskHolderToFront(const std::string& folder, DWORD bound,
+                                                                 std::int64_t& holder)
 {
-    const HWND holder = ::FindWindowExW(HWND_MESSAGE, nullptr, kWindowClass, ClaimName(folder).c_str());
-    if (holder == nullptr)
-        return false;
+    const HWND window = ::FindWindowExW(HWND_MESSAGE, nullptr, kWindowClass, ClaimName(folder).c_str());
+    if (window == nullptr)
+        return Asked::NoWindow;
     // The holder runs in the background; this start is the user's, and may
     // let it take the foreground.
     DWORD process = 0;
-    ::GetWindowThreadProcessId(holder, &process);
+    ::GetWindowThreadProcessId(window, &process);
+    holder = process;
     if (process != 0)
         ::AllowSetForegroundWindow(process);
-    return ::PostMessageW(holder, kFrontMessage, 0, 0) != FALSE;
+    // The holder's own answer, not only a message queued: a holder that is
+    // hung or suspended gives none within the bound.
+    DWORD_PTR answer = 0;
+    const bool answered =
+        ::SendMessageTimeoutW(window, kFrontMessage, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, bound, &answer) != 0 &&
+        answer == static_cast<DWORD_PTR>(kFrontAnswer);
+    return answered ? Asked::Answered : Asked::NoAnswer;
 }
 
 LRESULT CALLBACK Win32WindowRunClaim::WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -123,7 +162,7 @@ LRESULT CALLBACK Win32WindowRunClaim::WindowProcedure(HWND window, UINT message,
     if (claim->comeToFront_)
         claim->comeToFront_();
     claim->pump_.Wake();
-    return 0;
+    return kFrontAnswer;
 }
 
 }  // namespace vel::platform

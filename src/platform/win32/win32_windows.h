@@ -38,6 +38,13 @@ CursorPlanes ToCursorPlanes(const CursorImage& cursor);
 // (or CR) becomes CR LF.
 std::string ToWindowsLineEnds(const std::string& text);
 
+// A control's window id is its place in the declaration from here (clear of
+// IDOK, IDCANCEL and the like); the ids of the subclassings of a control and
+// of an editable combo box's edit field.
+inline constexpr int kFirstControlId = 1000;
+inline constexpr UINT_PTR kSubclassId = 1;
+inline constexpr UINT_PTR kEditSubclassId = 2;
+
 class Win32Window : public NativeWindow {
 public:
     Win32Window(Win32WindowSystem& system, Form& form);
@@ -67,6 +74,9 @@ private:
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK ControlProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                              DWORD_PTR data);
+    // An editable combo box's edit field; `control` is the combo box's place.
+    static LRESULT CALLBACK EditProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                          DWORD_PTR control);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleControl(int control, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     const ControlSpec& SpecOf(int control) const { return spec_.controls[static_cast<std::size_t>(control)]; }
