@@ -46,8 +46,6 @@ QtHttpsDate::QtHttpsDate(EventPump& pump) : pump_(pump)
     // The proxy the system names for each address (on Linux https_proxy,
     // no_proxy); none where it names none.
     QNetworkProxyFactory::setUseSystemConfiguration(true);
-    // A reply whose request is gone is never kept waiting for.
-    manager_.setAutoDeleteReplies(false);
 }
 
 QtHttpsDate::~QtHttpsDate()
