@@ -5,7 +5,9 @@
 # "noupdate", a refused connection, a clock that cannot be set (an ERROR
 # line, exit status 2), "debug" showing its message box in a quiet run,
 # window runs pressing Go and Cancel, a second window run of the folder,
-# quiet and window runs without a display. The quiet runs' log lines are
+# quiet and window runs without a display, a step of three days that no
+# second source confirms and (with the HTTPS servers of wine-run.sh) one
+# that their Date shows false. The quiet runs' log lines are
 # compared with the Linux build's where there is one (build/veltrane).
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
@@ -153,6 +155,36 @@ expect_log "$folder" "$start
 $offby
 ERROR: the system clock could not be set: .+ \(error 1314\); only an administrator may set it: install Veltrane for all users, .+"
 stop_server
+
+# Three days, give or take the second the answer falls in.
+days3='(3 days|3 days 1 second|2 days 23 hours 59 minutes 59 seconds)'
+
+echo "== Black-box, $bits-bit: a step of three days, no second source"
+prepare $arch guarded Y 3
+printf 'SecondServers=N\r\nHTTPSCheck=N\r\n' >>"$folder/Veltrane.INI"
+start_server --offset -259200
+run_exe
+bcheck guarded "exit status 9 (got $status)" $((status != 9))
+expect_log "$folder" "$start
+system clock off by $days3
+the step of $days3 is larger than the step limit of 1 hour: a second source must agree
+WARNING: system clock not corrected - no second source agreed with a step of $days3 \(no second source is configured\)"
+stop_server
+
+if [[ ${VELTRANE_TEST_HTTPS:-} == 1 ]]; then
+  echo "== Black-box, $bits-bit: a step of three days that the HTTPS Date shows false"
+  prepare $arch https Y 3
+  printf 'SecondServers=N\r\nHTTPSServers=localhost:4431\r\n' >>"$folder/Veltrane.INI"
+  start_server --offset -259200
+  run_exe
+  bcheck https "exit status 9 (got $status)" $((status != 9))
+  expect_log "$folder" "$start
+system clock off by $days3
+the step of $days3 is larger than the step limit of 1 hour: a second source must agree
+HTTPS Date of localhost:4431 puts the PC clock [0-9.]+ s (ahead|behind) \(± [0-9.]+ s\): disagrees
+WARNING: system clock not corrected - the time server's answer lies outside every HTTPS Date: it is not used"
+  stop_server
+fi
 
 echo "== Black-box, $bits-bit: a window run, Go, then Cancel before the clock is set"
 prepare $arch window N 30

@@ -10,7 +10,8 @@ out=$root/build-windows
 prefix=${VELTRANE_WINE_PREFIX:-$out/wine-prefix}
 version=$(sed -n 's/^project(Veltrane VERSION \([0-9]*\.[0-9]*\).*/\1/p' "$root/CMakeLists.txt")
 
-export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
+# VELTRANE_WINEDEBUG: Wine's debug channels for a run (WINEDEBUG), none by default.
+export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=${VELTRANE_WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe,winebrowser.exe=d"
 export LC_ALL=C.UTF-8
 unset WAYLAND_DISPLAY

@@ -5,16 +5,18 @@
 #   wine-run.sh PROGRAM.exe [arguments...]   the program under Wine
 #   wine-run.sh SCRIPT [arguments...]        a script that calls wine itself
 # Each run gets a private network namespace with only loopback (`unshare -r
-# -n`: the test servers' ports are ours, nothing leaves the machine, and the
+# -n -m`, with mounts of its own: the test servers' ports are ours, nothing leaves the machine, and the
 # host's clock cannot be set), a default route over loopback (the system
 # counts as online, a LAN), its own wineserver and Xvfb. The Wine prefix,
 # build-windows/wine-prefix, is made by the first run and reused; runs take
 # turns on it (a lock). With VELTRANE_TEST_SERVERS=1 the servers of
 # win32_socket_test.cpp listen; with VELTRANE_TEST_DPI the display has that
-# many dots per inch for the run.
+# many dots per inch for the run; with VELTRANE_TEST_HTTPS=1 the HTTPS servers
+# of win32_https_date_test.cpp listen, their authority among the host's (in
+# a mount namespace of the run's own).
 set -euo pipefail
 if [[ -z ${VELTRANE_WINE_WORK:-} ]]; then
-  exec unshare -r -n env VELTRANE_WINE_WORK=new bash "$0" "$@"
+  exec unshare -r -n -m env VELTRANE_WINE_WORK=new bash "$0" "$@"
 fi
 work=$(mktemp -d)
 export VELTRANE_WINE_WORK=$work
@@ -98,6 +100,28 @@ if [[ ${VELTRANE_TEST_SERVERS:-} == 1 ]]; then
   server 1302 --mode split --pause 1
   server 1303 --mode refuse
   server 1304 --hold 0.9
+fi
+
+if [[ ${VELTRANE_TEST_HTTPS:-} == 1 ]]; then
+  # HTTPS servers of a throw-away authority made here (win32_https_date_test.cpp).
+  https=$root/tools/https-date-server
+  sh "$https/make-test-certificates.sh" "$work/certs"
+  https_server() {  # https_server PORT CERTIFICATE [options...]
+    local port=$1 name=$2 line
+    shift 2
+    line=$(/usr/bin/python3 "$https/https_date_server.py" --background --port "$port" --cert "$work/certs/$name.pem" \
+      --key "$work/certs/$name.key" "$@" 2>>"$work/servers.log" | tail -n 1)
+    pids+=("$line")
+  }
+  https_server 4431 good
+  https_server 4432 expired --date 'Wed, 01 Jul 2020 12:00:00 GMT'
+  https_server 4433 wrong-name
+  https_server 4434 self
+  https_server 4435 good --no-date
+  # Wine's crypt32 takes the host's authorities from this bundle: in this
+  # run's mount namespace it holds the test's authority too.
+  cat /etc/ssl/certs/ca-certificates.crt "$work/certs/ca.pem" >"$work/certs/bundle.pem"
+  mount --bind "$work/certs/bundle.pem" /etc/ssl/certs/ca-certificates.crt
 fi
 
 desktop='HKCU\Control Panel\Desktop'

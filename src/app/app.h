@@ -8,6 +8,7 @@
 
 #include "app/settings_record.h"
 #include "common/command_line.h"
+#include "platform/https_date.h"
 #include "platform/platform.h"
 #include "platform/window_run_claim.h"
 
@@ -54,6 +55,7 @@ struct TimeQueryState {
     platform::Instant namedInstant;
     std::optional<platform::Span> onTimeAdvance;
     double askAgainAfterSeconds = 4;
+    std::string serverAddress;      // the address the answer came from; empty when the socket did not say
     std::string measureNote;        // why no more answers were asked for, when that was not planned
     double lastConnectSeconds = 0;  // monotonic clock: the latest connect to the server began
 };
@@ -85,6 +87,7 @@ enum class ExitStatus : int {
     KeptByTimeService = 6,  // another time service keeps the clock: compared, not set
     NotAnswering = 7,       // another window run of the folder holds it and did not answer: nothing was done
     NoLogOpened = 8,        // --open-log: there is no log yet, or nothing could open it
+    Unconfirmed = 9,        // a step over StepLimit no second source confirmed, or an answer HTTPS showed false
     Usage = 64,             // an option the program does not know: nothing was done
     NotPermitted = 77,      // the machine's settings, asked for by someone who may not change them
 };
@@ -126,6 +129,10 @@ public:
     // Keeps a second window run of the same folder from opening a second
     // status window; null: window runs are not coordinated.
     platform::WindowRunClaim* windowRuns = nullptr;
+
+    // Asks HTTPS servers for their Date (the step guard's constraints);
+    // null: this build cannot, and the guard says so.
+    platform::HttpsDate* httpsDate = nullptr;
 
     // Stops the program with a message (the log cannot be written). The
     // message does not name the program ("cannot open its log file ...");

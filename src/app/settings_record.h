@@ -6,6 +6,10 @@
 
 namespace vel {
 
+// StepLimit when the file has none: a correction of more than an hour needs
+// a second source.
+inline constexpr std::int32_t kDefaultStepLimit = 3600;
+
 // One record per process; the fields carry the names of the INI keys.
 struct Settings {
     std::string NTPServer;          // "host (operator, place)": the host is the text before the first blank
@@ -18,6 +22,15 @@ struct Settings {
     std::string QuietMode;          // exactly "Y": no window
     std::string OnlyIfConnected;    // exactly "Y": no query without a connection
     std::string Precise;            // "Y" or empty: further queries find the server's second (read only)
+    // The step guard's keys, read only: a correction larger than StepLimit
+    // seconds needs a second source that agrees; the Daytime servers asked
+    // for it (SecondServers), the HTTPS servers whose Date is asked
+    // (HTTPSServers) and when they are asked (HTTPSCheck). Empty lists mean
+    // the built-in ones.
+    std::int32_t StepLimit = kDefaultStepLimit;
+    std::string SecondServers;
+    std::string HTTPSServers;
+    std::string HTTPSCheck;
 };
 
 }  // namespace vel

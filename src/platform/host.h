@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/https_date.h"
 #include "platform/platform.h"
 #include "platform/window_run_claim.h"
 
@@ -20,6 +21,7 @@ struct HostParts {
     // process with the fatal exit status. Does not return.
     std::function<void(const std::string& message)> fatal;
     WindowRunClaim& windowRuns;  // the claim of a window run
+    HttpsDate& httpsDate;        // the Date of HTTPS servers
 };
 
 class Host {

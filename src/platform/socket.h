@@ -54,6 +54,9 @@ struct SocketEvent {
     // the system's wait for the retry: no round trip of the path lies
     // between them. A busy server whose queue is full drops SYNs.
     bool handshakeRetried = false;
+    // Connected only: the numeric address reached ("192.0.2.7",
+    // "2001:db8::7"); empty when the back end cannot say.
+    std::string address = {};
 };
 
 // No system sends a SYN again sooner than this after the first (1 second is

@@ -122,6 +122,10 @@ std::string UsageText(const std::string& logFile)
                       "another run with the window is in progress in the folder but did\n"
                       "not answer (stopped?); nothing was done") +
            StatusLine(ExitStatus::NoLogOpened, "--open-log: there is no log yet, or nothing could open it") +
+           StatusLine(ExitStatus::Unconfirmed,
+                      "a step larger than StepLimit (an hour) that no second source\n"
+                      "confirmed, or an answer the HTTPS Date of web servers showed false:\n"
+                      "not set") +
            StatusLine(ExitStatus::Usage, "an option the program does not know; nothing was done") +
            StatusLine(ExitStatus::NotPermitted, "--machine config by anyone but root (Linux); nothing was done") +
            StatusLines("128+N", "stopped by signal N (129 SIGHUP, 130 SIGINT, 143 SIGTERM)") +

@@ -22,6 +22,7 @@ int ProgramMain(int argc, char** argv)
     app.fatal = std::move(parts.fatal);
     app.windowsUnavailable = host->WindowsUnavailable();
     app.windowRuns = &parts.windowRuns;
+    app.httpsDate = &parts.httpsDate;
     host->OnStopRequest([&app](int number, const std::string& name) { StopBySignal(app, number, name); });
     status = static_cast<int>(ProgramMain(app));
     host->Exit(status);

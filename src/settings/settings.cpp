@@ -124,6 +124,15 @@ void LoadSettings(App& app)
     s.QuietMode = read("QuietMode");
     s.OnlyIfConnected = read("OnlyIfConnected");
     s.Precise = read("Precise");
+
+    // The step guard's limit: empty, or a number outside the 32-bit range,
+    // is the default; a word is 0, so that every correction needs a second
+    // source (the careful side).
+    const std::string stepLimit = read("StepLimit");
+    s.StepLimit = stepLimit.empty() ? kDefaultStepLimit : number::WholeInt32(stepLimit).value_or(kDefaultStepLimit);
+    s.SecondServers = read("SecondServers");
+    s.HTTPSServers = read("HTTPSServers");
+    s.HTTPSCheck = read("HTTPSCheck");
 }
 
 bool SaveSettings(App& app)

@@ -6,6 +6,7 @@
 #include "log/log.h"
 #include "status/countdown.h"
 #include "timesource/daytime_client.h"
+#include "timesource/step_guard.h"
 
 namespace vel {
 
@@ -13,7 +14,7 @@ namespace {
 
 using platform::LocalDateTime;
 
-const char* const kExitSuffix = " secs.  To exit immediately, click QUIT.";
+const char* const kExitSuffix = kExitCountdownSuffix;
 
 void AppendPart(std::string& text, std::int64_t count, const char* unit)
 {
@@ -164,6 +165,10 @@ void CompareAndCorrect(App& app)
         app.exitStatus = ExitStatus::Cancelled;
         return;
     }
+    // A large step rests on more than this one answer; a dry run checks
+    // as a setting would.
+    if (!GuardStep(app, difference))
+        return;
     if (app.options.noUpdate) {
         // Measured as precisely as a setting would be, and said.
         if (query.answers > 0 && RefineServerTime(app))

@@ -13,6 +13,8 @@ class App;
 struct TimeQueryState;
 
 inline constexpr std::int16_t CorrectionCountdown = 3;
+// The status box's text after the remaining seconds of an exit countdown.
+inline constexpr const char* kExitCountdownSuffix = " secs.  To exit immediately, click QUIT.";
 
 // What the status window's clock-status label says when another time service
 // keeps the clock (the log names the service and how to turn it off).

@@ -22,6 +22,7 @@ struct Exchange {
     platform::Instant connected;
     bool handshakeSeen = false;
     bool handshakeRetried = false;
+    std::string peer;  // the address connected to
     std::string error;
 
     // The handshake's end; without word of it, its beginning (the server
@@ -58,6 +59,7 @@ private:
                 exchange_.connected = app_.platform.clock.Read().utc;
                 exchange_.handshakeSeen = true;
                 exchange_.handshakeRetried = event.handshakeRetried;
+                exchange_.peer = event.address;
                 return;
             case Kind::DataArrived:
                 DataArrived();
@@ -318,6 +320,7 @@ bool GetServerTime(App& app, const std::string& host, TimeQueryState& query)
         query.connectInstant = exchange.connecting;
         query.connectedInstant = exchange.HandshakeEnd();
         query.handshakeRetried = exchange.RoundTripUnknown();
+        query.serverAddress = exchange.peer;
         query.namedInstant = parsed->named;
         query.onTimeAdvance = parsed->onTimeAdvance;
         // One answer always agrees with itself.
@@ -435,6 +438,50 @@ bool RefineServerTime(App& app, const std::string& host, TimeQueryState& query)
     if (answers.size() > 1)
         TakeMeasurement(query, measured, static_cast<int>(answers.size()));
     return true;
+}
+
+OtherServerAnswer AskOtherServer(App& app, const std::string& host, int port, double deadline)
+{
+    platform::Clock& clock = app.platform.clock;
+    platform::EventPump& pump = app.platform.pump;
+    Exchange exchange;
+    DaytimeHandler handler(app, exchange, nullptr);
+    ClosedAtEnd closed(app.platform.socket);
+    exchange.waiting = true;
+    exchange.connecting = clock.Read().utc;
+    app.platform.socket.Connect(host, port, handler.Callback());
+    while (exchange.waiting && !app.flags.UserCancelled) {
+        pump.DoEvents();
+        const double left = deadline - clock.MonotonicSeconds();
+        if (!exchange.waiting || app.flags.UserCancelled)
+            break;
+        if (left <= 0) {
+            exchange.error = "Connection timed out";
+            break;
+        }
+        pump.WaitForEvents(left);
+    }
+
+    OtherServerAnswer result;
+    result.address = exchange.peer;
+    if (exchange.waiting) {
+        result.error = app.flags.UserCancelled ? "User cancelled" : exchange.error;
+        return result;
+    }
+    const std::optional<DaytimeAnswer> parsed = ParseDaytimeAnswer(exchange.answer);
+    if (!parsed) {
+        result.error = !exchange.error.empty()
+                           ? exchange.error
+                           : "NTP server returned invalid time: " + PrintableAnswer(exchange.answer);
+        return result;
+    }
+    // One answer always agrees with itself.
+    const OffsetMeasurement measured =
+        *MeasureOffset({ToEdgeAnswer(exchange, *parsed, exchange.arrival.utc, parsed->named)});
+    result.arrival = exchange.arrival.utc;
+    result.serverInstant = parsed->named - SpanOfSeconds(measured.offset);
+    result.bound = SpanOfSeconds(measured.bound);
+    return result;
 }
 
 std::string DescribePrecision(const TimeQueryState& query)

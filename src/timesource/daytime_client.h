@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/instant.h"
 #include "platform/socket.h"
 
 namespace vel {
@@ -49,6 +50,20 @@ bool WantsPrecision(const Settings& settings);
 // when the user cancelled meanwhile.
 bool RefineServerTime(App& app);
 bool RefineServerTime(App& app, const std::string& host, TimeQueryState& query);
+
+// What another Daytime server said when asked once.
+struct OtherServerAnswer {
+    std::string error;                // why there is no answer (a TimeError text); empty when there is one
+    std::string address;              // the address it was reached at; empty when the socket did not say
+    platform::Instant arrival;        // the PC clock as the answer arrived
+    platform::Instant serverInstant;  // where the server's clock stood then (as for the run's own query)
+    platform::Span bound;             // how far serverInstant may be off
+};
+
+// Asks `host` once, with no attempt after the first and nothing of the run's
+// own query touched, until the monotonic clock reaches `deadline`; Cancel
+// ends the wait ("User cancelled"). For a second opinion on the run's answer.
+OtherServerAnswer AskOtherServer(App& app, const std::string& host, int port, double deadline);
 
 // "measured to within 4 ms over 8 answers": how precise serverInstant is.
 std::string DescribePrecision(const TimeQueryState& query);

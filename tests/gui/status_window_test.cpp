@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -15,6 +16,7 @@
 #include "status/status_window.h"
 #include "support/gui_app.h"
 #include "timesource/clock_correction.h"
+#include "timesource/step_guard.h"
 
 using namespace vel;
 using vel::test::After;
@@ -310,6 +312,36 @@ private slots:
         QVERIFY(!FitsTheBox(*status, QString::fromStdString(log.back()) + ".  " + shown));
     }
 
+    // A step of three days that no second source confirmed is put to the
+    // user in a Yes/No box: Yes sets the clock, No leaves it.
+    void aStepNoSourceConfirmedIsAskedAndOnlyYesSetsTheClock()
+    {
+        for (const QMessageBox::StandardButton button : {QMessageBox::Yes, QMessageBox::No}) {
+            test::GuiApp t;
+            t.app.flags.RunStarted = true;  // the window only, no run of its own
+            t.app.settings.Tolerance = 30;
+            t.app.settings.SecondServers = "N";
+            t.app.settings.HTTPSCheck = "N";
+            const platform::ClockReading now = t.clock.Read();
+            t.app.query.AnswerTime = now.local.time;
+            t.app.query.answerInstant = now.utc;
+            t.app.query.ServerTime = platform::AddSeconds(now.local.time, 3 * 86400);
+            t.app.query.serverInstant = now.utc + platform::Seconds(3 * 86400);
+            t.app.query.answers = 1;
+            t.app.query.namesOnlyItsSecond = false;  // no further answers to ask for
+            frmVEL(t.app).Show();
+            QString question;
+            test::AnswerNextMessageBox([&](QMessageBox& box) { question = box.text(); }, button);
+            CompareAndCorrect(t.app);
+
+            QCOMPARE(question, QString("The time server says the PC clock is 3 days behind, and no second source "
+                                       "agreed (no second source is configured).\n\nSet the clock all the same?"));
+            QCOMPARE(t.clock.sets.size(), std::size_t{button == QMessageBox::Yes ? 1u : 0u});
+            // The GUI tests' clock refuses every setting.
+            QCOMPARE(t.app.exitStatus, button == QMessageBox::Yes ? ExitStatus::ClockNotSet : ExitStatus::Unconfirmed);
+        }
+    }
+
     // Each text the clock-status label shows fits it, word-wrapped as drawn.
     void everyClockStatusFitsItsLabel()
     {
@@ -317,9 +349,10 @@ private slots:
         t.app.flags.RunStarted = true;
         QtWindow(t.app).Window()->show();
         auto* label = Widget<QLabel>(t.app, "lblClockStatus");
-        for (const char* text : {"Waiting to start connection", "Could not get current time! See .LOG file for details",
-                                 "System clock is off by 23 hours 59 minutes 59 seconds",
-                                 "System clock could not be set! See .LOG file for details", kKeptByTimeServiceText}) {
+        for (const char* text :
+             {"Waiting to start connection", "Could not get current time! See .LOG file for details",
+              "System clock is off by 23 hours 59 minutes 59 seconds",
+              "System clock could not be set! See .LOG file for details", kKeptByTimeServiceText, kNotConfirmedText}) {
             const QRect needed =
                 label->fontMetrics().boundingRect(QRect(0, 0, label->width(), 100000), Qt::TextWordWrap, text);
             QVERIFY2(needed.height() <= label->height(), text);

@@ -135,6 +135,7 @@ TEST_F(ClockSettingRun, ACorrectionIntoSummerTimeLogsTheTimeInSummerTime)
         ++year;
     // A server two hours after Berlin's spring change; the PC before it.
     const double offset = duration<double>(change(year) + 2h - now).count();
+    WriteSettings(ReadSettings() + "StepLimit=34560000\r\n");  // 400 days: a step up to a year is not in question
     const ProgramRun run = RunBinary("--layout nist --mode ontime --advance 0 --offset " + std::to_string(offset),
                                      "move", "Europe/Berlin");
     ASSERT_EQ(run.clockSettings.size(), 1u) << run.output;

@@ -95,6 +95,9 @@ std::string Prelude(const RunOptions& options, const fs::path& scratch)
     if (!options.server.empty())
         script += "pid=$(" DAYTIME_SERVER_EXE " --address 127.0.0.1 --port 13 --background " + options.server + " 2>'" +
                   scratch.string() + "/server.err' | tail -n 1); ";
+    for (std::size_t i = 0; i < options.helpers.size(); ++i)
+        script += "helper" + std::to_string(i) + "=$(" + options.helpers[i] + " 2>>'" + scratch.string() +
+                  "/helpers.err' | tail -n 1) || exit 95; ";
     return script;
 }
 
@@ -176,6 +179,8 @@ ProgramRun ProgramTest::Run(const RunOptions& options) const
     }
     if (!options.server.empty() && !delayed)
         script += "kill $pid; ";
+    for (std::size_t i = 0; i < options.helpers.size(); ++i)
+        script += "kill $helper" + std::to_string(i) + "; ";
     script += "exit $rc";
 
     std::ofstream(scratch / "run.sh") << script << "\n";
@@ -318,25 +323,6 @@ ProgramRun RunningProgram::Finish(double seconds)
     run.output = ReadFile(scratch_ / "output.txt");
     CollectLog(home_.string(), run);
     return run;
-}
-
-::testing::AssertionResult InOrder(const Lines& log, const Lines& expected)
-{
-    auto at = log.begin();
-    for (const std::string& want : expected) {
-        const bool prefix = !want.empty() && want.back() == '*';
-        const std::string text = prefix ? want.substr(0, want.size() - 1) : want;
-        at = std::find_if(at, log.end(),
-                          [&](const std::string& line) { return prefix ? line.rfind(text, 0) == 0 : line == text; });
-        if (at == log.end()) {
-            std::string shown;
-            for (const auto& line : log)
-                shown += "\n  " + line;
-            return ::testing::AssertionFailure() << "missing or out of order: \"" << want << "\" in the log:" << shown;
-        }
-        ++at;
-    }
-    return ::testing::AssertionSuccess();
 }
 
 }  // namespace vel::integration

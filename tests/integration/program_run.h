@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_app.h"
+
 namespace vel::integration {
 
 using Lines = std::vector<std::string>;
@@ -43,6 +45,11 @@ struct RunOptions {
     // mount namespace of the run's own (where /etc and /var/log are overlays
     // that vanish with it); the log is collected from there.
     bool machineFolders = false;
+    // More servers in the namespace, started before the program: each
+    // command goes to the background by itself and prints its process id
+    // last (as daytime-server --background does); they are stopped after
+    // the run. Not with delayLine.
+    std::vector<std::string> helpers;
 };
 
 // A call the stand-in saw.
@@ -130,8 +137,6 @@ std::string ReadFile(const std::filesystem::path& path);
 // A log's lines without their line ends: as written, and without the time stamps.
 void SplitLog(const std::string& log, Lines& stamped, Lines& texts);
 
-// The lines appear in this order (others may come between); a line ending in
-// "*" stands for any line that begins with what comes before it.
-::testing::AssertionResult InOrder(const Lines& log, const Lines& expected);
+using test::InOrder;
 
 }  // namespace vel::integration

@@ -176,6 +176,9 @@ void PrintTo(const NumberCase& c, std::ostream* os)
     *os << (c.line ? "\"" + *c.line + "\"" : string("no line"));
 }
 
+// The step guard's keys, as an administrator adds them.
+const string kGuardKeys = "SecondServers=b.test\r\nHTTPSServers=c.test:8443\r\nHTTPSCheck=ALWAYS\r\n";
+
 class ToleranceTest : public SettingsTest, public ::testing::WithParamInterface<NumberCase> {};
 
 TEST_P(ToleranceTest, NumberOrDefault)
@@ -323,9 +326,31 @@ TEST_F(SettingsTest, SaveOfAHandEditedFileKeepsEverythingElse)
     EXPECT_EQ(s.QuietMode, "N");
 }
 
+class StepLimitTest : public SettingsTest, public ::testing::WithParamInterface<NumberCase> {};
+
+// The step guard's limit: missing, empty or out of range is an hour; a word
+// is 0 (every correction needs a second source). Never written.
+TEST_P(StepLimitTest, NumberOrDefault)
+{
+    const NumberCase& c = GetParam();
+    const string before =
+        "[Main]\r\nNTPServer=a\r\nDelay=5\r\n" + (c.line ? "StepLimit=" + *c.line + "\r\n" : string());
+    t.WriteSettings(before);
+    LoadSettings(app);
+    SaveSettings(app);
+    EXPECT_EQ(s.StepLimit, c.value);
+    EXPECT_EQ(t.SettingsText().find("StepLimit"), before.find("StepLimit"));
+}
+
+INSTANTIATE_TEST_SUITE_P(StepLimit, StepLimitTest,
+                         ::testing::Values(NumberCase{std::nullopt, 3600}, NumberCase{"", 3600}, NumberCase{"word", 0},
+                                           NumberCase{"86400", 86400}, NumberCase{"-5", -5},
+                                           NumberCase{"1e999", 3600}));
+
 TEST_F(SettingsTest, HandAddedToleranceAndPCOffsetAndPreciseSurviveSaves)
 {
-    t.WriteSettings(IniFixture("first_configuration.ini") + "Tolerance=120\r\nPCOffset=-3600\r\nPrecise=N\r\n");
+    t.WriteSettings(IniFixture("first_configuration.ini") + "Tolerance=120\r\nPCOffset=-3600\r\nPrecise=N\r\n" +
+                    kGuardKeys);
     for (int run = 0; run < 5; ++run) {
         LoadSettings(app);
         s.Delay = std::to_string(10 + run);
@@ -343,7 +368,11 @@ TEST_F(SettingsTest, HandAddedToleranceAndPCOffsetAndPreciseSurviveSaves)
     EXPECT_EQ(t.SettingsText(),
               "[Main]\r\nNTPServer=" + string(kDefaultEntry) +
                   "\r\nDelay=14\r\nConnectionType=LAN\r\nConnectoid=Entry 4\r\nQuietMode=N\r\nOnlyIfConnected=N\r\n"
-                  "Tolerance=120\r\nPCOffset=-3600\r\nPrecise=N\r\n");
+                  "Tolerance=120\r\nPCOffset=-3600\r\nPrecise=N\r\n" +
+                  kGuardKeys);
+    EXPECT_EQ(s.SecondServers, "b.test");
+    EXPECT_EQ(s.HTTPSServers, "c.test:8443");
+    EXPECT_EQ(s.HTTPSCheck, "ALWAYS");
 }
 
 TEST_F(SettingsTest, SaveWritesTheDelayTextAndLeavesDelaySecondsAlone)

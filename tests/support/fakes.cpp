@@ -213,12 +213,14 @@ void FakeSocket::Close()
 
 void FakeSocket::DeliverConnected(bool retried)
 {
-    platform::SocketEvent event{platform::SocketEvent::Kind::Connected, {}};
-    event.handshakeRetried = retried;
-    if (open && !connected_) {
-        connected_ = true;
-        Notify(event);
-    }
+    if (!open || connected_)
+        return;
+    connected_ = true;
+    platform::SocketEvent connected{platform::SocketEvent::Kind::Connected, {}};
+    connected.handshakeRetried = retried;
+    const auto address = addresses.find(remoteHost);
+    connected.address = address == addresses.end() ? remoteHost : address->second;
+    Notify(connected);
 }
 
 void FakeSocket::DeliverData(const std::string& data)

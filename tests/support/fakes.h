@@ -104,6 +104,9 @@ public:
     void DeliverError(platform::SocketFailure failure, const std::string& description, int systemNumber = 0);
 
     std::function<void(FakeSocket& socket, int attempt)> onConnect;
+    // The address DeliverConnected reports for a host; one not listed is
+    // reached at its own name.
+    std::map<std::string, std::string> addresses;
     std::string remoteHost;
     int remotePort = 0;
     int connects = 0;

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 namespace vel::test {
 
@@ -33,11 +34,47 @@ std::vector<std::string> SplitLogLines(const std::string& text, bool withTimesta
     return lines;
 }
 
+namespace {
+
+// Whether the line is the pattern, each "*" in it standing for any text.
+bool Matches(std::string_view line, std::string_view pattern)
+{
+    const std::size_t star = pattern.find('*');
+    if (star == std::string_view::npos)
+        return line == pattern;
+    if (line.substr(0, star) != pattern.substr(0, star))
+        return false;
+    const std::string_view rest = pattern.substr(star + 1);
+    for (std::size_t from = star; from <= line.size(); ++from)
+        if (Matches(line.substr(from), rest))
+            return true;
+    return false;
+}
+
+}  // namespace
+
+::testing::AssertionResult InOrder(const std::vector<std::string>& log, const std::vector<std::string>& expected)
+{
+    auto at = log.begin();
+    for (const std::string& want : expected) {
+        at = std::find_if(at, log.end(), [&](const std::string& line) { return Matches(line, want); });
+        if (at == log.end()) {
+            std::string shown;
+            for (const auto& line : log)
+                shown += "\n  " + line;
+            return ::testing::AssertionFailure() << "missing or out of order: \"" << want << "\" in the log:" << shown;
+        }
+        ++at;
+    }
+    return ::testing::AssertionSuccess();
+}
+
 TestApp::TestApp()
 {
     app.fatal = [](const std::string& message) { throw FatalStop(message); };
     app.endProcess = [](int status) { throw ProcessEnded{status}; };
     app.windowRuns = &windowRuns;
+    app.httpsDate = &https;
     // Message boxes answer OK (No for a question) without printing.
     windows.answerMessage = [](const platform::MessageRecord& record) {
         return record.buttons == platform::MessageButtons::Ok ? platform::MessageResult::Ok

@@ -3,6 +3,8 @@
 // (gui_app.h) over the real Qt windows and event pump (GUI tests).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -12,6 +14,7 @@
 #include "platform/headless/headless_windows.h"
 #include "run/run_sync.h"
 #include "support/fakes.h"
+#include "support/https_peer.h"
 #include "support/virtual_time.h"
 
 namespace vel::test {
@@ -32,6 +35,10 @@ std::string IniFixture(const std::string& name);
 // The lines of a log's text without their line ends; `withTimestamps` false
 // strips the "MM.DD.YYYY HH:MM " in front.
 std::vector<std::string> SplitLogLines(const std::string& text, bool withTimestamps);
+
+// The lines appear in this order (others may come between); a "*" stands
+// for any text ("a*" for any line that begins with a).
+::testing::AssertionResult InOrder(const std::vector<std::string>& log, const std::vector<std::string>& expected);
 
 // An App over in-memory files and INI files, the fake socket, dial-up and
 // shell, with the clock, event pump and windows a kind of test needs. The pump
@@ -79,6 +86,9 @@ struct TestApp : AppOver<VirtualClock, VirtualPump, platform::HeadlessWindowSyst
     TestApp();
 
     FakeWindowRunClaim windowRuns;
+    // HTTPS servers whose Date tells the PC clock's time (a test may give
+    // them another true time).
+    FakeHttpsDate https{pump, [this] { return clock.NowUtc(); }};
 
     // The status window as the headless back end holds it (null before it exists).
     platform::HeadlessForm* Window(const std::string& name = "frmVEL") const { return windows.FindForm(name); }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <regex>
@@ -36,6 +37,7 @@ struct ZoneScene {
         server.PcAheadBy(pcAhead);
         t.app.settings.NTPServer = "time.example.net (Example Time)";
         t.app.settings.Tolerance = 30;
+        t.app.settings.StepLimit = INT32_MAX;  // steps across a day, unguarded
     }
 
     // The query and the decision; the PC clock's error left (positive: ahead).

@@ -47,6 +47,7 @@ struct Recorder {
                 return;
             case SocketEvent::Kind::Connected:
                 progress += event.handshakeRetried ? 'R' : 'C';
+                address = event.address;
                 return;
             case SocketEvent::Kind::DataArrived:
                 ++arrivals;
@@ -64,6 +65,7 @@ struct Recorder {
     }
     int Events() const { return arrivals + static_cast<int>(errors.size()); }
     std::string progress;
+    std::string address;  // the address connected to
 };
 
 class Win32SocketTest : public ::testing::Test {
@@ -140,6 +142,7 @@ TEST_F(Win32SocketTest, AHostNameIsLookedUpWithoutBlocking)
     WaitForEvent(10);
     EXPECT_EQ(recorder.arrivals, 1) << (recorder.descriptions.empty() ? "" : recorder.descriptions[0]);
     EXPECT_EQ(recorder.progress.substr(recorder.progress.size() - 3), "cCd");
+    EXPECT_EQ(recorder.address, "127.0.0.1");  // the name's address that answered
 }
 
 TEST_F(Win32SocketTest, ARefusedConnectionIs10061WithTheSystemsText)

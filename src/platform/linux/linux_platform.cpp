@@ -30,6 +30,7 @@
 #include "platform/linux/linux_window_run_claim.h"
 #include "platform/qt/qt_display_probe.h"
 #include "platform/qt/qt_event_pump.h"
+#include "platform/qt/qt_https_date.h"
 #include "platform/qt/qt_shell.h"
 #include "platform/qt/qt_socket.h"
 #include "platform/qt/qt_window_system.h"
@@ -158,6 +159,7 @@ public:
           clock_(IsMachineMode(environment_->Process().arguments))
     {
         socket_ = std::make_unique<QtSocket>(pump_);
+        httpsDate_ = std::make_unique<QtHttpsDate>(pump_);
         if (display_.windows)
             windowSystem_ = std::make_unique<QtWindowSystem>(pump_, display_.seen);
         else
@@ -167,7 +169,7 @@ public:
     HostParts Get() override
     {
         return {Platform{clock_, pump_, *environment_, *profile_, *windowSystem_, *socket_, dialUp_, shell_}, Fatal(),
-                windowRuns_};
+                windowRuns_, *httpsDate_};
     }
 
     // SIGTERM, SIGINT and SIGHUP close the program from the event loop.
@@ -211,6 +213,7 @@ private:
     LinuxDialUp dialUp_;
     QtShell shell_;
     std::unique_ptr<Socket> socket_;
+    std::unique_ptr<HttpsDate> httpsDate_;
     std::unique_ptr<WindowSystem> windowSystem_;
     std::unique_ptr<StopSignalWatcher> stopSignals_;
 };

@@ -179,6 +179,7 @@ void QtSocket::Connected(int descriptor)
         Report(FailureOf(socket_.error(), socket_.errorString()), socket_.errorString().toStdString());
         return;
     }
+    event.address = socket_.peerAddress().toString().toStdString();
     Notify(event);
 }
 

@@ -15,6 +15,7 @@
 #include "platform/win32/win32_dialup_networking.h"
 #include "platform/win32/win32_environment.h"
 #include "platform/win32/win32_event_pump.h"
+#include "platform/win32/win32_https_date.h"
 #include "platform/win32/win32_machine.h"
 #include "platform/win32/win32_profile_file.h"
 #include "platform/win32/win32_shell.h"
@@ -76,6 +77,7 @@ public:
           // The only place that hands the clock the real setter.
           clock_(&SetSystemClock, win32::ClockRightFix(ThisRunsKind())),
           socket_(pump_),
+          httpsDate_(pump_),
           dialUp_(SystemDialUpApi()),
           windowRuns_(pump_)
     {
@@ -99,7 +101,8 @@ public:
             ::ExitProcess(static_cast<UINT>(kFatalStatus));
         };
         windows_->SetFailureHandler(fatal);
-        return {Platform{clock_, pump_, env_, profile_, *windows_, socket_, dialUp_, shell_}, fatal, windowRuns_};
+        return {Platform{clock_, pump_, env_, profile_, *windows_, socket_, dialUp_, shell_}, fatal, windowRuns_,
+                httpsDate_};
     }
 
     // Windows asks a program to end by closing its windows; the status window
@@ -122,6 +125,7 @@ private:
     Win32Clock clock_;
     Win32EventPump pump_;
     Win32Socket socket_;
+    Win32HttpsDate httpsDate_;
     Win32DialUpNetworking dialUp_;
     Win32Shell shell_;
     Win32WindowRunClaim windowRuns_;

@@ -277,6 +277,7 @@ void Win32Socket::SelectEvent(WORD event, WORD error)
                 SocketEvent connected{SocketEvent::Kind::Connected, {}};
                 connected.handshakeRetried =
                     SynRetransmitted(socket_).value_or(SecondsSince(handshakeStart_) >= kFirstSynRetrySeconds);
+                connected.address = PeerAddress();
                 Notify(connected);
                 return;
             }
@@ -309,6 +310,19 @@ void Win32Socket::SelectEvent(WORD event, WORD error)
         default:
             return;
     }
+}
+
+std::string Win32Socket::PeerAddress() const
+{
+    // The address tried last is the one connected.
+    if (nextAddress_ == 0 || nextAddress_ > addresses_.size())
+        return {};
+    char text[NI_MAXHOST];
+    const sockaddr_storage& address = addresses_[nextAddress_ - 1];
+    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&address), addressLengths_[nextAddress_ - 1], text, sizeof text,
+                      nullptr, 0, NI_NUMERICHOST) != 0)
+        return {};
+    return text;
 }
 
 void Win32Socket::Fail(int number)

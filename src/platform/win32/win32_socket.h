@@ -59,6 +59,7 @@ private:
     void PostError(int number);
     void Fail(int number);
     void Notify(const SocketEvent& event);
+    std::string PeerAddress() const;  // numeric, of the connection made
     void CloseHandle();
 
     Win32EventPump& pump_;

@@ -1,0 +1,127 @@
+// The Qt back end of the HTTPS Date against tools/https-date-server on
+// 127.0.0.1, in a network namespace of the test's own, trusting only the
+// test's throw-away authority (SSL_CERT_FILE).
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/qt/qt_event_pump.h"
+#include "platform/qt/qt_https_date.h"
+#include "support/https_servers.h"
+#include "timesource/https_constraint.h"
+
+namespace vel {
+namespace {
+
+using platform::HttpsDateReply;
+using Outcome = HttpsDateReply::Outcome;
+
+class QtHttpsDateTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        static int argc = 1;
+        static char name[] = "veltrane_https_tests";
+        static char* argv[] = {name, nullptr};
+        ASSERT_FALSE(test::TestCertificates().empty());
+        // Before Qt's TLS back end reads the trust store for the first time.
+        ::setenv("SSL_CERT_FILE", (test::TestCertificates() + "/ca.pem").c_str(), 1);
+        for (const char* proxy : {"https_proxy", "HTTPS_PROXY", "http_proxy", "all_proxy", "ALL_PROXY"})
+            ::unsetenv(proxy);
+        if (!QCoreApplication::instance())
+            new QCoreApplication(argc, argv);  // lives as long as the test process
+    }
+
+    // Asks and waits (10 s at most) for the reply.
+    std::optional<HttpsDateReply> Ask(const std::string& host, int port)
+    {
+        std::optional<HttpsDateReply> reply;
+        https.Ask(host, port, [&](const HttpsDateReply& r) { reply = r; });
+        QElapsedTimer timer;
+        timer.start();
+        while (!reply && timer.elapsed() < 10000)
+            pump.WaitForEvents(0.1);
+        return reply;
+    }
+
+    platform::QtEventPump pump;
+    platform::QtHttpsDate https{pump};
+};
+
+TEST_F(QtHttpsDateTest, TrustedDatesDateFaultsAndRefusals)
+{
+    const struct {
+        const char* what;
+        const char* certificate;
+        const char* options;
+        const char* host;
+        Outcome outcome;
+        const char* date;   // expected Date text; empty: any that reads
+        const char* error;  // part of the reason of a failure
+    } cases[] = {
+        {"trusted", "good", "", "127.0.0.1", Outcome::Trusted, "", ""},
+        {"trusted, by name", "good", "--date 'Mon, 03 Feb 2025 09:07:00 GMT'", "localhost", Outcome::Trusted,
+         "Mon, 03 Feb 2025 09:07:00 GMT", ""},
+        {"expired by the PC clock", "expired", "--date 'Wed, 01 Jul 2020 12:00:00 GMT'", "127.0.0.1",
+         Outcome::TrustedButForDates, "Wed, 01 Jul 2020 12:00:00 GMT", ""},
+        {"another name", "wrong-name", "", "127.0.0.1", Outcome::Failed, "", "its certificate is refused: "},
+        {"no authority", "self", "", "127.0.0.1", Outcome::Failed, "", "its certificate is refused: "},
+        {"no Date", "good", "--no-date", "127.0.0.1", Outcome::Failed, "", "its answer has no Date"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::HttpsDateServer server(c.certificate, c.options);
+        ASSERT_NE(server.port, 0);
+        const std::optional<HttpsDateReply> reply = Ask(c.host, server.port);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->outcome, c.outcome) << reply->error;
+        if (c.outcome != Outcome::Failed) {
+            EXPECT_TRUE(ParseHttpDate(reply->date)) << reply->date;
+            if (*c.date) {
+                EXPECT_EQ(reply->date, c.date);
+            }
+        }
+        EXPECT_NE(reply->error.find(c.error), std::string::npos) << reply->error;
+        if (c.outcome == Outcome::TrustedButForDates) {
+            ASSERT_FALSE(reply->chain.empty());
+            EXPECT_EQ(reply->chain[0].notBefore, (platform::InstantOfUtc({2020, 1, 1, 0, 0, 0})));
+            EXPECT_EQ(reply->chain[0].notAfter, (platform::InstantOfUtc({2021, 1, 1, 0, 0, 0})));
+        } else {
+            EXPECT_TRUE(reply->chain.empty());
+        }
+    }
+}
+
+TEST_F(QtHttpsDateTest, ARefusedPortFailsAndCancelledRequestsStaySilent)
+{
+    int port = 0;
+    {
+        test::HttpsDateServer gone("good");
+        port = gone.port;
+    }
+    const std::optional<HttpsDateReply> refused = Ask("127.0.0.1", port);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->outcome, Outcome::Failed);
+    EXPECT_NE(refused->error.find("refused"), std::string::npos) << refused->error;
+
+    test::HttpsDateServer server("good");
+    int replies = 0;
+    https.Ask("127.0.0.1", server.port, [&](const HttpsDateReply&) { ++replies; });
+    https.CancelAll();
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 1000)
+        pump.WaitForEvents(0.1);
+    EXPECT_EQ(replies, 0);
+    // The back end still answers later requests.
+    EXPECT_TRUE(Ask("127.0.0.1", server.port));
+}
+
+}  // namespace
+}  // namespace vel
