@@ -206,11 +206,11 @@ ProgramRun ProgramTest::Run(const RunOptions& options) const
         if (kind == "clock_settime") {
             ClockSetting setting;
             fields >> setting.clock >> setting.seconds >> setting.nanoseconds >> setting.nowSeconds >>
-                setting.nowNanoseconds;
+                setting.nowNanoseconds >> setting.pid;
             run.clockSettings.push_back(setting);
         } else if (kind == "connect") {
             Connection connection;
-            fields >> connection.address >> connection.port >> connection.monotonic;
+            fields >> connection.address >> connection.port >> connection.monotonic >> connection.pid;
             run.connections.push_back(connection);
         } else {
             ADD_FAILURE() << "the program called " << line;
@@ -226,10 +226,14 @@ std::unique_ptr<RunningProgram> ProgramTest::Start(const RunOptions& options) co
     fs::create_directories(scratch);
     const std::string programHome = options.home.empty() ? home.string() : options.home;
     // exec: the shell becomes the program, so its process is the one we signal.
-    std::ofstream(scratch / "run.sh") << Prelude(options, scratch) << "exec " << ProgramCommand(options, scratch)
-                                      << "\n";
-    const std::string command = "exec " + NamespaceEnvironment(options, programHome) + "unshare -r -n sh '" +
-                                scratch.string() + "/run.sh' >'" + scratch.string() + "/output.txt' 2>&1";
+    std::ofstream(scratch / "run.sh") << Prelude(options, scratch)
+                                      << (options.machineFolders
+                                              ? MachineMounts(scratch, MachineSettingsFolder(), MachineLogFolder())
+                                              : "")
+                                      << "exec " << ProgramCommand(options, scratch) << "\n";
+    const std::string command = "exec " + NamespaceEnvironment(options, programHome) + "unshare -r -n" +
+                                (options.machineFolders ? " -m" : "") + " sh '" + scratch.string() + "/run.sh' >'" +
+                                scratch.string() + "/output.txt' 2>&1";
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::setpgid(0, 0);
@@ -237,7 +241,8 @@ std::unique_ptr<RunningProgram> ProgramTest::Start(const RunOptions& options) co
         ::_exit(127);
     }
     EXPECT_GT(pid, 0);
-    return std::make_unique<RunningProgram>(pid, programHome, scratch);
+    return std::make_unique<RunningProgram>(pid, options.machineFolders ? MachineLogFolder() : fs::path(programHome),
+                                            scratch);
 }
 
 RunningProgram::~RunningProgram()

@@ -9,6 +9,8 @@
 #include <cstring>
 
 #include "platform/linux/linux_time_services.h"
+#include "platform/linux/privilege_split.h"
+#include "platform/linux/privileged_clock.h"
 #include "platform/linux/linux_timedated.h"
 
 namespace vel::platform {
@@ -94,14 +96,6 @@ std::string UserName()
     return "NAME";
 }
 
-std::string ErrnoText(int number)
-{
-    std::string text = std::strerror(number);
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
-        text[0] = static_cast<char>(text[0] - 'A' + 'a');
-    return text;
-}
-
 }  // namespace
 
 ClockSetResult LinuxClock::SetTime(const Instant& utc)
@@ -112,23 +106,30 @@ ClockSetResult LinuxClock::SetTime(const Instant& utc)
     if (static_cast<std::int64_t>(ts.tv_sec) != utc.seconds || utc.seconds < 0 || utc.nanoseconds < 0 ||
         utc.nanoseconds > 999999999)
         return {false, EINVAL, "the time " + ToIsoText(UtcDateTime(utc)) + " UTC cannot be set on this system"};
-    if (::clock_settime(CLOCK_REALTIME, &ts) == 0)
+    ClockSetResult own;
+    if (clockPart_ != nullptr) {
+        // The part that holds the right adds the step to its own reading,
+        // so the way there makes the clock no later.
+        own = clockPart_->StepSystemClock(utc - SystemClockAccess().Now());
+        if (own.ok)
+            return own;
+    } else if (::clock_settime(CLOCK_REALTIME, &ts) == 0) {
         return {true, 0, {}};
-    const int error = errno;
-    const std::string own = "clock_settime: " + ErrnoText(error);
-    if (error != EPERM)
-        return {false, error, own};
+    } else {
+        const int error = errno;
+        own = {false, error, ClockSetErrorText(error)};
+    }
+    if (own.errorNumber != EPERM)
+        return own;
     // No CAP_SYS_TIME: the system's time service may do it for us, once polkit
     // has allowed it, which may take seconds (a password asked). So it gets a
     // step to make, not an instant that would be late by the time it took.
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    const Span step = utc - Instant{static_cast<std::int64_t>(now.tv_sec), static_cast<std::int32_t>(now.tv_nsec)};
+    const Span step = utc - SystemClockAccess().Now();
     std::string refusal;
     const std::string service = StepTimeThroughTimedated(step, {}, &refusal);
     if (service.empty())
         return {true, 0, {}};
-    return {false, error, own + "; " + service, SetTimeRemedy(refusal, UserName(), machine_)};
+    return {false, own.errorNumber, own.description + "; " + service, SetTimeRemedy(refusal, UserName(), machine_)};
 }
 
 TimeService LinuxClock::TimeServiceInCharge()
