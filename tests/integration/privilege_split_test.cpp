@@ -58,11 +58,12 @@ protected:
     }
 
     // A run that waits on a server that says nothing.
-    std::unique_ptr<RunningProgram> StartWaiting(bool machine) const
+    std::unique_ptr<RunningProgram> StartWaiting(bool machine, bool asService = false) const
     {
         RunOptions options;
         options.arguments = machine ? "--machine" : "";
         options.machineFolders = machine;
+        options.asService = asService;
         options.server = "--mode silent";
         options.clockStandIn = "succeed";
         auto program = Start(options);
@@ -71,25 +72,42 @@ protected:
     }
 };
 
-TEST_F(PrivilegeSplit, OnlyTheMachinesRunSplitsAndItsNetworkPartKeepsNoRight)
-{
-    auto machine = StartWaiting(true);
-    EXPECT_EQ(RightsOf(machine->Pid()), (std::map<std::string, std::string>{{"CapInh", kNone},
-                                                                            {"CapPrm", kNone},
-                                                                            {"CapEff", kNone},
-                                                                            {"CapBnd", kNone},
-                                                                            {"CapAmb", kNone},
-                                                                            {"NoNewPrivs", "1"}}));
-    const pid_t part = ClockPartOf(machine->Pid());
-    ASSERT_NE(part, 0);
-    EXPECT_EQ(RightsOf(part), (std::map<std::string, std::string>{{"CapInh", kNone},
-                                                                  {"CapPrm", kClockRight},
-                                                                  {"CapEff", kClockRight},
-                                                                  {"CapBnd", kClockRight},
-                                                                  {"CapAmb", kNone},
-                                                                  {"NoNewPrivs", "1"}}));
+using Rights = std::map<std::string, std::string>;
 
-    // A user's run sets the clock itself, as before: it keeps what it was given.
+Rights Only(const char* bounding, const char* held)
+{
+    return {{"CapInh", kNone},    {"CapPrm", held},  {"CapEff", held},
+            {"CapBnd", bounding}, {"CapAmb", kNone}, {"NoNewPrivs", "1"}};
+}
+
+TEST_F(PrivilegeSplit, TheMachinesRunKeepsNoRightWhereItReadsTheNetwork)
+{
+    const struct {
+        const char* name;
+        bool asService;
+        Rights network, clockPart;
+    } cases[] = {
+        // Root may narrow the bounding set too.
+        {"started by root", false, Only(kNone, kNone), Only(kClockRight, kClockRight)},
+        // The service's bounding set is CAP_SYS_TIME, which without
+        // CAP_SETPCAP stays: with no_new_privs nothing can gain it back.
+        {"started as the system service", true, Only(kClockRight, kNone), Only(kClockRight, kClockRight)},
+    };
+    for (const auto& [name, asService, network, clockPart] : cases) {
+        SCOPED_TRACE(name);
+        auto program = StartWaiting(true, asService);
+        EXPECT_EQ(RightsOf(program->Pid()), network);
+        const pid_t part = ClockPartOf(program->Pid());
+        ASSERT_NE(part, 0);
+        EXPECT_EQ(RightsOf(part), clockPart);
+        program.reset();
+        fs::remove(MachineLogFolder() / "Veltrane.log");
+    }
+}
+
+// A user's run sets the clock itself, as before: it keeps what it was given.
+TEST_F(PrivilegeSplit, AUsersRunDoesNotSplit)
+{
     auto user = StartWaiting(false);
     EXPECT_EQ(ClockPartOf(user->Pid()), 0);
     EXPECT_NE(RightsOf(user->Pid())["CapEff"], kNone);

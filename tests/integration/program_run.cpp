@@ -115,6 +115,10 @@ std::string ProgramCommand(const RunOptions& options, const fs::path& scratch)
         command += "LD_PRELOAD='" CLOCK_STAND_IN_LIBRARY "' VELTRANE_STAND_IN_CLOCK='" + options.clockStandIn +
                    "' VELTRANE_STAND_IN_LOG='" + scratch.string() + "/stand-in.txt' " +
                    "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\" ";
+    if (options.asService)
+        command +=
+            "setpriv --securebits +noroot,+noroot_locked,+no_setuid_fixup,+no_setuid_fixup_locked "
+            "--inh-caps -all,+sys_time --ambient-caps +sys_time --bounding-set -all,+sys_time --no-new-privs ";
     return command + "'" VELTRANE_EXE "' " + options.arguments;
 }
 

@@ -43,6 +43,10 @@ struct RunOptions {
     // mount namespace of the run's own (where /etc and /var/log are overlays
     // that vanish with it); the log is collected from there.
     bool machineFolders = false;
+    // Started with only what the system service gives: CAP_SYS_TIME in the
+    // ambient and bounding sets, no_new_privs, and root's uid without root's
+    // rights (securebits noroot), through setpriv.
+    bool asService = false;
 };
 
 // A call the stand-in saw.
