@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/linux/clock_messages.h"
+#include "common/clock_request.h"
 #include "platform/linux/privileged_clock.h"
 
 namespace vel::platform {

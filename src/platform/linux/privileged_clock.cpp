@@ -6,51 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/local_date_time.h"
-
-#ifndef VELTRANE_RELEASE_YEAR
-#error "VELTRANE_RELEASE_YEAR: the year of this release, from the release history"
-#endif
-
 namespace vel::platform {
-
-namespace {
-
-// Farther than any instant between the bounds: the sum cannot overflow.
-constexpr std::int64_t kFarthestStep = std::int64_t{1} << 40;
-
-std::string DateText(const Instant& t)
-{
-    return ToIsoText(UtcDateTime(t)).substr(0, 10);
-}
-
-}  // namespace
-
-ClockBounds SettableTimes()
-{
-    return {InstantOfUtc({VELTRANE_RELEASE_YEAR, 1, 1, 0, 0, 0}), InstantOfUtc({2100, 1, 1, 0, 0, 0})};
-}
-
-std::optional<Instant> ClockRequestRules::Allow(const ClockRequest& request, const Instant& now, ClockAnswer& refusal)
-{
-    refusal = {request.kind, false, 0, {}};
-    if (systemClockAsked_) {
-        refusal.errorNumber = EALREADY;
-        refusal.text = "the clock was set once in this run already";
-        return std::nullopt;
-    }
-    const bool near = request.step.seconds > -kFarthestStep && request.step.seconds < kFarthestStep;
-    const Instant target = near ? now + request.step : Instant{};
-    if (!near || target < bounds_.earliest || target >= bounds_.end) {
-        refusal.errorNumber = ERANGE;
-        refusal.text = (near ? "the time " + ToIsoText(UtcDateTime(target)) + " UTC" : std::string("a step that far")) +
-                       " lies outside the times this program sets (" + DateText(bounds_.earliest) + " to " +
-                       DateText(bounds_.end - Seconds(1)) + ")";
-        return std::nullopt;
-    }
-    systemClockAsked_ = true;
-    return target;
-}
 
 Instant SystemClockAccess::Now()
 {

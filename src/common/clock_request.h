@@ -1,7 +1,9 @@
 // The messages between the two parts of a machine run that holds the right
-// to set the clock (privilege_split.h): the network part asks, the part that
-// keeps CAP_SYS_TIME answers. Each message is one datagram of a fixed size,
-// little-endian, with a version, so that the other side checks every byte.
+// to set the clock (Linux: platform/linux/privilege_split.h): the network
+// part asks, the part that keeps the right answers. Each message has a fixed
+// size, little-endian, with a version, so that the other side checks every
+// byte. And the rules that part keeps, which trust nothing the network part
+// parsed.
 #pragma once
 
 #include <array>
@@ -13,7 +15,10 @@
 
 #include "platform/instant.h"
 
-namespace vel::platform {
+namespace vel {
+
+using platform::Instant;
+using platform::Span;
 
 inline constexpr std::uint16_t kClockMessageVersion = 1;
 
@@ -61,4 +66,33 @@ using ClockAnswerBytes = std::array<std::uint8_t, kClockAnswerSize>;
 ClockAnswerBytes EncodeClockAnswer(const ClockAnswer& answer);
 std::optional<ClockAnswer> DecodeClockAnswer(std::span<const std::uint8_t> bytes);
 
-}  // namespace vel::platform
+// The instants this program ever sets: earliest <= t < end.
+struct ClockBounds {
+    Instant earliest;
+    Instant end;
+};
+
+// From the first day of the year this release was made (no clock honestly
+// reads earlier; a server or a network that names 1999 or 1970 is wrong) to
+// the end of 2099 (the last year a NIST answer can name: it has two digits).
+ClockBounds SettableTimes();
+
+// What can be checked without trusting the network part: one setting of the
+// system clock per run, and a clock that lands within the bounds. How far a
+// step may go cannot be checked here: a clock years off is set honestly once
+// two sources agree, and whether they did is the network part's word.
+class ClockRequestRules {
+public:
+    explicit ClockRequestRules(ClockBounds bounds) : bounds_(bounds) {}
+
+    // The instant to set for a request made at `now`, or nullopt with the
+    // refusal in `refusal`. An instant given counts as the run's one setting
+    // of its kind, whatever comes of it.
+    std::optional<Instant> Allow(const ClockRequest& request, const Instant& now, ClockAnswer& refusal);
+
+private:
+    ClockBounds bounds_;
+    bool systemClockAsked_ = false;
+};
+
+}  // namespace vel

@@ -1,10 +1,31 @@
-#include "platform/linux/clock_messages.h"
+#include "common/clock_request.h"
+
+#include <cerrno>
 
 #include <algorithm>
 
-namespace vel::platform {
+#include "platform/local_date_time.h"
+
+#ifndef VELTRANE_RELEASE_YEAR
+#error "VELTRANE_RELEASE_YEAR: the year of this release, from the release history"
+#endif
+
+namespace vel {
+
+using platform::InstantOfUtc;
+using platform::Seconds;
+using platform::ToIsoText;
+using platform::UtcDateTime;
 
 namespace {
+
+// Farther than any instant between the bounds: the sum cannot overflow.
+constexpr std::int64_t kFarthestStep = std::int64_t{1} << 40;
+
+std::string DateText(const Instant& t)
+{
+    return ToIsoText(UtcDateTime(t)).substr(0, 10);
+}
 
 void Put(std::uint8_t* at, std::uint64_t value, std::size_t bytes)
 {
@@ -97,4 +118,30 @@ std::optional<ClockAnswer> DecodeClockAnswer(std::span<const std::uint8_t> bytes
     return answer;
 }
 
-}  // namespace vel::platform
+ClockBounds SettableTimes()
+{
+    return {InstantOfUtc({VELTRANE_RELEASE_YEAR, 1, 1, 0, 0, 0}), InstantOfUtc({2100, 1, 1, 0, 0, 0})};
+}
+
+std::optional<Instant> ClockRequestRules::Allow(const ClockRequest& request, const Instant& now, ClockAnswer& refusal)
+{
+    refusal = {request.kind, false, 0, {}};
+    if (systemClockAsked_) {
+        refusal.errorNumber = EALREADY;
+        refusal.text = "the clock was set once in this run already";
+        return std::nullopt;
+    }
+    const bool near = request.step.seconds > -kFarthestStep && request.step.seconds < kFarthestStep;
+    const Instant target = near ? now + request.step : Instant{};
+    if (!near || target < bounds_.earliest || target >= bounds_.end) {
+        refusal.errorNumber = ERANGE;
+        refusal.text = (near ? "the time " + ToIsoText(UtcDateTime(target)) + " UTC" : std::string("a step that far")) +
+                       " lies outside the times this program sets (" + DateText(bounds_.earliest) + " to " +
+                       DateText(bounds_.end - Seconds(1)) + ")";
+        return std::nullopt;
+    }
+    systemClockAsked_ = true;
+    return target;
+}
+
+}  // namespace vel
