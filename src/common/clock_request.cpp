@@ -12,6 +12,7 @@
 
 namespace vel {
 
+using platform::Instant;
 using platform::InstantOfUtc;
 using platform::Seconds;
 using platform::ToIsoText;

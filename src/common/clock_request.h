@@ -17,9 +17,6 @@
 
 namespace vel {
 
-using platform::Instant;
-using platform::Span;
-
 inline constexpr std::uint16_t kClockMessageVersion = 1;
 
 // What may be asked. A value no part knows ends the part that keeps the
@@ -33,7 +30,7 @@ struct ClockRequest {
     ClockRequestKind kind = ClockRequestKind::StepSystemClock;
     // Forward when positive. A step, not an instant: the time the request
     // spends between the parts does not make the clock late.
-    Span step;
+    platform::Span step;
 
     friend bool operator==(const ClockRequest&, const ClockRequest&) = default;
 };
@@ -68,8 +65,8 @@ std::optional<ClockAnswer> DecodeClockAnswer(std::span<const std::uint8_t> bytes
 
 // The instants this program ever sets: earliest <= t < end.
 struct ClockBounds {
-    Instant earliest;
-    Instant end;
+    platform::Instant earliest;
+    platform::Instant end;
 };
 
 // From the first day of the year this release was made (no clock honestly
@@ -88,7 +85,8 @@ public:
     // The instant to set for a request made at `now`, or nullopt with the
     // refusal in `refusal`. An instant given counts as the run's one setting
     // of its kind, whatever comes of it.
-    std::optional<Instant> Allow(const ClockRequest& request, const Instant& now, ClockAnswer& refusal);
+    std::optional<platform::Instant> Allow(const ClockRequest& request, const platform::Instant& now,
+                                           ClockAnswer& refusal);
 
 private:
     ClockBounds bounds_;
