@@ -20,6 +20,7 @@ int ProgramMain(int argc, char** argv)
     platform::HostParts parts = host->Get();
     App app(parts.platform);
     app.fatal = std::move(parts.fatal);
+    app.endProcess = [&host](int exitStatus) { host->Exit(exitStatus); };
     app.windowsUnavailable = host->WindowsUnavailable();
     app.windowRuns = &parts.windowRuns;
     app.httpsDate = &parts.httpsDate;

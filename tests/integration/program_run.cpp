@@ -118,6 +118,10 @@ std::string ProgramCommand(const RunOptions& options, const fs::path& scratch)
         command += "LD_PRELOAD='" CLOCK_STAND_IN_LIBRARY "' VELTRANE_STAND_IN_CLOCK='" + options.clockStandIn +
                    "' VELTRANE_STAND_IN_LOG='" + scratch.string() + "/stand-in.txt' " +
                    "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\" ";
+    if (options.asService)
+        command +=
+            "setpriv --securebits +noroot,+noroot_locked,+no_setuid_fixup,+no_setuid_fixup_locked "
+            "--inh-caps -all,+sys_time --ambient-caps +sys_time --bounding-set -all,+sys_time --no-new-privs ";
     return command + "'" VELTRANE_EXE "' " + options.arguments;
 }
 
@@ -217,11 +221,11 @@ ProgramRun ProgramTest::Run(const RunOptions& options) const
         if (kind == "clock_settime") {
             ClockSetting setting;
             fields >> setting.clock >> setting.seconds >> setting.nanoseconds >> setting.nowSeconds >>
-                setting.nowNanoseconds;
+                setting.nowNanoseconds >> setting.pid;
             run.clockSettings.push_back(setting);
         } else if (kind == "connect") {
             Connection connection;
-            fields >> connection.address >> connection.port >> connection.monotonic;
+            fields >> connection.address >> connection.port >> connection.monotonic >> connection.pid;
             run.connections.push_back(connection);
         } else {
             ADD_FAILURE() << "the program called " << line;
@@ -237,10 +241,14 @@ std::unique_ptr<RunningProgram> ProgramTest::Start(const RunOptions& options) co
     fs::create_directories(scratch);
     const std::string programHome = options.home.empty() ? home.string() : options.home;
     // exec: the shell becomes the program, so its process is the one we signal.
-    std::ofstream(scratch / "run.sh") << Prelude(options, scratch) << "exec " << ProgramCommand(options, scratch)
-                                      << "\n";
-    const std::string command = "exec " + NamespaceEnvironment(options, programHome) + "unshare -r -n sh '" +
-                                scratch.string() + "/run.sh' >'" + scratch.string() + "/output.txt' 2>&1";
+    std::ofstream(scratch / "run.sh") << Prelude(options, scratch)
+                                      << (options.machineFolders
+                                              ? MachineMounts(scratch, MachineSettingsFolder(), MachineLogFolder())
+                                              : "")
+                                      << "exec " << ProgramCommand(options, scratch) << "\n";
+    const std::string command = "exec " + NamespaceEnvironment(options, programHome) + "unshare -r -n" +
+                                (options.machineFolders ? " -m" : "") + " sh '" + scratch.string() + "/run.sh' >'" +
+                                scratch.string() + "/output.txt' 2>&1";
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::setpgid(0, 0);
@@ -248,7 +256,8 @@ std::unique_ptr<RunningProgram> ProgramTest::Start(const RunOptions& options) co
         ::_exit(127);
     }
     EXPECT_GT(pid, 0);
-    return std::make_unique<RunningProgram>(pid, programHome, scratch);
+    return std::make_unique<RunningProgram>(pid, options.machineFolders ? MachineLogFolder() : fs::path(programHome),
+                                            scratch);
 }
 
 RunningProgram::~RunningProgram()

@@ -50,6 +50,10 @@ struct RunOptions {
     // last (as daytime-server --background does); they are stopped after
     // the run. Not with delayLine.
     std::vector<std::string> helpers;
+    // Started with only what the system service gives: CAP_SYS_TIME in the
+    // ambient and bounding sets, no_new_privs, and root's uid without root's
+    // rights (securebits noroot), through setpriv.
+    bool asService = false;
 };
 
 // A call the stand-in saw.
@@ -57,6 +61,7 @@ struct ClockSetting {
     int clock = -1;                                // the clock named (CLOCK_REALTIME is 0)
     long long seconds = 0, nanoseconds = 0;        // the instant asked for
     long long nowSeconds = 0, nowNanoseconds = 0;  // the real clock at the request
+    int pid = 0;                                   // the process that asked
     // How far the instant asked for is from the real clock then, in seconds.
     double FromNow() const { return (seconds - nowSeconds) + (nanoseconds - nowNanoseconds) / 1e9; }
 };
@@ -64,6 +69,7 @@ struct Connection {
     std::string address;
     int port = 0;
     double monotonic = 0;  // when the connect began
+    int pid = 0;           // the process that connected
 };
 
 struct ProgramRun {
@@ -95,6 +101,7 @@ public:
     RunningProgram(const RunningProgram&) = delete;
     RunningProgram& operator=(const RunningProgram&) = delete;
 
+    pid_t Pid() const { return pid_; }
     // Waits until the log holds a line that begins with `text`; false when
     // the program ended or `seconds` passed first.
     bool WaitForLogLine(const std::string& text, double seconds);
@@ -126,7 +133,7 @@ protected:
     std::filesystem::path MachineSettingsFolder() const;
     std::filesystem::path MachineLogFolder() const;
     ProgramRun Run(const RunOptions& options) const;
-    // Starts the program (no server, one instance) and returns at once.
+    // Starts the program (one instance, no delay line) and returns at once.
     std::unique_ptr<RunningProgram> Start(const RunOptions& options) const;
 
     std::filesystem::path home;

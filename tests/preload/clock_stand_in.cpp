@@ -9,8 +9,9 @@
 //                            it reads the instant set; the real clock stays;
 //                            anything else: it refuses with EPERM
 // Lines:
-//   clock_settime ID SEC NSEC NOW_SEC NOW_NSEC   the request and the real clock then
-//   connect ADDRESS PORT MONOTONIC_SEC           every TCP connect, with when it began
+//   clock_settime ID SEC NSEC NOW_SEC NOW_NSEC PID   the request and the real clock then
+//   connect ADDRESS PORT MONOTONIC_SEC PID           every TCP connect, with when it began
+// (PID: the process that called).
 // connect() is passed on to the C library; settimeofday() is refused too.
 #include <arpa/inet.h>
 #include <dlfcn.h>
@@ -111,9 +112,9 @@ extern "C" int clock_settime(clockid_t id, const struct timespec* requested) noe
     if (const ClockGetTime real = RealClockGetTime())
         real(CLOCK_REALTIME, &now);
     char line[160];
-    std::snprintf(line, sizeof line, "clock_settime %d %lld %ld %lld %ld\n", static_cast<int>(id),
+    std::snprintf(line, sizeof line, "clock_settime %d %lld %ld %lld %ld %d\n", static_cast<int>(id),
                   static_cast<long long>(requested->tv_sec), requested->tv_nsec, static_cast<long long>(now.tv_sec),
-                  now.tv_nsec);
+                  now.tv_nsec, static_cast<int>(::getpid()));
     Record(line);
     const char* mode = std::getenv("VELTRANE_STAND_IN_CLOCK");
     if (mode && std::strcmp(mode, "succeed") == 0)
@@ -153,8 +154,8 @@ extern "C" int connect(int fd, const struct sockaddr* address, socklen_t length)
         timespec now{};
         ::clock_gettime(CLOCK_MONOTONIC, &now);
         char line[160];
-        std::snprintf(line, sizeof line, "connect %s %d %lld.%09ld\n", text, port, static_cast<long long>(now.tv_sec),
-                      now.tv_nsec);
+        std::snprintf(line, sizeof line, "connect %s %d %lld.%09ld %d\n", text, port,
+                      static_cast<long long>(now.tv_sec), now.tv_nsec, static_cast<int>(::getpid()));
         Record(line);
     }
     if (!next) {

@@ -13,6 +13,8 @@
 
 #include "platform/linux/linux_machine_run.h"
 #include "platform/linux/linux_time_services.h"
+#include "platform/linux/privilege_split.h"
+#include "platform/linux/privileged_clock.h"
 #include "platform/linux/linux_timedated.h"
 
 namespace vel::platform {
@@ -122,14 +124,6 @@ bool InGroup(const std::string& user, const char* groupName)
     return std::find(groups.begin(), groups.begin() + count, wanted) != groups.begin() + count;
 }
 
-std::string ErrnoText(int number)
-{
-    std::string text = std::strerror(number);
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
-        text[0] = static_cast<char>(text[0] - 'A' + 'a');
-    return text;
-}
-
 }  // namespace
 
 ClockSetResult LinuxClock::SetTime(const Instant& utc)
@@ -145,12 +139,21 @@ ClockSetResult LinuxClock::SetTime(const Instant& utc)
     if (static_cast<std::int64_t>(ts.tv_sec) != utc.seconds || utc.seconds < 0 || utc.nanoseconds < 0 ||
         utc.nanoseconds > 999999999)
         return {false, EINVAL, "the time " + ToIsoText(UtcDateTime(utc)) + " UTC cannot be set on this system"};
-    if (::clock_settime(CLOCK_REALTIME, &ts) == 0)
+    ClockSetResult own;
+    if (clockPart_ != nullptr) {
+        // The part that holds the right adds the step to its own reading,
+        // so the way there makes the clock no later.
+        own = clockPart_->StepSystemClock(utc - SystemClockAccess().Now());
+        if (own.ok)
+            return own;
+    } else if (::clock_settime(CLOCK_REALTIME, &ts) == 0) {
         return {true, 0, {}};
-    const int error = errno;
-    const std::string own = "clock_settime: " + ErrnoText(error);
-    if (error != EPERM)
-        return {false, error, own};
+    } else {
+        const int error = errno;
+        own = {false, error, ClockSetErrorText(error)};
+    }
+    if (own.errorNumber != EPERM)
+        return own;
     // No CAP_SYS_TIME. A user whom polkit lets start the machine's run has
     // that set it, from the machine's settings; the machine's run itself is
     // that service.
@@ -159,7 +162,7 @@ ClockSetResult LinuxClock::SetTime(const Instant& utc)
         if (run.setClock)
             return {true, 0, {}, {}, "the machine's run " + std::string(kMachineService) + " set the clock"};
         if (run.started)
-            return {false, error, own + "; " + run.description};
+            return {false, own.errorNumber, own.description + "; " + run.description};
     }
     // Otherwise the system's time service may do it for us, once polkit has
     // allowed it, which may take seconds (a password asked). So it gets the
@@ -173,7 +176,7 @@ ClockSetResult LinuxClock::SetTime(const Instant& utc)
         who.member = InGroup(who.user, kClockGroup);
         who.session = SessionOfThisProcess();
     }
-    return {false, error, own + "; " + service, SetTimeRemedy(refusal, who, machine_)};
+    return {false, own.errorNumber, own.description + "; " + service, SetTimeRemedy(refusal, who, machine_)};
 }
 
 TimeService LinuxClock::TimeServiceInCharge()

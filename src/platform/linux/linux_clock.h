@@ -14,17 +14,24 @@ namespace vel::platform {
 // library cannot represent it.
 std::optional<LocalTimestamp> LocalOf(const Instant& t);
 
+class ClockPartLink;
+
 class LinuxClock : public Clock {
 public:
     // machine: the machine's run, which only the system service may make
-    // set the clock (the fix a refusal names).
-    explicit LinuxClock(bool machine = false) : machine_(machine) {}
+    // set the clock (the fix a refusal names). clockPart: where this process
+    // gave its right to set the clock to a part of its own
+    // (privilege_split.h), which then sets it; null: this process itself.
+    explicit LinuxClock(bool machine = false, ClockPartLink* clockPart = nullptr)
+        : machine_(machine), clockPart_(clockPart)
+    {}
 
     // The offset is localtime_r's tm_gmtoff at the instant read.
     ClockReading Read() override;
     double MonotonicSeconds() override;
-    // clock_settime(CLOCK_REALTIME); without the right to (EPERM), a user's
-    // run has the machine's run set it where polkit lets the user start that
+    // clock_settime(CLOCK_REALTIME), or the step to it asked of the part that
+    // holds the right; without the right to (EPERM), a user's run has the
+    // machine's run set it where polkit lets the user start that
     // (linux_machine_run.h), or else asks systemd-timedated over the system
     // bus, which lets polkit ask the user; the event loop runs meanwhile
     // (linux_timedated.h). A refusal names the fix (SetTimeRemedy).
@@ -35,6 +42,7 @@ public:
 
 private:
     bool machine_;
+    ClockPartLink* clockPart_;
 };
 
 // The group whose members may have the clock set without a password (the

@@ -28,6 +28,7 @@
 #include "platform/linux/linux_profile_file.h"
 #include "platform/linux/linux_stop_signals.h"
 #include "platform/linux/linux_window_run_claim.h"
+#include "platform/linux/privilege_split.h"
 #include "platform/qt/qt_display_probe.h"
 #include "platform/qt/qt_event_pump.h"
 #include "platform/qt/qt_https_date.h"
@@ -149,14 +150,15 @@ struct DisplayChoice {
 class LinuxHost : public Host {
 public:
     LinuxHost(int& argc, char** argv, std::unique_ptr<LinuxEnvironment> environment,
-              std::unique_ptr<ProfileFile> profile, DisplayChoice display)
+              std::unique_ptr<ProfileFile> profile, DisplayChoice display, std::unique_ptr<ClockPartLink> clockPart)
         : Host(display.unavailable),
           environment_(std::move(environment)),
           profile_(std::move(profile)),
           display_(std::move(display)),
+          clockPart_(std::move(clockPart)),
           qt_(CreateApplication(argc, argv, display_.windows)),
           windowRuns_(RuntimeFolder()),
-          clock_(IsMachineMode(environment_->Process().arguments))
+          clock_(IsMachineMode(environment_->Process().arguments), clockPart_.get())
     {
         socket_ = std::make_unique<QtSocket>(pump_);
         httpsDate_ = std::make_unique<QtHttpsDate>(pump_);
@@ -184,6 +186,10 @@ public:
     // would otherwise join its lookup thread at exit.
     [[noreturn]] void Exit(int status) override
     {
+        // The part that sets the clock ends with the socket; its end is
+        // waited for, so none is left behind the program's.
+        if (clockPart_)
+            clockPart_->Close();
         std::fflush(stdout);
         std::fflush(stderr);
         std::_Exit(status);
@@ -199,6 +205,8 @@ private:
                 ShowCriticalBox(*windowSystem_, "Veltrane " + message);
             else if (!display_.windows && display_.elsewhere)
                 ShowErrorBoxInOwnProcess("Veltrane " + message);
+            if (clockPart_)
+                clockPart_->Close();
             std::_Exit(kFatalStatus);
         };
     }
@@ -206,7 +214,8 @@ private:
     std::unique_ptr<LinuxEnvironment> environment_;
     std::unique_ptr<ProfileFile> profile_;
     DisplayChoice display_;
-    std::unique_ptr<QCoreApplication> qt_;  // made before every back end below, gone after them
+    std::unique_ptr<ClockPartLink> clockPart_;  // null: this process sets the clock itself
+    std::unique_ptr<QCoreApplication> qt_;      // made before every back end below, gone after them
     LinuxWindowRunClaim windowRuns_;
     LinuxClock clock_;
     QtEventPump pump_;
@@ -259,6 +268,19 @@ std::unique_ptr<Host> CreatePlatform(int& argc, char** argv, int& exitStatus)
         return nullptr;
     }
 
+    // A machine run that may set the clock gives that right to a part of its
+    // own before it reads its settings or the network, and keeps none.
+    std::unique_ptr<ClockPartLink> clockPart;
+    if (IsMachineMode(args) && !WantsConfiguration(*environment) && HoldsClockRight()) {
+        std::string error;
+        clockPart = ClockPartLink::Split(error);
+        if (!clockPart) {
+            std::fprintf(stderr, "veltrane: the machine's run could not give up its rights: %s\n", error.c_str());
+            exitStatus = kFatalStatus;
+            return nullptr;
+        }
+    }
+
     // A quiet run needs no display: it makes only a QCoreApplication. With
     // "debug" it may show its box, and where a display opens it does. Qt ends
     // the process where its display cannot start, so a child tries it first;
@@ -283,7 +305,8 @@ std::unique_ptr<Host> CreatePlatform(int& argc, char** argv, int& exitStatus)
         exitStatus = kFatalStatus;
         return nullptr;
     }
-    return std::make_unique<LinuxHost>(argc, argv, std::move(environment), std::move(profile), std::move(display));
+    return std::make_unique<LinuxHost>(argc, argv, std::move(environment), std::move(profile), std::move(display),
+                                       std::move(clockPart));
 }
 
 }  // namespace vel::platform

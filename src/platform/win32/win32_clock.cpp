@@ -87,6 +87,11 @@ UtcInstant FileTimeTicksToInstant(std::uint64_t ticks)
     return {seconds, static_cast<std::int32_t>(rest * 100)};
 }
 
+UtcInstant SystemClockNow()
+{
+    return FileTimeTicksToInstant(SystemTicksNow());
+}
+
 ClockSetResult ClockSetFailure(std::uint32_t error)
 {
     return {false, static_cast<int>(error), SystemErrorText(error)};

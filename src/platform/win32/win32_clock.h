@@ -21,6 +21,9 @@ using ClockSetter = std::function<ClockSetResult(const UtcInstant&)>;
 // On failure: the system's error number and its text.
 ClockSetResult SetSystemClock(const UtcInstant& instant);
 
+// The system clock's reading now, to the 100 ns where the system has it.
+UtcInstant SystemClockNow();
+
 // The failure for a Windows error number, with the system's own text.
 ClockSetResult ClockSetFailure(std::uint32_t error);
 

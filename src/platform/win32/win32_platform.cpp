@@ -17,6 +17,7 @@
 #include "platform/win32/win32_event_pump.h"
 #include "platform/win32/win32_https_date.h"
 #include "platform/win32/win32_machine.h"
+#include "platform/win32/win32_privilege_split.h"
 #include "platform/win32/win32_profile_file.h"
 #include "platform/win32/win32_shell.h"
 #include "platform/win32/win32_socket.h"
@@ -24,6 +25,8 @@
 #include "platform/win32/win32_window_run_claim.h"
 #include "platform/win32/win32_windows.h"
 #include "app/app.h"
+#include "common/command_line.h"
+#include "common/machine_mode.h"
 #include "log/log.h"
 #include "run/entry.h"
 #include "run/program_information.h"
@@ -68,14 +71,29 @@ win32::RunKind ThisRunsKind()
     return RunKindOf(Win32Environment::ProcessArguments(), Win32Environment::ExecutableFolder());
 }
 
+// This program's own file.
+std::wstring ProgramPath()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
 class Win32Host : public Host {
 public:
-    Win32Host()
+    // setter: what sets the clock for this process (SetSystemClock, or the
+    // part of the machine's run that holds the right).
+    explicit Win32Host(ClockSetter setter)
         : Host(WindowFailure()),
           env_(Win32Environment::ProcessArguments(),
                ProgramFolderFor(ThisRunsKind(), Win32Environment::ExecutableFolder())),
-          // The only place that hands the clock the real setter.
-          clock_(&SetSystemClock, win32::ClockRightFix(ThisRunsKind())),
+          clock_(std::move(setter), win32::ClockRightFix(ThisRunsKind())),
           socket_(pump_),
           httpsDate_(pump_),
           dialUp_(SystemDialUpApi()),
@@ -167,7 +185,36 @@ std::unique_ptr<Host> CreatePlatform(int&, char**, int& exitStatus)
         exitStatus = StartElevated(args);
         return nullptr;
     }
-    auto host = std::make_unique<Win32Host>();
+    // The only place that hands the clock the real setter. A machine run that
+    // may set the clock leaves that right to a part of its own, before it
+    // reads its settings or the network (win32_privilege_split.h).
+    ClockSetter setter = &SetSystemClock;
+    if (std::shared_ptr<Win32ClockPartLink> part = Win32ClockPartLink::FromEnvironment()) {
+        std::string error;
+        if (!RemovePrivilegesBut(nullptr, error)) {
+            std::fprintf(stderr, "veltrane: the machine's run could not give up its rights: %s\n", error.c_str());
+            std::fflush(stderr);
+            exitStatus = kFatalStatus;
+            return nullptr;
+        }
+        setter = [part](const UtcInstant& instant) { return part->StepSystemClock(instant - SystemClockNow()); };
+    } else if (IsMachineMode(args) && !ReadStartOptions(args).configuration && HoldsSystemTimePrivilege()) {
+        std::string error;
+        const int status = RunAsClockPart(ProgramPath(), ::GetCommandLineW(), &SetSystemClock, true, error);
+        if (status >= 0) {
+            exitStatus = status;
+            return nullptr;
+        }
+        // No part of its own: this process goes on without the right, and
+        // every setting says why.
+        std::string kept;
+        RemovePrivilegesBut(nullptr, kept);
+        setter = [error](const UtcInstant&) {
+            return ClockSetResult{false, ERROR_ACCESS_DENIED,
+                                  "the part of the program that sets the clock could not be started: " + error};
+        };
+    }
+    auto host = std::make_unique<Win32Host>(std::move(setter));
     if (!host->WindowsUnavailable().empty() && WantsConfiguration(host->Environment())) {
         std::fprintf(stderr, "veltrane: the configuration dialog needs a desktop (%s); settings file: %s\n",
                      host->WindowsUnavailable().c_str(), SettingsFilePath(host->Environment()).c_str());

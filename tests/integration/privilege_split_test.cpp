@@ -1,0 +1,165 @@
+// A machine run that may set the clock splits in two at its start: the part
+// that reads the settings and the network holds no capability, and a part
+// that holds CAP_SYS_TIME alone sets the clock when asked. Inside
+// `unshare -r -n` the namespace's root holds every capability of the
+// namespace, as root does on the machine; /proc shows what each part kept.
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "program_run.h"
+
+namespace vel::integration {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kNone = "0000000000000000";
+constexpr const char* kClockRight = "0000000002000000";  // CAP_SYS_TIME (25) alone
+
+// The capability sets and no_new_privs of a process, by their names in
+// /proc/PID/status.
+std::map<std::string, std::string> RightsOf(pid_t pid)
+{
+    std::map<std::string, std::string> rights;
+    std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string name, value; status >> name >> value;) {
+        if (name.rfind("Cap", 0) == 0 || name == "NoNewPrivs:")
+            rights[name.substr(0, name.size() - 1)] = value;
+        status.ignore(1 << 20, '\n');
+    }
+    return rights;
+}
+
+// The program's part that sets the clock: its child of that name; 0: none.
+pid_t ClockPartOf(pid_t program)
+{
+    const std::string self = std::to_string(program);
+    std::istringstream children(ReadFile("/proc/" + self + "/task/" + self + "/children"));
+    for (pid_t child = 0; children >> child;) {
+        if (ReadFile("/proc/" + std::to_string(child) + "/comm") == "veltrane-clock\n")
+            return child;
+    }
+    return 0;
+}
+
+class PrivilegeSplit : public ProgramTest {
+protected:
+    void SetUp() override
+    {
+        ProgramTest::SetUp();
+        const std::string settings =
+            "[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nConnectionType=LAN\r\nQuietMode=Y\r\n";
+        std::ofstream(MachineSettingsFolder() / "Veltrane.INI", std::ios::binary) << settings;
+        WriteSettings(settings);
+    }
+
+    // A run that waits on a server that says nothing.
+    std::unique_ptr<RunningProgram> StartWaiting(bool machine, bool asService = false) const
+    {
+        RunOptions options;
+        options.arguments = machine ? "--machine" : "";
+        options.machineFolders = machine;
+        options.asService = asService;
+        options.server = "--mode silent";
+        options.clockStandIn = "succeed";
+        auto program = Start(options);
+        EXPECT_TRUE(program->WaitForLogLine("starting connect to ", 15));
+        return program;
+    }
+};
+
+using Rights = std::map<std::string, std::string>;
+
+Rights Only(const char* bounding, const char* held)
+{
+    return {{"CapInh", kNone},    {"CapPrm", held},  {"CapEff", held},
+            {"CapBnd", bounding}, {"CapAmb", kNone}, {"NoNewPrivs", "1"}};
+}
+
+TEST_F(PrivilegeSplit, TheMachinesRunKeepsNoRightWhereItReadsTheNetwork)
+{
+    const struct {
+        const char* name;
+        bool asService;
+        Rights network, clockPart;
+    } cases[] = {
+        // Root may narrow the bounding set too.
+        {"started by root", false, Only(kNone, kNone), Only(kClockRight, kClockRight)},
+        // The service's bounding set is CAP_SYS_TIME, which without
+        // CAP_SETPCAP stays: with no_new_privs nothing can gain it back.
+        {"started as the system service", true, Only(kClockRight, kNone), Only(kClockRight, kClockRight)},
+    };
+    for (const auto& [name, asService, network, clockPart] : cases) {
+        SCOPED_TRACE(name);
+        auto program = StartWaiting(true, asService);
+        EXPECT_EQ(RightsOf(program->Pid()), network);
+        const pid_t part = ClockPartOf(program->Pid());
+        ASSERT_NE(part, 0);
+        EXPECT_EQ(RightsOf(part), clockPart);
+        program.reset();
+        fs::remove(MachineLogFolder() / "Veltrane.log");
+    }
+}
+
+// A user's run sets the clock itself, as before: it keeps what it was given.
+TEST_F(PrivilegeSplit, AUsersRunDoesNotSplit)
+{
+    auto user = StartWaiting(false);
+    EXPECT_EQ(ClockPartOf(user->Pid()), 0);
+    EXPECT_NE(RightsOf(user->Pid())["CapEff"], kNone);
+    EXPECT_EQ(RightsOf(user->Pid())["NoNewPrivs"], "0");
+}
+
+// systemd stops a service with SIGTERM to each of its processes; `kill`
+// reaches one. Either way the network part logs the stop and ends with its
+// status, and the other part ends with it.
+TEST_F(PrivilegeSplit, AStopEndsBothPartsWithTheNetworkPartsStatus)
+{
+    for (const bool group : {false, true}) {
+        SCOPED_TRACE(group ? "to every process" : "to the program");
+        auto program = StartWaiting(true);
+        const pid_t part = ClockPartOf(program->Pid());
+        ASSERT_NE(part, 0);
+        if (group)
+            program->SignalGroup(SIGTERM);
+        else
+            program->Signal(SIGTERM);
+        const ProgramRun run = program->Finish(10);
+        EXPECT_EQ(run.exitStatus, 128 + SIGTERM) << run.output;
+        EXPECT_TRUE(InOrder(run.log, {"WARNING: stopped by signal SIGTERM"}));
+        EXPECT_FALSE(fs::exists("/proc/" + std::to_string(part))) << "the part that sets the clock outlived the run";
+        fs::remove(MachineLogFolder() / "Veltrane.log");
+    }
+}
+
+// The clock is set by the other process, by the step asked, and a refusal
+// there is logged as one of the program's own would be.
+TEST_F(PrivilegeSplit, TheClockIsSetByThePartThatHoldsTheRight)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"succeed", "system clock corrected to *"},
+        {"refuse", "ERROR: the system clock could not be set: clock_settime: operation not permitted; *"}};
+    for (const auto& [standIn, last] : cases) {
+        SCOPED_TRACE(standIn);
+        fs::remove(MachineLogFolder() / "Veltrane.log");
+        RunOptions options;
+        options.arguments = "--machine";
+        options.machineFolders = true;
+        options.server = "--layout nist --mode ontime --advance 0 --offset -95";
+        options.clockStandIn = standIn;
+        const ProgramRun run = Run(options);
+        ASSERT_EQ(run.clockSettings.size(), 1u) << run.output;
+        ASSERT_FALSE(run.connections.empty());
+        EXPECT_NE(run.clockSettings[0].pid, run.connections[0].pid);
+        EXPECT_NEAR(run.clockSettings[0].FromNow(), -95.0, 0.1);  // to the fraction: the step arrives whole
+        ASSERT_FALSE(run.log.empty());
+        EXPECT_TRUE(InOrder({run.log.back()}, {last})) << run.output;
+    }
+}
+
+}  // namespace
+}  // namespace vel::integration
