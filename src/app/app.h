@@ -50,7 +50,9 @@ struct TimeQueryState {
     bool namesOnlyItsSecond = true;
     double askAgainAfterSeconds = 4;
     std::string measureNote;        // why no more answers were asked for, when that was not planned
-    double lastConnectSeconds = 0;  // monotonic clock: the latest connect to the server began
+    double lastConnectSeconds = 0;  // monotonic clock: the latest connect to the server began (or NTP request)
+    std::string host;               // the host asked: NTPServer's, or the one asked instead
+    int ntpStratum = 0;             // an NTP answer's stratum; 0 for any other answer
 };
 
 struct LogState {

@@ -18,6 +18,7 @@ struct Settings {
     std::string QuietMode;          // exactly "Y": no window
     std::string OnlyIfConnected;    // exactly "Y": no query without a connection
     std::string Precise;            // "Y" or empty: further queries find the server's second (read only)
+    std::string NTPFallback;        // "Y" or empty: a bare host silent on TCP 13 is asked over NTP (read only)
 };
 
 }  // namespace vel

@@ -145,7 +145,7 @@ void StartConnect(App& app, Exchange& exchange, DaytimeHandler& handler)
     exchange.connecting = app.platform.clock.Read().utc;
     exchange.handshakeSeen = false;
     app.query.lastConnectSeconds = app.platform.clock.MonotonicSeconds();
-    app.platform.socket.Connect(ServerHost(app.settings.NTPServer), DaytimePort, handler.Callback());
+    app.platform.socket.Connect(app.query.host, DaytimePort, handler.Callback());
 }
 
 }  // namespace
@@ -203,7 +203,7 @@ std::string ServerHost(const std::string& entry)
     return blank == std::string::npos ? entry : entry.substr(0, blank);
 }
 
-bool GetServerTime(App& app)
+bool GetDaytimeTime(App& app)
 {
     platform::Socket& socket = app.platform.socket;
     platform::EventPump& pump = app.platform.pump;

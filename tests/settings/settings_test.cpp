@@ -476,7 +476,7 @@ protected:
 
     test::TestApp t;
     std::unique_ptr<platform::ProfileFile> disk = std::make_unique<DiskProfileFile>();
-    App app{platform::Platform{t.clock, t.pump, t.env, *disk, t.windows, t.socket, t.dialUp, t.shell}};
+    App app{platform::Platform{t.clock, t.pump, t.env, *disk, t.windows, t.socket, t.dialUp, t.shell, t.datagram}};
     string folder;
 };
 

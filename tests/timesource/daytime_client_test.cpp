@@ -9,6 +9,7 @@
 #include "support/test_app.h"
 #include "timesource/daytime_answer.h"
 #include "timesource/daytime_client.h"
+#include "timesource/time_query.h"
 
 namespace vel {
 namespace {

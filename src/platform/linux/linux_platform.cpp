@@ -28,6 +28,7 @@
 #include "platform/linux/linux_profile_file.h"
 #include "platform/linux/linux_stop_signals.h"
 #include "platform/linux/linux_window_run_claim.h"
+#include "platform/qt/qt_datagram_socket.h"
 #include "platform/qt/qt_display_probe.h"
 #include "platform/qt/qt_event_pump.h"
 #include "platform/qt/qt_shell.h"
@@ -158,6 +159,7 @@ public:
           clock_(IsMachineMode(environment_->Process().arguments))
     {
         socket_ = std::make_unique<QtSocket>(pump_);
+        datagram_ = std::make_unique<QtDatagramSocket>(pump_);
         if (display_.windows)
             windowSystem_ = std::make_unique<QtWindowSystem>(pump_, display_.seen);
         else
@@ -166,7 +168,8 @@ public:
 
     HostParts Get() override
     {
-        return {Platform{clock_, pump_, *environment_, *profile_, *windowSystem_, *socket_, dialUp_, shell_}, Fatal(),
+        return {Platform{clock_, pump_, *environment_, *profile_, *windowSystem_, *socket_, dialUp_, shell_, *datagram_},
+                Fatal(),
                 windowRuns_};
     }
 
@@ -211,6 +214,7 @@ private:
     LinuxDialUp dialUp_;
     QtShell shell_;
     std::unique_ptr<Socket> socket_;
+    std::unique_ptr<DatagramSocket> datagram_;
     std::unique_ptr<WindowSystem> windowSystem_;
     std::unique_ptr<StopSignalWatcher> stopSignals_;
 };
