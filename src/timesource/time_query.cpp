@@ -33,13 +33,15 @@ bool DaytimePortSilent(const TimeQueryState& query)
     }
 }
 
-// Waits until the server may be asked again after the query before: NIST's
-// servers 4 seconds after, any other 2.
-void KeepSpacing(App& app, const std::string& host)
+// NIST refuses a client that asks one of its servers more often than once
+// every 4 seconds, whatever the protocol: a NIST server asked over Daytime
+// waits that long before it is asked over NTP.
+void KeepNistSpacing(App& app, const std::string& host)
 {
+    if (!IsNistServer(host))
+        return;
     platform::Clock& clock = app.platform.clock;
-    const double spacing = IsNistServer(host) ? kNistQuerySpacingSeconds : kNtpQuerySpacingSeconds;
-    const double until = app.query.lastConnectSeconds + spacing;
+    const double until = app.query.lastConnectSeconds + kNistQuerySpacingSeconds;
     while (!app.flags.UserCancelled && clock.MonotonicSeconds() < until)
         WaitSeconds(app.platform.pump, clock, static_cast<float>(until - clock.MonotonicSeconds()));
 }
@@ -77,7 +79,7 @@ bool Ask(App& app, TimeProtocol protocol, const std::string& host)
                 break;
             const std::string daytimeError = query.TimeError;
             WriteLog(app, kAskedOverNtpText);
-            KeepSpacing(app, host);
+            KeepNistSpacing(app, host);
             answered = AskOverNtp(app, host);
             if (!answered && !app.flags.UserCancelled)
                 query.TimeError = daytimeError + "; over NTP: " + query.TimeError;

@@ -20,6 +20,11 @@ namespace vel::integration {
 
 using Lines = std::vector<std::string>;
 
+// A server refused on TCP 13 is asked over NTP, where nobody listens either.
+inline const std::string kAskedOverNtp = "the server does not answer on the Daytime port; asked it over NTP";
+inline const std::string kRefusedBothWays =
+    "ERROR: winsock error - 10061 Connection refused; over NTP: winsock error - 10061 Connection refused";
+
 struct RunOptions {
     std::string arguments;  // the program's command line
     std::string server;     // options of tools/daytime-server on 127.0.0.1:13; empty: none (refused)

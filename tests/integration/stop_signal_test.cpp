@@ -48,7 +48,8 @@ TEST_F(StopBySignal, AQuietRunDuringItsExitCountdown)
         ASSERT_FALSE(run.log.empty());
         EXPECT_EQ(run.log,
                   (Lines{"*** VEL started ***", "started in quiet mode", "detected current connection via LAN",
-                         "starting connect to 127.0.0.1 (local test server)", "WARNING: stopped by signal " + name}));
+                         "starting connect to 127.0.0.1 (local test server)", kAskedOverNtp,
+                         "WARNING: stopped by signal " + name}));
         EXPECT_LT(run.seconds, 3.0);
         EXPECT_TRUE(Saved()) << ReadSettings();
     }

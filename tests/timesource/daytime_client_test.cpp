@@ -27,6 +27,7 @@ struct ClientScene {
     ClientScene()
     {
         t.app.settings.NTPServer = "time.example.net (Example Time, Somewhere)";
+        t.app.settings.NTPFallback = "N";  // the Daytime client alone (time_query_test has the fallback)
         t.clock.SetUtcOffset(3600);  // UTC+1
     }
 
