@@ -56,9 +56,9 @@ public:
 
     bool ready = false;
     std::optional<platform::SocketError> failure;
-    bool ended = false;            // a kiss or an unsynchronised answer: no more questions
-    std::string kiss;              // why the server said no ("kiss code RATE (asked too often)")
-    std::string unsynchronised;    // why its time is of no use
+    bool ended = false;          // a kiss or an unsynchronised answer: no more questions
+    std::string kiss;            // why the server said no ("kiss code RATE (asked too often)")
+    std::string unsynchronised;  // why its time is of no use
     std::vector<NtpSample> samples;
     int sent = 0;
     int spoofed = 0;
@@ -256,8 +256,8 @@ bool GetNtpTime(App& app, const std::string& host)
     query.WaitingForAnswer = false;
 
     if (!exchange.kiss.empty())
-        WriteLog(app, "WARNING: the NTP server " + host + " sent " + exchange.kiss +
-                          ": it is not asked again in this run");
+        WriteLog(app,
+                 "WARNING: the NTP server " + host + " sent " + exchange.kiss + ": it is not asked again in this run");
     if (!exchange.unsynchronised.empty()) {
         query.TimeError = "NTP server is not synchronised: " + exchange.unsynchronised;
         return false;

@@ -8,11 +8,11 @@ namespace vel {
 
 class App;
 
-inline constexpr int kNtpQueries = 4;                      // requests in a run, at most
-inline constexpr double kNtpQuerySpacingSeconds = 2;       // at least this apart, to one server (NIST's: 4)
-inline constexpr double kNtpLookupTimeoutSeconds = 10;     // for the name's lookup
-inline constexpr double kNtpLastAnswerWaitSeconds = 3;     // after the last request
-inline constexpr std::size_t kNtpReadLimit = 48 + 1;       // one byte more than a packet: a longer one shows
+inline constexpr int kNtpQueries = 4;                   // requests in a run, at most
+inline constexpr double kNtpQuerySpacingSeconds = 2;    // at least this apart, to one server (NIST's: 4)
+inline constexpr double kNtpLookupTimeoutSeconds = 10;  // for the name's lookup
+inline constexpr double kNtpLastAnswerWaitSeconds = 3;  // after the last request
+inline constexpr std::size_t kNtpReadLimit = 48 + 1;    // one byte more than a packet: a longer one shows
 
 // Sends up to 4 requests to `host`, 2 seconds apart (4 for NIST's servers),
 // and keeps the answer with the least round trip: one answer is enough when

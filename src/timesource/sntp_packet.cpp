@@ -93,7 +93,8 @@ platform::Instant FromNtpTimestamp(const NtpTimestamp& t, const platform::Instan
     if (nearSeconds - best > kEraSeconds / 2)
         best += kEraSeconds;
     // Rounded to the nearest nanosecond.
-    const auto nanoseconds = static_cast<std::int64_t>((static_cast<std::uint64_t>(t.fraction) * kBillion + (1ULL << 31)) >> 32);
+    const auto nanoseconds =
+        static_cast<std::int64_t>((static_cast<std::uint64_t>(t.fraction) * kBillion + (1ULL << 31)) >> 32);
     const platform::Span span = platform::MakeSpan(best - kNtpToUnixSeconds, nanoseconds);
     return {span.seconds, span.nanoseconds};
 }

@@ -42,11 +42,11 @@ std::string EncodeClientRequest(const NtpTimestamp& transmit);
 
 // The fields of a server's answer, as they came.
 struct NtpReply {
-    int leap = 0;       // 0..3; 3: the server's clock is not synchronised
-    int version = 0;    // 1..4
-    int mode = 0;       // 4: a server's answer
-    int stratum = 0;    // 0: a kiss code in referenceId; 1..15; 16 and up: not synchronised
-    int precision = 0;  // log2 of its clock's resolution in seconds, -32..0
+    int leap = 0;                      // 0..3; 3: the server's clock is not synchronised
+    int version = 0;                   // 1..4
+    int mode = 0;                      // 4: a server's answer
+    int stratum = 0;                   // 0: a kiss code in referenceId; 1..15; 16 and up: not synchronised
+    int precision = 0;                 // log2 of its clock's resolution in seconds, -32..0
     std::uint32_t rootDelay = 0;       // seconds in 16.16 fixed point
     std::uint32_t rootDispersion = 0;  // the same
     std::uint32_t referenceId = 0;
@@ -91,10 +91,10 @@ std::string KissMeaning(std::string_view kissCode);
 // One exchange: t1 (our clock as the request left), t2 and t3 (the server's
 // as it came and as the answer left), t4 (ours as the answer came).
 struct NtpSample {
-    platform::Instant sent;      // t1
-    platform::Instant arrived;   // t4
-    platform::Span offset;       // ((t2 - t1) + (t3 - t4)) / 2: the server's clock less ours; positive when ours is behind
-    platform::Span delay;        // (t4 - t1) - (t3 - t2): the round trip on the wire, never negative
+    platform::Instant sent;     // t1
+    platform::Instant arrived;  // t4
+    platform::Span offset;  // ((t2 - t1) + (t3 - t4)) / 2: the server's clock less ours; positive when ours is behind
+    platform::Span delay;   // (t4 - t1) - (t3 - t2): the round trip on the wire, never negative
     int stratum = 0;
 };
 

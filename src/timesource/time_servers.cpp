@@ -49,7 +49,7 @@ constexpr std::array<Retired, 8> kRetired = {{
 // The hosts of the dialog's list and the built-in default that still serve
 // (settings/config_form.h, settings/settings.h).
 constexpr std::array<const char*, 7> kServing = {
-    "time-a-g.nist.gov", "time-b-g.nist.gov", "time-a-b.nist.gov", "time-b-b.nist.gov",
+    "time-a-g.nist.gov", "time-b-g.nist.gov",    "time-a-b.nist.gov", "time-b-b.nist.gov",
     "time-c-b.nist.gov", "utcnist.colorado.edu", "time.nist.gov",
 };
 

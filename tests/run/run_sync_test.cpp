@@ -175,10 +175,10 @@ TEST(RunSync, FailedQueryCountsDownTheDelayShowsWhyAndLogsTheError)
     EXPECT_EQ(box, "Program will exit in 7 secs.  To exit immediately, click QUIT.");
     EXPECT_EQ(button, "&Quit");
     EXPECT_DOUBLE_EQ(s.t.clock.MonotonicSeconds(), 14.0);  // delay, then the exit countdown of the same length
-    EXPECT_EQ(s.t.LogLines(), (Lines{"*** VEL started ***", "detected current connection via LAN",
-                                     std::string("starting connect to ") + kServer,
-                                     "the server does not answer on the Daytime port; asked it over NTP",
-                                     kRefusedBothWays}));
+    EXPECT_EQ(s.t.LogLines(),
+              (Lines{"*** VEL started ***", "detected current connection via LAN",
+                     std::string("starting connect to ") + kServer,
+                     "the server does not answer on the Daytime port; asked it over NTP", kRefusedBothWays}));
     EXPECT_TRUE(s.t.windows.messages.empty());  // only with "debug"
 }
 

@@ -40,12 +40,12 @@ public:
     SntpPeer(VirtualClock& clock, VirtualPump& pump, FakeDatagramSocket& socket);
 
     // One-way delays and the server's time in hand, in seconds.
-    double outbound = 0;    // PC to server
-    double transit = 0;     // server to PC
-    double processing = 0;  // between the request's arrival and the answer's sending
-    Answer answer;          // every answer, unless answerOf says otherwise
+    double outbound = 0;                          // PC to server
+    double transit = 0;                           // server to PC
+    double processing = 0;                        // between the request's arrival and the answer's sending
+    Answer answer;                                // every answer, unless answerOf says otherwise
     std::function<Answer(int request)> answerOf;  // request counts from 1
-    bool refuse = false;    // the system refuses instead (10061)
+    bool refuse = false;                          // the system refuses instead (10061)
 
     // The PC clock is `seconds` ahead of the true time now.
     void PcAheadBy(double seconds);

@@ -28,7 +28,7 @@ struct ClientScene {
     {
         t.app.settings.NTPServer = "time.example.net (Example Time, Somewhere)";
         t.app.settings.NTPFallback = "N";  // the Daytime client alone (time_query_test has the fallback)
-        t.clock.SetUtcOffset(3600);  // UTC+1
+        t.clock.SetUtcOffset(3600);        // UTC+1
     }
 
     // The peer's part, called at every connect with the attempt number.

@@ -151,20 +151,36 @@ TEST(NtpClient, KissCodesAndUnsynchronisedServers)
         a.stratum = stratum;
         return a;
     };
-    const std::string rateLine = "WARNING: the NTP server ntp.example.net sent kiss code RATE (asked too often): it "
-                                 "is not asked again in this run";
+    const std::string rateLine =
+        "WARNING: the NTP server ntp.example.net sent kiss code RATE (asked too often): it "
+        "is not asked again in this run";
     const Case cases[] = {
-        {"RATE at once", 1, kiss("RATE"), false, 1, "NTP server refused the time: kiss code RATE (asked too often)",
+        {"RATE at once",
+         1,
+         kiss("RATE"),
+         false,
+         1,
+         "NTP server refused the time: kiss code RATE (asked too often)",
          {rateLine}},
-        {"DENY at once", 1, kiss("DENY"), false, 1, "NTP server refused the time: kiss code DENY (access denied)",
+        {"DENY at once",
+         1,
+         kiss("DENY"),
+         false,
+         1,
+         "NTP server refused the time: kiss code DENY (access denied)",
          {"WARNING: the NTP server ntp.example.net sent kiss code DENY (access denied): it is not asked again in "
           "this run"}},
         {"RATE after two answers", 3, kiss("RATE"), true, 3, "", {rateLine}},
         {"INIT", 1, kiss("INIT"), false, 1, "NTP server is not synchronised: kiss code INIT", {}},
         {"leap indicator 3", 1, answer(3, 1), false, 1, "NTP server is not synchronised: leap indicator 3", {}},
         {"stratum 16", 1, answer(0, 16), false, 1, "NTP server is not synchronised: stratum 16", {}},
-        {"losing its sync after an answer", 2, answer(3, 2), false, 2,
-         "NTP server is not synchronised: leap indicator 3", {}},
+        {"losing its sync after an answer",
+         2,
+         answer(3, 2),
+         false,
+         2,
+         "NTP server is not synchronised: leap indicator 3",
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -78,8 +78,7 @@ TEST(SntpPacket, AnswersAreJudged)
         {"nothing", Packet{}, 0, NtpVerdict::Malformed, "0 bytes (48 expected)"},
         {"another origin", with([](Packet& p) { p.origin.fraction ^= 1; }), 48, NtpVerdict::Spoofed,
          "it does not echo our request"},
-        {"a kiss from someone else",
-         with([](Packet& p) {
+        {"a kiss from someone else", with([](Packet& p) {
              p.stratum = 0;
              p.referenceId = "DENY";
              p.origin = {};
@@ -89,12 +88,10 @@ TEST(SntpPacket, AnswersAreJudged)
         {"a broadcast", with([](Packet& p) { p.mode = 5; }), 48, NtpVerdict::Malformed, "mode 5 (4 expected)"},
         {"version 0", with([](Packet& p) { p.version = 0; }), 48, NtpVerdict::Malformed, "version 0"},
         {"version 5", with([](Packet& p) { p.version = 5; }), 48, NtpVerdict::Malformed, "version 5"},
-        {"leap indicator 3", with([](Packet& p) { p.leap = 3; }), 48, NtpVerdict::Unsynchronised,
-         "leap indicator 3"},
+        {"leap indicator 3", with([](Packet& p) { p.leap = 3; }), 48, NtpVerdict::Unsynchronised, "leap indicator 3"},
         {"stratum 16", with([](Packet& p) { p.stratum = 16; }), 48, NtpVerdict::Unsynchronised, "stratum 16"},
         {"stratum 255", with([](Packet& p) { p.stratum = 255; }), 48, NtpVerdict::Unsynchronised, "stratum 255"},
-        {"kiss RATE",
-         with([](Packet& p) {
+        {"kiss RATE", with([](Packet& p) {
              p.stratum = 0;
              p.leap = 3;
              p.referenceId = "RATE";
@@ -106,13 +103,12 @@ TEST(SntpPacket, AnswersAreJudged)
          "kiss code RSTR (access restricted)"},
         {"kiss INIT", with([](Packet& p) { p.stratum = 0, p.referenceId = "INIT"; }), 48, NtpVerdict::Kiss,
          "kiss code INIT"},
-        {"a kiss of garbage", with([](Packet& p) { p.stratum = 0, p.referenceId = "A\x01\\"; }), 48,
-         NtpVerdict::Kiss, "kiss code A\\x01\\x5C"},
+        {"a kiss of garbage", with([](Packet& p) { p.stratum = 0, p.referenceId = "A\x01\\"; }), 48, NtpVerdict::Kiss,
+         "kiss code A\\x01\\x5C"},
         {"precision 2 s", with([](Packet& p) { p.precision = 1; }), 48, NtpVerdict::Malformed, "precision 2^1 s"},
         {"precision 2^-33 s", with([](Packet& p) { p.precision = -33; }), 48, NtpVerdict::Malformed,
          "precision 2^-33 s"},
-        {"no transmit time", with([](Packet& p) { p.transmit = {}; }), 48, NtpVerdict::Malformed,
-         "a zero timestamp"},
+        {"no transmit time", with([](Packet& p) { p.transmit = {}; }), 48, NtpVerdict::Malformed, "a zero timestamp"},
         {"no receive time", with([](Packet& p) { p.receive = {}; }), 48, NtpVerdict::Malformed, "a zero timestamp"},
         {"1.1 s from its reference", with([](Packet& p) { p.rootDelay = 0, p.rootDispersion = 0x00011999; }), 48,
          NtpVerdict::Unsynchronised, "1100 ms from its reference (1 s at most)"},
@@ -207,7 +203,7 @@ TEST(SntpPacket, AServerInTheNextEraIsMeasuredAcrossTheWrap)
     // The PC reads 2036-02-07 06:28:15.9; the server answers from era 1.
     const Instant t1{k2036 - 1, 900000000};
     NtpReply reply;
-    reply.receive = {0, 0x1999999A};   // 0.1 s into era 1
+    reply.receive = {0, 0x1999999A};  // 0.1 s into era 1
     reply.transmit = {0, 0x1999999A};
     const auto sample = MeasureSample(reply, t1, t1 + platform::MakeSpan(0, 10000000));
     ASSERT_TRUE(sample);

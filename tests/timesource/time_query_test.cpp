@@ -39,7 +39,9 @@ struct QueryScene {
     }
     void TcpRefused()
     {
-        Tcp([](FakeSocket& socket, int) { socket.DeliverError(platform::SocketFailure::Refused, "Connection refused"); });
+        Tcp([](FakeSocket& socket, int) {
+            socket.DeliverError(platform::SocketFailure::Refused, "Connection refused");
+        });
     }
     void TcpAnswers(const std::string& line)
     {
@@ -137,9 +139,8 @@ TEST(TimeQuery, NoFallbackWhereTcp13AnswersOrTheHostIsUnknown)
     EXPECT_EQ(invalid.t.datagram.opens, 0);
 
     QueryScene unknown("time.example.com");
-    unknown.Tcp([](FakeSocket& socket, int) {
-        socket.DeliverError(platform::SocketFailure::HostNotFound, "Host not found");
-    });
+    unknown.Tcp(
+        [](FakeSocket& socket, int) { socket.DeliverError(platform::SocketFailure::HostNotFound, "Host not found"); });
     EXPECT_FALSE(unknown.Ask());
     EXPECT_EQ(unknown.t.app.query.TimeError, "winsock error - 11001 Host not found");
     EXPECT_EQ(unknown.t.datagram.opens, 0);
@@ -192,13 +193,21 @@ TEST(TimeQuery, TheHostsTheProgramOnceListed)
         std::string warning;
     };
     const Case cases[] = {
-        {"a retired one is never asked", "nist1.datum.com (Datum, San Jose, CA)", false, {"time.nist.gov"},
+        {"a retired one is never asked",
+         "nist1.datum.com (Datum, San Jose, CA)",
+         false,
+         {"time.nist.gov"},
          "WARNING: the server nist1.datum.com no longer serves the time (Datum no longer runs a NIST server); "
          "asking time.nist.gov instead"},
-        {"the old default", "tick.usno.navy.mil (US Naval Observatory, Washington, DC)", false, {"time.nist.gov"},
+        {"the old default",
+         "tick.usno.navy.mil (US Naval Observatory, Washington, DC)",
+         false,
+         {"time.nist.gov"},
          "WARNING: the server tick.usno.navy.mil no longer serves the time (the Naval Observatory answers over NTP "
          "only, and only to servers); asking time.nist.gov instead"},
-        {"a listed one not found", "utcnist.colorado.edu (University of Colorado, Boulder)", true,
+        {"a listed one not found",
+         "utcnist.colorado.edu (University of Colorado, Boulder)",
+         true,
          {"utcnist.colorado.edu", "utcnist.colorado.edu", "utcnist.colorado.edu", "time.nist.gov"},
          "WARNING: the server utcnist.colorado.edu was not found (winsock error - 11001 Host not found); asking "
          "time.nist.gov instead"},

@@ -168,9 +168,9 @@ public:
 
     HostParts Get() override
     {
-        return {Platform{clock_, pump_, *environment_, *profile_, *windowSystem_, *socket_, dialUp_, shell_, *datagram_},
-                Fatal(),
-                windowRuns_};
+        return {
+            Platform{clock_, pump_, *environment_, *profile_, *windowSystem_, *socket_, dialUp_, shell_, *datagram_},
+            Fatal(), windowRuns_};
     }
 
     // SIGTERM, SIGINT and SIGHUP close the program from the event loop.

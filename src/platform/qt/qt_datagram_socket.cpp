@@ -14,7 +14,8 @@
 
 namespace vel::platform {
 
-QtDatagramSocket::QtDatagramSocket(EventPump& pump) : pump_(pump) {}
+QtDatagramSocket::QtDatagramSocket(EventPump& pump) : pump_(pump)
+{}
 
 QtDatagramSocket::~QtDatagramSocket()
 {
