@@ -31,19 +31,5 @@ if ((${#missing[@]})); then
   fi
 fi
 
-# chrony's chronyd, an NTP server for the tests inside their own network
-# namespaces: where it is not installed, the package's files are unpacked
-# into the user's cache, never installed, so no time service of this
-# machine is started or replaced by it.
-chrony_cache=${XDG_CACHE_HOME:-$HOME/.cache}/veltrane-tests/chrony
-if ! command -v chronyd >/dev/null && [[ ! -x /usr/sbin/chronyd && ! -x $chrony_cache/usr/sbin/chronyd ]]; then
-  echo "Unpacking chrony into $chrony_cache (not installed)"
-  mkdir -p "$chrony_cache"
-  download=$(mktemp -d)
-  if ! (cd "$download" && apt-get download chrony >/dev/null); then
-    apt-get -o DPkg::Lock::Timeout=600 update >/dev/null || true
-    (cd "$download" && apt-get download chrony >/dev/null)
-  fi
-  dpkg-deb -x "$download"/chrony_*.deb "$chrony_cache"
-  rm -rf "$download"
-fi
+# chronyd for the NTP tests: installed, or unpacked (never installed).
+bash "$(dirname "$0")/setup-chrony.sh" >/dev/null

@@ -12,6 +12,7 @@
 #include "platform/headless/headless_windows.h"
 #include "platform/host.h"
 #include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_datagram_socket.h"
 #include "platform/win32/win32_dialup_networking.h"
 #include "platform/win32/win32_environment.h"
 #include "platform/win32/win32_event_pump.h"
@@ -76,6 +77,7 @@ public:
           // The only place that hands the clock the real setter.
           clock_(&SetSystemClock, win32::ClockRightFix(ThisRunsKind())),
           socket_(pump_),
+          datagram_(pump_),
           dialUp_(SystemDialUpApi()),
           windowRuns_(pump_)
     {
@@ -99,7 +101,8 @@ public:
             ::ExitProcess(static_cast<UINT>(kFatalStatus));
         };
         windows_->SetFailureHandler(fatal);
-        return {Platform{clock_, pump_, env_, profile_, *windows_, socket_, dialUp_, shell_}, fatal, windowRuns_};
+        return {Platform{clock_, pump_, env_, profile_, *windows_, socket_, dialUp_, shell_, datagram_}, fatal,
+                windowRuns_};
     }
 
     // Windows asks a program to end by closing its windows; the status window
@@ -122,6 +125,7 @@ private:
     Win32Clock clock_;
     Win32EventPump pump_;
     Win32Socket socket_;
+    Win32DatagramSocket datagram_;
     Win32DialUpNetworking dialUp_;
     Win32Shell shell_;
     Win32WindowRunClaim windowRuns_;
