@@ -43,10 +43,6 @@ struct QueryScene {
             socket.DeliverError(platform::SocketFailure::Refused, "Connection refused");
         });
     }
-    void TcpAnswers(const std::string& line)
-    {
-        Tcp([line](FakeSocket& socket, int) { socket.DeliverData(line); });
-    }
     bool Ask() { return GetServerTime(t.app); }
     // The log's lines after its start marker.
     Lines Logged()
@@ -83,96 +79,72 @@ TEST(ServerEntries, ProtocolAndHost)
     }
 }
 
-TEST(ServerEntries, NistsServersAndTheRetiredOnes)
+TEST(TimeQuery, WhichProtocolAsks)
 {
-    for (const char* host : {"time.nist.gov", "TIME-A-B.NIST.GOV", "utcnist2.colorado.edu", "129.6.15.28"})
-        EXPECT_TRUE(IsNistServer(host)) << host;
-    for (const char* host : {"pool.ntp.org", "nist.gov.example.com", "colorado.edu", "129.6.150.1"})
-        EXPECT_FALSE(IsNistServer(host)) << host;
-    for (const char* host : {"nist1.datum.com", "tick.usno.navy.mil", "time-nw.nist.gov"})
-        EXPECT_NE(WhyRetired(host), "") << host;
-    EXPECT_EQ(WhyRetired("time-a-g.nist.gov"), "");
-    EXPECT_TRUE(IsListedServer("utcnist.colorado.edu"));
-    EXPECT_FALSE(IsListedServer("time.example.com"));
-}
-
-TEST(TimeQuery, ABareHostSilentOnTcp13IsAskedOverNtpOnce)
-{
+    enum class Tcp { Refuses, Silent, Garbage, Unknown };
     struct Case {
         const char* name;
         std::string entry;
         std::string fallback;  // NTPFallback
-        bool tcpRefuses;       // else silent
-        bool asked;            // over NTP
+        Tcp tcp;
+        bool ntpRefuses;
+        std::size_t tcpConnects;
+        int ntpOpens;
+        std::string error;  // empty: answered
+        Lines log;          // after the start marker
     };
+    const std::string asked = kAskedOverNtpText;
+    const std::string answered = "the server answered over NTP (stratum 1)";
+    const std::string refused = "winsock error - 10061 Connection refused";
     const Case cases[] = {
-        {"refused", "192.0.2.7 (an office server)", "", true, true},
-        {"silent", "192.0.2.7", "Y", false, true},
-        {"turned off", "192.0.2.7", "N", true, false},
-        {"turned off in any other way", "192.0.2.7", "no", true, false},
-        {"daytime: named", "daytime:192.0.2.7", "", true, false},
+        {"refused", "192.0.2.7 (an office server)", "", Tcp::Refuses, false, 1, 1, "", {asked, answered}},
+        {"silent", "192.0.2.7", "Y", Tcp::Silent, false, 3, 1, "", {asked, answered}},
+        {"refused both ways", "192.0.2.7", "", Tcp::Refuses, true, 1, 1, refused + "; over NTP: " + refused, {asked}},
+        {"turned off", "192.0.2.7", "N", Tcp::Refuses, false, 1, 0, refused, {}},
+        {"turned off in any other way", "192.0.2.7", "no", Tcp::Refuses, false, 1, 0, refused, {}},
+        {"daytime: named", "daytime:192.0.2.7", "", Tcp::Refuses, false, 1, 0, refused, {}},
+        {"TCP 13 answers",
+         "192.0.2.7",
+         "",
+         Tcp::Garbage,
+         false,
+         3,
+         0,
+         "NTP server returned invalid time: garbage\\r\\n",
+         {}},
+        {"not found", "time.example.com", "", Tcp::Unknown, false, 3, 0, "winsock error - 11001 Host not found", {}},
+        {"ntp: named", "ntp:pool.ntp.org (the pool)", "", Tcp::Refuses, false, 0, 1, "", {answered}},
+        {"https: named",
+         "https:www.example.org",
+         "",
+         Tcp::Refuses,
+         false,
+         0,
+         0,
+         "the https: protocol is not supported by this version of Veltrane",
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         QueryScene s(c.entry);
         s.t.app.settings.NTPFallback = c.fallback;
-        if (!c.tcpRefuses)
-            s.Tcp(nullptr);
-        EXPECT_EQ(s.Ask(), c.asked);
-        EXPECT_EQ(s.t.datagram.opens, c.asked ? 1 : 0);
-        if (c.asked) {
-            EXPECT_EQ(s.t.datagram.remoteHost, "192.0.2.7");
-            EXPECT_EQ(s.Logged(), (Lines{kAskedOverNtpText, "the server answered over NTP (stratum 1)"}));
-        } else {
-            EXPECT_TRUE(s.t.LogLines().empty());
-        }
-        EXPECT_EQ(s.tcpHosts.size(), c.tcpRefuses ? 1u : 3u);
+        s.ntp.refuse = c.ntpRefuses;
+        s.Tcp([&c](FakeSocket& socket, int) {
+            if (c.tcp == Tcp::Refuses)
+                socket.DeliverError(platform::SocketFailure::Refused, "Connection refused");
+            if (c.tcp == Tcp::Garbage)
+                socket.DeliverData("garbage\r\n");
+            if (c.tcp == Tcp::Unknown)
+                socket.DeliverError(platform::SocketFailure::HostNotFound, "Host not found");
+        });
+        EXPECT_EQ(s.Ask(), c.error.empty());
+        EXPECT_EQ(s.t.app.query.TimeError, c.error);
+        EXPECT_EQ(s.tcpHosts.size(), c.tcpConnects);
+        EXPECT_EQ(s.t.datagram.opens, c.ntpOpens);
+        EXPECT_EQ(s.Logged(), c.log);
+        EXPECT_EQ(s.t.datagram.remoteHost, c.ntpOpens > 0 ? ReadServerEntry(c.entry).host : "");
+        EXPECT_EQ(s.t.app.query.ServerTime == platform::LocalDateTime{}, !c.error.empty());
     }
-}
-
-TEST(TimeQuery, NoFallbackWhereTcp13AnswersOrTheHostIsUnknown)
-{
-    QueryScene invalid("192.0.2.7");
-    invalid.TcpAnswers("garbage\r\n");
-    EXPECT_FALSE(invalid.Ask());
-    EXPECT_EQ(invalid.t.app.query.TimeError, "NTP server returned invalid time: garbage\\r\\n");
-    EXPECT_EQ(invalid.t.datagram.opens, 0);
-
-    QueryScene unknown("time.example.com");
-    unknown.Tcp(
-        [](FakeSocket& socket, int) { socket.DeliverError(platform::SocketFailure::HostNotFound, "Host not found"); });
-    EXPECT_FALSE(unknown.Ask());
-    EXPECT_EQ(unknown.t.app.query.TimeError, "winsock error - 11001 Host not found");
-    EXPECT_EQ(unknown.t.datagram.opens, 0);
-    EXPECT_TRUE(unknown.t.LogLines().empty());
-}
-
-TEST(TimeQuery, BothWaysFailingSaysBoth)
-{
-    QueryScene s("192.0.2.7");
-    s.ntp.refuse = true;
-    EXPECT_FALSE(s.Ask());
-    EXPECT_EQ(s.t.app.query.TimeError,
-              "winsock error - 10061 Connection refused; over NTP: winsock error - 10061 Connection refused");
-    EXPECT_EQ(s.t.app.query.ServerTime, platform::LocalDateTime{});
-}
-
-TEST(TimeQuery, AnNtpEntryAsksNothingOverTcp)
-{
-    QueryScene s("ntp:pool.ntp.org (the pool)");
-    ASSERT_TRUE(s.Ask());
-    EXPECT_TRUE(s.tcpHosts.empty());
-    EXPECT_EQ(s.t.datagram.remoteHost, "pool.ntp.org");
-    EXPECT_EQ(s.Logged(), (Lines{"the server answered over NTP (stratum 1)"}));
-}
-
-TEST(TimeQuery, HttpsIsNotBuiltYetAndSaysSo)
-{
-    QueryScene s("https:www.example.org");
-    EXPECT_FALSE(s.Ask());
-    EXPECT_EQ(s.t.app.query.TimeError, "the https: protocol is not supported by this version of Veltrane");
-    EXPECT_TRUE(s.tcpHosts.empty());
-    EXPECT_EQ(s.t.datagram.opens, 0);
 }
 
 TEST(TimeQuery, ANistServerIsAskedOverNtpFourSecondsAfterItsLastConnect)
