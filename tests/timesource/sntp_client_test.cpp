@@ -69,7 +69,6 @@ TEST(NtpClient, SpacingAndCount)
         std::vector<double> requests;
     };
     const Case cases[] = {
-        {"any server", "ntp.example.net", "", {0, 2, 4, 6}},
         {"a NIST server by name", "time-a-g.nist.gov", "Y", {0, 4, 8, 12}},
         {"a NIST server by address", "132.163.97.1", "", {0, 4, 8, 12}},
         {"Precise=N: one answer is enough", "ntp.example.net", "N", {0}},

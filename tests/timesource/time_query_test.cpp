@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "run/run_sync.h"
 #include "support/sntp_peer.h"
 #include "support/test_app.h"
 #include "timesource/time_query.h"
@@ -198,32 +197,6 @@ TEST(TimeQuery, TheHostsTheProgramOnceListed)
         EXPECT_EQ(s.Logged(), Lines{c.warning});
         EXPECT_EQ(s.t.app.query.askAgainAfterSeconds, 4.0);
     }
-}
-
-// The whole run over NTP: the clock is set by the precise difference, and
-// the log says which protocol answered and how precisely.
-TEST(TimeQuery, ARunOverNtpSetsTheClock)
-{
-    QueryScene s("ntp:pool.ntp.org");
-    Settings& settings = s.t.app.settings;
-    settings.Delay = "3";
-    settings.DelaySeconds = 3;
-    settings.Tolerance = 30;
-    settings.QuietMode = "Y";
-    settings.ConnectionType = "LAN";
-    s.t.dialUp.SetLan();
-    s.ntp.outbound = s.ntp.transit = 0.020;
-    s.ntp.PcAheadBy(95.0);
-    RunSync(s.t.app);
-    const Lines log = s.t.LogLines();
-    ASSERT_EQ(log.size(), 8u);
-    EXPECT_EQ(log[3], "starting connect to ntp:pool.ntp.org");
-    EXPECT_EQ(log[4], "the server answered over NTP (stratum 1)");
-    EXPECT_EQ(log[5], "system clock off by 1 minute 35 seconds");
-    EXPECT_EQ(log[6], "measured to within 20 ms over 4 answers");
-    ASSERT_EQ(s.t.clock.sets.size(), 1u);
-    EXPECT_NEAR(platform::ToDouble(s.t.clock.sets[0] - s.ntp.TrueTime()), 0, 1e-3);
-    EXPECT_EQ(s.t.app.exitStatus, ExitStatus::Ok);
 }
 
 }  // namespace
