@@ -6,7 +6,6 @@
 
 #include "app/app.h"
 #include "log/log.h"
-#include "settings/settings.h"
 #include "timesource/daytime_client.h"
 #include "timesource/sntp_packet.h"
 #include "timesource/time_servers.h"
