@@ -33,9 +33,9 @@ protected:
                 received.push_back(*datagram);
         });
     }
-    void WaitForEvents(std::size_t count)
+    void WaitForEvents(std::size_t count, double seconds = 10)
     {
-        const DWORD end = ::GetTickCount() + 10000;
+        const DWORD end = ::GetTickCount() + static_cast<DWORD>(seconds * 1000);
         while (events.size() < count && static_cast<int>(end - ::GetTickCount()) > 0)
             pump.WaitForEvents(static_cast<double>(end - ::GetTickCount()) / 1000.0);
     }
@@ -67,6 +67,8 @@ TEST_F(Win32DatagramTest, ARequestIsAnsweredFromThePeerByNameAndByAddress)
     }
 }
 
+// The peer's "port unreachable" is a refusal, 10061: Windows reports it to
+// the next read (an FD_READ event), Wine only to the next send.
 TEST_F(Win32DatagramTest, APortNobodyListensOnIsRefusedAs10061)
 {
     Open("127.0.0.1", 1399);
@@ -74,8 +76,13 @@ TEST_F(Win32DatagramTest, APortNobodyListensOnIsRefusedAs10061)
     ASSERT_EQ(events, "R");
     SocketError error;
     ASSERT_TRUE(socket.Send(vel::EncodeClientRequest({1, 2}), error));
-    WaitForEvents(2);
-    EXPECT_EQ(events, "RF");
+    WaitForEvents(2, 1.0);
+    if (events == "R") {
+        EXPECT_FALSE(socket.Send(vel::EncodeClientRequest({1, 3}), error));
+        failure = error;
+    } else {
+        EXPECT_EQ(events, "RF");
+    }
     EXPECT_EQ(vel::WinsockNumber(failure), 10061);
     EXPECT_EQ(failure.description, SystemErrorText(10061));
 }
