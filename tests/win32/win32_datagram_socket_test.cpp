@@ -68,22 +68,21 @@ TEST_F(Win32DatagramTest, ARequestIsAnsweredFromThePeerByNameAndByAddress)
 }
 
 // The peer's "port unreachable" is a refusal, 10061: Windows reports it to
-// the next read (an FD_READ event), Wine only to the next send.
+// the next read (an FD_READ event); Wine to a later read or send.
 TEST_F(Win32DatagramTest, APortNobodyListensOnIsRefusedAs10061)
 {
     Open("127.0.0.1", 1399);
     WaitForEvents(1);
     ASSERT_EQ(events, "R");
     SocketError error;
-    ASSERT_TRUE(socket.Send(vel::EncodeClientRequest({1, 2}), error));
-    WaitForEvents(2, 1.0);
-    if (events == "R") {
-        EXPECT_FALSE(socket.Send(vel::EncodeClientRequest({1, 3}), error));
-        failure = error;
-    } else {
-        EXPECT_EQ(events, "RF");
+    for (std::uint32_t request = 1; request <= 4 && events == "R"; ++request) {
+        if (!socket.Send(vel::EncodeClientRequest({1, request}), error)) {
+            failure = error;
+            break;
+        }
+        WaitForEvents(2, 0.5);
     }
-    EXPECT_EQ(vel::WinsockNumber(failure), 10061);
+    EXPECT_EQ(vel::WinsockNumber(failure), 10061) << events;
     EXPECT_EQ(failure.description, SystemErrorText(10061));
 }
 
