@@ -46,7 +46,6 @@ public:
             return false;
         }
         outstanding_.push_back(request);
-        ++sent;
         return true;
     }
 
@@ -59,7 +58,6 @@ public:
     std::string kiss;            // why the server said no ("kiss code RATE (asked too often)")
     std::string unsynchronised;  // why its time is of no use
     std::vector<NtpSample> samples;
-    int sent = 0;
     int spoofed = 0;
     int malformed = 0;
     std::string lastMalformed;
