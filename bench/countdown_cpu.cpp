@@ -22,6 +22,7 @@
 #include "platform/linux/linux_profile_file.h"
 #include "platform/qt/qt_event_pump.h"
 #include "platform/qt/qt_shell.h"
+#include "platform/qt/qt_datagram_socket.h"
 #include "platform/qt/qt_socket.h"
 #include "platform/qt/qt_window_system.h"
 #include "status/countdown.h"
@@ -91,10 +92,11 @@ int main(int argc, char** argv)
     platform::QtEventPump pump;
     platform::LinuxProfileFile profile;
     platform::QtSocket socket(pump);
+    platform::QtDatagramSocket datagram(pump);
     platform::LinuxDialUp dialUp;
     platform::QtShell shell;
     platform::QtWindowSystem windows(pump);
-    App app(platform::Platform{clock, pump, env, profile, windows, socket, dialUp, shell});
+    App app(platform::Platform{clock, pump, env, profile, windows, socket, dialUp, shell, datagram});
 
     app.flags.RunStarted = true;  // the window only: no run
     StatusWindow& window = frmVEL(app);

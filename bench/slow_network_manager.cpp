@@ -125,6 +125,7 @@ double InProcess(const std::string& address, const fs::path& tree)
     test::FakeProfileFile profile{environment};
     platform::HeadlessWindowSystem windows{pump};
     test::FakeSocket socket{pump};
+    test::FakeDatagramSocket datagram{pump};
     platform::LinuxDialUpConfig config;
     // An empty system: no route, no interface, no peer; only NetworkManager.
     config.procRoot = (tree / "proc").string();
@@ -134,7 +135,7 @@ double InProcess(const std::string& address, const fs::path& tree)
     config.busAddress = address;
     platform::LinuxDialUp dialUp(config);
     test::FakeShell shell;
-    App app{platform::Platform{clock, pump, environment, profile, windows, socket, dialUp, shell}};
+    App app{platform::Platform{clock, pump, environment, profile, windows, socket, dialUp, shell, datagram}};
     app.settings.ConnectionType = "MODEM";
     app.settings.Connectoid = "Mobile";
     OpenLog(app);

@@ -12,7 +12,11 @@ build=(cmake make ccache g++ g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-t
 test=(wine wine64 wine32:i386 fonts-wine xvfb xauth x11-utils xdotool imagemagick unzip binutils iproute2 util-linux procps msitools)
 
 packages=("${build[@]}")
-if [[ ${1:-build} == test ]]; then packages+=("${test[@]}"); fi
+if [[ ${1:-build} == test ]]; then
+  packages+=("${test[@]}")
+  # chronyd for the black-box runs over NTP: installed, or unpacked (never installed).
+  bash "$(dirname "$0")/setup-chrony.sh" >/dev/null
+fi
 
 run=()
 if [ "$(id -u)" -ne 0 ]; then run=(sudo); fi

@@ -30,3 +30,6 @@ if ((${#missing[@]})); then
     "${run[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends "${missing[@]}"
   fi
 fi
+
+# chronyd for the NTP tests: installed, or unpacked (never installed).
+bash "$(dirname "$0")/setup-chrony.sh" >/dev/null

@@ -21,6 +21,7 @@
 #include "platform/win32/win32_event_pump.h"
 #include "platform/win32/win32_profile_file.h"
 #include "platform/win32/win32_shell.h"
+#include "platform/win32/win32_datagram_socket.h"
 #include "platform/win32/win32_socket.h"
 #include "platform/win32/win32_text.h"
 #include "platform/win32/win32_windows.h"
@@ -80,10 +81,11 @@ int main(int argc, char** argv)
     platform::Win32Clock clock(nullptr);  // reads only
     platform::Win32EventPump pump;
     platform::Win32Socket socket(pump);
+    platform::Win32DatagramSocket datagram(pump);
     platform::Win32DialUpNetworking dialUp(platform::DialUpApi{});
     platform::Win32Shell shell;
     platform::Win32WindowSystem windows(pump);
-    App app(platform::Platform{clock, pump, env, profile, windows, socket, dialUp, shell});
+    App app(platform::Platform{clock, pump, env, profile, windows, socket, dialUp, shell, datagram});
 
     app.flags.RunStarted = true;  // the window only: no run
     StatusWindow& window = frmVEL(app);

@@ -87,6 +87,8 @@ started in quiet mode
 detected current connection via LAN
 starting connect to 127\.0\.0\.1 \(local test server\)'
 offby='system clock off by 1 minute 3[56] seconds'
+# Nobody on TCP 13: the same host over NTP.
+asked='the server does not answer on the Daytime port; asked it over NTP'
 # A clock left as it is: how far off, measured.
 offset='the PC clock is [0-9]+ ms (ahead of|behind) the server, measured to within [0-9]+ ms over [0-9]+ answers?'
 
@@ -122,8 +124,28 @@ cp "$folder/Veltrane.INI" "$folder/Veltrane.INI.orig"
 run_exe
 bcheck refused "exit status 1 (got $status)" $((status != 1))
 expect_log "$folder" "$start
-ERROR: winsock error - 10061 .+"
+$asked
+ERROR: winsock error - 10061 .+; over NTP: winsock error - 10061 .+"
 compare_linux refused
+
+echo "== Black-box, $bits-bit: no Daytime server, chrony over NTP"
+chronyd=$(bash "$root/scripts/setup-chrony.sh")
+prepare $arch ntp Y 3
+cp "$folder/Veltrane.INI" "$folder/Veltrane.INI.orig"
+printf 'allow 127.0.0.1\nlocal stratum 1\nport 123\ncmdport 0\npidfile %s/chronyd.pid\n' "$work" >"$work/chrony.conf"
+"$chronyd" -x -d -u root -f "$work/chrony.conf" >"$work/chrony.log" 2>&1 &
+chrony=$!
+for _ in $(seq 50); do ss -Hlun | grep -q ':123 ' && break; sleep 0.1; done
+run_exe
+bcheck ntp "exit status 0 (got $status)" $((status != 0))
+expect_log "$folder" "$start
+$asked
+the server answered over NTP \(stratum 1\)
+system clock correct
+$offset"
+compare_linux ntp
+kill "$chrony" 2>/dev/null || true
+wait "$chrony" 2>/dev/null || true
 
 echo "== Black-box, $bits-bit: the connection refused, \"debug\" in a quiet run"
 prepare $arch debug Y 3
@@ -142,7 +164,8 @@ status=0
 wait "$program" || status=$?
 bcheck debug "exit status 1 once it is answered (got $status)" $((status != 1))
 expect_log "$folder" "$start
-ERROR: winsock error - 10061 .+"
+$asked
+ERROR: winsock error - 10061 .+; over NTP: winsock error - 10061 .+"
 
 echo "== Black-box, $bits-bit: a clock that cannot be set"
 prepare $arch unset Y 3
@@ -258,7 +281,8 @@ for quiet in Y N; do
 $second
 detected current connection via LAN
 starting connect to 127\.0\.0\.1 \(local test server\)
-ERROR: winsock error - 10061 .+"
+$asked
+ERROR: winsock error - 10061 .+; over NTP: winsock error - 10061 .+"
   grep -q '^ERROR: winsock error - 10061' "$folder/output.txt" && r=0 || r=1
   bcheck nodisplay-$quiet "the error on standard error" $r
   bcheck nodisplay-$quiet "settings saved at the end" "$(saved "$folder")"

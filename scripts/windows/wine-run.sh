@@ -10,10 +10,10 @@
 # counts as online, a LAN), its own wineserver and Xvfb. The Wine prefix,
 # build-windows/wine-prefix, is made by the first run and reused; runs take
 # turns on it (a lock). With VELTRANE_TEST_SERVERS=1 the servers of
-# win32_socket_test.cpp listen; with VELTRANE_TEST_DPI the display has that
-# many dots per inch for the run; with VELTRANE_TEST_HTTPS=1 the HTTPS servers
-# of win32_https_date_test.cpp listen, their authority among the host's (in
-# a mount namespace of the run's own).
+# win32_socket_test.cpp and win32_datagram_socket_test.cpp listen; with
+# VELTRANE_TEST_DPI the display has that many dots per inch for the run; with
+# VELTRANE_TEST_HTTPS=1 the HTTPS servers of win32_https_date_test.cpp listen,
+# their authority among the host's (in a mount namespace of the run's own).
 set -euo pipefail
 if [[ -z ${VELTRANE_WINE_WORK:-} ]]; then
   exec unshare -r -n -m env VELTRANE_WINE_WORK=new bash "$0" "$@"
@@ -40,12 +40,14 @@ mkdir -p "$out"
 exec 9>"$prefix.lock"
 flock 9
 
-# The test server is a Linux program, beside the Windows ones.
-server_source=$root/tools/daytime-server/daytime_server.cpp
-if [[ ! -x $out/daytime-server || $server_source -nt $out/daytime-server ]]; then
-  g++ -O2 -std=c++20 -Wall -Wextra -o "$out/daytime-server.$$" "$server_source"
-  mv "$out/daytime-server.$$" "$out/daytime-server"
-fi
+# The test servers are Linux programs, beside the Windows ones.
+for name in daytime-server sntp-server; do
+  server_source=$root/tools/$name/${name//-/_}.cpp
+  if [[ ! -x $out/$name || $server_source -nt $out/$name ]]; then
+    g++ -O2 -std=c++20 -Wall -Wextra -o "$out/$name.$$" "$server_source"
+    mv "$out/$name.$$" "$out/$name"
+  fi
+done
 
 # A display for the windows (the namespace has its own abstract sockets, so
 # the number only has to be free on the file system, where another run may
@@ -100,6 +102,10 @@ if [[ ${VELTRANE_TEST_SERVERS:-} == 1 ]]; then
   server 1302 --mode split --pause 1
   server 1303 --mode refuse
   server 1304 --hold 0.9
+  # NTP on UDP 123 (win32_datagram_socket_test.cpp).
+  "$out/sntp-server" --port 123 >>"$work/servers.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 50); do grep -q "listening on 127.0.0.1:123\$" "$work/servers.log" && break; sleep 0.1; done
 fi
 
 if [[ ${VELTRANE_TEST_HTTPS:-} == 1 ]]; then

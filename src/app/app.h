@@ -57,7 +57,9 @@ struct TimeQueryState {
     double askAgainAfterSeconds = 4;
     std::string serverAddress;      // the address the answer came from; empty when the socket did not say
     std::string measureNote;        // why no more answers were asked for, when that was not planned
-    double lastConnectSeconds = 0;  // monotonic clock: the latest connect to the server began
+    double lastConnectSeconds = 0;  // monotonic clock: the latest connect to the server began (or NTP request)
+    std::string host;               // the host asked: NTPServer's, or the one asked instead
+    int ntpStratum = 0;             // an NTP answer's stratum; 0 for any other answer
 };
 
 struct LogState {

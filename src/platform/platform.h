@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/clock.h"
+#include "platform/datagram_socket.h"
 #include "platform/dialup.h"
 #include "platform/environment.h"
 #include "platform/event_pump.h"
@@ -23,6 +24,7 @@ struct Platform {
     Socket& socket;
     DialUpNetworking& dialUp;
     Shell& shell;
+    DatagramSocket& datagram;  // UDP, for NTP
 };
 
 }  // namespace vel::platform

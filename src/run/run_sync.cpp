@@ -12,6 +12,7 @@
 #include "timesource/clock_correction.h"
 #include "timesource/daytime_answer.h"
 #include "timesource/daytime_client.h"
+#include "timesource/time_query.h"
 
 namespace vel {
 

@@ -14,9 +14,21 @@ namespace vel {
 class App;
 
 // The time-server list of the dialog, in its order: each entry is a host name,
-// a blank and the operator and place in parentheses. All are NIST Internet
-// Time Service servers answering on the Daytime port (13). The settings
-// file's built-in default server is not among them.
+// a blank and the operator and place in parentheses. The texts are the
+// list's since its first version; the hosts, checked 2026-12-08 against NIST's
+// "NIST Internet Time Servers" (https://tf.nist.gov/tf-cgi/servers.cgi),
+// which lists time-a..e-g.nist.gov (Gaithersburg), time-a..e-b.nist.gov
+// (Boulder), time-a..e-wwv.nist.gov (Fort Collins), utcnist, utcnist2 and
+// utcnist3.colorado.edu, and time.nist.gov for all of them, each answering
+// Daytime on TCP 13 as well as NTP:
+// - 1 to 6: NIST's and the University of Colorado's servers of those names.
+// - 7: NCAR no longer hosts a NIST server; time.nist.gov, once NCAR's host,
+//   is now NIST's name for all of its servers (Boulder among them).
+// - 8 to 14: their operators stopped serving NIST's time, and NIST has no
+//   server left at those places (Redmond, San Jose, Virginia, New York City,
+//   Sunnyvale): the hosts stay as they were, and a run asks time.nist.gov
+//   instead, with a WARNING that names both (timesource/time_servers).
+// The settings file's built-in default server is not among them.
 inline constexpr std::array<std::string_view, 14> kTimeServers = {
     "time-a-g.nist.gov (NIST, Gaithersburg, MD)",
     "time-b-g.nist.gov (NIST, Gaithersburg, MD)",

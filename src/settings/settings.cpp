@@ -133,6 +133,7 @@ void LoadSettings(App& app)
     s.SecondServers = read("SecondServers");
     s.HTTPSServers = read("HTTPSServers");
     s.HTTPSCheck = read("HTTPSCheck");
+    s.NTPFallback = read("NTPFallback");
 }
 
 bool SaveSettings(App& app)

@@ -20,8 +20,14 @@ inline constexpr const char* kSettingsSection = "Main";
 std::string SettingsFilePath(App& app);
 std::string SettingsFilePath(platform::Environment& environment);  // the same, before an App exists
 
-// NTPServer when the file holds none, or only blanks.
-inline constexpr const char* kDefaultNTPServer = "tick.usno.navy.mil (US Naval Observatory, Washington, DC)";
+// NTPServer when the file holds none, or only blanks. Once the Naval
+// Observatory's tick.usno.navy.mil; its servers answer NTP only, and only to
+// the servers of others (its "Network Time Protocol (NTP)" page, 2026-12-08,
+// and its copies of 2009 and 2013): no Daytime server of its answers today.
+// So NIST's name for all of its servers, which answer Daytime and NTP. A file
+// that still names the old one is asked through this one
+// (timesource/time_servers).
+inline constexpr const char* kDefaultNTPServer = "time.nist.gov (NIST Internet Time Service)";
 
 // What ReadIniValue gives: the value (at most 259 characters, ending before
 // a NUL) and the character count that the platform reported.

@@ -261,12 +261,12 @@ std::string ServerHost(const std::string& entry)
     return blank == std::string::npos ? entry : entry.substr(0, blank);
 }
 
-bool GetServerTime(App& app)
+bool GetDaytimeTime(App& app)
 {
-    return GetServerTime(app, ServerHost(app.settings.NTPServer), app.query);
+    return GetDaytimeTime(app, app.query.host, app.query);
 }
 
-bool GetServerTime(App& app, const std::string& host, TimeQueryState& query)
+bool GetDaytimeTime(App& app, const std::string& host, TimeQueryState& query)
 {
     platform::Socket& socket = app.platform.socket;
     platform::EventPump& pump = app.platform.pump;
@@ -382,7 +382,7 @@ bool WantsPrecision(const Settings& settings)
 
 bool RefineServerTime(App& app)
 {
-    return RefineServerTime(app, ServerHost(app.settings.NTPServer), app.query);
+    return RefineServerTime(app, app.query.host, app.query);
 }
 
 bool RefineServerTime(App& app, const std::string& host, TimeQueryState& query)

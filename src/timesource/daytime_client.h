@@ -19,8 +19,9 @@ inline constexpr int kDaytimeTimeoutSeconds = 10;            // per attempt: loo
 inline constexpr double kDaytimeAttemptSpacingSeconds = 4;   // at least this from one connect to the next
 inline constexpr std::size_t kDaytimeReadLimit = 64 * 1024;  // bytes read from one data arrival
 
-// Up to three attempts of 10 seconds each, their connects at least 4 seconds
-// apart. True: app.query.ServerTime holds the server's time as local time and
+// Asks app.query.host over Daytime (GetServerTime, timesource/time_query,
+// chooses the host and the protocol): up to three attempts of 10 seconds
+// each, their connects at least 4 seconds apart. True: app.query.ServerTime holds the server's time as local time and
 // AnswerTime the PC clock at its arrival (answerInstant the same precisely,
 // serverInstant where the server's clock stood then and bound how far that
 // may be off: from the handshake's round trip and, for an on-time NIST line,
@@ -28,9 +29,9 @@ inline constexpr std::size_t kDaytimeReadLimit = 64 * 1024;  // bytes read from 
 // no round trip: an on-time line is then read as sent msADV early, within
 // the time from the handshake's end to its arrival.
 // False: app.query.TimeError says why and ServerTime is zero.
-bool GetServerTime(App& app);
+bool GetDaytimeTime(App& app);
 // The same with another host (a name or an address), into `query`.
-bool GetServerTime(App& app, const std::string& host, TimeQueryState& query);
+bool GetDaytimeTime(App& app, const std::string& host, TimeQueryState& query);
 
 // Precise: "Y" or missing (the default) asks for the further answers below;
 // like every yes/no key, anything else is no.

@@ -12,6 +12,7 @@
 #include "timesource/clock_correction.h"
 #include "timesource/daytime_client.h"
 #include "timesource/https_constraint.h"
+#include "timesource/time_servers.h"
 
 namespace vel {
 
@@ -294,7 +295,7 @@ std::vector<HostPort> SecondServersOf(const Settings& settings)
         servers = ParseHostList(settings.SecondServers, DaytimePort);
     }
     // The time server's own host is no second opinion.
-    const std::string own = ToLower(ServerHost(settings.NTPServer));
+    const std::string own = ToLower(ReadServerEntry(settings.NTPServer).host);
     std::erase_if(servers, [&](const HostPort& server) { return ToLower(server.host) == own; });
     return servers;
 }

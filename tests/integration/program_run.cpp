@@ -85,8 +85,36 @@ std::string MachineMounts(const fs::path& scratch, const fs::path& settings, con
     return script + "true || exit 96; ";
 }
 
+// The NTP server of `options` as a command, its errors to ntp.err; empty
+// when none is asked for.
+std::string NtpServer(const RunOptions& options, const fs::path& scratch)
+{
+    if (options.ntp.empty())
+        return {};
+    if (options.ntp == "chrony") {
+        // A server of its own clock, in a namespace where no clock can be set.
+        std::ofstream(scratch / "chrony.conf") << "allow 127.0.0.1\nallow 10.13.0.1\nlocal stratum 1\nport 123\n"
+                                               << "cmdport 0\npidfile " << (scratch / "chronyd.pid").string() << "\n";
+        return "'" CHRONYD_EXE "' -x -d -u root -f '" + (scratch / "chrony.conf").string() + "' 2>'" +
+               scratch.string() + "/ntp.err'";
+    }
+    return "'" SNTP_SERVER_EXE "' --port 123 --address 0.0.0.0 " + options.ntp + " 2>'" + scratch.string() +
+           "/ntp.err' >/dev/null";
+}
+
+// Starts it in the background in the namespace the script runs in, and
+// waits until it listens; its process id in $npid.
+std::string NtpServerCommand(const RunOptions& options, const fs::path& scratch)
+{
+    const std::string server = NtpServer(options, scratch);
+    if (server.empty())
+        return {};
+    return server + " & npid=$!; for i in $(seq 100); do ss -Hlun | grep -q ':123 ' && break; sleep 0.05; done; ";
+}
+
 // What the namespace's shell runs before the program: loopback up, a default
-// route over it, and the test server where one is asked for.
+// route over it, the test servers where they are asked for, and the hosts
+// file.
 std::string Prelude(const RunOptions& options, const fs::path& scratch)
 {
     std::string script = "ip link set lo up || exit 97; ";
@@ -98,6 +126,12 @@ std::string Prelude(const RunOptions& options, const fs::path& scratch)
     for (std::size_t i = 0; i < options.helpers.size(); ++i)
         script += "helper" + std::to_string(i) + "=$(" + options.helpers[i] + " 2>>'" + scratch.string() +
                   "/helpers.err' | tail -n 1) || exit 95; ";
+    if (options.delayLine.empty())
+        script += NtpServerCommand(options, scratch);
+    if (!options.hosts.empty()) {
+        std::ofstream(scratch / "hosts") << options.hosts;
+        script += "mount --bind '" + (scratch / "hosts").string() + "' /etc/hosts || exit 95; ";
+    }
     return script;
 }
 
@@ -169,8 +203,14 @@ ProgramRun ProgramTest::Run(const RunOptions& options) const
     if (options.machineFolders)
         script += MachineMounts(scratch, MachineSettingsFolder(), MachineLogFolder());
     std::string program = "timeout -s KILL 60 " + ProgramCommand(options, scratch);
-    if (delayed)
-        program = "sh '" DELAY_NET_SCRIPT "' " + options.delayLine + " '" + options.server + "' " + program;
+    if (delayed) {
+        // The NTP server beside the Daytime one, in the server's namespace.
+        const std::string ntp = NtpServer(options, scratch);
+        if (!ntp.empty())
+            std::ofstream(scratch / "ntp.sh") << "exec " << ntp << "\n";
+        program = (ntp.empty() ? "" : "NTP_SERVER=\"sh " + scratch.string() + "/ntp.sh\" ") +
+                  "sh '" DELAY_NET_SCRIPT "' " + options.delayLine + " '" + options.server + "' " + program;
+    }
     if (options.instances <= 1) {
         script += program + "; rc=$?; ";
     } else {
@@ -185,12 +225,15 @@ ProgramRun ProgramTest::Run(const RunOptions& options) const
         script += "kill $pid; ";
     for (std::size_t i = 0; i < options.helpers.size(); ++i)
         script += "kill $helper" + std::to_string(i) + "; ";
+    if (!options.ntp.empty() && !delayed)
+        script += "kill $npid; ";
     script += "exit $rc";
 
     std::ofstream(scratch / "run.sh") << script << "\n";
     const std::string command = NamespaceEnvironment(options, programHome) + "unshare -r -n" +
-                                (options.machineFolders ? " -m" : "") + " sh '" + scratch.string() + "/run.sh' >'" +
-                                scratch.string() + "/output.txt' 2>'" + scratch.string() + "/error.txt'";
+                                (options.machineFolders || !options.hosts.empty() ? " -m" : "") + " sh '" +
+                                scratch.string() + "/run.sh' >'" + scratch.string() + "/output.txt' 2>'" +
+                                scratch.string() + "/error.txt'";
     ProgramRun run;
     const auto start = std::chrono::steady_clock::now();
     const int status = std::system(command.c_str());

@@ -22,9 +22,21 @@ namespace vel::integration {
 
 using Lines = std::vector<std::string>;
 
+// A server refused on TCP 13 is asked over NTP, where nobody listens either.
+inline const std::string kAskedOverNtp = "the server does not answer on the Daytime port; asked it over NTP";
+inline const std::string kRefusedBothWays =
+    "ERROR: winsock error - 10061 Connection refused; over NTP: winsock error - 10061 Connection refused";
+
 struct RunOptions {
     std::string arguments;  // the program's command line
     std::string server;     // options of tools/daytime-server on 127.0.0.1:13; empty: none (refused)
+    // An NTP server on port 123 beside the Daytime one: "chrony" for Debian's
+    // chronyd in server mode (no clock rights: -x), any other text the
+    // options of tools/sntp-server; empty: none.
+    std::string ntp;
+    // The lines of /etc/hosts as the program sees it (bound over it in a
+    // mount namespace of the run's own); empty: the machine's.
+    std::string hosts;
     // "OUT BACK": milliseconds each way to the server, which is then
     // 10.13.0.2:13, one delay line away (tools/delay-line); empty: loopback.
     std::string delayLine;

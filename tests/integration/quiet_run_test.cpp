@@ -106,9 +106,10 @@ TEST_F(QuietRun, ClockOffThatCannotBeSetIsReportedAndTheRunEndsNormally)
 TEST_F(QuietRun, RefusedConnectionIsOneAttempt)
 {
     const ProgramRun run = RunBinary("");
-    ASSERT_EQ(run.log.size(), 5u) << run.output;
+    ASSERT_EQ(run.log.size(), 6u) << run.output;
     EXPECT_EQ(Lines(run.log.begin(), run.log.begin() + 4), kStart);
-    EXPECT_EQ(run.log[4], "ERROR: winsock error - 10061 Connection refused");
+    EXPECT_EQ(run.log[4], kAskedOverNtp);
+    EXPECT_EQ(run.log[5], kRefusedBothWays);
     EXPECT_EQ(run.exitStatus, 1);
     ExpectSettingsSaved(ReadSettings());
 }

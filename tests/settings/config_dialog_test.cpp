@@ -218,8 +218,10 @@ TEST_F(ConfigDialog, OpensOnTheStoredServerAndOkKeepsIt)
         {Entry(4), 4, Entry(4)},
         {Entry(13), 13, Entry(13)},
         {"my.own.server (by hand)", -1, "my.own.server (by hand)"},
-        {kDefaultNTPServer, -1, kDefaultNTPServer},      // an earlier first opening left it
-        {"time-a-g.nist.gov", -1, "time-a-g.nist.gov"},  // a host alone is no entry
+        {kDefaultNTPServer, -1, kDefaultNTPServer},                          // an earlier first opening left it
+        {"time-a-g.nist.gov", -1, "time-a-g.nist.gov"},                      // a host alone is no entry
+        {"ntp:pool.ntp.org (the pool)", -1, "ntp:pool.ntp.org (the pool)"},  // a protocol named
+        {"daytime:time-a-g.nist.gov", -1, "daytime:time-a-g.nist.gov"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stored);

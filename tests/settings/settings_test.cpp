@@ -33,7 +33,7 @@ namespace {
 using std::string;
 using test::IniFixture;
 
-constexpr const char* kDefaultEntry = "tick.usno.navy.mil (US Naval Observatory, Washington, DC)";
+constexpr const char* kDefaultEntry = "time.nist.gov (NIST Internet Time Service)";
 
 class SettingsTest : public ::testing::Test {
 protected:
@@ -53,7 +53,7 @@ TEST_F(SettingsTest, PathIsTheProgramFolderAndOneFileName)
     EXPECT_EQ(SettingsFilePath(app), "/opt/veltrane/Veltrane.INI");
 }
 
-TEST_F(SettingsTest, DefaultEntryNamesTheNavalObservatoryLikeTheListEntries)
+TEST_F(SettingsTest, DefaultEntryNamesNistsServersLikeTheListEntries)
 {
     EXPECT_STREQ(kDefaultNTPServer, kDefaultEntry);
 }
@@ -505,7 +505,7 @@ protected:
 
     test::TestApp t;
     std::unique_ptr<platform::ProfileFile> disk = std::make_unique<DiskProfileFile>();
-    App app{platform::Platform{t.clock, t.pump, t.env, *disk, t.windows, t.socket, t.dialUp, t.shell}};
+    App app{platform::Platform{t.clock, t.pump, t.env, *disk, t.windows, t.socket, t.dialUp, t.shell, t.datagram}};
     string folder;
 };
 

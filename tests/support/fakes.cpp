@@ -252,6 +252,84 @@ void FakeSocket::Notify(const platform::SocketEvent& event)
         handler(event);
 }
 
+void FakeDatagramSocket::Open(const std::string& host, int port, platform::DatagramHandler handler)
+{
+    Close();
+    remoteHost = host;
+    remotePort = port;
+    handler_ = std::move(handler);
+    open = true;
+    pending_.clear();
+    const int opened = ++opens;
+    pump_.Post([this, opened, host] {
+        if (!open || opens != opened)
+            return;
+        if (unknownHosts.count(host) != 0)
+            DeliverError(platform::SocketFailure::HostNotFound, "Host not found");
+        else
+            Notify({platform::DatagramEvent::Kind::Ready, {}});
+    });
+}
+
+bool FakeDatagramSocket::Send(const std::string& bytes, platform::SocketError&)
+{
+    sent.push_back(bytes);
+    if (onSend) {
+        onSend(*this, bytes);
+    } else {
+        // Nobody listens there: the peer's system says so at once.
+        const int opened = opens;
+        pump_.Post([this, opened] {
+            if (opens == opened)
+                DeliverError(platform::SocketFailure::Refused, "Connection refused");
+        });
+    }
+    return true;
+}
+
+std::optional<std::string> FakeDatagramSocket::Receive(std::size_t maxBytes)
+{
+    lastReadLimit = maxBytes;
+    if (pending_.empty())
+        return std::nullopt;
+    std::string datagram = pending_.front().substr(0, maxBytes);
+    pending_.erase(pending_.begin());
+    return datagram;
+}
+
+void FakeDatagramSocket::Close()
+{
+    if (open)
+        ++closes;
+    open = false;
+    handler_ = nullptr;
+    pending_.clear();
+}
+
+void FakeDatagramSocket::DeliverDatagram(const std::string& bytes)
+{
+    if (!open)
+        return;
+    pending_.push_back(bytes);
+    Notify({platform::DatagramEvent::Kind::Arrived, {}});
+    pump_.Wake();
+}
+
+void FakeDatagramSocket::DeliverError(platform::SocketFailure failure, const std::string& description)
+{
+    if (!open)
+        return;
+    Notify({platform::DatagramEvent::Kind::Failed, {failure, description, 0}});
+    pump_.Wake();
+}
+
+void FakeDatagramSocket::Notify(const platform::DatagramEvent& event)
+{
+    const platform::DatagramHandler handler = handler_;
+    if (handler)
+        handler(event);
+}
+
 bool FakeDialUp::SameEntryNameIgnoringCase(const std::string& a, const std::string& b)
 {
     for (const EntryNameCase& c : kEntryNameCases)

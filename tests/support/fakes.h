@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/datagram_socket.h"
 #include "platform/dialup.h"
 #include "platform/environment.h"
 #include "platform/event_pump.h"
@@ -121,6 +122,42 @@ private:
     platform::SocketHandler handler_;
     std::string pending_;
     bool connected_ = false;  // this connection's handshake has been answered
+};
+
+// A UDP socket whose peer the test plays. Open answers Ready from the pump
+// (Failed with HostNotFound for a host of `unknownHosts`); every Send is
+// recorded and handed to `onSend`, which usually schedules DeliverDatagram;
+// without one nobody listens, and the peer's system refuses (10061) at once.
+class FakeDatagramSocket : public platform::DatagramSocket {
+public:
+    explicit FakeDatagramSocket(platform::EventPump& pump) : pump_(pump) {}
+
+    void Open(const std::string& host, int port, platform::DatagramHandler handler) override;
+    bool Send(const std::string& bytes, platform::SocketError& error) override;
+    std::optional<std::string> Receive(std::size_t maxBytes) override;
+    void Close() override;
+
+    // The peer's side: a datagram arrives (event raised at once, inside the
+    // pump), or the system reports a failure. Nothing reaches a closed socket.
+    void DeliverDatagram(const std::string& bytes);
+    void DeliverError(platform::SocketFailure failure, const std::string& description);
+
+    std::function<void(FakeDatagramSocket& socket, const std::string& bytes)> onSend;
+    std::set<std::string> unknownHosts;
+    std::string remoteHost;
+    int remotePort = 0;
+    int opens = 0;
+    int closes = 0;
+    bool open = false;
+    std::vector<std::string> sent;
+    std::size_t lastReadLimit = 0;
+
+private:
+    void Notify(const platform::DatagramEvent& event);
+
+    platform::EventPump& pump_;
+    platform::DatagramHandler handler_;
+    std::vector<std::string> pending_;
 };
 
 // Dial-up networking whose state the test sets. `onStartDialer` and

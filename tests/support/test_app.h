@@ -55,7 +55,8 @@ struct AppOver {
     FakeSocket socket{pump};
     FakeDialUp dialUp;
     FakeShell shell;
-    App app{platform::Platform{clock, pump, env, profile, windows, socket, dialUp, shell}};
+    FakeDatagramSocket datagram{pump};
+    App app{platform::Platform{clock, pump, env, profile, windows, socket, dialUp, shell, datagram}};
 
     std::string SettingsPath() const { return "/app/Veltrane.INI"; }
     std::string LogPath() const { return "/app/Veltrane.log"; }

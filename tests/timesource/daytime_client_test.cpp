@@ -9,6 +9,7 @@
 #include "support/test_app.h"
 #include "timesource/daytime_answer.h"
 #include "timesource/daytime_client.h"
+#include "timesource/time_query.h"
 
 namespace vel {
 namespace {
@@ -26,7 +27,8 @@ struct ClientScene {
     ClientScene()
     {
         t.app.settings.NTPServer = "time.example.net (Example Time, Somewhere)";
-        t.clock.SetUtcOffset(3600);  // UTC+1
+        t.app.settings.NTPFallback = "N";  // the Daytime client alone (time_query_test has the fallback)
+        t.clock.SetUtcOffset(3600);        // UTC+1
     }
 
     // The peer's part, called at every connect with the attempt number.

@@ -132,7 +132,7 @@ TEST(Win32ClockInKolkata, HalfHourZoneWithoutDaylightSaving)
     Win32Clock clock(nullptr);
     EXPECT_EQ(clock.Read().utcOffsetSeconds, 19800);  // +5:30, to the minute
     test::TestApp t;
-    App app{Platform{clock, t.pump, t.env, t.profile, t.windows, t.socket, t.dialUp, t.shell}};
+    App app{Platform{clock, t.pump, t.env, t.profile, t.windows, t.socket, t.dialUp, t.shell, t.datagram}};
     EXPECT_EQ(GetTimeZoneOffsetSeconds(app), 19800);
     // 11:00:02 UTC is 16:30:02 local.
     LocalTimestamp local;

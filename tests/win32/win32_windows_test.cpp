@@ -676,7 +676,7 @@ TEST_F(Win32WindowsTest, MessageBoxesWithTheirIconsAndAnswers)
 TEST_F(Win32WindowsTest, TheAboutBoxLinksOpenThroughTheShellWithTheHandPointer)
 {
     test::TestApp t;
-    App app{Platform{t.clock, pump, t.env, t.profile, windows, t.socket, t.dialUp, t.shell}};
+    App app{Platform{t.clock, pump, t.env, t.profile, windows, t.socket, t.dialUp, t.shell, t.datagram}};
     bool done = false;
     std::string failure;
     HCURSOR hand = nullptr;
@@ -732,7 +732,7 @@ TEST_F(Win32WindowsTest, TheServerListsEditFieldShowsTheStoredServer)
 {
     for (const std::string& stored : {std::string(kTimeServers[4]), std::string("time.example.org (by hand)")}) {
         test::TestApp t;
-        App app{Platform{t.clock, pump, t.env, t.profile, windows, t.socket, t.dialUp, t.shell}};
+        App app{Platform{t.clock, pump, t.env, t.profile, windows, t.socket, t.dialUp, t.shell, t.datagram}};
         t.WriteSettings("[Main]\r\nNTPServer=" + stored + "\r\nDelay=5\r\nConnectionType=LAN\r\n");
         wchar_t shown[128] = {};
         LRESULT selected = -2;

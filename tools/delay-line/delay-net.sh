@@ -8,7 +8,9 @@
 #   unshare -r -n sh delay-net.sh OUT_MS BACK_MS 'SERVER OPTIONS' COMMAND [ARGUMENT...]
 #
 # delay-line and daytime-server are taken from beside this script, or where
-# DELAY_LINE and DAYTIME_SERVER say. Exits with the command's status.
+# DELAY_LINE and DAYTIME_SERVER say. NTP_SERVER, where set, is a command run
+# in the server's namespace too, in the background (an NTP server on port
+# 123). Exits with the command's status.
 set -e
 here=$(dirname "$0")
 line=${DELAY_LINE:-$here/delay-line}
@@ -29,9 +31,16 @@ ip route add default dev vel-pc
 nsenter --net=/proc/$holder/ns/net sh -c 'ip link set lo up; ip addr add 10.13.0.2/24 dev vel-srv; ip link set vel-srv up'
 # shellcheck disable=SC2086 # the server's options are words
 daytime=$(nsenter --net=/proc/$holder/ns/net "$server" --address 10.13.0.2 --port 13 --background $options | tail -n 1)
+ntp=
+if [ -n "${NTP_SERVER:-}" ]; then
+  # shellcheck disable=SC2086 # the command is words
+  nsenter --net=/proc/$holder/ns/net $NTP_SERVER &
+  ntp=$!
+  sleep 0.5
+fi
 
 set +e
 "$@"
 rc=$?
-kill "$daytime" "$relay" "$holder" 2>/dev/null
+kill $ntp "$daytime" "$relay" "$holder" 2>/dev/null
 exit $rc

@@ -29,6 +29,7 @@
 #include "platform/linux/linux_stop_signals.h"
 #include "platform/linux/linux_window_run_claim.h"
 #include "platform/linux/privilege_split.h"
+#include "platform/qt/qt_datagram_socket.h"
 #include "platform/qt/qt_display_probe.h"
 #include "platform/qt/qt_event_pump.h"
 #include "platform/qt/qt_https_date.h"
@@ -162,6 +163,7 @@ public:
     {
         socket_ = std::make_unique<QtSocket>(pump_);
         httpsDate_ = std::make_unique<QtHttpsDate>(pump_);
+        datagram_ = std::make_unique<QtDatagramSocket>(pump_);
         if (display_.windows)
             windowSystem_ = std::make_unique<QtWindowSystem>(pump_, display_.seen);
         else
@@ -170,8 +172,9 @@ public:
 
     HostParts Get() override
     {
-        return {Platform{clock_, pump_, *environment_, *profile_, *windowSystem_, *socket_, dialUp_, shell_}, Fatal(),
-                windowRuns_, *httpsDate_};
+        return {
+            Platform{clock_, pump_, *environment_, *profile_, *windowSystem_, *socket_, dialUp_, shell_, *datagram_},
+            Fatal(), windowRuns_, *httpsDate_};
     }
 
     // SIGTERM, SIGINT and SIGHUP close the program from the event loop.
@@ -223,6 +226,7 @@ private:
     QtShell shell_;
     std::unique_ptr<Socket> socket_;
     std::unique_ptr<HttpsDate> httpsDate_;
+    std::unique_ptr<DatagramSocket> datagram_;
     std::unique_ptr<WindowSystem> windowSystem_;
     std::unique_ptr<StopSignalWatcher> stopSignals_;
 };

@@ -12,6 +12,7 @@
 #include "platform/headless/headless_windows.h"
 #include "platform/host.h"
 #include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_datagram_socket.h"
 #include "platform/win32/win32_dialup_networking.h"
 #include "platform/win32/win32_environment.h"
 #include "platform/win32/win32_event_pump.h"
@@ -96,6 +97,7 @@ public:
           clock_(std::move(setter), win32::ClockRightFix(ThisRunsKind())),
           socket_(pump_),
           httpsDate_(pump_),
+          datagram_(pump_),
           dialUp_(SystemDialUpApi()),
           windowRuns_(pump_)
     {
@@ -119,8 +121,8 @@ public:
             ::ExitProcess(static_cast<UINT>(kFatalStatus));
         };
         windows_->SetFailureHandler(fatal);
-        return {Platform{clock_, pump_, env_, profile_, *windows_, socket_, dialUp_, shell_}, fatal, windowRuns_,
-                httpsDate_};
+        return {Platform{clock_, pump_, env_, profile_, *windows_, socket_, dialUp_, shell_, datagram_}, fatal,
+                windowRuns_, httpsDate_};
     }
 
     // Windows asks a program to end by closing its windows; the status window
@@ -144,6 +146,7 @@ private:
     Win32EventPump pump_;
     Win32Socket socket_;
     Win32HttpsDate httpsDate_;
+    Win32DatagramSocket datagram_;
     Win32DialUpNetworking dialUp_;
     Win32Shell shell_;
     Win32WindowRunClaim windowRuns_;
