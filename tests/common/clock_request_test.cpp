@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/clock_request.h"
@@ -52,11 +53,8 @@ TEST(ClockMessages, ARequestIsReadBackAsWrittenAndOnlyWhenEveryByteIsRight)
         {"long", longer, "a message of 25 bytes"},
         {"empty", {}, "a message of 0 bytes"},
         {"version 2", Changed(good, 0, 2), "a message of version 2"},
-        {"version 257", Changed(good, 1, 1), "a message of version 257"},
         {"kind 2", Changed(good, 2, 2), "a request of kind 2"},
-        {"kind 0", Changed(good, 2, 0), "a request of kind 0"},
         {"padding", Changed(good, 4, 1), "a request with a field out of range"},
-        {"trailing padding", Changed(good, 23, 1), "a request with a field out of range"},
         {"nanoseconds over", Changed(Changed(good, 16, 0x00), 19, 0x3C), "a request with a field out of range"},
         {"nanoseconds negative", Changed(good, 19, 0x80), "a request with a field out of range"},
     };
@@ -70,31 +68,26 @@ TEST(ClockMessages, ARequestIsReadBackAsWrittenAndOnlyWhenEveryByteIsRight)
 
 TEST(ClockMessages, AnAnswerIsReadBackAsWrittenAndItsTextIsCutAtACharacter)
 {
-    const ClockAnswer answers[] = {{ClockRequestKind::StepSystemClock, true, 0, ""},
-                                   {ClockRequestKind::StepSystemClock, false, EPERM, "clock_settime: x"}};
-    for (const ClockAnswer& answer : answers) {
-        const ClockAnswerBytes bytes = EncodeClockAnswer(answer);
-        EXPECT_EQ(DecodeClockAnswer(bytes), answer);
-    }
+    const ClockAnswer refused{ClockRequestKind::StepSystemClock, false, EPERM, "clock_settime: x"};
+    for (const ClockAnswer& answer : {ClockAnswer{ClockRequestKind::StepSystemClock, true, 0, ""}, refused})
+        EXPECT_EQ(DecodeClockAnswer(EncodeClockAnswer(answer)), answer);
     // 242 ASCII bytes, then a two-byte character that does not fit.
-    const std::string text = std::string(kClockAnswerTextSize - 2, 'a') + "\xC3\xA9";
-    const auto cut = DecodeClockAnswer(EncodeClockAnswer({ClockRequestKind::StepSystemClock, false, 1, text}));
-    ASSERT_TRUE(cut);
-    EXPECT_EQ(cut->text, std::string(kClockAnswerTextSize - 2, 'a'));
-
-    const ClockAnswerBytes good = EncodeClockAnswer(answers[1]);
-    const auto changed = [&good](std::size_t at, std::uint8_t value) {
-        ClockAnswerBytes bytes = good;
-        bytes[at] = value;
-        return bytes;
-    };
-    ClockAnswerBytes unended = good;
-    std::fill(unended.begin() + 12, unended.end(), 'a');
-    const ClockAnswerBytes okWithReason = changed(4, 1);
-    for (const ClockAnswerBytes& bytes :
-         {changed(0, 2), changed(2, 9), changed(4, 2), changed(255, 'x'), unended, okWithReason})
-        EXPECT_FALSE(DecodeClockAnswer(bytes));
-    EXPECT_FALSE(DecodeClockAnswer(std::span(good).first(kClockAnswerSize - 1)));
+    const std::string text(kClockAnswerTextSize - 2, 'a');
+    const ClockAnswer longer{ClockRequestKind::StepSystemClock, false, 1, text + "\xC3\xA9"};
+    EXPECT_EQ(DecodeClockAnswer(EncodeClockAnswer(longer)).value().text, text);
+    // Wrong version, kind, ok flag; text without its end, or with bytes after
+    // it; ok with a reason; one byte short.
+    for (const auto& [at, value] : std::vector<std::pair<std::size_t, std::uint8_t>>{
+             {0, 2}, {2, 9}, {4, 2}, {kClockAnswerSize - 1, 'x'}, {kClockAnswerSize, 'a'}, {4, 1}}) {
+        ClockAnswerBytes bytes = EncodeClockAnswer(refused);
+        if (at == kClockAnswerSize)
+            std::fill(bytes.begin() + 12, bytes.end(), value);
+        else
+            bytes[at] = value;
+        EXPECT_FALSE(DecodeClockAnswer(bytes)) << at;
+    }
+    const ClockAnswerBytes whole = EncodeClockAnswer(refused);
+    EXPECT_FALSE(DecodeClockAnswer(std::span(whole).first(kClockAnswerSize - 1)));
 }
 
 TEST(ClockRequestRules, OneSettingPerRunWithinTheYearsThisProgramSets)
@@ -113,7 +106,6 @@ TEST(ClockRequestRules, OneSettingPerRunWithinTheYearsThisProgramSets)
         {"to 2100", {kBounds.end - kNow}, ERANGE},
         {"to 1970", {Instant{} - kNow}, ERANGE},
         {"farther than any calendar", {{INT64_MAX, 0}}, ERANGE},
-        {"back farther than any calendar", {{INT64_MIN, 0}}, ERANGE},
     };
     for (const auto& [name, steps, refused] : cases) {
         SCOPED_TRACE(name);
