@@ -388,7 +388,8 @@ bool RefineServerTime(App& app)
 bool RefineServerTime(App& app, const std::string& host, TimeQueryState& query)
 {
     platform::Clock& clock = app.platform.clock;
-    if (query.answers != 1 || !WantsPrecision(app.settings))
+    // An NTP answer carries its own fraction of a second.
+    if (query.answers != 1 || query.ntpStratum != 0 || !WantsPrecision(app.settings))
         return true;
 
     // PC times from the first answer's arrival, server times from the second

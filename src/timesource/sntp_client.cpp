@@ -204,9 +204,11 @@ void KeepSample(App& app, const NtpExchange& exchange)
     query.serverInstant = best.arrived + best.offset;
     query.ServerTime = platform::AddSeconds(platform::UtcDateTime(query.serverInstant), offset);
     query.namedInstant = {query.serverInstant.seconds, 0};
-    query.namesOnlyItsSecond = false;
+    query.onTimeAdvance.reset();
     query.connectInstant = best.sent;
-    query.roundTrip = best.delay;
+    query.connectedInstant = best.sent;
+    query.handshakeRetried = false;
+    query.roundTripUnknown = false;
     // The answer's time lies somewhere on its way back: within half the
     // round trip of where it is taken to be.
     query.bound = Half(best.delay);

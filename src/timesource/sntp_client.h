@@ -22,8 +22,8 @@ inline constexpr std::size_t kNtpReadLimit = 48 + 1;    // one byte more than a 
 // still count); an unsynchronised server (leap indicator 3, stratum 0 or
 // above 15, too far from its reference) gives no time at all.
 // True: app.query holds the time as GetServerTime leaves it (ServerTime,
-// AnswerTime, answerInstant, serverInstant, bound, answers, roundTrip,
-// namesOnlyItsSecond false) and the stratum in ntpStratum. False:
+// AnswerTime, answerInstant, serverInstant, bound: half the kept sample's
+// delay, answers, no onTimeAdvance) and the stratum in ntpStratum. False:
 // app.query.TimeError says why (timeFailure: the socket's failure, if one).
 bool GetNtpTime(App& app, const std::string& host);
 

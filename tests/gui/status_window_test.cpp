@@ -328,7 +328,7 @@ private slots:
             t.app.query.ServerTime = platform::AddSeconds(now.local.time, 3 * 86400);
             t.app.query.serverInstant = now.utc + platform::Seconds(3 * 86400);
             t.app.query.answers = 1;
-            t.app.query.namesOnlyItsSecond = false;  // no further answers to ask for
+            t.app.settings.Precise = "N";  // no further answers to ask for
             frmVEL(t.app).Show();
             QString question;
             test::AnswerNextMessageBox([&](QMessageBox& box) { question = box.text(); }, button);

@@ -11,6 +11,7 @@
 #include "support/test_app.h"
 #include "timesource/clock_correction.h"
 #include "timesource/daytime_client.h"
+#include "timesource/time_query.h"
 
 namespace vel {
 namespace {

@@ -48,12 +48,11 @@ TEST(NtpClient, FourRequestsTwoSecondsApartAndTheLeastDelayKept)
     ASSERT_TRUE(s.Ask());
     EXPECT_EQ(s.peer.requestTimes, (std::vector<double>{0, 2, 4, 6}));
     EXPECT_EQ(s.Query().answers, 4);
-    EXPECT_NEAR(platform::ToDouble(s.Query().roundTrip), 0.012, 1e-6);
     EXPECT_NEAR(platform::ToDouble(s.Query().bound), 0.006, 1e-6);
     // The asymmetry of the kept one (2 out, 10 back) is its only error.
     EXPECT_NEAR(s.Error(), 0.004, 1e-6);
     EXPECT_EQ(s.Query().ServerTime, platform::AddSeconds(platform::UtcDateTime(s.Query().serverInstant), 3600));
-    EXPECT_FALSE(s.Query().namesOnlyItsSecond);
+    EXPECT_FALSE(s.Query().onTimeAdvance);
     EXPECT_EQ(s.Query().ntpStratum, 1);
     EXPECT_EQ(s.t.datagram.remotePort, 123);
     EXPECT_EQ(s.t.datagram.lastReadLimit, 49u);
