@@ -116,8 +116,8 @@ Outcome RunOnce(const Path& path, const Layout& layout, bool precise, double off
                   CLOCK_STAND_IN_LIBRARY "' VELTRANE_STAND_IN_CLOCK=succeed VELTRANE_STAND_IN_LOG='" + standInLog +
                   "' timeout -s KILL 60 '" VELTRANE_EXE "'";
     const std::string command = ntpServer + "unshare -r -n sh '" DELAY_NET_SCRIPT "' " + std::to_string(path.out) +
-                                " " + std::to_string(path.back) + " '" + layout.server + path.server + " --offset " + offsetText +
-                                "' " + client + " >'" + (folder / "output.txt").string() + "' 2>&1";
+                                " " + std::to_string(path.back) + " '" + layout.server + path.server + " --offset " +
+                                offsetText + "' " + client + " >'" + (folder / "output.txt").string() + "' 2>&1";
     Outcome outcome;
     if (std::system(command.c_str()) != 0)
         return outcome;
@@ -175,8 +175,11 @@ int main(int argc, char** argv)
             for (int p = 0; p < kPathCount; ++p)
                 for (int r = 0; r < runs; ++r)
                     if (filter.empty() || std::string(kLayouts[l].name).find(filter) != std::string::npos)
-                        tasks.push_back({p, l, precise,
-                                         kLayouts[l].source == Source::Daytime ? -95.0 - fraction(random) : 0.0, {}});
+                        tasks.push_back({p,
+                                         l,
+                                         precise,
+                                         kLayouts[l].source == Source::Daytime ? -95.0 - fraction(random) : 0.0,
+                                         {}});
     std::shuffle(tasks.begin(), tasks.end(), random);
 
     std::atomic<std::size_t> next{0};

@@ -136,9 +136,8 @@ TEST_F(PrivilegeSplit, AStopEndsBothPartsWithTheNetworkPartsStatus)
 // it), as one of the program's own would.
 TEST_F(PrivilegeSplit, TheClockIsSetByThePartThatHoldsTheRight)
 {
-    const std::pair<std::string, std::string> cases[] = {
-        {"succeed", "system clock corrected to *"},
-        {"refuse", "system clock corrected to *"}};
+    const std::pair<std::string, std::string> cases[] = {{"succeed", "system clock corrected to *"},
+                                                         {"refuse", "system clock corrected to *"}};
     // No other time service keeps the clock: the machine's run may set it.
     test::PrivateSystemBus bus;
     ASSERT_TRUE(bus.StartMock("timedated", "org.freedesktop.timedate1", R"({"NTP": false})")) << bus.Error();
