@@ -31,7 +31,7 @@ struct Settings {
     std::string SecondServers;
     std::string HTTPSServers;
     std::string HTTPSCheck;
-    std::string NTPFallback;        // "Y" or empty: a bare host silent on TCP 13 is asked over NTP (read only)
+    std::string NTPFallback;  // "Y" or empty: a bare host silent on TCP 13 is asked over NTP (read only)
 };
 
 }  // namespace vel
