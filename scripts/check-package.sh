@@ -171,7 +171,7 @@ polkit_rule() {
   node tests/package/polkit_rule_test.js "$share/polkit-1/rules.d/50-veltrane-set-time.rules" >"$work/polkit.out" ||
     { cat "$work/polkit.out"; return 1; }
 }
-check "the polkit rule: active local members of veltrane set the time" polkit_rule
+check "the polkit rule: active local members of veltrane start the machine's run, and nothing else" polkit_rule
 
 maintainer_scripts() {
   bash tests/package/maintainer_scripts_test.sh "$deb" >"$work/maintainer.out" || { cat "$work/maintainer.out"; return 1; }

@@ -65,6 +65,10 @@ struct LogState {
     // journal stamps it.
     bool toStandardError = false;
     bool stampedOnStandardError = true;
+    // Standard error is the journal: WARNING and ERROR lines go with the
+    // priority prefixes it reads ("<4>", "<3>"), so that `journalctl -p
+    // warning` shows them.
+    bool journalPriorities = false;
 };
 
 // Exit status of the process, for a scheduler.

@@ -49,6 +49,17 @@ LockResult LockLog(App& app, platform::OutputFile& file, bool exclusive, platfor
     }
 }
 
+// sd-daemon's prefix for the journal's priority of a line: warning (4) and
+// error (3); other lines keep the stream's default (info).
+std::string JournalPriority(const std::string& text)
+{
+    if (text.starts_with("ERROR: "))
+        return "<3>";
+    if (text.starts_with("WARNING: "))
+        return "<4>";
+    return {};
+}
+
 void AppendLine(App& app, platform::OutputFile& file, const std::string& text)
 {
     const platform::ClockReading now = app.platform.clock.Read();
@@ -57,7 +68,8 @@ void AppendLine(App& app, platform::OutputFile& file, const std::string& text)
     if (!file.Write(stamp + " " + text + "\r\n", error))
         app.Fatal(Describe("write", app.LogFile(kLogFileName), error));
     if (app.log.toStandardError)
-        app.platform.environment.WriteStandardError((app.log.stampedOnStandardError ? stamp + " " : "") + text + "\n");
+        app.platform.environment.WriteStandardError((app.log.journalPriorities ? JournalPriority(text) : "") +
+                                                    (app.log.stampedOnStandardError ? stamp + " " : "") + text + "\n");
 }
 
 }  // namespace

@@ -32,12 +32,18 @@ struct ClockSetResult {
     // When !ok, what would let the program set it, in plain words; often
     // empty (`= {}`: a brace initialiser may leave it out).
     std::string remedy = {};
+    // When ok and another program set it for us, which and how, for the log.
+    std::string setBy = {};
 };
 
 // Another program that keeps the clock (automatic time synchronisation).
 struct TimeService {
     std::string name;     // as the system knows it ("systemd-timesyncd.service"); empty: none does
     std::string turnOff;  // the command that leaves the clock to this program ("timedatectl set-ntp false")
+    // Why the system could not say whether one does (the bus cannot be
+    // reached, a service did not answer); empty where it said. The name is
+    // then empty.
+    std::string unknown = {};
 };
 
 class Clock {
@@ -61,8 +67,9 @@ public:
     virtual ClockSetResult SetTime(const Instant& utc) = 0;
 
     // The service that keeps the clock in step now, which a setting of ours
-    // would fight; an empty name when none does, or the system could not
-    // say within a moment. The event loop may run meanwhile.
+    // would fight; an empty name when none does, or when the system could
+    // not say within a few seconds (then `unknown` says why). The event loop
+    // may run meanwhile.
     virtual TimeService TimeServiceInCharge() = 0;
 };
 

@@ -124,6 +124,7 @@ void StartChosen(App& app)
         const platform::ErrorStream errors = environment.Process().standardError;
         app.log.toStandardError = errors != platform::ErrorStream::None;
         app.log.stampedOnStandardError = errors != platform::ErrorStream::Journal;
+        app.log.journalPriorities = errors == platform::ErrorStream::Journal;
         RunSync(app);
         return;
     }

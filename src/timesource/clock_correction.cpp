@@ -65,6 +65,19 @@ void ReportKeptByTimeService(App& app, const std::string& duration, const platfo
     ShowCountdown(app, kKeptByTimeServiceText, "Program will exit in ", CorrectionCountdown, kExitSuffix, "&Quit");
 }
 
+// The machine's run does not set a clock when it cannot learn whether
+// another service keeps it: nobody watches it, and fighting such a service
+// every day is worse than leaving the clock to it. A failure, for the admin.
+void ReportTimeServiceUnknown(App& app, const std::string& duration, const platform::TimeService& keeper)
+{
+    WriteLog(app, "system clock off by " + duration);
+    WriteLog(app, "WARNING: system clock not corrected - cannot tell whether another time service keeps it: " +
+                      keeper.unknown);
+    app.exitStatus = ExitStatus::ClockNotSet;
+    ShowCountdown(app, "System clock could not be set! See .LOG file for details", "Program will exit in ",
+                  CorrectionCountdown, kExitSuffix, "&Quit");
+}
+
 }  // namespace
 
 std::int64_t ClockDifference(const LocalDateTime& answerTime, std::int32_t pcOffset, const LocalDateTime& serverTime)
@@ -138,6 +151,10 @@ void CompareAndCorrect(App& app)
             ReportKeptByTimeService(app, duration, keeper);
             return;
         }
+        if (!keeper.unknown.empty() && app.machineRun) {
+            ReportTimeServiceUnknown(app, duration, keeper);
+            return;
+        }
     }
     ShowCountdown(app, "System clock is off by " + duration, "System clock will be updated in ", CorrectionCountdown,
                   " secs unless you click CANCEL...", "&Cancel");
@@ -191,7 +208,9 @@ void CompareAndCorrect(App& app)
     if (offsetAfter != offsetBefore)
         newTime = platform::FromSerialSeconds((target + offsetAfter).seconds);
 
-    if (query.answers > 0)
+    if (!result.setBy.empty())
+        WriteLog(app, result.setBy);
+    else if (query.answers > 0)
         WriteLog(app, DescribePrecision(query));
     WriteLog(app, "system clock corrected to " + FormatCorrectedTime(newTime, clock.Read().timeSeparator));
     app.exitStatus = ExitStatus::Ok;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "program_run.h"
+#include "support/dbus/private_bus.h"
 
 namespace vel::integration {
 namespace {
@@ -114,27 +115,49 @@ TEST_F(QuietRun, RefusedConnectionIsOneAttempt)
 
 // The machine's run, as the system service starts it: the machine's
 // settings (only read, whatever they hold) and log, every line on standard
-// error too (a file here), nothing in the user's folder.
+// error too (a file here), nothing in the user's folder. It sets the clock
+// where the system bus says that no other time service keeps it, and not
+// where the bus cannot be reached.
 TEST_F(QuietRun, TheMachinesRunUsesTheMachinesFoldersAndOnlyReadsItsSettings)
 {
     const std::string settings =
         "[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nDelay=1\r\nConnectionType=LAN\r\nQuietMode=N\r\n";
-    std::ofstream(MachineSettingsFolder() / "Veltrane.INI", std::ios::binary) << settings;
-    fs::remove(home / "Veltrane.INI");
-    RunOptions options;
-    options.machineFolders = true;
-    const ProgramRun run = RunBinary("--offset -95", "--machine", "succeed", options);
-    EXPECT_EQ(run.exitStatus, 0) << run.output;
-    ASSERT_EQ(run.log.size(), 7u) << run.output;  // with how precise the setting was
-    EXPECT_EQ(Lines(run.log.begin(), run.log.begin() + 4), kStart);
-    EXPECT_EQ(run.log[6].rfind("system clock corrected to ", 0), 0u) << run.log[6];
-    EXPECT_EQ(run.clockSettings.size(), 1u);
-    std::string stamped;
-    for (const std::string& line : run.stampedLog)
-        stamped += line + "\n";
-    EXPECT_EQ(run.standardError, stamped);
-    EXPECT_EQ(ReadFile(MachineSettingsFolder() / "Veltrane.INI"), settings);
-    EXPECT_TRUE(fs::is_empty(home));
+    test::PrivateSystemBus bus;
+    ASSERT_TRUE(bus.StartMock("timedated", "org.freedesktop.timedate1", R"({"NTP": false})")) << bus.Error();
+    ASSERT_TRUE(bus.StartMock(test::SystemdUnitsTemplate(), "org.freedesktop.systemd1")) << bus.Error();
+    for (const bool reached : {true, false}) {
+        SCOPED_TRACE(reached);
+        std::ofstream(MachineSettingsFolder() / "Veltrane.INI", std::ios::binary) << settings;
+        fs::remove(home / "Veltrane.INI");
+        fs::remove_all(MachineLogFolder());
+        RunOptions options;
+        options.machineFolders = true;
+        options.systemBus = reached ? bus.Address() : "";
+        const ProgramRun run = RunBinary("--offset -95", "--machine", "succeed", options);
+        ASSERT_EQ(run.log.size(), reached ? 7u : 6u) << run.output;  // with how precise the setting was
+        EXPECT_EQ(Lines(run.log.begin(), run.log.begin() + 4), kStart);
+        if (reached) {
+            EXPECT_EQ(run.exitStatus, 0) << run.output;
+            EXPECT_EQ(run.log[6].rfind("system clock corrected to ", 0), 0u) << run.log[6];
+            EXPECT_EQ(run.clockSettings.size(), 1u);
+        } else {
+            EXPECT_EQ(run.exitStatus, 2) << run.output;
+            EXPECT_EQ(run.log[5].rfind("WARNING: system clock not corrected - cannot tell whether another time "
+                                       "service keeps it: the system bus cannot be reached",
+                                       0),
+                      0u)
+                << run.log[5];
+            EXPECT_EQ(run.clockSettings.size(), 0u);
+        }
+        std::string stamped;
+        for (const std::string& line : run.stampedLog)
+            stamped += line + "\n";
+        if (!reached)  // a run that fails points to its log
+            stamped += "veltrane: see the log: /var/log/veltrane/Veltrane.log\n";
+        EXPECT_EQ(run.standardError, stamped);
+        EXPECT_EQ(ReadFile(MachineSettingsFolder() / "Veltrane.INI"), settings);
+        EXPECT_TRUE(fs::is_empty(home));
+    }
 }
 
 }  // namespace

@@ -52,6 +52,22 @@ TEST(LogFile, WriteBeforeOpenOpensFirst)
     EXPECT_EQ(t.LogLines(), (std::vector<std::string>{"*** VEL started ***", "early"}));
 }
 
+// On the journal a warning and an error carry their priority (sd-daemon's
+// prefixes); the file's lines never do.
+TEST(LogFile, OnTheJournalWarningsAndErrorsCarryTheirPriority)
+{
+    TestApp t;
+    t.app.log.toStandardError = true;
+    t.app.log.stampedOnStandardError = false;
+    t.app.log.journalPriorities = true;
+    for (const char* text : {"WARNING: w", "ERROR: e", "an ERROR: inside", "warning: in lower case"})
+        WriteLog(t.app, text);
+    EXPECT_EQ(t.env.standardError,
+              "*** VEL started ***\n<4>WARNING: w\n<3>ERROR: e\nan ERROR: inside\nwarning: in lower case\n");
+    EXPECT_EQ(t.LogLines(),
+              (Lines{"*** VEL started ***", "WARNING: w", "ERROR: e", "an ERROR: inside", "warning: in lower case"}));
+}
+
 TEST(LogFile, RotationHappensOnlyAboveTenThousandBytes)
 {
     for (const std::size_t size : {std::size_t{9999}, std::size_t{10000}, std::size_t{10001}}) {

@@ -45,10 +45,17 @@ dpkg_root() {
 }
 gid() { sed -n 's/^veltrane:[^:]*:\([0-9][0-9]*\):.*/\1/p' "$root/etc/group"; }
 is_system_group() { [[ -n $(gid) ]] && (($(gid) < 1000)); }
+# The machine's runs' user: a system user without a shell.
+is_system_user() {
+  local uid
+  uid=$(sed -n 's|^veltrane-sync:[^:]*:\([0-9][0-9]*\):[^:]*:[^:]*:[^:]*:/usr/sbin/nologin$|\1|p' "$root/etc/passwd")
+  [[ -n $uid ]] && ((uid < 1000))
+}
 absent() { [[ ! -e $root/$1 && ! -L $root/$1 ]]; }
 
 check "dpkg installs the package" dpkg_root --install "$deb"
 check "the system group veltrane is made" is_system_group
+check "the system user veltrane-sync is made" is_system_user
 check "no unit is enabled" test -z "$(find "$root/etc" -path '*.wants/*' -o -path '*.requires/*')"
 check "installing again goes well" dpkg_root --install "$deb"
 
@@ -70,6 +77,7 @@ for gone in etc/veltrane var/log/veltrane var/log/private/veltrane var/lib/syste
 done
 check "purge leaves other logs" test -f "$root/var/log/private/other/other.log"
 check "the group stays" is_system_group
+check "the user stays" is_system_user
 
 echo "maintainer scripts: $passed passed, $failed failed"
 ((failed == 0))

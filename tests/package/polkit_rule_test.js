@@ -18,8 +18,8 @@ vm.runInNewContext(fs.readFileSync(process.argv[2], "utf8"), { polkit }, { filen
 
 // polkitd's answer: the first rule that returns something other than
 // NOT_HANDLED (null or undefined) decides.
-function decide(actionId, subject) {
-    const action = { id: actionId, lookup: () => undefined };
+function decide(actionId, subject, details = {}) {
+    const action = { id: actionId, lookup: (key) => details[key] };
     const full = Object.assign({ user: "alice", groups: [], local: true, active: true, pid: 1, session: "1" }, subject);
     full.isInGroup = (group) => full.groups.includes(group);
     full.isInNetGroup = () => false;
@@ -31,21 +31,33 @@ function decide(actionId, subject) {
     return "not handled";
 }
 
-const setTime = "org.freedesktop.timedate1.set-time";
+// systemd asks about manage-units with the unit and the verb as details.
+const manage = "org.freedesktop.systemd1.manage-units";
+const start = { unit: "veltrane-sync.service", verb: "start" };
+const member = { groups: ["veltrane"] };
 const cases = [
-    ["a member at an active local session sets the time", setTime, { groups: ["veltrane"] }, "yes"],
-    ["a member among other groups", setTime, { groups: ["users", "veltrane", "audio"] }, "yes"],
-    ["no member", setTime, { groups: ["users", "sudo"] }, "not handled"],
-    ["a group of a similar name", setTime, { groups: ["veltrane-admins", "timeset"] }, "not handled"],
-    ["a member at a remote session", setTime, { groups: ["veltrane"], local: false }, "not handled"],
-    ["a member at an inactive session", setTime, { groups: ["veltrane"], active: false }, "not handled"],
-    ["the time zone stays the administrator's", "org.freedesktop.timedate1.set-timezone", { groups: ["veltrane"] },
+    ["a member at an active local session starts the machine's run", manage, member, start, "yes"],
+    ["a member among other groups", manage, { groups: ["users", "veltrane", "audio"] }, start, "yes"],
+    ["no member", manage, { groups: ["users", "sudo"] }, start, "not handled"],
+    ["a group of a similar name", manage, { groups: ["veltrane-admins", "timeset"] }, start, "not handled"],
+    ["a member at a remote session", manage, { groups: ["veltrane"], local: false }, start, "not handled"],
+    ["a member at an inactive session", manage, { groups: ["veltrane"], active: false }, start, "not handled"],
+    ["a member holds it loaded, to read how it ended", manage, member, { unit: "veltrane-sync.service", verb: "ref" },
+     "yes"],
+    ["a member stops the machine's run", manage, member, { unit: "veltrane-sync.service", verb: "stop" },
      "not handled"],
-    ["NTP stays the administrator's", "org.freedesktop.timedate1.set-ntp", { groups: ["veltrane"] }, "not handled"],
-    ["the hardware clock's mode stays the administrator's", "org.freedesktop.timedate1.set-local-rtc",
-     { groups: ["veltrane"] }, "not handled"],
-    ["another service's action is not touched", "org.freedesktop.login1.reboot", { groups: ["veltrane"] },
+    ["a member restarts it", manage, member, { unit: "veltrane-sync.service", verb: "restart" }, "not handled"],
+    ["a member starts the machine's timer", manage, member, { unit: "veltrane-sync.timer", verb: "start" },
      "not handled"],
+    ["a member starts another unit", manage, member, { unit: "ssh.service", verb: "start" }, "not handled"],
+    ["a member's unit files stay the administrator's", "org.freedesktop.systemd1.manage-unit-files", member, {},
+     "not handled"],
+    // timedated's set-time implies set-ntp and set-timezone: none is granted.
+    ["setting any time stays the administrator's", "org.freedesktop.timedate1.set-time", member, {}, "not handled"],
+    ["the time zone stays the administrator's", "org.freedesktop.timedate1.set-timezone", member, {},
+     "not handled"],
+    ["NTP stays the administrator's", "org.freedesktop.timedate1.set-ntp", member, {}, "not handled"],
+    ["another service's action is not touched", "org.freedesktop.login1.reboot", member, {}, "not handled"],
 ];
 
 let passed = 0, failed = 0;
@@ -53,8 +65,8 @@ if (rules.length !== 1) {
     console.log(`FAIL: the file registers ${rules.length} rules, not 1`);
     failed++;
 }
-for (const [name, actionId, subject, expected] of cases) {
-    const got = decide(actionId, subject);
+for (const [name, actionId, subject, details, expected] of cases) {
+    const got = decide(actionId, subject, details);
     if (got === expected) {
         passed++;
     } else {

@@ -83,18 +83,50 @@ TEST(LinuxClock, TheOffsetReadTurnsUtcIntoTheLocalTimeShownInEveryZone)
     }
 }
 
-// A refused setting names what would let the program set the clock (the
-// group's words are checked against timedated itself, tests/integration).
+// A refused setting names what would let the program set the clock: for
+// someone outside the group, the group; for a member, why their session does
+// not count (the group's words are checked against timedated and polkit in
+// the VM test, scripts/test-vm.sh).
 TEST(LinuxClock, ARefusalNamesTheFixThatFitsIt)
 {
-    using platform::SetTimeRemedy;
-    EXPECT_EQ(SetTimeRemedy("org.freedesktop.DBus.Error.AccessDenied", "alice", true),
-              "the machine's runs set it as the system service veltrane-sync.service, which holds the right to: "
-              "sudo systemctl start veltrane-sync.service");
-    EXPECT_NE(SetTimeRemedy("org.freedesktop.timedate1.AutomaticTimeSyncEnabled", "alice", false)
-                  .find("timedatectl set-ntp false"),
-              std::string::npos);
-    EXPECT_EQ(SetTimeRemedy("org.freedesktop.DBus.Error.ServiceUnknown", "alice", false), "");
+    using platform::SessionKind;
+    const std::string denied = "org.freedesktop.DBus.Error.AccessDenied";
+    const std::string interactive = "org.freedesktop.DBus.Error.InteractiveAuthorizationRequired";
+    const struct {
+        std::string refusal;
+        bool member;
+        SessionKind session;
+        bool machine;
+        const char* says;  // empty: no fix at all
+    } cases[] = {
+        {denied, false, SessionKind::ActiveLocal, true, "sudo systemctl start veltrane-sync.service"},
+        {"org.freedesktop.timedate1.AutomaticTimeSyncEnabled", true, SessionKind::ActiveLocal, false,
+         "turn that off: timedatectl set-ntp false"},
+        {"org.freedesktop.DBus.Error.ServiceUnknown", false, SessionKind::ActiveLocal, false, ""},
+        {interactive, false, SessionKind::ActiveLocal, false,
+         "to let bob set it without a password, an administrator adds bob to the group veltrane: "
+         "sudo adduser bob veltrane (then bob logs in again); or has the machine set it for every user: "
+         "sudo systemctl enable --now veltrane-sync.timer"},
+        {interactive, true, SessionKind::Remote, false, "this run's session is a remote one (SSH)"},
+        {denied, true, SessionKind::Inactive, false, "this run's session is not the active one"},
+        {interactive, true, SessionKind::None, false, "this run belongs to no login session"},
+        {interactive, true, SessionKind::ActiveLocal, false, "50-veltrane-set-time.rules may be missing"},
+        {interactive, true, SessionKind::Unknown, false, "logind could not say"},
+    };
+    for (const auto& c : cases) {
+        const std::string fix = platform::SetTimeRemedy(c.refusal, {"bob", c.member, c.session}, c.machine);
+        SCOPED_TRACE(fix);
+        if (*c.says == '\0') {
+            EXPECT_EQ(fix, "");
+            continue;
+        }
+        EXPECT_NE(fix.find(c.says), std::string::npos);
+        // A member is never told to join the group they are in.
+        EXPECT_EQ(fix.find("adduser") == std::string::npos, c.member || c.machine);
+        if (c.member && !c.machine && c.refusal != "org.freedesktop.timedate1.AutomaticTimeSyncEnabled") {
+            EXPECT_EQ(fix.rfind("bob is a member of the group veltrane", 0), 0u);
+        }
+    }
 }
 
 }  // namespace

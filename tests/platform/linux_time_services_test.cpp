@@ -29,7 +29,7 @@ TEST(TimeServices, TheFirstActiveUnitOrTimedatedsNtpWithTheWayToTurnItOff)
         test::PrivateSystemBus bus;
         if (c.ntp)
             bus.StartMock("timedated", "org.freedesktop.timedate1", std::string("{\"NTP\": ") + c.ntp + "}");
-        ASSERT_TRUE(bus.StartMock("systemd", "org.freedesktop.systemd1")) << bus.Error();
+        ASSERT_TRUE(bus.StartMock(test::SystemdUnitsTemplate(), "org.freedesktop.systemd1")) << bus.Error();
         for (const QString& unit : c.units) {
             const QString name = unit.startsWith('-') ? unit.mid(1) : unit;
             bus.Call("org.freedesktop.systemd1", "/org/freedesktop/systemd1", "org.freedesktop.DBus.Mock",
@@ -41,20 +41,49 @@ TEST(TimeServices, TheFirstActiveUnitOrTimedatedsNtpWithTheWayToTurnItOff)
         const TimeService found = FindTimeServiceInCharge({bus.Address(), 2000});
         EXPECT_EQ(found.name, c.name);
         EXPECT_EQ(found.turnOff, c.turnOff);
+        EXPECT_EQ(found.unknown, "");
     }
 }
 
-// A manager that does not answer is asked once; no bus is nobody.
+// What cannot be learnt is not taken for "none": the bus out of reach, a
+// service that fails to answer, systemd itself missing.
+TEST(TimeServices, WhatCannotBeLearntSaysWhy)
+{
+    EXPECT_EQ(FindTimeServiceInCharge({"unix:path=/nonexistent/veltrane-test-bus", 500})
+                  .unknown.rfind("the system bus cannot be reached", 0),
+              0u);
+    test::PrivateSystemBus bus;
+    ASSERT_TRUE(bus.StartMock("timedated", "org.freedesktop.timedate1", "{\"NTP\": false}")) << bus.Error();
+    TimeService found = FindTimeServiceInCharge({bus.Address(), 2000});
+    EXPECT_EQ(found.name, "");
+    EXPECT_EQ(found.unknown.rfind("systemd did not say whether systemd-timesyncd.service runs: ", 0), 0u)
+        << found.unknown;
+    EXPECT_NE(found.unknown.find("org.freedesktop.DBus.Error.ServiceUnknown"), std::string::npos) << found.unknown;
+
+    ASSERT_TRUE(bus.StartMock("systemd", "org.freedesktop.systemd1")) << bus.Error();
+    bus.Call("org.freedesktop.systemd1", "/org/freedesktop/systemd1", "org.freedesktop.DBus.Mock", "AddMethod",
+             {QString("org.freedesktop.systemd1.Manager"), QString("GetUnit"), QString("s"), QString("o"),
+              QString("raise dbus.exceptions.DBusException('no', name='org.freedesktop.DBus.Error.AccessDenied')")});
+    found = FindTimeServiceInCharge({bus.Address(), 2000});
+    EXPECT_EQ(
+        found.unknown,
+        "systemd did not say whether systemd-timesyncd.service runs: no (org.freedesktop.DBus.Error.AccessDenied)");
+}
+
+// A manager that does not answer is asked once.
 TEST(TimeServices, AHungServiceCostsOneTimeOut)
 {
-    EXPECT_EQ(FindTimeServiceInCharge({"unix:path=/nonexistent/veltrane-test-bus", 500}).name, "");
     test::PrivateSystemBus bus;
     ASSERT_TRUE(bus.StartMock("systemd", "org.freedesktop.systemd1")) << bus.Error();
     bus.Call("org.freedesktop.systemd1", "/org/freedesktop/systemd1", "org.freedesktop.DBus.Mock", "AddMethod",
              {QString("org.freedesktop.systemd1.Manager"), QString("GetUnit"), QString("s"), QString("o"),
               QString("time.sleep(3)")});
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(FindTimeServiceInCharge({bus.Address(), 300}).name, "");
+    const TimeService found = FindTimeServiceInCharge({bus.Address(), 300});
+    EXPECT_EQ(found.name, "");
+    EXPECT_EQ(found.unknown,
+              "systemd did not say whether systemd-timesyncd.service runs within 1 s "
+              "(org.freedesktop.DBus.Error.NoReply)");
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.5);
     EXPECT_EQ(bus.CallsOf("org.freedesktop.systemd1", "GetUnit").size(), 1u);
 }

@@ -347,8 +347,9 @@ TEST(StartChosen, TheMachinesRunOnlyReadsItsSettingsAndAQuietStartKeepsQuietMode
 }
 
 // A quiet run's lines go to standard error as well, stamped but where the
-// journal stamps them itself; never from a run with its window. A run that
-// fails names its log there at its end.
+// journal stamps them itself (and reads an error's priority from its prefix);
+// never from a run with its window. A run that fails names its log there at
+// its end.
 TEST(StartChosen, AQuietRunsLogGoesToStandardErrorAndAFailedRunNamesItsLog)
 {
     using platform::ErrorStream;
@@ -369,8 +370,11 @@ TEST(StartChosen, AQuietRunsLogGoesToStandardErrorAndAFailedRunNamesItsLog)
         t.env.errorStream = c.stream;
         EXPECT_EQ(ProgramMain(t.app), ExitStatus::NoTime);
         std::string expected;  // every line of the log, each ended by a line feed alone
-        for (const std::string& line : t.LogLines(c.stream != ErrorStream::Journal))
+        for (const std::string& line : t.LogLines(c.stream != ErrorStream::Journal)) {
+            if (c.stream == ErrorStream::Journal)
+                expected += line.starts_with("ERROR: ") ? "<3>" : line.starts_with("WARNING: ") ? "<4>" : "";
             expected += line + "\n";
+        }
         EXPECT_EQ(t.env.standardError, (c.written ? expected : "") + "veltrane: see the log: /app/Veltrane.log\n")
             << static_cast<int>(c.stream);
     }

@@ -207,6 +207,42 @@ TEST_F(CorrectionTest, AClockThatAnotherServiceKeepsIsComparedNotSet)
     EXPECT_EQ(correct.t.clock.timeServiceQuestions, 0);
 }
 
+// Where the system cannot say whether another service keeps the clock, the
+// machine's run (nobody watches it, and it runs every day) leaves the clock
+// and fails; a user's run goes on, its setting left to timedated's own check.
+TEST(ClockCorrectionUnknownKeeper, TheMachinesRunLeavesTheClockAUsersRunSetsIt)
+{
+    for (const bool machine : {true, false}) {
+        SCOPED_TRACE(machine);
+        Scene s;
+        s.t.app.machineRun = machine;
+        s.t.clock.timeService = {{}, {}, "the system bus cannot be reached"};
+        s.PcAheadBy(95);
+        CompareAndCorrect(s.t.app);
+        EXPECT_EQ(s.t.clock.sets.size(), machine ? 0u : 1u);
+        EXPECT_EQ(s.t.app.exitStatus, machine ? ExitStatus::ClockNotSet : ExitStatus::Ok);
+        if (machine) {
+            EXPECT_EQ(s.t.LogLines(), (Lines{"*** VEL started ***", "system clock off by 1 minute 35 seconds",
+                                             "WARNING: system clock not corrected - cannot tell whether another "
+                                             "time service keeps it: the system bus cannot be reached"}));
+            EXPECT_EQ(s.Label(), "System clock could not be set! See .LOG file for details");
+        }
+    }
+}
+
+// Set by another program (the machine's run, for a member of the group):
+// the log says who, not how precisely this run measured.
+TEST_F(CorrectionTest, ASettingByAnotherProgramSaysWhichInTheLog)
+{
+    t.clock.setResult = {true, 0, {}, {}, "the machine's run veltrane-sync.service set the clock"};
+    t.app.query.answers = 3;
+    PcAheadBy(95);
+    CompareAndCorrect(t.app);
+    EXPECT_EQ(t.LogLines(), (Lines{"*** VEL started ***", "system clock off by 1 minute 35 seconds",
+                                   "the machine's run veltrane-sync.service set the clock",
+                                   "system clock corrected to 02.03.25 09:05"}));
+}
+
 // A PC in Berlin that shows `local` when the answer arrives, and a server
 // whose true time is `utc`; the server's time made local with the offset in
 // force at the arrival, as the query does.

@@ -1,13 +1,17 @@
 #include "platform/linux/linux_clock.h"
 
+#include <grp.h>
 #include <langinfo.h>
 #include <pwd.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
+#include "platform/linux/linux_machine_run.h"
 #include "platform/linux/linux_time_services.h"
 #include "platform/linux/linux_timedated.h"
 
@@ -94,6 +98,30 @@ std::string UserName()
     return "NAME";
 }
 
+// Whether the group database names `user` a member of `groupName` (as polkit
+// asks it: a group joined after log-in counts already).
+bool InGroup(const std::string& user, const char* groupName)
+{
+    group entry{};
+    group* found = nullptr;
+    std::string buffer(65536, '\0');
+    if (::getgrnam_r(groupName, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr)
+        return false;
+    const gid_t wanted = found->gr_gid;
+    passwd account{};
+    passwd* who = nullptr;
+    std::string accountBuffer(16384, '\0');
+    if (::getpwnam_r(user.c_str(), &account, accountBuffer.data(), accountBuffer.size(), &who) != 0 || who == nullptr)
+        return false;
+    std::vector<gid_t> groups(64);
+    int count = static_cast<int>(groups.size());
+    while (::getgrouplist(user.c_str(), who->pw_gid, groups.data(), &count) < 0) {
+        groups.resize(static_cast<std::size_t>(count) + 64);
+        count = static_cast<int>(groups.size());
+    }
+    return std::find(groups.begin(), groups.begin() + count, wanted) != groups.begin() + count;
+}
+
 std::string ErrnoText(int number)
 {
     std::string text = std::strerror(number);
@@ -106,6 +134,11 @@ std::string ErrnoText(int number)
 
 ClockSetResult LinuxClock::SetTime(const Instant& utc)
 {
+    // The step this setting makes, should a service have to make it later:
+    // the machine's run or polkit may take seconds, and the clock runs on.
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const Span step = utc - Instant{static_cast<std::int64_t>(now.tv_sec), static_cast<std::int32_t>(now.tv_nsec)};
     timespec ts{};
     ts.tv_sec = static_cast<time_t>(utc.seconds);
     ts.tv_nsec = utc.nanoseconds;
@@ -118,17 +151,29 @@ ClockSetResult LinuxClock::SetTime(const Instant& utc)
     const std::string own = "clock_settime: " + ErrnoText(error);
     if (error != EPERM)
         return {false, error, own};
-    // No CAP_SYS_TIME: the system's time service may do it for us, once polkit
-    // has allowed it, which may take seconds (a password asked). So it gets a
+    // No CAP_SYS_TIME. A user whom polkit lets start the machine's run has
+    // that set it, from the machine's settings; the machine's run itself is
+    // that service.
+    if (!machine_) {
+        const MachineRun run = RunMachineService();
+        if (run.setClock)
+            return {true, 0, {}, {}, "the machine's run " + std::string(kMachineService) + " set the clock"};
+        if (run.started)
+            return {false, error, own + "; " + run.description};
+    }
+    // Otherwise the system's time service may do it for us, once polkit has
+    // allowed it, which may take seconds (a password asked). So it gets the
     // step to make, not an instant that would be late by the time it took.
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    const Span step = utc - Instant{static_cast<std::int64_t>(now.tv_sec), static_cast<std::int32_t>(now.tv_nsec)};
     std::string refusal;
     const std::string service = StepTimeThroughTimedated(step, {}, &refusal);
     if (service.empty())
         return {true, 0, {}};
-    return {false, error, own + "; " + service, SetTimeRemedy(refusal, UserName(), machine_)};
+    Requester who{UserName(), false, SessionKind::Unknown};
+    if (!machine_ && IsPermissionRefusal(refusal)) {
+        who.member = InGroup(who.user, kClockGroup);
+        who.session = SessionOfThisProcess();
+    }
+    return {false, error, own + "; " + service, SetTimeRemedy(refusal, who, machine_)};
 }
 
 TimeService LinuxClock::TimeServiceInCharge()
@@ -136,7 +181,13 @@ TimeService LinuxClock::TimeServiceInCharge()
     return FindTimeServiceInCharge();
 }
 
-std::string SetTimeRemedy(const std::string& timedatedError, const std::string& user, bool machine)
+bool IsPermissionRefusal(const std::string& timedatedError)
+{
+    return timedatedError == "org.freedesktop.DBus.Error.AccessDenied" ||
+           timedatedError == "org.freedesktop.DBus.Error.InteractiveAuthorizationRequired";
+}
+
+std::string SetTimeRemedy(const std::string& timedatedError, const Requester& who, bool machine)
 {
     if (machine)
         return "the machine's runs set it as the system service veltrane-sync.service, which holds the right to: "
@@ -144,13 +195,44 @@ std::string SetTimeRemedy(const std::string& timedatedError, const std::string& 
     if (timedatedError == "org.freedesktop.timedate1.AutomaticTimeSyncEnabled")
         return "automatic time synchronisation keeps it; to let Veltrane set it, turn that off: "
                "timedatectl set-ntp false";
-    if (timedatedError == "org.freedesktop.DBus.Error.AccessDenied" ||
-        timedatedError == "org.freedesktop.DBus.Error.InteractiveAuthorizationRequired")
+    if (!IsPermissionRefusal(timedatedError))
+        return {};
+    const std::string& user = who.user;
+    const std::string everyone =
+        "or has the machine set it for every user: sudo systemctl enable --now "
+        "veltrane-sync.timer";
+    if (!who.member)
         return "to let " + user + " set it without a password, an administrator adds " + user +
-               " to the group veltrane: sudo adduser " + user + " veltrane (then " + user +
-               " logs in again); or has the machine set it for every user: "
-               "sudo systemctl enable --now veltrane-sync.timer";
-    return {};
+               " to the group veltrane: sudo adduser " + user + " veltrane (then " + user + " logs in again); " +
+               everyone;
+    std::string why;
+    switch (who.session) {
+        case SessionKind::Remote:
+            why = "this run's session is a remote one (SSH): run it at the machine itself";
+            break;
+        case SessionKind::Inactive:
+            why = "this run's session is not the active one (another session is in front): run it when " + user +
+                  "'s session is";
+            break;
+        case SessionKind::None:
+            why = "this run belongs to no login session, and no session of " + user +
+                  "'s is the active one at the machine: run it while one is";
+            break;
+        case SessionKind::ActiveLocal:
+            why =
+                "this run's session is one, yet the start was refused: the package's rule "
+                "/usr/share/polkit-1/rules.d/50-veltrane-set-time.rules may be missing or overridden, or polkitd "
+                "not running";
+            break;
+        case SessionKind::Unknown:
+            why = "logind could not say which session this run belongs to: run it from " + user +
+                  "'s active session at the machine";
+            break;
+    }
+    return user +
+           " is a member of the group veltrane, whose members may have the clock set without a password "
+           "only from an active session at the machine itself; " +
+           why + "; an administrator " + everyone;
 }
 
 }  // namespace vel::platform

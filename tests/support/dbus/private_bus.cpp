@@ -63,6 +63,11 @@ std::string DialUpNetworkManagerTemplate()
     return VELTRANE_DBUS_SUPPORT "/dialup_networkmanager.py";
 }
 
+std::string SystemdUnitsTemplate()
+{
+    return VELTRANE_DBUS_SUPPORT "/systemd_units.py";
+}
+
 PrivateSystemBus::PrivateSystemBus()
 {
     EnsureCoreApplication();

@@ -24,6 +24,10 @@ void EnsureCoreApplication();
 // profiles, slow or failing activations, a method that never answers), on
 // top of the package's own networkmanager template.
 std::string DialUpNetworkManagerTemplate();
+// The template for systemd as Veltrane meets it: units not loaded are
+// NoSuchUnit, and a started service runs a while and ends with a result
+// (systemd_units.py says how).
+std::string SystemdUnitsTemplate();
 
 class PrivateSystemBus {
 public:
