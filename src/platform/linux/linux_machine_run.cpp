@@ -91,8 +91,8 @@ void Judge(Systemd& systemd, const QString& job, const QString& unit, bool held,
     QElapsedTimer elapsed;
     elapsed.start();
     for (;;) {
-        const QDBusMessage state = systemd.Property(job, QStringLiteral("org.freedesktop.systemd1.Job"),
-                                                    QStringLiteral("State"));
+        const QDBusMessage state =
+            systemd.Property(job, QStringLiteral("org.freedesktop.systemd1.Job"), QStringLiteral("State"));
         if (state.type() != QDBusMessage::ReplyMessage && !IsNoAnswer(state))
             break;
         if (elapsed.elapsed() >= options.timeoutMs) {
