@@ -3,8 +3,11 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <thread>
 
 namespace vel::test {
 
@@ -60,8 +63,19 @@ HttpsDateServer::HttpsDateServer(const std::string& name, const std::string& opt
 
 HttpsDateServer::~HttpsDateServer()
 {
-    if (pid_ > 0)
-        ::kill(pid_, SIGTERM);
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_, SIGTERM);
+    // Gone (or a zombie: its socket closed) before the next test may find
+    // its port still listening; 5 seconds at most.
+    const std::string stat = "/proc/" + std::to_string(pid_) + "/stat";
+    for (int i = 0; i < 500; ++i) {
+        std::ifstream in(stat);
+        std::string pid, name, state;
+        if (!(in >> pid >> name >> state) || state == "Z")
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 }  // namespace vel::test
