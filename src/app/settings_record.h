@@ -18,6 +18,7 @@ struct Settings {
     std::string QuietMode;          // exactly "Y": no window
     std::string OnlyIfConnected;    // exactly "Y": no query without a connection
     std::string Precise;            // "Y" or empty: further queries find the server's second (read only)
+    std::string MetricsFile;        // the machine's runs' metrics file; empty: the system's place (read only)
 };
 
 }  // namespace vel

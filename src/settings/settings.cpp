@@ -124,6 +124,7 @@ void LoadSettings(App& app)
     s.QuietMode = read("QuietMode");
     s.OnlyIfConnected = read("OnlyIfConnected");
     s.Precise = read("Precise");
+    s.MetricsFile = read("MetricsFile");
 }
 
 bool SaveSettings(App& app)

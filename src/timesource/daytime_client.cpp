@@ -145,6 +145,7 @@ void StartConnect(App& app, Exchange& exchange, DaytimeHandler& handler)
     exchange.connecting = app.platform.clock.Read().utc;
     exchange.handshakeSeen = false;
     app.query.lastConnectSeconds = app.platform.clock.MonotonicSeconds();
+    app.query.serverAsked = true;
     app.platform.socket.Connect(ServerHost(app.settings.NTPServer), DaytimePort, handler.Callback());
 }
 
