@@ -227,8 +227,9 @@ ExitStatus ShowHistory(App& app)
         }
     }
     std::vector<std::string_view> logs(texts.begin(), texts.end());
-    const std::string from = read.empty() ? "No log to read in " + app.platform.environment.Process().folders.log + ".\n"
-                                          : "From " + read + ":\n";
+    const std::string from = read.empty()
+                                 ? "No log to read in " + app.platform.environment.Process().folders.log + ".\n"
+                                 : "From " + read + ":\n";
     environment.WriteStandardOutput(from + HistoryText(ReadComparisons(logs)));
     return ExitStatus::Ok;
 }

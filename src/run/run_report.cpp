@@ -117,8 +117,7 @@ std::string PrometheusText(const RunReport& report)
     if (report.boundSeconds)
         Series(text, "veltrane_clock_offset_bound_seconds", "The offset found is right to within this.",
                Sample("veltrane_clock_offset_bound_seconds", server, Decimal(*report.boundSeconds, 6)));
-    Series(text, "veltrane_clock_step_seconds",
-           "How far the last run moved the clock (negative: back; 0: not moved).",
+    Series(text, "veltrane_clock_step_seconds", "How far the last run moved the clock (negative: back; 0: not moved).",
            Sample("veltrane_clock_step_seconds", server, Decimal(report.stepSeconds, 6)));
     if (report.lastObtainedAt)
         Series(text, "veltrane_last_obtained_timestamp_seconds",
@@ -150,12 +149,10 @@ platform::SystemEvent EventOf(const RunReport& report)
     const auto seconds = [](const std::optional<double>& value) {
         return value ? Decimal(*value, 6) : std::string("unknown");
     };
-    event.fields = {std::string("result: ") + ResultName(report.result),
-                    "server: " + report.server,
-                    "offset_seconds: " + seconds(report.offsetSeconds),
-                    "step_seconds: " + Decimal(report.stepSeconds, 6),
-                    "bound_seconds: " + seconds(report.boundSeconds),
-                    "exit_status: " + std::to_string(report.exitStatus)};
+    event.fields = {
+        std::string("result: ") + ResultName(report.result), "server: " + report.server,
+        "offset_seconds: " + seconds(report.offsetSeconds),  "step_seconds: " + Decimal(report.stepSeconds, 6),
+        "bound_seconds: " + seconds(report.boundSeconds),    "exit_status: " + std::to_string(report.exitStatus)};
     return event;
 }
 

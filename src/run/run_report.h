@@ -24,10 +24,10 @@ struct RunReport {
     double endedAt = 0;  // seconds since 1970-01-01 UTC, on the clock as it stands at the end
     RunResult result = RunResult::Failed;
     int exitStatus = 0;
-    std::string server;                   // the host asked
-    std::optional<double> offsetSeconds;  // how far the PC clock was ahead of the server (negative: behind)
-    std::optional<double> boundSeconds;   // the offset is right to within this
-    double stepSeconds = 0;               // how far the run moved the clock (negative: back); 0: not moved
+    std::string server;                    // the host asked
+    std::optional<double> offsetSeconds;   // how far the PC clock was ahead of the server (negative: behind)
+    std::optional<double> boundSeconds;    // the offset is right to within this
+    double stepSeconds = 0;                // how far the run moved the clock (negative: back); 0: not moved
     std::optional<double> lastObtainedAt;  // when a machine's run last obtained the time (this one or before)
 };
 

@@ -64,7 +64,9 @@ bool FakeEnvironment::MayWrite(std::size_t bytes, platform::SystemError& error)
 platform::ProcessFacts FakeEnvironment::Process()
 {
     platform::ProcessFacts facts{
-        {}, {programFolder, logFolder.empty() ? programFolder : logFolder, "/", stateFolder, metricsFolder}, errorStream};
+        {},
+        {programFolder, logFolder.empty() ? programFolder : logFolder, "/", stateFolder, metricsFolder},
+        errorStream};
     for (std::string_view word : SplitAtBlanksAndTabs(commandLine))
         facts.arguments.emplace_back(word);
     return facts;

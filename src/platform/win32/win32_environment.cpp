@@ -222,9 +222,9 @@ void Win32Environment::WriteStandardOutput(const std::string& text)
 std::optional<std::string> Win32Environment::ReadFileBytes(const std::string& path, std::size_t limit,
                                                            SystemError& error)
 {
-    const HANDLE file = ::CreateFileW(Widen(path).c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        ::CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = LastError();
         return std::nullopt;
