@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/linux/hardware_clock.h"
 #include "platform/linux/linux_machine_run.h"
 #include "platform/linux/linux_time_services.h"
 #include "platform/linux/linux_timedated.h"
@@ -145,8 +146,14 @@ ClockSetResult LinuxClock::SetTime(const Instant& utc)
     if (static_cast<std::int64_t>(ts.tv_sec) != utc.seconds || utc.seconds < 0 || utc.nanoseconds < 0 ||
         utc.nanoseconds > 999999999)
         return {false, EINVAL, "the time " + ToIsoText(UtcDateTime(utc)) + " UTC cannot be set on this system"};
-    if (::clock_settime(CLOCK_REALTIME, &ts) == 0)
-        return {true, 0, {}};
+    if (::clock_settime(CLOCK_REALTIME, &ts) == 0) {
+        // The machine's run keeps the hardware clock with it, so the next
+        // boot starts right (timedated does so itself on its way).
+        ClockSetResult result{true, 0, {}};
+        if (machine_)
+            result.hardwareClock = SetHardwareClockFromSystemClock();
+        return result;
+    }
     const int error = errno;
     const std::string own = "clock_settime: " + ErrnoText(error);
     if (error != EPERM)
