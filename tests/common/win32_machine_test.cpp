@@ -107,10 +107,11 @@ TEST(TaskXml, StartUpAnyLogOnAndDailyInTheSchemasOrderWithItsLimits)
     EXPECT_EQ(Children(xml, "Task/Triggers"),
               (Strings{"BootTrigger", "LogonTrigger", "CalendarTrigger", "EventTrigger", "EventTrigger"}));
     // A resume (the System log's power event) and a network connecting.
-    EXPECT_NE(xml.find("<EventTrigger>\r\n      <Enabled>true</Enabled>\r\n      <Subscription>&lt;QueryList&gt;&lt;Query "
-                       "Id=\"0\" Path=\"System\"&gt;&lt;Select Path=\"System\"&gt;*[System[Provider[@Name='Microsoft-"
-                       "Windows-Power-Troubleshooter'] and EventID=1]]&lt;/Select&gt;"),
-              std::string::npos);
+    EXPECT_NE(
+        xml.find("<EventTrigger>\r\n      <Enabled>true</Enabled>\r\n      <Subscription>&lt;QueryList&gt;&lt;Query "
+                 "Id=\"0\" Path=\"System\"&gt;&lt;Select Path=\"System\"&gt;*[System[Provider[@Name='Microsoft-"
+                 "Windows-Power-Troubleshooter'] and EventID=1]]&lt;/Select&gt;"),
+        std::string::npos);
     EXPECT_NE(xml.find("Path=\"Microsoft-Windows-NetworkProfile/Operational\"&gt;*[System[EventID=10000]]"),
               std::string::npos);
     // The schema's sequences; no UserId: anyone's log-on.

@@ -35,7 +35,8 @@ void ProgramTest::TearDown()
     std::error_code ignored;
     fs::permissions(home, fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(home, ignored);
-    for (const char* machine : {".etc-veltrane", ".log-veltrane", ".lib-veltrane", ".lib-veltrane-exporter", ".node-exporter"})
+    for (const char* machine :
+         {".etc-veltrane", ".log-veltrane", ".lib-veltrane", ".lib-veltrane-exporter", ".node-exporter"})
         fs::remove_all(home.string() + machine, ignored);
 }
 

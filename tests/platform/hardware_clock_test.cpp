@@ -19,9 +19,14 @@ TEST(HardwareClock, AdjtimesThirdLineSaysLocalTimeOrElseItIsUtc)
         const char* text;
         bool local;
     } cases[] = {
-        {"0.0 0 0.0\n0\nLOCAL\n", true}, {"0.0 0 0.0\n0\nLOCAL", true},  {"0.0 0 0.0\r\n0\r\nLOCAL \r\n", true},
-        {"0.0 0 0.0\n0\nUTC\n", false},  {"", false},                    {"0.0 0 0.0\n0\n", false},
-        {"LOCAL\nLOCAL\n", false},       {"0.0 0 0.0\n0\nlocal\n", false},
+        {"0.0 0 0.0\n0\nLOCAL\n", true},
+        {"0.0 0 0.0\n0\nLOCAL", true},
+        {"0.0 0 0.0\r\n0\r\nLOCAL \r\n", true},
+        {"0.0 0 0.0\n0\nUTC\n", false},
+        {"", false},
+        {"0.0 0 0.0\n0\n", false},
+        {"LOCAL\nLOCAL\n", false},
+        {"0.0 0 0.0\n0\nlocal\n", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(KeepsLocalTime(c.text), c.local) << c.text;
@@ -88,9 +93,8 @@ TEST(HardwareClock, NoDeviceARefusedOneAndARefusedSettingAreSaid)
 
     // The real ioctl on a file that is no RTC.
     StandIn notAClock;
-    EXPECT_EQ(SetHardwareClock(at, notAClock.files).rfind("WARNING: hardware clock not set: " +
-                                                              notAClock.files.device + ": RTC_SET_TIME: ",
-                                                          0),
+    EXPECT_EQ(SetHardwareClock(at, notAClock.files)
+                  .rfind("WARNING: hardware clock not set: " + notAClock.files.device + ": RTC_SET_TIME: ", 0),
               0u);
 
     if (::geteuid() != 0) {
