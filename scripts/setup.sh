@@ -11,6 +11,7 @@ packages=(
   xvfb xauth fonts-dejavu-core fonts-dejavu-extra imagemagick xdotool openbox x11-utils
   iproute2 util-linux procps
   python3-dbusmock dbus-daemon librsvg2-bin tzdata
+  prometheus-node-exporter
 )
 
 missing=()

@@ -433,6 +433,41 @@ case_machine_sets_the_clock() {
   [[ $status == 0 ]] && expect_clock 0
 }
 
+# After the run that set the clock (the case before), the hardware clock
+# holds the same time: the guest's RTC read by hwclock against its clock.
+case_hardware_clock() {
+  as_root "grep -F 'hardware clock' /var/log/veltrane/Veltrane.log | tail -n 1" || return 1
+  as_root "tail -n 2 /var/log/veltrane/Veltrane.log" | grep -q 'hardware clock set to the system clock (UTC): /dev/rtc0' ||
+    { echo "no line of the hardware clock set"; return 1; }
+  local gap
+  gap=$(as_root 'rtc=$(date -d "$(hwclock --show)" +%s); now=$(date +%s); echo $((rtc - now))') || return 1
+  echo "the hardware clock is $gap s off the system clock"
+  ((gap >= -2 && gap <= 2))
+}
+
+# The event unit: enabled, a start within ten minutes of the last run ends
+# at once (exit 0, not due); the sleep targets want it, and NetworkManager's
+# dispatcher script is in place. (A real suspend does not come back under
+# TCG without a wake-up source: what the targets do is systemd's own.)
+case_event_runs_rate_limited() {
+  as_root "systemctl enable veltrane-sync-event.service" || return 1
+  as_root "systemctl list-dependencies --plain suspend.target" | grep -q veltrane-sync-event.service ||
+    { echo "suspend.target does not want the event unit"; return 1; }
+  as_root "test -x /usr/lib/NetworkManager/dispatcher.d/90-veltrane" || { echo "no dispatcher script"; return 1; }
+  put_guest_clock_off 95 && journal_mark || return 1
+  as_root "systemctl start veltrane-sync-event.service; systemctl show -P ExecMainStatus veltrane-sync-event.service" |
+    tee /dev/stderr | grep -qx 0 || return 1
+  as_root "journalctl -q -o cat -u veltrane-sync-event.service | tail -n 2" | tee /dev/stderr |
+    grep -q 'not due' || { echo "the run was not held back"; return 1; }
+  expect_clock 95 || return 1
+  # The dispatcher's start, as NetworkManager makes it, ten minutes on.
+  as_root "sed -i 's/^Obtained=.*/Obtained=1/' /var/lib/veltrane/LastRun.ini &&
+    /usr/lib/NetworkManager/dispatcher.d/90-veltrane enp0s3 up && sleep 1 &&
+    timeout 200 sh -c 'while systemctl -q is-active veltrane-sync-event.service ||
+      [ \$(systemctl show -P ActiveState veltrane-sync-event.service) = activating ]; do sleep 1; done'" || return 1
+  expect_clock 0
+}
+
 case_journal_errors() {
   # Nothing answers on the guest's own port 13: refused at once.
   machine_settings "127.0.0.1" && journal_mark || return 1
@@ -596,6 +631,8 @@ cases=(
   "systemd-analyze: security of veltrane-sync.service at most 3.0, verify clean:case_units"
   "with timesyncd active the machine's run leaves the clock (exit 6, not failed, WARNING at priority warning):case_machine_leaves_a_kept_clock"
   "after timedatectl set-ntp false the machine's run sets the clock:case_machine_sets_the_clock"
+  "the machine's run that set the clock set the hardware clock too (hwclock --show):case_hardware_clock"
+  "a resume's or a network's run within ten minutes is held back; the dispatcher's later one sets the clock:case_event_runs_rate_limited"
   "the machine's ERROR lines reach the journal at priority err:case_journal_errors"
   "a member at an active local console has the clock set without a password:case_member_sets_the_clock"
   "a member's user service (the user timer's) has the clock set without a password:case_member_timer_sets_the_clock"

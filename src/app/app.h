@@ -60,6 +60,7 @@ struct TimeQueryState {
     double lastConnectSeconds = 0;  // monotonic clock: the latest connect to the server began (or NTP request)
     std::string host;               // the host asked: NTPServer's, or the one asked instead
     int ntpStratum = 0;             // an NTP answer's stratum; 0 for any other answer
+    bool serverAsked = false;       // a connect to the server began (lastConnectSeconds holds the latest)
 };
 
 struct LogState {
@@ -115,6 +116,12 @@ public:
     LogState log;
     ExitStatus exitStatus = ExitStatus::Ok;
     bool runFinished = false;  // RunSync has come to its end
+
+    // What the clock decision did, for the machine's record and its
+    // monitoring (run/run_report.h): the PC clock was compared with the
+    // server's time; and how far it was moved (positive: forward) when it was set.
+    bool clockCompared = false;
+    std::optional<platform::Span> clockStep;
 
     // Why the latest SaveSettings failed ("<file>: <reason>"); empty after a
     // save that worked.

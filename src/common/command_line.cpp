@@ -29,8 +29,9 @@ bool HoldsAWord(const std::string& argument)
 
 bool IsKnownOption(const std::string& argument, OptionSystem system)
 {
-    static const char* const kOptions[] = {"--quiet",      "-q",     "--config", "--dry-run", "-n",          "--debug",
-                                           kMachineOption, "--help", "-h",       "--version", kOpenLogOption};
+    static const char* const kOptions[] = {"--quiet",      "-q",           "--config",        "--dry-run", "-n",
+                                           "--debug",      kMachineOption, "--help",          "-h",        "--version",
+                                           kOpenLogOption, kHistoryOption, kRateLimitedOption};
     // The Windows installers', and the program's own start again as administrator.
     static const char* const kWindowsOptions[] = {win32::kInstallMachineOption, win32::kUninstallMachineOption,
                                                   win32::kPurgeOption,          win32::kWriteTaskXmlOption,
@@ -58,6 +59,8 @@ StartOptions ReadStartOptions(const std::vector<std::string>& arguments)
     options.quiet = word("quiet") || Has(arguments, {"-q"});
     options.machine = IsMachineMode(arguments);
     options.openLog = Has(arguments, {kOpenLogOption});
+    options.history = Has(arguments, {kHistoryOption});
+    options.rateLimited = Has(arguments, {kRateLimitedOption});
     return options;
 }
 

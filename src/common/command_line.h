@@ -17,6 +17,11 @@ struct StartOptions {
     bool quiet = false;          // "quiet", --quiet, -q: this start runs quiet; the settings file unchanged
     bool machine = false;        // --machine: the machine's settings and log (common/machine_mode.h)
     bool openLog = false;        // --open-log: the log opened with the desktop's handler, nothing else
+    bool history = false;        // --history: the clock's comparisons in the log and its drift, nothing else
+    // --rate-limited: a machine's run started by an event (a resume, a
+    // network connecting) ends at once when the previous one obtained the
+    // time a short while ago (run/machine_record.h).
+    bool rateLimited = false;
 };
 
 // The build whose options are read: each takes its own and refuses the other's.
@@ -28,6 +33,8 @@ StartOptions ReadStartOptions(const std::vector<std::string>& arguments);
 
 // The option that opens the log with the desktop's handler.
 inline constexpr const char* kOpenLogOption = "--open-log";
+inline constexpr const char* kHistoryOption = "--history";
+inline constexpr const char* kRateLimitedOption = "--rate-limited";
 
 // The first argument that looks like an option (it begins with "-") but is
 // none the program knows on `system`, and holds none of the words either:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/command_line.h"
 #include "common/machine_mode.h"
 #include "common/text.h"
 
@@ -37,6 +38,24 @@ constexpr const char* kTaskLines[] = {
     "        <DaysInterval>1</DaysInterval>",
     "      </ScheduleByDay>",
     "    </CalendarTrigger>",
+    // A resume from sleep or hibernation (the power troubleshooter's event 1
+    // in the System log) and a network connecting (the network profile's
+    // event 10000). Every start of the task is rate-limited by the program:
+    // within ten minutes of the last time obtained it ends at once.
+    "    <EventTrigger>",
+    "      <Enabled>true</Enabled>",
+    ("      <Subscription>&lt;QueryList&gt;&lt;Query Id=\"0\" Path=\"System\"&gt;&lt;Select Path=\"System\"&gt;"
+     "*[System[Provider[@Name='Microsoft-Windows-Power-Troubleshooter'] and EventID=1]]"
+     "&lt;/Select&gt;&lt;/Query&gt;&lt;/QueryList&gt;</Subscription>"),
+    "      <Delay>PT1M</Delay>",
+    "    </EventTrigger>",
+    "    <EventTrigger>",
+    "      <Enabled>true</Enabled>",
+    ("      <Subscription>&lt;QueryList&gt;&lt;Query Id=\"0\" Path=\"Microsoft-Windows-NetworkProfile/Operational\"&gt;"
+     "&lt;Select Path=\"Microsoft-Windows-NetworkProfile/Operational\"&gt;*[System[EventID=10000]]"
+     "&lt;/Select&gt;&lt;/Query&gt;&lt;/QueryList&gt;</Subscription>"),
+    "      <Delay>PT30S</Delay>",
+    "    </EventTrigger>",
     "  </Triggers>",
     // The service account follows from the SID: the schema's LogonType has
     // no value for it, and Windows refuses a task that names one.
@@ -169,7 +188,7 @@ std::string TaskXml(const std::string& programPath)
         if (const std::size_t at = text.find("@PROGRAM@"); at != std::string::npos)
             text.replace(at, 9, XmlEscape(programPath));
         if (const std::size_t at = text.find("@ARGUMENTS@"); at != std::string::npos)
-            text.replace(at, 11, kMachineOption);
+            text.replace(at, 11, std::string(kMachineOption) + " " + kRateLimitedOption);
         xml += text + "\r\n";
     }
     return xml;

@@ -34,6 +34,9 @@ struct ClockSetResult {
     std::string remedy = {};
     // When ok and another program set it for us, which and how, for the log.
     std::string setBy = {};
+    // When ok, a line for the log after the setting's own: what became of
+    // the hardware clock (empty: nothing to say).
+    std::string hardwareClock = {};
 };
 
 // Another program that keeps the clock (automatic time synchronisation).

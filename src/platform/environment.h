@@ -2,6 +2,7 @@
 // variables, files, other programs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -57,6 +58,26 @@ struct ProgramFolders {
     std::string settings;   // the program folder, which holds the settings
     std::string log;        // the program folder, but for the machine's runs on Linux (/var/log/veltrane)
     std::string separator;  // between a folder and a file name ("/" or "\")
+    // The machine's runs: the folder of their record of the last run
+    // (/var/lib/veltrane; on Windows the machine's folder), and the folder
+    // whose *.prom files a monitoring agent reads where this system has such
+    // a place (/var/lib/prometheus/node-exporter). Empty in a user's runs.
+    std::string state = {};
+    std::string metrics = {};
+};
+
+// An entry for the system's event log (Windows' Application log).
+struct SystemEvent {
+    enum class Kind { Information, Warning, Error };
+    int id = 0;
+    Kind kind = Kind::Information;
+    std::vector<std::string> fields;  // the event's strings, in order
+};
+
+enum class SystemEventResult {
+    Written,
+    NotSupported,  // this system keeps no such log
+    Failed,        // `error` says why
 };
 
 // What this process was started with.
@@ -97,6 +118,26 @@ public:
 
     // Writes a text to standard error as it stands.
     virtual void WriteStandardError(const std::string& text) = 0;
+    // The same to standard output.
+    virtual void WriteStandardOutput(const std::string& text) = 0;
+
+    // The bytes of an ordinary file, at most `limit` of them (its beginning);
+    // nullopt and `error` when there is none or it cannot be read. Never
+    // blocks, never follows another user's link (as OpenAppend).
+    virtual std::optional<std::string> ReadFileBytes(const std::string& path, std::size_t limit,
+                                                     SystemError& error) = 0;
+
+    // Replaces the file at `path` (or makes it) whole: a temporary file beside
+    // it, written and flushed, takes its name in one rename, so a reader sees
+    // the old file or the new one, never a part. The temporary name never ends
+    // as the file's does. False and `error` when nothing changed.
+    virtual bool ReplaceFileBytes(const std::string& path, const std::string& bytes, SystemError& error) = 0;
+
+    // Whether a folder is at `path`.
+    virtual bool IsFolder(const std::string& path) = 0;
+
+    // Writes an entry to the system's event log under the program's source.
+    virtual SystemEventResult WriteSystemEvent(const SystemEvent& event, SystemError& error) = 0;
 
     // Starts this system's program that shows its hardware and software
     // (what the About box's System Info button starts), shown and activated,

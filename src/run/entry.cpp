@@ -1,6 +1,9 @@
 #include "run/entry.h"
 
 #include "log/log.h"
+#include "run/history.h"
+#include "run/machine_record.h"
+#include "run/run_report.h"
 #include "run/run_sync.h"
 #include "status/status_window.h"
 #include "settings/config_dialog.h"
@@ -11,7 +14,7 @@ namespace vel {
 bool WantsConfiguration(platform::Environment& environment)
 {
     const StartOptions options = ReadStartOptions(environment.Process().arguments);
-    if (options.openLog)
+    if (options.openLog || options.history)
         return false;
     // The machine's run goes on with the defaults where its file is missing:
     // nobody is there to answer a dialog.
@@ -24,7 +27,7 @@ bool WantsWindows(platform::Environment& environment, platform::ProfileFile& pro
     // The desktop's handler of the log needs the desktop.
     if (WantsConfiguration(environment) || options.openLog)
         return true;
-    if (options.machine || options.quiet)
+    if (options.machine || options.quiet || options.history)
         return false;
     return ReadIniValue(profile, SettingsFilePath(environment), kSettingsSection, "QuietMode").value != "Y";
 }
@@ -125,7 +128,11 @@ void StartChosen(App& app)
         app.log.toStandardError = errors != platform::ErrorStream::None;
         app.log.stampedOnStandardError = errors != platform::ErrorStream::Journal;
         app.log.journalPriorities = errors == platform::ErrorStream::Journal;
+        if (app.machineRun && !BeginMachineRun(app))
+            return;
         RunSync(app);
+        if (app.machineRun)
+            PublishRunReport(app, EndMachineRun(app).obtained);
         return;
     }
     app.startRun = RunSync;
@@ -134,8 +141,11 @@ void StartChosen(App& app)
 
 ExitStatus ProgramMain(App& app)
 {
-    if (ReadStartOptions(app.platform.environment.Process().arguments).openLog)
+    const StartOptions options = ReadStartOptions(app.platform.environment.Process().arguments);
+    if (options.openLog)
         return OpenLogOnTheDesktop(app);
+    if (options.history)
+        return ShowHistory(app);
     StartChosen(app);
     // The process lives on while the status window is open or its run goes on
     // (a run whose window the user closed carries on without it).

@@ -134,6 +134,7 @@ void LoadSettings(App& app)
     s.HTTPSServers = read("HTTPSServers");
     s.HTTPSCheck = read("HTTPSCheck");
     s.NTPFallback = read("NTPFallback");
+    s.MetricsFile = read("MetricsFile");
 }
 
 bool SaveSettings(App& app)

@@ -128,6 +128,7 @@ void CompareAndCorrect(App& app)
     const TimeQueryState& query = app.query;
     const std::int64_t difference = ClockDifference(query.AnswerTime, app.settings.PCOffset, query.ServerTime);
     const std::int64_t magnitude = difference < 0 ? -difference : difference;
+    app.clockCompared = true;
 
     if (magnitude <= app.settings.Tolerance) {
         // A dry run measures as a setting would; otherwise the first answer
@@ -208,11 +209,16 @@ void CompareAndCorrect(App& app)
     if (offsetAfter != offsetBefore)
         newTime = platform::FromSerialSeconds((target + offsetAfter).seconds);
 
+    // The offset found, with its sign, as for a clock left alone: the
+    // history's drift rests on it.
     if (!result.setBy.empty())
         WriteLog(app, result.setBy);
     else if (query.answers > 0)
-        WriteLog(app, DescribePrecision(query));
+        WriteLog(app, DescribeOffset(query));
     WriteLog(app, "system clock corrected to " + FormatCorrectedTime(newTime, clock.Read().timeSeparator));
+    if (!result.hardwareClock.empty())
+        WriteLog(app, result.hardwareClock);
+    app.clockStep = target - before.utc;
     app.exitStatus = ExitStatus::Ok;
 }
 

@@ -153,6 +153,7 @@ void StartConnect(App& app, const std::string& host, TimeQueryState& query, Exch
     exchange.handshakeSeen = false;
     exchange.handshakeRetried = false;
     query.lastConnectSeconds = app.platform.clock.MonotonicSeconds();
+    query.serverAsked = true;
     app.platform.socket.Connect(host, DaytimePort, handler.Callback());
 }
 

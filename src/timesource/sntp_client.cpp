@@ -36,6 +36,7 @@ public:
     {
         platform::Clock& clock = app_.platform.clock;
         app_.query.lastConnectSeconds = clock.MonotonicSeconds();
+        app_.query.serverAsked = true;
         // The moment of sending is read as late as possible, and is both
         // the origin the answer must echo and t1.
         const platform::Instant now = clock.Read().utc;

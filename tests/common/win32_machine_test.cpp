@@ -98,13 +98,22 @@ TEST(TaskXml, LocalServiceWithoutElevationRunsTheProgramForTheMachine)
     EXPECT_EQ(Text(xml, "Task/Actions@Context"), Text(xml, "Task/Principals/Principal@id"));
     EXPECT_EQ(Children(xml, "Task/Actions"), Strings{"Exec"});
     EXPECT_EQ(Text(xml, "Task/Actions/Exec/Command"), kProgram);
-    EXPECT_EQ(Text(xml, "Task/Actions/Exec/Arguments"), kMachineOption);
+    EXPECT_EQ(Text(xml, "Task/Actions/Exec/Arguments"), "--machine --rate-limited");
 }
 
 TEST(TaskXml, StartUpAnyLogOnAndDailyInTheSchemasOrderWithItsLimits)
 {
     const std::string xml = TaskXml(kProgram);
-    EXPECT_EQ(Children(xml, "Task/Triggers"), (Strings{"BootTrigger", "LogonTrigger", "CalendarTrigger"}));
+    EXPECT_EQ(Children(xml, "Task/Triggers"),
+              (Strings{"BootTrigger", "LogonTrigger", "CalendarTrigger", "EventTrigger", "EventTrigger"}));
+    // A resume (the System log's power event) and a network connecting.
+    EXPECT_NE(
+        xml.find("<EventTrigger>\r\n      <Enabled>true</Enabled>\r\n      <Subscription>&lt;QueryList&gt;&lt;Query "
+                 "Id=\"0\" Path=\"System\"&gt;&lt;Select Path=\"System\"&gt;*[System[Provider[@Name='Microsoft-"
+                 "Windows-Power-Troubleshooter'] and EventID=1]]&lt;/Select&gt;"),
+        std::string::npos);
+    EXPECT_NE(xml.find("Path=\"Microsoft-Windows-NetworkProfile/Operational\"&gt;*[System[EventID=10000]]"),
+              std::string::npos);
     // The schema's sequences; no UserId: anyone's log-on.
     EXPECT_EQ(Children(xml, "Task/Triggers/BootTrigger"), (Strings{"Enabled", "Delay"}));
     EXPECT_EQ(Children(xml, "Task/Triggers/LogonTrigger"), (Strings{"Enabled", "Delay"}));

@@ -35,7 +35,8 @@ void ProgramTest::TearDown()
     std::error_code ignored;
     fs::permissions(home, fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(home, ignored);
-    for (const char* machine : {".etc-veltrane", ".log-veltrane"})
+    for (const char* machine :
+         {".etc-veltrane", ".log-veltrane", ".lib-veltrane", ".lib-veltrane-exporter", ".node-exporter"})
         fs::remove_all(home.string() + machine, ignored);
 }
 
@@ -64,24 +65,37 @@ fs::path ProgramTest::MachineLogFolder() const
     return folder;
 }
 
+fs::path ProgramTest::MachineStateFolder() const
+{
+    const fs::path folder = home.string() + ".lib-veltrane";
+    fs::create_directories(folder);
+    return folder;
+}
+
+fs::path ProgramTest::MachineMetricsFolder() const
+{
+    const fs::path folder = home.string() + ".node-exporter";
+    fs::create_directories(folder);
+    return folder;
+}
+
 namespace {
 
-// /etc and /var/log made overlays on a tmpfs of the namespace's own, where
-// the machine's folders can be made and the test's bound over them; this
-// machine's own are never written.
-std::string MachineMounts(const fs::path& scratch, const fs::path& settings, const fs::path& log)
+// /etc, /var/log and /var/lib made overlays on a tmpfs of the namespace's
+// own, where the machine's folders can be made and the test's bound over
+// them; this machine's own are never written (nor node_exporter's folder).
+std::string MachineMounts(const fs::path& scratch, const std::vector<std::pair<std::string, fs::path>>& binds)
 {
     const std::string o = "'" + scratch.string() + "/overlay'";
     std::string script = "mkdir -p " + o + " && mount -t tmpfs tmpfs " + o + " && ";
-    for (const auto& [system, ours] :
-         {std::pair{std::string("/etc"), settings}, std::pair{std::string("/var/log"), log}}) {
-        const std::string name = system == "/etc" ? "etc" : "log";
+    for (const auto& [system, name] :
+         {std::pair<std::string, std::string>{"/etc", "etc"}, {"/var/log", "log"}, {"/var/lib", "lib"}}) {
         script += "mkdir " + o + "/" + name + " " + o + "/" + name +
                   "-work && mount -t overlay overlay -o lowerdir=" + system + ",upperdir=" + scratch.string() +
-                  "/overlay/" + name + ",workdir=" + scratch.string() + "/overlay/" + name + "-work " + system +
-                  " && mkdir -p " + system + "/veltrane && mount --bind '" + ours.string() + "' " + system +
-                  "/veltrane && ";
+                  "/overlay/" + name + ",workdir=" + scratch.string() + "/overlay/" + name + "-work " + system + " && ";
     }
+    for (const auto& [system, ours] : binds)
+        script += "mkdir -p " + system + " && mount --bind '" + ours.string() + "' " + system + " && ";
     return script + "true || exit 96; ";
 }
 
@@ -201,7 +215,10 @@ ProgramRun ProgramTest::Run(const RunOptions& options) const
     const bool delayed = !options.delayLine.empty();
     std::string script = delayed ? "" : Prelude(options, scratch);
     if (options.machineFolders)
-        script += MachineMounts(scratch, MachineSettingsFolder(), MachineLogFolder());
+        script += MachineMounts(scratch, {{"/etc/veltrane", MachineSettingsFolder()},
+                                          {"/var/log/veltrane", MachineLogFolder()},
+                                          {"/var/lib/veltrane", MachineStateFolder()},
+                                          {"/var/lib/prometheus/node-exporter", MachineMetricsFolder()}});
     std::string program = "timeout -s KILL 60 " + ProgramCommand(options, scratch);
     if (delayed) {
         // The NTP server beside the Daytime one, in the server's namespace.

@@ -53,9 +53,11 @@ struct RunOptions {
     // empty: none.
     std::string clockStandIn;
     // The machine's folders are the test's: MachineSettingsFolder() bound
-    // over /etc/veltrane and MachineLogFolder() over /var/log/veltrane, in a
-    // mount namespace of the run's own (where /etc and /var/log are overlays
-    // that vanish with it); the log is collected from there.
+    // over /etc/veltrane, MachineLogFolder() over /var/log/veltrane,
+    // MachineStateFolder() and MachineMetricsFolder() over the machine's
+    // folders in /var/lib, in a mount namespace of the run's own (where /etc,
+    // /var/log and /var/lib are overlays that vanish with it); the log is
+    // collected from there.
     bool machineFolders = false;
     // More servers in the namespace, started before the program: each
     // command goes to the background by itself and prints its process id
@@ -144,6 +146,9 @@ protected:
     // on first use).
     std::filesystem::path MachineSettingsFolder() const;
     std::filesystem::path MachineLogFolder() const;
+    // Bound over /var/lib/veltrane and /var/lib/prometheus/node-exporter.
+    std::filesystem::path MachineStateFolder() const;
+    std::filesystem::path MachineMetricsFolder() const;
     ProgramRun Run(const RunOptions& options) const;
     // Starts the program (one instance, no delay line) and returns at once.
     std::unique_ptr<RunningProgram> Start(const RunOptions& options) const;

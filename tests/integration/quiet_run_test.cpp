@@ -1,6 +1,8 @@
 // The real program in quiet mode against tools/daytime-server.
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <string>
 
@@ -135,11 +137,16 @@ TEST_F(QuietRun, TheMachinesRunUsesTheMachinesFoldersAndOnlyReadsItsSettings)
         options.machineFolders = true;
         options.systemBus = reached ? bus.Address() : "";
         const ProgramRun run = RunBinary("--offset -95", "--machine", "succeed", options);
-        ASSERT_EQ(run.log.size(), reached ? 7u : 6u) << run.output;  // with how precise the setting was
+        // With how far off and how precise; then what became of the hardware
+        // clock (none in the namespace, or one the namespace may not set).
+        ASSERT_EQ(run.log.size(), reached ? 8u : 6u) << run.output;
         EXPECT_EQ(Lines(run.log.begin(), run.log.begin() + 4), kStart);
         if (reached) {
             EXPECT_EQ(run.exitStatus, 0) << run.output;
             EXPECT_EQ(run.log[6].rfind("system clock corrected to ", 0), 0u) << run.log[6];
+            EXPECT_TRUE(run.log[7].starts_with("hardware clock: none at /dev/rtc0") ||
+                        run.log[7].starts_with("WARNING: hardware clock not set: /dev/rtc0: "))
+                << run.log[7];
             EXPECT_EQ(run.clockSettings.size(), 1u);
         } else {
             EXPECT_EQ(run.exitStatus, 2) << run.output;
@@ -159,6 +166,58 @@ TEST_F(QuietRun, TheMachinesRunUsesTheMachinesFoldersAndOnlyReadsItsSettings)
         EXPECT_EQ(ReadFile(MachineSettingsFolder() / "Veltrane.INI"), settings);
         EXPECT_TRUE(fs::is_empty(home));
     }
+}
+
+// Debian's node_exporter itself reads what a machine's run leaves in its
+// textfile folder: started on the loopback of a namespace of its own (its
+// other collectors off), its /metrics shows the run's veltrane_ series.
+TEST_F(QuietRun, NodeExporterReadsTheMachinesRunsMetrics)
+{
+    const char* exporter = "/usr/bin/prometheus-node-exporter";
+    if (!fs::exists(exporter))
+        GTEST_SKIP() << "Debian's prometheus-node-exporter is not installed (scripts/setup.sh installs it)";
+    test::PrivateSystemBus bus;
+    ASSERT_TRUE(bus.StartMock("timedated", "org.freedesktop.timedate1", R"({"NTP": false})")) << bus.Error();
+    ASSERT_TRUE(bus.StartMock(test::SystemdUnitsTemplate(), "org.freedesktop.systemd1")) << bus.Error();
+    std::ofstream(MachineSettingsFolder() / "Veltrane.INI", std::ios::binary)
+        << "[Main]\r\nNTPServer=127.0.0.1 (local test server)\r\nConnectionType=LAN\r\n";
+    RunOptions options;
+    options.machineFolders = true;
+    options.systemBus = bus.Address();
+    const ProgramRun run = RunBinary("--offset -95", "--machine", "succeed", options);
+    ASSERT_EQ(run.exitStatus, 0) << run.output;
+    const fs::path folder = MachineMetricsFolder();
+    ASSERT_TRUE(fs::exists(folder / "veltrane.prom")) << run.output;
+    // Written whole: nothing else is left beside it.
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+    EXPECT_NE(ReadFile(MachineStateFolder() / "LastRun.ini").find("Obtained="), std::string::npos);
+
+    const fs::path out = MachineStateFolder().string() + "-exporter";
+    fs::create_directories(out);
+    const std::string script =
+        "ip link set lo up || exit 97; " + std::string(exporter) +
+        " --web.listen-address=127.0.0.1:9100 --collector.disable-defaults --collector.textfile"
+        " --collector.textfile.directory='" +
+        folder.string() + "' 2>'" + out.string() +
+        "/exporter.err' & pid=$!; "
+        "for i in $(seq 100); do { exec 3<>/dev/tcp/127.0.0.1/9100; } 2>/dev/null && break; sleep 0.1; done; "
+        "printf 'GET /metrics HTTP/1.0\\r\\nHost: 127.0.0.1\\r\\n\\r\\n' >&3 && cat <&3 >'" +
+        out.string() + "/metrics.txt'; kill $pid; wait $pid; exit 0";
+    std::ofstream(out / "exporter.sh") << script << "\n";
+    ASSERT_EQ(std::system(("timeout -s KILL 30 unshare -r -n bash '" + (out / "exporter.sh").string() + "'").c_str()),
+              0);
+    const std::string metrics = ReadFile(out / "metrics.txt");
+    const std::string server = "server=\"127.0.0.1\"";
+    for (const std::string& series :
+         {"veltrane_last_run_result{result=\"corrected\"," + server + "} 1",
+          "veltrane_last_run_result{result=\"failed\"," + server + "} 0",
+          std::string("veltrane_last_run_exit_status 0"), "veltrane_clock_step_seconds{" + server + "} -9",
+          "veltrane_clock_offset_seconds{" + server + "} 9",
+          std::string("# TYPE veltrane_last_run_timestamp_seconds gauge")})
+        EXPECT_NE(metrics.find(series), std::string::npos) << series << "\n"
+                                                           << metrics << ReadFile(out / "exporter.err");
+    // node_exporter found the file sound.
+    EXPECT_NE(metrics.find("node_textfile_scrape_error 0"), std::string::npos) << metrics;
 }
 
 }  // namespace

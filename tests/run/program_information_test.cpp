@@ -128,7 +128,7 @@ TEST(InformationRequested, TheManualPageAndTheCompletionNameEveryOption)
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     };
     for (const std::string option : {"--quiet", "-q", "--dry-run", "-n", "--config", "--debug", "--machine",
-                                     "--open-log", "--help", "-h", "--version"}) {
+                                     "--open-log", "--history", "--rate-limited", "--help", "-h", "--version"}) {
         const std::string pattern = "[^-A-Za-z0-9]" + option + "[^-A-Za-z0-9]";
         const std::string groff = "[^-A-Za-z0-9]" + std::regex_replace(option, std::regex("-"), "\\\\-") + "[ \n]";
         EXPECT_TRUE(std::regex_search(" " + UsageText("/x/Veltrane.log"), std::regex(pattern))) << option;

@@ -63,10 +63,46 @@ bool FakeEnvironment::MayWrite(std::size_t bytes, platform::SystemError& error)
 
 platform::ProcessFacts FakeEnvironment::Process()
 {
-    platform::ProcessFacts facts{{}, {programFolder, logFolder.empty() ? programFolder : logFolder, "/"}, errorStream};
+    platform::ProcessFacts facts{
+        {},
+        {programFolder, logFolder.empty() ? programFolder : logFolder, "/", stateFolder, metricsFolder},
+        errorStream};
     for (std::string_view word : SplitAtBlanksAndTabs(commandLine))
         facts.arguments.emplace_back(word);
     return facts;
+}
+
+std::optional<std::string> FakeEnvironment::ReadFileBytes(const std::string& path, std::size_t limit,
+                                                          platform::SystemError& error)
+{
+    if (!IsOrdinaryFile(path)) {
+        error = {ENOENT, "No such file or directory"};
+        return std::nullopt;
+    }
+    return files[path].substr(0, limit);
+}
+
+bool FakeEnvironment::ReplaceFileBytes(const std::string& path, const std::string& bytes, platform::SystemError& error)
+{
+    if (folders.count(path) != 0) {
+        error = {EISDIR, "Is a directory"};
+        return false;
+    }
+    if (!MayWrite(bytes.size(), error))
+        return false;
+    files[path] = bytes;
+    replaced.push_back(path);
+    return true;
+}
+
+platform::SystemEventResult FakeEnvironment::WriteSystemEvent(const platform::SystemEvent& event,
+                                                              platform::SystemError& error)
+{
+    if (eventResult == platform::SystemEventResult::Failed)
+        error = {1502, "The event log file is full."};
+    if (eventResult == platform::SystemEventResult::Written)
+        events.push_back(event);
+    return eventResult;
 }
 
 std::optional<std::int64_t> FakeEnvironment::OrdinaryFileSize(const std::string& path)

@@ -49,9 +49,25 @@ public:
     // Standard error: where it goes, and what was written there.
     platform::ErrorStream errorStream = platform::ErrorStream::Terminal;
     std::string standardError;
+    std::string standardOutput;
+    // The machine's state and metrics folders (empty: none).
+    std::string stateFolder;
+    std::string metricsFolder;
+    // Files replaced whole, in order; the system's event log: what it
+    // answers, and what was written to it.
+    std::vector<std::string> replaced;
+    platform::SystemEventResult eventResult = platform::SystemEventResult::NotSupported;
+    std::vector<platform::SystemEvent> events;
 
     platform::ProcessFacts Process() override;
     void WriteStandardError(const std::string& text) override { standardError += text; }
+    void WriteStandardOutput(const std::string& text) override { standardOutput += text; }
+    std::optional<std::string> ReadFileBytes(const std::string& path, std::size_t limit,
+                                             platform::SystemError& error) override;
+    bool ReplaceFileBytes(const std::string& path, const std::string& bytes, platform::SystemError& error) override;
+    bool IsFolder(const std::string& path) override { return folders.count(path) != 0; }
+    platform::SystemEventResult WriteSystemEvent(const platform::SystemEvent& event,
+                                                 platform::SystemError& error) override;
     std::optional<std::int64_t> OrdinaryFileSize(const std::string& path) override;
     bool MoveFileTo(const std::string& from, const std::string& to, platform::SystemError& error) override;
     bool RemoveFile(const std::string& path) override;

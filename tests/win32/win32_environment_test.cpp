@@ -224,5 +224,25 @@ TEST(Win32Shell, AFileThatIsNotThereIsAFailure)
     EXPECT_FALSE(shell.Open(folder.Utf8File(L"missing document.txt")));
 }
 
+// The machine's run's event goes through the writer a test puts in; the real
+// one (ReportEventW under the source the installers register) writes it.
+TEST(Win32Environment, TheSystemEventGoesThroughTheInjectedWriter)
+{
+    Win32Environment env = MakeEnvironment();
+    std::vector<SystemEvent> written;
+    env.eventWriter = [&written](const SystemEvent& event, SystemError&) {
+        written.push_back(event);
+        return SystemEventResult::Written;
+    };
+    const SystemEvent event{3, SystemEvent::Kind::Error, {"result: failed", "server: t\u00e9st.example"}};
+    SystemError error;
+    EXPECT_EQ(env.WriteSystemEvent(event, error), SystemEventResult::Written);
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_EQ(written[0].id, 3);
+    EXPECT_EQ(written[0].fields, event.fields);
+
+    EXPECT_EQ(Win32Environment::WriteApplicationEvent(event, error), SystemEventResult::Written) << error.description;
+}
+
 }  // namespace
 }  // namespace vel::platform

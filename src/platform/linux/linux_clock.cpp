@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/linux/hardware_clock.h"
 #include "platform/linux/linux_machine_run.h"
 #include "platform/linux/linux_time_services.h"
 #include "platform/linux/privilege_split.h"
@@ -147,7 +148,13 @@ ClockSetResult LinuxClock::SetTime(const Instant& utc)
         if (own.ok)
             return own;
     } else if (::clock_settime(CLOCK_REALTIME, &ts) == 0) {
-        return {true, 0, {}};
+        // The machine's run keeps the hardware clock with it, so the next
+        // boot starts right (timedated does so itself on its way; the part
+        // that holds the right does so after its step).
+        ClockSetResult result{true, 0, {}};
+        if (machine_)
+            result.hardwareClock = SetHardwareClockFromSystemClock();
+        return result;
     } else {
         const int error = errno;
         own = {false, error, ClockSetErrorText(error)};

@@ -181,9 +181,14 @@ LinuxEnvironment::LinuxEnvironment(std::vector<std::string> args, std::string ex
     logOwner_ = facts.machine ? FileOwner::UserAlone : FileOwner::AsReached;
     programFolder_ = ChooseProgramFolder(facts);
     logFolder_ = ChooseLogFolder(facts);
+    if (facts.machine) {
+        stateFolder_ = kMachineStateFolder;
+        metricsFolder_ = kMetricsFolder;
+    }
     // The machine's folders are the package's, made by the system; a start
     // that only opens the log makes nothing.
-    if (programFolder_ == facts.executableFolder || facts.machine || ReadStartOptions(args_).openLog)
+    const StartOptions options = ReadStartOptions(args_);
+    if (programFolder_ == facts.executableFolder || facts.machine || options.openLog || options.history)
         return;
     std::error_code ec;
     if (!facts.veltraneHome.empty()) {
@@ -314,6 +319,57 @@ ErrorStream LinuxEnvironment::StandardError()
             return ErrorStream::Journal;
     }
     return ErrorStream::Other;
+}
+
+void LinuxEnvironment::WriteStandardOutput(const std::string& text)
+{
+    (void)!WriteAll(STDOUT_FILENO, text.data(), text.size());
+}
+
+std::optional<std::string> LinuxEnvironment::ReadFileBytes(const std::string& path, std::size_t limit,
+                                                           SystemError& error)
+{
+    FileDescriptor fd(OpenOwnFile(path, O_RDONLY | O_CLOEXEC | O_NOCTTY, 0, nullptr, error));
+    if (!fd.valid())
+        return std::nullopt;
+    std::string bytes;
+    char buffer[65536];
+    while (bytes.size() < limit) {
+        const ssize_t got = ::read(fd.get(), buffer, std::min(sizeof buffer, limit - bytes.size()));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            error = LastError();
+            return std::nullopt;
+        }
+        if (got == 0)
+            break;
+        bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+    return bytes;
+}
+
+bool LinuxEnvironment::ReplaceFileBytes(const std::string& path, const std::string& bytes, SystemError& error)
+{
+    const std::optional<std::string> where = ResolveOwnLinks(path, error);
+    if (!where)
+        return false;
+    struct stat original {};
+    const bool existed = ::lstat(where->c_str(), &original) == 0;
+    if (existed && !S_ISREG(original.st_mode)) {
+        error = ErrorOf(EINVAL);
+        return false;
+    }
+    const auto fill = [&](int fd) {
+        return (existed || ::fchmod(fd, 0644) == 0) && WriteAll(fd, bytes.data(), bytes.size());
+    };
+    return ReplaceFileWhole(*where, fill, existed ? &original : nullptr, error) == ReplaceOutcome::Replaced;
+}
+
+bool LinuxEnvironment::IsFolder(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 void LinuxEnvironment::WriteStandardError(const std::string& text)

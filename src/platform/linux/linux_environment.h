@@ -22,12 +22,27 @@ public:
     // only ever a file of the user's own with one link (FileOwner::UserAlone).
     // Standard error is a terminal (isatty), the journal (JOURNAL_STREAM names
     // its device and inode), or anything else that is open.
-    ProcessFacts Process() override { return {args_, {programFolder_, logFolder_, "/"}, StandardError()}; }
+    ProcessFacts Process() override
+    {
+        return {args_, {programFolder_, logFolder_, "/", stateFolder_, metricsFolder_}, StandardError()};
+    }
     std::optional<std::int64_t> OrdinaryFileSize(const std::string& path) override;
     bool MoveFileTo(const std::string& from, const std::string& to, SystemError& error) override;
     bool RemoveFile(const std::string& path) override;
     std::unique_ptr<OutputFile> OpenAppend(const std::string& path, SystemError& error) override;
     void WriteStandardError(const std::string& text) override;
+    void WriteStandardOutput(const std::string& text) override;
+    std::optional<std::string> ReadFileBytes(const std::string& path, std::size_t limit, SystemError& error) override;
+    // A new file may be read by everyone (mode 0644: the monitoring agent
+    // reads the machine's metrics as its own user); one replaced keeps its
+    // owner where allowed and its mode.
+    bool ReplaceFileBytes(const std::string& path, const std::string& bytes, SystemError& error) override;
+    bool IsFolder(const std::string& path) override;
+    // Linux keeps no such log (the journal gets the run's lines already).
+    SystemEventResult WriteSystemEvent(const SystemEvent&, SystemError&) override
+    {
+        return SystemEventResult::NotSupported;
+    }
     // SystemInformationCommand, started as StartProgram starts it.
     bool StartSystemInformation() override;
 
@@ -52,6 +67,9 @@ public:
     // The machine's settings and log, as the system units name them.
     static constexpr const char* kMachineSettingsFolder = "/etc/veltrane";
     static constexpr const char* kMachineLogFolder = "/var/log/veltrane";
+    static constexpr const char* kMachineStateFolder = "/var/lib/veltrane";
+    // node_exporter's textfile collector's folder, as Debian and Fedora make it.
+    static constexpr const char* kMetricsFolder = "/var/lib/prometheus/node-exporter";
 
     // What the choice of the program folder depends on.
     struct FolderFacts {
@@ -93,6 +111,8 @@ private:
     std::vector<std::string> args_;
     std::string programFolder_;
     std::string logFolder_;
+    std::string stateFolder_;
+    std::string metricsFolder_;
     FileOwner logOwner_ = FileOwner::AsReached;  // whose files the log and its moves may use
     bool standardErrorFailed_ = false;
     ProgramRunner programs_;

@@ -257,7 +257,11 @@ ClockSetResult ClockPartLink::StepSystemClock(const Span& step)
     const std::optional<ClockAnswer> answer = DecodeClockAnswer({buffer, static_cast<std::size_t>(size)});
     if (!answer || answer->kind != ClockRequestKind::StepSystemClock)
         return {false, EPROTO, part + "gave an answer this program cannot read"};
-    return {answer->ok, answer->errorNumber, answer->text};
+    if (!answer->ok)
+        return {false, answer->errorNumber, answer->text};
+    ClockSetResult result{true, 0, {}};
+    result.hardwareClock = answer->text;
+    return result;
 }
 
 void ClockPartLink::Close()

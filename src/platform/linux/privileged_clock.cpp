@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/linux/hardware_clock.h"
+
 namespace vel::platform {
 
 Instant SystemClockAccess::Now()
@@ -23,6 +25,11 @@ int SystemClockAccess::Set(const Instant& utc)
     if (static_cast<std::int64_t>(ts.tv_sec) != utc.seconds)
         return EINVAL;
     return ::clock_settime(CLOCK_REALTIME, &ts) == 0 ? 0 : errno;
+}
+
+std::string SystemClockAccess::KeepHardwareClock()
+{
+    return SetHardwareClockFromSystemClock();
 }
 
 std::string ClockSetErrorText(int errorNumber)
@@ -59,7 +66,9 @@ int ServeClockRequests(int fd, ClockAccess& clock, ClockRequestRules& rules, std
         ClockAnswer answer;
         if (const std::optional<Instant> target = rules.Allow(*request, clock.Now(), answer)) {
             const int error = clock.Set(*target);
-            answer = {request->kind, error == 0, error, error == 0 ? std::string() : ClockSetErrorText(error)};
+            // A setting's answer carries the hardware clock's line instead.
+            answer = {request->kind, error == 0, error,
+                      error == 0 ? clock.KeepHardwareClock() : ClockSetErrorText(error)};
         }
         const ClockAnswerBytes bytes = EncodeClockAnswer(answer);
         ssize_t sent = 0;

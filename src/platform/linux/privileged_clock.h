@@ -17,6 +17,9 @@ public:
     virtual ~ClockAccess() = default;
     virtual Instant Now() = 0;                // CLOCK_REALTIME
     virtual int Set(const Instant& utc) = 0;  // 0, else the errno
+    // After a setting: the hardware clock kept with it; the log's line on it
+    // (empty: nothing to say).
+    virtual std::string KeepHardwareClock() { return {}; }
 };
 
 // clock_gettime and clock_settime of CLOCK_REALTIME.
@@ -24,6 +27,7 @@ class SystemClockAccess : public ClockAccess {
 public:
     Instant Now() override;
     int Set(const Instant& utc) override;
+    std::string KeepHardwareClock() override;
 };
 
 // The log's text for a refused clock_settime: "clock_settime: operation not

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "common/machine_mode.h"
+#include "platform/win32/win32_profile_file.h"
 #include "platform/win32/win32_text.h"
 
 namespace vel::platform {
@@ -195,6 +197,94 @@ ErrorStream Win32Environment::StandardError()
         default:
             return ErrorStream::None;
     }
+}
+
+ProcessFacts Win32Environment::Process()
+{
+    ProcessFacts facts{args_, {programFolder_, programFolder_, "\\"}, StandardError()};
+    if (IsMachineMode(args_))
+        facts.folders.state = programFolder_;
+    return facts;
+}
+
+void Win32Environment::WriteStandardOutput(const std::string& text)
+{
+    const HANDLE handle = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    for (std::size_t at = 0; at < text.size(); at += written)
+        if (!::WriteFile(handle, text.data() + at, static_cast<DWORD>(text.size() - at), &written, nullptr) ||
+            written == 0)
+            return;
+}
+
+std::optional<std::string> Win32Environment::ReadFileBytes(const std::string& path, std::size_t limit,
+                                                           SystemError& error)
+{
+    const HANDLE file =
+        ::CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = LastError();
+        return std::nullopt;
+    }
+    std::string bytes;
+    bool ok = ::GetFileType(file) == FILE_TYPE_DISK;
+    if (!ok)
+        error = {ERROR_INVALID_FUNCTION, SystemErrorText(ERROR_INVALID_FUNCTION)};
+    char buffer[65536];
+    while (ok && bytes.size() < limit) {
+        DWORD got = 0;
+        const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(sizeof buffer, limit - bytes.size()));
+        if (!::ReadFile(file, buffer, wanted, &got, nullptr)) {
+            error = LastError();
+            ok = false;
+        } else if (got == 0) {
+            break;
+        } else {
+            bytes.append(buffer, got);
+        }
+    }
+    ::CloseHandle(file);
+    if (!ok)
+        return std::nullopt;
+    return bytes;
+}
+
+bool Win32Environment::ReplaceFileBytes(const std::string& path, const std::string& bytes, SystemError& error)
+{
+    return ReplaceFileWithBytes(path, bytes, error);
+}
+
+bool Win32Environment::IsFolder(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return Attributes(path, data) && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+SystemEventResult Win32Environment::WriteApplicationEvent(const SystemEvent& event, SystemError& error)
+{
+    const HANDLE source = ::RegisterEventSourceW(nullptr, kEventSource);
+    if (source == nullptr) {
+        error = LastError();
+        return SystemEventResult::Failed;
+    }
+    std::vector<std::wstring> fields;
+    for (const std::string& field : event.fields)
+        fields.push_back(Widen(field));
+    std::vector<LPCWSTR> strings;
+    for (const std::wstring& field : fields)
+        strings.push_back(field.c_str());
+    const WORD type = event.kind == SystemEvent::Kind::Error     ? EVENTLOG_ERROR_TYPE
+                      : event.kind == SystemEvent::Kind::Warning ? EVENTLOG_WARNING_TYPE
+                                                                 : EVENTLOG_INFORMATION_TYPE;
+    const bool written = ::ReportEventW(source, type, 0, static_cast<DWORD>(event.id), nullptr,
+                                        static_cast<WORD>(strings.size()), 0, strings.data(), nullptr);
+    if (!written)
+        error = LastError();
+    ::DeregisterEventSource(source);
+    return written ? SystemEventResult::Written : SystemEventResult::Failed;
 }
 
 void Win32Environment::WriteStandardError(const std::string& text)

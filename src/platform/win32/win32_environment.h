@@ -2,6 +2,7 @@
 // core's UTF-8 converted here.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,8 @@ public:
     // The settings and the log share a folder on Windows, the machine's too.
     // A GUI program has no console: its standard error is nowhere, unless
     // whoever started it handed it a file or a pipe (or a console).
-    ProcessFacts Process() override { return {args_, {programFolder_, programFolder_, "\\"}, StandardError()}; }
+    // The machine's run keeps its record of the last run there too.
+    ProcessFacts Process() override;
     // An environment variable; nullopt when it is not set.
     std::optional<std::string> GetVariable(const std::string& name);
     // An ordinary file that is neither hidden nor a system file (the presence
@@ -34,6 +36,26 @@ public:
     bool RemoveFile(const std::string& path) override;
     std::unique_ptr<OutputFile> OpenAppend(const std::string& path, SystemError& error) override;
     void WriteStandardError(const std::string& text) override;
+    void WriteStandardOutput(const std::string& text) override;
+    std::optional<std::string> ReadFileBytes(const std::string& path, std::size_t limit, SystemError& error) override;
+    // As the settings are written (ReplaceFileWithBytes).
+    bool ReplaceFileBytes(const std::string& path, const std::string& bytes, SystemError& error) override;
+    bool IsFolder(const std::string& path) override;
+    // Through `eventWriter`.
+    SystemEventResult WriteSystemEvent(const SystemEvent& event, SystemError& error) override
+    {
+        return eventWriter(event, error);
+    }
+
+    // The source the installers register in the Application log, with the
+    // program as its message file.
+    static constexpr const wchar_t* kEventSource = L"Veltrane";
+    // ReportEventW under kEventSource: the kind as the event's type, the
+    // fields as its strings.
+    static SystemEventResult WriteApplicationEvent(const SystemEvent& event, SystemError& error);
+    // What writes the events: WriteApplicationEvent, or a test's own.
+    std::function<SystemEventResult(const SystemEvent&, SystemError&)> eventWriter = WriteApplicationEvent;
+
     // The tool the registry names under HKEY_LOCAL_MACHINE
     // (SystemInformationTool), started shown as StartProgram starts it.
     bool StartSystemInformation() override;

@@ -84,6 +84,32 @@ bool WriteNewFile(const std::string& file, const std::string& bytes, SystemError
     return ok;
 }
 
+// The Application log's source of the machine's runs' events (one per run:
+// corrected, within tolerance, failed, refused), the program its message
+// file; the events' strings hold their fields.
+constexpr const wchar_t* kEventSourceKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Veltrane";
+
+bool RegisterEventSource(const std::string& programPath, SystemError& error)
+{
+    HKEY key = nullptr;
+    LONG status =
+        ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (status == ERROR_SUCCESS) {
+        const std::wstring file = Widen(programPath);
+        const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+        status = ::RegSetValueExW(key, L"EventMessageFile", 0, REG_SZ, reinterpret_cast<const BYTE*>(file.c_str()),
+                                  static_cast<DWORD>((file.size() + 1) * sizeof(wchar_t)));
+        if (status == ERROR_SUCCESS)
+            status = ::RegSetValueExW(key, L"TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types),
+                                      sizeof types);
+        ::RegCloseKey(key);
+    }
+    if (status == ERROR_SUCCESS)
+        return true;
+    error = {static_cast<int>(status), SystemErrorText(static_cast<DWORD>(status))};
+    return false;
+}
+
 int Install(const std::vector<win32::Preset>& presets)
 {
     const std::string folder = MachineFolder();
@@ -101,6 +127,9 @@ int Install(const std::vector<win32::Preset>& presets)
         if (!profile.WriteString("Main", preset.key, preset.value, settings, error))
             return Fail(preset.key + " could not be written to " + settings, error);
     }
+
+    if (!RegisterEventSource(ExecutablePath(), error))
+        return Fail("the Application log's source Veltrane could not be registered", error);
 
     const std::string xml = folder + "\\Veltrane-task.xml";
     if (!WriteTaskXmlFile(xml, ExecutablePath(), error))
@@ -137,9 +166,11 @@ int Uninstall(bool purge)
 {
     SystemError error;
     const std::optional<int> status = RunSchtasks({"/Delete", "/F", "/TN", win32::kTaskName}, error);
+    // The events written stay in the log; their source goes with the program.
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kEventSourceKey);
     if (purge) {
         const std::string folder = MachineFolder();
-        for (const char* name : {"Veltrane.INI", "Veltrane.log", "OldLog.log"})
+        for (const char* name : {"Veltrane.INI", "Veltrane.log", "OldLog.log", "LastRun.ini"})
             ::DeleteFileW(Widen(folder + "\\" + name).c_str());
         // Only when nothing else was put there.
         ::RemoveDirectoryW(Widen(folder).c_str());

@@ -198,6 +198,24 @@ bool ReplaceWith(const std::wstring& target, const std::string& bytes, bool exis
 
 }  // namespace
 
+bool ReplaceFileWithBytes(const std::string& path, const std::string& bytes, SystemError& error)
+{
+    const std::wstring target = Widen(path);
+    const DWORD attributes = target.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(target.c_str());
+    const bool existed = attributes != INVALID_FILE_ATTRIBUTES;
+    DWORD failure = ERROR_SUCCESS;
+    if (target.empty())
+        failure = ERROR_INVALID_NAME;
+    else if (existed && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0)
+        failure = ERROR_ACCESS_DENIED;
+    else if (!ReplaceWith(target, bytes, existed, existed ? attributes : 0))
+        failure = ::GetLastError() != ERROR_SUCCESS ? ::GetLastError() : ERROR_WRITE_FAULT;
+    if (failure == ERROR_SUCCESS)
+        return true;
+    error = {static_cast<int>(failure), SystemErrorText(failure)};
+    return false;
+}
+
 std::optional<std::string> Win32ProfileFile::Value(const std::string& section, const std::string& key,
                                                    const std::string& file)
 {

@@ -23,6 +23,12 @@
 
 namespace vel::platform {
 
+// Replaces the file at `path` (or makes it) with `bytes` as the settings'
+// writes do: a temporary file beside it (named "~veltrane-*.tmp") takes its
+// name in one step, with the old file's attributes and access rules. False
+// and `error` when nothing changed.
+bool ReplaceFileWithBytes(const std::string& path, const std::string& bytes, SystemError& error);
+
 class Win32ProfileFile : public ProfileFile {
 public:
     // A file larger than `sizeLimit` counts only with its lines within the
