@@ -36,8 +36,8 @@ wine "$out/x86_64/veltrane.exe" --write-task-xml "$(winepath -w "$xml")" >/dev/n
 pcheck "veltrane.exe --write-task-xml FILE: status 0 (got $status)" $((status != 0))
 pcheck "well-formed UTF-16" "$(yes_no xmllint --noout "$xml")"
 action=$(xmllint --xpath "concat(//*[local-name()='Command'], ' ', //*[local-name()='Arguments'])" "$xml" 2>/dev/null)
-pcheck "the action: this veltrane.exe --machine ($action)" \
-  "$(yes_no test "$action" = "$(winepath -w "$out/x86_64/veltrane.exe") --machine")"
+pcheck "the action: this veltrane.exe --machine --rate-limited ($action)" \
+  "$(yes_no test "$action" = "$(winepath -w "$out/x86_64/veltrane.exe") --machine --rate-limited")"
 status=0
 wine "$out/x86_64/veltrane.exe" --install-machine Delay=ten >/dev/null 2>&1 || status=$?
 pcheck "--install-machine Delay=ten: status 64, nothing made (got $status)" \
