@@ -16,7 +16,8 @@ Prints one line:
 
 (the server's clock ahead of ours: positive; three decimals). An answer that
 does not echo our request's transmit time, or that is not 48 bytes or more,
-is not counted. Exits 1 when no answer came.
+is not counted. Exits 1 when no answer came. With --tcp the same packets go
+over one TCP connection (as tools/sntp-server --tcp answers them).
 """
 import argparse
 import os
@@ -40,18 +41,34 @@ def from_ntp(raw, near_ns):
     return ns
 
 
-def ask(sock, address):
+def receive(sock, tcp):
+    """One answer: over UDP a datagram, over TCP the next 48 bytes."""
+    if not tcp:
+        return sock.recvfrom(512)[0]
+    reply = b""
+    while len(reply) < 48:
+        more = sock.recv(48 - len(reply))
+        if not more:
+            raise ConnectionResetError("closed")
+        reply += more
+    return reply
+
+
+def ask(sock, address, tcp):
     """One exchange: (offset_ns, delay_ns), or None."""
     # The transmit time is random bytes rather than our clock (as a client
     # that hides its clock does): only its echo matters.
     transmit = os.urandom(8)
     request = bytes([0x23]) + bytes(39) + transmit  # version 4, client
     t1 = time.time_ns()
-    sock.sendto(request, address)
+    if tcp:
+        sock.sendall(request)
+    else:
+        sock.sendto(request, address)
     while True:
         try:
-            reply, _ = sock.recvfrom(512)
-        except (socket.timeout, ConnectionRefusedError):
+            reply = receive(sock, tcp)
+        except (socket.timeout, ConnectionError):
             return None
         t4 = time.time_ns()
         if len(reply) >= 48 and reply[24:32] == transmit:
@@ -68,14 +85,24 @@ def main():
     parser.add_argument("--count", type=int, default=8)
     parser.add_argument("--gap", type=float, default=0.1)
     parser.add_argument("--timeout", type=float, default=2.0)
+    parser.add_argument("--tcp", action="store_true")
     options = parser.parse_args()
-    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    address = (options.host, options.port)
+    try:
+        if options.tcp:
+            sock = socket.create_connection(address, timeout=options.timeout * 5)
+            sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        else:
+            sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    except OSError as error:
+        print("ntp-offset: %s:%d: %s" % (options.host, options.port, error), file=sys.stderr)
+        return 1
     sock.settimeout(options.timeout)
     samples = []
     for i in range(options.count):
         if i:
             time.sleep(options.gap)
-        sample = ask(sock, (options.host, options.port))
+        sample = ask(sock, address, options.tcp)
         if sample is not None:
             samples.append(sample)
     if not samples:
