@@ -12,6 +12,14 @@
 # project's Daytime server (build/daytime-server) on the host's loopback. The
 # clock the cases set is the guest's own; nothing here sets the host's.
 #
+# How right the guest's clock is after a correction is measured with NTP's
+# packets: build/sntp-server runs in the guest and tools/ntp-offset asks it
+# from the host (best of 8 exchanges; the offset is known to within half the
+# exchange's round trip, whatever the two ways took). slirp forwards nothing
+# from the guest to the host's UDP, and with restrict=on drops the guest's
+# answers to a forwarded UDP port too, so the packets go over one TCP
+# connection through a forwarded port.
+#
 # Three ways into the guest (the helpers below): as root over ssh; as a
 # user over ssh (a remote session); and as a user in a session that agetty
 # logged in on a virtual console (tty1 and tty2: alice, tty3: bob), a real
@@ -70,7 +78,7 @@ die() {
 # ---------------------------------------------------------------- the host
 
 say "Host packages"
-host_packages=(qemu-system-x86 qemu-utils mmdebstrap socat openssh-client e2fsprogs coreutils util-linux)
+host_packages=(qemu-system-x86 qemu-utils mmdebstrap socat openssh-client e2fsprogs coreutils util-linux python3)
 missing=()
 for package in "${host_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
@@ -106,12 +114,18 @@ echo "$deb ($((SECONDS - SECONDS_PACKAGE)) s)"
 
 say "The Daytime server on the host's loopback"
 server=build/daytime-server
-if [[ ! -x $server ]]; then
-  { cmake --preset default >/dev/null && cmake --build --preset default --target daytime-server -j"$(nproc)"; } \
-    >"$work/server-build.log" 2>&1 || { tail -n 30 "$work/server-build.log"; die "build/daytime-server was not built"; }
+if [[ ! -x $server || ! -x build/sntp-server ]]; then
+  { cmake --preset default >/dev/null &&
+    cmake --build --preset default --target daytime-server sntp-server -j"$(nproc)"; } >"$work/server-build.log" 2>&1 ||
+    { tail -n 30 "$work/server-build.log"; die "build/daytime-server and build/sntp-server were not built"; }
 fi
-# The NIST layout, each line sent to arrive on its second.
-"$server" --port 0 --layout nist --mode ontime >"$work/daytime.out" 2>&1 &
+# ctime's layout, answered at once. (Not NIST's line sent on time: slirp
+# completes the guest's handshake itself, before socat has even started, so
+# the round trip the guest times leaves out the hop to the server, which an
+# on-time line's transit is reckoned from; on a busy host that hop made the
+# clock 35 ms later than the run's own bound of 22 ms. A line sent at once
+# is bounded by its handshake's end and its arrival whatever the path did.)
+"$server" --port 0 --layout short >"$work/daytime.out" 2>&1 &
 daytime_pid=$!
 for _ in $(seq 50); do
   grep -q 'listening on' "$work/daytime.out" && break
@@ -239,11 +253,12 @@ flock -u 9
 # ---------------------------------------------------------------- the guest
 
 # ssh_as USER COMMAND: runs the command (a shell command line) in the guest
-# as USER over ssh, within 180 seconds, through one connection per user.
+# as USER over ssh, within ssh_limit seconds (default 180), through one
+# connection per user.
 ssh_as() {
   local user=$1
   shift
-  timeout 180 ssh -p "$ssh_port" -i "$image/id_ed25519" -o BatchMode=yes -o StrictHostKeyChecking=no \
+  timeout "${ssh_limit:-180}" ssh -p "$ssh_port" -i "$image/id_ed25519" -o BatchMode=yes -o StrictHostKeyChecking=no \
     -o UserKnownHostsFile=/dev/null -o LogLevel=ERROR -o ConnectTimeout=20 -o ServerAliveInterval=5 \
     -o ServerAliveCountMax=6 -o ControlMaster=auto -o ControlPath="$work/ssh-$user" -o ControlPersist=600 \
     "$user@127.0.0.1" "$@"
@@ -275,28 +290,54 @@ wait_for_session() {
   return 1
 }
 
+# ntp_offset: "OFFSET_MS BOUND_MS DELAY_MS ANSWERS", the guest's clock against
+# the host's (positive: the guest is ahead), measured with NTP's packets (the
+# guest's sntp-server asked from the host). An ssh command can take a minute
+# on a busy host, so neither comparing nor setting the clock goes by it.
+ntp_offset() { python3 tools/ntp-offset/ntp_offset.py --tcp 127.0.0.1 "$ntp_port"; }
 # The guest's clock against the host's, in seconds (positive: the guest is
-# ahead), to within the time an ssh round trip takes.
+# ahead), to a few milliseconds.
 guest_offset() {
-  local before guest after
-  before=$(date +%s.%N)
-  guest=$(as_root date +%s.%N) || return 1
-  after=$(date +%s.%N)
-  awk -v b="$before" -v g="$guest" -v a="$after" 'BEGIN { printf "%.2f\n", g - (a + b) / 2 }'
+  local line
+  line=$(ntp_offset) || { echo "no NTP answer from the guest" >&2; return 1; }
+  awk '{ printf "%.3f\n", $1 / 1000 }' <<<"$line"
 }
-# put_guest_clock_off SECONDS: the guest's clock that far ahead of the host's.
+# put_guest_clock_off SECONDS: the guest's clock that far ahead of the host's
+# (moved by the guest from its own reading, so the way there does not count).
 put_guest_clock_off() {
-  as_root "date -s @$(date +%s.%N | awk -v s="$1" '{ printf "%.3f", $1 + s }') >/dev/null"
+  local offset
+  offset=$(guest_offset) || return 1
+  as_root "date -s @\$(date +%s.%N | awk -v s=$(awk -v s="$1" -v o="$offset" 'BEGIN { printf "%.3f", s - o }') \
+    '{ printf \"%.3f\", \$1 + s }') >/dev/null"
 }
 # offset_near OFFSET EXPECTED BOUND: |OFFSET - EXPECTED| <= BOUND.
 offset_near() { awk -v o="$1" -v e="$2" -v b="$3" 'BEGIN { d = o - e; if (d < 0) d = -d; exit !(d <= b) }'; }
 # expect_clock EXPECTED: the guest's clock is EXPECTED seconds off the host's,
-# give or take 3 (the ssh round trip under TCG, the run's own precision).
+# give or take 3 (the time the cases take).
 expect_clock() {
   local offset
   offset=$(guest_offset) || return 1
   echo "the guest's clock is $offset s off the host's"
   offset_near "$offset" "$1" 3 || { echo "expected $1 s"; return 1; }
+}
+# expect_clock_within MS: the guest's clock within MS milliseconds of the
+# host's, measured with NTP's packets (the guest's sntp-server asked from the
+# host); the measurement's own bound is allowed for, and must itself be under
+# MS. Where the machine's last run said it measured no closer than MS ("...
+# measured to within N ms": the guest's round trip to slirp is long when the
+# host is busy), the clock must be where that run said it is: within its N ms.
+expect_clock_within() {
+  local line offset bound delay answers claimed limit=$1
+  line=$(ntp_offset) || { echo "no NTP answer from the guest"; return 1; }
+  read -r offset bound delay answers <<<"$line"
+  echo "the guest's clock is $offset ms off the host's, measured with NTP to within $bound ms" \
+    "(round trip $delay ms, best of $answers)"
+  claimed=$(as_root "sed -n 's/.*measured to within \\([0-9]*\\) ms.*/\\1/p' /var/log/veltrane/Veltrane.log | tail -n 1")
+  echo "the machine's run said it measured to within ${claimed:-?} ms"
+  echo "${FUNCNAME[1]}: $offset ms (to within $bound ms); the run said to within ${claimed:-?} ms" >>"$work/residuals"
+  ((${claimed:-0} > limit)) && limit=$claimed
+  awk -v o="$offset" -v b="$bound" -v l="$limit" 'BEGIN { if (o < 0) o = -o; exit !(b < l && o - b <= l) }' ||
+    { echo "expected within $limit ms"; return 1; }
 }
 
 ssh_port=$(
@@ -306,6 +347,13 @@ ssh_port=$(
   done
 )
 [[ -n $ssh_port ]] || die "no free port for ssh"
+ntp_port=$(
+  for _ in $(seq 50); do
+    port=$((20000 + RANDOM % 20000))
+    [[ $port != "$ssh_port" ]] && ! ss -ltnH "sport = :$port" 2>/dev/null | grep -q . && echo "$port" && break
+  done
+)
+[[ -n $ntp_port ]] || die "no free port for NTP"
 
 say "Booting the guest (TCG, one processor)"
 SECONDS_BOOT=$SECONDS
@@ -314,7 +362,7 @@ qemu-system-x86_64 -accel tcg,thread=multi -smp 1 -m 2048 -display none -monitor
   -serial "file:$work/serial.log" \
   -kernel "$image/vmlinuz" -initrd "$image/initrd.img" -append "root=/dev/vda rw console=ttyS0 quiet" \
   -drive "file=$work/disk.qcow2,if=virtio,format=qcow2,cache=unsafe" \
-  -nic "user,model=virtio-net-pci,restrict=on,hostfwd=tcp:127.0.0.1:$ssh_port-:22,guestfwd=tcp:10.0.2.100:13-cmd:socat - TCP:127.0.0.1:$daytime_port" \
+  -nic "user,model=virtio-net-pci,restrict=on,hostfwd=tcp:127.0.0.1:$ssh_port-:22,hostfwd=tcp:127.0.0.1:$ntp_port-:123,guestfwd=tcp:10.0.2.100:13-cmd:socat - TCP:127.0.0.1:$daytime_port" \
   >"$work/qemu.log" 2>&1 &
 qemu_pid=$!
 booted=
@@ -338,6 +386,10 @@ for tty in tty1 tty2 tty3; do
 done
 # The host is the guest's clock: the RTC starts at the host's UTC.
 as_root "timedatectl show -p NTP -p Timezone" | sed 's/^/guest: /'
+# The NTP server that tells the host the guest's time (it sets nothing).
+as_root "cat >/usr/local/bin/sntp-server && chmod 755 /usr/local/bin/sntp-server &&
+  /usr/local/bin/sntp-server --address 0.0.0.0 --port 123 --tcp --background </dev/null 2>/dev/null" <build/sntp-server |
+  sed -n 's/^listening on/guest: sntp-server listening on/p'
 
 # ---------------------------------------------------------------- the cases
 
@@ -359,7 +411,8 @@ run_case() {
 
 case_installs() {
   as_root "cat >/root/veltrane.deb" <"$deb" || return 1
-  as_root "DEBIAN_FRONTEND=noninteractive apt-get install -y -q /root/veltrane.deb" || return 1
+  # On a busy host the guest's dpkg alone can take minutes.
+  ssh_limit=600 as_root "DEBIAN_FRONTEND=noninteractive apt-get install -y -q /root/veltrane.deb" || return 1
   as_root "dpkg-query -W -f='\${Status} \${Version}\n' veltrane" | tee /dev/stderr | grep -q '^install ok installed'
 }
 
@@ -430,7 +483,7 @@ case_machine_sets_the_clock() {
   status=$(machine_run)
   echo "exit status ${status:-none}"
   as_root "tail -n 3 /var/log/veltrane/Veltrane.log"
-  [[ $status == 0 ]] && expect_clock 0
+  [[ $status == 0 ]] && expect_clock_within 20
 }
 
 # After the run that set the clock (the case before), the hardware clock
@@ -506,7 +559,7 @@ case_member_sets_the_clock() {
   out=$(user_run in_session tty1)
   echo "$out"
   grep -q '^exit status 0$' <<<"$out" && grep -q "the machine's run veltrane-sync.service set the clock" <<<"$out" &&
-    grep -q 'system clock corrected to' <<<"$out" && expect_clock 0
+    grep -q 'system clock corrected to' <<<"$out" && expect_clock_within 20
 }
 
 # The user timer's runs belong to no session: polkit weighs the user's
@@ -515,7 +568,7 @@ case_member_timer_sets_the_clock() {
   put_guest_clock_off 95 || return 1
   in_session tty1 'systemctl --user start veltrane.service; echo "exit status $?"
     journalctl --user -q -o cat -u veltrane.service | tail -n 4' | tee /dev/stderr | grep -q '^exit status 0$' &&
-    expect_clock 0
+    expect_clock_within 20
 }
 
 case_non_member_refused() {
@@ -630,12 +683,12 @@ cases=(
   "the system group veltrane and the system user veltrane-sync:case_group"
   "systemd-analyze: security of veltrane-sync.service at most 3.0, verify clean:case_units"
   "with timesyncd active the machine's run leaves the clock (exit 6, not failed, WARNING at priority warning):case_machine_leaves_a_kept_clock"
-  "after timedatectl set-ntp false the machine's run sets the clock:case_machine_sets_the_clock"
+  "after timedatectl set-ntp false the machine's run sets the clock, within 20 ms:case_machine_sets_the_clock"
   "the machine's run that set the clock set the hardware clock too (hwclock --show):case_hardware_clock"
   "a resume's or a network's run within ten minutes is held back; the dispatcher's later one sets the clock:case_event_runs_rate_limited"
   "the machine's ERROR lines reach the journal at priority err:case_journal_errors"
-  "a member at an active local console has the clock set without a password:case_member_sets_the_clock"
-  "a member's user service (the user timer's) has the clock set without a password:case_member_timer_sets_the_clock"
+  "a member at an active local console has the clock set without a password, within 20 ms:case_member_sets_the_clock"
+  "a member's user service (the user timer's) has the clock set without a password, within 20 ms:case_member_timer_sets_the_clock"
   "a non-member is refused, and told of the group:case_non_member_refused"
   "a member whose sessions are all inactive is refused, and told why:case_member_inactive_refused"
   "a member over ssh is refused, and told why:case_member_over_ssh_refused"
@@ -654,6 +707,7 @@ if [[ -n ${VELTRANE_VM_PAUSE:-} ]]; then
   echo "The guest stays up for $VELTRANE_VM_PAUSE s: ssh -p $ssh_port -i $image/id_ed25519 -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null root@127.0.0.1"
   sleep "$VELTRANE_VM_PAUSE"
 fi
+[[ -f $work/residuals ]] && sed 's/^/the clock after /' "$work/residuals"
 echo "(the VM test took $((SECONDS - started)) s)"
 echo "vm: $passed passed, $failed failed"
 ((failed == 0))

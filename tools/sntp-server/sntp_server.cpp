@@ -4,6 +4,7 @@
 // clock, answers to somebody else, packets of the wrong size).
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -32,6 +33,9 @@ const char kUsage[] =
     "                   spoof    an answer whose origin is not the request's\n"
     "                   short    a packet of 47 bytes; long: of 49\n"
     "                   silent   no answer\n"
+    "  --tcp            the same packets over TCP instead: each 48-byte request on a\n"
+    "                   connection is answered on it (slirp, for one, forwards UDP\n"
+    "                   only inward: a guest's server is asked over TCP)\n"
     "  --background     once listening, go to the background; the parent prints\n"
     "                   the server's process id and exits\n"
     "  --help           this text\n"
@@ -47,6 +51,7 @@ struct Options {
     int stratum = 1;
     std::string mode = "normal";
     bool background = false;
+    bool tcp = false;
 };
 
 [[noreturn]] void Fail(const std::string& message)
@@ -73,8 +78,8 @@ Options Parse(int argc, char** argv)
             std::fputs(kUsage, stdout);
             std::exit(0);
         }
-        if (name == "--background") {
-            options.background = true;
+        if (name == "--background" || name == "--tcp") {
+            (name == "--tcp" ? options.tcp : options.background) = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -122,17 +127,54 @@ void PutNow(unsigned char* at, double offset)
     Put32(at + 4, static_cast<std::uint32_t>(std::ldexp(seconds - whole, 32)));
 }
 
+// The answer to one request (its receipt's time taken first), in `reply`;
+// its size, 0 for none.
+std::size_t Answer(const Options& options, long count, const sockaddr_in& from, const unsigned char* request,
+                   std::size_t got, unsigned char* reply)
+{
+    unsigned char received[8];
+    PutNow(received, options.offset);
+    const std::string& mode = options.mode;
+    char peer[INET_ADDRSTRLEN] = "?";
+    ::inet_ntop(AF_INET, &from.sin_addr, peer, sizeof peer);
+    std::fprintf(stderr, "request %ld from %s:%d (%s)\n", count, peer, ntohs(from.sin_port), mode.c_str());
+    if (mode == "silent" || got < 48)
+        return 0;
+
+    std::memset(reply, 0, 49);
+    const bool kiss = mode == "rate" || mode == "deny" || mode == "rstr";
+    const int leap = mode == "unsync" || kiss ? 3 : 0;
+    const int version = (request[0] >> 3) & 0x07;
+    reply[0] = static_cast<unsigned char>((leap << 6) | (version << 3) | 4);
+    reply[1] = static_cast<unsigned char>(kiss ? 0 : options.stratum);
+    reply[2] = request[2];
+    reply[3] = static_cast<unsigned char>(-20);
+    Put32(reply + 4, 0x00000010);  // root delay and dispersion: a quarter of a millisecond
+    Put32(reply + 8, 0x00000010);
+    std::memcpy(reply + 12, kiss ? (mode == "rate" ? "RATE" : mode == "deny" ? "DENY" : "RSTR") : "LOCL", 4);
+    std::memcpy(reply + 16, received, 8);
+    std::memcpy(reply + 24, request + 40, 8);  // the origin: the request's transmit time
+    if (mode == "spoof")
+        reply[31] ^= 0x01;
+    std::memcpy(reply + 32, received, 8);
+    PutNow(reply + 40, options.offset);
+    return mode == "short" ? 47 : mode == "long" ? 49 : 48;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     const Options options = Parse(argc, argv);
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_INET, (options.tcp ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    if (fd >= 0 && options.tcp)
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(options.port));
     if (fd < 0 || ::inet_pton(AF_INET, options.address.c_str(), &address.sin_addr) != 1 ||
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || (options.tcp && ::listen(fd, 4) != 0))
         Fail("cannot listen on " + options.address + ":" + std::to_string(options.port) + ": " + std::strerror(errno));
     socklen_t length = sizeof address;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
@@ -147,41 +189,37 @@ int main(int argc, char** argv)
         std::fclose(stdout);
     }
 
-    const std::string& mode = options.mode;
-    for (long count = 1;; ++count) {
-        unsigned char request[512];
+    long count = 0;
+    if (!options.tcp) {
+        for (;;) {
+            unsigned char request[512];
+            sockaddr_in from{};
+            socklen_t fromLength = sizeof from;
+            const ssize_t got =
+                ::recvfrom(fd, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+            if (got < 0)
+                continue;
+            unsigned char reply[49];
+            const std::size_t size = Answer(options, ++count, from, request, static_cast<std::size_t>(got), reply);
+            if (size > 0)
+                ::sendto(fd, reply, size, 0, reinterpret_cast<sockaddr*>(&from), fromLength);
+        }
+    }
+    for (;;) {
         sockaddr_in from{};
         socklen_t fromLength = sizeof from;
-        const ssize_t got =
-            ::recvfrom(fd, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (got < 0)
+        const int connection = ::accept(fd, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (connection < 0)
             continue;
-        unsigned char received[8];
-        PutNow(received, options.offset);
-        char peer[INET_ADDRSTRLEN] = "?";
-        ::inet_ntop(AF_INET, &from.sin_addr, peer, sizeof peer);
-        std::fprintf(stderr, "request %ld from %s:%d (%s)\n", count, peer, ntohs(from.sin_port), mode.c_str());
-        if (mode == "silent" || got < 48)
-            continue;
-
-        unsigned char reply[49] = {};
-        const bool kiss = mode == "rate" || mode == "deny" || mode == "rstr";
-        const int leap = mode == "unsync" || kiss ? 3 : 0;
-        const int version = (request[0] >> 3) & 0x07;
-        reply[0] = static_cast<unsigned char>((leap << 6) | (version << 3) | 4);
-        reply[1] = static_cast<unsigned char>(kiss ? 0 : options.stratum);
-        reply[2] = request[2];
-        reply[3] = static_cast<unsigned char>(-20);
-        Put32(reply + 4, 0x00000010);  // root delay and dispersion: a quarter of a millisecond
-        Put32(reply + 8, 0x00000010);
-        std::memcpy(reply + 12, kiss ? (mode == "rate" ? "RATE" : mode == "deny" ? "DENY" : "RSTR") : "LOCL", 4);
-        std::memcpy(reply + 16, received, 8);
-        std::memcpy(reply + 24, request + 40, 8);  // the origin: the request's transmit time
-        if (mode == "spoof")
-            reply[31] ^= 0x01;
-        std::memcpy(reply + 32, received, 8);
-        PutNow(reply + 40, options.offset);
-        const std::size_t size = mode == "short" ? 47 : mode == "long" ? 49 : 48;
-        ::sendto(fd, reply, size, 0, reinterpret_cast<sockaddr*>(&from), fromLength);
+        const int one = 1;
+        ::setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        unsigned char request[48];
+        while (::recv(connection, request, sizeof request, MSG_WAITALL) == static_cast<ssize_t>(sizeof request)) {
+            unsigned char reply[49];
+            const std::size_t size = Answer(options, ++count, from, request, sizeof request, reply);
+            if (size > 0 && ::send(connection, reply, size, MSG_NOSIGNAL) != static_cast<ssize_t>(size))
+                break;
+        }
+        ::close(connection);
     }
 }
