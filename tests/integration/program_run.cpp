@@ -303,7 +303,11 @@ std::unique_ptr<RunningProgram> ProgramTest::Start(const RunOptions& options) co
     // exec: the shell becomes the program, so its process is the one we signal.
     std::ofstream(scratch / "run.sh") << Prelude(options, scratch)
                                       << (options.machineFolders
-                                              ? MachineMounts(scratch, MachineSettingsFolder(), MachineLogFolder())
+                                              ? MachineMounts(scratch, {{"/etc/veltrane", MachineSettingsFolder()},
+                                                                        {"/var/log/veltrane", MachineLogFolder()},
+                                                                        {"/var/lib/veltrane", MachineStateFolder()},
+                                                                        {"/var/lib/prometheus/node-exporter",
+                                                                         MachineMetricsFolder()}})
                                               : "")
                                       << "exec " << ProgramCommand(options, scratch) << "\n";
     const std::string command = "exec " + NamespaceEnvironment(options, programHome) + "unshare -r -n" +
