@@ -32,7 +32,7 @@ struct Settings {
     std::string HTTPSServers;
     std::string HTTPSCheck;
     std::string NTPFallback;  // "Y" or empty: a bare host silent on TCP 13 is asked over NTP (read only)
-    std::string MetricsFile;        // the machine's runs' metrics file; empty: the system's place (read only)
+    std::string MetricsFile;  // the machine's runs' metrics file; empty: the system's place (read only)
 };
 
 }  // namespace vel

@@ -114,7 +114,7 @@ std::optional<ClockAnswer> DecodeClockAnswer(std::span<const std::uint8_t> bytes
         return std::nullopt;
     ClockAnswer answer{static_cast<ClockRequestKind>(kind), ok == 1, static_cast<std::int32_t>(Get(b + 8, 4)),
                        std::string(text, end)};
-    if (answer.ok && (answer.errorNumber != 0 || !answer.text.empty()))
+    if (answer.ok && answer.errorNumber != 0)
         return std::nullopt;
     return answer;
 }

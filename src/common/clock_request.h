@@ -48,7 +48,8 @@ struct ClockAnswer {
     ClockRequestKind kind = ClockRequestKind::StepSystemClock;  // of the request answered
     bool ok = false;
     int errorNumber = 0;  // errno when !ok
-    std::string text;     // the reason for the log when !ok, else a line on the hardware clock; at most kClockAnswerTextSize - 1 bytes
+    std::string text;     // the reason for the log when !ok, else a line on the hardware clock; at most
+                          // kClockAnswerTextSize - 1 bytes
 
     friend bool operator==(const ClockAnswer&, const ClockAnswer&) = default;
 };

@@ -423,9 +423,9 @@ TEST(Accuracy, AnOnTimeLineIsExactUpToTheAsymmetryOfThePath)
             s.server.PcAheadBy(120.37);
             EXPECT_NEAR(s.Run(), (way.out - way.back) / 2, 1e-6) << advance << " " << way.out << " " << way.back;
             EXPECT_EQ(s.server.connectTimes.size(), 1u);
-            EXPECT_EQ(
-                Precision(s.Log()[2]),
-                "measured to within " + std::to_string(std::lround((way.out + way.back) * 500) + 2) + " ms over 1 answer");
+            EXPECT_EQ(Precision(s.Log()[2]), "measured to within " +
+                                                 std::to_string(std::lround((way.out + way.back) * 500) + 2) +
+                                                 " ms over 1 answer");
         }
     }
 }
