@@ -21,12 +21,11 @@ double Now(TestApp& t)
     return t.clock.MonotonicSeconds();
 }
 
-// Log lines after the start marker.
+// The logged lines but the start marker.
 Lines Logged(TestApp& t)
 {
     Lines lines = t.LogLines();
-    if (!lines.empty() && lines.front() == "*** VEL started ***")
-        lines.erase(lines.begin());
+    std::erase(lines, "*** VEL started ***");
     return lines;
 }
 
