@@ -19,8 +19,7 @@ using Lines = std::vector<std::string>;
 Lines Logged(TestApp& t)
 {
     Lines lines = t.LogLines();
-    if (!lines.empty() && lines.front() == "*** VEL started ***")
-        lines.erase(lines.begin());
+    std::erase(lines, "*** VEL started ***");
     return lines;
 }
 

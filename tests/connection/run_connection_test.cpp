@@ -12,6 +12,7 @@
 namespace vel {
 namespace {
 
+using test::InOrder;
 using test::TestApp;
 using Lines = std::vector<std::string>;
 
@@ -34,17 +35,6 @@ void QuietSettings(TestApp& t, const std::string& connectionType, const std::str
     t.socket.onConnect = [](test::FakeSocket& socket, int) {
         socket.DeliverError(platform::SocketFailure::Refused, "Connection refused");
     };
-}
-
-// Each expected line appears, in this order, among the logged lines.
-void ExpectInOrder(const Lines& logged, const Lines& expected)
-{
-    auto at = logged.begin();
-    for (const std::string& line : expected) {
-        at = std::find(at, logged.end(), line);
-        ASSERT_NE(at, logged.end()) << "missing, or out of order: " << line;
-        ++at;
-    }
 }
 
 bool Has(const Lines& logged, const std::string& line)
@@ -86,9 +76,7 @@ TEST(RunConnection, OnlyIfConnectedStillDialsFirst)
     RunSync(t.app);
 
     EXPECT_EQ(t.dialUp.dialled, Lines{"ISP"});
-    const Lines lines = t.LogLines();
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back(), "no current internet connection found");
+    EXPECT_TRUE(InOrder(t.LogLines(), {"no current internet connection found"}));
     EXPECT_TRUE(t.dialUp.hungUp.empty());
 }
 
@@ -101,8 +89,8 @@ TEST(RunConnection, FailedConnectIsAWarningAndTheQueryRunsAllTheSame)
     RunSync(t.app);
 
     const Lines lines = t.LogLines();
-    ExpectInOrder(lines, {"ERROR: connection via LAN failed", "WARNING: Connection to internet may have failed",
-                          std::string("starting connect to ") + kServer});
+    EXPECT_TRUE(InOrder(lines, {"ERROR: connection via LAN failed", "WARNING: Connection to internet may have failed",
+                                std::string("starting connect to ") + kServer}));
     EXPECT_FALSE(Has(lines, "no current internet connection found"));
     EXPECT_TRUE(t.dialUp.hungUp.empty());
 }
@@ -116,7 +104,7 @@ TEST(RunConnection, ConnectionFoundUpGivesNoWarning)
     RunSync(t.app);
 
     const Lines lines = t.LogLines();
-    ExpectInOrder(lines, {"detected current connection via LAN", std::string("starting connect to ") + kServer});
+    EXPECT_TRUE(InOrder(lines, {"detected current connection via LAN", std::string("starting connect to ") + kServer}));
     EXPECT_FALSE(HasPrefix(lines, "WARNING: "));
     EXPECT_TRUE(t.dialUp.dialled.empty());
     EXPECT_TRUE(t.dialUp.hungUp.empty());
@@ -149,7 +137,8 @@ TEST(RunConnection, ALineThisRunDialledIsHungUpAtTheEndUnderTheDefaultEntry)
     EXPECT_DOUBLE_EQ(hungUpAt, 3.0);
     EXPECT_DOUBLE_EQ(t.clock.MonotonicSeconds(), 6.0);
     const Lines lines = t.LogLines();
-    ExpectInOrder(lines, {"connected successfully to Night rate", std::string("starting connect to ") + kServer});
+    EXPECT_TRUE(
+        InOrder(lines, {"connected successfully to Night rate", std::string("starting connect to ") + kServer}));
     EXPECT_FALSE(HasPrefix(lines, "WARNING: "));
     platform::HeadlessForm* window = t.Window();
     ASSERT_NE(window, nullptr);
@@ -204,11 +193,8 @@ TEST(RunConnection, AHangUpThatDoesNotTakeStillEndsTheRunWithAWarning)
     RunSync(t.app);
 
     EXPECT_EQ(t.dialUp.hungUp, Lines{"ISP"});
-    const Lines lines = t.LogLines();
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back(),
-              "WARNING: a dial-up link is still up 30 seconds after hanging up \"ISP\"; no longer "
-              "waiting for it to go down");
+    EXPECT_TRUE(InOrder(t.LogLines(), {"WARNING: a dial-up link is still up 30 seconds after hanging up \"ISP\"; "
+                                       "no longer waiting for it to go down"}));
     EXPECT_DOUBLE_EQ(t.clock.MonotonicSeconds(), 3.0 + 33.0);
     EXPECT_TRUE(t.app.runFinished);
     EXPECT_FALSE(t.Window()->IsVisible());
@@ -223,11 +209,11 @@ TEST(RunConnection, UnsafeEntryNameIsNeverDialled)
     RunSync(t.app);
 
     EXPECT_TRUE(t.dialUp.dialled.empty());
-    ExpectInOrder(t.LogLines(),
-                  {"ERROR: dial-up entry not dialled: its name holds a double quote or a control "
-                   "character (ISP\" & del /q *.* & \")",
-                   "ERROR: connection failed to ISP\" & del /q *.* & \"", "ERROR: could not connect to any DUN",
-                   "WARNING: Connection to internet may have failed"});
+    EXPECT_TRUE(InOrder(t.LogLines(),
+                        {"ERROR: dial-up entry not dialled: its name holds a double quote or a control "
+                         "character (ISP\" & del /q *.* & \")",
+                         "ERROR: connection failed to ISP\" & del /q *.* & \"", "ERROR: could not connect to any DUN",
+                         "WARNING: Connection to internet may have failed"}));
 }
 
 }  // namespace

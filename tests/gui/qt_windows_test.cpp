@@ -16,8 +16,11 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QWindow>
+#include <algorithm>
 
+#include "common/controls.h"
 #include "common/text.h"
+#include "settings/config_form.h"
 #include "support/gui_app.h"
 
 using namespace vel;
@@ -27,38 +30,26 @@ using vel::test::After;
 
 namespace {
 
+// The configuration dialog's declaration, its options put before their frame
+// (the order must not matter), an option of its own on the window beside the
+// frame's, and every combo box pick-only.
 platform::FormSpec SettingsLikeSpec()
 {
-    platform::FormSpec spec;
+    platform::FormSpec spec = ConfigurationDialogSpec();
     spec.name = "frmSample";
     spec.caption = "Sample Configuration";
-    spec.clientWidth = 4920;
-    spec.clientHeight = 5715;
-    spec.controls = {
-        MakeControl(ControlKind::Label, "lblNTPServer", "NTP Server to use:", 360, 240, 1455, 255, 4),
-        MakeControl(ControlKind::ComboBox, "cboNTPServer", "", 360, 480, 4095, 315, 11),
-        // The options come before their frame: the order must not matter.
-        MakeControl(ControlKind::OptionButton, "optLAN", "Only use &Local Area Network", 240, 360, 2415, 255, 0,
-                    "fraHowToConnect"),
-        MakeControl(ControlKind::OptionButton, "optModem", "Only use &Modem", 240, 720, 3255, 195, 1,
-                    "fraHowToConnect"),
-        MakeControl(ControlKind::Frame, "fraHowToConnect", "How to Connect", 360, 1080, 4095, 2655, 6),
-        MakeControl(ControlKind::OptionButton, "optBoth", "Use LAN if a&vailable - if not, use Modem", 240, 1080, 3255,
-                    255, 7, "fraHowToConnect"),
-        MakeControl(ControlKind::Label, "lblConnectionToUse", "Dialup connection to use:", 240, 1560, 2175, 255, 8,
-                    "fraHowToConnect"),
-        MakeControl(ControlKind::ComboBox, "cboISPList", "", 480, 1920, 2895, 315, 2, "fraHowToConnect"),
-        MakeControl(ControlKind::TextBox, "txtStartDelay", "0", 360, 3960, 375, 285, 10),
-        MakeControl(ControlKind::Label, "lblStartDelay", "Seconds to wait before starting connection", 840, 3960, 3135,
-                    255, 9),
-        MakeControl(ControlKind::CheckBox, "chkQuietMode", "Run in quiet mode", 360, 4320, 4095, 195, 12),
-        MakeControl(ControlKind::CheckBox, "chkOnlyIfConnected", "Run only if currently connected to internet", 360,
-                    4560, 3975, 195, 13),
-        MakeControl(ControlKind::Button, "cmdOK", "&OK", 1193, 5040, 975, 375, 3),
-        MakeControl(ControlKind::Button, "cmdCancel", "&Cancel", 2513, 5040, 975, 375, 5),
-        // On the window itself, beside the frame's options.
-        MakeControl(ControlKind::OptionButton, "optElsewhere", "Elsewhere", 3600, 5040, 1200, 255, 14),
-    };
+    std::stable_partition(spec.controls.begin(), spec.controls.end(),
+                          [](const platform::ControlSpec& c) { return c.kind != ControlKind::Frame; });
+    for (platform::ControlSpec& control : spec.controls)
+        control.editable = false;
+    const platform::ControlSpec& ok = *FindControl(spec, "cmdOK");
+    int lastTab = 0;
+    for (const platform::ControlSpec& control : spec.controls)
+        lastTab = std::max(lastTab, control.tabIndex);
+    // 3593 twips are 239.53 pixels: the nearest is 240, not the 239 that
+    // cutting would give.
+    spec.controls.push_back(
+        MakeControl(ControlKind::OptionButton, "optElsewhere", "Elsewhere", 3593, ok.top, 1200, 255, lastTab + 1));
     return spec;
 }
 
@@ -176,16 +167,17 @@ private slots:
         Window w(SettingsLikeSpec());
         auto* frame = w.Get<QGroupBox>("fraHowToConnect");
         QCOMPARE(frame->title(), QString("How to Connect"));
-        QCOMPARE(frame->geometry(), QRect(24, 72, 273, 177));
         for (const char* name : {"optLAN", "optModem", "optBoth", "lblConnectionToUse", "cboISPList"})
             QCOMPARE(w.Get(name)->parentWidget(), frame);
-        QCOMPARE(w.Get("optLAN")->geometry(), QRect(16, 24, 161, 17));
-        QCOMPARE(w.Get("optLAN")->mapTo(test::QtOf(*w.form).Window(), QPoint(0, 0)), QPoint(24 + 16, 72 + 24));
-        QCOMPARE(w.Get("cboISPList")->geometry(), QRect(32, 128, 193, 21));
         QCOMPARE(w.Get("optElsewhere")->parentWidget(), test::QtOf(*w.form).Window());
-        // Twips become the nearest pixel: 1193 / 15 = 79.5 -> 80.
-        QCOMPARE(w.Get("cmdOK")->geometry(), QRect(80, 336, 65, 25));
-        QCOMPARE(test::QtOf(*w.form).Window()->size(), QSize(328, 381));
+        // Every control where it is declared, in its frame's widget, to the
+        // nearest pixel.
+        QCOMPARE(test::LayoutDifferences(test::QtOf(*w.form)), QString());
+        QCOMPARE(w.Get("optElsewhere")->x(), 240);
+        const platform::FormSpec& spec = w.form->Spec();
+        const platform::TwipsPoint inWindow = platform::OriginInWindow(spec, *FindControl(spec, "optLAN"));
+        QCOMPARE(w.Get("optLAN")->mapTo(test::QtOf(*w.form).Window(), QPoint(0, 0)),
+                 QPoint(test::Pixels(inWindow.x), test::Pixels(inWindow.y)));
         QCOMPARE(w.Get<QLineEdit>("txtStartDelay")->text(), QString("0"));
     }
 
@@ -354,15 +346,9 @@ private slots:
         w.form->SetChecked("optElsewhere", true);
         QVERIFY(w.ShowAndWait());
         QCOMPARE(w.form->FocusedControl(), std::string("optLAN"));  // tab index 0, inside the frame
-        QStringList order;
-        for (int i = 0; i < 8; ++i) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            order << QApplication::focusWidget()->objectName();
-        }
-        // Tab indices: optLAN 0, (optModem 1: the same option group), cboISPList 2,
-        // cmdOK 3, cmdCancel 5, (optBoth 7), txtStartDelay 10, cboNTPServer 11, check boxes 12, 13.
-        QCOMPARE(order, QStringList({"cboISPList", "cmdOK", "cmdCancel", "txtStartDelay", "cboNTPServer",
-                                     "chkQuietMode", "chkOnlyIfConnected", "optElsewhere"}));
+        const QStringList stops = test::TabStops(test::QtOf(*w.form));
+        QVERIFY(stops.contains("optElsewhere") && stops.contains("cboISPList"));  // on either side of the frame
+        QCOMPARE(test::TabRoundDifferences(test::QtOf(*w.form)), QString());
     }
 
     void theFrameIsCentredOnTheScreen()

@@ -127,12 +127,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(window));
         QCOMPARE(QApplication::focusWidget(), Widget(t.app, "cmdCancel"));
         QCOMPARE(frmVEL(t.app).Form().FocusedControl(), std::string("cmdCancel"));
-        // Tab order 0 Cancel, 1 Configure, 2 About, 4 the status box, 6 Go;
-        // the labels (3, 5) take no focus.
-        for (const char* next : {"cmdConfigure", "cmdAbout", "txtStatus", "cmdGo", "cmdCancel"}) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            QCOMPARE(QApplication::focusWidget()->objectName(), QString(next));
-        }
+        QCOMPARE(test::TabStops(QtWindow(t.app)).size(), 5);  // the labels take no focus
+        QCOMPARE(test::TabRoundDifferences(QtWindow(t.app)), QString());
     }
 
     void buttonClicksSetTheRunFlags()
@@ -222,10 +218,9 @@ private slots:
         QCOMPARE(status, ExitStatus::Cancelled);
         // The press takes effect when its second is over: at 2 of 3 seconds.
         QVERIFY2(elapsed >= 1900 && elapsed < 2950, qPrintable(QString::number(elapsed)));
-        const std::vector<std::string> log = t.LogLines();
-        QVERIFY(!log.empty());
-        QCOMPARE(log.front(), std::string(kLogStartMarker));
-        QCOMPARE(log.back(), std::string("ERROR: user cancelled before connect started"));
+        const auto logged =
+            test::InOrder(t.LogLines(), {kLogStartMarker, "ERROR: user cancelled before connect started"});
+        QVERIFY2(logged, logged.message());
         QVERIFY(!QtWindow(t.app).Window()->isVisible());
         QVERIFY(t.clock.sets.empty());
     }
@@ -271,7 +266,8 @@ private slots:
         QVERIFY2(elapsed >= 3200 && elapsed < 5000, qPrintable(QString::number(elapsed)));
         const std::vector<std::string> log = t.LogLines();
         QCOMPARE(std::count(log.begin(), log.end(), std::string(kLogStartMarker)), 1);
-        QCOMPARE(log.back(), std::string("ERROR: user cancelled before connect started"));
+        const auto logged = test::InOrder(log, {kLogStartMarker, "ERROR: user cancelled before connect started"});
+        QVERIFY2(logged, logged.message());
         QVERIFY(t.windows.FindForm("frmAbout") == nullptr);
     }
 
@@ -306,10 +302,11 @@ private slots:
         QCOMPARE(label, QString("System clock could not be set! See .LOG file for details"));
         QVERIFY2(shown.startsWith("Program will exit in "), qPrintable(shown));
         QVERIFY(FitsTheBox(*status, shown));
-        const std::vector<std::string> log = t.LogLines();
-        QCOMPARE(log.back(), "ERROR: the system clock could not be set: " + t.clock.refusal + " (error 1)");
+        const std::string error = "ERROR: the system clock could not be set: " + t.clock.refusal + " (error 1)";
+        const auto logged = test::InOrder(t.LogLines(), {error});
+        QVERIFY2(logged, logged.message());
         // The whole reason with the countdown would not have fitted.
-        QVERIFY(!FitsTheBox(*status, QString::fromStdString(log.back()) + ".  " + shown));
+        QVERIFY(!FitsTheBox(*status, QString::fromStdString(error) + ".  " + shown));
     }
 
     // A step of three days that no second source confirmed is put to the

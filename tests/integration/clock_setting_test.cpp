@@ -49,11 +49,9 @@ constexpr double kWiring = 0.1;
 TEST_F(ClockSettingRun, TheInstantAskedForIsTheServersTimeToTheFraction)
 {
     const ProgramRun run = RunBinary(kOnTimeBehind, "succeed");
-    ASSERT_EQ(run.log.size(), 7u) << run.output;
-    EXPECT_EQ(run.log[4], "system clock off by 1 minute 35 seconds");
-    EXPECT_TRUE(InOrder(run.log, {"the PC clock is *"}));
-    EXPECT_TRUE(run.log[5].ends_with(" ms over 1 answer")) << run.log[5];
-    EXPECT_EQ(run.log[6].rfind("system clock corrected to ", 0), 0u) << run.log[6];
+    EXPECT_TRUE(InOrder(run.log, {"system clock off by 1 minute 35 seconds", "the PC clock is * ms over 1 answer",
+                                  "system clock corrected to *"}))
+        << run.output;
     EXPECT_EQ(run.exitStatus, 0) << run.output;
     ASSERT_EQ(run.clockSettings.size(), 1u);
     EXPECT_EQ(run.clockSettings[0].clock, 0);  // CLOCK_REALTIME
@@ -64,13 +62,10 @@ TEST_F(ClockSettingRun, TheInstantAskedForIsTheServersTimeToTheFraction)
 TEST_F(ClockSettingRun, ARefusedSettingTriesTheSystemBusAndIsReported)
 {
     const ProgramRun run = RunBinary(kOnTimeBehind, "refuse");
-    ASSERT_EQ(run.log.size(), 6u) << run.output;
-    EXPECT_EQ(run.log[4], "system clock off by 1 minute 35 seconds");
-    EXPECT_EQ(run.log[5].rfind("ERROR: the system clock could not be set: clock_settime: operation not permitted; "
-                               "no system bus to reach systemd-timedated",
-                               0),
-              0u)
-        << run.log[5];
+    EXPECT_TRUE(InOrder(run.log, {"system clock off by 1 minute 35 seconds",
+                                  "ERROR: the system clock could not be set: clock_settime: operation not permitted; "
+                                  "no system bus to reach systemd-timedated*"}))
+        << run.output;
     EXPECT_EQ(run.exitStatus, 2);
     ASSERT_EQ(run.clockSettings.size(), 1u);
     EXPECT_NEAR(run.clockSettings[0].FromNow(), -95.0, kWiring);
@@ -82,8 +77,8 @@ TEST_F(ClockSettingRun, InAZoneThatIsNotWholeHours)
 {
     const ProgramRun behind =
         RunBinary("--layout nist --mode ontime --advance 0 --offset 95", "succeed", "Asia/Kolkata");
-    ASSERT_GE(behind.log.size(), 3u) << behind.output;
-    EXPECT_EQ(behind.log[behind.log.size() - 3], "system clock off by 1 minute 35 seconds");
+    EXPECT_TRUE(InOrder(behind.log, {"system clock off by 1 minute 35 seconds", "system clock corrected to *"}))
+        << behind.output;
     ASSERT_EQ(behind.clockSettings.size(), 1u);
     EXPECT_NEAR(behind.clockSettings[0].FromNow(), 95.0, kWiring);
 }
@@ -147,8 +142,7 @@ TEST_F(ClockSettingRun, ACorrectionIntoSummerTimeLogsTheTimeInSummerTime)
     ::gmtime_r(&summer, &local);
     char expected[64];
     std::strftime(expected, sizeof expected, "system clock corrected to %m.%d.%y %H:%M", &local);
-    ASSERT_FALSE(run.log.empty());
-    EXPECT_EQ(run.log.back(), expected);
+    EXPECT_TRUE(InOrder(run.log, {expected}));
     EXPECT_EQ(run.exitStatus, 0);
 }
 
@@ -199,8 +193,7 @@ TEST_F(ClockSettingRun, ALiarOnLaterAnswersCannotMoveTheInstantBeyondItsFirstAns
 TEST_F(ClockSettingRun, ARefusalIsOneConnection)
 {
     const ProgramRun refused = RunBinary("", "refuse");
-    ASSERT_FALSE(refused.log.empty()) << refused.output;
-    EXPECT_EQ(refused.log.back(), kRefusedBothWays);
+    EXPECT_TRUE(InOrder(refused.log, {kRefusedBothWays})) << refused.output;
     ASSERT_EQ(refused.connections.size(), 2u);
     EXPECT_EQ(refused.connections[0].address, "127.0.0.1");
     EXPECT_EQ(refused.connections[0].port, 13);

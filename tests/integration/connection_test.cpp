@@ -49,9 +49,8 @@ TEST_F(ConnectionIntegration, OnlyIfConnectedWithoutARouteEndsBeforeTheQuery)
 {
     Settings("LAN", "", "Y");
     const ProgramRun run = RunBinary(false);
-    ASSERT_FALSE(run.log.empty()) << run.output;
-    EXPECT_EQ(run.log.back(), "no current internet connection found");
-    EXPECT_TRUE(InOrder(run.log, {"ERROR: connection via LAN failed", "no current internet connection found"}));
+    EXPECT_TRUE(InOrder(run.log, {"ERROR: connection via LAN failed", "no current internet connection found"}))
+        << run.output;
     EXPECT_EQ(std::count_if(run.log.begin(), run.log.end(),
                             [](const std::string& line) { return line.rfind("starting connect to ", 0) == 0; }),
               0);

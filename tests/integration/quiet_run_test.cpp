@@ -56,7 +56,6 @@ void ExpectSettingsSaved(const std::string& settings)
 TEST_F(QuietRun, ClockCorrect)
 {
     const ProgramRun run = RunBinary("--layout nist");
-    EXPECT_EQ(run.log.size(), kStart.size() + 2) << run.output;
     EXPECT_TRUE(InOrder(run.log, Then(kStart, {"system clock correct", "the PC clock is *"}))) << run.output;
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.serverConnections, 1);
@@ -69,38 +68,28 @@ TEST_F(QuietRun, ClockCorrect)
 TEST_F(QuietRun, ClockCorrectWithTheShortLayout)
 {
     const ProgramRun run = RunBinary("--layout short");
-    EXPECT_EQ(run.log.size(), kStart.size() + 2) << run.output;
     EXPECT_TRUE(InOrder(run.log, Then(kStart, {"system clock correct", "the PC clock is *"}))) << run.output;
     EXPECT_EQ(run.exitStatus, 0);
 }
 
 // The server's second and ours may part between its sending and our reading.
-const std::regex kOffBy95(R"(system clock off by 1 minute 3[56] seconds)");
+const std::string kOffBy95 = "system clock off by 1 minute 3* seconds";
 
 TEST_F(QuietRun, ClockOffWithNoupdateIsMeasuredOnly)
 {
     const ProgramRun run = RunBinary("--offset -95", "noupdate");
-    ASSERT_EQ(run.log.size(), 6u) << run.output;
-    EXPECT_EQ(Lines(run.log.begin(), run.log.begin() + 4), kStart);
-    EXPECT_TRUE(std::regex_match(run.log[4], kOffBy95)) << run.log[4];
-    EXPECT_EQ(run.log[5].rfind("the PC clock is 9", 0), 0u) << run.log[5];
+    EXPECT_TRUE(InOrder(run.log, Then(kStart, {kOffBy95, "the PC clock is 9*"}))) << run.output;
     EXPECT_EQ(run.exitStatus, 0);
 }
 
 TEST_F(QuietRun, ClockOffThatCannotBeSetIsReportedAndTheRunEndsNormally)
 {
     const ProgramRun run = RunBinary("--offset -95");
-    ASSERT_EQ(run.log.size(), 6u) << run.output;
-    EXPECT_EQ(Lines(run.log.begin(), run.log.begin() + 4), kStart);
-    EXPECT_TRUE(std::regex_match(run.log[4], kOffBy95)) << run.log[4];
     // Both ways of setting the clock failed, and both are named.
-    const std::string& error = run.log[5];
-    EXPECT_EQ(error.rfind("ERROR: the system clock could not be set: clock_settime: operation not permitted; "
-                          "no system bus to reach systemd-timedated",
-                          0),
-              0u)
-        << error;
-    EXPECT_EQ(error.substr(error.size() - 9), "(error 1)") << error;
+    EXPECT_TRUE(InOrder(run.log, Then(kStart, {kOffBy95,
+                                               "ERROR: the system clock could not be set: clock_settime: operation "
+                                               "not permitted; no system bus to reach systemd-timedated*(error 1)"})))
+        << run.output;
     EXPECT_EQ(run.exitStatus, 2);
     ExpectSettingsSaved(ReadSettings());
 }
@@ -108,10 +97,7 @@ TEST_F(QuietRun, ClockOffThatCannotBeSetIsReportedAndTheRunEndsNormally)
 TEST_F(QuietRun, RefusedConnectionIsOneAttempt)
 {
     const ProgramRun run = RunBinary("");
-    ASSERT_EQ(run.log.size(), 6u) << run.output;
-    EXPECT_EQ(Lines(run.log.begin(), run.log.begin() + 4), kStart);
-    EXPECT_EQ(run.log[4], kAskedOverNtp);
-    EXPECT_EQ(run.log[5], kRefusedBothWays);
+    EXPECT_TRUE(InOrder(run.log, Then(kStart, {kAskedOverNtp, kRefusedBothWays}))) << run.output;
     EXPECT_EQ(run.exitStatus, 1);
     ExpectSettingsSaved(ReadSettings());
 }
@@ -137,24 +123,21 @@ TEST_F(QuietRun, TheMachinesRunUsesTheMachinesFoldersAndOnlyReadsItsSettings)
         options.machineFolders = true;
         options.systemBus = reached ? bus.Address() : "";
         const ProgramRun run = RunBinary("--offset -95", "--machine", "succeed", options);
-        // With how far off and how precise; then what became of the hardware
-        // clock (none in the namespace, or one the namespace may not set).
-        ASSERT_EQ(run.log.size(), reached ? 8u : 6u) << run.output;
-        EXPECT_EQ(Lines(run.log.begin(), run.log.begin() + 4), kStart);
         if (reached) {
             EXPECT_EQ(run.exitStatus, 0) << run.output;
-            EXPECT_EQ(run.log[6].rfind("system clock corrected to ", 0), 0u) << run.log[6];
-            EXPECT_TRUE(run.log[7].starts_with("hardware clock: none at /dev/rtc0") ||
-                        run.log[7].starts_with("WARNING: hardware clock not set: /dev/rtc0: "))
-                << run.log[7];
+            EXPECT_TRUE(InOrder(run.log, Then(kStart, {"system clock corrected to *"}))) << run.output;
+            // Then what became of the hardware clock (none in the namespace,
+            // or one the namespace may not set).
+            EXPECT_TRUE(InOrder(run.log, {"system clock corrected to *", "hardware clock: none at /dev/rtc0*"}) ||
+                        InOrder(run.log, {"system clock corrected to *", "WARNING: hardware clock not set: *"}))
+                << run.output;
             EXPECT_EQ(run.clockSettings.size(), 1u);
         } else {
             EXPECT_EQ(run.exitStatus, 2) << run.output;
-            EXPECT_EQ(run.log[5].rfind("WARNING: system clock not corrected - cannot tell whether another time "
-                                       "service keeps it: the system bus cannot be reached",
-                                       0),
-                      0u)
-                << run.log[5];
+            EXPECT_TRUE(InOrder(run.log, Then(kStart, {"WARNING: system clock not corrected - cannot tell whether "
+                                                       "another time service keeps it: the system bus cannot be "
+                                                       "reached*"})))
+                << run.output;
             EXPECT_EQ(run.clockSettings.size(), 0u);
         }
         std::string stamped;

@@ -59,17 +59,19 @@ TEST_F(OverlappingRuns, FiveRunsAtOnceOnALogDueForRotationLoseNoLineAndKeepTheOl
         EXPECT_EQ(ReadFile(home / "OldLog.log"), earlier);
 
         // The new log starts with a start marker and holds every line of every
-        // run, each one whole.
+        // run once, each one whole: each run writes the same lines, so each
+        // line is there once a run.
         ASSERT_FALSE(run.log.empty());
         EXPECT_EQ(run.log.front(), "*** VEL started ***");
-        EXPECT_EQ(run.log.size(), perRun.size() * kRuns);
         std::map<std::string, int> counts;
+        for (const std::string& line : perRun)
+            counts[line] = 0;
         for (std::size_t i = 0; i < run.log.size(); ++i) {
             EXPECT_TRUE(std::regex_match(run.stampedLog[i], whole)) << "torn: " << run.stampedLog[i];
             ++counts[run.log[i]];
         }
-        for (const std::string& line : perRun)
-            EXPECT_EQ(counts[line], kRuns) << line;
+        for (const auto& [line, count] : counts)
+            EXPECT_EQ(count, kRuns) << line;
         const std::string log = ReadFile(home / "Veltrane.log");
         EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
 

@@ -8,7 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include "about/about_dialog.h"
 #include "platform/shell.h"
+#include "settings/config_form.h"
+#include "status/status_window.h"
+#include "support/form_declaration.h"
 #include "support/test_app.h"
 
 namespace vel::platform {
@@ -21,6 +25,23 @@ struct Declaration {
     std::vector<ControlSpec> controls;
     const char* stop;  // null: accepted
 };
+
+// Each of the program's windows: every control inside its window or frame,
+// no tab index twice. (The GUI tests lay them out as declared.)
+TEST(FormDeclaration, EveryWindowsControlsFitAndHaveTabIndexesOfTheirOwn)
+{
+    for (const FormSpec& spec : {StatusWindowSpec(), ConfigurationDialogSpec(), AboutDialogSpec()}) {
+        EXPECT_FALSE(spec.controls.empty()) << spec.name;
+        EXPECT_EQ(test::DeclarationFaults(spec), "") << spec.name;
+    }
+    // The check finds both faults.
+    FormSpec faulty = StatusWindowSpec();
+    faulty.controls[0].left = faulty.clientWidth;
+    faulty.controls[1].tabIndex = faulty.controls[2].tabIndex;
+    const std::string faults = test::DeclarationFaults(faulty);
+    EXPECT_NE(faults.find(faulty.controls[0].name + " outside frmVEL"), std::string::npos) << faults;
+    EXPECT_NE(faults.find(" shares tab index "), std::string::npos) << faults;
+}
 
 TEST(FormDeclaration, ANameTwiceOrAMissingFrameStopsTheProgram)
 {

@@ -4,6 +4,7 @@
 #include "status/countdown.h"
 #include "status/status_window.h"
 #include "settings/settings.h"
+#include "support/form_declaration.h"
 #include "support/test_app.h"
 
 namespace vel {
@@ -11,37 +12,40 @@ namespace {
 
 using test::TestApp;
 
-TEST(StatusWindow, DeclaresItsControlsWithCaptionsPlacesAndTabOrder)
+TEST(StatusWindow, DeclaresItsControlsWithCaptionsInsideTheWindowAndTheirTabOrder)
 {
     const platform::FormSpec spec = StatusWindowSpec();
     EXPECT_EQ(spec.caption, "Veltrane");
-    EXPECT_EQ(spec.clientWidth, 5490);
-    EXPECT_EQ(spec.clientHeight, 2355);
-    struct Row {
-        const char* name;
-        const char* caption;
-        int left, top, width, height, tab;
+    EXPECT_EQ(test::DeclarationFaults(spec), "");
+    const std::pair<const char*, const char*> captions[] = {
+        {"lblStatus", "Status:"},       {"lblClockStatus", ""}, {"txtStatus", ""},        {"cmdGo", "&Go"},
+        {"cmdConfigure", "C&onfigure"}, {"cmdAbout", "&About"}, {"cmdCancel", "&Cancel"},
     };
-    const Row rows[] = {
-        {"lblStatus", "Status:", 240, 240, 615, 255, 3},
-        {"lblClockStatus", "", 840, 240, 4215, 495, 5},
-        {"txtStatus", "", 240, 720, 4935, 735, 4},
-        {"cmdGo", "&Go", 240, 1680, 975, 375, 6},
-        {"cmdConfigure", "C&onfigure", 1560, 1680, 975, 375, 1},
-        {"cmdAbout", "&About", 2880, 1680, 975, 375, 2},
-        {"cmdCancel", "&Cancel", 4200, 1680, 975, 375, 0},
-    };
-    ASSERT_EQ(spec.controls.size(), std::size(rows));
-    for (const Row& row : rows) {
-        const platform::ControlSpec* c = FindControl(spec, row.name);
-        ASSERT_NE(c, nullptr) << row.name;
-        EXPECT_EQ(c->caption, row.caption) << row.name;
-        EXPECT_EQ(std::tie(c->left, c->top, c->width, c->height, c->tabIndex),
-                  std::tie(row.left, row.top, row.width, row.height, row.tab))
-            << row.name;
-        EXPECT_FALSE(c->isDefault || c->isCancel) << row.name;
+    ASSERT_EQ(spec.controls.size(), std::size(captions));
+    for (const auto& [name, caption] : captions) {
+        const platform::ControlSpec* c = FindControl(spec, name);
+        ASSERT_NE(c, nullptr) << name;
+        EXPECT_EQ(c->caption, caption) << name;
+        EXPECT_FALSE(c->isDefault || c->isCancel) << name;
     }
     EXPECT_TRUE(FindControl(spec, "txtStatus")->multiLine);
+    // Cancel first, so that it has the focus when the window opens.
+    EXPECT_EQ(test::ByTabIndex(spec), (std::vector<std::string>{"cmdCancel", "cmdConfigure", "cmdAbout", "lblStatus",
+                                                                "txtStatus", "lblClockStatus", "cmdGo"}));
+    // The buttons in one row under the status box, left to right, of one size.
+    const platform::ControlSpec* box = FindControl(spec, "txtStatus");
+    const platform::ControlSpec* previous = nullptr;
+    for (const char* name : {"cmdGo", "cmdConfigure", "cmdAbout", "cmdCancel"}) {
+        const platform::ControlSpec* button = FindControl(spec, name);
+        EXPECT_GE(button->top, box->top + box->height) << name;
+        if (previous != nullptr) {
+            EXPECT_EQ(std::tie(button->top, button->width, button->height),
+                      std::tie(previous->top, previous->width, previous->height))
+                << name;
+            EXPECT_GT(button->left, previous->left + previous->width) << name;
+        }
+        previous = button;
+    }
 }
 
 TEST(StatusWindow, ButtonsSetTheRunFlags)

@@ -9,7 +9,11 @@
 #include <QTimer>
 #include <QWidget>
 #include <chrono>
+#include <set>
 #include <cstdlib>
+
+#include "common/controls.h"
+#include "support/form_declaration.h"
 
 namespace vel::test {
 
@@ -92,6 +96,63 @@ QString LayoutDifferences(platform::QtWindow& window)
                                                                       .arg(widget->y())
                                                                       .arg(widget->width())
                                                                       .arg(widget->height());
+    }
+    return differences;
+}
+
+QStringList TabStops(platform::QtWindow& window)
+{
+    const platform::FormSpec& spec = window.Owner()->Spec();
+    auto checked = [&](const std::string& name) {
+        auto* button = qobject_cast<QAbstractButton*>(window.Widget(name));
+        return button != nullptr && button->isChecked();
+    };
+    QStringList stops;
+    std::set<std::string> groupsDone;  // containers whose option stop is listed
+    for (const std::string& name : ByTabIndex(spec)) {
+        const platform::ControlSpec& control = *FindControl(spec, name);
+        using Kind = platform::ControlKind;
+        if (control.kind == Kind::Label || control.kind == Kind::Frame || control.kind == Kind::Line ||
+            !window.Widget(name)->isEnabled())
+            continue;
+        if (control.kind == Kind::OptionButton) {
+            if (groupsDone.count(control.parent) != 0)
+                continue;
+            bool anyChecked = false;
+            for (const platform::ControlSpec& other : spec.controls)
+                anyChecked |= other.kind == Kind::OptionButton && other.parent == control.parent &&
+                              other.tabIndex >= 0 && window.Widget(other.name)->isEnabled() && checked(other.name);
+            if (anyChecked && !checked(name))
+                continue;
+            groupsDone.insert(control.parent);
+        }
+        stops << QString::fromStdString(name);
+    }
+    return stops;
+}
+
+QString TabRoundDifferences(platform::QtWindow& window)
+{
+    auto focused = [] { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : "<none>"; };
+    const QStringList stops = TabStops(window);
+    const qsizetype from = stops.indexOf(focused());
+    if (from < 0)
+        return "the focus on " + focused() + ", no stop of " + stops.join(", ");
+    QString differences;
+    for (const bool forward : {true, false}) {
+        QStringList expected{stops[from]};
+        for (qsizetype i = 1; i <= stops.size(); ++i)
+            expected << stops[(from + (forward ? i : stops.size() - i)) % stops.size()];
+        QStringList visited{focused()};
+        for (qsizetype i = 0; i < stops.size(); ++i) {
+            if (forward)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            else
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+            visited << focused();
+        }
+        if (visited != expected)
+            differences += (forward ? "Tab: " : "Shift+Tab: ") + visited.join(", ") + "; ";
     }
     return differences;
 }

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <string>
 #include <vector>
@@ -68,6 +69,16 @@ inline QRect Pixels(int left, int top, int width, int height)
 // geometry (in pixels, inside its frame's widget when it has one). Empty when
 // all are as declared.
 QString LayoutDifferences(platform::QtWindow& window);
+
+// The window's Tab stops in their order, as its declaration and its widgets'
+// state make them: each enabled control with a tab index that takes the focus
+// (no label, frame or line); of one container's option buttons only the
+// checked one, or while none is, the first by tab index.
+QStringList TabStops(platform::QtWindow& window);
+
+// How Tab and then Shift+Tab, pressed from the focused control round to it
+// again, differ from TabStops: the stops they visited. Empty when the same.
+QString TabRoundDifferences(platform::QtWindow& window);
 
 // Whether the window's frame lies in the middle of the screen's free area, to
 // the pixel (an odd remainder leaves one pixel more on one side).
