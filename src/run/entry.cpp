@@ -29,7 +29,9 @@ bool WantsWindows(platform::Environment& environment, platform::ProfileFile& pro
         return true;
     if (options.machine || options.quiet || options.history)
         return false;
-    return ReadIniValue(profile, SettingsFilePath(environment), kSettingsSection, "QuietMode").value != "Y";
+    constexpr const SettingKey& quietMode = SettingKeyOf(&Settings::QuietMode);
+    return !ReadsAsYes(quietMode,
+                       ReadIniValue(profile, SettingsFilePath(environment), kSettingsSection, quietMode.name).value);
 }
 
 namespace {

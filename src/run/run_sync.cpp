@@ -68,7 +68,7 @@ void RunSteps(App& app)
     app.connectStepReached = true;  // from here on the run may dial
     const bool connected = ConnectToInternet(app);
 
-    if (settings.OnlyIfConnected == "Y" && !IsInternetConnected(app)) {
+    if (SaysYes<&Settings::OnlyIfConnected>(settings) && !IsInternetConnected(app)) {
         WriteLog(app, "no current internet connection found");
         app.exitStatus = ExitStatus::NotConnected;
         return;
@@ -115,7 +115,7 @@ void RunSteps(App& app)
 
 bool RunsQuiet(const App& app)
 {
-    return app.settings.QuietMode == "Y" || app.options.quiet || app.machineRun;
+    return SaysYes<&Settings::QuietMode>(app.settings) || app.options.quiet || app.machineRun;
 }
 
 void RunSync(App& app)

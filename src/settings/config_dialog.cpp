@@ -67,9 +67,15 @@ ConfigurationDialog::ConfigurationDialog(App& app)
     optLAN.OnClick([this] { OptLANClick(); });
     optModem.OnClick([this] { OptModemClick(); });
     optBoth.OnClick([this] { OptBothClick(); });
-    // Into the record at once; Cancel does not undo it.
-    chkQuietMode.OnClick([this] { app_.settings.QuietMode = chkQuietMode.Value() ? "Y" : "N"; });
-    chkOnlyIfConnected.OnClick([this] { app_.settings.OnlyIfConnected = chkOnlyIfConnected.Value() ? "Y" : "N"; });
+    // A yes/no key with a control in its row is a check box; a click goes
+    // into the record at once, and Cancel does not undo it.
+    for (const SettingKey& key : SettingKeys()) {
+        if (key.kind != SettingKind::YesNo || key.control == nullptr)
+            continue;
+        CheckBox box(*form_, key.control);
+        box.OnClick([this, &key, box] { app_.settings.*key.text = box.Value() ? "Y" : "N"; });
+        yesNoBoxes_.emplace_back(&key, box);
+    }
     cmdOK.OnClick([this] { CmdOKClick(); });
     cmdCancel.OnClick([this] { CmdCancelClick(); });
     txtStartDelay.OnKeyPress([](int& key) {
@@ -103,7 +109,8 @@ void ConfigurationDialog::Open()
     SettingsFileExisted = app_.platform.environment.IsOrdinaryFile(path);
     // Whether the file names a server of its own, before the loader puts in
     // the built-in one.
-    const bool serverStored = !IsBlank(ReadIniValue(app_, path, kSettingsSection, "NTPServer").value);
+    const bool serverStored =
+        !IsBlank(ReadIniValue(app_, path, kSettingsSection, SettingKeyOf(&Settings::NTPServer).name).value);
     // Creates the file with NTPServer and Delay when there was none.
     LoadSettings(app_);
     const Settings& settings = app_.settings;
@@ -151,8 +158,8 @@ void ConfigurationDialog::Open()
     txtStartDelay.SetText(settings.Delay);
 
     // Only the boxes change; the record keeps its values (a "y" stays "y").
-    chkQuietMode.SetValue(settings.QuietMode == "Y");
-    chkOnlyIfConnected.SetValue(settings.OnlyIfConnected == "Y");
+    for (auto& [key, box] : yesNoBoxes_)
+        box.SetValue(ReadsAsYes(*key, settings.*key->text));
 
     // The run shows a busy pointer.
     app_.platform.windows.SetPointer(platform::PointerShape::Default);

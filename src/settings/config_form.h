@@ -5,7 +5,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
+#include "app/settings_record.h"
 #include "common/controls.h"
 #include "platform/window_system.h"
 
@@ -87,6 +90,8 @@ private:
     bool SettingsFileExisted = false;
     // Set when the dialog opens, cleared by OK: while set, closing asks nothing.
     bool ClosedWithoutSave = true;
+    // The check box of each yes/no key whose row names one, in the table's order.
+    std::vector<std::pair<const SettingKey*, CheckBox>> yesNoBoxes_;
 
 public:
     ComboBox cboNTPServer{*form_, "cboNTPServer"};
@@ -95,8 +100,6 @@ public:
     OptionButton optBoth{*form_, "optBoth"};
     ComboBox cboISPList{*form_, "cboISPList"};
     TextBox txtStartDelay{*form_, "txtStartDelay"};
-    CheckBox chkQuietMode{*form_, "chkQuietMode"};
-    CheckBox chkOnlyIfConnected{*form_, "chkOnlyIfConnected"};
     Button cmdOK{*form_, "cmdOK"};
     Button cmdCancel{*form_, "cmdCancel"};
 };

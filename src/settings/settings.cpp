@@ -13,10 +13,56 @@ namespace {
 // character less than this.
 constexpr int kValueBufferSize = 260;
 
-constexpr int kLowestDelay = 3;
-constexpr int kHighestDelay = 60;
-constexpr std::int32_t kDefaultTolerance = 30;
-constexpr std::int32_t kDefaultPCOffset = 0;
+// Puts the text read for `key` into the record by its kind; true when the
+// text was replaced (a default for a blank, a clamp), which a written key
+// writes back.
+bool Store(const SettingKey& key, const std::string& text, Settings& s)
+{
+    switch (key.kind) {
+        case SettingKind::Text:
+            // Anything else, however odd, is kept as it is.
+            if (key.blankDefault != nullptr && IsBlank(text)) {
+                s.*key.text = key.blankDefault;
+                return true;
+            }
+            s.*key.text = text;
+            return false;
+        case SettingKind::YesNo:
+            // As it comes: "y" stays "y" (and is no) until a save.
+            s.*key.text = text;
+            return false;
+        case SettingKind::Number:
+            // An empty text is the default; a word is the number 0. A number
+            // outside the 32-bit range is no usable setting: the default.
+            s.*key.number = text.empty() ? key.numberDefault : number::WholeInt32(text).value_or(key.numberDefault);
+            return false;
+        case SettingKind::Clamped: {
+            // Outside the range the number is clamped and the text follows;
+            // within it the text stays as typed. Any size counts: "1e999" is
+            // above the range.
+            const double value = number::WholeValue(text);
+            if (value < key.lowest || value > key.highest) {
+                s.*key.seconds = value < key.lowest ? key.lowest : key.highest;
+                s.*key.text = std::to_string(s.*key.seconds);
+                return true;
+            }
+            s.*key.seconds = static_cast<std::int16_t>(value);
+            s.*key.text = text;
+            return false;
+        }
+    }
+    return false;
+}
+
+// The text a save writes for `key`: a yes/no key becomes exactly "Y" or "N",
+// in the record too.
+const std::string& TextToSave(const SettingKey& key, Settings& s)
+{
+    std::string& text = s.*key.text;
+    if (key.kind == SettingKind::YesNo)
+        text = ReadsAsYes(key, text) ? "Y" : "N";
+    return text;
+}
 
 }  // namespace
 
@@ -92,49 +138,11 @@ void LoadSettings(App& app)
                               "): settings in it may go unread and take their defaults; save it as UTF-8, or as "
                               "UTF-16 LE (Notepad's \"Unicode\")";
 
-    s.NTPServer = read("NTPServer");
-    if (IsBlank(s.NTPServer)) {
-        s.NTPServer = kDefaultNTPServer;
-        if (writable)
-            WriteIniValue(app, path, kSettingsSection, "NTPServer", s.NTPServer);
+    for (const SettingKey& key : SettingKeys()) {
+        const bool replaced = Store(key, read(key.name), s);
+        if (replaced && writable && key.stored == Stored::Written)
+            WriteIniValue(app, path, kSettingsSection, key.name, s.*key.text);
     }
-
-    // Outside 3..60 the delay is clamped and the file repaired; within it the
-    // text stays as typed ("10.4" stays, DelaySeconds is 10). Any size
-    // counts: "1e999" is above the range.
-    s.Delay = read("Delay");
-    const double delay = number::WholeValue(s.Delay);
-    if (delay < kLowestDelay || delay > kHighestDelay) {
-        s.DelaySeconds = static_cast<std::int16_t>(delay < kLowestDelay ? kLowestDelay : kHighestDelay);
-        s.Delay = std::to_string(s.DelaySeconds);
-        if (writable)
-            WriteIniValue(app, path, kSettingsSection, "Delay", s.Delay);
-    } else {
-        s.DelaySeconds = static_cast<std::int16_t>(delay);
-    }
-
-    // An empty Tolerance is the default; a word is the number 0. A number
-    // outside the 32-bit range is no usable setting: the key's default.
-    const std::string tolerance = read("Tolerance");
-    s.Tolerance = tolerance.empty() ? kDefaultTolerance : number::WholeInt32(tolerance).value_or(kDefaultTolerance);
-    s.PCOffset = number::WholeInt32(read("PCOffset")).value_or(kDefaultPCOffset);
-
-    s.ConnectionType = read("ConnectionType");
-    s.Connectoid = read("Connectoid");
-    s.QuietMode = read("QuietMode");
-    s.OnlyIfConnected = read("OnlyIfConnected");
-    s.Precise = read("Precise");
-
-    // The step guard's limit: empty, or a number outside the 32-bit range,
-    // is the default; a word is 0, so that every correction needs a second
-    // source (the careful side).
-    const std::string stepLimit = read("StepLimit");
-    s.StepLimit = stepLimit.empty() ? kDefaultStepLimit : number::WholeInt32(stepLimit).value_or(kDefaultStepLimit);
-    s.SecondServers = read("SecondServers");
-    s.HTTPSServers = read("HTTPSServers");
-    s.HTTPSCheck = read("HTTPSCheck");
-    s.NTPFallback = read("NTPFallback");
-    s.MetricsFile = read("MetricsFile");
 }
 
 bool SaveSettings(App& app)
@@ -149,16 +157,9 @@ bool SaveSettings(App& app)
             failure = path + ": " + (error.description.empty() ? std::string("not written") : error.description) +
                       " (error " + std::to_string(error.number) + ")";
     };
-    write("NTPServer", s.NTPServer);
-    write("ConnectionType", s.ConnectionType);
-    write("Connectoid", s.Connectoid);
-    write("Delay", s.Delay);
-    if (s.QuietMode != "Y")
-        s.QuietMode = "N";
-    if (s.OnlyIfConnected != "Y")
-        s.OnlyIfConnected = "N";
-    write("QuietMode", s.QuietMode);
-    write("OnlyIfConnected", s.OnlyIfConnected);
+    for (const SettingKey& key : SettingKeys())
+        if (key.stored == Stored::Written)
+            write(key.name, TextToSave(key, s));
     app.settingsSaveError = failure;
     return failure.empty();
 }

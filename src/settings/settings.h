@@ -20,15 +20,6 @@ inline constexpr const char* kSettingsSection = "Main";
 std::string SettingsFilePath(App& app);
 std::string SettingsFilePath(platform::Environment& environment);  // the same, before an App exists
 
-// NTPServer when the file holds none, or only blanks. Once the Naval
-// Observatory's tick.usno.navy.mil; its servers answer NTP only, and only to
-// the servers of others (its "Network Time Protocol (NTP)" page, 2026-12-08,
-// and its copies of 2009 and 2013): no Daytime server of its answers today.
-// So NIST's name for all of its servers, which answer Daytime and NTP. A file
-// that still names the old one is asked through this one
-// (timesource/time_servers).
-inline constexpr const char* kDefaultNTPServer = "time.nist.gov (NIST Internet Time Service)";
-
 // What ReadIniValue gives: the value (at most 259 characters, ending before
 // a NUL) and the character count that the platform reported.
 struct IniValue {
@@ -48,14 +39,15 @@ IniValue ReadIniValue(platform::ProfileFile& profile, const std::string& fileNam
 std::int16_t WriteIniValue(App& app, const std::string& fileName, const std::string& section, const std::string& key,
                            const std::string& value, platform::SystemError* error = nullptr);
 
-// Fills the record from the file with every default and range clamp; may
-// write NTPServer and Delay back, except in the machine's run (App::machineRun),
+// Fills the record from the file, key by key of kSettingKeys, with every
+// default and range clamp; may write NTPServer and Delay back, except in the machine's run (App::machineRun),
 // which never writes the file and warns where there is none. A file that must not be used (another
 // user's link, anything but a regular file) or that is larger than the
 // reader takes leaves a warning in app.settingsWarning, for the log.
 void LoadSettings(App& app);
 
-// Writes six keys from the record (Tolerance and PCOffset are never written).
+// Writes the keys kSettingKeys stores (six), in its order, from the record;
+// a yes/no key is first made "Y" or "N". Keys only read are never written.
 // False when a write failed: app.settingsSaveError then names the file and
 // the reason. The callers say so (a message box, a log line).
 bool SaveSettings(App& app);

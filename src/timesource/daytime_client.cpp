@@ -378,7 +378,7 @@ void AskAgain(App& app, const std::string& host, TimeQueryState& query, Exchange
 
 bool WantsPrecision(const Settings& settings)
 {
-    return settings.Precise.empty() || settings.Precise == "Y";
+    return SaysYes<&Settings::Precise>(settings);
 }
 
 bool RefineServerTime(App& app)

@@ -99,7 +99,7 @@ bool Ask(App& app, TimeProtocol protocol, const std::string& host)
 
 bool WantsNtpFallback(const Settings& settings)
 {
-    return settings.NTPFallback.empty() || settings.NTPFallback == "Y";
+    return SaysYes<&Settings::NTPFallback>(settings);
 }
 
 bool GetServerTime(App& app)

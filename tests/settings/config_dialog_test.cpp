@@ -410,6 +410,26 @@ TEST_F(ConfigDialog, OptionClicksSwitchTheEntryListAndLanStoresNoEntry)
     EXPECT_EQ(File(), SavedFile(Entry(0), "5", "LAN", ""));
 }
 
+// Every key the dialog shows names a control the window declares; a yes/no
+// key's is a check box, which is all such a key needs to be in the dialog.
+TEST(ConfigDialogForm, EachShownKeyNamesADeclaredControl)
+{
+    const platform::FormSpec spec = ConfigurationDialogSpec();
+    int boxes = 0;
+    for (const SettingKey& key : SettingKeys()) {
+        if (key.control == nullptr)
+            continue;
+        SCOPED_TRACE(key.name);
+        const platform::ControlSpec* control = FindControl(spec, key.control);
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(control->kind == ControlKind::CheckBox, key.kind == SettingKind::YesNo);
+        boxes += control->kind == ControlKind::CheckBox;
+    }
+    EXPECT_EQ(boxes, std::count_if(spec.controls.begin(), spec.controls.end(),
+                                   [](const platform::ControlSpec& c) { return c.kind == ControlKind::CheckBox; }))
+        << "every check box is a key's";
+}
+
 TEST_F(ConfigDialog, DelayBoxAndCheckBoxesShowTheRecordAsLoaded)
 {
     // 500 is clamped by the load; 10.4 is within range and stays as typed.

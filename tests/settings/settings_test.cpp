@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -472,6 +473,80 @@ TEST_F(SettingsTest, AFileThatMustNotBeUsedLeavesAWarningAndTheDefaults)
     EXPECT_EQ(t.profile.writes, 0);
     EXPECT_EQ(t.env.files[t.SettingsPath()], "[Main]\r\nNTPServer=time.example\r\nDelay=99\r\nQuietMode=Y\r\n");
 }
+
+// ---- The table of keys ----------------------------------------------------------
+
+// A key's field after a load, as text: a number in digits, a clamped key as
+// its text and its whole seconds.
+string Reading(const SettingKey& key, const Settings& settings)
+{
+    if (key.kind == SettingKind::Number)
+        return std::to_string(settings.*key.number);
+    if (key.kind == SettingKind::Clamped)
+        return settings.*key.text + " " + std::to_string(settings.*key.seconds);
+    return settings.*key.text;
+}
+
+struct KeyCase {
+    string key;
+    std::optional<string> line;   // the key's value in the file; nullopt: no line
+    string reading;               // its field after a load
+    std::optional<bool> yes;      // a yes/no key: whether that says yes
+    std::optional<string> saved;  // its value in the file after a save
+};
+
+void PrintTo(const KeyCase& c, std::ostream* os)
+{
+    *os << c.key << (c.line ? "=\"" + *c.line + "\"" : string(" missing"));
+}
+
+class SettingKeyTest : public SettingsTest, public ::testing::WithParamInterface<KeyCase> {};
+
+TEST_P(SettingKeyTest, ReadAndSavedByItsRow)
+{
+    const KeyCase& c = GetParam();
+    const auto row = std::find_if(SettingKeys().begin(), SettingKeys().end(),
+                                  [&](const SettingKey& key) { return key.name == c.key; });
+    ASSERT_NE(row, SettingKeys().end());
+    t.WriteSettings("[Main]\r\n" + (c.line ? c.key + "=" + *c.line + "\r\n" : string()));
+    LoadSettings(app);
+    EXPECT_EQ(Reading(*row, s), c.reading);
+    if (row->kind == SettingKind::YesNo)
+        EXPECT_EQ(std::optional<bool>(ReadsAsYes(*row, s.*row->text)), c.yes);
+    else
+        EXPECT_FALSE(c.yes.has_value());
+    ASSERT_TRUE(SaveSettings(app));
+    EXPECT_EQ(FileValue(c.key), c.saved);
+}
+
+const string kNone;  // an empty reading
+const KeyCase kKeyCases[] = {
+    {"NTPServer", "  ", kDefaultEntry, {}, kDefaultEntry},
+    {"NTPServer", std::nullopt, kDefaultEntry, {}, kDefaultEntry},
+    {"ConnectionType", "lan", "lan", {}, "lan"},
+    {"Connectoid", std::nullopt, kNone, {}, ""},
+    {"Delay", "10.4", "10.4 10", {}, "10.4"},
+    {"Delay", "500", "60 60", {}, "60"},
+    {"QuietMode", "Y", "Y", true, "Y"},
+    {"QuietMode", "y", "y", false, "N"},
+    {"QuietMode", std::nullopt, kNone, false, "N"},
+    {"OnlyIfConnected", "Yes", "Yes", false, "N"},
+    {"OnlyIfConnected", "Y", "Y", true, "Y"},
+    {"Tolerance", "", "30", {}, ""},
+    {"Tolerance", "word", "0", {}, "word"},
+    {"PCOffset", "7.5", "8", {}, "7.5"},
+    {"Precise", std::nullopt, kNone, true, std::nullopt},
+    {"Precise", "", kNone, true, ""},
+    {"Precise", "y", "y", false, "y"},
+    {"Precise", "N", "N", false, "N"},
+    {"StepLimit", "1e999", "3600", {}, "1e999"},
+    {"SecondServers", "N", "N", {}, "N"},
+    {"HTTPSServers", " a.test:8443 ", "a.test:8443", {}, "a.test:8443"},
+    {"HTTPSCheck", "always", "always", {}, "always"},
+    {"NTPFallback", std::nullopt, kNone, true, std::nullopt},
+    {"NTPFallback", "N", "N", false, "N"},
+};
+INSTANTIATE_TEST_SUITE_P(Keys, SettingKeyTest, ::testing::ValuesIn(kKeyCases));
 
 // ---- On real files ------------------------------------------------------------
 
