@@ -23,6 +23,8 @@ struct RunFlags {
     bool RunStarted = false;
 };
 
+class TimeSource;  // timesource/time_source: the protocol an answer came over
+
 // What the time query leaves for the clock decision.
 struct TimeQueryState {
     std::string ServerAnswer;            // the text of the latest data arrival, as received
@@ -60,6 +62,7 @@ struct TimeQueryState {
     double lastConnectSeconds = 0;  // monotonic clock: the latest connect to the server began (or NTP request)
     std::string host;               // the host asked: NTPServer's, or the one asked instead
     int ntpStratum = 0;             // an NTP answer's stratum; 0 for any other answer
+    const TimeSource* source = nullptr;  // the source whose answer this is; null while none answered
 };
 
 struct LogState {

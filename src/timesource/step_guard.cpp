@@ -12,6 +12,7 @@
 #include "timesource/clock_correction.h"
 #include "timesource/daytime_client.h"
 #include "timesource/https_constraint.h"
+#include "timesource/https_source.h"
 #include "timesource/time_servers.h"
 
 namespace vel {
@@ -19,8 +20,6 @@ namespace vel {
 namespace {
 
 using platform::Span;
-
-constexpr int kHttpsPort = 443;
 
 Span HalfOf(const Span& span)
 {
