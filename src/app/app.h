@@ -62,7 +62,9 @@ struct TimeQueryState {
     double lastConnectSeconds = 0;  // monotonic clock: the latest connect to the server began (or NTP request)
     std::string host;               // the host asked: NTPServer's, or the one asked instead
     int ntpStratum = 0;             // an NTP answer's stratum; 0 for any other answer
-    const TimeSource* source = nullptr;  // the source whose answer this is; null while none answered
+    // The source whose answer this is (its protocol, how it refines); null
+    // while none answered.
+    const TimeSource* source = nullptr;
 };
 
 struct LogState {

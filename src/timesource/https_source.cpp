@@ -62,8 +62,8 @@ void Request(App& app, const HostPort& server, TimeQueryState& query, HttpsExcha
 
 // An answer as the second's edge search reads it: PC times from
 // `pcOrigin`, server times from `serverOrigin`.
-EdgeAnswer ToEdgeAnswer(const HttpsExchange& exchange, const platform::Instant& date,
-                        const platform::Instant& pcOrigin, const platform::Instant& serverOrigin)
+EdgeAnswer ToEdgeAnswer(const HttpsExchange& exchange, const platform::Instant& date, const platform::Instant& pcOrigin,
+                        const platform::Instant& serverOrigin)
 {
     EdgeAnswer edge;
     edge.requestOnly = true;

@@ -11,7 +11,7 @@ class App;
 struct TimeQueryState;
 
 inline constexpr int kHttpsPort = 443;
-inline constexpr int kHttpsAttempts = 3;           // requests that found no answer in time, at most
+inline constexpr int kHttpsAttempts = 3;            // requests that found no answer in time, at most
 inline constexpr double kHttpsTimeoutSeconds = 10;  // per request: lookup, handshakes and answer together
 
 // Asks `host` ("host", "host:port", "[v6 address]:port"; port 443 unless it

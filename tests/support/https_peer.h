@@ -26,10 +26,10 @@ public:
         std::vector<platform::CertificateValidity> chain = {};  // TrustedButForDates
         std::string error = "Connection refused";               // Failed
         bool silent = false;                                    // never replies
-        double setUp = 0;  // seconds more for the first request (lookup and handshakes), before the server reads
-        int changeFrom = 0;          // from this request on (1: the first; 0: never) ...
-        double laterAhead = 0;       // ... its Date is this much further ahead
-        bool laterFails = false;     // ... or its requests fail
+        double setUp = 0;         // seconds more for the first request (lookup and handshakes), before the server reads
+        int changeFrom = 0;       // from this request on (1: the first; 0: never) ...
+        double laterAhead = 0;    // ... its Date is this much further ahead
+        bool laterFails = false;  // ... or its requests fail
     };
 
     FakeHttpsDate(VirtualPump& pump, std::function<platform::Instant()> trueTime, VirtualClock* clock = nullptr)
@@ -49,7 +49,7 @@ private:
     VirtualPump& pump_;
     VirtualClock* clock_;
     std::map<std::string, int> requests_;  // by host
-    int generation_ = 0;  // counts CancelAll: a reply of an earlier one is dropped
+    int generation_ = 0;                   // counts CancelAll: a reply of an earlier one is dropped
 };
 
 }  // namespace vel::test

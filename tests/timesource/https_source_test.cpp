@@ -41,8 +41,8 @@ struct HttpsScene {
         t.https.trueTime = [this, start] {
             const double since = t.clock.MonotonicSeconds() - start;
             const double wholeSince = std::floor(since);
-            return trueAtZero + platform::MakeSpan(static_cast<std::int64_t>(wholeSince),
-                                                   std::llround((since - wholeSince) * 1e9));
+            return trueAtZero +
+                   platform::MakeSpan(static_cast<std::int64_t>(wholeSince), std::llround((since - wholeSince) * 1e9));
         };
     }
     Server& Host(const std::string& host = "www.example.org") { return t.https.servers[host]; }
@@ -123,16 +123,14 @@ TEST(HttpsSource, WhatAReplyGives)
             s.t.app.httpsDate = nullptr;
         const double start = s.t.clock.MonotonicSeconds();
         EXPECT_EQ(GetServerTime(s.t.app), c.error.empty());
-        if (c.error.empty())
-            EXPECT_EQ(s.t.app.query.TimeError, "");
-        else
-            EXPECT_TRUE(test::InOrder({s.t.app.query.TimeError}, {c.error}));
+        EXPECT_TRUE(c.error.empty() ? s.t.app.query.TimeError.empty()
+                                    : bool(test::InOrder({s.t.app.query.TimeError}, {c.error})))
+            << s.t.app.query.TimeError;
         EXPECT_EQ(s.t.https.asked, c.asked);
         EXPECT_TRUE(test::InOrder(s.Logged(), c.log));
         EXPECT_EQ(s.Logged().size(), c.log.size() + 1);  // the start marker
         EXPECT_EQ(s.t.app.query.ServerTime == platform::LocalDateTime{}, !c.error.empty());
-        if (c.server.silent)
-            EXPECT_NEAR(s.t.clock.MonotonicSeconds() - start, 30, 0.01);
+        EXPECT_NEAR(s.t.clock.MonotonicSeconds() - start, c.server.silent ? 30 : 0, 0.5);
     }
 }
 
@@ -157,14 +155,8 @@ TEST(HttpsSource, TheSecondsEdgeIsFoundOverFurtherRequests)
         {"the search", "Y", 0, 0, false, 0, "within N ms over K answers", 0.006},
         {"Precise=N: one request", "N", 0, 0, false, 1, one, 0.52},
         {"later Dates 3 s off", "Y", 2, 3, false, 2, one + "; the server's later answers contradicted it", 0.52},
-        {"later requests fail",
-         "Y",
-         2,
-         0,
-         true,
-         2,
-         one + "; no further answer: HTTPS server gave no usable Date: Connection refused",
-         0.52},
+        {"later requests fail", "Y", 2, 0, true, 2,
+         one + "; no further answer: HTTPS server gave no usable Date: Connection refused", 0.52},
     };
     for (const Case& c : cases) {
         for (const double phase : {0.1, 0.55, 0.9}) {
@@ -194,7 +186,8 @@ TEST(HttpsSource, TheSecondsEdgeIsFoundOverFurtherRequests)
                                            [](const std::string& l) { return l.rfind("measured to within ", 0) == 0; });
             ASSERT_NE(line, log.end());
             std::smatch found;
-            ASSERT_TRUE(std::regex_match(*line, found, std::regex(R"(measured to (within (\d+) ms over \d+ answers?.*))")));
+            ASSERT_TRUE(
+                std::regex_match(*line, found, std::regex(R"(measured to (within (\d+) ms over \d+ answers?.*))")));
             std::string shape = found[1];
             shape.replace(7, found[2].length(), "N");
             shape = std::regex_replace(shape, std::regex(R"(over ([2-9]) )"), "over K ");
@@ -218,10 +211,7 @@ TEST(HttpsSource, TheStepGuardHoldsItsAnswer)
     };
     const Case cases[] = {
         {"the PC 3 days ahead: confirmed", kDays3, 0, ExitStatus::Ok, "system clock corrected to*"},
-        {"the server 3 days off: shown false",
-         0,
-         -kDays3,
-         ExitStatus::Unconfirmed,
+        {"the server 3 days off: shown false", 0, -kDays3, ExitStatus::Unconfirmed,
          "WARNING: system clock not corrected - the time server's answer lies outside every HTTPS Date*"},
     };
     for (const Case& c : cases) {
