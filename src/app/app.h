@@ -23,6 +23,8 @@ struct RunFlags {
     bool RunStarted = false;
 };
 
+class TimeSource;  // timesource/time_source: the protocol an answer came over
+
 // What the time query leaves for the clock decision.
 struct TimeQueryState {
     std::string ServerAnswer;            // the text of the latest data arrival, as received
@@ -61,6 +63,9 @@ struct TimeQueryState {
     std::string host;               // the host asked: NTPServer's, or the one asked instead
     int ntpStratum = 0;             // an NTP answer's stratum; 0 for any other answer
     bool serverAsked = false;       // a connect to the server began (lastConnectSeconds holds the latest)
+    // The source whose answer this is (its protocol, how it refines); null
+    // while none answered.
+    const TimeSource* source = nullptr;
 };
 
 struct LogState {

@@ -7,6 +7,7 @@
 #include "status/countdown.h"
 #include "timesource/daytime_client.h"
 #include "timesource/step_guard.h"
+#include "timesource/time_query.h"
 
 namespace vel {
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "app/app.h"
-#include "status/countdown.h"
 #include "timesource/daytime_answer.h"
+#include "timesource/edge_search.h"
 #include "timesource/second_edge.h"
 
 namespace vel {
@@ -128,23 +128,6 @@ double WholeSeconds(double seconds)
     return std::floor(seconds);
 }
 
-// Waits until the monotonic clock reaches `until`, with the window's events
-// handled. False when Cancel ended the wait.
-bool WaitUntil(App& app, double until)
-{
-    platform::Clock& clock = app.platform.clock;
-    platform::EventPump& pump = app.platform.pump;
-    while (!app.flags.UserCancelled) {
-        if (clock.MonotonicSeconds() >= until)
-            return true;
-        pump.DoEvents();
-        const double left = until - clock.MonotonicSeconds();
-        if (!app.flags.UserCancelled && left > 0)
-            pump.WaitForEvents(left);
-    }
-    return false;
-}
-
 // Starts a connect to the server, noting when.
 void StartConnect(App& app, const std::string& host, TimeQueryState& query, Exchange& exchange, DaytimeHandler& handler)
 {
@@ -155,17 +138,6 @@ void StartConnect(App& app, const std::string& host, TimeQueryState& query, Exch
     query.lastConnectSeconds = app.platform.clock.MonotonicSeconds();
     query.serverAsked = true;
     app.platform.socket.Connect(host, DaytimePort, handler.Callback());
-}
-
-double SecondsOf(const platform::Span& span)
-{
-    return platform::ToDouble(span);
-}
-
-platform::Span SpanOfSeconds(double seconds)
-{
-    const double whole = std::floor(seconds);
-    return platform::MakeSpan(static_cast<std::int64_t>(whole), std::llround((seconds - whole) * 1e9));
 }
 
 // An answer as the second's edge search reads it: PC times in seconds from
@@ -195,16 +167,6 @@ EdgeAnswer FirstEdgeAnswer(const TimeQueryState& query)
     if (query.onTimeAdvance)
         edge.onTimeAdvance = SecondsOf(*query.onTimeAdvance);
     return edge;
-}
-
-// Where the server's clock stood at the first answer's arrival, and how far
-// that may be off, from what the answers measured.
-void TakeMeasurement(TimeQueryState& query, const OffsetMeasurement& measured, int answers)
-{
-    query.serverInstant = query.namedInstant - SpanOfSeconds(measured.offset);
-    query.bound = SpanOfSeconds(measured.bound);
-    query.answers = answers;
-    query.roundTripUnknown = !measured.estimate;
 }
 
 }  // namespace
@@ -381,65 +343,27 @@ bool WantsPrecision(const Settings& settings)
     return SaysYes<&Settings::Precise>(settings);
 }
 
-bool RefineServerTime(App& app)
-{
-    return RefineServerTime(app, app.query.host, app.query);
-}
-
 bool RefineServerTime(App& app, const std::string& host, TimeQueryState& query)
 {
-    platform::Clock& clock = app.platform.clock;
     // An NTP answer carries its own fraction of a second.
     if (query.answers != 1 || query.ntpStratum != 0 || !WantsPrecision(app.settings))
         return true;
-
-    // PC times from the first answer's arrival, server times from the second
-    // it named: the offsets found are PC minus server less their difference.
     const platform::Instant pcOrigin = query.answerInstant;
-    auto pcTime = [&](const platform::Instant& t) { return SecondsOf(t - pcOrigin); };
-    std::vector<EdgeAnswer> answers{FirstEdgeAnswer(query)};
-    OffsetMeasurement measured = *MeasureOffset(answers);
-    if (!WorthAnotherAnswer(measured, answers))
-        return true;
-
-    const double spacing = query.askAgainAfterSeconds;
-    const double limit = clock.MonotonicSeconds() + kEdgeTimeLimitSeconds;
-    ShowCountdown(app, "", kMeasuringText, 0, "", "");
     Exchange exchange;
-    while (WorthAnotherAnswer(measured, answers)) {
-        const double now = clock.MonotonicSeconds();
-        const double pcNow = pcTime(clock.Read().utc);
-        const double earliest = pcNow + std::max(0.0, query.lastConnectSeconds + spacing - now);
-        const double start = now + NextConnectTime(measured, answers.back(), earliest) - pcNow;
-        if (start + ExpectedAnswerSeconds(answers.back()) > limit)
-            break;
-        if (!WaitUntil(app, start))
-            return false;
-        AskAgain(app, host, query, exchange, std::min(limit, start + kDaytimeTimeoutSeconds));
+    return SearchSecondEdge(app, query, FirstEdgeAnswer(query), [&](double deadline) {
+        AskAgain(app, host, query, exchange, deadline);
+        FurtherAnswer further;
         if (app.flags.UserCancelled)
-            return false;
-        const std::optional<DaytimeAnswer> later = ParseDaytimeAnswer(exchange.answer);
-        if (!later) {
-            query.measureNote =
-                "no further answer: " + (!exchange.error.empty() ? exchange.error
-                                         : exchange.answer.empty()
-                                             ? std::string("Connection timed out")
-                                             : "NTP server returned invalid time: " + PrintableAnswer(exchange.answer));
-            break;
-        }
-        answers.push_back(ToEdgeAnswer(exchange, *later, pcOrigin, query.namedInstant));
-        const std::optional<OffsetMeasurement> narrower = MeasureOffset(answers);
-        if (!narrower) {
-            // The answers contradict each other: the first one stands alone,
-            // as GetServerTime measured it.
-            query.measureNote = "the server's later answers contradicted it";
-            return true;
-        }
-        measured = *narrower;
-    }
-    if (answers.size() > 1)
-        TakeMeasurement(query, measured, static_cast<int>(answers.size()));
-    return true;
+            return further;
+        if (const std::optional<DaytimeAnswer> later = ParseDaytimeAnswer(exchange.answer))
+            further.answer = ToEdgeAnswer(exchange, *later, pcOrigin, query.namedInstant);
+        else
+            further.error = !exchange.error.empty() ? exchange.error
+                            : exchange.answer.empty()
+                                ? std::string("Connection timed out")
+                                : "NTP server returned invalid time: " + PrintableAnswer(exchange.answer);
+        return further;
+    });
 }
 
 OtherServerAnswer AskOtherServer(App& app, const std::string& host, int port, double deadline)

@@ -37,7 +37,7 @@ bool GetDaytimeTime(App& app, const std::string& host, TimeQueryState& query);
 // like every yes/no key, anything else is no.
 bool WantsPrecision(const Settings& settings);
 
-// After GetServerTime, when WantsPrecision, for an answer that names only
+// After GetDaytimeTime, when WantsPrecision, for an answer that names only
 // its second, or an on-time NIST line whose handshake was retried: asks the
 // same server up to 7 more times, at least 1 second apart (4 for a server of
 // NIST's layout) and all within 12 seconds, each connect timed so that the
@@ -49,7 +49,6 @@ bool WantsPrecision(const Settings& settings);
 // stands still. A failed query ends the search with what is known; answers
 // that contradict each other leave the first answer's measurement. False
 // when the user cancelled meanwhile.
-bool RefineServerTime(App& app);
 bool RefineServerTime(App& app, const std::string& host, TimeQueryState& query);
 
 // What another Daytime server said when asked once.

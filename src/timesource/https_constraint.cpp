@@ -152,6 +152,29 @@ bool DateWithinChain(const Instant& date, const std::vector<platform::Certificat
     return true;
 }
 
+UsableDate JudgeReply(const platform::HttpsDateReply& reply)
+{
+    using Outcome = platform::HttpsDateReply::Outcome;
+    if (reply.outcome == Outcome::Failed)
+        return {std::nullopt, reply.error.empty() ? std::string("the request failed") : reply.error};
+    const std::optional<Instant> date = ParseHttpDate(reply.date);
+    if (!date)
+        return {std::nullopt, reply.date.empty() ? std::string("its answer has no Date")
+                                                 : "its Date cannot be read: " + PrintableAnswer(reply.date)};
+    if (reply.outcome == Outcome::TrustedButForDates) {
+        // The PC clock may be wrong by years (a dead backup battery): a
+        // certificate then looks expired or not yet valid. The chain counts
+        // only when the server's own Date lies within the validity of every
+        // certificate in it.
+        if (!DateWithinChain(*date, reply.chain))
+            return {std::nullopt, "a certificate is expired or not yet valid by the PC clock, and the server's Date (" +
+                                      PrintableAnswer(reply.date) + ") lies outside its validity too"};
+        return {date, "its certificates are not valid by the PC clock, but the server's Date (" +
+                          PrintableAnswer(reply.date) + ") lies within the validity of each: accepted"};
+    }
+    return {date, {}};
+}
+
 std::string ServerName(const HostPort& server, int defaultPort)
 {
     if (server.port == defaultPort)
@@ -206,7 +229,6 @@ std::vector<Constraint> AskConstraints(App& app, const std::vector<HostPort>& se
     // No reply reaches the requests after this.
     app.httpsDate->CancelAll();
 
-    using Outcome = platform::HttpsDateReply::Outcome;
     for (std::size_t i = 0; i < servers.size(); ++i) {
         const Request& request = requests[i];
         Constraint& constraint = constraints[i];
@@ -217,32 +239,12 @@ std::vector<Constraint> AskConstraints(App& app, const std::vector<HostPort>& se
                     : "no answer within " + std::to_string(static_cast<int>(kConstraintWaitSeconds)) + " seconds";
             continue;
         }
-        const platform::HttpsDateReply& reply = request.reply;
-        if (reply.outcome == Outcome::Failed) {
-            constraint.note = reply.error.empty() ? std::string("the request failed") : reply.error;
+        const UsableDate judged = JudgeReply(request.reply);
+        constraint.note = judged.note;
+        if (!judged.date)
             continue;
-        }
-        const std::optional<Instant> date = ParseHttpDate(reply.date);
-        if (!date) {
-            constraint.note = reply.date.empty() ? std::string("its answer has no Date")
-                                                 : "its Date cannot be read: " + PrintableAnswer(reply.date);
-            continue;
-        }
-        if (reply.outcome == Outcome::TrustedButForDates) {
-            // The PC clock may be wrong by years (a dead backup battery): a
-            // certificate then looks expired or not yet valid. The chain
-            // counts only when the server's own Date lies within the
-            // validity of every certificate in it.
-            if (!DateWithinChain(*date, reply.chain)) {
-                constraint.note = "a certificate is expired or not yet valid by the PC clock, and the server's Date (" +
-                                  PrintableAnswer(reply.date) + ") lies outside its validity too";
-                continue;
-            }
-            constraint.note = "its certificates are not valid by the PC clock, but the server's Date (" +
-                              PrintableAnswer(reply.date) + ") lies within the validity of each: accepted";
-        }
         constraint.usable = true;
-        constraint.range = ConstraintRange(request.sent, request.received, *date);
+        constraint.range = ConstraintRange(request.sent, request.received, *judged.date);
     }
     return constraints;
 }

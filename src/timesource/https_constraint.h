@@ -38,6 +38,16 @@ OffsetRange ConstraintRange(const platform::Instant& sent, const platform::Insta
 // (and the chain is not empty).
 bool DateWithinChain(const platform::Instant& date, const std::vector<platform::CertificateValidity>& chain);
 
+// What one reply gives: the Date it names where the reply may be used (its
+// chain trusted, or trusted but for dates the server's own Date explains),
+// and what the log says of it beyond that (the accepted date fault), or why
+// it may not be used.
+struct UsableDate {
+    std::optional<platform::Instant> date;
+    std::string note;
+};
+UsableDate JudgeReply(const platform::HttpsDateReply& reply);
+
 // One server's part, for the log and the decision.
 struct Constraint {
     HostPort server;

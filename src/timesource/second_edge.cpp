@@ -33,6 +33,8 @@ std::optional<OffsetInterval> Overlap(const OffsetInterval& a, const OffsetInter
 
 std::optional<double> PathRoundTrip(const EdgeAnswer& answer)
 {
+    if (answer.requestOnly)
+        return answer.arrival - answer.connected;
     if (!answer.handshakeRetried)
         return answer.connected - answer.connecting;
     if (!answer.onTimeAdvance)
@@ -104,6 +106,8 @@ std::optional<OffsetMeasurement> MeasureOffset(const std::vector<EdgeAnswer>& an
 
 double ExpectedAnswerSeconds(const EdgeAnswer& latest)
 {
+    if (latest.requestOnly)
+        return latest.arrival - latest.connected;
     const double handshake =
         latest.handshakeRetried ? PathRoundTrip(latest).value_or(0.0) : latest.connected - latest.connecting;
     return handshake + latest.arrival - latest.connected;

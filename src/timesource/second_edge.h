@@ -27,6 +27,10 @@ struct EdgeAnswer {
     // the server having waited for that moment. Empty: the answer was sent
     // at once, within the second it names.
     std::optional<double> onTimeAdvance;
+    // A request over a connection of its own (an HTTPS Date): no handshake
+    // is timed apart, `connected` is when the request was sent, and the
+    // whole exchange from there to `arrival` is its path.
+    bool requestOnly = false;
 };
 
 struct OffsetInterval {
@@ -36,7 +40,8 @@ struct OffsetInterval {
     double Middle() const { return (low + high) / 2; }
 };
 
-// The round trip of the answer's path, in seconds: its handshake's. Where a
+// The round trip of the answer's path, in seconds: its handshake's (for a
+// request alone, the whole exchange's). Where a
 // packet of the handshake was sent again, for an answer sent at once, the
 // time from the handshake's end to the answer: one way there and one back,
 // which neither a retried SYN nor a middlebox that completes the handshake

@@ -24,7 +24,7 @@ struct Request {
 // One server's answers within a run, as the socket's events bring them.
 class NtpExchange {
 public:
-    explicit NtpExchange(App& app) : app_(app) {}
+    NtpExchange(App& app, TimeQueryState& query) : app_(app), query_(query) {}
 
     platform::DatagramHandler Callback()
     {
@@ -35,8 +35,8 @@ public:
     bool SendRequest()
     {
         platform::Clock& clock = app_.platform.clock;
-        app_.query.lastConnectSeconds = clock.MonotonicSeconds();
-        app_.query.serverAsked = true;
+        query_.lastConnectSeconds = clock.MonotonicSeconds();
+        query_.serverAsked = true;
         // The moment of sending is read as late as possible, and is both
         // the origin the answer must echo and t1.
         const platform::Instant now = clock.Read().utc;
@@ -141,6 +141,7 @@ private:
     }
 
     App& app_;
+    TimeQueryState& query_;
     std::vector<Request> outstanding_;
 };
 
@@ -193,9 +194,8 @@ std::string DroppedNote(const NtpExchange& exchange)
 }
 
 // The kept sample into the query's state, as a Daytime answer leaves it.
-void KeepSample(App& app, const NtpExchange& exchange)
+void KeepSample(App& app, TimeQueryState& query, const NtpExchange& exchange)
 {
-    TimeQueryState& query = app.query;
     const NtpSample best = *std::min_element(exchange.samples.begin(), exchange.samples.end(),
                                              [](const NtpSample& a, const NtpSample& b) { return a.delay < b.delay; });
     const std::int32_t offset = GetTimeZoneOffsetSeconds(app);
@@ -221,9 +221,8 @@ void KeepSample(App& app, const NtpExchange& exchange)
 
 }  // namespace
 
-bool GetNtpTime(App& app, const std::string& host)
+bool GetNtpTime(App& app, const std::string& host, TimeQueryState& query)
 {
-    TimeQueryState& query = app.query;
     platform::Clock& clock = app.platform.clock;
     query.answers = 0;
     query.measureNote.clear();
@@ -232,7 +231,7 @@ bool GetNtpTime(App& app, const std::string& host)
     query.timeFailure.reset();
     query.WaitingForAnswer = true;
 
-    NtpExchange exchange(app);
+    NtpExchange exchange(app, query);
     DatagramClosedAtEnd closed(app.platform.datagram);
     app.platform.datagram.Open(host, NtpPort, exchange.Callback());
     WaitFor(app, clock.MonotonicSeconds() + kNtpLookupTimeoutSeconds,
@@ -263,7 +262,7 @@ bool GetNtpTime(App& app, const std::string& host)
         return false;
     }
     if (!exchange.samples.empty() && !app.flags.UserCancelled) {
-        KeepSample(app, exchange);
+        KeepSample(app, query, exchange);
         return true;
     }
     if (exchange.failure) {

@@ -7,6 +7,7 @@
 namespace vel {
 
 class App;
+struct TimeQueryState;
 
 inline constexpr int kNtpQueries = 4;                   // requests in a run, at most
 inline constexpr double kNtpQuerySpacingSeconds = 2;    // at least this apart, to one server (NIST's: 4)
@@ -21,10 +22,10 @@ inline constexpr std::size_t kNtpReadLimit = 48 + 1;    // one byte more than a 
 // RSTR ends the questions (a WARNING line says so; the answers before it
 // still count); an unsynchronised server (leap indicator 3, stratum 0 or
 // above 15, too far from its reference) gives no time at all.
-// True: app.query holds the time as GetServerTime leaves it (ServerTime,
+// True: `query` holds the time as GetServerTime leaves it (ServerTime,
 // AnswerTime, answerInstant, serverInstant, bound: half the kept sample's
 // delay, answers, no onTimeAdvance) and the stratum in ntpStratum. False:
-// app.query.TimeError says why (timeFailure: the socket's failure, if one).
-bool GetNtpTime(App& app, const std::string& host);
+// query.TimeError says why (timeFailure: the socket's failure, if one).
+bool GetNtpTime(App& app, const std::string& host, TimeQueryState& query);
 
 }  // namespace vel

@@ -12,6 +12,7 @@
 #include "timesource/clock_correction.h"
 #include "timesource/daytime_client.h"
 #include "timesource/https_constraint.h"
+#include "timesource/https_source.h"
 #include "timesource/time_servers.h"
 
 namespace vel {
@@ -19,8 +20,6 @@ namespace vel {
 namespace {
 
 using platform::Span;
-
-constexpr int kHttpsPort = 443;
 
 Span HalfOf(const Span& span)
 {
@@ -280,7 +279,16 @@ std::vector<HostPort> ParseHostList(std::string_view text, int defaultPort)
 
 std::vector<HostPort> HttpsServersOf(const Settings& settings)
 {
-    return ParseHostList(IsBlank(settings.HTTPSServers) ? kDefaultHTTPSServers : settings.HTTPSServers, kHttpsPort);
+    std::vector<HostPort> servers =
+        ParseHostList(IsBlank(settings.HTTPSServers) ? kDefaultHTTPSServers : settings.HTTPSServers, kHttpsPort);
+    // A time server asked over HTTPS is no second opinion on itself.
+    const ServerEntry entry = ReadServerEntry(settings.NTPServer);
+    if (entry.protocol == TimeProtocol::Https) {
+        const std::vector<HostPort> own = ParseHostList(entry.host, kHttpsPort);
+        const std::string host = ToLower(own.size() == 1 ? own.front().host : entry.host);
+        std::erase_if(servers, [&](const HostPort& server) { return ToLower(server.host) == host; });
+    }
+    return servers;
 }
 
 std::vector<HostPort> SecondServersOf(const Settings& settings)

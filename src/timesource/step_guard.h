@@ -65,7 +65,8 @@ struct HostPort {
 std::vector<HostPort> ParseHostList(std::string_view text, int defaultPort);
 
 // The HTTPS servers of the settings (HTTPSServers; kDefaultHTTPSServers
-// when empty), on port 443 unless they name one.
+// when empty), on port 443 unless they name one; never the time server's
+// own host when it is asked over HTTPS.
 std::vector<HostPort> HttpsServersOf(const Settings& settings);
 // The Daytime servers asked for a second opinion (SecondServers): when
 // empty, every host of the configuration dialog's list but the time

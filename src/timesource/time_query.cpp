@@ -5,9 +5,8 @@
 #include "app/app.h"
 #include "common/wait.h"
 #include "log/log.h"
-#include "timesource/daytime_client.h"
-#include "timesource/sntp_client.h"
 #include "timesource/time_servers.h"
+#include "timesource/time_source.h"
 
 namespace vel {
 
@@ -46,45 +45,27 @@ void KeepNistSpacing(App& app, const std::string& host)
         WaitSeconds(app.platform.pump, clock, static_cast<float>(until - clock.MonotonicSeconds()));
 }
 
-bool AskOverNtp(App& app, const std::string& host)
-{
-    if (!GetNtpTime(app, host))
-        return false;
-    WriteLog(app, "the server answered over NTP (stratum " + std::to_string(app.query.ntpStratum) + ")");
-    return true;
-}
-
 bool Ask(App& app, TimeProtocol protocol, const std::string& host)
 {
     TimeQueryState& query = app.query;
     query.host = host;
     query.ntpStratum = 0;
-    bool answered = false;
-    switch (protocol) {
-        case TimeProtocol::Ntp:
-            answered = AskOverNtp(app, host);
-            break;
-        case TimeProtocol::Https:
-            // The web server's Date header, through the HTTPS seam, is not
-            // built in yet.
-            query.TimeError = "the https: protocol is not supported by this version of Veltrane";
-            query.timeFailure.reset();
-            break;
-        case TimeProtocol::Daytime:
-            answered = GetDaytimeTime(app);
-            break;
-        case TimeProtocol::Unnamed: {
-            answered = GetDaytimeTime(app);
-            if (answered || app.flags.UserCancelled || !WantsNtpFallback(app.settings) || !DaytimePortSilent(query))
-                break;
-            const std::string daytimeError = query.TimeError;
-            WriteLog(app, kAskedOverNtpText);
-            KeepNistSpacing(app, host);
-            answered = AskOverNtp(app, host);
-            if (!answered && !app.flags.UserCancelled)
-                query.TimeError = daytimeError + "; over NTP: " + query.TimeError;
-            break;
-        }
+    query.source = nullptr;
+    const TimeSource& source = SourceOf(protocol);
+    bool answered = source.Ask(app, host, query);
+    if (answered)
+        query.source = &source;
+    // A bare host that does not answer on TCP 13: the same host over NTP.
+    if (protocol == TimeProtocol::Unnamed && !answered && !app.flags.UserCancelled && WantsNtpFallback(app.settings) &&
+        DaytimePortSilent(query)) {
+        const std::string daytimeError = query.TimeError;
+        WriteLog(app, kAskedOverNtpText);
+        KeepNistSpacing(app, host);
+        answered = NtpSource().Ask(app, host, query);
+        if (answered)
+            query.source = &NtpSource();
+        else if (!app.flags.UserCancelled)
+            query.TimeError = daytimeError + "; over NTP: " + query.TimeError;
     }
     // NIST refuses a client that asks one of its servers more often than
     // once every 4 seconds, whatever the answer looked like.
@@ -96,6 +77,26 @@ bool Ask(App& app, TimeProtocol protocol, const std::string& host)
 }
 
 }  // namespace
+
+const TimeSource& SourceOf(TimeProtocol protocol)
+{
+    switch (protocol) {
+        case TimeProtocol::Ntp:
+            return NtpSource();
+        case TimeProtocol::Https:
+            return HttpsSource();
+        case TimeProtocol::Daytime:
+        case TimeProtocol::Unnamed:
+            break;
+    }
+    return DaytimeSource();
+}
+
+bool RefineServerTime(App& app)
+{
+    TimeQueryState& query = app.query;
+    return query.source == nullptr || query.source->Refine(app, query.host, query);
+}
 
 bool WantsNtpFallback(const Settings& settings)
 {

@@ -54,5 +54,31 @@ TEST_F(StepGuardRun, ASecondServerAtAnotherAddressConfirmsTheStep)
     EXPECT_NEAR(run.clockSettings[0].FromNow(), -259200, 0.05);
 }
 
+// A web server as the time server ("https:"), through the real HTTPS back
+// end: no Daytime server at all, the certificate of the throw-away
+// authority, the Date's second found over further requests, the clock set
+// to within a few milliseconds.
+TEST_F(StepGuardRun, AnHttpsServerIsTheTimeServer)
+{
+    ASSERT_FALSE(test::TestCertificates().empty());
+    WriteSettings(
+        "[Main]\r\nNTPServer=https:127.0.0.1:4431 (local web server)\r\nDelay=3\r\nConnectionType=LAN\r\n"
+        "QuietMode=Y\r\nTolerance=-1\r\n");
+    RunOptions options;
+    options.clockStandIn = "succeed";
+    options.helpers = {Https("good", 4431)};
+    options.environment = "SSL_CERT_FILE='" + test::TestCertificates() + "/ca.pem' https_proxy= HTTPS_PROXY=";
+    const ProgramRun run = Run(options);
+    EXPECT_EQ(run.exitStatus, 0) << run.output;
+    EXPECT_TRUE(InOrder(run.log, {"starting connect to https:127.0.0.1:4431 (local web server)",
+                                  "the server answered over HTTPS (Date: * GMT)", "measured to within * answers",
+                                  "system clock corrected to *"}))
+        << run.output;
+    ASSERT_EQ(run.clockSettings.size(), 1u) << run.output;
+    EXPECT_NEAR(run.clockSettings[0].FromNow(), 0.0, 0.02);
+    for (const auto& connection : run.connections)
+        EXPECT_EQ(connection.port, 4431);  // never TCP 13
+}
+
 }  // namespace
 }  // namespace vel::integration

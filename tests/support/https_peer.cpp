@@ -23,10 +23,20 @@ std::string HttpDateText(const platform::Instant& t)
 void FakeHttpsDate::Ask(const std::string& host, int port, platform::HttpsDateHandler handler)
 {
     asked.push_back(host + ":" + std::to_string(port));
+    if (clock_ != nullptr)
+        askTimes.push_back(clock_->MonotonicSeconds());
+    const int request = ++requests_[host];
     const auto found = servers.find(host);
     Server server;
     if (found != servers.end()) {
         server = found->second;
+        if (request > 1)
+            server.setUp = 0;
+        if (server.changeFrom > 0 && request >= server.changeFrom) {
+            server.dateAhead += server.laterAhead;
+            if (server.laterFails)
+                server.outcome = platform::HttpsDateReply::Outcome::Failed;
+        }
     } else {
         server.roundTrip = 0;
         server.outcome = platform::HttpsDateReply::Outcome::Failed;
@@ -35,7 +45,7 @@ void FakeHttpsDate::Ask(const std::string& host, int port, platform::HttpsDateHa
     if (server.silent)
         return;
     const int generation = generation_;
-    pump_.After(server.roundTrip, [this, server, generation, handler = std::move(handler)] {
+    pump_.After(server.setUp + server.roundTrip, [this, server, generation, handler = std::move(handler)] {
         if (generation != generation_)
             return;
         platform::HttpsDateReply reply;

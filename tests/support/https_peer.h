@@ -26,10 +26,14 @@ public:
         std::vector<platform::CertificateValidity> chain = {};  // TrustedButForDates
         std::string error = "Connection refused";               // Failed
         bool silent = false;                                    // never replies
+        double setUp = 0;         // seconds more for the first request (lookup and handshakes), before the server reads
+        int changeFrom = 0;       // from this request on (1: the first; 0: never) ...
+        double laterAhead = 0;    // ... its Date is this much further ahead
+        bool laterFails = false;  // ... or its requests fail
     };
 
-    FakeHttpsDate(VirtualPump& pump, std::function<platform::Instant()> trueTime)
-        : trueTime(std::move(trueTime)), pump_(pump)
+    FakeHttpsDate(VirtualPump& pump, std::function<platform::Instant()> trueTime, VirtualClock* clock = nullptr)
+        : trueTime(std::move(trueTime)), pump_(pump), clock_(clock)
     {}
 
     void Ask(const std::string& host, int port, platform::HttpsDateHandler handler) override;
@@ -38,11 +42,14 @@ public:
     std::function<platform::Instant()> trueTime;
     std::map<std::string, Server> servers;  // by host; any other fails as a name that does not exist
     std::vector<std::string> asked;         // "host:port", in order
+    std::vector<double> askTimes;           // the monotonic clock at each request
     int cancels = 0;
 
 private:
     VirtualPump& pump_;
-    int generation_ = 0;  // counts CancelAll: a reply of an earlier one is dropped
+    VirtualClock* clock_;
+    std::map<std::string, int> requests_;  // by host
+    int generation_ = 0;                   // counts CancelAll: a reply of an earlier one is dropped
 };
 
 }  // namespace vel::test

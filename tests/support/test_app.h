@@ -89,7 +89,7 @@ struct TestApp : AppOver<VirtualClock, VirtualPump, platform::HeadlessWindowSyst
     FakeWindowRunClaim windowRuns;
     // HTTPS servers whose Date tells the PC clock's time (a test may give
     // them another true time).
-    FakeHttpsDate https{pump, [this] { return clock.NowUtc(); }};
+    FakeHttpsDate https{pump, [this] { return clock.NowUtc(); }, &clock};
 
     // The status window as the headless back end holds it (null before it exists).
     platform::HeadlessForm* Window(const std::string& name = "frmVEL") const { return windows.FindForm(name); }

@@ -26,7 +26,7 @@ struct NtpScene {
         peer.transit = 0.010;
         peer.PcAheadBy(95.25);
     }
-    bool Ask(const std::string& host = "ntp.example.net") { return GetNtpTime(t.app, host); }
+    bool Ask(const std::string& host = "ntp.example.net") { return GetNtpTime(t.app, host, t.app.query); }
     const TimeQueryState& Query() const { return t.app.query; }
     // How far the server's instant, as measured, is from the true time at the arrival.
     double Error() const

@@ -115,6 +115,8 @@ TEST(StepGuardRules, TheSecondServersAreNeverTheTimeServersOwn)
     EXPECT_EQ(SecondServersOf(s), (std::vector<HostPort>{{"other.test", 1313}}));
     s.SecondServers = "N";
     EXPECT_TRUE(SecondServersOf(s).empty());
+    s.NTPServer = "https:WWW.google.com:8443 (a web server)";
+    EXPECT_EQ(HttpsServersOf(s), (std::vector<HostPort>{{"www.cloudflare.com", 443}, {"www.microsoft.com", 443}}));
 }
 
 // ---- Whole runs ----

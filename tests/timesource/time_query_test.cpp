@@ -120,7 +120,7 @@ TEST(TimeQuery, WhichProtocolAsks)
          false,
          0,
          0,
-         "the https: protocol is not supported by this version of Veltrane",
+         "HTTPS server gave no usable Date: Host www.example.org not found",
          {}},
     };
     for (const Case& c : cases) {
