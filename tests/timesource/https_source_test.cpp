@@ -128,7 +128,6 @@ TEST(HttpsSource, WhatAReplyGives)
             << s.t.app.query.TimeError;
         EXPECT_EQ(s.t.https.asked, c.asked);
         EXPECT_TRUE(test::InOrder(s.Logged(), c.log));
-        EXPECT_EQ(s.Logged().size(), c.log.size() + 1);  // the start marker
         EXPECT_EQ(s.t.app.query.ServerTime == platform::LocalDateTime{}, !c.error.empty());
         EXPECT_NEAR(s.t.clock.MonotonicSeconds() - start, c.server.silent ? 30 : 0, 0.5);
     }
@@ -183,11 +182,11 @@ TEST(HttpsSource, TheSecondsEdgeIsFoundOverFurtherRequests)
                 EXPECT_GE(s.t.https.askTimes[i] - s.t.https.askTimes[i - 1], 1.0 - 1e-9);
             const Lines log = s.Logged();
             const auto line = std::find_if(log.begin(), log.end(),
-                                           [](const std::string& l) { return l.rfind("measured to within ", 0) == 0; });
+                                           [](const std::string& l) { return l.find("measured to within ") != std::string::npos; });
             ASSERT_NE(line, log.end());
             std::smatch found;
             ASSERT_TRUE(
-                std::regex_match(*line, found, std::regex(R"(measured to (within (\d+) ms over \d+ answers?.*))")));
+                std::regex_match(*line, found, std::regex(R"(the PC clock is .*, measured to (within (\d+) ms over \d+ answers?.*))")));
             std::string shape = found[1];
             shape.replace(7, found[2].length(), "N");
             shape = std::regex_replace(shape, std::regex(R"(over ([2-9]) )"), "over K ");
