@@ -406,6 +406,8 @@ run_case() {
     failed=$((failed + 1))
     echo "FAIL: $name ($((SECONDS - start)) s)"
     tail -n 40 "$work/case.out" | sed 's/^/    /'
+    # A program that crashed: where, from the guest's kernel.
+    as_root "dmesg | grep -E 'segfault|traps:|general protection' | tail -n 5" 2>/dev/null | sed 's/^/    kernel: /'
   fi
 }
 
@@ -551,7 +553,8 @@ user_settings() {
 # and its exit status last.
 user_run() {
   "$1" "$2" 'log=$HOME/.config/veltrane/Veltrane.log; lines=$(cat "$log" 2>/dev/null | wc -l)
-    veltrane 2>/dev/null; status=$?; tail -n +$((lines + 1)) "$log"; echo "exit status $status"'
+    veltrane 2>"$HOME/veltrane.err"; status=$?; tail -n +$((lines + 1)) "$log"; tail -n 3 "$HOME/veltrane.err"
+    echo "exit status $status"'
 }
 
 case_member_sets_the_clock() {
