@@ -71,8 +71,8 @@ TEST_F(StepGuardRun, AnHttpsServerIsTheTimeServer)
     const ProgramRun run = Run(options);
     EXPECT_EQ(run.exitStatus, 0) << run.output;
     EXPECT_TRUE(InOrder(run.log, {"starting connect to https:127.0.0.1:4431 (local web server)",
-                                  "the server answered over HTTPS (Date: * GMT)", "the PC clock is * measured to within * answers",
-                                  "system clock corrected to *"}))
+                                  "the server answered over HTTPS (Date: * GMT)",
+                                  "the PC clock is * measured to within * answers", "system clock corrected to *"}))
         << run.output;
     ASSERT_EQ(run.clockSettings.size(), 1u) << run.output;
     EXPECT_NEAR(run.clockSettings[0].FromNow(), 0.0, 0.02);

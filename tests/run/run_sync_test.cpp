@@ -137,7 +137,8 @@ TEST(RunSync, WindowRunWithTheClockOffIsCorrectedAndShowsEachStep)
     EXPECT_TRUE(InOrder(s.t.LogLines(),
                         {"*** VEL started ***", "detected current connection via LAN",
                          std::string("starting connect to ") + kServer, "system clock off by 1 minute 40 seconds",
-                         "the PC clock is 100050 ms ahead of the server, measured to within 2 ms over 1 answer", "system clock corrected to 02.03.25 09:0*"}));
+                         "the PC clock is 100050 ms ahead of the server, measured to within 2 ms over 1 answer",
+                         "system clock corrected to 02.03.25 09:0*"}));
     EXPECT_FALSE(InOrder(s.t.LogLines(), {"started in quiet mode"}));
     ASSERT_EQ(s.t.clock.sets.size(), 1u);
     EXPECT_FALSE(s.Window().IsVisible());

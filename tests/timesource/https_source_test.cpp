@@ -181,12 +181,13 @@ TEST(HttpsSource, TheSecondsEdgeIsFoundOverFurtherRequests)
             for (std::size_t i = 1; i < s.t.https.askTimes.size(); ++i)
                 EXPECT_GE(s.t.https.askTimes[i] - s.t.https.askTimes[i - 1], 1.0 - 1e-9);
             const Lines log = s.Logged();
-            const auto line = std::find_if(log.begin(), log.end(),
-                                           [](const std::string& l) { return l.find("measured to within ") != std::string::npos; });
+            const auto line = std::find_if(log.begin(), log.end(), [](const std::string& l) {
+                return l.find("measured to within ") != std::string::npos;
+            });
             ASSERT_NE(line, log.end());
             std::smatch found;
-            ASSERT_TRUE(
-                std::regex_match(*line, found, std::regex(R"(the PC clock is .*, measured to (within (\d+) ms over \d+ answers?.*))")));
+            ASSERT_TRUE(std::regex_match(
+                *line, found, std::regex(R"(the PC clock is .*, measured to (within (\d+) ms over \d+ answers?.*))")));
             std::string shape = found[1];
             shape.replace(7, found[2].length(), "N");
             shape = std::regex_replace(shape, std::regex(R"(over ([2-9]) )"), "over K ");

@@ -1,13 +1,9 @@
 #include "platform/qt/qt_datagram_socket.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QNetworkInterface>
 #include <cerrno>
-#include <cstring>
 #include <vector>
 
 #include "platform/qt/qt_socket.h"
@@ -68,24 +64,8 @@ void QtDatagramSocket::Bind(const QList<QHostAddress>& addresses)
     int lastError = EAFNOSUPPORT;
     for (const QHostAddress& address : addresses) {
         sockaddr_storage peer{};
-        socklen_t length = 0;
-        if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-            auto* in = reinterpret_cast<sockaddr_in*>(&peer);
-            in->sin_family = AF_INET;
-            in->sin_port = htons(port_);
-            in->sin_addr.s_addr = htonl(address.toIPv4Address());
-            length = sizeof *in;
-        } else if (address.protocol() == QAbstractSocket::IPv6Protocol) {
-            auto* in6 = reinterpret_cast<sockaddr_in6*>(&peer);
-            in6->sin6_family = AF_INET6;
-            in6->sin6_port = htons(port_);
-            const Q_IPV6ADDR bytes = address.toIPv6Address();
-            std::memcpy(&in6->sin6_addr, &bytes, sizeof in6->sin6_addr);
-            if (!address.scopeId().isEmpty())
-                in6->sin6_scope_id =
-                    static_cast<uint32_t>(QNetworkInterface::interfaceIndexFromName(address.scopeId()));
-            length = sizeof *in6;
-        } else {
+        const socklen_t length = QtSocket::SystemAddressOf(address, port_, peer);
+        if (length == 0) {
             continue;
         }
         const int descriptor = ::socket(peer.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);

@@ -85,24 +85,8 @@ void QtSocket::TryNextAddress()
     while (!addresses_.isEmpty()) {
         const QHostAddress address = addresses_.takeFirst();
         sockaddr_storage peer{};
-        socklen_t length = 0;
-        if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-            auto* in = reinterpret_cast<sockaddr_in*>(&peer);
-            in->sin_family = AF_INET;
-            in->sin_port = htons(port_);
-            in->sin_addr.s_addr = htonl(address.toIPv4Address());
-            length = sizeof *in;
-        } else if (address.protocol() == QAbstractSocket::IPv6Protocol) {
-            auto* in6 = reinterpret_cast<sockaddr_in6*>(&peer);
-            in6->sin6_family = AF_INET6;
-            in6->sin6_port = htons(port_);
-            const Q_IPV6ADDR bytes = address.toIPv6Address();
-            std::memcpy(&in6->sin6_addr, &bytes, sizeof in6->sin6_addr);
-            if (!address.scopeId().isEmpty())
-                in6->sin6_scope_id =
-                    static_cast<uint32_t>(QNetworkInterface::interfaceIndexFromName(address.scopeId()));
-            length = sizeof *in6;
-        } else {
+        const socklen_t length = SystemAddressOf(address, port_, peer);
+        if (length == 0) {
             lastError_ = EAFNOSUPPORT;
             continue;
         }
@@ -258,6 +242,29 @@ void QtSocket::Notify(const SocketEvent& event)
     const SocketHandler handler = handler_;
     if (handler)
         handler(event);
+}
+
+socklen_t QtSocket::SystemAddressOf(const QHostAddress& address, quint16 port, sockaddr_storage& peer)
+{
+    peer = {};
+    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        auto* in = reinterpret_cast<sockaddr_in*>(&peer);
+        in->sin_family = AF_INET;
+        in->sin_port = htons(port);
+        in->sin_addr.s_addr = htonl(address.toIPv4Address());
+        return sizeof *in;
+    }
+    if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&peer);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&in6->sin6_addr, &bytes, sizeof in6->sin6_addr);
+        if (!address.scopeId().isEmpty())
+            in6->sin6_scope_id = static_cast<uint32_t>(QNetworkInterface::interfaceIndexFromName(address.scopeId()));
+        return sizeof *in6;
+    }
+    return 0;
 }
 
 SocketFailure QtSocket::FailureOfErrno(int error)

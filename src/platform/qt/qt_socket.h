@@ -10,6 +10,7 @@
 #include <QSocketNotifier>
 #include <QString>
 #include <QTcpSocket>
+#include <sys/socket.h>
 #include <memory>
 #include <string>
 
@@ -47,6 +48,9 @@ public:
     // The failure and a description for an errno of connect().
     static SocketFailure FailureOfErrno(int error);
     static std::string ConnectErrorText(int error);
+    // The system's form of an address and port; 0 for a kind of address
+    // that has none (neither IPv4 nor IPv6).
+    static socklen_t SystemAddressOf(const QHostAddress& address, quint16 port, sockaddr_storage& peer);
 
 private:
     void Start(unsigned generation);
