@@ -7,6 +7,9 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -121,6 +124,45 @@ TEST_F(QtHttpsDateTest, ARefusedPortFailsAndCancelledRequestsStaySilent)
     EXPECT_EQ(replies, 0);
     // The back end still answers later requests.
     EXPECT_TRUE(Ask("127.0.0.1", server.port));
+}
+
+// The proxy the environment names carries the request (a tunnel, so the
+// certificate is still the server's); a host no_proxy names goes direct.
+TEST_F(QtHttpsDateTest, TheEnvironmentsProxyCarriesTheRequest)
+{
+    test::HttpsDateServer server("good");
+    const std::string tunnels = ::testing::TempDir() + "veltrane-proxy-tunnels";
+    std::filesystem::remove(tunnels);
+    test::HttpsDateServer proxy("good", "--proxy '" + tunnels + "'");
+    ASSERT_NE(server.port, 0);
+    ASSERT_NE(proxy.port, 0);
+    auto tunnelled = [&] {
+        std::ifstream in(tunnels);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    };
+    ::setenv("https_proxy", ("http://127.0.0.1:" + std::to_string(proxy.port)).c_str(), 1);
+    const std::string host = "time.example.test";  // a name only the proxy reaches
+    const std::string tunnel = host + ":" + std::to_string(server.port) + "\n";
+    const struct {
+        const char* noProxy;
+        Outcome outcome;
+        std::string tunnelled;  // the proxy's tunnels so far
+    } cases[] = {
+        {"", Outcome::Trusted, tunnel},
+        {"localhost,.example.test", Outcome::Failed, tunnel},  // direct: the name is not found
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.noProxy);
+        ::setenv("no_proxy", c.noProxy, 1);
+        const std::optional<HttpsDateReply> reply = Ask(host, server.port);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->outcome, c.outcome) << reply->error;
+        EXPECT_EQ(tunnelled(), c.tunnelled);
+    }
+    ::unsetenv("https_proxy");
+    ::unsetenv("no_proxy");
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ server() {
 }
 now=$(date -u +%s)
 stamp() { date -u -d "@$1" +%Y%m%d%H%M%SZ; }
-server good "$(stamp $((now - 86400)))" "$(stamp $((now + 365 * 86400)))" "IP:127.0.0.1,DNS:localhost"
+server good "$(stamp $((now - 86400)))" "$(stamp $((now + 365 * 86400)))" "IP:127.0.0.1,DNS:localhost,DNS:time.example.test"
 server expired 20200101000000Z 20210101000000Z "IP:127.0.0.1,DNS:localhost"
 server wrong-name "$(stamp $((now - 86400)))" "$(stamp $((now + 365 * 86400)))" "DNS:other.invalid"
 key self.key
