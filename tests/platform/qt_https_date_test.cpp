@@ -130,7 +130,7 @@ TEST_F(QtHttpsDateTest, ARefusedPortFailsAndCancelledRequestsStaySilent)
 // certificate is still the server's); a host no_proxy names goes direct.
 TEST_F(QtHttpsDateTest, TheEnvironmentsProxyCarriesTheRequest)
 {
-    test::HttpsDateServer server("good");
+    test::HttpsDateServer server("proxied");
     const std::string tunnels = ::testing::TempDir() + "veltrane-proxy-tunnels";
     std::filesystem::remove(tunnels);
     test::HttpsDateServer proxy("good", "--proxy '" + tunnels + "'");
