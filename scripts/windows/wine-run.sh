@@ -81,6 +81,13 @@ if [[ ! -e $prefix/system.reg ]]; then
   wineserver -w
 fi
 wineserver -p
+# Wine learns the adapters and routes through a driver its services load as
+# the session starts; a program that asks sooner finds no gateway, and so no
+# LAN. Until ipconfig shows the route over loopback (20 s at most).
+for _ in $(seq 40); do
+  wine ipconfig 2>/dev/null | tr -d '\r' | grep -q 'Default gateway.*127\.0\.0\.2' && break
+  sleep 0.5
+done
 if [[ -n $new_prefix ]]; then
   # Debian's Wine leaves the prefix without its own fonts (fonts-wine): the
   # windows' MS Sans Serif is one of them.
