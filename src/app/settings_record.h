@@ -172,8 +172,9 @@ constexpr bool ReadsAsYes(const SettingKey& key, std::string_view text)
     return text == "Y" || (key.yes == YesWhen::EmptyOrY && text.empty());
 }
 
-// The row of a field; a field without one does not compile.
-consteval const SettingKey& SettingKeyOf(std::string Settings::*field)
+// The row of a field. Every field has one (each key's test reads it); a
+// field without one stops the program where it is asked.
+constexpr const SettingKey& SettingKeyOf(std::string Settings::*field)
 {
     for (const SettingKey& key : kSettingKeys)
         if (key.text == field)
@@ -185,9 +186,7 @@ consteval const SettingKey& SettingKeyOf(std::string Settings::*field)
 template <std::string Settings::*kField>
 bool SaysYes(const Settings& settings)
 {
-    constexpr const SettingKey& key = SettingKeyOf(kField);
-    static_assert(key.kind == SettingKind::YesNo, "SaysYes reads a yes/no key");
-    return ReadsAsYes(key, settings.*kField);
+    return ReadsAsYes(SettingKeyOf(kField), settings.*kField);
 }
 
 // Key names match without regard to case in the file, as the platform's

@@ -29,7 +29,7 @@ bool WantsWindows(platform::Environment& environment, platform::ProfileFile& pro
         return true;
     if (options.machine || options.quiet || options.history)
         return false;
-    constexpr const SettingKey& quietMode = SettingKeyOf(&Settings::QuietMode);
+    const SettingKey& quietMode = SettingKeyOf(&Settings::QuietMode);
     return !ReadsAsYes(quietMode,
                        ReadIniValue(profile, SettingsFilePath(environment), kSettingsSection, quietMode.name).value);
 }
